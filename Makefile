@@ -1,0 +1,31 @@
+# Entry points: `make run` runs one scan job, `make test` builds and runs every test.
+BUILD      ?= build
+BUILD_TYPE ?= RelWithDebInfo
+JOBS       ?= $(shell nproc)
+# The default job: three JPEG pages from the built-in virtual scanner.
+ARGS       ?= jpg
+
+.PHONY: all deps configure build run test bench clean
+
+all: build
+
+deps:
+	@bash scripts/install-deps.sh
+
+configure: deps
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	@bash scripts/run-job.sh $(BUILD) $(ARGS)
+
+test: build
+	@ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+bench: build
+	@bash scripts/run-bench.sh $(BUILD)
+
+clean:
+	rm -rf $(BUILD)
