@@ -1,1 +1,1 @@
-#include "platform/Version.h"
+namespace lumipage::platform { }

@@ -1,0 +1,54 @@
+#pragma once
+// The operations the scan job drives a scanner through. The TWAIN scanner object implements them
+// over the source manager; tests implement them with scripted pages.
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/GlobalMemory.h"
+
+namespace lumipage {
+
+// One page: a packed device-independent bitmap (40-byte header, colour table, bottom-up rows) in a
+// global block that the scanner owns and frees once the handler returns; resolutions are whole
+// dots per inch, 0 when the source reports none.
+using TImageHandler = std::function<void(platform::HGLOBAL dib, std::uint16_t xres,
+                                         std::uint16_t yres, std::intptr_t passThrough)>;
+using TScannerErrorHandler = std::function<void(void* sender, const std::string& message)>;
+using TNotifyHandler = std::function<void(void* sender)>;
+
+class ScannerOperations {
+ public:
+  virtual ~ScannerOperations() = default;
+
+  // Connects to the source manager, fills Sources() and makes its default source current.
+  virtual void Open() = 0;
+  // Product names of the installed scanners, in the source manager's order.
+  [[nodiscard]] virtual const std::vector<std::string>& Sources() const = 0;
+  // Position of the current scanner in Sources(); -1 when none.
+  [[nodiscard]] virtual int SourceIndex() const = 0;
+  // An index outside the list changes nothing.
+  virtual void SelectSource(int index) = 0;
+  // The source manager's own selection dialog; true when a scanner was chosen (then current).
+  [[nodiscard]] virtual bool SelectSourceDialog() = 0;
+  // The product name announced to the source manager (its first 32 characters).
+  virtual void SetProductName(const std::string& text) = 0;
+  // Scans until the source reports the end, calling handler once per page; then calls OnDone.
+  virtual void Acquire(std::intptr_t passThrough, TImageHandler handler) = 0;
+
+  // Scan parameters with the values a new scanner object starts with.
+  bool ShowUI = true;
+  std::int16_t XResolution = 200;
+  std::int16_t YResolution = 200;
+  std::uint8_t ImageType = 0;
+  bool ShowIndicators = true;
+  bool FeederEnabled = false;
+  bool DuplexEnabled = false;
+  bool Transmissive = false;
+
+  TScannerErrorHandler OnError;
+  TNotifyHandler OnDone;
+};
+
+}  // namespace lumipage
