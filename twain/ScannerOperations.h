@@ -28,6 +28,9 @@ class ScannerOperations {
   [[nodiscard]] virtual const std::vector<std::string>& Sources() const = 0;
   // Position of the current scanner in Sources(); -1 when none.
   [[nodiscard]] virtual int SourceIndex() const = 0;
+  // Product name of the source manager's default source as last reported; empty when unknown.
+  // Lets the job name a default source that is missing from Sources().
+  [[nodiscard]] virtual std::string DefaultSourceName() const { return {}; }
   // An index outside the list changes nothing.
   virtual void SelectSource(int index) = 0;
   // The source manager's own selection dialog; true when a scanner was chosen (then current).
