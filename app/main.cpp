@@ -1,1 +1,41 @@
-int main() { return 0; }
+// Process entry: one job per process, exit code always 0; the report file tells the outcome.
+#include <cstdio>
+#include <cstring>
+
+#include "app/FrmScan.h"
+#include "app/ScannerFactory.h"
+#include "platform/Files.h"
+#include "platform/InfoDialog.h"
+
+namespace {
+
+const char kUsage[] =
+    "Usage: lumipage [switch | name value] ...\n"
+    "Scans pages and stores them as BMP, JPEG or TIFF files, one multi-page TIFF or one PDF,\n"
+    "then writes the report file (lp_done.dat beside the program). The exit code is always 0.\n"
+    "\n"
+    "Switches: bmp jpg tif multi_tif pdf Mono ScanMono A4 Letter Bank selectscanner ShowUI\n"
+    "          ShowProgress noscan NoADF Duplex Film MonoEnhance Append Help\n"
+    "Pairs:    Resolution N, Indicator N, jpg_quality N, Scanner N|name, prodname text,\n"
+    "          ScanArea l,t,r,b (mm), PDFPassword text, filename path, Banner text\n"
+    "Defaults come from lumipage.ini ([Scan] section) beside the program.\n"
+    "  --help, -h     this text      --version   the program's version\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("lumipage %s\n", lumipage::platform::FileVersionText().c_str());
+    return 0;
+  }
+  lumipage::TJobEnvironment env;
+  env.CommandLine = lumipage::TCommandLine(argc, argv);
+  env.ExeFolder = lumipage::platform::ExeFolder();
+  env.CreateScanner = lumipage::CreateProcessScanner;
+  lumipage::TFrmScan form(std::move(env));
+  return form.Run();
+}

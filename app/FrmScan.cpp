@@ -1,0 +1,215 @@
+#include "app/FrmScan.h"
+
+#include <cstdio>
+
+#include "platform/Files.h"
+#include "platform/IniFile.h"
+#include "platform/InfoDialog.h"
+
+namespace lumipage {
+
+namespace {
+std::string withDigits(int n, int width) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%0*d", width, n);
+  return buf;
+}
+}  // namespace
+
+TFrmScan::TFrmScan(TJobEnvironment env) : env_(std::move(env)) {}
+TFrmScan::~TFrmScan() = default;
+
+int TFrmScan::Run() {
+  try {
+    FormCreate();
+    // A scanner that returns from Acquire without reporting the end must not leave the caller
+    // without a report.
+    WriteReport("", "", "");
+  } catch (const TProcessExit&) {
+  } catch (const std::exception& e) {
+    try {
+      AppError(e);
+    } catch (const TProcessExit&) {
+    }
+  } catch (...) {
+    try {
+      ScError(this, "Unknown failure");
+    } catch (const TProcessExit&) {
+    }
+  }
+  return 0;
+}
+
+void TFrmScan::EndProcess() { throw TProcessExit{}; }
+
+void TFrmScan::ScError(void*, const std::string& msg) {
+  WriteReport("Error", "Message", msg);
+  EndProcess();
+}
+
+void TFrmScan::AppError(const std::exception& e) { ScError(this, e.what()); }
+
+void TFrmScan::ScanDone(void*) {
+  if (LastPageNo > 0 && Settings.OutputFormat == ofPdf && AssemblePdf) AssemblePdf(*this);
+  WriteReport("", "", "");
+  EndProcess();
+}
+
+std::string TFrmScan::ReportFileName() const {
+  if (Settings.Indicator == 2) return platform::ChangeFileExt(Settings.FileName, ".dat");
+  return Settings.ExeFolder + "lp_done.dat";
+}
+
+void TFrmScan::WriteReport(const std::string& section, const std::string& key, const std::string& value) noexcept {
+  try {
+    if (Settings.Indicator <= 0) return;
+    std::string report = ReportFileName();
+    if (!value.empty()) (void)platform::WritePrivateProfileString(section, key, value, report);
+    (void)platform::WritePrivateProfileString("Scan", "Pages", std::to_string(LastPageNo), report);
+  } catch (...) {
+    // The report is the caller's only account of the run; a failure to write it has nowhere to go.
+  }
+}
+
+std::string TFrmScan::PageBaseName(int n) const {
+  const int f = Settings.OutputFormat;
+  if (!Settings.FileName.empty() && (f == ofBmp || f == ofJpeg || f == ofTiff)) {
+    std::string base = platform::ChangeFileExt(Settings.FileName, "");
+    return n == 1 ? base : base + "_" + withDigits(n, 2);
+  }
+  return Settings.ExeFolder + "page" + withDigits(n, 3);
+}
+
+std::string TFrmScan::MultiTiffFileName() const {
+  std::string base = Settings.FileName.empty() ? Settings.ExeFolder + "pages" : platform::ChangeFileExt(Settings.FileName, "");
+  return base + ".tif";
+}
+
+std::string TFrmScan::PdfFileName() const {
+  return Settings.FileName.empty() ? Settings.ExeFolder + "pages.pdf" : Settings.FileName;
+}
+
+TImageProps& TFrmScan::PageRecord(int n) {
+  if (n < 1) n = 1;
+  if (pageTable_.size() <= static_cast<size_t>(n)) pageTable_.resize(static_cast<size_t>(n) + 1);
+  return pageTable_[static_cast<size_t>(n)];
+}
+
+void TFrmScan::ImageAcquired(platform::HGLOBAL dib, std::uint16_t xres, std::uint16_t yres, std::intptr_t) {
+  if (PageHandler) {
+    PageHandler(*this, dib, xres, yres);
+  } else {
+    ++LastPageNo;
+  }
+}
+
+std::string TFrmScan::CurrentScannerName() const {
+  int i = scanner_->SourceIndex();
+  const auto& list = scanner_->Sources();
+  if (i < 0 || static_cast<size_t>(i) >= list.size()) {
+    std::string name = scanner_->DefaultSourceName();
+    if (name.empty()) throw EJobError("The default scanner is not in the list of installed scanners");
+    throw EJobError("The default scanner \"" + name + "\" is not in the list of installed scanners");
+  }
+  return list[static_cast<size_t>(i)];
+}
+
+void TFrmScan::ChooseScanner() {
+  const auto& list = scanner_->Sources();
+  auto n = ParseInteger(Settings.Scanner, false).value_or(-1);
+  if (n >= 0 && n <= 255 && static_cast<size_t>(n) < list.size()) {
+    scanner_->SelectSource(n);
+    return;
+  }
+  for (size_t i = 0; i < list.size(); ++i) {
+    if (SameText(list[i], Settings.Scanner)) {
+      scanner_->SelectSource(static_cast<int>(i));
+      return;
+    }
+  }
+}
+
+void TFrmScan::ConfigureScanner() {
+  ScannerOperations& s = *scanner_;
+  s.FeederEnabled = !Settings.NoADF;
+  s.DuplexEnabled = Settings.Duplex;
+  s.Transmissive = Settings.Film;
+  s.SetProductName(Settings.ProdName);
+  s.ShowUI = Settings.ShowUI;
+  // The scanner holds resolutions as 16-bit values.
+  s.XResolution = static_cast<std::int16_t>(Settings.Resolution);
+  s.YResolution = static_cast<std::int16_t>(Settings.Resolution);
+  s.ShowIndicators = Settings.ShowProgress;
+  s.OnError = [this](void* sender, const std::string& msg) { ScError(sender, msg); };
+  s.OnDone = [this](void* sender) { ScanDone(sender); };
+  s.ImageType = Settings.ScanMono ? 0 : 5;
+}
+
+void TFrmScan::PrepareOutput() {
+  LastPageNo = 0;
+  const int f = Settings.OutputFormat;
+  if (Settings.Append && (f == ofBmp || f == ofJpeg || f == ofTiff)) {
+    // Continue after the last page on disk; the first gap ends the search.
+    int n = 1;
+    while (platform::FileExists(PageFileName(n))) ++n;
+    LastPageNo = n - 1;
+    return;
+  }
+  if (!Settings.Append) {
+    if (!Settings.FileName.empty())
+      platform::DeleteFile(Settings.FileName);
+    else if (f == ofPdf)
+      platform::DeleteFile(Settings.ExeFolder + "pages.pdf");
+    else if (f == ofMultiTiff)
+      platform::DeleteFile(Settings.ExeFolder + "pages.tif");
+  }
+  for (int n = 1; platform::DeleteFile(PageFileName(n)); ++n) {
+  }
+}
+
+void TFrmScan::FormCreate() {
+  // The failure handler is Run's; the executable's folder comes with the environment.
+  Settings.ExeFolder = env_.ExeFolder;
+  EditVer = platform::FileVersionText();
+
+  const std::string oldReport = env_.ExeFolder + "lp_done.dat";
+  if (platform::FileExists(oldReport) && !platform::IsReadOnly(oldReport)) platform::DeleteFile(oldReport);
+
+  scanner_ = env_.CreateScanner();
+  scanner_->Open();
+
+  TJobSettingsReader reader(env_.CommandLine, env_.ExeFolder);
+  Settings = reader.LoadJobSettings();
+
+  if (reader.SettingsFileWritable()) {
+    const auto& list = scanner_->Sources();
+    reader.WriteScannersKey("Count", std::to_string(list.size()));
+    for (size_t i = 0; i < list.size(); ++i) reader.WriteScannersKey("Scanner" + std::to_string(i), list[i]);
+  }
+
+  Settings.Help = reader.ReadHelp();
+  if (Settings.Help &&
+      platform::ShowInformationPage(Settings.ProdName, EditVer, env_.TerminalPath) != platform::mrOk) {
+    WriteReport("", "", "");
+    EndProcess();
+  }
+
+  ChooseScanner();
+  ConfigureScanner();
+
+  if (!Settings.NoScan) PrepareOutput();
+
+  bool success = Settings.SelectScanner ? scanner_->SelectSourceDialog() : true;
+  if (success && reader.SettingsFileWritable()) reader.WriteScannersKey("LastScanner", CurrentScannerName());
+  if (!success || Settings.NoScan) {
+    WriteReport("", "", "");
+    EndProcess();
+  }
+
+  (void)CurrentScannerName();  // a clear failure before scanning when the current scanner is unknown
+  scanner_->Acquire(1, [this](platform::HGLOBAL dib, std::uint16_t x, std::uint16_t y, std::intptr_t pass) {
+    ImageAcquired(dib, x, y, pass);
+  });
+}
+
+}  // namespace lumipage

@@ -1,0 +1,88 @@
+#pragma once
+// The job controller: one scan job from process start to process end.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/CommandLine.h"
+#include "app/JobSettings.h"
+#include "twain/ScannerOperations.h"
+
+namespace lumipage {
+
+// Thrown to end the process: every path of the job ends with it, caught once in TFrmScan::Run.
+struct TProcessExit {};
+
+// One page of the job as saved.
+struct TImageProps {
+  std::int32_t Width = 0;
+  std::int32_t Height = 0;
+  std::int32_t Dpi = 0;      // horizontal dots per inch, used for both directions
+  std::string PageFile;      // empty for pages appended to a multi-page TIFF
+};
+
+// What the job needs from its surroundings; tests give a temporary executable folder and a
+// scripted scanner.
+struct TJobEnvironment {
+  TCommandLine CommandLine;
+  std::string ExeFolder;  // with trailing '/'
+  std::function<std::unique_ptr<ScannerOperations>()> CreateScanner;
+  std::string TerminalPath = "/dev/tty";
+};
+
+class TFrmScan {
+ public:
+  explicit TFrmScan(TJobEnvironment env);
+  ~TFrmScan();
+  TFrmScan(const TFrmScan&) = delete;
+  TFrmScan& operator=(const TFrmScan&) = delete;
+
+  // Runs the job under the failure handler; the process's exit code (always 0).
+  int Run();
+
+  // The job itself; ends by throwing TProcessExit (or a failure that Run hands to AppError).
+  void FormCreate();
+  [[noreturn]] void ScError(void* sender, const std::string& msg);
+  [[noreturn]] void AppError(const std::exception& e);
+  [[noreturn]] void ScanDone(void* sender);
+  // Never fails: every failure inside is swallowed.
+  void WriteReport(const std::string& section, const std::string& key, const std::string& value) noexcept;
+
+  [[nodiscard]] std::string PageBaseName(int n) const;
+  [[nodiscard]] std::string PageFileName(int n) const { return PageBaseName(n) + Settings.Extension; }
+  [[nodiscard]] std::string MultiTiffFileName() const;
+  [[nodiscard]] std::string PdfFileName() const;
+  [[nodiscard]] std::string ReportFileName() const;
+
+  // The record of page n (from 1); the table grows as pages arrive.
+  TImageProps& PageRecord(int n);
+  [[nodiscard]] const std::vector<TImageProps>& PageTable() const { return pageTable_; }
+
+  // Per-page handler given to Acquire.
+  void ImageAcquired(platform::HGLOBAL dib, std::uint16_t xres, std::uint16_t yres, std::intptr_t passThrough);
+
+  TJobSettings Settings;
+  std::int32_t LastPageNo = 0;
+  std::string EditVer;
+  [[nodiscard]] const TCommandLine& CommandLine() const { return env_.CommandLine; }
+  [[nodiscard]] ScannerOperations* Scanner() const { return scanner_.get(); }
+
+  // Page processing and PDF assembly, replaceable by later stages and tests.
+  std::function<void(TFrmScan&, platform::HGLOBAL, std::uint16_t, std::uint16_t)> PageHandler;
+  std::function<void(TFrmScan&)> AssemblePdf;
+
+ private:
+  [[noreturn]] void EndProcess();
+  void ChooseScanner();
+  void ConfigureScanner();
+  void PrepareOutput();
+  [[nodiscard]] std::string CurrentScannerName() const;
+
+  TJobEnvironment env_;
+  std::unique_ptr<ScannerOperations> scanner_;
+  std::vector<TImageProps> pageTable_;  // index 0 unused
+};
+
+}  // namespace lumipage

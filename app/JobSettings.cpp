@@ -1,0 +1,144 @@
+#include "app/JobSettings.h"
+
+#include <limits>
+
+#include "platform/Files.h"
+
+namespace lumipage {
+
+std::optional<std::int32_t> ParseInteger(const std::string& text, bool allowCHex) {
+  size_t i = 0;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  bool hex = false;
+  if (i < text.size() && text[i] == '$') {
+    hex = true;
+    ++i;
+  } else if (allowCHex && i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    hex = true;
+    i += 2;
+  }
+  if (i >= text.size()) return std::nullopt;
+  std::uint64_t value = 0;
+  for (; i < text.size(); ++i) {
+    char c = text[i];
+    unsigned digit;
+    if (c >= '0' && c <= '9') digit = static_cast<unsigned>(c - '0');
+    else if (hex && c >= 'a' && c <= 'f') digit = static_cast<unsigned>(c - 'a' + 10);
+    else if (hex && c >= 'A' && c <= 'F') digit = static_cast<unsigned>(c - 'A' + 10);
+    else return std::nullopt;
+    value = value * (hex ? 16 : 10) + digit;
+    if (value > (hex ? 0xFFFFFFFFull : 0x80000000ull)) return std::nullopt;
+  }
+  if (hex) {
+    auto v = static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
+    return negative ? static_cast<std::int32_t>(0u - static_cast<std::uint32_t>(v)) : v;
+  }
+  if (negative) return static_cast<std::int32_t>(-static_cast<std::int64_t>(value));
+  if (value > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) return std::nullopt;
+  return static_cast<std::int32_t>(value);
+}
+
+TJobSettingsReader::TJobSettingsReader(const TCommandLine& cmd, std::string exeFolder)
+    : cmd_(cmd), exeFolder_(std::move(exeFolder)), iniName_(exeFolder_ + "lumipage.ini") {}
+
+bool TJobSettingsReader::ReadBool(const platform::IniFile& ini, const std::string& key) const {
+  return ReadInt(ini, key, 0) != 0;
+}
+
+int TJobSettingsReader::ReadInt(const platform::IniFile& ini, const std::string& key, int def) const {
+  auto v = ParseInteger(ini.ReadString("Scan", key, ""), true);
+  return v ? *v : def;
+}
+
+TJobSettings TJobSettingsReader::LoadJobSettings() const {
+  platform::IniFile ini(iniName_);
+  TJobSettings s;
+  s.ExeFolder = exeFolder_;
+
+  // Output format: keys, then switches; the last one set wins.
+  static const struct {
+    const char* word;
+    int code;
+  } formats[] = {{"pdf", ofPdf}, {"multi_tif", ofMultiTiff}, {"tif", ofTiff}, {"jpg", ofJpeg}, {"bmp", ofBmp}};
+  s.OutputFormat = ofJpeg;
+  for (const auto& f : formats)
+    if (ReadBool(ini, f.word)) s.OutputFormat = f.code;
+  for (const auto& f : formats)
+    if (cmd_.ParamSwitch(f.word)) s.OutputFormat = f.code;
+
+  s.Mono = ReadBool(ini, "Mono") || cmd_.ParamSwitch("Mono");
+  s.ScanMono = ReadBool(ini, "ScanMono") || cmd_.ParamSwitch("ScanMono");
+
+  if (s.OutputFormat == ofTiff || s.OutputFormat == ofMultiTiff || (s.OutputFormat == ofPdf && s.Mono))
+    s.Extension = ".tif";
+  else if (s.OutputFormat == ofJpeg || s.OutputFormat == ofPdf)
+    s.Extension = ".jpg";
+  else
+    s.Extension = ".bmp";
+
+  static const struct {
+    const char* word;
+    int code;
+  } papers[] = {{"A4", pmA4}, {"Letter", pmLetter}, {"Bank", pmBank}};
+  s.PaperMode = pmNone;
+  for (const auto& p : papers)
+    if (ReadBool(ini, p.word)) s.PaperMode = p.code;
+  for (const auto& p : papers)
+    if (cmd_.ParamSwitch(p.word)) s.PaperMode = p.code;
+
+  auto flag = [&](const char* word) { return ReadBool(ini, word) || cmd_.ParamSwitch(word); };
+  s.SelectScanner = flag("selectscanner");
+  s.ShowUI = flag("ShowUI");
+  s.ShowProgress = flag("ShowProgress");
+  s.NoScan = flag("noscan");
+  s.NoADF = flag("NoADF");
+  s.Duplex = flag("Duplex");
+  s.Film = flag("Film");
+  s.MonoEnhance = flag("MonoEnhance");
+  s.Append = flag("Append");
+
+  auto integer = [&](const char* word, int def) {
+    int v = ReadInt(ini, word, def);
+    if (auto p = ParseInteger(cmd_.ParamValue(word), false)) v = *p;
+    return v;
+  };
+  s.Resolution = integer("Resolution", 200);
+  s.Indicator = integer("Indicator", 1);
+  s.JpgQuality = integer("jpg_quality", 85);
+
+  auto text = [&](const char* word, const char* key, const char* def) {
+    std::string v = cmd_.ParamValue(word);
+    return v.empty() ? ini.ReadString("Scan", key, def) : v;
+  };
+  s.Scanner = text("Scanner", "Scanner", "");
+  s.ProdName = text("prodname", "ProdName", "Orrinwell Lumipage");
+  s.ScanArea = text("ScanArea", "ScanArea", "");
+  s.PDFPassword = text("PDFPassword", "PDFPassword", "");
+  s.FileName = text("filename", "filename", "");
+
+  if (!s.FileName.empty() && platform::ExtractFilePath(s.FileName).empty())
+    s.FileName = exeFolder_ + platform::ExtractFileName(s.FileName);
+  if (!s.FileName.empty()) {
+    std::string folder = platform::ExtractFilePath(s.FileName);
+    platform::ForceDirectories(folder);
+    if (!platform::DirectoryExists(folder)) s.FileName.clear();
+  }
+  return s;
+}
+
+bool TJobSettingsReader::ReadHelp() const {
+  platform::IniFile ini(iniName_);
+  return ReadBool(ini, "Help") || cmd_.ParamSwitch("Help");
+}
+
+bool TJobSettingsReader::SettingsFileWritable() const {
+  return platform::FileExists(iniName_) && !platform::IsReadOnly(iniName_);
+}
+
+void TJobSettingsReader::WriteScannersKey(const std::string& key, const std::string& value) const {
+  if (!platform::WritePrivateProfileString("Scanners", key, value, iniName_))
+    throw EJobError("Unable to write to " + iniName_);
+}
+
+}  // namespace lumipage

@@ -1,0 +1,77 @@
+#pragma once
+// The job's settings: the settings file beside the executable combined with the program arguments.
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+#include "app/CommandLine.h"
+#include "platform/IniFile.h"
+
+namespace lumipage {
+
+enum TOutputFormat : int { ofBmp = 0, ofJpeg = 1, ofTiff = 2, ofMultiTiff = 3, ofPdf = 4 };
+enum TPaperMode : int { pmNone = 0, pmA4 = 1, pmLetter = 2, pmBank = 99 };
+
+struct TJobSettings {
+  int OutputFormat = ofJpeg;
+  std::string Extension = ".jpg";
+  bool Mono = false;
+  bool ScanMono = false;
+  int PaperMode = pmNone;
+  bool SelectScanner = false;
+  bool ShowUI = false;
+  bool ShowProgress = false;
+  bool NoScan = false;
+  bool NoADF = false;
+  bool Duplex = false;
+  bool Film = false;
+  bool MonoEnhance = false;
+  bool Append = false;
+  bool Help = false;
+  int Resolution = 200;
+  int Indicator = 1;
+  int JpgQuality = 85;
+  std::string Scanner;
+  std::string ProdName = "Orrinwell Lumipage";
+  std::string ScanArea;
+  std::string PDFPassword;
+  std::string FileName;
+  std::string ExeFolder;
+};
+
+// Integers: decimal with an optional sign, or hexadecimal after "$"; with allowCHex also after
+// "0x"/"0X" (the settings file). Hexadecimal wraps into 32 bits; decimal out of range is invalid.
+[[nodiscard]] std::optional<std::int32_t> ParseInteger(const std::string& text, bool allowCHex);
+
+class TJobSettingsReader {
+ public:
+  // exeFolder carries its trailing '/'; the settings file is exeFolder + "lumipage.ini".
+  TJobSettingsReader(const TCommandLine& cmd, std::string exeFolder);
+
+  [[nodiscard]] const std::string& SettingsFileName() const { return iniName_; }
+  // Everything up to and including the FileName normalisation (the settings file is read once).
+  [[nodiscard]] TJobSettings LoadJobSettings() const;
+  // The Help flag, read after the scanner list has been written.
+  [[nodiscard]] bool ReadHelp() const;
+  // The settings file exists and has a write bit: only then is it ever written.
+  [[nodiscard]] bool SettingsFileWritable() const;
+  // Writes one key of [Scanners]; raises "Unable to write to %s" when the platform refuses.
+  void WriteScannersKey(const std::string& key, const std::string& value) const;
+
+ private:
+  [[nodiscard]] bool ReadBool(const platform::IniFile& ini, const std::string& key) const;
+  [[nodiscard]] int ReadInt(const platform::IniFile& ini, const std::string& key, int def) const;
+
+  const TCommandLine& cmd_;
+  std::string exeFolder_;
+  std::string iniName_;
+};
+
+// "Unable to write to %s" and other failures of the job itself.
+class EJobError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+}  // namespace lumipage

@@ -1,0 +1,109 @@
+#include "app/ScriptedScanner.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace lumipage {
+namespace {
+
+void put16(unsigned char* p, std::uint16_t v) {
+  p[0] = static_cast<unsigned char>(v);
+  p[1] = static_cast<unsigned char>(v >> 8);
+}
+void put32(unsigned char* p, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+// Grey level of the pattern at (x, y), rows counted from the top.
+unsigned char patternAt(int x, int y, int w, int h) {
+  if (x < 8 || y < 8 || x >= w - 8 || y >= h - 8) return 0;  // frame
+  if (h > 0 && std::abs(x * h / w - y) < 3) return 0;          // diagonal
+  return static_cast<unsigned char>(255 - (y * 4 / (h > 0 ? h : 1)) * 60);  // bands
+}
+
+}  // namespace
+
+platform::HGLOBAL MakePackedDib(const TScriptedPage& page) {
+  const int w = page.Width, h = page.Height, bits = page.BitCount;
+  const int colors = bits <= 8 ? (1 << bits) : 0;
+  const size_t stride = ((static_cast<size_t>(w) * bits + 31) / 32) * 4;
+  const size_t header = 40 + 4 * static_cast<size_t>(colors);
+  const size_t total = header + stride * static_cast<size_t>(h);
+  platform::HGLOBAL handle = platform::GlobalAlloc(platform::GHND, total);
+  if (!handle) return nullptr;
+  platform::GlobalLockGuard lock(handle);
+  auto* p = lock.as<unsigned char>();
+  put32(p, 40);
+  put32(p + 4, static_cast<std::uint32_t>(w));
+  put32(p + 8, static_cast<std::uint32_t>(h));
+  put16(p + 12, 1);
+  put16(p + 14, static_cast<std::uint16_t>(bits));
+  put32(p + 16, 0);
+  put32(p + 20, static_cast<std::uint32_t>(stride * static_cast<size_t>(h)));
+  put32(p + 24, static_cast<std::uint32_t>(page.XRes * 10000u / 254u));
+  put32(p + 28, static_cast<std::uint32_t>(page.YRes * 10000u / 254u));
+  put32(p + 32, static_cast<std::uint32_t>(colors));
+  put32(p + 36, 0);
+  for (int i = 0; i < colors; ++i) {
+    auto g = static_cast<unsigned char>(colors == 1 ? 0 : i * 255 / (colors - 1));
+    unsigned char* e = p + 40 + 4 * i;
+    e[0] = e[1] = e[2] = g;
+  }
+  unsigned char* pixels = p + header;
+  for (int y = 0; y < h; ++y) {
+    unsigned char* row = pixels + stride * static_cast<size_t>(h - 1 - y);  // bottom-up
+    for (int x = 0; x < w; ++x) {
+      unsigned char g = patternAt(x, y, w, h);
+      if (bits == 24) {
+        row[3 * x] = g;                                       // blue
+        row[3 * x + 1] = g;                                   // green
+        row[3 * x + 2] = static_cast<unsigned char>(g | 0x20);  // a red tint
+      } else if (bits == 8) {
+        row[x] = g;
+      } else if (bits == 1) {
+        if (g >= 128) row[x / 8] |= static_cast<unsigned char>(0x80 >> (x % 8));
+      }
+    }
+  }
+  return handle;
+}
+
+void TScriptedScanner::Open() {
+  if (Opened) return;
+  if (!FailOpen.empty()) {
+    if (ReportErrorThroughHandler && OnError) {
+      OnError(this, FailOpen);
+      return;
+    }
+    throw EScriptedScannerError(FailOpen);
+  }
+  Opened = true;
+  index_ = DefaultIndex;
+}
+
+void TScriptedScanner::SelectSource(int index) {
+  if (index >= 0 && static_cast<size_t>(index) < SourceNames.size()) index_ = index;
+}
+
+bool TScriptedScanner::SelectSourceDialog() {
+  DialogShown = true;
+  if (!DialogChooses) return false;
+  SelectSource(DialogChoice);
+  return true;
+}
+
+void TScriptedScanner::Acquire(std::intptr_t passThrough, TImageHandler handler) {
+  ++AcquireCalls;
+  PassThrough = passThrough;
+  if (!FailAcquire.empty()) throw EScriptedScannerError(FailAcquire);
+  for (size_t i = 0; i < Pages.size(); ++i) {
+    if (FailAtPage == static_cast<int>(i) + 1) throw EScriptedScannerError(FailPageMessage);
+    platform::GlobalBlock dib(MakePackedDib(Pages[i]));
+    if (!dib) throw EScriptedScannerError("GlobalAlloc failed");
+    ++PagesDelivered;
+    handler(dib.get(), Pages[i].XRes, Pages[i].YRes, passThrough);
+  }
+  if (CallOnDone && OnDone) OnDone(this);
+}
+
+}  // namespace lumipage

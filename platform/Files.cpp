@@ -1,0 +1,87 @@
+#include "platform/Files.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <vector>
+
+namespace lumipage::platform {
+
+std::string ExeFolder() {
+  std::vector<char> buf(4096);
+  ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size() - 1);
+  if (n <= 0) return "./";
+  std::string exe(buf.data(), static_cast<size_t>(n));
+  std::string folder = ExtractFilePath(exe);
+  return folder.empty() ? "./" : folder;
+}
+
+std::string TempFolder() {
+  const char* t = std::getenv("TMPDIR");
+  std::string dir = (t && *t) ? t : "/tmp";
+  if (dir.back() != '/') dir += '/';
+  return dir;
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st {};
+  return !path.empty() && ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool DirectoryExists(const std::string& path) {
+  struct stat st {};
+  return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool IsReadOnly(const std::string& path) {
+  struct stat st {};
+  if (path.empty() || ::stat(path.c_str(), &st) != 0) return false;
+  return (st.st_mode & 0222) == 0;
+}
+
+bool DeleteFile(const std::string& path) {
+  if (path.empty() || DirectoryExists(path)) return false;
+  return ::unlink(path.c_str()) == 0;
+}
+
+bool ForceDirectories(const std::string& path) {
+  if (path.empty()) return false;
+  std::string p = path;
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  // Walk the prefixes from the outermost folder inwards.
+  for (size_t pos = 1; pos <= p.size(); ++pos) {
+    if (pos == p.size() || p[pos] == '/') {
+      std::string prefix = p.substr(0, pos);
+      if (!DirectoryExists(prefix)) ::mkdir(prefix.c_str(), 0777);
+    }
+  }
+  return DirectoryExists(p);
+}
+
+std::string ExtractFilePath(const std::string& name) {
+  auto slash = name.rfind('/');
+  return slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
+}
+
+std::string ExtractFileName(const std::string& name) {
+  auto slash = name.rfind('/');
+  return slash == std::string::npos ? name : name.substr(slash + 1);
+}
+
+std::string ExtractFileExt(const std::string& name) {
+  auto slash = name.rfind('/');
+  auto dot = name.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+  return name.substr(dot);
+}
+
+std::string ChangeFileExt(const std::string& name, const std::string& ext) {
+  auto slash = name.rfind('/');
+  auto dot = name.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return name + ext;
+  return name.substr(0, dot) + ext;
+}
+
+}  // namespace lumipage::platform

@@ -1,0 +1,32 @@
+#pragma once
+// Files and folders as the job sees them: POSIX paths, "read-only" meaning no write bit at all.
+#include <string>
+
+namespace lumipage::platform {
+
+// Folder of the running executable (/proc/self/exe), with a trailing '/'.
+[[nodiscard]] std::string ExeFolder();
+// $TMPDIR, else /tmp, with a trailing '/'.
+[[nodiscard]] std::string TempFolder();
+
+// A regular file (or anything that is not a folder) exists at path.
+[[nodiscard]] bool FileExists(const std::string& path);
+[[nodiscard]] bool DirectoryExists(const std::string& path);
+// No write bit in the mode. Deliberately not access(W_OK): root passes that for every file.
+[[nodiscard]] bool IsReadOnly(const std::string& path);
+// unlink; false when the file is absent or cannot be removed for any reason.
+bool DeleteFile(const std::string& path);
+// Creates every missing folder of path, outermost first; folders that cannot be created are
+// passed over. True when the whole path exists afterwards.
+bool ForceDirectories(const std::string& path);
+
+// Folder part including the trailing '/', empty when the name has none.
+[[nodiscard]] std::string ExtractFilePath(const std::string& name);
+// Name after the last '/'.
+[[nodiscard]] std::string ExtractFileName(const std::string& name);
+// Extension of the name part with its dot, empty when there is none.
+[[nodiscard]] std::string ExtractFileExt(const std::string& name);
+// Replaces (or appends) the extension of the name part; ext carries its dot.
+[[nodiscard]] std::string ChangeFileExt(const std::string& name, const std::string& ext);
+
+}  // namespace lumipage::platform

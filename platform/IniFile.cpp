@@ -1,0 +1,219 @@
+#include "platform/IniFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "platform/Files.h"
+
+namespace lumipage::platform {
+namespace {
+
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
+
+std::string trim(const std::string& s) {
+  size_t b = 0, e = s.size();
+  while (b < e && isBlank(s[b])) ++b;
+  while (e > b && isBlank(s[e - 1])) --e;
+  return s.substr(b, e - b);
+}
+
+bool sameText(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
+    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 32);
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// Section name of a header line, or false when the line is no header.
+bool sectionOf(const std::string& line, std::string& name) {
+  std::string t = trim(line);
+  if (t.empty() || t[0] != '[') return false;
+  auto close = t.find(']');
+  name = trim(t.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+  return true;
+}
+
+// Key and value of a key line, or false for comments and lines without '='.
+bool keyOf(const std::string& line, std::string& key, std::string* value) {
+  std::string t = trim(line);
+  if (t.empty() || t[0] == ';') return false;
+  auto eq = t.find('=');
+  if (eq == std::string::npos) return false;
+  key = trim(t.substr(0, eq));
+  if (value) *value = trim(t.substr(eq + 1));
+  return true;
+}
+
+std::string unquote(const std::string& v) {
+  if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
+    return v.substr(1, v.size() - 2);
+  return v;
+}
+
+bool writeAll(int fd, const std::string& data) {
+  size_t done = 0;
+  while (done < data.size()) {
+    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  ~Fd() { close(); }
+  int get() const { return fd_; }
+  bool close() {
+    if (fd_ < 0) return true;
+    int r = ::close(fd_);
+    fd_ = -1;
+    return r == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+// Replaces the file's content; the old content stays whole when anything fails on the way.
+bool replaceFile(const std::string& path, const std::string& data) {
+  struct stat st {};
+  bool existed = ::stat(path.c_str(), &st) == 0;
+  std::string dir = ExtractFilePath(path);
+  std::string tmpl = (dir.empty() ? std::string("./") : dir) + ".ini-XXXXXX";
+  std::vector<char> name(tmpl.begin(), tmpl.end());
+  name.push_back('\0');
+  Fd tmp(::mkstemp(name.data()));
+  if (tmp.get() >= 0) {
+    bool ok = writeAll(tmp.get(), data) && ::fchmod(tmp.get(), existed ? (st.st_mode & 07777) : 0644) == 0 &&
+              ::fsync(tmp.get()) == 0;
+    ok = tmp.close() && ok;
+    if (ok && ::rename(name.data(), path.c_str()) == 0) return true;
+    ::unlink(name.data());
+    if (ok) return false;
+  }
+  // No temporary file possible in that folder: write in place.
+  Fd out(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
+  if (out.get() < 0) return false;
+  bool ok = writeAll(out.get(), data);
+  return out.close() && ok;
+}
+
+}  // namespace
+
+IniFile::IniFile(std::string fileName) : fileName_(std::move(fileName)) { Load(); }
+
+void IniFile::Load() {
+  lines_.clear();
+  crlf_ = false;
+  std::ifstream in(fileName_, std::ios::binary);
+  if (!in) return;
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  size_t start = 0;
+  bool first = true;
+  while (start < text.size()) {
+    size_t nl = text.find('\n', start);
+    std::string line = text.substr(start, nl == std::string::npos ? std::string::npos : nl - start);
+    if (!line.empty() && line.back() == '\r') {
+      line.pop_back();
+      if (first) crlf_ = true;
+    }
+    first = false;
+    lines_.push_back(std::move(line));
+    if (nl == std::string::npos) break;
+    start = nl + 1;
+  }
+}
+
+long IniFile::Find(const std::string& section, const std::string& key, long* sectionEnd) const {
+  bool inSection = false, seen = false;
+  long end = -1;
+  std::string name, k;
+  for (size_t i = 0; i < lines_.size(); ++i) {
+    if (sectionOf(lines_[i], name)) {
+      if (seen && inSection) break;  // only the first section of that name counts
+      inSection = sameText(name, section);
+      if (inSection) {
+        seen = true;
+        end = static_cast<long>(i) + 1;
+      }
+      continue;
+    }
+    if (!inSection) continue;
+    if (keyOf(lines_[i], k, nullptr)) {
+      end = static_cast<long>(i) + 1;
+      if (sameText(k, key)) {
+        if (sectionEnd) *sectionEnd = end;
+        return static_cast<long>(i);
+      }
+    }
+  }
+  if (sectionEnd) *sectionEnd = seen ? end : -1;
+  return -1;
+}
+
+std::string IniFile::ReadString(const std::string& section, const std::string& key,
+                                const std::string& defaultValue) const {
+  long i = Find(section, key, nullptr);
+  if (i < 0) return defaultValue;
+  std::string k, v;
+  keyOf(lines_[static_cast<size_t>(i)], k, &v);
+  return unquote(v);
+}
+
+bool IniFile::ValueExists(const std::string& section, const std::string& key) const {
+  return Find(section, key, nullptr) >= 0;
+}
+
+bool IniFile::WriteString(const std::string& section, const std::string& key, const std::string& value) {
+  if (section.empty() || key.empty()) return false;
+  if (IsReadOnly(fileName_) || DirectoryExists(fileName_)) return false;
+  Load();
+  long sectionEnd = -1;
+  long i = Find(section, key, &sectionEnd);
+  if (i >= 0) {
+    std::string k;
+    keyOf(lines_[static_cast<size_t>(i)], k, nullptr);
+    lines_[static_cast<size_t>(i)] = k + "=" + value;
+  } else if (sectionEnd >= 0) {
+    lines_.insert(lines_.begin() + sectionEnd, key + "=" + value);
+  } else {
+    lines_.push_back("[" + section + "]");
+    lines_.push_back(key + "=" + value);
+  }
+  const char* eol = crlf_ ? "\r\n" : "\n";
+  std::string out;
+  for (const auto& l : lines_) {
+    out += l;
+    out += eol;
+  }
+  return replaceFile(fileName_, out);
+}
+
+std::string GetPrivateProfileString(const std::string& section, const std::string& key,
+                                    const std::string& defaultValue, const std::string& fileName) {
+  return IniFile(fileName).ReadString(section, key, defaultValue);
+}
+
+bool WritePrivateProfileString(const std::string& section, const std::string& key, const std::string& value,
+                               const std::string& fileName) {
+  return IniFile(fileName).WriteString(section, key, value);
+}
+
+}  // namespace lumipage::platform

@@ -1,0 +1,45 @@
+#pragma once
+// Private-profile (INI) files with the semantics callers of the Windows functions rely on:
+// sections and keys matched without regard to case, the first of duplicate keys wins, values
+// trimmed and stripped of one pair of enclosing quotes, ';' comment lines, CRLF or LF files, and
+// writes that keep every other line of the file as it was.
+#include <string>
+#include <vector>
+
+namespace lumipage::platform {
+
+class IniFile {
+ public:
+  // Reads the file once; a missing or unreadable file reads as empty.
+  explicit IniFile(std::string fileName);
+
+  [[nodiscard]] const std::string& FileName() const { return fileName_; }
+  [[nodiscard]] std::string ReadString(const std::string& section, const std::string& key,
+                                       const std::string& defaultValue) const;
+  [[nodiscard]] bool ValueExists(const std::string& section, const std::string& key) const;
+
+  // Reads the file again, sets the key (creating file and section when missing) and writes the
+  // file back through a temporary file, so a failed write leaves the old file whole. False when
+  // the file is read-only or cannot be written.
+  [[nodiscard]] bool WriteString(const std::string& section, const std::string& key,
+                                 const std::string& value);
+
+ private:
+  void Load();
+  // Line index of the key's line within the section, or -1; sectionEnd gets the index after the
+  // section's last key line (or -1 when the section is missing).
+  [[nodiscard]] long Find(const std::string& section, const std::string& key, long* sectionEnd) const;
+
+  std::string fileName_;
+  std::vector<std::string> lines_;  // without line terminators
+  bool crlf_ = false;
+};
+
+// The Windows-style calls over a file name, each reading the file anew.
+[[nodiscard]] std::string GetPrivateProfileString(const std::string& section, const std::string& key,
+                                                  const std::string& defaultValue,
+                                                  const std::string& fileName);
+[[nodiscard]] bool WritePrivateProfileString(const std::string& section, const std::string& key,
+                                             const std::string& value, const std::string& fileName);
+
+}  // namespace lumipage::platform
