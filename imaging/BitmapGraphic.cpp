@@ -1,0 +1,64 @@
+#include "imaging/BitmapGraphic.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "imaging/BmpReader.h"
+
+namespace lumipage {
+
+namespace {
+
+// pixels per metre x 0.0254, rounded to nearest with ties to even, as a 16-bit value.
+std::uint16_t DpiOfPels(std::int32_t pels) {
+  return static_cast<std::uint16_t>(static_cast<std::int64_t>(std::nearbyint(pels * 0.0254)));
+}
+
+void PutU32(std::uint8_t* p, std::uint32_t v) {
+  p[0] = static_cast<std::uint8_t>(v);
+  p[1] = static_cast<std::uint8_t>(v >> 8);
+  p[2] = static_cast<std::uint8_t>(v >> 16);
+  p[3] = static_cast<std::uint8_t>(v >> 24);
+}
+
+}  // namespace
+
+std::unique_ptr<TDibGraphic> TBitmapGraphic::CreateSame() const { return std::make_unique<TBitmapGraphic>(); }
+
+bool TBitmapGraphic::IsFormatOf(TStream& stream) {
+  std::uint8_t sig[2] = {0, 0};
+  const std::size_t n = stream.Read(sig, 2);
+  stream.Seek(-static_cast<std::int64_t>(n), TSeekOrigin::soCurrent);
+  return n == 2 && sig[0] == 'B' && sig[1] == 'M';
+}
+
+void TBitmapGraphic::LoadImage(TStream& stream, int) {
+  ProgressStart();
+  // The reader works on the bytes from the stream's position on, so file offsets count from the
+  // BMP's first byte wherever the stream stands.
+  const TDecodedBitmap bitmap = TBmpReader::Read(stream);
+  LoadFromBitmapHandle(bitmap);
+  SetDpiX(DpiOfPels(bitmap.Header.biXPelsPerMeter));
+  SetDpiY(DpiOfPels(bitmap.Header.biYPelsPerMeter));
+  ProgressEnd();
+}
+
+void TBitmapGraphic::SaveToStream(TStream& stream) {
+  ProgressStart();
+  if (Empty()) return;
+  const std::uint32_t paletteBytes =
+      ImageKind() == ikTrueColor ? 0 : 4 * static_cast<std::uint32_t>(LogPalette().palNumEntries);
+  std::uint8_t fileHeader[14] = {'B', 'M'};
+  PutU32(fileHeader + 2, static_cast<std::uint32_t>(54 + paletteBytes + ImageSize()));
+  PutU32(fileHeader + 10, 54 + paletteBytes);
+  stream.WriteBuffer(fileHeader, sizeof fileHeader);
+  Progress(5, 0, 100);
+  stream.WriteBuffer(&BitmapInfo().bmiHeader, sizeof(TBitmapInfoHeader));
+  Progress(10, 0, 100);
+  if (paletteBytes > 0) stream.WriteBuffer(BitmapInfo().bmiColors.data(), paletteBytes);
+  // The pixel memory is already in file order: bottom row first, rows padded to 4 bytes.
+  stream.WriteBuffer(Bits(), ImageSize());
+  ProgressEnd();
+}
+
+}  // namespace lumipage

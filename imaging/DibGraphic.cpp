@@ -1,0 +1,573 @@
+#include "imaging/DibGraphic.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+
+#include "imaging/BmpReader.h"
+#include "imaging/Canvas.h"
+#include "imaging/FileStream.h"
+#include "imaging/MemoryStream.h"
+
+namespace lumipage {
+
+namespace {
+
+// --- Default palettes ------------------------------------------------------------------------
+
+TLogPalette MakePalette(std::uint16_t count) {
+  TLogPalette p{};
+  p.palVersion = kPaletteVersion;
+  p.palNumEntries = count;
+  return p;
+}
+
+void SetEntry(TLogPalette& p, std::size_t i, int r, int g, int b) {
+  p.palPalEntry[i] = TPaletteEntry{static_cast<std::uint8_t>(r), static_cast<std::uint8_t>(g),
+                                   static_cast<std::uint8_t>(b), 0};
+}
+
+constexpr int kColor16[16][3] = {
+    {0, 0, 0},       {0, 0, 170},    {0, 170, 0},     {0, 170, 170},  {170, 0, 0},    {170, 0, 170},
+    {170, 85, 0},    {170, 170, 170}, {85, 85, 85},   {85, 85, 255},  {85, 255, 85},  {85, 255, 255},
+    {255, 85, 85},   {255, 85, 255}, {255, 255, 85},  {255, 255, 255}};
+
+// VGA DAC values are 6 bits; this widens them to 8 bits the way the VGA default palette is
+// usually quoted (63 -> 255, 50 -> 203).
+int Vga8(int v6) { return (v6 << 2) | (v6 >> 4); }
+
+TLogPalette BuildColor256() {
+  TLogPalette p = MakePalette(256);
+  for (std::size_t i = 0; i < 16; ++i) SetEntry(p, i, kColor16[i][0], kColor16[i][1], kColor16[i][2]);
+  constexpr int kGrey[16] = {0, 5, 8, 11, 14, 17, 20, 24, 28, 32, 36, 40, 45, 50, 56, 63};
+  for (std::size_t i = 0; i < 16; ++i) {
+    const int v = Vga8(kGrey[i]);
+    SetEntry(p, 16 + i, v, v, v);
+  }
+  // Nine rings of 24 hues: three intensities, each in three saturations; each ring runs from
+  // blue through magenta, red, yellow, green and cyan. Levels lo..hi in five steps.
+  constexpr int kRings[9][5] = {{0, 16, 31, 47, 63},  {31, 39, 47, 55, 63}, {45, 49, 54, 58, 63},
+                                {0, 7, 14, 21, 28},   {14, 17, 21, 24, 28}, {20, 22, 24, 26, 28},
+                                {0, 4, 8, 12, 16},    {8, 10, 12, 14, 16},  {11, 12, 13, 15, 16}};
+  std::size_t k = 32;
+  for (const auto& ring : kRings) {
+    int v[5];
+    for (int j = 0; j < 5; ++j) v[j] = Vga8(ring[j]);
+    const int lo = v[0];
+    const int hi = v[4];
+    for (int j = 0; j < 4; ++j) SetEntry(p, k++, v[j], lo, hi);       // blue -> magenta
+    for (int j = 4; j > 0; --j) SetEntry(p, k++, hi, lo, v[j]);       // magenta -> red
+    for (int j = 0; j < 4; ++j) SetEntry(p, k++, hi, v[j], lo);       // red -> yellow
+    for (int j = 4; j > 0; --j) SetEntry(p, k++, v[j], hi, lo);       // yellow -> green
+    for (int j = 0; j < 4; ++j) SetEntry(p, k++, lo, hi, v[j]);       // green -> cyan
+    for (int j = 4; j > 0; --j) SetEntry(p, k++, lo, v[j], hi);       // cyan -> blue
+  }
+  for (; k < 256; ++k) SetEntry(p, k, 0, 0, 0);
+  return p;
+}
+
+struct DefaultPalettes {
+  TLogPalette blackWhite = MakePalette(2);
+  TLogPalette gray16 = MakePalette(16);
+  TLogPalette gray256 = MakePalette(256);
+  TLogPalette color16 = MakePalette(16);
+  TLogPalette color256 = BuildColor256();
+
+  DefaultPalettes() {
+    SetEntry(blackWhite, 1, 255, 255, 255);
+    for (int i = 0; i < 16; ++i) SetEntry(gray16, static_cast<std::size_t>(i), 17 * i, 17 * i, 17 * i);
+    for (int i = 0; i < 256; ++i) SetEntry(gray256, static_cast<std::size_t>(i), i, i, i);
+    for (std::size_t i = 0; i < 16; ++i) SetEntry(color16, i, kColor16[i][0], kColor16[i][1], kColor16[i][2]);
+  }
+};
+
+const DefaultPalettes& Palettes() {
+  static const DefaultPalettes palettes;
+  return palettes;
+}
+
+// --- Pixel routines, one pair per bit depth --------------------------------------------------
+
+std::uint32_t Get1(const std::uint8_t* row, std::int32_t x) {
+  return (row[x >> 3] >> (7 - (x & 7))) & 1u;
+}
+void Set1(std::uint8_t* row, std::int32_t x, std::uint32_t v) {
+  const auto mask = static_cast<std::uint8_t>(0x80u >> (x & 7));
+  if (v > 0) {
+    row[x >> 3] |= mask;
+  } else {
+    row[x >> 3] &= static_cast<std::uint8_t>(~mask);
+  }
+}
+std::uint32_t Get4(const std::uint8_t* row, std::int32_t x) {
+  const std::uint8_t b = row[x >> 1];
+  return (x & 1) ? (b & 0x0Fu) : (b >> 4);
+}
+void Set4(std::uint8_t* row, std::int32_t x, std::uint32_t v) {
+  std::uint8_t& b = row[x >> 1];
+  if (x & 1) {
+    b = static_cast<std::uint8_t>((b & 0xF0) | (v & 0x0F));
+  } else {
+    b = static_cast<std::uint8_t>((b & 0x0F) | ((v & 0x0F) << 4));
+  }
+}
+std::uint32_t Get8(const std::uint8_t* row, std::int32_t x) { return row[x]; }
+void Set8(std::uint8_t* row, std::int32_t x, std::uint32_t v) { row[x] = static_cast<std::uint8_t>(v); }
+std::uint32_t Get24(const std::uint8_t* row, std::int32_t x) {
+  const std::uint8_t* p = row + 3 * static_cast<std::ptrdiff_t>(x);
+  return p[0] | (static_cast<std::uint32_t>(p[1]) << 8) | (static_cast<std::uint32_t>(p[2]) << 16);
+}
+void Set24(std::uint8_t* row, std::int32_t x, std::uint32_t v) {
+  std::uint8_t* p = row + 3 * static_cast<std::ptrdiff_t>(x);
+  p[0] = static_cast<std::uint8_t>(v);
+  p[1] = static_cast<std::uint8_t>(v >> 8);
+  p[2] = static_cast<std::uint8_t>(v >> 16);
+}
+
+std::uint16_t DpiFromHeader(std::int32_t pelsPerMeter) {
+  // Values above 65535 dpi or below 0 mean "unknown".
+  const double dpi = std::nearbyint(static_cast<double>(pelsPerMeter) / kInchesPerMetre);
+  if (pelsPerMeter <= 0 || dpi > 65535.0) return 0;
+  return static_cast<std::uint16_t>(dpi);
+}
+
+std::map<std::string, std::pair<std::string, TGraphicFactory>>& Registry() {
+  static std::map<std::string, std::pair<std::string, TGraphicFactory>> registry;
+  return registry;
+}
+
+std::string UpperExtension(const std::string& extension) {
+  std::string key = extension;
+  if (!key.empty() && key.front() == '.') key.erase(0, 1);
+  for (char& c : key) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return key;
+}
+
+}  // namespace
+
+// --- Module functions ----------------------------------------------------------------------------
+
+unsigned BitsPerPixelOf(TImageKind kind) {
+  switch (kind) {
+    case ikBlackWhite: return 1;
+    case ikGray16:
+    case ikColor16: return 4;
+    case ikGray256:
+    case ikColor256: return 8;
+    case ikTrueColor: return 24;
+  }
+  throw EOvinexError("Internal error: Invalid image format");
+}
+
+std::uint64_t BytesPerRowFor(std::int64_t width, unsigned bits) {
+  if (width <= 0) return 0;
+  return ((static_cast<std::uint64_t>(width) * bits + 31) / 32) * 4;
+}
+
+std::string ImageKindName(unsigned kind) {
+  static const char* const kNames[] = {"Black and white", "16 shades of gray", "256 shades of gray",
+                                       "16 color",        "256 color",         "True color"};
+  return kind <= 5 ? kNames[kind] : "";
+}
+
+const TLogPalette* DefaultPalette(TImageKind kind) {
+  const DefaultPalettes& p = Palettes();
+  switch (kind) {
+    case ikBlackWhite: return &p.blackWhite;
+    case ikGray16: return &p.gray16;
+    case ikGray256: return &p.gray256;
+    case ikColor16: return &p.color16;
+    case ikColor256: return &p.color256;
+    default: return nullptr;
+  }
+}
+
+std::int32_t DpiToPelsPerMeter(std::uint16_t dpi) {
+  return static_cast<std::int32_t>(std::nearbyint(dpi * kInchesPerMetre));
+}
+
+std::uint16_t PelsPerMeterToDpi(std::int32_t pelsPerMeter) {
+  // The rounded value taken as a 16-bit quantity, as the header field is read.
+  const auto v = static_cast<std::int64_t>(std::nearbyint(pelsPerMeter / kInchesPerMetre));
+  return static_cast<std::uint16_t>(v);
+}
+
+void RegisterImageFileFormat(const std::string& extension, const std::string& description,
+                             TGraphicFactory factory) {
+  Registry()[UpperExtension(extension)] = {description, factory};
+}
+
+TGraphicFactory FindImageFileFormat(const std::string& extension) {
+  const auto it = Registry().find(UpperExtension(extension));
+  return it == Registry().end() ? nullptr : it->second.second;
+}
+
+std::string ImageFileFormatDescription(const std::string& extension) {
+  const auto it = Registry().find(UpperExtension(extension));
+  return it == Registry().end() ? std::string() : it->second.first;
+}
+
+// --- TDibGraphic ------------------------------------------------------------------------------------
+
+void TDibGraphic::FreeDeleter::operator()(std::uint8_t* p) const { std::free(p); }
+
+TDibGraphic::TDibGraphic() = default;
+
+TDibGraphic::~TDibGraphic() {
+  frames_.clear();
+  Release();
+}
+
+std::unique_ptr<TDibGraphic> TDibGraphic::CreateSame() const { return std::make_unique<TDibGraphic>(); }
+
+bool TDibGraphic::IsFormatOf(TStream&) { return false; }
+int TDibGraphic::GetImageCount(TStream&) { return 1; }
+void TDibGraphic::LoadImage(TStream&, int) {}
+
+void TDibGraphic::AppendToStream(TStream&) {
+  throw EOvinexError(std::string("The ") + ClassName() + " format does not support multiple images");
+}
+
+void TDibGraphic::SaveToStream(TStream&) {}
+
+void TDibGraphic::Progress(std::int64_t current, std::int64_t minimum, std::int64_t maximum) {
+  lastProgress_ = DoProgress(ProgressCallback, this, current, minimum, maximum, lastProgress_);
+}
+
+void TDibGraphic::Release() {
+  canvas_.reset();
+  converter_.reset();
+  buffer_.reset();
+  pixels_ = nullptr;
+  getPixel_ = nullptr;
+  setPixel_ = nullptr;
+  bytesPerRow_ = 0;
+  bitmapInfo_ = TBitmapInfo{};
+}
+
+void TDibGraphic::NewImage(std::int32_t width, std::int32_t height, TImageKind kind,
+                           const TLogPalette* palette, std::uint16_t dpiX, std::uint16_t dpiY) {
+  // The palette may be this image's own record (a re-created image keeps its colours).
+  TLogPalette paletteCopy{};
+  if (palette) paletteCopy = *palette;
+  Release();
+  try {
+    imageKind_ = kind;
+    const unsigned bits = BitsPerPixelOf(kind);
+    if (kind != ikTrueColor && !palette) paletteCopy = *DefaultPalette(kind);
+    if (width <= 0 || height <= 0 || width > kMaxImageDimension || height > kMaxImageDimension)
+      throw EOutOfResources("Out of resources");
+    const std::uint64_t bytesPerRow = BytesPerRowFor(width, bits);
+    const std::uint64_t imageSize = bytesPerRow * static_cast<std::uint64_t>(height);
+    if (imageSize > kMaxImageBytes) throw EOutOfResources("Out of resources");
+
+    // A palette longer than the kind can index would make the colour table invalid and let the
+    // nearest-colour search pick indices the pixels cannot hold.
+    std::uint32_t entries = 0;
+    if (kind != ikTrueColor) {
+      entries = std::min<std::uint32_t>(paletteCopy.palNumEntries, 1u << bits);
+      paletteCopy.palNumEntries = static_cast<std::uint16_t>(entries);
+    }
+
+    TBitmapInfoHeader& h = bitmapInfo_.bmiHeader;
+    h.biSize = sizeof(TBitmapInfoHeader);
+    h.biWidth = width;
+    h.biHeight = height;
+    h.biPlanes = 1;
+    h.biBitCount = static_cast<std::uint16_t>(bits);
+    h.biCompression = BI_RGB;
+    bytesPerRow_ = static_cast<std::uint32_t>(bytesPerRow);
+    h.biSizeImage = static_cast<std::uint32_t>(imageSize);
+    h.biClrImportant = 0;
+    h.biClrUsed = entries;
+    for (std::uint32_t i = 0; i < entries; ++i) {
+      const TPaletteEntry& e = paletteCopy.palPalEntry[i];
+      bitmapInfo_.bmiColors[i] = TRgbQuad{e.peBlue, e.peGreen, e.peRed, 0};
+    }
+    SetDpiX(dpiX > 0 ? dpiX : kScreenDpi);
+    SetDpiY(dpiY > 0 ? dpiY : kScreenDpi);
+
+    // Zeroed like a fresh DIB section; large blocks come straight from the kernel's zero pages.
+    buffer_.reset(static_cast<std::uint8_t*>(std::calloc(static_cast<std::size_t>(imageSize), 1)));
+    if (!buffer_) throw EOutOfResources("Out of resources");
+    pixels_ = buffer_.get();
+
+    switch (bits) {
+      case 1: getPixel_ = Get1; setPixel_ = Set1; break;
+      case 4: getPixel_ = Get4; setPixel_ = Set4; break;
+      case 8: getPixel_ = Get8; setPixel_ = Set8; break;
+      default: getPixel_ = Get24; setPixel_ = Set24; break;
+    }
+
+    logPalette_ = TLogPalette{};
+    if (kind != ikTrueColor) {
+      std::memcpy(&logPalette_, &paletteCopy, 4 + 4 * static_cast<std::size_t>(entries));
+      logPalette_.palVersion = kPaletteVersion;
+      converter_ = std::make_unique<TRgbToPaletteConverter>(&logPalette_);
+    }
+    canvas_ = std::make_unique<TCanvas>(*this);
+  } catch (...) {
+    Release();
+    throw;
+  }
+}
+
+void TDibGraphic::SetWidth(std::int32_t) {
+  throw EOvinexError("Dimensions must be change with the NewImage method");
+}
+void TDibGraphic::SetHeight(std::int32_t) {
+  throw EOvinexError("Dimensions must be change with the NewImage method");
+}
+
+std::uint32_t TDibGraphic::GetRgbPixel(std::int32_t x, std::int32_t y) const {
+  const std::uint32_t v = getPixel_(RowBits(y), x);
+  if (imageKind_ == ikTrueColor) return v;
+  const TPaletteEntry& e = logPalette_.palPalEntry[v & 0xFF];
+  return (static_cast<std::uint32_t>(e.peRed) << 16) | (static_cast<std::uint32_t>(e.peGreen) << 8) | e.peBlue;
+}
+
+void TDibGraphic::SetRgbPixel(std::int32_t x, std::int32_t y, std::uint32_t color) {
+  if (imageKind_ == ikTrueColor) {
+    Set24(RowBits(y), x, color);
+  } else {
+    setPixel_(RowBits(y), x, converter_->ColorToIndex(color));
+  }
+}
+
+std::uint8_t TDibGraphic::GetPixelIndex(std::int32_t x, std::int32_t y) const {
+  if (imageKind_ == ikTrueColor) throw EOvinexError("The image does not have a palette");
+  return static_cast<std::uint8_t>(getPixel_(RowBits(y), x));
+}
+
+void TDibGraphic::SetPixelIndex(std::int32_t x, std::int32_t y, std::uint32_t index) {
+  if (imageKind_ == ikTrueColor) throw EOvinexError("The image does not have a palette");
+  setPixel_(RowBits(y), x, index & 0xFF);
+}
+
+std::uint8_t TDibGraphic::ColorToIndex(std::uint32_t color) {
+  return converter_ ? converter_->ColorToIndex(color) : 0;
+}
+
+void TDibGraphic::FillColor(std::uint32_t color) {
+  if (Empty()) return;
+  const std::int32_t w = Width();
+  for (std::int32_t x = 0; x < w; ++x) SetRgbPixel(x, 0, color);
+  const std::uint8_t* first = RowBits(0);
+  for (std::int32_t y = 1; y < Height(); ++y) std::memcpy(RowBits(y), first, bytesPerRow_);
+}
+
+std::uint16_t TDibGraphic::DpiX() const { return PelsPerMeterToDpi(bitmapInfo_.bmiHeader.biXPelsPerMeter); }
+std::uint16_t TDibGraphic::DpiY() const { return PelsPerMeterToDpi(bitmapInfo_.bmiHeader.biYPelsPerMeter); }
+void TDibGraphic::SetDpiX(std::uint16_t dpi) { bitmapInfo_.bmiHeader.biXPelsPerMeter = DpiToPelsPerMeter(dpi); }
+void TDibGraphic::SetDpiY(std::uint16_t dpi) { bitmapInfo_.bmiHeader.biYPelsPerMeter = DpiToPelsPerMeter(dpi); }
+
+void TDibGraphic::LoadFromDibHandle(platform::HGLOBAL handle) {
+  platform::GlobalLockGuard lock(handle);
+  const auto* base = lock.as<const std::uint8_t>();
+  const std::size_t available = lock.size();
+  if (!base || available < sizeof(TBitmapInfoHeader)) throw EOvinexError("Invalid HDIB");
+  TBitmapInfoHeader header;
+  std::memcpy(&header, base, sizeof header);
+
+  const unsigned bits = header.biBitCount;
+  if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
+    throw EOvinexError("Unsupported bit count");
+  // A longer header (V4/V5) is skipped; the colour table follows it.
+  const std::size_t headerSize = header.biSize >= sizeof(TBitmapInfoHeader) ? header.biSize : sizeof(TBitmapInfoHeader);
+  if (headerSize > available) throw EOvinexError("Invalid HDIB");
+  std::uint32_t colors = header.biClrUsed;
+  if (colors == 0 && bits <= 8) colors = 1u << bits;
+  if (bits > 8) colors = 0;
+  if (colors > 256 || (bits <= 8 && colors > (1u << bits))) throw EOvinexError("Invalid HDIB");
+  if (header.biWidth <= 0 || header.biHeight == 0 || header.biWidth > kMaxImageDimension ||
+      header.biHeight > kMaxImageDimension || header.biHeight < -kMaxImageDimension)
+    throw EOvinexError("Invalid HDIB");
+  const bool topDown = header.biHeight < 0;
+  const std::int32_t height = topDown ? -header.biHeight : header.biHeight;
+  const std::size_t tableSize = 4 * static_cast<std::size_t>(colors);
+  if (headerSize + tableSize > available) throw EOvinexError("Invalid HDIB");
+
+  TLogPalette palette = MakePalette(static_cast<std::uint16_t>(colors));
+  const std::uint8_t* table = base + headerSize;
+  for (std::uint32_t i = 0; i < colors; ++i)
+    SetEntry(palette, i, table[4 * i + 2], table[4 * i + 1], table[4 * i]);
+
+  TImageKind kind = ikTrueColor;
+  if (bits == 1) kind = ikBlackWhite;
+  if (bits == 4) kind = ikColor16;
+  if (bits == 8) kind = ikColor256;
+
+  const bool direct = (bits == 1 || bits == 4 || bits == 8 || bits == 24) && header.biCompression == BI_RGB;
+  if (direct) {
+    const std::uint64_t imageSize = BytesPerRowFor(header.biWidth, bits) * static_cast<std::uint64_t>(height);
+    if (headerSize + tableSize + imageSize > available) throw EOvinexError("Invalid HDIB");
+    NewImage(header.biWidth, height, kind, bits <= 8 ? &palette : nullptr, PelsPerMeterToDpi(header.biXPelsPerMeter),
+             PelsPerMeterToDpi(header.biYPelsPerMeter));
+    const std::uint8_t* src = table + tableSize;
+    if (!topDown) {
+      std::memcpy(pixels_, src, ImageSize());
+    } else {
+      for (std::int32_t y = 0; y < height; ++y)
+        std::memcpy(RowBits(y), src + static_cast<std::size_t>(y) * bytesPerRow_, bytesPerRow_);
+    }
+    return;
+  }
+
+  // 16 and 32 bits or compressed data: decode a BMP file image of the block.
+  std::uint64_t imageSize = 0;
+  std::size_t masks = 0;
+  if (header.biCompression == BI_RGB) {
+    imageSize = BytesPerRowFor(header.biWidth, bits) * static_cast<std::uint64_t>(height);
+  } else {
+    imageSize = header.biSizeImage;
+    if (imageSize == 0) throw EOvinexError("Invalid HDIB");
+    // Bit-field masks follow a 40-byte header in place of the colour table.
+    if (header.biCompression == BI_BITFIELDS && headerSize == sizeof(TBitmapInfoHeader)) masks = 12;
+  }
+  const std::uint64_t dibSize = headerSize + tableSize + masks + imageSize;
+  if (dibSize > available) throw EOvinexError("Invalid HDIB");
+  TMemoryStream bmp;
+  const std::uint32_t offBits = static_cast<std::uint32_t>(14 + headerSize + tableSize + masks);
+  std::uint8_t fileHeader[14] = {'B', 'M'};
+  const std::uint32_t fileSize = static_cast<std::uint32_t>(14 + dibSize);
+  std::memcpy(fileHeader + 2, &fileSize, 4);
+  std::memcpy(fileHeader + 10, &offBits, 4);
+  bmp.WriteBuffer(fileHeader, sizeof fileHeader);
+  bmp.WriteBuffer(base, static_cast<std::size_t>(dibSize));
+  bmp.SetPosition(0);
+  LoadFromBitmapHandle(TBmpReader::Read(bmp));
+}
+
+void TDibGraphic::LoadFromBitmapHandle(const TDecodedBitmap& bitmap) {
+  TBitmapInfoHeader header = bitmap.Header;
+  const unsigned planes = header.biPlanes == 0 ? 1 : header.biPlanes;
+  const unsigned bits = planes * header.biBitCount;
+  TImageKind kind;
+  switch (bits) {
+    case 1: kind = ikBlackWhite; break;
+    case 4: kind = ikColor16; break;
+    case 8: kind = ikColor256; break;
+    case 24: kind = ikTrueColor; break;
+    default: throw EOvinexError("Unsupported bit count");
+  }
+  if (header.biWidth <= 0 || header.biHeight <= 0 || header.biWidth > kMaxImageDimension ||
+      header.biHeight > kMaxImageDimension)
+    throw EInvalidGraphic("Invalid bitmap");
+  const std::uint64_t imageSize = BytesPerRowFor(header.biWidth, bits) * static_cast<std::uint64_t>(header.biHeight);
+  if (bitmap.Bits.size() < imageSize) throw EInvalidGraphic("Invalid bitmap");
+
+  TLogPalette palette{};
+  const TLogPalette* usePalette = nullptr;
+  const std::size_t used = std::min<std::size_t>(header.biClrUsed, bitmap.Colors.size());
+  if (bits <= 8 && used >= 1 && used <= 256) {
+    palette = MakePalette(static_cast<std::uint16_t>(used));
+    for (std::size_t i = 0; i < used; ++i) {
+      const TRgbQuad& q = bitmap.Colors[i];
+      SetEntry(palette, i, q.rgbRed, q.rgbGreen, q.rgbBlue);
+    }
+    usePalette = &palette;
+  }
+  NewImage(header.biWidth, header.biHeight, kind, usePalette, DpiFromHeader(header.biXPelsPerMeter),
+           DpiFromHeader(header.biYPelsPerMeter));
+  std::memcpy(pixels_, bitmap.Bits.data(), ImageSize());
+}
+
+platform::HGLOBAL TDibGraphic::SaveToDibHandle() const {
+  if (Empty()) return nullptr;
+  const std::size_t table = imageKind_ == ikTrueColor ? 0 : 4 * static_cast<std::size_t>(logPalette_.palNumEntries);
+  const std::size_t total = sizeof(TBitmapInfoHeader) + table + ImageSize();
+  platform::GlobalBlock block(platform::GMEM_MOVEABLE, total);
+  if (!block) throw EOvinexError("GlobalAlloc failed");
+  {
+    platform::GlobalLockGuard lock(block.get());
+    auto* p = lock.as<std::uint8_t>();
+    if (!p) throw EOvinexError("GlobalAlloc failed");
+    std::memcpy(p, &bitmapInfo_.bmiHeader, sizeof(TBitmapInfoHeader));
+    std::memcpy(p + sizeof(TBitmapInfoHeader), bitmapInfo_.bmiColors.data(), table);
+    std::memcpy(p + sizeof(TBitmapInfoHeader) + table, pixels_, ImageSize());
+  }
+  return block.release();
+}
+
+void TDibGraphic::Assign(const TDibGraphic* source) {
+  if (source == this) return;
+  Release();
+  if (!source || source->Width() <= 0 || source->Height() <= 0) return;
+  NewImage(source->Width(), source->Height(), source->ImageKind(), &source->logPalette_, source->DpiX(),
+           source->DpiY());
+  SetDpiX(source->DpiX());
+  SetDpiY(source->DpiY());
+  AnimationDelay = source->AnimationDelay;
+  std::memcpy(pixels_, source->pixels_, ImageSize());
+}
+
+void TDibGraphic::AssignTo(TDibGraphic& target) const { target.Assign(this); }
+
+TCanvas& TDibGraphic::Canvas() {
+  if (!canvas_) throw Exception("Canvas does not allow drawing");
+  return *canvas_;
+}
+
+std::uint32_t TDibGraphic::TransparentRgb() const {
+  switch (TransparentPixel) {
+    case tpTopLeft: return GetRgbPixel(0, 0);
+    case tpTopRight: return GetRgbPixel(Width() - 1, 0);
+    case tpBottomLeft: return GetRgbPixel(0, Height() - 1);
+    case tpBottomRight: return GetRgbPixel(Width() - 1, Height() - 1);
+    case tpCustom: return ColorToRgb(TransparentColor);
+  }
+  throw Exception("Invalid TransparentPixel");
+}
+
+void TDibGraphic::SelectFrame(int n) {
+  if (n == currentFrame_) return;
+  if (n < 1 || n > FrameCount()) throw EOvinexError("Frame " + std::to_string(n) + " does not exist");
+  Assign(frames_[static_cast<std::size_t>(n - 1)].get());
+  currentFrame_ = n;
+}
+
+void TDibGraphic::LoadFromStream(TStream& stream) {
+  const bool animate = Animate;
+  Animate = false;
+  struct Restore {
+    bool& flag;
+    bool value;
+    ~Restore() { flag = value; }
+  } restore{Animate, animate};
+
+  if (MultiFrame) {
+    const std::int64_t start = stream.Position();
+    const int count = GetImageCount(stream);
+    if (count == 1) {
+      MultiFrame = false;
+      stream.SetPosition(start);
+    } else {
+      frames_.clear();
+      currentFrame_ = -1;
+      for (int n = 1; n <= count; ++n) {
+        std::unique_ptr<TDibGraphic> frame = CreateSame();
+        stream.SetPosition(start);
+        frame->LoadImage(stream, n);
+        frames_.push_back(std::move(frame));
+      }
+      SelectFrame(1);
+      return;
+    }
+  }
+  LoadImage(stream, FrameIndex);
+}
+
+void TDibGraphic::SaveToFile(const std::string& fileName) {
+  TFileStream file(fileName, fmCreate);
+  SaveToStream(file);
+}
+
+void TDibGraphic::LoadFromFile(const std::string& fileName) {
+  TFileStream file(fileName, fmOpenRead | fmShareDenyWrite);
+  LoadFromStream(file);
+}
+
+}  // namespace lumipage

@@ -1,0 +1,44 @@
+#pragma once
+// A stream over a file. Open modes keep the classic numeric flags so callers can combine an
+// access mode with a sharing mode; the sharing modes map to advisory flock locks.
+#include <cstdint>
+#include <string>
+
+#include "imaging/Stream.h"
+
+namespace lumipage {
+
+enum : std::uint16_t {
+  fmCreate = 0xFF00,  // create or truncate, read and write
+  fmOpenRead = 0x0000,
+  fmOpenWrite = 0x0001,
+  fmOpenReadWrite = 0x0002,
+  fmShareCompat = 0x0000,
+  fmShareExclusive = 0x0010,
+  fmShareDenyWrite = 0x0020,
+  fmShareDenyRead = 0x0030,
+  fmShareDenyNone = 0x0040,
+};
+
+class TFileStream final : public TStream {
+ public:
+  // Raises EFCreateError "Cannot create file "name". reason" or
+  // EFOpenError "Cannot open file "name". reason".
+  TFileStream(const std::string& fileName, std::uint16_t mode);
+  ~TFileStream() override;
+
+  [[nodiscard]] std::size_t Read(void* buffer, std::size_t count) override;
+  [[nodiscard]] std::size_t Write(const void* buffer, std::size_t count) override;
+  std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override;
+  [[nodiscard]] std::int64_t Size() override;
+  void SetSize(std::int64_t newSize) override;
+
+  [[nodiscard]] const std::string& FileName() const { return fileName_; }
+  [[nodiscard]] int Handle() const { return fd_; }
+
+ private:
+  std::string fileName_;
+  int fd_ = -1;
+};
+
+}  // namespace lumipage
