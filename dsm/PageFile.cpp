@@ -1,0 +1,116 @@
+#include "dsm/PageFile.h"
+
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <vector>
+
+#include "dsm/BitmapHeader.h"
+
+namespace lumipage::dsm {
+
+using namespace twain;
+
+namespace {
+
+constexpr std::size_t kFileHeaderBytes = 14;
+
+std::uint32_t U32(const std::vector<std::uint8_t>& b, std::size_t at) {
+  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<std::uint32_t>(b[at + 3]) << 24);
+}
+
+TW_FIX32 DpiFromPelsPerMeter(std::int32_t ppm) {
+  TW_FIX32 f{};
+  if (ppm <= 0) return f;
+  long dpi = std::lround(ppm * 0.0254);
+  f.Whole = static_cast<TW_INT16>(std::min<long>(dpi, 32767));
+  return f;
+}
+
+}  // namespace
+
+std::variant<TPageImage, std::string> TPageFile::Load(const std::string& path) {
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  if (!in) return "cannot open " + path;
+  std::streamoff size = in.tellg();
+  if (size < 0 || static_cast<std::uint64_t>(size) > kMaxFileBytes) return "file too large: " + path;
+  if (static_cast<std::uint64_t>(size) < kFileHeaderBytes + sizeof(TBitmapInfoHeader)) return "not a BMP file: " + path;
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+  in.seekg(0);
+  if (!in.read(reinterpret_cast<char*>(bytes.data()), size)) return "cannot read " + path;
+
+  if (bytes[0] != 'B' || bytes[1] != 'M') return "not a BMP file: " + path;
+  const std::uint64_t offBits = U32(bytes, 10);
+  const std::uint32_t headerSize = U32(bytes, kFileHeaderBytes);
+  // The 40-byte header and its later extensions share their first 40 bytes.
+  if (headerSize != 40 && headerSize != 52 && headerSize != 56 && headerSize != 108 && headerSize != 124) {
+    return "unsupported BMP header: " + path;
+  }
+  if (kFileHeaderBytes + headerSize > bytes.size()) return "truncated BMP file: " + path;
+  TBitmapInfoHeader h{};
+  std::memcpy(&h, bytes.data() + kFileHeaderBytes, sizeof h);
+  if (h.biCompression != 0) return "compressed BMP files are not supported: " + path;
+  if (h.biPlanes != 1) return "invalid BMP file: " + path;
+  if (h.biBitCount != 1 && h.biBitCount != 4 && h.biBitCount != 8 && h.biBitCount != 24) {
+    return "unsupported BMP bit depth: " + path;
+  }
+  if (h.biWidth <= 0 || h.biWidth > kMaxDimension || h.biHeight == 0 || h.biHeight < -kMaxDimension ||
+      h.biHeight > kMaxDimension) {
+    return "invalid BMP size: " + path;
+  }
+  const bool topDown = h.biHeight < 0;
+  const std::uint64_t height = topDown ? static_cast<std::uint64_t>(-static_cast<std::int64_t>(h.biHeight))
+                                       : static_cast<std::uint64_t>(h.biHeight);
+  const unsigned bits = h.biBitCount;
+  std::uint64_t colours = 0;
+  if (bits <= 8) {
+    colours = h.biClrUsed ? h.biClrUsed : (1u << bits);
+    if (colours > (1u << bits)) return "invalid BMP colour table: " + path;
+  }
+  const std::uint64_t tableAt = kFileHeaderBytes + headerSize;
+  const std::uint64_t tableBytes = colours * 4;
+  if (tableAt + tableBytes > bytes.size() || tableAt + tableBytes > offBits) return "truncated BMP file: " + path;
+  const std::uint64_t stride = DibStride(static_cast<std::uint64_t>(h.biWidth), bits);
+  const std::uint64_t pixelBytes = stride * height;
+  if (offBits > bytes.size() || pixelBytes > bytes.size() - offBits) return "truncated BMP file: " + path;
+
+  TPageImage page;
+  page.Dib = platform::GlobalBlock(platform::GHND, sizeof h + tableBytes + pixelBytes);
+  if (!page.Dib) return "out of memory for " + path;
+  {
+    platform::GlobalLockGuard lock(page.Dib.get());
+    auto* out = lock.as<std::uint8_t>();
+    if (!out) return "out of memory for " + path;
+    TBitmapInfoHeader packed = h;
+    packed.biSize = sizeof packed;
+    packed.biHeight = static_cast<std::int32_t>(height);
+    packed.biSizeImage = static_cast<std::uint32_t>(pixelBytes);
+    packed.biClrUsed = static_cast<std::uint32_t>(colours);
+    std::memcpy(out, &packed, sizeof packed);
+    std::memcpy(out + sizeof packed, bytes.data() + tableAt, tableBytes);
+    std::uint8_t* pixels = out + sizeof packed + tableBytes;
+    const std::uint8_t* src = bytes.data() + offBits;
+    if (!topDown) {
+      std::memcpy(pixels, src, pixelBytes);
+    } else {
+      // The packed form is bottom-up.
+      for (std::uint64_t y = 0; y < height; ++y) std::memcpy(pixels + (height - 1 - y) * stride, src + y * stride, stride);
+    }
+  }
+
+  TW_UINT16 pixelType = TWPT_RGB;
+  if (bits == 1) {
+    pixelType = TWPT_BW;
+  } else if (bits <= 8) {
+    bool grey = true;
+    for (std::uint64_t i = 0; i < colours && grey; ++i) {
+      const std::uint8_t* c = bytes.data() + tableAt + i * 4;
+      grey = c[0] == c[1] && c[1] == c[2];
+    }
+    pixelType = grey ? TWPT_GRAY : TWPT_PALETTE;
+  }
+  DescribeDib(page, pixelType, DpiFromPelsPerMeter(h.biXPelsPerMeter), DpiFromPelsPerMeter(h.biYPelsPerMeter));
+  return page;
+}
+
+}  // namespace lumipage::dsm

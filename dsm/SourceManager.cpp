@@ -1,0 +1,200 @@
+#include "dsm/SourceManager.h"
+
+#include <strings.h>
+
+#include <cstring>
+
+#include "dsm/Terminal.h"
+#include "platform/SystemFolder.h"
+
+namespace lumipage::dsm {
+
+using namespace twain;
+
+namespace {
+
+void CopyText(TW_STR32& dest, const std::string& text) {
+  std::memset(dest, 0, sizeof dest);
+  std::memcpy(dest, text.data(), std::min(text.size(), sizeof dest - 1));
+}
+
+std::string NameOf(const TW_IDENTITY& id) { return std::string(id.ProductName, strnlen(id.ProductName, sizeof id.ProductName)); }
+
+std::string Trim(const std::string& s) {
+  auto b = s.find_first_not_of(" \t");
+  if (b == std::string::npos) return {};
+  return s.substr(b, s.find_last_not_of(" \t") - b + 1);
+}
+
+}  // namespace
+
+TSourceManager& TSourceManager::Instance() {
+  static TSourceManager manager;
+  return manager;
+}
+
+TW_UINT16 TSourceManager::Fail(TW_UINT16 condition) {
+  condition_ = condition;
+  return TWRC_FAILURE;
+}
+
+TW_UINT16 TSourceManager::Entry(TW_IDENTITY* origin, TW_IDENTITY* dest, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg,
+                                TW_MEMREF data) {
+  if (!origin) return Fail(TWCC_BADPROTOCOL);
+  if (!dest) return dg == DG_CONTROL ? ManagerEntry(origin, dat, msg, data) : Fail(TWCC_BADPROTOCOL);
+
+  // A triplet for a source.
+  if (state_ < 3 || !open_ || dest->Id != open_->Id()) {
+    if (dg == DG_CONTROL && dat == DAT_STATUS && msg == MSG_GET && data) {
+      // The status of a source that is not open is the source manager's.
+      static_cast<TW_STATUS*>(data)->ConditionCode = state_ < 3 ? TWCC_SEQERROR : TWCC_BADDEST;
+      static_cast<TW_STATUS*>(data)->Reserved = 0;
+      return TWRC_SUCCESS;
+    }
+    return Fail(state_ < 3 ? TWCC_SEQERROR : TWCC_BADDEST);
+  }
+  if (dg == DG_CONTROL && dat == DAT_STATUS && msg == MSG_GET) {
+    if (!data) return Fail(TWCC_BADVALUE);
+    *static_cast<TW_STATUS*>(data) = TW_STATUS{open_->TakeCondition(), 0};
+    return TWRC_SUCCESS;
+  }
+  return open_->Entry(dg, dat, msg, data);
+}
+
+TW_UINT16 TSourceManager::ManagerEntry(TW_IDENTITY* origin, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data) {
+  if (dat == DAT_STATUS && msg == MSG_GET) {
+    if (!data) return Fail(TWCC_BADVALUE);
+    *static_cast<TW_STATUS*>(data) = TW_STATUS{condition_, 0};
+    condition_ = TWCC_SUCCESS;
+    return TWRC_SUCCESS;
+  }
+  condition_ = TWCC_SUCCESS;
+  if (dat == DAT_PARENT && msg == MSG_OPENDSM) {
+    if (state_ != 2) return Fail(TWCC_SEQERROR);
+    auto* window = static_cast<platform::HWND*>(data);
+    if (!window || !platform::IsWindow(*window)) return Fail(TWCC_BADVALUE);
+    parent_ = *window;
+    config_ = TSourceConfigList::Load(platform::SystemFolder() + kSettingsName);
+    cursor_ = 0;
+    appId_ = 1;
+    origin->Id = appId_;
+    state_ = 3;
+    return TWRC_SUCCESS;
+  }
+  if (dat == DAT_PARENT && msg == MSG_CLOSEDSM) {
+    if (state_ != 3 || open_) return Fail(TWCC_SEQERROR);
+    state_ = 2;
+    parent_ = nullptr;
+    return TWRC_SUCCESS;
+  }
+  if (dat == DAT_IDENTITY) {
+    if (state_ != 3) return Fail(TWCC_SEQERROR);
+    if (!data) return Fail(TWCC_BADVALUE);
+    return IdentityEntry(msg, *static_cast<TW_IDENTITY*>(data));
+  }
+  return Fail(state_ == 3 ? TWCC_BADPROTOCOL : TWCC_SEQERROR);
+}
+
+void TSourceManager::FillIdentity(std::size_t index, TW_UINT32 id, TW_IDENTITY& out) const {
+  out = TW_IDENTITY{};
+  out.Id = id;
+  out.Version.MajorNum = 1;
+  out.Version.MinorNum = 0;
+  out.Version.Language = TWLG_ENGLISH;
+  out.Version.Country = TWCY_USA;
+  CopyText(out.Version.Info, "Virtual scanner 1.0");
+  out.ProtocolMajor = 1;
+  out.ProtocolMinor = 5;
+  out.SupportedGroups = DG_SUPPORTED;
+  CopyText(out.Manufacturer, "lumipage");
+  CopyText(out.ProductFamily, "Virtual Scanner");
+  CopyText(out.ProductName, config_.Sources[index].Name);
+}
+
+int TSourceManager::FindSource(const TW_IDENTITY& id) const {
+  std::string name = NameOf(id);
+  for (std::size_t i = 0; i < config_.Sources.size(); ++i) {
+    if (config_.Sources[i].Name == name) return static_cast<int>(i);
+  }
+  for (std::size_t i = 0; i < config_.Sources.size(); ++i) {
+    if (strcasecmp(config_.Sources[i].Name.c_str(), name.c_str()) == 0) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+TW_UINT16 TSourceManager::IdentityEntry(TW_UINT16 msg, TW_IDENTITY& id) {
+  const std::size_t count = config_.Sources.size();
+  switch (msg) {
+    case MSG_GETFIRST:
+      cursor_ = 0;
+      if (count == 0) return TWRC_ENDOFLIST;
+      FillIdentity(0, 0, id);
+      return TWRC_SUCCESS;
+    case MSG_GETNEXT:
+      if (cursor_ + 1 >= count) {
+        cursor_ = count;
+        return TWRC_ENDOFLIST;
+      }
+      FillIdentity(++cursor_, 0, id);
+      return TWRC_SUCCESS;
+    case MSG_GETDEFAULT:
+      if (config_.DefaultIndex < 0) return Fail(TWCC_NODS);
+      FillIdentity(static_cast<std::size_t>(config_.DefaultIndex), 0, id);
+      return TWRC_SUCCESS;
+    case MSG_USERSELECT:
+      return UserSelect(id);
+    case MSG_OPENDS: {
+      if (open_) return Fail(TWCC_MAXCONNECTIONS);
+      // An empty product name asks for the default source.
+      int index = id.ProductName[0] ? FindSource(id) : config_.DefaultIndex;
+      if (index < 0) return Fail(TWCC_NODS);
+      TW_UINT32 sourceId = nextSourceId_++;
+      FillIdentity(static_cast<std::size_t>(index), sourceId, id);
+      open_ = std::make_unique<TVirtualSource>(config_.Sources[static_cast<std::size_t>(index)], sourceId);
+      return TWRC_SUCCESS;
+    }
+    case MSG_CLOSEDS:
+      if (!open_ || id.Id != open_->Id()) return Fail(TWCC_NODS);
+      if (open_->State() != 4) return Fail(TWCC_SEQERROR);
+      open_.reset();
+      return TWRC_SUCCESS;
+    default:
+      return Fail(TWCC_BADPROTOCOL);
+  }
+}
+
+TW_UINT16 TSourceManager::UserSelect(TW_IDENTITY& id) {
+  if (config_.Sources.empty()) return Fail(TWCC_NODS);
+  auto tty = TTerminal::Open();
+  if (!tty) return TWRC_CANCEL;
+  std::string menu = "Select a TWAIN source:\n";
+  for (std::size_t i = 0; i < config_.Sources.size(); ++i) {
+    menu += (static_cast<int>(i) == config_.DefaultIndex ? "* " : "  ") + std::to_string(i + 1) + ". " +
+            config_.Sources[i].Name + "\n";
+  }
+  tty->Write(menu);
+  // A few attempts for a mistyped answer; then the dialog counts as cancelled.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    tty->Write("Number (Enter: the one marked *, c: cancel): ");
+    auto line = tty->ReadLine();
+    if (!line) return TWRC_CANCEL;
+    std::string answer = Trim(*line);
+    if (answer == "c" || answer == "C" || answer == "q") return TWRC_CANCEL;
+    int index = -1;
+    if (answer.empty()) {
+      index = config_.DefaultIndex;
+    } else if (answer.find_first_not_of("0123456789") == std::string::npos && answer.size() <= 3) {
+      index = std::stoi(answer) - 1;
+    }
+    if (index >= 0 && static_cast<std::size_t>(index) < config_.Sources.size()) {
+      // The chosen source is the default from now on.
+      config_.DefaultIndex = index;
+      FillIdentity(static_cast<std::size_t>(index), 0, id);
+      return TWRC_SUCCESS;
+    }
+    tty->Write("No such source.\n");
+  }
+  return TWRC_CANCEL;
+}
+
+}  // namespace lumipage::dsm

@@ -1,0 +1,43 @@
+#pragma once
+// The source manager: TWAIN states 1 to 3 for the application, the list of virtual scanners from
+// twain_32.ini in the system folder, the default source, the selection dialog, and the routing
+// of every other triplet to the one open source.
+#include <memory>
+#include <string>
+
+#include "dsm/SourceConfig.h"
+#include "dsm/VirtualSource.h"
+#include "platform/Messages.h"
+#include "twain/TwainTypes.h"
+
+namespace lumipage::dsm {
+
+class TSourceManager {
+ public:
+  static constexpr const char* kSettingsName = "twain_32.ini";
+
+  static TSourceManager& Instance();
+
+  [[nodiscard]] twain::TW_UINT16 Entry(twain::TW_IDENTITY* origin, twain::TW_IDENTITY* dest, twain::TW_UINT32 dg,
+                                       twain::TW_UINT16 dat, twain::TW_UINT16 msg, twain::TW_MEMREF data);
+
+ private:
+  twain::TW_UINT16 Fail(twain::TW_UINT16 condition);
+  twain::TW_UINT16 ManagerEntry(twain::TW_IDENTITY* origin, twain::TW_UINT16 dat, twain::TW_UINT16 msg,
+                                twain::TW_MEMREF data);
+  twain::TW_UINT16 IdentityEntry(twain::TW_UINT16 msg, twain::TW_IDENTITY& id);
+  twain::TW_UINT16 UserSelect(twain::TW_IDENTITY& id);
+  void FillIdentity(std::size_t index, twain::TW_UINT32 id, twain::TW_IDENTITY& out) const;
+  [[nodiscard]] int FindSource(const twain::TW_IDENTITY& id) const;
+
+  int state_ = 2;                  // 2: loaded, 3: open
+  twain::TW_UINT16 condition_ = twain::TWCC_SUCCESS;
+  twain::TW_UINT32 appId_ = 0;
+  platform::HWND parent_ = nullptr;
+  TSourceConfigList config_;
+  std::size_t cursor_ = 0;         // enumeration position of MSG_GETNEXT
+  std::unique_ptr<TVirtualSource> open_;
+  twain::TW_UINT32 nextSourceId_ = 100;
+};
+
+}  // namespace lumipage::dsm

@@ -1,0 +1,48 @@
+#include "dsm/Terminal.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace lumipage::dsm {
+
+std::unique_ptr<TTerminal> TTerminal::Open() {
+  const char* overridePath = std::getenv("LUMIPAGE_TTY");
+  const char* path = overridePath && *overridePath ? overridePath : "/dev/tty";
+  int fd = ::open(path, (overridePath && *overridePath ? O_RDONLY : O_RDWR) | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  return std::unique_ptr<TTerminal>(new TTerminal(fd, isatty(fd) == 1));
+}
+
+TTerminal::~TTerminal() { ::close(fd_); }
+
+void TTerminal::Write(const std::string& text) {
+  if (!interactive_) return;
+  std::size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = ::write(fd_, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    done += static_cast<std::size_t>(n);
+  }
+}
+
+std::optional<std::string> TTerminal::ReadLine() {
+  std::string line;
+  bool any = false;
+  for (;;) {
+    char c;
+    ssize_t n = ::read(fd_, &c, 1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    any = true;
+    if (c == '\n') return line;
+    if (c != '\r' && line.size() < kMaxLine) line += c;
+  }
+  if (!any) return std::nullopt;
+  return line;
+}
+
+}  // namespace lumipage::dsm

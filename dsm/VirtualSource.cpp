@@ -1,0 +1,305 @@
+#include "dsm/VirtualSource.h"
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "dsm/PageFile.h"
+#include "dsm/Terminal.h"
+#include "dsm/TestPage.h"
+
+namespace lumipage::dsm {
+
+using namespace twain;
+
+namespace {
+
+const char* KindName(TW_UINT16 pixelType, TW_UINT16 bitDepth) {
+  switch (pixelType) {
+    case TWPT_BW:
+      return "black and white";
+    case TWPT_GRAY:
+      return bitDepth == 4 ? "16 shades of grey" : "256 shades of grey";
+    case TWPT_PALETTE:
+      return bitDepth == 4 ? "16 colours" : "256 colours";
+    default:
+      return "true colour";
+  }
+}
+
+std::string Trim(const std::string& s) {
+  auto b = s.find_first_not_of(" \t");
+  if (b == std::string::npos) return {};
+  return s.substr(b, s.find_last_not_of(" \t") - b + 1);
+}
+
+}  // namespace
+
+TVirtualSource::TVirtualSource(TSourceConfig config, TW_UINT32 id) : config_(std::move(config)), id_(id) {}
+
+TW_UINT16 TVirtualSource::TakeCondition() {
+  TW_UINT16 c = condition_;
+  condition_ = TWCC_SUCCESS;
+  return c;
+}
+
+TW_UINT16 TVirtualSource::Fail(TW_UINT16 condition) {
+  condition_ = condition;
+  return TWRC_FAILURE;
+}
+
+TW_UINT16 TVirtualSource::Entry(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data) {
+  condition_ = TWCC_SUCCESS;
+  if (!data) return Fail(TWCC_BADVALUE);
+  if (dg == DG_CONTROL) {
+    switch (dat) {
+      case DAT_CAPABILITY:
+        if (msg != MSG_SET) return Fail(TWCC_CAPBADOPERATION);
+        return SetCapability(*static_cast<TW_CAPABILITY*>(data));
+      case DAT_EVENT:
+        if (msg != MSG_PROCESSEVENT) return Fail(TWCC_BADPROTOCOL);
+        return ProcessEvent(*static_cast<TW_EVENT*>(data));
+      case DAT_USERINTERFACE:
+        if (msg == MSG_ENABLEDS) return Enable(*static_cast<TW_USERINTERFACE*>(data));
+        if (msg == MSG_DISABLEDS) {
+          if (state_ != 5) return Fail(TWCC_SEQERROR);
+          state_ = 4;
+          plan_.clear();
+          current_.reset();
+          return TWRC_SUCCESS;
+        }
+        return Fail(TWCC_BADPROTOCOL);
+      case DAT_PENDINGXFERS:
+        if (msg == MSG_ENDXFER) return EndTransfer(*static_cast<TW_PENDINGXFERS*>(data));
+        if (msg == MSG_RESET) return ResetTransfers(*static_cast<TW_PENDINGXFERS*>(data));
+        return Fail(TWCC_BADPROTOCOL);
+      default:
+        return Fail(TWCC_BADPROTOCOL);
+    }
+  }
+  if (dg == DG_IMAGE && msg == MSG_GET) {
+    if (dat == DAT_IMAGEINFO) return ImageInfo(*static_cast<TW_IMAGEINFO*>(data));
+    if (dat == DAT_IMAGENATIVEXFER) return NativeTransfer(*static_cast<platform::HGLOBAL*>(data));
+  }
+  return Fail(TWCC_BADPROTOCOL);
+}
+
+TW_UINT16 TVirtualSource::SetCapability(TW_CAPABILITY& cap) {
+  // Capabilities are negotiated before the source is enabled.
+  if (state_ != 4) return Fail(TWCC_SEQERROR);
+  if (cap.ConType != TWON_ONEVALUE) return Fail(TWCC_BADVALUE);
+  auto container = static_cast<platform::HGLOBAL>(cap.hContainer);
+  TW_ONEVALUE one{};
+  {
+    platform::GlobalLockGuard lock(container);
+    if (!lock.data() || lock.size() < sizeof one) return Fail(TWCC_BADVALUE);
+    std::memcpy(&one, lock.data(), sizeof one);
+  }
+  const auto u16 = static_cast<TW_UINT16>(one.Item & 0xFFFF);
+  auto expect = [&](TW_UINT16 type) { return one.ItemType == type; };
+  switch (cap.Cap) {
+    case ICAP_XFERMECH:
+      if (!expect(TWTY_UINT16) || u16 != TWSX_NATIVE) return Fail(TWCC_BADVALUE);
+      return TWRC_SUCCESS;
+    case CAP_XFERCOUNT: {
+      auto v = static_cast<TW_INT16>(u16);
+      if (!expect(TWTY_INT16) || (v != -1 && v < 1)) return Fail(TWCC_BADVALUE);
+      xferCount_ = v;
+      return TWRC_SUCCESS;
+    }
+    case ICAP_UNITS:
+      if (!expect(TWTY_UINT16) || u16 != TWUN_INCHES) return Fail(TWCC_BADVALUE);
+      return TWRC_SUCCESS;
+    case ICAP_XRESOLUTION:
+    case ICAP_YRESOLUTION: {
+      TW_FIX32 f{static_cast<TW_INT16>(u16), static_cast<TW_UINT16>(one.Item >> 16)};
+      if (!expect(TWTY_FIX32) || f.Whole < kMinDpi || f.Whole > kMaxDpi) return Fail(TWCC_BADVALUE);
+      (cap.Cap == ICAP_XRESOLUTION ? xres_ : yres_) = f;
+      return TWRC_SUCCESS;
+    }
+    case ICAP_PIXELTYPE:
+      if (!expect(TWTY_UINT16) || u16 > TWPT_PALETTE) return Fail(TWCC_BADVALUE);
+      pixelType_ = u16;
+      bitDepth_ = u16 == TWPT_BW ? 1 : u16 == TWPT_RGB ? 24 : 8;
+      return TWRC_SUCCESS;
+    case ICAP_BITDEPTH:
+      if (!expect(TWTY_UINT16) || !TTestPage::Supports(pixelType_, u16)) return Fail(TWCC_BADVALUE);
+      bitDepth_ = u16;
+      return TWRC_SUCCESS;
+    case CAP_INDICATORS:
+    case CAP_AUTOFEED:
+      if (!expect(TWTY_BOOL)) return Fail(TWCC_BADVALUE);
+      return TWRC_SUCCESS;
+    case CAP_FEEDERENABLED:
+      if (!expect(TWTY_BOOL)) return Fail(TWCC_BADVALUE);
+      feederEnabled_ = u16 != 0;
+      return TWRC_SUCCESS;
+    case CAP_DUPLEXENABLED:
+      if (!config_.Duplex) return Fail(TWCC_CAPUNSUPPORTED);
+      if (!expect(TWTY_BOOL)) return Fail(TWCC_BADVALUE);
+      duplexEnabled_ = u16 != 0;
+      return TWRC_SUCCESS;
+    case CAP_FEEDERORDER:
+      if (!expect(TWTY_UINT16) || u16 != TWFO_FIRSTPAGEFIRST) return Fail(TWCC_BADVALUE);
+      return TWRC_SUCCESS;
+    default:
+      // No transparency unit, and nothing else beyond the above.
+      return Fail(TWCC_CAPUNSUPPORTED);
+  }
+}
+
+void TVirtualSource::PlanPages() {
+  plan_.clear();
+  next_ = 0;
+  delivered_ = 0;
+  current_.reset();
+  currentFailed_ = false;
+  const std::size_t perSheet = duplexEnabled_ ? 2 : 1;
+  std::size_t sheets = static_cast<std::size_t>(config_.Pages);
+  std::vector<std::string> files;
+  if (!config_.PageFolder.empty()) {
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(config_.PageFolder, ec), end; !ec && it != end; it.increment(ec)) {
+      std::string name = it->path().filename().string();
+      if (name.empty() || name[0] == '.' || it->is_directory(ec)) continue;
+      files.push_back(it->path().string());
+      if (files.size() >= kMaxFolderFiles) break;
+    }
+    std::sort(files.begin(), files.end());
+    std::size_t folderSheets = (files.size() + perSheet - 1) / perSheet;
+    sheets = config_.PagesSet ? std::min(sheets, folderSheets) : folderSheets;
+  }
+  // Without the feeder only the flatbed's one sheet is scanned.
+  if (!feederEnabled_) sheets = std::min<std::size_t>(sheets, 1);
+  std::size_t total = sheets * perSheet;
+  if (!config_.PageFolder.empty()) total = std::min(total, files.size());
+  if (xferCount_ > 0) total = std::min<std::size_t>(total, static_cast<std::size_t>(xferCount_));
+  for (std::size_t i = 0; i < total; ++i) {
+    PageSpec p;
+    p.number = static_cast<int>(i + 1);
+    if (!config_.PageFolder.empty()) p.file = files[i];
+    plan_.push_back(std::move(p));
+  }
+}
+
+bool TVirtualSource::RunUserInterface() {
+  auto tty = TTerminal::Open();
+  if (!tty) return false;
+  tty->Write(config_.Name + ": " + std::to_string(plan_.size()) + " page(s) ready, " +
+             std::to_string(xres_.Whole) + " x " + std::to_string(yres_.Whole) + " dpi, " +
+             KindName(pixelType_, bitDepth_) + ".\nPress Enter to scan, or type c to cancel: ");
+  auto answer = tty->ReadLine();
+  if (!answer) return false;
+  std::string a = Trim(*answer);
+  return !(a == "c" || a == "C" || a == "cancel" || a == "q");
+}
+
+TW_UINT16 TVirtualSource::Enable(TW_USERINTERFACE& ui) {
+  if (state_ != 4) return Fail(TWCC_SEQERROR);
+  auto parent = static_cast<platform::HWND>(ui.hParent);
+  if (!platform::IsWindow(parent)) return Fail(TWCC_BADVALUE);
+  parent_ = parent;
+  PlanPages();
+  state_ = 5;
+  if (ui.ShowUI && !RunUserInterface()) {
+    Notify(MSG_CLOSEDSREQ);
+    return TWRC_SUCCESS;
+  }
+  if (plan_.empty() || config_.CancelAfter == 0) {
+    Notify(MSG_CLOSEDSREQ);
+    return TWRC_SUCCESS;
+  }
+  state_ = 6;
+  Notify(MSG_XFERREADY);
+  return TWRC_SUCCESS;
+}
+
+void TVirtualSource::Notify(TW_UINT16 message) {
+  platform::PostMessage(parent_, kDsmNotifyMessage, message, static_cast<std::intptr_t>(id_));
+}
+
+TW_UINT16 TVirtualSource::ProcessEvent(TW_EVENT& event) {
+  event.TWMessage = MSG_NULL;
+  auto* msg = static_cast<const platform::MSG*>(event.pEvent);
+  if (state_ < 5 || !msg || msg->message != kDsmNotifyMessage || msg->lParam != static_cast<std::intptr_t>(id_)) {
+    return TWRC_NOTDSEVENT;
+  }
+  event.TWMessage = static_cast<TW_UINT16>(msg->wParam);
+  return TWRC_DSEVENT;
+}
+
+bool TVirtualSource::PrepareCurrent() {
+  if (current_ || currentFailed_) return !currentFailed_;
+  if (next_ >= plan_.size()) {
+    currentFailed_ = true;
+    condition_ = TWCC_SEQERROR;
+    return false;
+  }
+  const PageSpec& spec = plan_[next_];
+  if (spec.file.empty()) {
+    current_ = TTestPage::Render(spec.number, xres_, yres_, pixelType_, bitDepth_);
+    if (!current_) condition_ = TWCC_LOWMEMORY;
+  } else {
+    auto loaded = TPageFile::Load(spec.file);
+    if (auto* page = std::get_if<TPageImage>(&loaded)) {
+      current_ = std::move(*page);
+    } else {
+      condition_ = TWCC_OPERATIONERROR;
+    }
+  }
+  currentFailed_ = !current_;
+  return !currentFailed_;
+}
+
+TW_UINT16 TVirtualSource::ImageInfo(TW_IMAGEINFO& info) {
+  if (state_ != 6 && state_ != 7) return Fail(TWCC_SEQERROR);
+  info = TW_IMAGEINFO{};
+  // A page that cannot be produced is described as empty; its transfer then fails.
+  if (PrepareCurrent()) info = current_->Info;
+  condition_ = TWCC_SUCCESS;
+  return TWRC_SUCCESS;
+}
+
+TW_UINT16 TVirtualSource::NativeTransfer(platform::HGLOBAL& handle) {
+  if (state_ != 6) return Fail(TWCC_SEQERROR);
+  if (config_.FailAfter >= 0 && delivered_ >= config_.FailAfter) return Fail(TWCC_OPERATIONERROR);
+  if (!PrepareCurrent()) return Fail(condition_ == TWCC_SUCCESS ? TWCC_OPERATIONERROR : condition_);
+  handle = current_->Dib.release();
+  current_.reset();
+  state_ = 7;
+  ++delivered_;
+  return TWRC_XFERDONE;
+}
+
+TW_UINT16 TVirtualSource::Remaining() const {
+  return static_cast<TW_UINT16>(plan_.size() > next_ ? plan_.size() - next_ : 0);
+}
+
+TW_UINT16 TVirtualSource::EndTransfer(TW_PENDINGXFERS& pending) {
+  if (state_ != 6 && state_ != 7) return Fail(TWCC_SEQERROR);
+  // In state 6 the offered page is skipped; in state 7 it has been handed over.
+  current_.reset();
+  currentFailed_ = false;
+  ++next_;
+  if (config_.CancelAfter >= 0 && delivered_ >= config_.CancelAfter && next_ < plan_.size()) {
+    next_ = plan_.size();
+    Notify(MSG_CLOSEDSREQ);
+  }
+  pending = TW_PENDINGXFERS{};
+  pending.Count = Remaining();
+  state_ = pending.Count ? 6 : 5;
+  return TWRC_SUCCESS;
+}
+
+TW_UINT16 TVirtualSource::ResetTransfers(TW_PENDINGXFERS& pending) {
+  if (state_ != 6) return Fail(TWCC_SEQERROR);
+  next_ = plan_.size();
+  current_.reset();
+  currentFailed_ = false;
+  pending = TW_PENDINGXFERS{};
+  state_ = 5;
+  return TWRC_SUCCESS;
+}
+
+}  // namespace lumipage::dsm

@@ -1,0 +1,80 @@
+#pragma once
+// A virtual scanner: a TWAIN source in states 4 to 7 that renders test pages or delivers the BMP
+// files of a folder, one sheet at a time from a simulated document feeder.
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "dsm/PageImage.h"
+#include "dsm/SourceConfig.h"
+#include "platform/Messages.h"
+#include "twain/TwainTypes.h"
+
+namespace lumipage::dsm {
+
+class TVirtualSource {
+ public:
+  // Folder entries looked at as page files.
+  static constexpr std::size_t kMaxFolderFiles = 10000;
+  static constexpr int kMinDpi = 50;
+  static constexpr int kMaxDpi = 600;
+  static constexpr int kDefaultDpi = 200;
+
+  TVirtualSource(TSourceConfig config, twain::TW_UINT32 id);
+
+  [[nodiscard]] twain::TW_UINT32 Id() const { return id_; }
+  [[nodiscard]] int State() const { return state_; }
+  [[nodiscard]] const TSourceConfig& Config() const { return config_; }
+  // Condition of the last operation; reading it resets it.
+  [[nodiscard]] twain::TW_UINT16 TakeCondition();
+
+  // Every triplet addressed to this source except the status query.
+  [[nodiscard]] twain::TW_UINT16 Entry(twain::TW_UINT32 dg, twain::TW_UINT16 dat, twain::TW_UINT16 msg,
+                                       twain::TW_MEMREF data);
+
+ private:
+  struct PageSpec {
+    int number = 0;          // page number across the job, from 1
+    std::string file;        // empty: rendered
+  };
+
+  twain::TW_UINT16 Fail(twain::TW_UINT16 condition);
+  twain::TW_UINT16 SetCapability(twain::TW_CAPABILITY& cap);
+  twain::TW_UINT16 Enable(twain::TW_USERINTERFACE& ui);
+  twain::TW_UINT16 ProcessEvent(twain::TW_EVENT& event);
+  twain::TW_UINT16 ImageInfo(twain::TW_IMAGEINFO& info);
+  twain::TW_UINT16 NativeTransfer(platform::HGLOBAL& handle);
+  twain::TW_UINT16 EndTransfer(twain::TW_PENDINGXFERS& pending);
+  twain::TW_UINT16 ResetTransfers(twain::TW_PENDINGXFERS& pending);
+  void PlanPages();
+  // Loads or renders the next page when not done yet; false with a condition when it cannot be.
+  bool PrepareCurrent();
+  // Runs the source's own dialog on the terminal; false when cancelled.
+  bool RunUserInterface();
+  void Notify(twain::TW_UINT16 message);
+  [[nodiscard]] twain::TW_UINT16 Remaining() const;
+
+  TSourceConfig config_;
+  twain::TW_UINT32 id_;
+  int state_ = 4;
+  twain::TW_UINT16 condition_ = twain::TWCC_SUCCESS;
+  platform::HWND parent_ = nullptr;
+
+  // Capabilities.
+  twain::TW_FIX32 xres_{kDefaultDpi, 0};
+  twain::TW_FIX32 yres_{kDefaultDpi, 0};
+  twain::TW_UINT16 pixelType_ = twain::TWPT_RGB;
+  twain::TW_UINT16 bitDepth_ = 24;
+  bool feederEnabled_ = true;
+  bool duplexEnabled_ = false;
+  twain::TW_INT16 xferCount_ = -1;
+
+  // The current acquisition.
+  std::vector<PageSpec> plan_;
+  std::size_t next_ = 0;        // index into plan_ of the page being offered
+  int delivered_ = 0;
+  std::optional<TPageImage> current_;
+  bool currentFailed_ = false;
+};
+
+}  // namespace lumipage::dsm

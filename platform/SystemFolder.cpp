@@ -1,0 +1,22 @@
+#include "platform/SystemFolder.h"
+
+#include <cstdlib>
+
+#ifndef LUMIPAGE_DEFAULT_SYSTEM_DIR
+#define LUMIPAGE_DEFAULT_SYSTEM_DIR ""
+#endif
+
+namespace lumipage::platform {
+
+std::string SystemFolder() {
+  std::string folder;
+  if (const char* env = std::getenv("LUMIPAGE_SYSTEM_DIR"); env && *env) {
+    folder = env;
+  } else {
+    folder = LUMIPAGE_DEFAULT_SYSTEM_DIR;
+  }
+  if (!folder.empty() && folder.back() != '/') folder += '/';
+  return folder;
+}
+
+}  // namespace lumipage::platform

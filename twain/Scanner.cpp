@@ -1,0 +1,389 @@
+#include "twain/Scanner.h"
+
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <exception>
+#include <strings.h>
+
+#include "platform/GlobalMemory.h"
+#include "platform/SystemFolder.h"
+
+namespace lumipage {
+
+using namespace twain;
+
+namespace {
+
+std::atomic<bool> g_scannerExists{false};
+
+std::string ProductNameOf(const TW_IDENTITY& id) {
+  return std::string(id.ProductName, strnlen(id.ProductName, sizeof id.ProductName));
+}
+
+void CopyText(TW_STR32& dest, const std::string& text, std::size_t maxChars) {
+  std::memset(dest, 0, sizeof dest);
+  std::memcpy(dest, text.data(), std::min({text.size(), maxChars, sizeof dest - 1}));
+}
+
+// Frees a native-transfer block when it is a live block of non-zero size, also when the image
+// handler fails.
+class TransferBlockGuard {
+ public:
+  explicit TransferBlockGuard(const platform::HGLOBAL& handle) : handle_(handle) {}
+  TransferBlockGuard(const TransferBlockGuard&) = delete;
+  TransferBlockGuard& operator=(const TransferBlockGuard&) = delete;
+  ~TransferBlockGuard() {
+    if (handle_ && platform::GlobalIsValid(handle_) && platform::GlobalSize(handle_) > 0) {
+      platform::GlobalFree(handle_);
+    }
+  }
+
+ private:
+  const platform::HGLOBAL& handle_;
+};
+
+}  // namespace
+
+void TScanner::LibraryCloser::operator()(void* handle) const {
+  if (handle) dlclose(handle);
+}
+
+TScanner::TScanner() {
+  if (g_scannerExists.exchange(true)) throw EScannerError("Only one scanner object is permitted");
+  appIdentity_.Id = 0;
+  appIdentity_.Version.MajorNum = 1;
+  appIdentity_.Version.MinorNum = 0;
+  appIdentity_.Version.Language = TWLG_ENGLISH;
+  appIdentity_.Version.Country = TWCY_USA;
+  appIdentity_.ProtocolMajor = 1;
+  appIdentity_.ProtocolMinor = 5;
+  appIdentity_.SupportedGroups = DG_SUPPORTED;
+}
+
+TScanner::~TScanner() {
+  Close();
+  g_scannerExists = false;
+}
+
+TScanner& TScanner::Instance() {
+  static std::unique_ptr<TScanner> instance = std::make_unique<TScanner>();
+  return *instance;
+}
+
+bool TScanner::Exists() { return g_scannerExists; }
+
+bool TScanner::DsmCall(TW_IDENTITY* dest, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data,
+                       TW_UINT16* returnCode) {
+  if (!dsmEntry_) {
+    if (returnCode) *returnCode = TWRC_FAILURE;
+    lastCondition_ = TWCC_SEQERROR;
+    return false;
+  }
+  TW_UINT16 rc = dsmEntry_(&appIdentity_, dest, dg, dat, msg, data);
+  if (returnCode) *returnCode = rc;
+  if (rc == TWRC_SUCCESS) return true;
+  TW_STATUS status{};
+  status.ConditionCode = TWCC_BUMMER;
+  if (dsmEntry_(&appIdentity_, dest, DG_CONTROL, DAT_STATUS, MSG_GET, &status) != TWRC_SUCCESS) {
+    status.ConditionCode = TWCC_BUMMER;
+  }
+  lastCondition_ = status.ConditionCode;
+  return rc == TWRC_CHECKSTATUS && status.ConditionCode == TWCC_SUCCESS;
+}
+
+void TScanner::Error(const std::string& message) {
+  if (OnError) {
+    OnError(this, message);
+    return;
+  }
+  throw EScannerError(message);
+}
+
+void TScanner::Open() {
+  if (dsmLibrary_) return;
+
+  std::string folder = platform::SystemFolder();
+  if (folder.empty()) return Error("GetWindowsDirectory failed");
+  std::string path = folder;
+  if (path.back() != '/') path += '/';
+  path += kDsmLibraryName;
+
+  dsmLibrary_.reset(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL));
+  if (!dsmLibrary_) return Error("LoadLibrary(" + path + ") failed");
+
+  // Every later failure leaves the object closed, so a handler that returns never sees a
+  // half-open connection.
+  dsmEntry_ = reinterpret_cast<DSMENTRYPROC>(dlsym(dsmLibrary_.get(), "DSM_Entry"));
+  if (!dsmEntry_) {
+    Close();
+    return Error("GetProcAddress failed: DSM_Entry");
+  }
+
+  twainWindow_ = platform::CreateWindow("STATIC", "Twain Window");
+  if (!twainWindow_) {
+    Close();
+    return Error("CreateWindow failed");
+  }
+
+  if (!DsmCall(nullptr, DG_CONTROL, DAT_PARENT, MSG_OPENDSM, &twainWindow_)) {
+    // Nothing to close on the source manager's side: only the window and the library.
+    platform::DestroyWindow(twainWindow_);
+    twainWindow_ = nullptr;
+    Close();
+    return Error("Unable to open TWAIN source manager");
+  }
+
+  FillSources();
+  GetDefaultSource();
+}
+
+void TScanner::FillSources() {
+  sourceNames_.clear();
+  sourceIdentities_.clear();
+  TW_IDENTITY scratch{};
+  bool ok = DsmCall(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETFIRST, &scratch);
+  while (ok) {
+    sourceNames_.push_back(ProductNameOf(scratch));
+    sourceIdentities_.push_back(std::make_unique<TW_IDENTITY>(scratch));
+    scratch = TW_IDENTITY{};
+    ok = DsmCall(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETNEXT, &scratch);
+  }
+}
+
+void TScanner::GetDefaultSource() {
+  TW_IDENTITY scratch{};
+  if (!DsmCall(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETDEFAULT, &scratch)) {
+    return Error("Unable to get TWAIN default source");
+  }
+  defaultSourceName_ = ProductNameOf(scratch);
+  for (std::size_t i = 0; i < sourceNames_.size(); ++i) {
+    if (strcasecmp(sourceNames_[i].c_str(), defaultSourceName_.c_str()) == 0) {
+      sourceIndex_ = static_cast<int>(i);
+      return;
+    }
+  }
+}
+
+void TScanner::Close() {
+  if (twainWindow_) {
+    (void)DsmCall(nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &twainWindow_);
+    platform::DestroyWindow(twainWindow_);
+    twainWindow_ = nullptr;
+  }
+  if (dsmLibrary_) {
+    dsmEntry_ = nullptr;
+    dsmLibrary_.reset();
+  }
+  dsmEntry_ = nullptr;
+}
+
+void TScanner::SelectSource(int index) {
+  if (index >= 0 && static_cast<std::size_t>(index) < sourceNames_.size()) sourceIndex_ = index;
+}
+
+bool TScanner::SelectSourceDialog() {
+  Open();
+  sourceIdentity_ = TW_IDENTITY{};
+  bool chosen = DsmCall(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_USERSELECT, &sourceIdentity_);
+  // The source manager makes a chosen source its default, so the default is the current one.
+  GetDefaultSource();
+  return chosen;
+}
+
+void TScanner::SetProductName(const std::string& text) { CopyText(appIdentity_.ProductName, text, 32); }
+
+bool TScanner::ProcessTwainEvent(const platform::MSG& msg, bool& done) {
+  TW_EVENT event{};
+  event.pEvent = const_cast<platform::MSG*>(&msg);
+  event.TWMessage = MSG_NULL;
+  TW_UINT16 rc = TWRC_FAILURE;
+  (void)DsmCall(&sourceIdentity_, DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &event, &rc);
+  bool claimed = rc == TWRC_DSEVENT;
+  switch (event.TWMessage) {
+    case MSG_XFERREADY:
+      TransferLoop(done);
+      break;
+    case MSG_CLOSEDSREQ:
+    case MSG_CLOSEDSOK:
+      done = true;
+      break;
+    default:
+      break;
+  }
+  return claimed;
+}
+
+void TScanner::TwainMessageLoop() {
+  bool done = false;
+  while (!done) {
+    platform::MSG msg;
+    if (!platform::GetMessage(msg)) break;
+    if (!ProcessTwainEvent(msg, done)) {
+      platform::TranslateMessage(msg);
+      platform::DispatchMessage(msg);
+    }
+  }
+}
+
+void TScanner::SetCapOneValue(TW_UINT16 cap, TW_UINT16 itemType, std::int32_t value) {
+  platform::GlobalBlock block(platform::GHND, sizeof(TW_ONEVALUE));
+  if (!block) throw std::bad_alloc();
+  {
+    platform::GlobalLockGuard lock(block.get());
+    auto* one = lock.as<TW_ONEVALUE>();
+    if (!one) throw std::bad_alloc();
+    one->ItemType = itemType;
+    one->Item = static_cast<TW_UINT32>(value);
+  }
+  TW_CAPABILITY capability{};
+  capability.Cap = cap;
+  capability.ConType = TWON_ONEVALUE;
+  capability.hContainer = block.get();
+  // A source that refuses a capability keeps its own setting.
+  (void)DsmCall(&sourceIdentity_, DG_CONTROL, DAT_CAPABILITY, MSG_SET, &capability);
+}
+
+void TScanner::NegotiateScanParameters() {
+  struct Kind {
+    TW_UINT16 pixelType;
+    TW_UINT16 bitDepth;
+  };
+  static constexpr Kind kKinds[] = {{TWPT_BW, 1},      {TWPT_GRAY, 4},    {TWPT_GRAY, 8},
+                                    {TWPT_PALETTE, 4}, {TWPT_PALETTE, 8}, {TWPT_RGB, 24}};
+  // A TW_FIX32 with fraction 0 is the whole part in the low 16 bits.
+  SetCapOneValue(ICAP_XRESOLUTION, TWTY_FIX32, static_cast<std::uint16_t>(XResolution));
+  SetCapOneValue(ICAP_YRESOLUTION, TWTY_FIX32, static_cast<std::uint16_t>(YResolution));
+  if (ImageType > 5) throw ETwainError("Invalid image type");
+  SetCapOneValue(ICAP_PIXELTYPE, TWTY_UINT16, kKinds[ImageType].pixelType);
+  SetCapOneValue(ICAP_BITDEPTH, TWTY_UINT16, kKinds[ImageType].bitDepth);
+  SetCapOneValue(CAP_INDICATORS, TWTY_BOOL, ShowIndicators ? 1 : 0);
+  SetCapOneValue(CAP_FEEDERENABLED, TWTY_BOOL, FeederEnabled ? 1 : 0);
+  SetCapOneValue(CAP_AUTOFEED, TWTY_BOOL, FeederEnabled ? 1 : 0);
+  try {
+    SetCapOneValue(CAP_DUPLEXENABLED, TWTY_BOOL, DuplexEnabled ? 1 : 0);
+  } catch (const std::exception&) {
+    // Many sources have no duplex unit; scanning one side is fine.
+  }
+  SetCapOneValue(CAP_FEEDERORDER, TWTY_UINT16, TWFO_FIRSTPAGEFIRST);
+  if (Transmissive) SetCapOneValue(ICAP_LIGHTPATH, TWTY_UINT16, TWLP_TRANSMISSIVE);
+}
+
+void TScanner::Acquire(std::intptr_t passThrough, TImageHandler handler) {
+  Open();
+  if (sourceIndex_ < 0 || static_cast<std::size_t>(sourceIndex_) >= sourceIdentities_.size()) {
+    throw ETwainError("No TWAIN source selected");
+  }
+  std::memcpy(sourceIdentity_.ProductName, sourceIdentities_[sourceIndex_]->ProductName,
+              sizeof sourceIdentity_.ProductName);
+  if (!DsmCall(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &sourceIdentity_)) {
+    throw ETwainError("Unable to open TWAIN source");
+  }
+
+  bool wasEnabled = !platform::EnableWindow(twainWindow_, false);
+  imageHandler_ = std::move(handler);
+  passThrough_ = passThrough;
+  pendingCountUnknown_ = false;
+
+  std::exception_ptr failure;
+  TW_USERINTERFACE ui{};
+  bool sourceEnabled = false;
+  try {
+    SetCapOneValue(ICAP_XFERMECH, TWTY_UINT16, TWSX_NATIVE);
+    SetCapOneValue(CAP_XFERCOUNT, TWTY_INT16, -1);
+    SetCapOneValue(ICAP_UNITS, TWTY_UINT16, TWUN_INCHES);
+    if (!ShowUI) NegotiateScanParameters();
+    ui.ShowUI = ShowUI ? 0xFFFF : 0;
+    ui.ModalUI = 0xFFFF;
+    ui.hParent = twainWindow_;
+    if (!DsmCall(&sourceIdentity_, DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui)) {
+      throw ETwainError("Unable to enable twain source.");
+    }
+    sourceEnabled = true;
+    TwainMessageLoop();
+  } catch (...) {
+    failure = std::current_exception();
+  }
+
+  if (sourceEnabled) (void)DsmCall(&sourceIdentity_, DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui);
+  if (wasEnabled) platform::EnableWindow(twainWindow_, true);
+  imageHandler_ = nullptr;
+  if (sourceIdentity_.Id != 0) {
+    if (DsmCall(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &sourceIdentity_)) {
+      sourceIdentity_ = TW_IDENTITY{};
+    } else {
+      failure = std::make_exception_ptr(ETwainError("Unable to close TWAIN data source"));
+    }
+  }
+  if (failure) std::rethrow_exception(failure);
+  if (OnDone) OnDone(this);
+}
+
+void TScanner::TransferLoop(bool& done) {
+  bool pending = true;
+  int infoFailures = 0;
+  while (pending) {
+    TW_IMAGEINFO info{};
+    TW_UINT16 rc = TWRC_FAILURE;
+    (void)DsmCall(&sourceIdentity_, DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info, &rc);
+    if (rc != TWRC_SUCCESS) {
+      if (++infoFailures < kMaxImageInfoAttempts) continue;
+      ResetPendingTransfers();
+      done = true;
+      return;
+    }
+    infoFailures = 0;
+
+    platform::HGLOBAL handle = nullptr;
+    TransferBlockGuard guard(handle);
+    rc = TWRC_FAILURE;
+    (void)DsmCall(&sourceIdentity_, DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &handle, &rc);
+    if (rc == TWRC_XFERDONE) {
+      if (handle && imageHandler_) {
+        imageHandler_(handle, static_cast<std::uint16_t>(info.XResolution.Whole),
+                      static_cast<std::uint16_t>(info.YResolution.Whole), passThrough_);
+      }
+      pending = EndTransfer();
+      if (!pending) done = true;
+    } else if (rc == TWRC_CANCEL) {
+      pending = EndTransfer();
+      if (pending) ResetPendingTransfers();
+      pending = false;
+      done = true;
+    } else {
+      TW_UINT16 condition = lastCondition_;
+      bool countWasUnknown = pendingCountUnknown_;
+      (void)EndTransfer();
+      ResetPendingTransfers();
+      pending = false;
+      done = true;
+      // A source that announced further pages and then fails one has lost that page: the job
+      // must hear of it. After an unknown count (-1) a failing transfer is how such a source
+      // says its feeder is empty.
+      if (!countWasUnknown) {
+        throw ETwainError("Image transfer failed (TWAIN condition code " + std::to_string(condition) + ")");
+      }
+    }
+  }
+}
+
+bool TScanner::EndTransfer() {
+  TW_PENDINGXFERS pendingXfers{};
+  TW_UINT16 rc = TWRC_FAILURE;
+  (void)DsmCall(&sourceIdentity_, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pendingXfers, &rc);
+  if (rc == TWRC_SUCCESS) {
+    pendingCountUnknown_ = pendingXfers.Count == 0xFFFF;
+    return pendingXfers.Count != 0;
+  }
+  ResetPendingTransfers();
+  return false;
+}
+
+void TScanner::ResetPendingTransfers() {
+  TW_PENDINGXFERS pendingXfers{};
+  (void)DsmCall(&sourceIdentity_, DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, &pendingXfers);
+}
+
+}  // namespace lumipage

@@ -1,0 +1,100 @@
+#pragma once
+// The scanner object: the connection to the TWAIN source manager (loaded at run time from the
+// system folder), the list of installed sources, the default source and the selection dialog,
+// and acquisition by native transfer through the thread's message loop.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/Messages.h"
+#include "twain/ScannerError.h"
+#include "twain/ScannerOperations.h"
+#include "twain/TwainError.h"
+#include "twain/TwainTypes.h"
+
+namespace lumipage {
+
+class TScanner : public ScannerOperations {
+ public:
+  // An image-information request that keeps failing while transfers are pending is given up
+  // after this many attempts; the acquisition then ends with the pages delivered so far.
+  static constexpr int kMaxImageInfoAttempts = 100;
+
+  // Raises EScannerError "Only one scanner object is permitted" while another one exists.
+  TScanner();
+  ~TScanner() override;
+  TScanner(const TScanner&) = delete;
+  TScanner& operator=(const TScanner&) = delete;
+
+  // The process's scanner object, created on first use and destroyed at process end.
+  static TScanner& Instance();
+  // Whether a scanner object exists in the process.
+  [[nodiscard]] static bool Exists();
+
+  // Source manager connection.
+  void Open() override;
+  void Close();
+  void GetDefaultSource();
+  [[nodiscard]] const std::vector<std::string>& Sources() const override { return sourceNames_; }
+  [[nodiscard]] int SourceIndex() const override { return sourceIndex_; }
+  [[nodiscard]] std::string DefaultSourceName() const override { return defaultSourceName_; }
+  void SelectSource(int index) override;
+  [[nodiscard]] bool SelectSourceDialog() override;
+  void SetProductName(const std::string& text) override;
+
+  // Calls the source manager with AppIdentity as origin. True on TWRC_SUCCESS, or on
+  // TWRC_CHECKSTATUS when the status query then reports TWCC_SUCCESS. Never raises.
+  bool DsmCall(twain::TW_IDENTITY* dest, twain::TW_UINT32 dg, twain::TW_UINT16 dat, twain::TW_UINT16 msg,
+               twain::TW_MEMREF data, twain::TW_UINT16* returnCode = nullptr);
+  // Hands the message to OnError when set, else raises EScannerError.
+  void Error(const std::string& message);
+
+  // Acquisition.
+  void Acquire(std::intptr_t passThrough, TImageHandler handler) override;
+  void SetCapOneValue(twain::TW_UINT16 cap, twain::TW_UINT16 itemType, std::int32_t value);
+  // Ends the current transfer; true while the source has more pages.
+  [[nodiscard]] bool EndTransfer();
+  void ResetPendingTransfers();
+  // One message of the acquisition loop; true when it belonged to the source.
+  bool ProcessTwainEvent(const platform::MSG& msg, bool& done);
+  void TwainMessageLoop();
+
+  // State, for callers that need to look (and tests).
+  [[nodiscard]] bool DsmLoaded() const { return dsmLibrary_ != nullptr; }
+  [[nodiscard]] platform::HWND TwainWindow() const { return twainWindow_; }
+  [[nodiscard]] const twain::TW_IDENTITY& AppIdentity() const { return appIdentity_; }
+  [[nodiscard]] const twain::TW_IDENTITY& SourceIdentity() const { return sourceIdentity_; }
+  // The identity the source manager listed for Sources()[index].
+  [[nodiscard]] const twain::TW_IDENTITY& SourceEntry(std::size_t index) const { return *sourceIdentities_.at(index); }
+  // Condition code of the last status query made after a failed call.
+  [[nodiscard]] twain::TW_UINT16 LastConditionCode() const { return lastCondition_; }
+
+ private:
+  struct LibraryCloser {
+    void operator()(void* handle) const;
+  };
+
+  void NegotiateScanParameters();
+  void TransferLoop(bool& done);
+  void FillSources();
+
+  std::unique_ptr<void, LibraryCloser> dsmLibrary_;
+  twain::DSMENTRYPROC dsmEntry_ = nullptr;
+  platform::HWND twainWindow_ = nullptr;
+  twain::TW_IDENTITY appIdentity_{};
+  twain::TW_IDENTITY sourceIdentity_{};
+  std::vector<std::string> sourceNames_;
+  std::vector<std::unique_ptr<twain::TW_IDENTITY>> sourceIdentities_;
+  int sourceIndex_ = -1;
+  std::string defaultSourceName_;
+  twain::TW_UINT16 lastCondition_ = twain::TWCC_SUCCESS;
+
+  // The acquisition in progress.
+  TImageHandler imageHandler_;
+  std::intptr_t passThrough_ = 0;
+  // The source reported an unknown number of further pages (-1) at the last end of transfer.
+  bool pendingCountUnknown_ = false;
+};
+
+}  // namespace lumipage
