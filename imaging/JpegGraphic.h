@@ -27,6 +27,10 @@ class TJpegGraphic : public TDibGraphic {
   bool Progressive = false;
   bool OptimizeCoding = false;
 
+  // Rows go to and from the codec in blue, green, red order without a copy. Off: each row is
+  // copied and swapped to red, green, blue first (the reference the tests compare against).
+  bool UseFastPaths = true;
+
   // Codec warnings of the last load or save (counted, otherwise ignored).
   [[nodiscard]] long WarningCount() const { return warnings_; }
 

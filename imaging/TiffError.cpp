@@ -3,6 +3,6 @@
 namespace lumipage {
 
 ETiffError::ETiffError(const std::string& text)
-    : std::runtime_error("ETiffError " + text), text_(text) {}
+    : Exception("ETiffError " + text), text_(text) {}
 
 }  // namespace lumipage

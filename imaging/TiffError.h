@@ -1,14 +1,15 @@
 #pragma once
 
-#include <stdexcept>
 #include <string>
+
+#include "imaging/Errors.h"
 
 namespace lumipage {
 
 // Failure of the TIFF library as seen by the TIFF file class. The message is the class name,
 // one space and the failing call (for example "ETiffError TIFFOpen"), so a report that only
 // carries the text still tells a TIFF failure from the image library's own checks.
-class ETiffError : public std::runtime_error {
+class ETiffError : public Exception {
  public:
   explicit ETiffError(const std::string& text);
 
