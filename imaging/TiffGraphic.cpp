@@ -12,6 +12,7 @@
 
 #include "imaging/Errors.h"
 #include "imaging/MemoryStream.h"
+#include "imaging/NegativeTransform.h"
 #include "imaging/TiffError.h"
 #include "imaging/TiffHandle.h"
 
@@ -169,14 +170,6 @@ TLogPalette PaletteFromColorMap(TIFF* tif, std::uint16_t bitsPerSample) {
   for (unsigned i = 0; i < count; ++i)
     palette.palPalEntry[i] = TPaletteEntry{scale(red[i]), scale(green[i]), scale(blue[i]), 0};
   return palette;
-}
-
-// Inverts every byte of every row, fill bytes included: with the grey-ramp and black/white
-// palettes this is the photographic negative (index i becomes the highest index minus i).
-void InvertPaletteIndices(TDibGraphic& image) {
-  std::uint8_t* bits = image.Bits();
-  const std::size_t size = image.ImageSize();
-  for (std::size_t i = 0; i < size; ++i) bits[i] = static_cast<std::uint8_t>(~bits[i]);
 }
 
 void StoreRgb(std::uint8_t* pixel, std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
@@ -587,7 +580,8 @@ void TTiffGraphic::ReadDirectory(TIFF* tif) {
     }
   }
 
-  if (invert) InvertPaletteIndices(*this);
+  // White-is-zero files: the negative turns index i into the highest index minus i.
+  if (invert) TNegativeTransform().Apply(*this);
 }
 
 // File classes register with the picture registry when the program starts.
