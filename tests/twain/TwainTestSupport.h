@@ -1,0 +1,81 @@
+#pragma once
+// Helpers shared by the scanner tests: environment variables set for one test, a system folder
+// of its own with the source manager library and a twain_32.ini, and a clean message queue.
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+
+#include "platform/Messages.h"
+
+namespace lumipage::testing {
+
+class ScopedEnv {
+ public:
+  ScopedEnv(std::string name, const std::string& value) : name_(std::move(name)) {
+    if (const char* old = std::getenv(name_.c_str())) old_ = old;
+    setenv(name_.c_str(), value.c_str(), 1);
+  }
+  ~ScopedEnv() {
+    if (old_) {
+      setenv(name_.c_str(), old_->c_str(), 1);
+    } else {
+      unsetenv(name_.c_str());
+    }
+  }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  std::string name_;
+  std::optional<std::string> old_;
+};
+
+// A temporary folder removed with everything in it.
+class TempFolder {
+ public:
+  TempFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "lumipage-twain-XXXXXX").string();
+    path_ = mkdtemp(pattern.data()) ? pattern : std::string();
+  }
+  ~TempFolder() {
+    std::error_code ec;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+  }
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  [[nodiscard]] const std::string& Path() const { return path_; }
+  [[nodiscard]] std::string File(const std::string& name) const { return path_ + "/" + name; }
+  void Write(const std::string& name, const std::string& text) const { std::ofstream(File(name), std::ios::binary) << text; }
+
+ private:
+  std::string path_;
+};
+
+// A system folder holding the real source manager (linked from the build folder) and the given
+// twain_32.ini, made the process's system folder for its lifetime.
+class VirtualSystemFolder {
+ public:
+  explicit VirtualSystemFolder(const std::optional<std::string>& ini) {
+    std::filesystem::create_symlink(std::string(LUMIPAGE_BUILD_DIR) + "/libtwain_32.so", folder_.File("libtwain_32.so"));
+    if (ini) folder_.Write("twain_32.ini", *ini);
+    env_.emplace("LUMIPAGE_SYSTEM_DIR", folder_.Path());
+  }
+  [[nodiscard]] const TempFolder& Folder() const { return folder_; }
+
+ private:
+  TempFolder folder_;
+  std::optional<ScopedEnv> env_;
+};
+
+// Drops whatever a test left in the thread's message queue.
+inline void DrainMessages() {
+  platform::MSG msg;
+  while (platform::PeekMessage(msg)) {
+  }
+}
+
+}  // namespace lumipage::testing
