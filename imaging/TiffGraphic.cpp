@@ -23,6 +23,8 @@ constexpr const char* kDefaultSoftware = "Ovinex Image Library";
 constexpr std::uint32_t kOneStrip = 2147483647;
 constexpr std::uint32_t kRowsPerStripUnlimited = 4294967295u;
 constexpr int kJpegRowsPerStrip = 8;
+// Widest pixel the direct row paths read: four 16-bit samples.
+constexpr unsigned kMaxFileBytesPerPixel = 8;
 constexpr std::uint16_t kCompressionNeXT2Bit = 32771;  // CCITT RLE with word alignment
 // libtiff's JPEG codec quality pseudo-tag.
 constexpr ttag_t kJpegQualityTag = TIFFTAG_JPEGQUALITY;
@@ -506,6 +508,11 @@ void TTiffGraphic::ReadDirectory(TIFF* tif) {
     RowsPerStrip = static_cast<std::int32_t>(std::min(fileRowsPerStrip, kOneStrip));
   }
 
+  // Row buffers of the direct paths are sized from the scanline; a header whose samples make a
+  // scanline far wider than any pixel format we take is refused rather than allocated.
+  if (!general && scanlineSize > std::uint64_t{kMaxFileBytesPerPixel} * width)
+    throw ETiffError("Invalid image size");
+
   const auto height = static_cast<std::int32_t>(length);
   if (sixteenBit) {
     // Pixel x's first sample, high byte: the grey level.
@@ -531,15 +538,16 @@ void TTiffGraphic::ReadDirectory(TIFF* tif) {
     }
   } else if (general) {
     // libtiff's RGBA reader: rows from the bottom (raster row 0 is the image's last row).
-    std::vector<std::uint32_t> raster;
-    raster.resize(std::size_t{width} * length);
+    // Not zeroed: a header that claims a huge image costs address space, not memory, until
+    // libtiff actually decodes rows into it.
+    auto raster = std::make_unique_for_overwrite<std::uint32_t[]>(std::size_t{width} * length);
     Progress(5, 0, 100);
     Progress(10, 0, 100);
-    if (TIFFReadRGBAImageOriented(tif, width, length, raster.data(), ORIENTATION_BOTLEFT, 1) != 1)
+    if (TIFFReadRGBAImageOriented(tif, width, length, raster.get(), ORIENTATION_BOTLEFT, 1) != 1)
       throw ETiffError("TIFFReadRGBAImage");
     Progress(80, 0, 100);
     for (std::int32_t y = 0; y < height; ++y) {
-      const std::uint32_t* src = raster.data() + std::size_t(height - 1 - y) * width;
+      const std::uint32_t* src = raster.get() + std::size_t(height - 1 - y) * width;
       if (kind == ikTrueColor) {
         std::uint8_t* row = RowBits(y);
         for (std::uint32_t x = 0; x < width; ++x, row += 3)
@@ -558,17 +566,17 @@ void TTiffGraphic::ReadDirectory(TIFF* tif) {
     TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &stripRows);
     if (stripRows == 0 || stripRows > length) stripRows = length;
     const std::uint32_t strips = TIFFNumberOfStrips(tif);
-    std::vector<std::uint8_t> strip(static_cast<std::size_t>(scanlineSize) * stripRows);
+    auto strip = std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(scanlineSize) * stripRows);
     const std::size_t copy = std::min<std::size_t>(scanlineSize, BytesPerRow());
     std::uint32_t row = 0;
     for (std::uint32_t s = 0; row < length; ++s) {
       Progress(row, 0, height - 1);
       const std::uint32_t rows = std::min(stripRows, length - row);
       const auto want = static_cast<tmsize_t>(scanlineSize * rows);
-      if (s >= strips || TIFFReadEncodedStrip(tif, s, strip.data(), want) != want)
+      if (s >= strips || TIFFReadEncodedStrip(tif, s, strip.get(), want) != want)
         throw ETiffError("TIFFReadEncodedStrip");
       for (std::uint32_t r = 0; r < rows; ++r, ++row) {
-        const std::uint8_t* src = strip.data() + std::size_t(r) * scanlineSize;
+        const std::uint8_t* src = strip.get() + std::size_t(r) * scanlineSize;
         std::uint8_t* dst = RowBits(static_cast<std::int32_t>(row));
         if (rgbStrips) {
           for (std::uint32_t x = 0; x < width; ++x, src += bytesPerPixel, dst += 3)
