@@ -123,7 +123,7 @@ Layout BuildLayout(int pageNo, double xdpi, double ydpi) {
     double end = w - 1.0 - rng.Next() * 1.8;
     for (double wx = 1.0; wx < end;) {
       double ww = 0.15 + rng.Next() * 0.75;
-      l.Fill(wx, y, std::min(wx + ww, end), y + 0.12, Rgb{30, 30, 30});
+      l.Fill(wx, y, std::min(wx + ww, end), y + 0.12, kBlack);
       wx += ww + 0.1;
     }
   }

@@ -1,0 +1,510 @@
+// The source manager library through its one entry point: the TWAIN states and their sequence
+// errors, the virtual scanners' capabilities, pages, feeder and page files, and bad settings.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/GlobalMemory.h"
+#include "platform/Messages.h"
+#include "tests/twain/TwainTestSupport.h"
+#include "twain/TwainTypes.h"
+
+namespace lumipage {
+namespace {
+
+using namespace twain;
+using lumipage::testing::DrainMessages;
+using lumipage::testing::ScopedEnv;
+using lumipage::testing::TempFolder;
+using lumipage::testing::VirtualSystemFolder;
+
+struct Header {
+  std::uint32_t size;
+  std::int32_t width, height;
+  std::uint16_t planes, bits;
+  std::uint32_t compression, sizeImage;
+  std::int32_t xppm, yppm;
+  std::uint32_t clrUsed, clrImportant;
+};
+static_assert(sizeof(Header) == 40);
+
+std::uint64_t Stride(std::int64_t width, unsigned bits) { return ((width * bits + 31) / 32) * 4; }
+
+// An application's side of the connection, with the calls spelled out.
+class Session {
+ public:
+  explicit Session(const std::optional<std::string>& ini) : system_(ini) {
+    lib_ = dlopen((system_.Folder().Path() + "/libtwain_32.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (lib_) entry_ = reinterpret_cast<DSMENTRYPROC>(dlsym(lib_, "DSM_Entry"));
+    window_ = platform::CreateWindow("STATIC", "Twain Window");
+    app_.ProtocolMajor = 1;
+    app_.ProtocolMinor = 5;
+    app_.SupportedGroups = DG_SUPPORTED;
+  }
+  ~Session() {
+    if (entry_) {
+      TW_PENDINGXFERS p{};
+      TW_USERINTERFACE ui{};
+      Call(&src_, DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, &p);
+      Call(&src_, DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui);
+      Call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &src_);
+      Call(nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &window_);
+    }
+    platform::DestroyWindow(window_);
+    DrainMessages();
+    if (lib_) dlclose(lib_);
+  }
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  [[nodiscard]] bool Loaded() const { return entry_ != nullptr; }
+  const VirtualSystemFolder& System() const { return system_; }
+
+  TW_UINT16 Call(TW_IDENTITY* dest, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data) {
+    return entry_(&app_, dest, dg, dat, msg, data);
+  }
+  TW_UINT16 Condition(TW_IDENTITY* dest) {
+    TW_STATUS s{};
+    EXPECT_EQ(Call(dest, DG_CONTROL, DAT_STATUS, MSG_GET, &s), TWRC_SUCCESS);
+    return s.ConditionCode;
+  }
+  // Return code and condition code of one call.
+  std::pair<TW_UINT16, TW_UINT16> Try(TW_IDENTITY* dest, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data) {
+    TW_UINT16 rc = Call(dest, dg, dat, msg, data);
+    return {rc, rc == TWRC_SUCCESS ? TWCC_SUCCESS : Condition(dest)};
+  }
+
+  void OpenDsm() { ASSERT_EQ(Call(nullptr, DG_CONTROL, DAT_PARENT, MSG_OPENDSM, &window_), TWRC_SUCCESS); }
+  void OpenDs(const std::string& name = "") {
+    OpenDsm();
+    src_ = TW_IDENTITY{};
+    std::strncpy(src_.ProductName, name.c_str(), 33);
+    ASSERT_EQ(Call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &src_), TWRC_SUCCESS);
+    ASSERT_NE(src_.Id, 0u);
+  }
+  std::pair<TW_UINT16, TW_UINT16> SetCap(TW_UINT16 cap, TW_UINT16 type, TW_UINT32 item, TW_UINT16 conType = TWON_ONEVALUE) {
+    platform::GlobalBlock block(platform::GHND, sizeof(TW_ONEVALUE));
+    {
+      platform::GlobalLockGuard lock(block.get());
+      lock.as<TW_ONEVALUE>()->ItemType = type;
+      lock.as<TW_ONEVALUE>()->Item = item;
+    }
+    TW_CAPABILITY c{cap, conType, block.get()};
+    return Try(&src_, DG_CONTROL, DAT_CAPABILITY, MSG_SET, &c);
+  }
+  TW_UINT16 Enable(bool showUI = false) {
+    TW_USERINTERFACE ui{static_cast<TW_BOOL>(showUI ? 1 : 0), 1, window_};
+    return Call(&src_, DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui);
+  }
+  // The next source notification waiting in the queue, through MSG_PROCESSEVENT.
+  std::optional<TW_UINT16> Notification() {
+    platform::MSG msg;
+    while (platform::PeekMessage(msg)) {
+      TW_EVENT e{&msg, MSG_NULL};
+      if (Call(&src_, DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &e) == TWRC_DSEVENT) return e.TWMessage;
+    }
+    return std::nullopt;
+  }
+  struct Transfer {
+    TW_UINT16 rc = TWRC_FAILURE;
+    TW_UINT16 condition = TWCC_SUCCESS;
+    platform::GlobalBlock dib;
+    TW_IMAGEINFO info{};
+    TW_UINT16 pending = 0;
+  };
+  // One page: image information, native transfer, end of transfer.
+  Transfer Next() {
+    Transfer t;
+    EXPECT_EQ(Call(&src_, DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &t.info), TWRC_SUCCESS);
+    platform::HGLOBAL h = nullptr;
+    t.rc = Call(&src_, DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &h);
+    if (t.rc != TWRC_XFERDONE) t.condition = Condition(&src_);
+    t.dib.reset(h);
+    TW_PENDINGXFERS p{};
+    EXPECT_EQ(Call(&src_, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &p), TWRC_SUCCESS);
+    t.pending = p.Count;
+    return t;
+  }
+
+  TW_IDENTITY app_{};
+  TW_IDENTITY src_{};
+  platform::HWND window_ = nullptr;
+
+ private:
+  VirtualSystemFolder system_;
+  void* lib_ = nullptr;
+  DSMENTRYPROC entry_ = nullptr;
+};
+
+Header HeaderOf(const platform::GlobalBlock& dib) {
+  Header h{};
+  platform::GlobalLockGuard lock(dib.get());
+  if (lock.size() >= sizeof h) std::memcpy(&h, lock.data(), sizeof h);
+  return h;
+}
+
+TEST(SourceManagerTest, StatesRefuseOutOfOrderCalls) {
+  Session s(std::nullopt);
+  ASSERT_TRUE(s.Loaded());
+  TW_IDENTITY scratch{};
+  // Nothing before the source manager is opened.
+  EXPECT_EQ(s.Try(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETFIRST, &scratch), std::make_pair(TWRC_FAILURE, TWCC_SEQERROR));
+  platform::HWND none = nullptr;
+  EXPECT_EQ(s.Try(nullptr, DG_CONTROL, DAT_PARENT, MSG_OPENDSM, &none), std::make_pair(TWRC_FAILURE, TWCC_BADVALUE));
+  s.OpenDsm();
+  EXPECT_NE(s.app_.Id, 0u);
+  EXPECT_EQ(s.Try(nullptr, DG_CONTROL, DAT_PARENT, MSG_OPENDSM, &s.window_), std::make_pair(TWRC_FAILURE, TWCC_SEQERROR));
+  s.src_ = TW_IDENTITY{};
+  ASSERT_EQ(s.Call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &s.src_), TWRC_SUCCESS);
+  EXPECT_STREQ(s.src_.ProductName, "Virtual Scanner");
+  // One source at a time; a source that is not open is no destination.
+  TW_IDENTITY other{};
+  EXPECT_EQ(s.Try(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &other), std::make_pair(TWRC_FAILURE, TWCC_MAXCONNECTIONS));
+  other.Id = s.src_.Id + 1;
+  TW_PENDINGXFERS p{};
+  EXPECT_EQ(s.Try(&other, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &p), std::make_pair(TWRC_FAILURE, TWCC_BADDEST));
+  // State 4: no transfers yet, and the source manager stays open while a source is.
+  platform::HGLOBAL h = nullptr;
+  EXPECT_EQ(s.Try(&s.src_, DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &h), std::make_pair(TWRC_FAILURE, TWCC_SEQERROR));
+  EXPECT_EQ(s.Try(&s.src_, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &p), std::make_pair(TWRC_FAILURE, TWCC_SEQERROR));
+  TW_USERINTERFACE ui{};
+  EXPECT_EQ(s.Try(&s.src_, DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui), std::make_pair(TWRC_FAILURE, TWCC_SEQERROR));
+  EXPECT_EQ(s.Try(nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &s.window_), std::make_pair(TWRC_FAILURE, TWCC_SEQERROR));
+  // State 6: capabilities are fixed and the source cannot be disabled or closed mid-transfer.
+  ASSERT_EQ(s.Enable(), TWRC_SUCCESS);
+  EXPECT_EQ(s.Notification(), MSG_XFERREADY);
+  EXPECT_EQ(s.SetCap(CAP_FEEDERENABLED, TWTY_BOOL, 1), std::make_pair(TWRC_FAILURE, TWCC_SEQERROR));
+  EXPECT_EQ(s.Try(&s.src_, DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui), std::make_pair(TWRC_FAILURE, TWCC_SEQERROR));
+  EXPECT_EQ(s.Try(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &s.src_), std::make_pair(TWRC_FAILURE, TWCC_SEQERROR));
+  Session::Transfer t = s.Next();
+  EXPECT_EQ(t.rc, TWRC_XFERDONE);
+  EXPECT_EQ(t.pending, 0);
+  // Back in state 5: reset is out of order, disabling and closing work.
+  EXPECT_EQ(s.Try(&s.src_, DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, &p), std::make_pair(TWRC_FAILURE, TWCC_SEQERROR));
+  EXPECT_EQ(s.Call(&s.src_, DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui), TWRC_SUCCESS);
+  EXPECT_EQ(s.Call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &s.src_), TWRC_SUCCESS);
+  EXPECT_EQ(s.Call(nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &s.window_), TWRC_SUCCESS);
+}
+
+TEST(SourceManagerTest, ForeignMessagesAreNotTheSources) {
+  Session s(std::nullopt);
+  s.OpenDs();
+  ASSERT_EQ(s.Enable(), TWRC_SUCCESS);
+  platform::MSG foreign{s.window_, platform::WM_USER + 1, MSG_XFERREADY, static_cast<std::intptr_t>(s.src_.Id)};
+  TW_EVENT e{&foreign, 0x1234};
+  EXPECT_EQ(s.Call(&s.src_, DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &e), TWRC_NOTDSEVENT);
+  EXPECT_EQ(e.TWMessage, MSG_NULL);
+}
+
+TEST(SourceManagerTest, FeederCountsDownAndHonoursTheTransferCount) {
+  Session s("[Source1]\nPages=5\n");
+  s.OpenDs();
+  EXPECT_EQ(s.SetCap(CAP_XFERCOUNT, TWTY_INT16, 3).first, TWRC_SUCCESS);
+  ASSERT_EQ(s.Enable(), TWRC_SUCCESS);
+  ASSERT_EQ(s.Notification(), MSG_XFERREADY);
+  std::vector<TW_UINT16> counts;
+  for (int i = 0; i < 3; ++i) {
+    Session::Transfer t = s.Next();
+    EXPECT_EQ(t.rc, TWRC_XFERDONE);
+    counts.push_back(t.pending);
+  }
+  EXPECT_EQ(counts, (std::vector<TW_UINT16>{2, 1, 0}));
+  EXPECT_EQ(s.Notification(), std::nullopt);
+}
+
+TEST(SourceManagerTest, RefusedCapabilitiesLeaveTheSourcesSettings) {
+  Session s("[Source1]\nPages=1\n");
+  s.OpenDs();
+  const std::pair<TW_UINT16, TW_UINT16> refused[] = {
+      s.SetCap(ICAP_LIGHTPATH, TWTY_UINT16, TWLP_TRANSMISSIVE),
+      s.SetCap(CAP_DUPLEXENABLED, TWTY_BOOL, 1),
+      s.SetCap(ICAP_XRESOLUTION, TWTY_FIX32, 5000),
+      s.SetCap(ICAP_XRESOLUTION, TWTY_UINT16, 300),
+      s.SetCap(ICAP_XFERMECH, TWTY_UINT16, 1),
+      s.SetCap(ICAP_BITDEPTH, TWTY_UINT16, 24),  // the default kind is true colour: 24 is fine
+      s.SetCap(ICAP_PIXELTYPE, TWTY_UINT16, TWPT_BW),
+      s.SetCap(ICAP_BITDEPTH, TWTY_UINT16, 8),   // but not for black and white
+      s.SetCap(ICAP_UNITS, TWTY_UINT16, 0, 3),   // not a one-value container
+  };
+  EXPECT_EQ(refused[0], std::make_pair(TWRC_FAILURE, TWCC_CAPUNSUPPORTED));
+  EXPECT_EQ(refused[1], std::make_pair(TWRC_FAILURE, TWCC_CAPUNSUPPORTED));
+  EXPECT_EQ(refused[2], std::make_pair(TWRC_FAILURE, TWCC_BADVALUE));
+  EXPECT_EQ(refused[3], std::make_pair(TWRC_FAILURE, TWCC_BADVALUE));
+  EXPECT_EQ(refused[4], std::make_pair(TWRC_FAILURE, TWCC_BADVALUE));
+  EXPECT_EQ(refused[5].first, TWRC_SUCCESS);
+  EXPECT_EQ(refused[6].first, TWRC_SUCCESS);
+  EXPECT_EQ(refused[7], std::make_pair(TWRC_FAILURE, TWCC_BADVALUE));
+  EXPECT_EQ(refused[8], std::make_pair(TWRC_FAILURE, TWCC_BADVALUE));
+  ASSERT_EQ(s.Enable(), TWRC_SUCCESS);
+  ASSERT_EQ(s.Notification(), MSG_XFERREADY);
+  Session::Transfer t = s.Next();
+  Header h = HeaderOf(t.dib);
+  EXPECT_EQ(h.bits, 1);
+  EXPECT_EQ(h.width, 1654);  // still 200 dpi
+}
+
+struct Kind {
+  TW_UINT16 pixelType, bitDepth;
+  std::uint32_t colours;
+  bool greyTable;
+};
+
+class PageKindTest : public ::testing::TestWithParam<Kind> {};
+
+// Every kind a job can ask for arrives as a well-formed packed bitmap with a page on it.
+TEST_P(PageKindTest, RendersAPackedBitmapOfTheKind) {
+  const Kind k = GetParam();
+  Session s("[Source1]\nPages=2\n");
+  s.OpenDs();
+  ASSERT_EQ(s.SetCap(ICAP_XRESOLUTION, TWTY_FIX32, 75).first, TWRC_SUCCESS);
+  ASSERT_EQ(s.SetCap(ICAP_YRESOLUTION, TWTY_FIX32, 60u | (0x8000u << 16)).first, TWRC_SUCCESS);
+  ASSERT_EQ(s.SetCap(ICAP_PIXELTYPE, TWTY_UINT16, k.pixelType).first, TWRC_SUCCESS);
+  ASSERT_EQ(s.SetCap(ICAP_BITDEPTH, TWTY_UINT16, k.bitDepth).first, TWRC_SUCCESS);
+  ASSERT_EQ(s.Enable(), TWRC_SUCCESS);
+  ASSERT_EQ(s.Notification(), MSG_XFERREADY);
+  Session::Transfer first = s.Next();
+  Session::Transfer second = s.Next();
+  ASSERT_EQ(first.rc, TWRC_XFERDONE);
+  ASSERT_EQ(second.rc, TWRC_XFERDONE);
+
+  Header h = HeaderOf(first.dib);
+  EXPECT_EQ(h.size, 40u);
+  EXPECT_EQ(h.width, 620);   // 8.27 in at 75 dpi
+  EXPECT_EQ(h.height, 707);  // 11.69 in at 60.5 dpi
+  EXPECT_EQ(h.planes, 1);
+  EXPECT_EQ(h.bits, k.bitDepth);
+  EXPECT_EQ(h.compression, 0u);
+  EXPECT_EQ(h.clrUsed, k.colours);
+  EXPECT_EQ(h.xppm, 2953);   // 75 dpi
+  const std::uint64_t stride = Stride(h.width, h.bits);
+  EXPECT_EQ(h.sizeImage, stride * h.height);
+  EXPECT_EQ(platform::GlobalSize(first.dib.get()), 40 + 4 * k.colours + stride * h.height);
+
+  EXPECT_EQ(first.info.ImageWidth, h.width);
+  EXPECT_EQ(first.info.ImageLength, h.height);
+  EXPECT_EQ(first.info.BitsPerPixel, k.bitDepth);
+  EXPECT_EQ(first.info.PixelType, k.pixelType);
+  EXPECT_EQ(first.info.SamplesPerPixel, k.pixelType == TWPT_RGB ? 3 : 1);
+  EXPECT_EQ(first.info.XResolution.Whole, 75);
+  EXPECT_EQ(first.info.YResolution.Whole, 60);
+  EXPECT_EQ(first.info.YResolution.Frac, 0x8000);
+
+  platform::GlobalLockGuard a(first.dib.get());
+  platform::GlobalLockGuard b(second.dib.get());
+  const auto* table = a.as<std::uint8_t>() + 40;
+  if (k.colours) {
+    bool grey = true;
+    for (std::uint32_t i = 0; i < k.colours; ++i) grey = grey && table[i * 4] == table[i * 4 + 1] && table[i * 4 + 1] == table[i * 4 + 2];
+    EXPECT_EQ(grey, k.greyTable);
+  }
+  // Mostly white paper with a fair amount of ink, and each page its own.
+  const auto* pixels = table + 4 * k.colours;
+  const std::size_t bytes = stride * h.height;
+  std::size_t differing = 0;
+  for (std::size_t i = 0; i < bytes; ++i) differing += pixels[i] != (b.as<std::uint8_t>() + 40 + 4 * k.colours)[i];
+  EXPECT_GT(differing, bytes / 1000);
+  if (k.bitDepth == 1) {
+    std::size_t ink = 0;
+    for (int y = 0; y < h.height; ++y)
+      for (int x = 0; x < h.width; ++x) ink += !(pixels[y * stride + x / 8] & (0x80 >> (x % 8)));
+    const double share = static_cast<double>(ink) / (h.width * h.height);
+    EXPECT_GT(share, 0.03);
+    EXPECT_LT(share, 0.5);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, PageKindTest,
+                         ::testing::Values(Kind{TWPT_BW, 1, 2, true}, Kind{TWPT_GRAY, 4, 16, true},
+                                           Kind{TWPT_GRAY, 8, 256, true}, Kind{TWPT_PALETTE, 4, 16, false},
+                                           Kind{TWPT_PALETTE, 8, 256, false}, Kind{TWPT_RGB, 24, 0, false}));
+
+// A BMP file image: header size 40 or larger, rows bottom-up unless topDown.
+std::string Bmp(std::int32_t width, std::int32_t height, std::uint16_t bits, std::uint32_t colours, std::int32_t ppm,
+                bool topDown = false, std::uint32_t headerSize = 40, std::uint32_t compression = 0) {
+  const std::uint64_t stride = Stride(width, bits);
+  std::string info(headerSize, '\0');
+  Header h{40, width, topDown ? -height : height, 1, bits, compression, static_cast<std::uint32_t>(stride * height),
+           ppm, ppm, colours, 0};
+  h.size = headerSize;
+  std::memcpy(info.data(), &h, sizeof h);
+  std::string table;
+  for (std::uint32_t i = 0; i < colours; ++i) {
+    auto v = static_cast<char>(i * 255 / std::max(1u, colours - 1));
+    table += std::string{v, v, v, 0};
+  }
+  std::string pixels(stride * height, '\0');
+  for (std::size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<char>(i * 7 + 3);
+  const std::uint32_t off = 14 + headerSize + static_cast<std::uint32_t>(table.size());
+  const std::uint32_t fileSize = off + static_cast<std::uint32_t>(pixels.size());
+  std::string file = "BM";
+  file.append(reinterpret_cast<const char*>(&fileSize), 4);
+  file.append(4, '\0');
+  file.append(reinterpret_cast<const char*>(&off), 4);
+  return file + info + table + pixels;
+}
+
+TEST(SourceManagerTest, PageFolderDeliversItsBitmapsUnchangedInNameOrder) {
+  TempFolder pages;
+  const std::string b1 = Bmp(3, 2, 8, 256, 11811);              // 300 dpi, grey table
+  const std::string b2 = Bmp(5, 3, 24, 0, 3937, true);          // 100 dpi, top-down
+  const std::string b3 = Bmp(9, 4, 1, 2, 0, false, 124);        // extended header, no resolution
+  pages.Write("p1.bmp", b1);
+  pages.Write("p2.bmp", b2);
+  pages.Write("p3.bmp", b3);
+  pages.Write(".hidden", "not a page");
+  Session s("[Source1]\nPageFolder=" + pages.Path() + "\n");
+  s.OpenDs();
+  ASSERT_EQ(s.Enable(), TWRC_SUCCESS);
+  ASSERT_EQ(s.Notification(), MSG_XFERREADY);
+
+  Session::Transfer t1 = s.Next();
+  ASSERT_EQ(t1.rc, TWRC_XFERDONE);
+  EXPECT_EQ(t1.pending, 2);
+  EXPECT_EQ(t1.info.PixelType, TWPT_GRAY);
+  EXPECT_EQ(t1.info.XResolution.Whole, 300);
+  {
+    platform::GlobalLockGuard lock(t1.dib.get());
+    ASSERT_EQ(lock.size(), b1.size() - 14);
+    EXPECT_EQ(std::memcmp(lock.data(), b1.data() + 14, lock.size()), 0);
+  }
+
+  Session::Transfer t2 = s.Next();
+  ASSERT_EQ(t2.rc, TWRC_XFERDONE);
+  EXPECT_EQ(t2.info.PixelType, TWPT_RGB);
+  EXPECT_EQ(t2.info.XResolution.Whole, 100);
+  Header h2 = HeaderOf(t2.dib);
+  EXPECT_EQ(h2.height, 3);  // turned bottom-up
+  {
+    platform::GlobalLockGuard lock(t2.dib.get());
+    const auto* rows = lock.as<char>() + 40;
+    const char* src = b2.data() + 54;
+    EXPECT_EQ(std::memcmp(rows, src + 2 * 16, 16), 0);  // last file row first
+    EXPECT_EQ(std::memcmp(rows + 2 * 16, src, 16), 0);
+  }
+
+  Session::Transfer t3 = s.Next();
+  ASSERT_EQ(t3.rc, TWRC_XFERDONE);
+  EXPECT_EQ(t3.pending, 0);
+  Header h3 = HeaderOf(t3.dib);
+  EXPECT_EQ(h3.size, 40u);
+  EXPECT_EQ(h3.bits, 1);
+  EXPECT_EQ(h3.clrUsed, 2u);
+  EXPECT_EQ(t3.info.PixelType, TWPT_BW);
+  EXPECT_EQ(t3.info.XResolution.Whole, 0);
+  EXPECT_EQ(platform::GlobalSize(t3.dib.get()), 40u + 8 + 4 * 4);
+}
+
+class BadPageFileTest : public ::testing::TestWithParam<std::string> {};
+
+// A file that is not a usable bitmap fails its transfer; the next file still comes.
+TEST_P(BadPageFileTest, TransferFailsAndTheFeederGoesOn) {
+  TempFolder pages;
+  pages.Write("1-bad.bmp", GetParam());
+  pages.Write("2-good.bmp", Bmp(4, 4, 24, 0, 0));
+  Session s("[Source1]\nPageFolder=" + pages.Path() + "\n");
+  s.OpenDs();
+  ASSERT_EQ(s.Enable(), TWRC_SUCCESS);
+  ASSERT_EQ(s.Notification(), MSG_XFERREADY);
+  Session::Transfer bad = s.Next();
+  EXPECT_EQ(bad.rc, TWRC_FAILURE);
+  EXPECT_EQ(bad.condition, TWCC_OPERATIONERROR);
+  EXPECT_FALSE(bad.dib);
+  EXPECT_EQ(bad.pending, 1);
+  Session::Transfer good = s.Next();
+  EXPECT_EQ(good.rc, TWRC_XFERDONE);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, BadPageFileTest,
+    ::testing::Values(std::string("plain text, not a bitmap at all, long enough to pass the size check........"),
+                      Bmp(40, 40, 24, 0, 0).substr(0, 200),            // truncated pixels
+                      Bmp(4, 4, 8, 256, 0).substr(0, 300),             // truncated colour table
+                      Bmp(4, 4, 8, 0, 0, false, 40, 1),                // run-length compressed
+                      Bmp(4, 4, 16, 0, 0),                             // bit depth without a kind
+                      Bmp(0, 4, 24, 0, 0),                             // no width
+                      Bmp(4, 4, 24, 0, 0, false, 12),                  // old core header
+                      Bmp(4, 4, 4, 99, 0),                             // more colours than the depth has
+                      std::string("BM") + std::string(60, '\xff')));
+
+TEST(SourceManagerTest, EmptyOrMissingPageFolderHasNoSheets) {
+  TempFolder empty;
+  for (const std::string& folder : {empty.Path(), empty.Path() + "/missing"}) {
+    Session s("[Source1]\nPageFolder=" + folder + "\n");
+    s.OpenDs();
+    ASSERT_EQ(s.Enable(), TWRC_SUCCESS);
+    EXPECT_EQ(s.Notification(), MSG_CLOSEDSREQ) << folder;
+  }
+}
+
+struct IniCase {
+  std::string text;
+  std::vector<std::string> names;
+  int defaultIndex;  // -1: no default source
+};
+
+class SettingsFileTest : public ::testing::TestWithParam<IniCase> {};
+
+TEST_P(SettingsFileTest, ListsTheSourcesAndTheDefault) {
+  Session s(GetParam().text);
+  s.OpenDsm();
+  std::vector<std::string> names;
+  TW_IDENTITY id{};
+  for (TW_UINT16 msg = MSG_GETFIRST; s.Call(nullptr, DG_CONTROL, DAT_IDENTITY, msg, &id) == TWRC_SUCCESS; msg = MSG_GETNEXT) {
+    names.emplace_back(id.ProductName);
+  }
+  EXPECT_EQ(names, GetParam().names);
+  TW_IDENTITY def{};
+  auto [rc, cc] = s.Try(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETDEFAULT, &def);
+  if (GetParam().defaultIndex < 0) {
+    EXPECT_EQ(rc, TWRC_FAILURE);
+    EXPECT_EQ(cc, TWCC_NODS);
+  } else {
+    EXPECT_EQ(rc, TWRC_SUCCESS);
+    EXPECT_EQ(std::string(def.ProductName), GetParam().names[static_cast<std::size_t>(GetParam().defaultIndex)]);
+  }
+}
+
+const std::vector<std::string> kOne{"Virtual Scanner"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, SettingsFileTest,
+    ::testing::Values(IniCase{"[Sources]\nCount=3\nDefault=Flatbed\n[Source2]\nName=Flatbed\n",
+                              {"Virtual Scanner", "Flatbed", "Virtual Scanner 3"}, 1},
+                      IniCase{"[Sources]\nCount=0\n", {}, -1},
+                      IniCase{"[Sources]\nCount=2\nDefault=Nowhere\n", {"Virtual Scanner", "Virtual Scanner 2"}, -1},
+                      IniCase{"[Sources]\nCount=abc\n", kOne, 0}, IniCase{"[Sources]\nCount=-4\n", kOne, 0},
+                      IniCase{"[Sources]\nCount=99999999999999999999\n", kOne, 0},
+                      IniCase{"[Source1]\nName=" + std::string(60, 'n') + "\n", {std::string(32, 'n')}, 0},
+                      IniCase{std::string("\x00\xff[[[\n=\n[Sources\nCount\n\x01", 20), kOne, 0}));
+
+TEST(SourceManagerTest, NonsenseNumbersFallBackToDefaults) {
+  Session s("[Source1]\nPages=1000000\nCancelAfter=x\nFailAfter=-7\nDuplex=2\n");
+  s.OpenDs();
+  EXPECT_EQ(s.SetCap(CAP_DUPLEXENABLED, TWTY_BOOL, 1).second, TWCC_CAPUNSUPPORTED);
+  ASSERT_EQ(s.Enable(), TWRC_SUCCESS);
+  ASSERT_EQ(s.Notification(), MSG_XFERREADY);
+  Session::Transfer t = s.Next();
+  EXPECT_EQ(t.rc, TWRC_XFERDONE);
+  EXPECT_EQ(t.pending, 0);  // one sheet
+}
+
+TEST(SourceManagerTest, OpenByNameIgnoresLetterCaseAndRefusesUnknownNames) {
+  Session s("[Sources]\nCount=2\n");
+  s.OpenDsm();
+  TW_IDENTITY id{};
+  std::strcpy(id.ProductName, "Scanner That Is Not There");
+  EXPECT_EQ(s.Try(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &id), std::make_pair(TWRC_FAILURE, TWCC_NODS));
+  std::strcpy(id.ProductName, "VIRTUAL SCANNER 2");
+  ASSERT_EQ(s.Call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &id), TWRC_SUCCESS);
+  EXPECT_STREQ(id.ProductName, "Virtual Scanner 2");
+  s.src_ = id;
+}
+
+}  // namespace
+}  // namespace lumipage
