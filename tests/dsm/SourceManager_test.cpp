@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -255,6 +256,8 @@ struct Kind {
   bool greyTable;
 };
 
+void PrintTo(const Kind& k, std::ostream* os) { *os << "type " << k.pixelType << " depth " << k.bitDepth; }
+
 class PageKindTest : public ::testing::TestWithParam<Kind> {};
 
 // Every kind a job can ask for arrives as a well-formed packed bitmap with a page on it.
@@ -400,12 +403,19 @@ TEST(SourceManagerTest, PageFolderDeliversItsBitmapsUnchangedInNameOrder) {
   EXPECT_EQ(platform::GlobalSize(t3.dib.get()), 40u + 8 + 4 * 4);
 }
 
-class BadPageFileTest : public ::testing::TestWithParam<std::string> {};
+struct BadFile {
+  const char* name;
+  std::string bytes;
+};
+
+void PrintTo(const BadFile& f, std::ostream* os) { *os << f.name; }
+
+class BadPageFileTest : public ::testing::TestWithParam<BadFile> {};
 
 // A file that is not a usable bitmap fails its transfer; the next file still comes.
 TEST_P(BadPageFileTest, TransferFailsAndTheFeederGoesOn) {
   TempFolder pages;
-  pages.Write("1-bad.bmp", GetParam());
+  pages.Write("1-bad.bmp", GetParam().bytes);
   pages.Write("2-good.bmp", Bmp(4, 4, 24, 0, 0));
   Session s("[Source1]\nPageFolder=" + pages.Path() + "\n");
   s.OpenDs();
@@ -422,15 +432,16 @@ TEST_P(BadPageFileTest, TransferFailsAndTheFeederGoesOn) {
 
 INSTANTIATE_TEST_SUITE_P(
     Files, BadPageFileTest,
-    ::testing::Values(std::string("plain text, not a bitmap at all, long enough to pass the size check........"),
-                      Bmp(40, 40, 24, 0, 0).substr(0, 200),            // truncated pixels
-                      Bmp(4, 4, 8, 256, 0).substr(0, 300),             // truncated colour table
-                      Bmp(4, 4, 8, 0, 0, false, 40, 1),                // run-length compressed
-                      Bmp(4, 4, 16, 0, 0),                             // bit depth without a kind
-                      Bmp(0, 4, 24, 0, 0),                             // no width
-                      Bmp(4, 4, 24, 0, 0, false, 12),                  // old core header
-                      Bmp(4, 4, 4, 99, 0),                             // more colours than the depth has
-                      std::string("BM") + std::string(60, '\xff')));
+    ::testing::Values(BadFile{"Text", "plain text, not a bitmap at all, long enough to pass the size check........"},
+                      BadFile{"TruncatedPixels", Bmp(40, 40, 24, 0, 0).substr(0, 200)},
+                      BadFile{"TruncatedColourTable", Bmp(4, 4, 8, 256, 0).substr(0, 300)},
+                      BadFile{"RunLengthCompressed", Bmp(4, 4, 8, 0, 0, false, 40, 1)},
+                      BadFile{"SixteenBits", Bmp(4, 4, 16, 0, 0)},
+                      BadFile{"NoWidth", Bmp(0, 4, 24, 0, 0)},
+                      BadFile{"CoreHeader", Bmp(4, 4, 24, 0, 0, false, 12)},
+                      BadFile{"TooManyColours", Bmp(4, 4, 4, 99, 0)},
+                      BadFile{"AllOnes", std::string("BM") + std::string(60, '\xff')}),
+    [](const ::testing::TestParamInfo<BadFile>& info) { return std::string(info.param.name); });
 
 TEST(SourceManagerTest, EmptyOrMissingPageFolderHasNoSheets) {
   TempFolder empty;
@@ -443,10 +454,13 @@ TEST(SourceManagerTest, EmptyOrMissingPageFolderHasNoSheets) {
 }
 
 struct IniCase {
+  const char* name;
   std::string text;
   std::vector<std::string> names;
   int defaultIndex;  // -1: no default source
 };
+
+void PrintTo(const IniCase& c, std::ostream* os) { *os << c.name; }
 
 class SettingsFileTest : public ::testing::TestWithParam<IniCase> {};
 
@@ -474,14 +488,17 @@ const std::vector<std::string> kOne{"Virtual Scanner"};
 
 INSTANTIATE_TEST_SUITE_P(
     Files, SettingsFileTest,
-    ::testing::Values(IniCase{"[Sources]\nCount=3\nDefault=Flatbed\n[Source2]\nName=Flatbed\n",
+    ::testing::Values(IniCase{"NamedDefault", "[Sources]\nCount=3\nDefault=Flatbed\n[Source2]\nName=Flatbed\n",
                               {"Virtual Scanner", "Flatbed", "Virtual Scanner 3"}, 1},
-                      IniCase{"[Sources]\nCount=0\n", {}, -1},
-                      IniCase{"[Sources]\nCount=2\nDefault=Nowhere\n", {"Virtual Scanner", "Virtual Scanner 2"}, -1},
-                      IniCase{"[Sources]\nCount=abc\n", kOne, 0}, IniCase{"[Sources]\nCount=-4\n", kOne, 0},
-                      IniCase{"[Sources]\nCount=99999999999999999999\n", kOne, 0},
-                      IniCase{"[Source1]\nName=" + std::string(60, 'n') + "\n", {std::string(32, 'n')}, 0},
-                      IniCase{std::string("\x00\xff[[[\n=\n[Sources\nCount\n\x01", 20), kOne, 0}));
+                      IniCase{"NoSources", "[Sources]\nCount=0\n", {}, -1},
+                      IniCase{"UnknownDefault", "[Sources]\nCount=2\nDefault=Nowhere\n",
+                              {"Virtual Scanner", "Virtual Scanner 2"}, -1},
+                      IniCase{"CountNotANumber", "[Sources]\nCount=abc\n", kOne, 0},
+                      IniCase{"CountNegative", "[Sources]\nCount=-4\n", kOne, 0},
+                      IniCase{"CountHuge", "[Sources]\nCount=99999999999999999999\n", kOne, 0},
+                      IniCase{"LongName", "[Source1]\nName=" + std::string(60, 'n') + "\n", {std::string(32, 'n')}, 0},
+                      IniCase{"Garbage", std::string("\x00\xff[[[\n=\n[Sources\nCount\n\x01", 20), kOne, 0}),
+    [](const ::testing::TestParamInfo<IniCase>& info) { return std::string(info.param.name); });
 
 TEST(SourceManagerTest, NonsenseNumbersFallBackToDefaults) {
   Session s("[Source1]\nPages=1000000\nCancelAfter=x\nFailAfter=-7\nDuplex=2\n");

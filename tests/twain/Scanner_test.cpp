@@ -124,6 +124,8 @@ struct StatusCase {
   bool opens;
 };
 
+void PrintTo(const StatusCase& c, std::ostream* os) { *os << "rc " << c.rc << " condition " << c.condition; }
+
 class ScannerStatusTest : public ScannerTest, public ::testing::WithParamInterface<StatusCase> {};
 
 // Every call goes through one rule: success, or TWRC_CHECKSTATUS with a successful condition.
@@ -425,6 +427,8 @@ struct FailureCase {
   bool enabled;  // MSG_ENABLEDS was answered with success
   std::size_t closes;
 };
+
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
 
 class AcquireFailureTest : public ScannerTest, public ::testing::WithParamInterface<FailureCase> {};
 
