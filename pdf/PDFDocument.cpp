@@ -1,0 +1,515 @@
+#include "pdf/PDFDocument.h"
+
+#include <nettle/md5.h>
+
+#include <cstdio>
+#include <ostream>
+#include <sstream>
+
+#include "pdf/PDFExtra.h"
+#include "pdf/PDFLimits.h"
+#include "pdf/PDFParser.h"
+
+namespace lumipage {
+
+namespace {
+
+std::string MD5(std::string_view data) {
+  md5_ctx ctx;
+  md5_init(&ctx);
+  md5_update(&ctx, data.size(), reinterpret_cast<const uint8_t*>(data.data()));
+  std::string digest(MD5_DIGEST_SIZE, '\0');
+  md5_digest(&ctx, MD5_DIGEST_SIZE, reinterpret_cast<uint8_t*>(digest.data()));
+  return digest;
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// A 32-bit decimal from a run of digits and points; 0 when it is not a valid integer.
+int32_t RunToInt(std::string_view run) {
+  if (run.empty() || run.size() > 10) return 0;
+  int64_t v = 0;
+  for (char c : run) {
+    if (!IsDigit(c)) return 0;
+    v = v * 10 + (c - '0');
+  }
+  return v > INT32_MAX ? 0 : static_cast<int32_t>(v);
+}
+
+}  // namespace
+
+TPDFDocument::TPDFDocument() : structure_(std::make_unique<TPDFStructure>()) {
+  structure_->OnLookup = [this](TPDFIndRef*, int32_t number, int32_t generation) -> TPDFObject* {
+    TPDFIndObj* obj = FindIndirect(number, generation);
+    return obj == nullptr ? nullptr : GetValue(obj);
+  };
+  structure_->OnRegister = [this](TPDFObject* value) -> std::pair<int32_t, int32_t> {
+    TPDFIndObj* obj = AddIndirect(value);
+    return {obj->Number, obj->Generation};
+  };
+  Reset();
+}
+
+TPDFDocument::~TPDFDocument() { ClearTempStore(); }
+
+void TPDFDocument::Reset() {
+  objects_.clear();
+  byNumber_.clear();
+  highestNumber_ = 0;
+  structure_->Reset();
+  trailer_ = structure_->MakeDictionary();
+  fileText_.clear();
+  records_.clear();
+  parseNesting_ = 0;
+}
+
+void TPDFDocument::AppendObject(std::unique_ptr<TPDFIndObj> object) {
+  byNumber_.try_emplace(object->Number, object.get());
+  if (object->Number > highestNumber_) highestNumber_ = object->Number;
+  objects_.push_back(std::move(object));
+}
+
+TPDFIndObj* TPDFDocument::AddIndirect(TPDFObject* value) {
+  auto* size = As<TPDFNumeric>(trailer_->Get("Size"));
+  if (size == nullptr) {
+    size = structure_->MakeNumber(1);
+    trailer_->Put("Size", size);
+  }
+  const int32_t n = highestNumber_ + 1;
+  auto obj = std::make_unique<TPDFIndObj>(*this);
+  obj->Number = n;
+  obj->Generation = 0;
+  obj->Value = value;
+  obj->Parsed = true;
+  if (value != nullptr) value->MarkIndirect(n, 0);
+  TPDFIndObj* result = obj.get();
+  AppendObject(std::move(obj));
+  size->Value = static_cast<double>(n) + 1;
+  return result;
+}
+
+TPDFIndRef* TPDFDocument::MakeIndirect(TPDFObject* value) {
+  TPDFIndObj* obj = AddIndirect(value);
+  return structure_->MakeReference(obj->Number, obj->Generation);
+}
+
+TPDFIndObj* TPDFDocument::FindIndirect(int32_t number, int32_t generation) const {
+  auto it = byNumber_.find(number);
+  if (it != byNumber_.end()) {
+    if (it->second->Generation == generation) return it->second;
+    // Several objects of one number: the first in list order with that generation.
+    for (const auto& obj : objects_)
+      if (obj->Number == number && obj->Generation == generation) return obj.get();
+  }
+  return nullptr;
+}
+
+TPDFObject* TPDFDocument::GetValue(TPDFIndObj* object) {
+  if (object == nullptr) return nullptr;
+  if (!object->Parsed) {
+    if (parseNesting_ >= kMaxObjectNesting) return nullptr;
+    ++parseNesting_;
+    ParseObject(*object);
+    --parseNesting_;
+  }
+  return object->Value;
+}
+
+void TPDFDocument::ParseObject(TPDFIndObj& object) {
+  // Marked first, so that a failing parse is not retried and a /Length that refers back to
+  // this object finds no value instead of recursing.
+  object.Parsed = true;
+  const std::string text = object.RawText();
+  if (object.InObjectStream) object.Decrypted = true;
+
+  size_t p = 0;
+  auto readRun = [&]() {
+    while (p < text.size() && !IsDigit(text[p]) && text[p] != '.') ++p;
+    const size_t start = p;
+    while (p < text.size() && (IsDigit(text[p]) || text[p] == '.')) ++p;
+    return RunToInt(std::string_view(text).substr(start, p - start));
+  };
+  const int32_t number = readRun();
+  const int32_t generation = readRun();
+
+  TPDFObject* value = nullptr;
+  if (number == object.Number && generation == object.Generation) {
+    while (p < text.size() && TPDFParser::IsWhite(static_cast<unsigned char>(text[p]))) ++p;
+    std::string_view rest = std::string_view(text).substr(p);
+    bool isObj = false;
+    if (rest.starts_with("obj<<") || rest.starts_with("obj[")) {
+      isObj = true;
+      rest.remove_prefix(3);
+    } else {
+      size_t k = 0;
+      while (k < rest.size() && !TPDFParser::IsWhite(static_cast<unsigned char>(rest[k]))) ++k;
+      isObj = rest.substr(0, k) == "obj";
+      rest.remove_prefix(k);
+    }
+    while (!rest.empty() && TPDFParser::IsWhite(static_cast<unsigned char>(rest.front()))) rest.remove_prefix(1);
+    if (isObj && !rest.empty()) {
+      TPDFParser parser(*structure_, rest);
+      value = parser.ParseFirst();
+      auto* dict = As<TPDFDictionary>(value);
+      if (dict != nullptr) {
+        // The stream keyword is looked for after the dictionary, never inside it.
+        const std::string_view after = rest.substr(parser.Position());
+        const size_t s = after.find("stream");
+        if (s != std::string_view::npos && after.find("endstream") != std::string_view::npos &&
+            s + 6 < after.size() && (after[s + 6] == '\n' || after[s + 6] == '\r')) {
+          size_t dataStart = s + 7;
+          if (after[s + 6] == '\r' && dataStart < after.size() && after[dataStart] == '\n') ++dataStart;
+          TPDFObject* length = dict->Get("Length");
+          if (auto* ref = As<TPDFIndRef>(length))
+            length = GetValue(FindIndirect(ref->ObjectNumber(), ref->Generation()));
+          if (auto* n = As<TPDFNumeric>(length)) {
+            const double want = n->Value > 0 ? n->Value : 0;
+            const size_t available = after.size() - std::min(dataStart, after.size());
+            const size_t count = want >= static_cast<double>(available) ? available : static_cast<size_t>(want);
+            TPDFStream* stream = structure_->MakeStream(std::string(after.substr(dataStart, count)));
+            stream->Dictionary()->Assign(*dict);
+            stream->SetRawData(std::move(stream->MutableRawData()));
+            structure_->ReleaseObject(dict);
+            value = stream;
+          }
+        }
+      }
+    }
+  }
+  if (value == nullptr) value = structure_->MakeNull();
+  value->MarkIndirect(object.Number, object.Generation);
+  object.Value = value;
+}
+
+std::string TPDFDocument::ObjectStreamText(const TPDFIndObj& object) {
+  const std::string header = std::to_string(object.Number) + ' ' + std::to_string(object.Generation) + " obj\r";
+  const std::string fallback = header + "null\rendobj";
+  TPDFIndObj* holder = FindIndirect(object.StreamNumber, 0);
+  if (holder == nullptr || holder == &object) return fallback;
+  auto* stream = As<TPDFStream>(GetValue(holder));
+  if (stream == nullptr) return fallback;
+  TPDFDictionary* dict = stream->Dictionary();
+  if (dict->TypeName() != "ObjStm") return fallback;
+  auto* first = As<TPDFNumeric>(dict->Get("First", true));
+  auto* count = As<TPDFNumeric>(dict->Get("N", true));
+  if (first == nullptr || count == nullptr || first->Value <= 0 || count->Value <= 0) return fallback;
+  if (object.StreamIndex < 0 || static_cast<double>(object.StreamIndex) >= count->Value) return fallback;
+  const std::string data = stream->Decode();
+  const auto firstOffset = first->AsInteger();
+  if (firstOffset <= 0 || static_cast<size_t>(firstOffset) > data.size()) return fallback;
+  // The header pairs are parsed in a scratch pool: the document's pool keeps nothing of them.
+  TPDFStructure scratch;
+  auto* pairs = As<TPDFArray>(scratch.Parse("[ " + data.substr(0, static_cast<size_t>(firstOffset)) + " ]"));
+  const int64_t n = count->AsInteger();
+  if (pairs == nullptr || pairs->Count() < 2 * n) return fallback;
+  const int index = object.StreamIndex;
+  auto* num = As<TPDFNumeric>(pairs->Item(2 * index));
+  auto* off = As<TPDFNumeric>(pairs->Item(2 * index + 1));
+  if (num == nullptr || off == nullptr || num->Value != object.Number) return fallback;
+  size_t end = data.size();
+  if (index < n - 1) {
+    if (auto* next = As<TPDFNumeric>(pairs->Item(2 * index + 3)); next != nullptr && next->Value >= 0)
+      end = std::min(data.size(), static_cast<size_t>(firstOffset) + static_cast<size_t>(next->AsInteger()));
+  }
+  const int64_t startOffset = static_cast<int64_t>(firstOffset) + off->AsInteger();
+  if (off->Value < 0 || static_cast<size_t>(startOffset) > end) return fallback;
+  return header + data.substr(static_cast<size_t>(startOffset), end - static_cast<size_t>(startOffset));
+}
+
+TPDFDictionary* TPDFDocument::Catalog() {
+  if (auto* dict = As<TPDFDictionary>(trailer_->Get("Root", true))) return dict;
+  TPDFDictionary* dict = structure_->MakeDictionary();
+  trailer_->Put("Root", MakeIndirect(dict));
+  return dict;
+}
+
+TPDFDictionary* TPDFDocument::PagesDictionary() { return As<TPDFDictionary>(Catalog()->Get("Pages", true)); }
+
+TPDFDictionary* TPDFDocument::InfoDictionary() {
+  if (auto* dict = As<TPDFDictionary>(trailer_->Get("Info", true))) return dict;
+  TPDFDictionary* dict = structure_->MakeDictionary();
+  trailer_->Put("Info", MakeIndirect(dict));
+  return dict;
+}
+
+TPDFIndObj* TPDFDocument::InfoObject() {
+  if (auto* ref = As<TPDFIndRef>(trailer_->Get("Info"))) {
+    if (TPDFIndObj* obj = FindIndirect(ref->ObjectNumber(), ref->Generation())) return obj;
+  }
+  TPDFIndObj* obj = AddIndirect(structure_->MakeDictionary());
+  trailer_->Put("Info", structure_->MakeReference(obj->Number, obj->Generation));
+  return obj;
+}
+
+void TPDFDocument::SetInfo(std::string_view key, std::string_view text) {
+  if (SecurityState() != 0) return;
+  const std::string converted = EncodeTextString(text);
+  TPDFDictionary* info = InfoDictionary();
+  if (converted.empty()) {
+    info->Remove(key);
+    return;
+  }
+  TPDFObject* current = info->Get(key);
+  if (auto* stream = As<TPDFStream>(current)) {
+    stream->SetData("", false);
+  } else if (auto* s = As<TPDFString>(current)) {
+    s->Value = converted;
+    return;
+  }
+  info->Put(key, structure_->MakeString(converted, TPDFString::kLiteral));
+}
+
+std::string TPDFDocument::GetInfo(std::string_view key) {
+  const int state = SecurityState();
+  if (state == 2) return {};
+  if (state == 1) return {};  // not readable without the security handler
+  TPDFObject* v = InfoDictionary()->Get(key, true);
+  if (auto* s = As<TPDFString>(v)) return DecodeTextString(s->Value);
+  if (auto* stream = As<TPDFStream>(v)) return DecodeTextString(stream->Decode());
+  return {};
+}
+
+void TPDFDocument::SetVersion(std::string version) {
+  version_ = std::move(version);
+  versionSet_ = true;
+}
+
+TPDFArray* TPDFDocument::MakeID() {
+  // The file identifier: MD5 of the current local time as a decimal day count.
+  const std::string digest = MD5(FormatGeneral(NowLocal()));
+  TPDFString* id = structure_->MakeString(digest, TPDFString::kHexadecimal);
+  TPDFArray* array = structure_->MakeArray();
+  array->Add(id);
+  array->Add(id);
+  return array;
+}
+
+TPDFArray* TPDFDocument::EnsureID() {
+  if (auto* array = As<TPDFArray>(trailer_->Get("ID", true))) return array;
+  trailer_->Delete("ID");
+  TPDFArray* array = MakeID();
+  trailer_->Put("ID", array);
+  return array;
+}
+
+bool TPDFDocument::NewDocument() {
+  Reset();
+  version_ = "1.4";
+  TPDFStructure& s = *structure_;
+  TPDFDictionary* info = s.MakeDictionary();
+  TPDFDictionary* catalog = s.MakeDictionary();
+  TPDFDictionary* pages = s.MakeDictionary();
+  TPDFDictionary* page = s.MakeDictionary();
+  TPDFDictionary* resources = s.MakeDictionary();
+  const TPDFIndObj* pagesObj = AddIndirect(pages);
+
+  static constexpr int32_t kLetter[] = {0, 0, 612, 792};
+  page->Put("Type", s.CommonName("Page"));
+  page->Put("Parent", s.MakeReference(pagesObj->Number, 0));
+  page->Put("MediaBox", s.MakeIntegerArray(kLetter, 3));
+  page->Put("CropBox", s.MakeIntegerArray(kLetter, 3));
+  page->Put("Resources", resources);
+  TPDFArray* procSet = s.MakeArray();
+  for (const char* name : {"PDF", "Text", "ImageB", "ImageC", "ImageI"}) procSet->Add(s.MakeName(name));
+  resources->Put("ProcSet", procSet);
+
+  pages->Put("Type", s.CommonName("Pages"));
+  pages->Put("Count", s.MakeNumber(1));
+  TPDFArray* kids = s.MakeArray();
+  kids->Add(MakeIndirect(page));
+  pages->Put("Kids", kids);
+
+  catalog->Put("Type", s.CommonName("Catalog"));
+  catalog->Put("Pages", s.MakeReference(pagesObj->Number, 0));
+
+  TPDFArray* id = MakeID();
+  trailer_->Put("Root", MakeIndirect(catalog));
+  trailer_->Put("Info", MakeIndirect(info));
+  trailer_->Put("ID", id);
+  return true;
+}
+
+int TPDFDocument::SecurityState() {
+  TPDFObject* entry = trailer_->Get("Encrypt");
+  if (entry == nullptr) return 0;
+  if (auto* ref = As<TPDFIndRef>(entry)) entry = ref->Resolve();
+  auto* dict = As<TPDFDictionary>(entry);
+  if (dict == nullptr) return 2;
+  const int32_t v = dict->GetInteger("V", 0);
+  const int32_t r = dict->GetInteger("R", 0);
+  if (dict->GetText("Filter") == "Standard" && (v == 1 || v == 2) && (r == 2 || r == 3)) return 1;
+  return 2;
+}
+
+namespace {
+
+bool IsCrossReferenceData(const TPDFObject* value) {
+  const auto* stream = As<TPDFStream>(value);
+  if (stream == nullptr) return false;
+  const std::string type = stream->Dictionary()->TypeName();
+  return type == "ObjStm" || type == "XRef";
+}
+
+}  // namespace
+
+std::string TPDFDocument::SaveText(TPDFIndObj& object) {
+  if (!object.Parsed) {
+    // Objects from object streams are written as ordinary objects; object streams and
+    // cross-reference streams would dangle beside a classic table and are left out.
+    bool parse = object.InObjectStream;
+    if (!parse && !object.TextCached) {
+      const std::string_view raw =
+          object.Offset > 0 && static_cast<size_t>(object.Offset) < fileText_.size()
+              ? std::string_view(fileText_).substr(static_cast<size_t>(object.Offset), static_cast<size_t>(object.Length))
+              : std::string_view();
+      parse = raw.find("/ObjStm") != std::string_view::npos || raw.find("/XRef") != std::string_view::npos;
+    }
+    if (!parse) return object.RawText();
+    GetValue(&object);
+  }
+  if (IsCrossReferenceData(object.Value)) return {};
+  return object.ObjectText();
+}
+
+bool TPDFDocument::SaveToStream(std::ostream& out) {
+  try {
+    records_.clear();
+    std::string buf;
+    buf.reserve(1 << 20);
+    uint64_t written = 0;
+    auto flush = [&]() {
+      out.write(buf.data(), static_cast<std::streamsize>(buf.size()));
+      written += buf.size();
+      buf.clear();
+      return static_cast<bool>(out);
+    };
+    buf += "%PDF-" + version_ + "\n%\xE2\xE3\xCF\xD3\n";
+
+    const int32_t max = highestNumber_;
+    records_.resize(static_cast<size_t>(max) + 1);
+    for (int32_t i = 0; i <= max; ++i) records_[static_cast<size_t>(i)].Number = i;
+    records_[0].Generation = 65535;
+    // Numbers that no written object holds stay free.
+    for (const auto& obj : objects_) {
+      if (obj->Number <= 0) continue;
+      std::string text = SaveText(*obj);
+      if (text.empty()) continue;
+      if (text.back() != '\n' && text.back() != '\r') text += '\n';
+      TPDFXRefRecord& rec = records_[static_cast<size_t>(obj->Number)];
+      if (rec.InUse) continue;  // a second object of one number cannot be addressed
+      rec.InUse = true;
+      rec.Offset = static_cast<int32_t>(written + buf.size());
+      rec.Generation = obj->Generation < 0 ? 0 : obj->Generation;
+      buf += text;
+      if (buf.size() >= (1 << 20) && !flush()) return false;
+    }
+
+    const uint64_t xref = written + buf.size();
+    buf += "xref\n0 " + std::to_string(records_.size()) + "\n";
+    char line[24];
+    for (const TPDFXRefRecord& rec : records_) {
+      std::snprintf(line, sizeof line, "%010d %05d %c \n", rec.InUse ? rec.Offset : 0, rec.Generation % 100000,
+                    rec.InUse ? 'n' : 'f');
+      buf += line;
+      if (buf.size() >= (1 << 20) && !flush()) return false;
+    }
+    buf += "trailer\n";
+    trailer_->AppendText(buf, 0);
+    buf += "startxref\n" + std::to_string(xref) + "\n%%EOF\n";
+    if (!flush()) return false;
+    out.flush();
+    return static_cast<bool>(out);
+  } catch (...) {
+    return false;
+  }
+}
+
+bool TPDFDocument::SaveToFile(const std::string& fileName) {
+  std::ofstream file(fileName, std::ios::binary | std::ios::trunc);
+  if (!file) return false;
+  if (!SaveToStream(file)) return false;
+  file.close();
+  return !file.fail();
+}
+
+std::string TPDFDocument::SaveToString() {
+  std::ostringstream out;
+  if (!SaveToStream(out)) return {};
+  return std::move(out).str();
+}
+
+bool TPDFDocument::SetTempStore(const std::string& fileName) {
+  ClearTempStore();
+  std::remove(fileName.c_str());
+  tempStore_.open(fileName, std::ios::binary | std::ios::in | std::ios::out | std::ios::trunc);
+  if (!tempStore_.is_open()) return false;
+  tempStoreName_ = fileName;
+  tempStoreReadPos_ = 0;
+  return true;
+}
+
+void TPDFDocument::ClearTempStore() {
+  if (tempStore_.is_open()) tempStore_.close();
+  if (!tempStoreName_.empty()) std::remove(tempStoreName_.c_str());
+  tempStoreName_.clear();
+  tempStoreReadPos_ = 0;
+}
+
+namespace {
+
+void PutLE32(std::string& out, uint32_t v) {
+  for (int i = 0; i < 4; ++i) out += static_cast<char>(v >> (8 * i));
+}
+
+uint32_t GetLE32(const char* p) {
+  uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<uint8_t>(p[i]);
+  return v;
+}
+
+}  // namespace
+
+bool TPDFDocument::StoreText(int32_t number, std::string_view text) {
+  if (!tempStore_.is_open() || text.size() > UINT32_MAX) return false;
+  std::string record;
+  PutLE32(record, static_cast<uint32_t>(number));
+  PutLE32(record, static_cast<uint32_t>(text.size()));
+  record += text;
+  tempStore_.clear();
+  tempStore_.seekp(0, std::ios::end);
+  tempStore_.write(record.data(), static_cast<std::streamsize>(record.size()));
+  tempStore_.flush();
+  return static_cast<bool>(tempStore_);
+}
+
+std::string TPDFDocument::ReadStoredText(int32_t number) {
+  if (!tempStore_.is_open()) return {};
+  tempStore_.clear();
+  tempStore_.seekg(0, std::ios::end);
+  const std::streamoff end = tempStore_.tellg();
+  auto scan = [&](std::streamoff from, std::streamoff to, std::string& text) {
+    std::streamoff pos = from;
+    char head[8];
+    while (pos + 8 <= to) {
+      tempStore_.seekg(pos);
+      if (!tempStore_.read(head, 8)) return false;
+      const uint32_t n = GetLE32(head);
+      const uint32_t len = GetLE32(head + 4);
+      const std::streamoff next = pos + 8 + static_cast<std::streamoff>(len);
+      if (next > end) return false;
+      if (static_cast<int32_t>(n) == number) {
+        text.resize(len);
+        if (!tempStore_.read(text.data(), len)) return false;
+        tempStoreReadPos_ = next;
+        return true;
+      }
+      pos = next;
+    }
+    return false;
+  };
+  std::string text;
+  if (scan(tempStoreReadPos_, end, text) || scan(0, end, text)) return text;
+  return {};
+}
+
+}  // namespace lumipage

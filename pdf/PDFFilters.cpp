@@ -1,0 +1,255 @@
+#include "pdf/PDFFilters.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <stdexcept>
+
+namespace lumipage {
+
+namespace {
+
+// zlib failures while compressing; caught inside FlateEncode.
+class EZCompressionError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class Deflater {
+ public:
+  Deflater() {
+    if (deflateInit(&z_, Z_DEFAULT_COMPRESSION) != Z_OK) throw EZCompressionError(Message());
+    open_ = true;
+  }
+  ~Deflater() {
+    if (open_) deflateEnd(&z_);
+  }
+  Deflater(const Deflater&) = delete;
+  Deflater& operator=(const Deflater&) = delete;
+  z_stream& Stream() { return z_; }
+  [[nodiscard]] std::string Message() const { return z_.msg != nullptr ? z_.msg : "zlib error"; }
+
+ private:
+  z_stream z_{};
+  bool open_ = false;
+};
+
+class Inflater {
+ public:
+  Inflater() { open_ = inflateInit(&z_) == Z_OK; }
+  ~Inflater() {
+    if (open_) inflateEnd(&z_);
+  }
+  Inflater(const Inflater&) = delete;
+  Inflater& operator=(const Inflater&) = delete;
+  [[nodiscard]] bool Open() const { return open_; }
+  z_stream& Stream() { return z_; }
+
+ private:
+  z_stream z_{};
+  bool open_ = false;
+};
+
+}  // namespace
+
+std::string FlateEncode(std::string_view bytes) {
+  if (bytes.empty()) return {};
+  try {
+    Deflater d;
+    z_stream& z = d.Stream();
+    std::string out;
+    // zlib's own bound: one deflate call with Z_FINISH always completes.
+    out.resize(deflateBound(&z, static_cast<uLong>(bytes.size())));
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+    z.avail_in = static_cast<uInt>(bytes.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = static_cast<uInt>(out.size());
+    for (;;) {
+      const int rc = deflate(&z, Z_FINISH);
+      if (rc == Z_STREAM_END) break;
+      if (rc < 0 && rc != Z_BUF_ERROR) throw EZCompressionError(d.Message());
+      const size_t used = out.size() - z.avail_out;
+      out.resize(out.size() + 256);
+      z.next_out = reinterpret_cast<Bytef*>(out.data() + used);
+      z.avail_out = static_cast<uInt>(out.size() - used);
+    }
+    out.resize(z.total_out);
+    return out;
+  } catch (...) {
+    return {};
+  }
+}
+
+std::string FlateDecode(std::string_view bytes, size_t maxOutput) {
+  if (bytes.empty()) return {};
+  try {
+    Inflater inf;
+    if (!inf.Open()) return {};
+    z_stream& z = inf.Stream();
+    const size_t step = std::max<size_t>((bytes.size() + 255) / 256 * 256, 256);
+    std::string out;
+    out.resize(std::min(step, maxOutput));
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+    z.avail_in = static_cast<uInt>(bytes.size());
+    size_t used = 0;
+    for (;;) {
+      z.next_out = reinterpret_cast<Bytef*>(out.data() + used);
+      z.avail_out = static_cast<uInt>(out.size() - used);
+      const uInt inBefore = z.avail_in;
+      const uInt outBefore = z.avail_out;
+      const int rc = inflate(&z, Z_NO_FLUSH);
+      used = out.size() - z.avail_out;
+      if (rc == Z_STREAM_END || rc == Z_DATA_ERROR) break;
+      // Truncated data, a missing dictionary or an internal error: no further progress.
+      if (rc != Z_OK && rc != Z_BUF_ERROR) break;
+      if (z.avail_in == inBefore && z.avail_out == outBefore) break;
+      if (z.avail_out == 0) {
+        if (out.size() >= maxOutput) break;  // decoded-size cap
+        out.resize(std::min(maxOutput, out.size() + std::max(step, out.size())));
+      }
+    }
+    out.resize(used);
+    return out;
+  } catch (...) {
+    return {};
+  }
+}
+
+namespace {
+
+uint8_t Paeth(int a, int b, int c) {
+  const int p = a + b - c;
+  const int pa = std::abs(p - a);
+  const int pb = std::abs(p - b);
+  const int pc = std::abs(p - c);
+  if (pa <= pb && pa <= pc) return static_cast<uint8_t>(a);
+  if (pb <= pc) return static_cast<uint8_t>(b);
+  return static_cast<uint8_t>(c);
+}
+
+}  // namespace
+
+std::string UndoPredictor(std::string data, int32_t predictor, int32_t colors, int32_t bitsPerComponent,
+                          int32_t columns) {
+  if (bitsPerComponent != 8) return data;
+  if (predictor == 2) {
+    if (colors != 1 && colors != 3 && colors != 4) return data;
+    if (columns <= 0) return data;
+    const auto rowLength = static_cast<size_t>(columns) * static_cast<size_t>(colors);
+    const auto step = static_cast<size_t>(colors);
+    // Bytes after the last whole row stay as they are.
+    const size_t rows = data.size() / rowLength;
+    for (size_t r = 0; r < rows; ++r) {
+      char* row = data.data() + r * rowLength;
+      for (size_t i = step; i < rowLength; ++i)
+        row[i] = static_cast<char>(static_cast<uint8_t>(row[i]) + static_cast<uint8_t>(row[i - step]));
+    }
+    return data;
+  }
+  if (predictor < 10) return data;
+  if (columns < 0 || colors < 0) return {};
+  const auto width = static_cast<size_t>(columns) * static_cast<size_t>(colors);
+  if (width >= data.size()) return {};
+  const size_t rowLength = width + 1;
+  const size_t rows = data.size() / rowLength;
+  const auto bpp = static_cast<size_t>(colors);
+  std::string out(rows * width, '\0');
+  const auto* in = reinterpret_cast<const uint8_t*>(data.data());
+  auto* o = reinterpret_cast<uint8_t*>(out.data());
+  for (size_t r = 0; r < rows; ++r) {
+    const uint8_t type = in[r * rowLength];
+    const uint8_t* x = in + r * rowLength + 1;
+    uint8_t* cur = o + r * width;
+    const uint8_t* prev = r > 0 ? cur - width : nullptr;
+    for (size_t i = 0; i < width; ++i) {
+      const int a = i >= bpp ? cur[i - bpp] : 0;
+      const int b = prev != nullptr ? prev[i] : 0;
+      const int c = prev != nullptr && i >= bpp ? prev[i - bpp] : 0;
+      int v = x[i];
+      switch (type) {
+        case 1: v += a; break;
+        case 2: v += b; break;
+        case 3: v += (a + b) / 2; break;
+        case 4: v += Paeth(a, b, c); break;
+        default: break;
+      }
+      cur[i] = static_cast<uint8_t>(v);
+    }
+  }
+  return out;
+}
+
+std::string FlateDecodePredicted(std::string_view bytes, int32_t predictor, int32_t colors,
+                                 int32_t bitsPerComponent, int32_t columns, size_t maxOutput) {
+  return UndoPredictor(FlateDecode(bytes, maxOutput), predictor, colors, bitsPerComponent, columns);
+}
+
+std::string ASCII85Decode(std::string_view bytes) {
+  std::string text;
+  text.reserve(bytes.size());
+  for (char ch : bytes) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c == 'z') {
+      text += "!!!!!";
+    } else if ((c >= '!' && c <= 'u') || c == '~') {
+      text += static_cast<char>(c);
+    }
+  }
+  // Without the end mark whatever is there is decoded.
+  if (text.size() >= 2 && text.compare(text.size() - 2, 2, "~>") == 0) text.resize(text.size() - 2);
+
+  std::string out;
+  out.reserve(text.size() / 5 * 4 + 4);
+  auto group = [&](const char* g, size_t keep) {
+    uint64_t v = 0;
+    for (int i = 0; i < 5; ++i) v = v * 85 + static_cast<uint64_t>(static_cast<unsigned char>(g[i]) - 33);
+    if (v > 0xFFFFFFFFull) v = 0;
+    const char b[4] = {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+                       static_cast<char>(v)};
+    out.append(b, keep);
+  };
+  size_t i = 0;
+  for (; i + 5 <= text.size(); i += 5) group(text.data() + i, 4);
+  const size_t rest = text.size() - i;
+  if (rest > 0) {
+    char g[5] = {'u', 'u', 'u', 'u', 'u'};
+    std::copy_n(text.data() + i, rest, g);
+    group(g, rest - 1);
+  }
+  return out;
+}
+
+std::string ASCII85Encode(std::string_view bytes) {
+  std::string out;
+  std::string line;
+  out.reserve(bytes.size() * 5 / 4 + bytes.size() / 35 + 8);
+  for (size_t i = 0; i < bytes.size(); i += 4) {
+    const size_t k = std::min<size_t>(4, bytes.size() - i);
+    uint32_t v = 0;
+    for (size_t j = 0; j < 4; ++j)
+      v = v << 8 | (j < k ? static_cast<uint8_t>(bytes[i + j]) : 0u);
+    char digits[5];
+    for (int j = 4; j >= 0; --j) {
+      digits[j] = static_cast<char>(v % 85 + 33);
+      v /= 85;
+    }
+    // Only a whole group of four zero bytes becomes "z": a short final group never does, or
+    // its padding would be lost.
+    if (k == 4 && std::string_view(digits, 5) == "!!!!!") {
+      line += 'z';
+    } else {
+      line.append(digits, k + 1);
+    }
+    if (line.size() > 70) {
+      out += line;
+      out += "\r\n";
+      line.clear();
+    }
+  }
+  out += line;
+  out += "~>";
+  return out;
+}
+
+}  // namespace lumipage

@@ -1,0 +1,29 @@
+#pragma once
+// Stream codecs. None reports an error: a failure gives an empty or partial result.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "pdf/PDFLimits.h"
+
+namespace lumipage {
+
+// zlib format at the default level; empty input or any zlib failure gives empty output.
+[[nodiscard]] std::string FlateEncode(std::string_view bytes);
+// zlib inflate; corrupt or truncated data gives what was decoded before the fault. Decoding
+// stops at maxOutput bytes.
+[[nodiscard]] std::string FlateDecode(std::string_view bytes, size_t maxOutput = kMaxDecodedSize);
+// FlateDecode, then TIFF predictor 2 or the PNG predictors (10 and up) undone.
+[[nodiscard]] std::string FlateDecodePredicted(std::string_view bytes, int32_t predictor, int32_t colors,
+                                               int32_t bitsPerComponent, int32_t columns,
+                                               size_t maxOutput = kMaxDecodedSize);
+// Only the predictor step of FlateDecodePredicted, on already inflated data.
+[[nodiscard]] std::string UndoPredictor(std::string data, int32_t predictor, int32_t colors,
+                                        int32_t bitsPerComponent, int32_t columns);
+// Base-85 text (with or without its "~>" end mark) to bytes.
+[[nodiscard]] std::string ASCII85Decode(std::string_view bytes);
+// Bytes to base-85 text in lines of at most 75 characters, ending "~>", no "<~" prefix.
+[[nodiscard]] std::string ASCII85Encode(std::string_view bytes);
+
+}  // namespace lumipage

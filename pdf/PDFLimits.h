@@ -1,0 +1,23 @@
+#pragma once
+// Limits that keep hostile PDF input from exhausting the stack, memory or time.
+#include <cstddef>
+#include <cstdint>
+
+namespace lumipage {
+
+// Deepest nesting of arrays and dictionaries the scanner follows; deeper values end there.
+inline constexpr int kMaxParseDepth = 500;
+// Deepest nesting written by ToText; deeper (or cyclic) parts are reported as a failed entry.
+inline constexpr int kMaxTextDepth = 1000;
+// Largest output of any stream decoder; decoding stops with what it has at this size.
+inline constexpr size_t kMaxDecodedSize = size_t{1} << 30;
+
+}  // namespace lumipage
+
+namespace lumipage {
+
+// Deepest chain of objects parsed on demand while another one is being parsed (a stream's
+// /Length behind a reference, lookups from hooks); deeper lookups read nothing.
+inline constexpr int kMaxObjectNesting = 32;
+
+}  // namespace lumipage

@@ -1,0 +1,269 @@
+#include "pdf/PDFParser.h"
+
+#include <charconv>
+
+#include "pdf/PDFExtra.h"
+#include "pdf/PDFLimits.h"
+#include "pdf/PDFStructure.h"
+
+namespace lumipage {
+
+namespace {
+
+bool IsDigit(int c) { return c >= '0' && c <= '9'; }
+
+int HexValue(int c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// A 32-bit signed decimal, 0 when the text is not one.
+int32_t ToInt32(std::string_view s) {
+  int32_t v = 0;
+  const char* b = s.data();
+  const char* e = b + s.size();
+  if (b != e && *b == '+') ++b;
+  auto [ptr, ec] = std::from_chars(b, e, v);
+  if (ec != std::errc() || ptr != e || b == e) return 0;
+  return v;
+}
+
+}  // namespace
+
+TPDFObject* TPDFParser::ParseFirst() {
+  pos_ = 0;
+  Skip();
+  return ScanValue(0);
+}
+
+void TPDFParser::Skip() {
+  while (pos_ < text_.size() && IsWhite(static_cast<unsigned char>(text_[pos_]))) ++pos_;
+  if (Peek() != '%') return;
+  while (pos_ < text_.size() && text_[pos_] != '\r' && text_[pos_] != '\n') ++pos_;
+  if (At("\r\n")) {
+    pos_ += 2;
+  } else if (pos_ < text_.size()) {
+    ++pos_;
+  }
+}
+
+TPDFObject* TPDFParser::ScanValue(int depth) {
+  const int c = Peek();
+  if (c < 0 || tooDeep_) return nullptr;
+  if ((c == '[' || At("<<")) && depth >= kMaxParseDepth) {
+    tooDeep_ = true;
+    return nullptr;
+  }
+  if (c == '<') {
+    if (At("<<")) return ScanDictionary(depth);
+    return ScanHex();
+  }
+  if (c == '[') return ScanArray(depth);
+  if (c == '(') return ScanLiteral();
+  if (c == '/') return ScanName();
+  if (c == '-' || c == '.' || IsDigit(c)) return ScanNumber();
+  for (std::string_view kw : {"true", "false", "null"}) {
+    if (!At(kw)) continue;
+    const size_t end = pos_ + kw.size();
+    if (end < text_.size()) {
+      const auto next = static_cast<unsigned char>(text_[end]);
+      if (!IsWhite(next) && !IsDelimiter(next)) return nullptr;
+    }
+    pos_ = end;
+    if (kw == "null") return owner_.MakeNull();
+    return owner_.MakeBoolean(kw == "true");
+  }
+  return nullptr;
+}
+
+TPDFObject* TPDFParser::ScanDictionary(int depth) {
+  pos_ += 2;
+  TPDFDictionary* dict = owner_.MakeDictionary();
+  for (;;) {
+    Skip();
+    TPDFObject* key = ScanValue(depth + 1);
+    Skip();
+    TPDFObject* value = ScanValue(depth + 1);
+    auto* name = As<TPDFName>(key);
+    if (name != nullptr && value != nullptr) {
+      dict->AppendEntry(name, value);
+      continue;
+    }
+    // Whatever was read of the broken pair is dropped.
+    owner_.ReleaseObject(value);
+    owner_.ReleaseObject(key);
+    break;
+  }
+  if (At(">>")) pos_ += 2;
+  return dict;
+}
+
+TPDFObject* TPDFParser::ScanArray(int depth) {
+  ++pos_;
+  TPDFArray* array = owner_.MakeArray();
+  for (;;) {
+    Skip();
+    TPDFObject* item = ScanValue(depth + 1);
+    if (item == nullptr) break;
+    array->Add(item);
+  }
+  if (Peek() == ']') ++pos_;
+  return array;
+}
+
+void TPDFParser::ReadNumberToken(bool& hasPoint, double& value, int32_t& integer) {
+  const size_t start = pos_;
+  if (Peek() == '-') ++pos_;
+  hasPoint = false;
+  while (pos_ < text_.size()) {
+    const char c = text_[pos_];
+    if (IsDigit(c)) {
+      ++pos_;
+    } else if (c == '.' && !hasPoint) {
+      hasPoint = true;
+      ++pos_;
+    } else {
+      break;
+    }
+  }
+  std::string token(text_.substr(start, pos_ - start));
+  if (hasPoint) {
+    if (token.front() == '.') token.insert(token.begin(), '0');
+    if (token.back() == '.') token.push_back('0');
+    value = ParseNumber(token);
+    integer = 0;
+  } else {
+    integer = ToInt32(token);
+    value = integer;
+  }
+}
+
+TPDFObject* TPDFParser::ScanNumber() {
+  bool hasPoint = false;
+  double value = 0;
+  int32_t first = 0;
+  ReadNumberToken(hasPoint, value, first);
+  if (!hasPoint) {
+    const size_t after = pos_;
+    Skip();
+    if (IsDigit(Peek())) {
+      bool secondPoint = false;
+      double second = 0;
+      int32_t secondInt = 0;
+      ReadNumberToken(secondPoint, second, secondInt);
+      Skip();
+      if (Peek() == 'R') {
+        ++pos_;
+        const auto generation = secondPoint ? static_cast<int32_t>(second) : secondInt;
+        return owner_.MakeReference(first, generation);
+      }
+    }
+    pos_ = after;
+  }
+  return owner_.MakeNumber(value);
+}
+
+TPDFObject* TPDFParser::ScanLiteral() {
+  // Find the matching parenthesis first; an escaped parenthesis or backslash does not count.
+  size_t p = pos_ + 1;
+  int level = 1;
+  while (p < text_.size()) {
+    const char c = text_[p];
+    if (c == '\\' && p + 1 < text_.size() &&
+        (text_[p + 1] == '(' || text_[p + 1] == ')' || text_[p + 1] == '\\')) {
+      p += 2;
+      continue;
+    }
+    if (c == '(') ++level;
+    if (c == ')' && --level == 0) break;
+    ++p;
+  }
+  if (level != 0) return nullptr;
+  const std::string_view body = text_.substr(pos_ + 1, p - pos_ - 1);
+  pos_ = p + 1;
+
+  std::string out;
+  out.reserve(body.size());
+  for (size_t i = 0; i < body.size(); ++i) {
+    const char c = body[i];
+    if (c == '\r') {
+      out += '\n';
+      if (i + 1 < body.size() && body[i + 1] == '\n') ++i;
+      continue;
+    }
+    if (c != '\\' || i + 1 >= body.size()) {
+      out += c;
+      continue;
+    }
+    const char e = body[++i];
+    if (IsDigit(e)) {
+      int v = e - '0';
+      for (int k = 0; k < 2 && i + 1 < body.size() && IsDigit(body[i + 1]); ++k)
+        v = v * 8 + (body[++i] - '0');
+      out += static_cast<char>(v & 0xFF);
+      continue;
+    }
+    switch (e) {
+      case '\n': break;
+      case '\r':
+        if (i + 1 < body.size() && body[i + 1] == '\n') ++i;
+        break;
+      case 'n': out += '\n'; break;
+      case 'r': out += '\r'; break;
+      case 't': out += '\t'; break;
+      case 'b': out += '\b'; break;
+      case 'f': out += '\f'; break;
+      case '(': case ')': case '\\': out += e; break;
+      default:
+        out += '\\';
+        out += e;
+    }
+  }
+  return owner_.MakeString(std::move(out), TPDFString::kLiteral);
+}
+
+TPDFObject* TPDFParser::ScanHex() {
+  ++pos_;
+  std::string out;
+  int pending = -1;
+  while (pos_ < text_.size() && text_[pos_] != '>') {
+    const int v = HexValue(static_cast<unsigned char>(text_[pos_++]));
+    if (v < 0) continue;
+    if (pending < 0) {
+      pending = v;
+    } else {
+      out += static_cast<char>(pending * 16 + v);
+      pending = -1;
+    }
+  }
+  if (pending >= 0) out += static_cast<char>(pending * 16);
+  if (pos_ < text_.size()) ++pos_;  // the '>'
+  return owner_.MakeString(std::move(out), TPDFString::kHexadecimal);
+}
+
+TPDFObject* TPDFParser::ScanName() {
+  const size_t start = ++pos_;
+  while (pos_ < text_.size()) {
+    const auto c = static_cast<unsigned char>(text_[pos_]);
+    if (IsWhite(c) || IsDelimiter(c)) break;
+    ++pos_;
+  }
+  const std::string_view raw = text_.substr(start, pos_ - start);
+  std::string value;
+  value.reserve(raw.size());
+  for (size_t i = 0; i < raw.size(); ++i) {
+    if (raw[i] == '#' && i + 2 < raw.size() && HexValue(static_cast<unsigned char>(raw[i + 1])) >= 0 &&
+        HexValue(static_cast<unsigned char>(raw[i + 2])) >= 0) {
+      value += static_cast<char>(HexValue(static_cast<unsigned char>(raw[i + 1])) * 16 +
+                                 HexValue(static_cast<unsigned char>(raw[i + 2])));
+      i += 2;
+    } else {
+      value += raw[i];
+    }
+  }
+  return owner_.MakeName(value);
+}
+
+}  // namespace lumipage
