@@ -173,11 +173,8 @@ void TScanner::Close() {
     platform::DestroyWindow(twainWindow_);
     twainWindow_ = nullptr;
   }
-  if (dsmLibrary_) {
-    dsmEntry_ = nullptr;
-    dsmLibrary_.reset();
-  }
   dsmEntry_ = nullptr;
+  dsmLibrary_.reset();
 }
 
 void TScanner::SelectSource(int index) {
@@ -329,7 +326,7 @@ void TScanner::TransferLoop(bool& done) {
     TW_UINT16 rc = TWRC_FAILURE;
     (void)DsmCall(&sourceIdentity_, DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info, &rc);
     if (rc != TWRC_SUCCESS) {
-      if (++infoFailures < kMaxImageInfoAttempts) continue;
+      if (++infoFailures <= kMaxImageInfoRetries) continue;
       ResetPendingTransfers();
       done = true;
       return;

@@ -17,9 +17,9 @@ namespace lumipage {
 
 class TScanner : public ScannerOperations {
  public:
-  // An image-information request that keeps failing while transfers are pending is given up
-  // after this many attempts; the acquisition then ends with the pages delivered so far.
-  static constexpr int kMaxImageInfoAttempts = 100;
+  // An image-information request that keeps failing while transfers are pending is retried this
+  // many times; then the acquisition ends with the pages delivered so far.
+  static constexpr int kMaxImageInfoRetries = 100;
 
   // Raises EScannerError "Only one scanner object is permitted" while another one exists.
   TScanner();

@@ -380,7 +380,7 @@ TEST_F(ScannerTest, ImageInformationFailingForeverEndsAfterTheRetryLimit) {
   script_->transfers = {FakeTransfer{.pendingAfter = 5}, FakeTransfer{.infoFailures = 1000}};
   Acquire();
   EXPECT_EQ(pages_.size(), 1u);
-  EXPECT_EQ(script_->Calls(DAT_IMAGEINFO, MSG_GET).size(), 1u + TScanner::kMaxImageInfoAttempts);
+  EXPECT_EQ(script_->Calls(DAT_IMAGEINFO, MSG_GET).size(), 2u + TScanner::kMaxImageInfoRetries);
   EXPECT_EQ(script_->Calls(DAT_PENDINGXFERS, MSG_RESET).size(), 1u);
   EXPECT_EQ(doneCalls_, 1);
 }
