@@ -29,6 +29,19 @@ bool HasDefaultPalette(const TDibGraphic& image) {
          std::memcmp(p.palPalEntry.data(), def->palPalEntry.data(), 4 * std::size_t{p.palNumEntries}) == 0;
 }
 
+bool SamePaletteOfDistinctColours(const TLogPalette& a, const TLogPalette& b) {
+  if (a.palNumEntries != b.palNumEntries) return false;
+  std::vector<std::uint32_t> colours;
+  for (std::size_t i = 0; i < a.palNumEntries; ++i) {
+    const TPaletteEntry& x = a.palPalEntry[i];
+    const TPaletteEntry& y = b.palPalEntry[i];
+    if (x.peRed != y.peRed || x.peGreen != y.peGreen || x.peBlue != y.peBlue) return false;
+    colours.push_back(Rgb(x.peRed, x.peGreen, x.peBlue));
+  }
+  std::sort(colours.begin(), colours.end());
+  return std::adjacent_find(colours.begin(), colours.end()) == colours.end();
+}
+
 // The error-diffusion accumulators of one row: current and next, three channels interleaved.
 struct DitherRows {
   explicit DitherRows(std::int32_t width)
@@ -182,14 +195,31 @@ void TImageFormatTransform::Dither(const TDibGraphic& source, TDibGraphic& dest)
   }
 }
 
-// Plain copy by nearest palette colour, no dithering; exact for a true-colour target.
+// Plain copy by nearest palette colour, no dithering; exact for a true-colour target. Rows are
+// copied as they are when nothing can change: true colour to true colour, or the same bit
+// depth with the same palette of distinct colours (each pixel's colour is then nearest to its
+// own entry and to no earlier one).
 void TImageFormatTransform::Copy(const TDibGraphic& source, TDibGraphic& dest) {
   const std::int32_t width = source.Width();
   const std::int32_t height = source.Height();
-  const bool rowCopy = source.ImageKind() == ikTrueColor && dest.ImageKind() == ikTrueColor;
+  bool rowCopy = false;
+  if (UseFastPaths) {
+    const unsigned bits = BitsPerPixelOf(source.ImageKind());
+    if (source.ImageKind() == ikTrueColor) {
+      rowCopy = dest.ImageKind() == ikTrueColor;
+    } else if (dest.ImageKind() != ikTrueColor && BitsPerPixelOf(dest.ImageKind()) == bits) {
+      rowCopy = SamePaletteOfDistinctColours(source.LogPalette(), dest.LogPalette());
+    }
+  }
   for (std::int32_t y = 0; y < height; ++y) {
     if (rowCopy) {
-      std::memcpy(dest.RowBits(y), source.RowBits(y), 3 * static_cast<std::size_t>(width));
+      // Only the pixels' bits: the fill bits of a source row may be set (a negative inverts
+      // them), while a new image has them clear.
+      const std::size_t bitCount = static_cast<std::size_t>(width) * BitsPerPixelOf(dest.ImageKind());
+      std::uint8_t* out = dest.RowBits(y);
+      const std::uint8_t* in = source.RowBits(y);
+      std::memcpy(out, in, bitCount / 8);
+      if (bitCount % 8) out[bitCount / 8] = static_cast<std::uint8_t>(in[bitCount / 8] & (0xFF00u >> (bitCount % 8)));
     } else {
       for (std::int32_t x = 0; x < width; ++x) dest.SetRgbPixel(x, y, source.GetRgbPixel(x, y));
     }

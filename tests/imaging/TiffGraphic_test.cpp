@@ -768,3 +768,14 @@ TEST(TiffGraphicClass, AssignCopiesRowsPerStripButNotTexts) {
 
 }  // namespace
 }  // namespace lumipage
+
+namespace lumipage {
+namespace {
+TEST(TiffWrite, EmptyImageProbe) {
+  TTiffGraphic empty;
+  TMemoryStream stream;
+  std::string error = ErrorOf([&] { empty.SaveToStream(stream); });
+  std::printf("error=%s size=%lld\n", error.c_str(), (long long)stream.Size());
+}
+}  // namespace
+}  // namespace lumipage

@@ -260,6 +260,42 @@ TEST(FormatConversion, WithoutDitherMapsToNearestColour) {
   EXPECT_EQ(tc.GetRgbPixel(1, 0), 0xFFFFFFu);
 }
 
+// Row copies without dithering give the bytes of the per-pixel copy, also with set fill bits
+// in the source and with a palette holding one colour twice (whose pixels move to the first).
+TEST(FormatConversion, PlainRowCopiesMatchThePixelReference) {
+  for (int k = 0; k <= 5; ++k) {
+    TDibGraphic page;
+    FillPage(page, 13, 5, PageKind::Noise, 3);
+    TImageFormatTransform to;
+    to.TargetKind = static_cast<TImageKind>(k);
+    to.QuantizeEnabled = false;
+    to.Apply(page);
+    TNegativeTransform neg;
+    neg.Apply(page);  // grey and black-and-white rows get their fill bits set
+    for (bool duplicate : {false, true}) {
+      TImageFormatTransform t;
+      t.TargetKind = page.ImageKind();
+      t.DitherEnabled = false;
+      t.QuantizeEnabled = false;
+      TDibGraphic source;
+      source.Assign(&page);
+      if (duplicate && k != ikTrueColor) {
+        TLogPalette p = source.LogPalette();
+        p.palPalEntry[1] = p.palPalEntry[0];
+        const std::vector<std::uint8_t> bytes = PixelBytes(source);
+        source.NewImage(13, 5, source.ImageKind(), &p, 0, 0);
+        std::copy(bytes.begin(), bytes.end(), source.Bits());
+      }
+      t.CustomPalette = source.LogPalette();
+      TDibGraphic fast, reference;
+      t.ApplyOnDest(source, fast);
+      t.UseFastPaths = false;
+      t.ApplyOnDest(source, reference);
+      EXPECT_EQ(PixelBytes(fast), PixelBytes(reference)) << "kind " << k << " duplicate " << duplicate;
+    }
+  }
+}
+
 TEST(FormatConversion, InPlaceKeepsTheImageClass) {
   TBitmapGraphic page;
   FillPage(page, 5, 5, PageKind::Gradient);
