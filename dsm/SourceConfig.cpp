@@ -39,6 +39,11 @@ TSourceConfigList TSourceConfigList::Load(const std::string& iniPath) {
     if (c.Name.empty()) c.Name = "Virtual Scanner " + std::to_string(i);
     c.Pages = ReadInt(ini, section, "Pages", 1, 0, kMaxSheets, &c.PagesSet);
     c.PageFolder = ini.ReadString(section, "PageFolder", "");
+    // A relative folder lies beside the settings file, wherever the program was started.
+    if (!c.PageFolder.empty() && c.PageFolder[0] != '/') {
+      auto slash = iniPath.rfind('/');
+      if (slash != std::string::npos) c.PageFolder = iniPath.substr(0, slash + 1) + c.PageFolder;
+    }
     c.Duplex = ReadInt(ini, section, "Duplex", 0, 0, 1) == 1;
     c.CancelAfter = ReadInt(ini, section, "CancelAfter", -1, 0, 2 * kMaxSheets);
     c.FailAfter = ReadInt(ini, section, "FailAfter", -1, 0, 2 * kMaxSheets);

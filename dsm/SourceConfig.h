@@ -14,7 +14,7 @@ struct TSourceConfig {
   std::string Name;
   int Pages = 1;              // sheets in the feeder
   bool PagesSet = false;      // Pages was given in the file (limits a page folder)
-  std::string PageFolder;     // empty: pages are rendered
+  std::string PageFolder;     // empty: pages are rendered; relative to the settings file's folder
   bool Duplex = false;        // a duplex unit is fitted
   int CancelAfter = -1;       // the user cancels after this many pages; -1: never
   int FailAfter = -1;         // the transfer after this many pages fails; -1: never

@@ -443,6 +443,19 @@ INSTANTIATE_TEST_SUITE_P(
                       BadFile{"AllOnes", std::string("BM") + std::string(60, '\xff')}),
     [](const ::testing::TestParamInfo<BadFile>& info) { return std::string(info.param.name); });
 
+TEST(SourceManagerTest, RelativePageFolderLiesBesideTheSettingsFile) {
+  Session s("[Source1]\nPageFolder=scans\n");
+  const std::string folder = s.System().Folder().File("scans");
+  std::filesystem::create_directory(folder);
+  std::ofstream(folder + "/a.bmp", std::ios::binary) << Bmp(2, 2, 24, 0, 0);
+  s.OpenDs();
+  ASSERT_EQ(s.Enable(), TWRC_SUCCESS);
+  ASSERT_EQ(s.Notification(), MSG_XFERREADY);
+  Session::Transfer t = s.Next();
+  EXPECT_EQ(t.rc, TWRC_XFERDONE);
+  EXPECT_EQ(HeaderOf(t.dib).width, 2);
+}
+
 TEST(SourceManagerTest, EmptyOrMissingPageFolderHasNoSheets) {
   TempFolder empty;
   for (const std::string& folder : {empty.Path(), empty.Path() + "/missing"}) {
