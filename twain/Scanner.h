@@ -45,7 +45,7 @@ class TScanner : public ScannerOperations {
 
   // Calls the source manager with AppIdentity as origin. True on TWRC_SUCCESS, or on
   // TWRC_CHECKSTATUS when the status query then reports TWCC_SUCCESS. Never raises.
-  bool DsmCall(twain::TW_IDENTITY* dest, twain::TW_UINT32 dg, twain::TW_UINT16 dat, twain::TW_UINT16 msg,
+  [[nodiscard]] bool DsmCall(twain::TW_IDENTITY* dest, twain::TW_UINT32 dg, twain::TW_UINT16 dat, twain::TW_UINT16 msg,
                twain::TW_MEMREF data, twain::TW_UINT16* returnCode = nullptr);
   // Hands the message to OnError when set, else raises EScannerError.
   void Error(const std::string& message);
