@@ -82,6 +82,8 @@ void AppendNumberText(std::string& out, double x, int precision) {
   std::string t = FormatNumber(0, precision, x);
   while (!t.empty() && t.back() == '0') t.pop_back();
   if (!t.empty() && t.back() == '.') t.pop_back();
+  // A tiny negative value truncates to "-0"; written as "0" so that it reads back the same.
+  if (t == "-0") t = "0";
   out += t;
 }
 

@@ -137,7 +137,7 @@ INSTANTIATE_TEST_SUITE_P(Serialiser, NumberText,
                                          NumberCase{1e20, "0"}, NumberCase{100, "100"},
                                          NumberCase{0.1 + 0.2, "0.3"}, NumberCase{0.0000001, "0"},
                                          NumberCase{-7, "-7"}, NumberCase{123456.789, "123456.789"},
-                                         NumberCase{0.00001, "0"}, NumberCase{99999999999999.0, "99999999999999"}));
+                                         NumberCase{0.00001, "0"}, NumberCase{-0.00001, "0"}, NumberCase{99999999999999.0, "99999999999999"}));
 
 TEST(Serialiser, FormatNumberWidthAndDecimals) {
   EXPECT_EQ(FormatNumber(0, 4, 612), "612.0000");
