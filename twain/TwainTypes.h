@@ -212,6 +212,6 @@ constexpr TW_UINT16 TWCY_USA = 1;
 constexpr std::uint32_t kDsmNotifyMessage = 0x0400 + 0x5457;  // WM_USER + "TW"
 
 // The source manager library's file name in the system folder.
-constexpr const char* kDsmLibraryName = "libtwain_32.so";
+constexpr const char* kDsmLibraryName = "libtwain_32.so";  // as platform::kSourceManagerFileName
 
 }  // namespace lumipage::twain
