@@ -162,6 +162,29 @@ TEST_F(VirtualScannerTest, TransferFailureAfterTwoPagesIsRaised) {
   EXPECT_EQ(pages_.size(), 2u);
 }
 
+TEST_F(VirtualScannerTest, PageFolderWithABrokenFileReportsTheFailure) {
+  lumipage::testing::TempFolder pages;
+  // A 2 x 2 true-colour bitmap, then a file that is no bitmap.
+  std::string bmp = "BM";
+  const std::uint32_t fileSize = 54 + 16, zero = 0, offset = 54;
+  bmp.append(reinterpret_cast<const char*>(&fileSize), 4);
+  bmp.append(reinterpret_cast<const char*>(&zero), 4);
+  bmp.append(reinterpret_cast<const char*>(&offset), 4);
+  const std::int32_t info[] = {40, 2, 2, 1 | (24 << 16), 0, 16, 3937, 3937, 0, 0};
+  bmp.append(reinterpret_cast<const char*>(info), sizeof info);
+  bmp.append(16, '\x80');
+  pages.Write("a.bmp", bmp);
+  pages.Write("b.bmp", "this is not a bitmap");
+  pages.Write("c.bmp", bmp);
+  Open("[Source1]\nPageFolder=" + pages.Path() + "\n");
+  EXPECT_THROW(Acquire(), ETwainError);
+  ASSERT_EQ(pages_.size(), 1u);
+  EXPECT_EQ(pages_[0].width, 2);
+  EXPECT_EQ(pages_[0].bits, 24);
+  EXPECT_EQ(pages_[0].xres, 100);
+  EXPECT_EQ(doneCalls_, 0);
+}
+
 TEST_F(VirtualScannerTest, NoSourcesGiveNoDefaultSource) {
   system_ = std::make_unique<VirtualSystemFolder>("[Sources]\nCount=0\n");
   scanner_ = std::make_unique<TScanner>();
