@@ -69,7 +69,13 @@ TScanner::~TScanner() {
 }
 
 TScanner& TScanner::Instance() {
-  static std::unique_ptr<TScanner> instance = std::make_unique<TScanner>();
+  static std::unique_ptr<TScanner> instance = [] {
+    // The platform's window and memory registries must outlive the object destroyed at process
+    // end, so they are brought into being first (statics die in reverse order of creation).
+    (void)platform::GlobalLiveCount();
+    (void)platform::PendingMessageCount();
+    return std::make_unique<TScanner>();
+  }();
   return *instance;
 }
 
