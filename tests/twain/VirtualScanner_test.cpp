@@ -185,6 +185,29 @@ TEST_F(VirtualScannerTest, PageFolderWithABrokenFileReportsTheFailure) {
   EXPECT_EQ(doneCalls_, 0);
 }
 
+TEST_F(VirtualScannerTest, PageFolderPagesKeepTheirOwnDepthSizeAndResolution) {
+  TScanner& s = Open("[Source1]\nPageFolder=" LUMIPAGE_TEST_DATA "/twain/pages\n");
+  s.ImageType = 5;  // asked for, but page files come as they are
+  Acquire();
+  ASSERT_EQ(pages_.size(), 3u);
+  EXPECT_EQ(pages_[0].bits, 8);
+  EXPECT_EQ(pages_[1].bits, 1);
+  EXPECT_EQ(pages_[2].bits, 24);
+  EXPECT_EQ(pages_[0].width, 83);
+  EXPECT_EQ(pages_[0].height, 117);
+  EXPECT_EQ(pages_[2].width, 41);
+  EXPECT_EQ(pages_[0].xres, 10);
+  EXPECT_EQ(pages_[2].yres, 5);
+  EXPECT_EQ(doneCalls_, 1);
+}
+
+TEST_F(VirtualScannerTest, PageFolderOfBrokenFilesFailsAtTheFirstPage) {
+  Open("[Source1]\nPageFolder=" LUMIPAGE_TEST_DATA "/twain/broken\n");
+  EXPECT_THROW(Acquire(), ETwainError);
+  EXPECT_TRUE(pages_.empty());
+  EXPECT_EQ(doneCalls_, 0);
+}
+
 TEST_F(VirtualScannerTest, NoSourcesGiveNoDefaultSource) {
   system_ = std::make_unique<VirtualSystemFolder>("[Sources]\nCount=0\n");
   scanner_ = std::make_unique<TScanner>();
