@@ -17,7 +17,7 @@ enum TImageKind : std::uint8_t {
   ikTrueColor = 5,   // 24 bits, no palette
 };
 
-#pragma pack(push, 1)
+// Natural alignment already gives the Windows layouts (checked below), so no packing is needed.
 struct TBitmapInfoHeader {
   std::uint32_t biSize = 0;
   std::int32_t biWidth = 0;
@@ -63,7 +63,6 @@ struct TLogPalette {
   std::array<TPaletteEntry, 256> palPalEntry{};
 };
 static_assert(sizeof(TLogPalette) == 4 + 4 * 256);
-#pragma pack(pop)
 
 constexpr std::uint16_t kPaletteVersion = 0x300;
 constexpr std::uint32_t BI_RGB = 0;
