@@ -5,12 +5,15 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <map>
 
 #include "imaging/BmpReader.h"
 #include "imaging/Canvas.h"
 #include "imaging/FileStream.h"
 #include "imaging/MemoryStream.h"
+#include "platform/Files.h"
+#include "platform/Messages.h"
 
 namespace lumipage {
 
@@ -526,6 +529,8 @@ void TDibGraphic::SelectFrame(int n) {
   if (n == currentFrame_) return;
   if (n < 1 || n > FrameCount()) throw EOvinexError("Frame " + std::to_string(n) + " does not exist");
   Assign(frames_[static_cast<std::size_t>(n - 1)].get());
+  // A frame change lets pending window messages run once, as a redraw would.
+  platform::ProcessMessages();
   currentFrame_ = n;
 }
 
@@ -561,8 +566,21 @@ void TDibGraphic::LoadFromStream(TStream& stream) {
 }
 
 void TDibGraphic::SaveToFile(const std::string& fileName) {
-  TFileStream file(fileName, fmCreate);
-  SaveToStream(file);
+  // A save that fails part-way would leave a truncated file that other programs take for a
+  // page; it is removed before the error goes on.
+  std::exception_ptr failure;
+  {
+    TFileStream file(fileName, fmCreate);
+    try {
+      SaveToStream(file);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+  }
+  if (failure) {
+    platform::DeleteFile(fileName);
+    std::rethrow_exception(failure);
+  }
 }
 
 void TDibGraphic::LoadFromFile(const std::string& fileName) {

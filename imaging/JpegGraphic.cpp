@@ -251,12 +251,12 @@ void TJpegGraphic::LoadImage(TStream& stream, int) {
   std::array<JSAMPROW, kRowBatch> rows{};
   while (cinfo.output_scanline < cinfo.output_height) {
     const auto first = static_cast<std::int32_t>(cinfo.output_scanline);
-    Progress(first, 0, height - 1);
     const int batch = std::min<int>(kRowBatch, height - first);
     for (int k = 0; k < batch; ++k) rows[static_cast<std::size_t>(k)] = RowBits(first + k);
     JDIMENSION got = 0;
     CallCodec(d.err, [&] { got = jpeg_read_scanlines(&cinfo, rows.data(), static_cast<JDIMENSION>(batch)); });
     if (got == 0) break;  // suspension cannot happen with our source; guard against a stall
+    for (JDIMENSION k = 0; k < got; ++k) Progress(first + static_cast<std::int32_t>(k), 0, height - 1);
     if (kind == ikTrueColor && !direct)
       for (JDIMENSION k = 0; k < got; ++k) SwapRedBlue(rows[k], width);
   }
@@ -297,7 +297,6 @@ void TJpegGraphic::SaveToStream(TStream& stream) {
   const std::int32_t height = Height();
   std::array<JSAMPROW, kRowBatch> rows{};
   for (std::int32_t y = 0; y < height;) {
-    Progress(y, 0, height - 1);
     int batch = 1;
     if (direct) {
       batch = std::min<int>(kRowBatch, height - y);
@@ -307,6 +306,7 @@ void TJpegGraphic::SaveToStream(TStream& stream) {
       if (components == 3) SwapRedBlue(buffer.data(), static_cast<std::size_t>(Width()));
       rows[0] = buffer.data();
     }
+    for (int k = 0; k < batch; ++k) Progress(y + k, 0, height - 1);
     CallCodec(c.err, [&] { jpeg_write_scanlines(&cinfo, rows.data(), static_cast<JDIMENSION>(batch)); });
     y += batch;
   }
