@@ -2,13 +2,16 @@
 
 #include <nettle/md5.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <ostream>
 #include <sstream>
 
 #include "pdf/PDFExtra.h"
 #include "pdf/PDFLimits.h"
 #include "pdf/PDFParser.h"
+#include "pdf/PDFXRefReader.h"
 
 namespace lumipage {
 
@@ -61,6 +64,11 @@ void TPDFDocument::Reset() {
   fileText_.clear();
   records_.clear();
   parseNesting_ = 0;
+  numberIndex_.clear();
+  sectionOffsets_.clear();
+  linearized_ = false;
+  trailerTaken_ = false;
+  security_ = TPDFSecurity();
 }
 
 void TPDFDocument::AppendObject(std::unique_ptr<TPDFIndObj> object) {
@@ -188,6 +196,8 @@ std::string TPDFDocument::ObjectStreamText(const TPDFIndObj& object) {
   if (holder == nullptr || holder == &object) return fallback;
   auto* stream = As<TPDFStream>(GetValue(holder));
   if (stream == nullptr) return fallback;
+  // A protected document's object stream is decrypted as a whole, its objects with it.
+  DecryptObject(*holder);
   TPDFDictionary* dict = stream->Dictionary();
   if (dict->TypeName() != "ObjStm") return fallback;
   auto* first = As<TPDFNumeric>(dict->Get("First", true));
@@ -262,7 +272,10 @@ void TPDFDocument::SetInfo(std::string_view key, std::string_view text) {
 std::string TPDFDocument::GetInfo(std::string_view key) {
   const int state = SecurityState();
   if (state == 2) return {};
-  if (state == 1) return {};  // not readable without the security handler
+  if (state == 1) {
+    if (security_.OpenPassword.empty()) return {};
+    if (TPDFIndObj* info = InfoObject()) DecryptObject(*info);
+  }
   TPDFObject* v = InfoDictionary()->Get(key, true);
   if (auto* s = As<TPDFString>(v)) return DecodeTextString(s->Value);
   if (auto* stream = As<TPDFStream>(v)) return DecodeTextString(stream->Decode());
@@ -337,8 +350,26 @@ int TPDFDocument::SecurityState() {
   if (dict == nullptr) return 2;
   const int32_t v = dict->GetInteger("V", 0);
   const int32_t r = dict->GetInteger("R", 0);
-  if (dict->GetText("Filter") == "Standard" && (v == 1 || v == 2) && (r == 2 || r == 3)) return 1;
-  return 2;
+  if (dict->GetText("Filter") != "Standard" || (v != 1 && v != 2) || (r != 2 && r != 3)) return 2;
+  security_.Version = v;
+  security_.Revision = r;
+  // /V 2 takes its key length from /Length (40 bits when absent), as the PDF standard says.
+  int bits = v == 1 ? 40 : dict->GetInteger("Length", 40);
+  bits = std::clamp(bits / 8 * 8, 40, 128);
+  security_.KeyBits = bits;
+  security_.KeyBytes = bits / 8;
+  security_.StoredO = dict->GetText("O");
+  security_.StoredU = dict->GetText("U");
+  if (auto* p = As<TPDFNumeric>(dict->Get("P", true))) {
+    // Some producers write the unsigned form; both read as the same 32 bits.
+    const double value = p->Value;
+    security_.StoredP = value >= 2147483648.0 && value < 4294967296.0
+                            ? static_cast<int32_t>(static_cast<uint32_t>(value))
+                            : p->AsInteger();
+  } else {
+    security_.StoredP = 0;
+  }
+  return 1;
 }
 
 namespace {
@@ -368,6 +399,10 @@ std::string TPDFDocument::SaveText(TPDFIndObj& object) {
     GetValue(&object);
   }
   if (IsCrossReferenceData(object.Value)) return {};
+  if (object.Decrypted && !security_.ActiveKey.empty() && SecurityState() == 1 && !IsEncryptObject(object)) {
+    TPDFSecurity::CryptValue(object.Value, security_.ObjectKey(object.Number, object.Generation));
+    object.Decrypted = false;
+  }
   return object.ObjectText();
 }
 
@@ -414,6 +449,12 @@ bool TPDFDocument::SaveToStream(std::ostream& out) {
       if (buf.size() >= (1 << 20) && !flush()) return false;
     }
     buf += "trailer\n";
+    // A loaded trailer's /Size describes the old file; the table written here decides it.
+    if (auto* size = As<TPDFNumeric>(trailer_->Get("Size"))) {
+      size->Value = static_cast<double>(records_.size());
+    } else {
+      trailer_->Put("Size", structure_->MakeNumber(static_cast<double>(records_.size())));
+    }
     trailer_->AppendText(buf, 0);
     buf += "startxref\n" + std::to_string(xref) + "\n%%EOF\n";
     if (!flush()) return false;
@@ -510,6 +551,337 @@ std::string TPDFDocument::ReadStoredText(int32_t number) {
   std::string text;
   if (scan(tempStoreReadPos_, end, text) || scan(0, end, text)) return text;
   return {};
+}
+
+// ---- Loading ----
+
+bool TPDFDocument::LoadFromStream(std::istream& in) {
+  std::string bytes;
+  try {
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  } catch (...) {
+    Reset();
+    return false;
+  }
+  return LoadFromString(std::move(bytes));
+}
+
+bool TPDFDocument::LoadFromString(std::string bytes) {
+  bool ok = false;
+  try {
+    Reset();
+    fileText_ = std::move(bytes);
+    ok = Open();
+  } catch (...) {
+    ok = false;
+  }
+  if (!ok) Reset();
+  try {
+    ApplyPassword("");
+  } catch (...) {
+  }
+  return ok;
+}
+
+bool TPDFDocument::Open() {
+  if (!ReadHeader() || !ReadCrossReference()) return false;
+  // A missing /Root gets a catalog, as the page tree expects one.
+  (void)PagesDictionary();
+  CheckLinearized();
+  return true;
+}
+
+bool TPDFDocument::ReadHeader() {
+  const std::string_view head = std::string_view(fileText_).substr(0, 1024);
+  auto versionAfter = [&](size_t at, std::string& version) {
+    if (at >= head.size()) return false;
+    const std::string_view run = head.substr(at, 10);
+    size_t k = 0;
+    while (k < run.size() && (IsDigit(run[k]) || run[k] == '.')) ++k;
+    version = std::string(run.substr(0, k));
+    return IsNumber(version);
+  };
+  std::string version;
+  bool found = false;
+  const size_t ps = head.find("%!PS-Adobe-");
+  if (ps != std::string_view::npos) {
+    const size_t pdf = head.substr(ps + 11, 20).find("PDF-");
+    if (pdf != std::string_view::npos) found = versionAfter(ps + 11 + pdf + 4, version);
+  }
+  if (!found) {
+    const size_t pdf = head.find("%PDF-");
+    if (pdf != std::string_view::npos) found = versionAfter(pdf + 5, version);
+  }
+  if (!found) return false;
+  version_ = version;
+  return true;
+}
+
+bool TPDFDocument::ReadCrossReference() {
+  TPDFXRefReader reader(fileText_);
+  reader.OnEntry = [this](int64_t n, int64_t v1, char kind, int64_t v2) { RegisterEntry(n, v1, kind, v2); };
+  reader.OnTrailer = [this](const std::string& text) { TakeTrailer(text); };
+  reader.OnSection = [this](int64_t offset) {
+    if (offset >= 0 && offset <= INT32_MAX) sectionOffsets_.push_back(static_cast<int32_t>(offset));
+  };
+  trailerTaken_ = false;
+  records_.clear();
+  records_.reserve(1000);
+  const bool ok = reader.ReadSection(reader.FindStartXRef());
+  BuildObjectTable();
+  return ok && trailerTaken_;
+}
+
+void TPDFDocument::RegisterEntry(int64_t number, int64_t value1, char kind, int64_t value2) {
+  if (kind != 'n' && kind != 'c') return;
+  if (number < 0 || number > kMaxObjectNumber) return;
+  const auto n = static_cast<int32_t>(number);
+  // Sections are read newest first: the first registration of a number wins.
+  if (!numberIndex_.insert(n).second) return;
+  TPDFXRefRecord rec;
+  rec.Number = n;
+  rec.InUse = true;
+  if (kind == 'n') {
+    rec.Generation = static_cast<int32_t>(std::clamp<int64_t>(value2, -1, 65535));
+    rec.Offset = static_cast<int32_t>(std::clamp<int64_t>(value1, 0, INT32_MAX));
+  } else {
+    rec.Compressed = true;
+    rec.StreamNumber = static_cast<int32_t>(std::clamp<int64_t>(value1, 0, INT32_MAX));
+    rec.StreamIndex = static_cast<int32_t>(std::clamp<int64_t>(value2, 0, INT32_MAX));
+  }
+  records_.push_back(rec);
+}
+
+void TPDFDocument::TakeTrailer(const std::string& text) {
+  if (trailerTaken_) return;
+  auto* dict = As<TPDFDictionary>(structure_->Parse(text));
+  if (dict == nullptr) return;
+  // Keys describing the old file's cross-reference data would not fit the saved file.
+  for (const char* key : {"Prev", "Type", "W", "Index", "Length", "Filter", "XRefStm", "DecodeParms"})
+    dict->Delete(key);
+  trailer_ = dict;
+  trailerTaken_ = true;
+}
+
+void TPDFDocument::BuildObjectTable() {
+  struct Item {
+    int64_t key;
+    int64_t tag;
+  };
+  std::vector<Item> items;
+  items.reserve(sectionOffsets_.size() + records_.size());
+  for (int32_t offset : sectionOffsets_) items.push_back({offset, -1});
+  for (size_t i = 0; i < records_.size(); ++i) {
+    const TPDFXRefRecord& r = records_[i];
+    if (r.InUse) items.push_back({r.Compressed ? 0 : r.Offset, static_cast<int64_t>(i)});
+  }
+  std::stable_sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return a.key < b.key; });
+  objects_.clear();
+  byNumber_.clear();
+  highestNumber_ = 0;
+  objects_.reserve(records_.size());
+  const auto fileLength = static_cast<int64_t>(fileText_.size());
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (items[i].tag < 0) continue;
+    const TPDFXRefRecord& r = records_[static_cast<size_t>(items[i].tag)];
+    if (r.Generation < 0) continue;
+    const int64_t next = i + 1 < items.size() ? items[i + 1].key : fileLength;
+    auto obj = std::make_unique<TPDFIndObj>(*this);
+    obj->Number = r.Number;
+    obj->Generation = r.Generation;
+    obj->Offset = r.Offset;
+    obj->Length = static_cast<int32_t>(std::clamp<int64_t>(next - r.Offset, 0, INT32_MAX));
+    obj->InObjectStream = r.Compressed;
+    obj->StreamNumber = r.StreamNumber;
+    obj->StreamIndex = r.StreamIndex;
+    AppendObject(std::move(obj));
+  }
+}
+
+void TPDFDocument::CheckLinearized() {
+  linearized_ = false;
+  const std::string_view head = std::string_view(fileText_).substr(0, 1024);
+  if (head.find("/Linearized") == std::string_view::npos) return;
+  const size_t obj = head.find(" obj");
+  if (obj == std::string_view::npos) return;
+  // The two digit runs before the first " obj": number and generation.
+  size_t p = obj;
+  int32_t values[2] = {0, 0};
+  for (int k = 1; k >= 0; --k) {
+    while (p > 0 && !IsDigit(head[p - 1])) --p;
+    const size_t end = p;
+    while (p > 0 && IsDigit(head[p - 1])) --p;
+    values[k] = RunToInt(head.substr(p, end - p));
+  }
+  auto* dict = As<TPDFDictionary>(GetValue(FindIndirect(values[0], values[1])));
+  if (dict == nullptr || dict->Get("Linearized") == nullptr) return;
+  linearized_ = true;
+  dict->Clear();  // a saved copy no longer claims to be linearized
+}
+
+void TPDFDocument::DecryptReachable(int32_t number, int32_t generation) {
+  std::vector<std::pair<int32_t, int32_t>> pending{{number, generation}};
+  std::vector<TPDFObject*> walk;
+  while (!pending.empty()) {
+    const auto [n, g] = pending.back();
+    pending.pop_back();
+    TPDFIndObj* obj = FindIndirect(n, g);
+    if (obj == nullptr || obj->Decrypted) continue;
+    TPDFObject* value = GetValue(obj);
+    DecryptObject(*obj);
+    // Marked even where nothing could be decrypted, so that every object is visited once.
+    obj->Decrypted = true;
+    walk.assign(1, value);
+    int steps = 0;
+    while (!walk.empty() && ++steps < 10000000) {
+      TPDFObject* v = walk.back();
+      walk.pop_back();
+      if (auto* ref = As<TPDFIndRef>(v)) {
+        pending.emplace_back(ref->ObjectNumber(), ref->Generation());
+      } else if (auto* d = As<TPDFDictionary>(v)) {
+        for (int i = 0; i < d->Count(); ++i) walk.push_back(d->EntryAt(i).Value);
+      } else if (auto* a = As<TPDFArray>(v)) {
+        for (int i = 0; i < a->Count(); ++i) walk.push_back(a->Item(i));
+      }
+    }
+  }
+}
+
+// ---- Security ----
+
+std::string TPDFDocument::FirstID() {
+  TPDFArray* id = EnsureID();
+  auto* first = As<TPDFString>(id->Item(0));
+  return first == nullptr ? std::string() : first->Value;
+}
+
+bool TPDFDocument::IsEncryptObject(const TPDFIndObj& object) {
+  auto* ref = As<TPDFIndRef>(trailer_->Get("Encrypt"));
+  return ref != nullptr && ref->ObjectNumber() == object.Number && ref->Generation() == object.Generation;
+}
+
+int TPDFDocument::EncryptionStrength() { return SecurityState() == 1 ? security_.KeyBits : 0; }
+
+void TPDFDocument::ApplyPassword(std::string_view password) {
+  if (SecurityState() != 1) return;
+  const std::string id0 = FirstID();
+  if (security_.CheckUser(password, id0) || security_.CheckOwner(password, id0)) {
+    security_.OpenPassword = "!" + std::string(password);
+    security_.ActiveKey = security_.FileKey;
+  } else {
+    security_.OpenPassword.clear();
+  }
+}
+
+int TPDFDocument::SetPassword(std::string_view password) {
+  const int state = SecurityState();
+  if (state == 0) return 3;
+  if (state == 2) return 4;
+  const std::string id0 = FirstID();
+  const bool user = security_.CheckUser(password, id0);
+  const bool owner = security_.CheckOwner(password, id0);
+  const int result = user && owner ? 5 : user ? 1 : owner ? 2 : 0;
+  if (result == 0) {
+    security_.OpenPassword.clear();
+    return 0;
+  }
+  ApplyPassword(password);
+  return result;
+}
+
+void TPDFDocument::DecryptObject(TPDFIndObj& object) {
+  if (object.Decrypted || security_.ActiveKey.empty() || SecurityState() != 1) return;
+  if (IsEncryptObject(object)) return;  // the security dictionary itself is never encrypted
+  TPDFObject* value = GetValue(&object);
+  if (object.Decrypted) return;  // it came from an object stream, decrypted with it
+  TPDFSecurity::CryptValue(value, security_.ObjectKey(object.Number, object.Generation));
+  object.Decrypted = true;
+}
+
+void TPDFDocument::CryptAll() {
+  for (size_t i = 0; i < objects_.size(); ++i) {
+    TPDFIndObj& obj = *objects_[i];
+    if (obj.Decrypted) continue;
+    TPDFObject* value = GetValue(&obj);
+    if (obj.Decrypted) continue;
+    TPDFSecurity::CryptValue(value, security_.ObjectKey(obj.Number, obj.Generation));
+    if (HasTempStore()) obj.Unload();
+  }
+}
+
+void TPDFDocument::RemoveIndirect(TPDFIndObj* object) {
+  auto it = std::find_if(objects_.begin(), objects_.end(), [&](const auto& o) { return o.get() == object; });
+  if (it == objects_.end()) return;
+  std::unique_ptr<TPDFIndObj> owned = std::move(*it);
+  objects_.erase(it);
+  byNumber_.clear();
+  highestNumber_ = 0;
+  for (const auto& o : objects_) {
+    byNumber_.try_emplace(o->Number, o.get());
+    highestNumber_ = std::max(highestNumber_, o->Number);
+  }
+  if (owned->Value != nullptr) structure_->ReleaseIndirect(owned->Value);
+}
+
+int TPDFDocument::Unencrypt() {
+  if (SecurityState() != 1 || security_.OpenPassword.empty()) return 0;
+  const std::string password = security_.OpenPassword.substr(1);
+  const std::string id0 = FirstID();
+  if (!security_.CheckUser(password, id0)) (void)security_.CheckOwner(password, id0);
+  security_.ActiveKey = security_.FileKey;
+  CryptAll();
+  TPDFObject* entry = trailer_->Get("Encrypt");
+  trailer_->Remove("Encrypt");
+  if (auto* ref = As<TPDFIndRef>(entry)) {
+    TPDFIndObj* obj = FindIndirect(ref->ObjectNumber(), ref->Generation());
+    if (obj != nullptr && As<TPDFDictionary>(GetValue(obj)) != nullptr) RemoveIndirect(obj);
+  }
+  security_ = TPDFSecurity();
+  FinishWholeDocumentPass();
+  return 1;
+}
+
+int TPDFDocument::Encrypt(std::string_view owner, std::string_view user, int strength, int32_t permissions) {
+  if (SecurityState() != 0) return 103;
+  if (strength != 0 && strength != 1) return 101;
+  if (!TPDFSecurity::ValidPermissions(permissions)) return 102;
+  try {
+    TPDFSecurity& sec = security_;
+    sec.SetA = permissions & 0xF;
+    sec.SetB = (permissions >> 4) & 0xF;
+    sec.Revision3 = strength == 1;
+    sec.KeyBytes = strength == 1 ? 16 : 5;
+    sec.OwnerPassword = owner;
+    sec.UserPassword = user;
+    sec.O.clear();
+    sec.U.clear();
+    sec.Compute(FirstID());
+    sec.ActiveKey = sec.FileKey;
+    CryptAll();
+
+    TPDFStructure& s = *structure_;
+    TPDFDictionary* dict = s.MakeDictionary();
+    dict->Put("Filter", s.MakeName("Standard"));
+    dict->Put("V", s.MakeNumber(strength == 1 ? 2 : 1));
+    dict->Put("R", s.MakeNumber(strength == 1 ? 3 : 2));
+    if (strength == 1) dict->Put("Length", s.MakeNumber(128));
+    dict->Put("O", s.MakeString(sec.O, TPDFString::kHexadecimal));
+    dict->Put("U", s.MakeString(sec.U, TPDFString::kHexadecimal));
+    dict->Put("P", s.MakeNumber(sec.P));
+    trailer_->Put("Encrypt", MakeIndirect(dict));
+    FinishWholeDocumentPass();
+    return 0;
+  } catch (...) {
+    return 104;
+  }
+}
+
+void TPDFDocument::FinishWholeDocumentPass() {
+  if (!HasTempStore()) return;
+  // The unloaded objects live in the store: the document is saved and loaded again whole.
+  const std::string saved = SaveToString();
+  ClearTempStore();
+  if (!saved.empty()) (void)LoadFromString(saved);
 }
 
 }  // namespace lumipage

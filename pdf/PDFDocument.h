@@ -10,9 +10,11 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "pdf/PDFIndObj.h"
+#include "pdf/PDFSecurity.h"
 #include "pdf/PDFStructure.h"
 
 namespace lumipage {
@@ -101,8 +103,35 @@ class TPDFDocument {
   // "n g obj" CR "null" CR "endobj" when the stream cannot give it.
   [[nodiscard]] std::string ObjectStreamText(const TPDFIndObj& object);
 
+  // Loading: the whole stream (or the bytes) becomes the file text; cross-reference data is
+  // read, objects stay unparsed until first used. False (and the document reset) when the
+  // file cannot be read. Afterwards the empty password is tried.
+  [[nodiscard]] bool LoadFromStream(std::istream& in);
+  [[nodiscard]] bool LoadFromString(std::string bytes);
+  [[nodiscard]] bool Linearized() const { return linearized_; }
+  [[nodiscard]] const std::vector<int32_t>& SectionOffsets() const { return sectionOffsets_; }
+  // Makes the object and everything reachable from it readable in decrypted form.
+  void DecryptReachable(int32_t number, int32_t generation);
+
   // 0 unprotected, 1 standard security handler (RC4, /V 1 or 2, /R 2 or 3), 2 any other.
   [[nodiscard]] int SecurityState();
+  // Key length in bits of the document's protection; 0 when unprotected.
+  [[nodiscard]] int EncryptionStrength();
+  // 3 unprotected, 4 unsupported protection; otherwise 5 the password passes as user and
+  // owner password, 1 only as user, 2 only as owner, 0 neither. 1, 2 and 5 open the document.
+  [[nodiscard]] int SetPassword(std::string_view password);
+  // Removes the protection of an opened document: 1, or 0 when it is not open or not protected.
+  [[nodiscard]] int Unencrypt();
+  // Protects the document with RC4 (strength 0: 40 bits, 1: 128 bits). 0 on success, else the
+  // error code: 101 bad strength, 102 permission value without its check byte, 103 already
+  // protected, 104 the encryption failed.
+  [[nodiscard]] int Encrypt(std::string_view owner, std::string_view user, int strength, int32_t permissions);
+  // The open password ("!" and the password), empty when no password opened the document.
+  [[nodiscard]] const std::string& OpenPassword() const { return security_.OpenPassword; }
+  // Decrypts one object in place with its object key when the document is protected and open.
+  void DecryptObject(TPDFIndObj& object);
+  // Removes an object from the document, freeing its value.
+  void RemoveIndirect(TPDFIndObj* object);
 
   ProgressCallback OnProgress;
 
@@ -125,6 +154,27 @@ class TPDFDocument {
   TPDFDictionary* trailer_ = nullptr;
   // Nesting of on-demand parses (a /Length behind a reference parses another object).
   int parseNesting_ = 0;
+
+  [[nodiscard]] bool Open();
+  [[nodiscard]] bool ReadHeader();
+  [[nodiscard]] bool ReadCrossReference();
+  void RegisterEntry(int64_t number, int64_t value1, char kind, int64_t value2);
+  void TakeTrailer(const std::string& text);
+  void BuildObjectTable();
+  void CheckLinearized();
+  void ApplyPassword(std::string_view password);
+  [[nodiscard]] std::string FirstID();
+  // Encrypts (or decrypts) every object not marked decrypted, with its own key.
+  void CryptAll();
+  // With a temporary store set, the document is saved and loaded again after a whole pass.
+  void FinishWholeDocumentPass();
+  [[nodiscard]] bool IsEncryptObject(const TPDFIndObj& object);
+
+  std::unordered_set<int32_t> numberIndex_;
+  std::vector<int32_t> sectionOffsets_;
+  bool linearized_ = false;
+  bool trailerTaken_ = false;
+  TPDFSecurity security_;
 
   std::string tempStoreName_;
   std::fstream tempStore_;

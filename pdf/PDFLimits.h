@@ -21,3 +21,17 @@ namespace lumipage {
 inline constexpr int kMaxObjectNesting = 32;
 
 }  // namespace lumipage
+
+namespace lumipage {
+
+// Highest object number a loaded file may use (the implementation limit of the PDF
+// Reference); entries above it are ignored, so that a saved table stays of sane size.
+inline constexpr int32_t kMaxObjectNumber = 8388607;
+// Cross-reference sections followed through /Prev and /XRefStm before the chain is cut.
+inline constexpr int kMaxXRefSections = 512;
+// Windows read for a trailer after a classic table and for a cross-reference stream's
+// dictionary.
+inline constexpr size_t kTrailerWindow = 65536;
+inline constexpr size_t kXRefStreamWindow = 65536;
+
+}  // namespace lumipage

@@ -1,0 +1,189 @@
+#include "pdf/PDFXRefReader.h"
+
+#include <algorithm>
+
+#include "pdf/PDFLimits.h"
+#include "pdf/PDFParser.h"
+#include "pdf/PDFStructure.h"
+
+namespace lumipage {
+
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Decimal value of a run of digits (non-digits count as nothing); saturates far above any offset.
+int64_t Decimal(std::string_view s) {
+  int64_t v = 0;
+  for (char c : s) {
+    if (!IsDigit(c)) continue;
+    if (v < (int64_t{1} << 40)) v = v * 10 + (c - '0');
+  }
+  return v;
+}
+
+}  // namespace
+
+std::string_view TPDFXRefReader::Window(int64_t at, size_t length) const {
+  if (at < 0 || static_cast<uint64_t>(at) >= file_.size()) return {};
+  return file_.substr(static_cast<size_t>(at), length);
+}
+
+int64_t TPDFXRefReader::FindStartXRef() const {
+  const size_t tailStart = file_.size() > 1024 ? file_.size() - 1024 : 0;
+  const size_t eof = file_.rfind("%%EOF");
+  if (eof == std::string_view::npos || eof < tailStart) return 0;
+  const size_t from = eof > 5000 ? eof - 5000 : 0;
+  size_t end = eof;
+  while (end > from && TPDFParser::IsWhite(static_cast<unsigned char>(file_[end - 1]))) --end;
+  size_t start = end;
+  while (start > from && IsDigit(file_[start - 1])) --start;
+  if (start == end || end - start > 12) return 0;
+  return Decimal(file_.substr(start, end - start));
+}
+
+bool TPDFXRefReader::ReadSection(int64_t offset) {
+  // A loop in /Prev or /XRefStm ends the chain: everything it leads to was read already.
+  if (!visited_.insert(offset).second) return true;
+  if (static_cast<int>(visited_.size()) > kMaxXRefSections) return true;
+  if (OnSection) OnSection(offset);
+  const int64_t windowStart = std::max<int64_t>(0, offset - 10);
+  const std::string_view w = Window(windowStart, 40);
+  size_t xref = w.find("xref");
+  if (xref != std::string_view::npos && xref > 0 && w[xref - 1] == 't') xref = std::string_view::npos;
+  const size_t obj = w.find(" obj");
+  if (xref == std::string_view::npos && obj != std::string_view::npos)
+    return ReadStream(windowStart + static_cast<int64_t>(obj) + 4);
+  if (xref != std::string_view::npos && (obj == std::string_view::npos || obj > xref))
+    return ReadTable(windowStart + static_cast<int64_t>(xref) + 4);
+  return false;
+}
+
+bool TPDFXRefReader::ReadTable(int64_t p) {
+  const auto size = static_cast<int64_t>(file_.size());
+  auto skipToDigit = [&](bool atLeastOne) {
+    if (atLeastOne) ++p;
+    while (p < size && !IsDigit(file_[static_cast<size_t>(p)])) ++p;
+  };
+  auto digitRun = [&]() -> int64_t {
+    const int64_t start = p;
+    while (p < size && IsDigit(file_[static_cast<size_t>(p)])) ++p;
+    if (p == start || p - start > 12) return -1;
+    return Decimal(file_.substr(static_cast<size_t>(start), static_cast<size_t>(p - start)));
+  };
+  for (;;) {
+    if (Window(p, 20).find("trailer") != std::string_view::npos) break;
+    skipToDigit(false);
+    if (p >= size) return false;  // a subsection header cut off
+    const int64_t first = digitRun();
+    skipToDigit(true);
+    const int64_t count = digitRun();
+    skipToDigit(true);
+    if (first < 0 || count <= 0) break;
+    // The entries, read as stored: 18 significant bytes, then any run of line-end bytes.
+    const std::string_view table = Window(p, static_cast<size_t>(std::min<int64_t>(count, size) * 20));
+    size_t i = 0;
+    for (int64_t k = 0; k < count && i + 18 <= table.size(); ++k) {
+      const std::string_view e = table.substr(i, 18);
+      if (OnEntry) OnEntry(first + k, Decimal(e.substr(0, 10)), e[17], Decimal(e.substr(11, 5)));
+      i += 18;
+      while (i < table.size() && (table[i] == ' ' || table[i] == '\r' || table[i] == '\n')) ++i;
+    }
+    p += static_cast<int64_t>(i);
+    if (i == 0) return false;
+  }
+  const std::string_view w = Window(p, kTrailerWindow);
+  const size_t t = w.find("trailer");
+  if (t == std::string_view::npos) return false;
+  const size_t open = w.find("<<", t);
+  if (open == std::string_view::npos || w.find(">>", open) == std::string_view::npos) return false;
+  TPDFStructure scratch;
+  auto* dict = As<TPDFDictionary>(scratch.Parse(w.substr(t + 7)));
+  if (dict == nullptr) return false;
+  if (OnTrailer) OnTrailer(dict->ToText());
+  if (auto* x = As<TPDFNumeric>(dict->Get("XRefStm"))) {
+    FollowedXRefStm = true;
+    (void)ReadSection(static_cast<int64_t>(x->Value));
+  }
+  if (auto* prev = As<TPDFNumeric>(dict->Get("Prev"))) return ReadSection(static_cast<int64_t>(prev->Value));
+  return true;
+}
+
+bool TPDFXRefReader::ReadStream(int64_t p) {
+  const std::string_view w = Window(p, kXRefStreamWindow);
+  TPDFStructure scratch;
+  TPDFParser parser(scratch, w);
+  auto* dict = As<TPDFDictionary>(parser.ParseFirst());
+  if (dict == nullptr || dict->TypeName() != "XRef" || As<TPDFNumeric>(dict->Get("Size")) == nullptr) return false;
+
+  std::vector<std::pair<int64_t, int64_t>> sections;
+  if (auto* index = As<TPDFArray>(dict->Get("Index"))) {
+    for (int i = 0; i + 1 < index->Count(); i += 2) {
+      auto* a = As<TPDFNumeric>(index->Item(i));
+      auto* b = As<TPDFNumeric>(index->Item(i + 1));
+      sections.emplace_back(a == nullptr ? 0 : static_cast<int64_t>(a->Value),
+                            b == nullptr ? 0 : static_cast<int64_t>(b->Value));
+    }
+  } else {
+    sections.emplace_back(0, static_cast<int64_t>(As<TPDFNumeric>(dict->Get("Size"))->Value));
+  }
+  auto* prevNumber = As<TPDFNumeric>(dict->Get("Prev"));
+  const int64_t prev = prevNumber == nullptr ? 0 : static_cast<int64_t>(prevNumber->Value);
+
+  int widths[3] = {0, 0, 0};
+  bool haveWidths = false;
+  if (auto* wa = As<TPDFArray>(dict->Get("W")); wa != nullptr && wa->Count() > 2) {
+    haveWidths = true;
+    for (int i = 0; i < 3; ++i) {
+      auto* n = As<TPDFNumeric>(wa->Item(i));
+      // Fields wider than eight bytes cannot hold anything a 64-bit reader could use.
+      widths[i] = n == nullptr ? 0 : std::clamp(n->AsInteger(), 0, 8);
+    }
+  }
+  const int entryWidth = widths[0] + widths[1] + widths[2];
+
+  std::string data;
+  const size_t s = w.find("stream", parser.Position());
+  auto* length = As<TPDFNumeric>(dict->Get("Length"));
+  if (haveWidths && entryWidth > 0 && s != std::string_view::npos && length != nullptr && length->Value > 0) {
+    size_t start = s + 6;
+    if (start < w.size() && w[start] == '\n') {
+      ++start;
+    } else if (start < w.size() && w[start] == '\r') {
+      start += 2;
+    }
+    const std::string_view raw = Window(p + static_cast<int64_t>(start), static_cast<size_t>(std::min(length->Value, 4e18)));
+    if (!raw.empty()) {
+      TPDFStream* stream = scratch.MakeStream(std::string(raw));
+      stream->Dictionary()->Assign(*dict);
+      data = stream->Decode();
+    }
+  }
+
+  size_t pos = 0;
+  auto field = [&](int width) -> int64_t {
+    uint64_t v = 0;
+    for (int i = 0; i < width; ++i) v = v << 8 | static_cast<uint8_t>(data[pos++]);
+    return static_cast<int64_t>(v & 0x7FFFFFFFFFFFFFFFull);
+  };
+  for (const auto& [first, count] : sections) {
+    for (int64_t k = 0; k < count; ++k) {
+      if (entryWidth == 0 || pos + static_cast<size_t>(entryWidth) > data.size()) break;
+      const int64_t type = widths[0] == 0 ? 1 : field(widths[0]);
+      const int64_t f2 = field(widths[1]);
+      const int64_t f3 = field(widths[2]);
+      if (!OnEntry) continue;
+      switch (type) {
+        case 0: OnEntry(first + k, f2, 'f', f3); break;
+        case 1: OnEntry(first + k, f2, 'n', widths[2] == 0 ? 0 : f3); break;
+        case 2: OnEntry(first + k, f2, 'c', f3); break;
+        default: OnEntry(first + k, 0, ' ', 0); break;
+      }
+    }
+  }
+  if (OnTrailer) OnTrailer(dict->ToText());
+  if (prev >= 1) return ReadSection(prev);
+  return true;
+}
+
+}  // namespace lumipage

@@ -1,0 +1,357 @@
+// Loading existing files: classic tables, cross-reference streams, object streams, incremental
+// updates, hybrid and linearized files; each saved again and checked by independent readers.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "pdf/PDFDocument.h"
+#include "pdf/PDFFilters.h"
+#include "tests/pdf/PdfTestUtil.h"
+
+namespace lumipage {
+namespace {
+
+using namespace testutil;
+
+// Writes a file object by object with the offsets known, then a classic table or a stream.
+class FileBuilder {
+ public:
+  explicit FileBuilder(const std::string& header = "%PDF-1.5\n%\xE2\xE3\xCF\xD3\n") : text_(header) {}
+  void Object(int number, const std::string& body) {
+    offsets_[number] = text_.size();
+    text_ += std::to_string(number) + " 0 obj\n" + body + "\nendobj\n";
+  }
+  void Raw(const std::string& bytes) { text_ += bytes; }
+  [[nodiscard]] size_t Offset(int number) const { return offsets_.at(number); }
+  [[nodiscard]] size_t Size() const { return text_.size(); }
+  // A classic table over objects 0..max, the given trailer entries and startxref (shifted).
+  void ClassicTable(int max, const std::string& trailer, long shift = 0) {
+    const size_t xref = text_.size();
+    text_ += "xref\n0 " + std::to_string(max + 1) + "\n0000000000 65535 f \n";
+    char line[24];
+    for (int i = 1; i <= max; ++i) {
+      auto it = offsets_.find(i);
+      std::snprintf(line, sizeof line, "%010zu 00000 %c \n", it == offsets_.end() ? 0 : it->second,
+                    it == offsets_.end() ? 'f' : 'n');
+      text_ += line;
+    }
+    text_ += "trailer\n<< " + trailer + " >>\nstartxref\n" + std::to_string(static_cast<long>(xref) + shift) + "\n%%EOF\n";
+  }
+  [[nodiscard]] const std::string& Text() const { return text_; }
+
+ private:
+  std::string text_;
+  std::map<int, size_t> offsets_;
+};
+
+const char* kCatalog = "<< /Type /Catalog /Pages 2 0 R >>";
+const char* kPages = "<< /Type /Pages /Kids [ 3 0 R ] /Count 1 >>";
+const char* kPage = "<< /Type /Page /Parent 2 0 R /MediaBox [ 0 0 200 200 ] >>";
+
+std::string Minimal(long shift = 0) {
+  FileBuilder b;
+  b.Object(1, kCatalog);
+  b.Object(2, kPages);
+  b.Object(3, kPage);
+  b.Object(4, "(four, long enough to keep its header out of the table's window)");
+  b.ClassicTable(4, "/Size 5 /Root 1 0 R", shift);
+  return b.Text();
+}
+
+TEST(Reader, ClassicTableLoadsLazilyAndSavesValid) {
+  TPDFDocument doc;
+  ASSERT_TRUE(doc.LoadFromString(Minimal()));
+  EXPECT_EQ(doc.Version(), "1.5");
+  ASSERT_EQ(doc.ObjectCount(), 4u);
+  EXPECT_FALSE(doc.FindIndirect(4, 0)->Parsed);  // the catalog and pages are read on load
+  EXPECT_FALSE(doc.FindIndirect(3, 0)->Parsed);
+  EXPECT_EQ(doc.GetValue(doc.FindIndirect(4, 0))->ToText(),
+            "(four, long enough to keep its header out of the table's window)");
+  EXPECT_EQ(doc.PagesDictionary()->GetInteger("Count", 0), 1);
+  EXPECT_EQ(doc.Trailer()->ToText(), "<<\n/Size 5\n/Root 1 0 R\n>>\n");
+  TempDir dir("reader");
+  ASSERT_TRUE(doc.SaveToFile(dir.File("out.pdf")));
+  std::string out;
+  EXPECT_TRUE(QpdfClean(dir.File("out.pdf"), "", &out)) << out;
+  // An object added after loading gets the number above the highest, and /Size follows.
+  EXPECT_EQ(doc.AddIndirect(doc.Structure().MakeNull())->Number, 5);
+  EXPECT_EQ(doc.Trailer()->GetInteger("Size", 0), 6);
+}
+
+class StartXRefShift : public testing::TestWithParam<long> {};
+
+TEST_P(StartXRefShift, OffByUpToTenBytesStillLoads) {
+  TPDFDocument doc;
+  EXPECT_TRUE(doc.LoadFromString(Minimal(GetParam())));
+  EXPECT_EQ(doc.ObjectCount(), 4u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Reader, StartXRefShift, testing::Values(-10, -3, 0, 4, 10));
+
+TEST(Reader, FailuresResetTheDocument) {
+  const std::string good = Minimal();
+  struct Case {
+    const char* name;
+    std::string bytes;
+  } cases[] = {
+      {"NotPdf", "GIF89a not a pdf at all %%EOF"},
+      {"Empty", ""},
+      {"JunkAfterEof", good + std::string(1100, 'j')},
+      {"Truncated", good.substr(0, good.size() / 2)},
+      {"TruncatedTable", good.substr(0, good.find("xref") + 12) + "\nstartxref\n" +
+                             std::to_string(good.find("xref")) + "\n%%EOF\n"},
+      {"StartXRefAnywhere", good.substr(0, good.rfind("startxref")) + "startxref\n77\n%%EOF\n"},
+      {"NoTrailer", good.substr(0, good.find("trailer")) + "startxref\n" + std::to_string(good.find("xref")) + "\n%%EOF\n"},
+  };
+  for (const auto& c : cases) {
+    TPDFDocument doc;
+    doc.NewDocument();
+    EXPECT_FALSE(doc.LoadFromString(c.bytes)) << c.name;
+    EXPECT_EQ(doc.ObjectCount(), 0u) << c.name;
+  }
+}
+
+TEST(Reader, HeaderMarkerAnywhereInTheFirstKilobyte) {
+  // Offsets stay counted from the first byte: prefix the file and shift its table.
+  FileBuilder b("junk before the header\n%!PS-Adobe-3.0 PDF-1.3\n%PDF-1.7\n");
+  b.Object(1, kCatalog);
+  b.Object(2, kPages);
+  b.Object(3, kPage);
+  b.ClassicTable(3, "/Size 4 /Root 1 0 R");
+  TPDFDocument doc;
+  ASSERT_TRUE(doc.LoadFromString(b.Text()));
+  EXPECT_EQ(doc.Version(), "1.3");  // the PostScript marker wins
+}
+
+TEST(Reader, HeaderNumberMismatchReadsNull) {
+  FileBuilder b;
+  b.Object(1, kCatalog);
+  b.Object(2, kPages);
+  b.Object(3, kPage);
+  b.Object(5, "(says five)");  // the table below files it as object 6
+  b.Raw("7 0 objx\n(bad keyword)\nendobj\n");
+  std::string text = b.Text();
+  const size_t seven = text.find("7 0 objx");
+  const size_t xref = text.size();
+  char rows[200];
+  std::snprintf(rows, sizeof rows,
+                "xref\n0 8\n0000000000 65535 f \n%010zu 00000 n \n%010zu 00000 n \n%010zu 00000 n \n"
+                "0000000000 00000 f \n0000000000 00000 f \n%010zu 00000 n \n%010zu 00000 n \n",
+                b.Offset(1), b.Offset(2), b.Offset(3), b.Offset(5), seven);
+  text += std::string(rows) + "trailer\n<< /Size 8 /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+  TPDFDocument doc;
+  ASSERT_TRUE(doc.LoadFromString(text));
+  EXPECT_EQ(doc.GetValue(doc.FindIndirect(6, 0))->ToText(), "null");
+  EXPECT_EQ(doc.GetValue(doc.FindIndirect(7, 0))->ToText(), "null");
+  EXPECT_EQ(doc.GetValue(doc.FindIndirect(6, 0))->ObjectNumber(), 6);
+}
+
+TEST(Reader, IncrementalUpdateTakesNewestDefinitionsAndTrailer) {
+  FileBuilder b;
+  b.Object(1, kCatalog);
+  b.Object(2, kPages);
+  b.Object(3, kPage);
+  b.Object(4, "(old)");
+  b.ClassicTable(4, "/Size 5 /Root 1 0 R");
+  const size_t prev = b.Text().rfind("xref\n0 5");
+  std::string text = b.Text();
+  const size_t newFour = text.size();
+  text += "4 0 obj\n(new)\nendobj\n";
+  const size_t five = text.size();
+  text += "5 0 obj\n<< /Length 6 0 R >>\nstream\nabcdef\nendstream\nendobj\n";
+  const size_t six = text.size();
+  text += "6 0 obj 6 endobj\n";
+  const size_t xref = text.size();
+  char lines[100];
+  std::snprintf(lines, sizeof lines, "%010zu 00000 n \n%010zu 00000 n \n%010zu 00000 n \n", newFour, five, six);
+  text += "xref\n4 3\n" + std::string(lines) + "trailer\n<< /Size 7 /Root 1 0 R /Prev " +
+          std::to_string(prev) + " >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+  TPDFDocument doc;
+  ASSERT_TRUE(doc.LoadFromString(text));
+  EXPECT_EQ(doc.GetValue(doc.FindIndirect(4, 0))->ToText(), "(new)");
+  EXPECT_EQ(doc.Trailer()->Get("Prev"), nullptr);
+  EXPECT_EQ(doc.Trailer()->GetInteger("Size", 0), 7);
+  EXPECT_EQ(doc.SectionOffsets().size(), 2u);
+  // The indirect /Length reads the data and becomes direct.
+  auto* s = As<TPDFStream>(doc.GetValue(doc.FindIndirect(5, 0)));
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(s->RawData(), "abcdef");
+  const std::string saved = doc.SaveToString();
+  EXPECT_NE(saved.find("5 0 obj\n<<\n/Length 6\n>>\nstream\nabcdef\nendstream\nendobj\n"), std::string::npos);
+  TPDFDocument again;
+  ASSERT_TRUE(again.LoadFromString(saved));
+  EXPECT_EQ(again.GetValue(again.FindIndirect(4, 0))->ToText(), "(new)");
+  TempDir dir("incr");
+  WriteFile(dir.File("in.pdf"), text);
+  WriteFile(dir.File("out.pdf"), saved);
+  std::string out;
+  EXPECT_TRUE(QpdfClean(dir.File("out.pdf"), "", &out)) << out;
+}
+
+// A hybrid file: a classic table over 0..4, and through /XRefStm a cross-reference stream
+// with widths 1 2 1 and three subsections (one a type-3 entry) for the object stream's content.
+std::string Hybrid(bool withTypeThree) {
+  FileBuilder b;
+  b.Object(1, "<< /Type /Catalog /Pages 2 0 R >>");
+  b.Object(2, kPages);
+  b.Object(3, kPage);
+  b.Object(4, "(table wins)");
+  const std::string header = "5 0 4 13 ";
+  const std::string objects = "(from stream)(stream four)";
+  const std::string body = header + objects;
+  b.Object(6, "<< /Type /ObjStm /N 2 /First " + std::to_string(header.size()) + " /Length " +
+                  std::to_string(body.size()) + " >>\nstream\n" + body + "\nendstream");
+  auto entry = [](int type, size_t f2, int f3) {
+    std::string e;
+    e += static_cast<char>(type);
+    e += static_cast<char>(f2 >> 8);
+    e += static_cast<char>(f2 & 0xFF);
+    e += static_cast<char>(f3);
+    return e;
+  };
+  std::string rows = entry(2, 6, 0) + entry(2, 6, 1);  // 5 and 4, in the stream
+  if (withTypeThree) rows += entry(3, 999, 9);          // object 9: skipped
+  rows += entry(1, b.Offset(6), 0);
+  const size_t xrefStm = b.Size();
+  const std::string index = withTypeThree ? "[ 5 1 4 1 9 1 6 1 ]" : "[ 5 1 4 1 6 1 ]";
+  const std::string zrows = FlateEncode(rows);
+  b.Raw("7 0 obj\n<< /Type /XRef /Size 10 /W [ 1 2 1 ] /Index " + index + " /Filter /FlateDecode /Length " +
+        std::to_string(zrows.size()) + " >>\nstream\n" + zrows + "\nendstream\nendobj\n");
+  b.ClassicTable(4, "/Size 10 /Root 1 0 R /XRefStm " + std::to_string(xrefStm));
+  return b.Text();
+}
+
+TEST(Reader, HybridFileTableWinsAndStreamObjectsLoad) {
+  for (bool typeThree : {false, true}) {
+    TPDFDocument doc;
+    ASSERT_TRUE(doc.LoadFromString(Hybrid(typeThree)));
+    EXPECT_EQ(doc.GetValue(doc.FindIndirect(4, 0))->ToText(), "(table wins)");
+    EXPECT_EQ(doc.GetValue(doc.FindIndirect(5, 0))->ToText(), "(from stream)");
+    EXPECT_EQ(doc.FindIndirect(9, 0), nullptr);
+    EXPECT_EQ(doc.Trailer()->Get("XRefStm"), nullptr);
+    const std::string saved = doc.SaveToString();
+    EXPECT_NE(saved.find("5 0 obj\n(from stream)\nendobj\n"), std::string::npos);
+    EXPECT_EQ(saved.find("/ObjStm"), std::string::npos);
+    TempDir dir("hybrid");
+    WriteFile(dir.File("out.pdf"), saved);
+    std::string out;
+    EXPECT_TRUE(QpdfClean(dir.File("out.pdf"), "", &out)) << out;
+  }
+}
+
+struct QpdfVariant {
+  const char* name;
+  const char* options;
+};
+
+class QpdfFiles : public testing::TestWithParam<QpdfVariant> {};
+
+TEST_P(QpdfFiles, LoadSaveKeepsPagesAndContent) {
+  TempDir dir("variant");
+  TPDFDocument src;
+  BuildTextDocument(src, 3);
+  ASSERT_TRUE(src.SaveToFile(dir.File("src.pdf")));
+  const CommandResult made =
+      RunCommand(std::string("qpdf ") + GetParam().options + " '" + dir.File("src.pdf") + "' '" + dir.File("in.pdf") + "'");
+  ASSERT_EQ(made.status, 0) << made.output;
+
+  TPDFDocument doc;
+  ASSERT_TRUE(doc.LoadFromString(ReadFile(dir.File("in.pdf"))));
+  ASSERT_TRUE(doc.SaveToFile(dir.File("out.pdf")));
+  std::string out;
+  EXPECT_TRUE(QpdfClean(dir.File("out.pdf"), "", &out)) << out;
+  EXPECT_EQ(PageCount(dir.File("out.pdf")), "3");
+  EXPECT_EQ(Text(dir.File("out.pdf")), Text(dir.File("src.pdf")));
+  EXPECT_NE(Text(dir.File("out.pdf")).find("Page 2 of lumipage"), std::string::npos);
+  if (std::string(GetParam().name) == "Linearized") {
+    EXPECT_TRUE(doc.Linearized());
+    EXPECT_EQ(RunCommand("qpdf --check-linearization '" + dir.File("out.pdf") + "'").output.find("is linearized"),
+              std::string::npos);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Reader, QpdfFiles,
+                         testing::Values(QpdfVariant{"ObjectStreams", "--object-streams=generate"},
+                                         QpdfVariant{"Linearized", "--linearize"},
+                                         QpdfVariant{"LinearizedObjectStreams", "--linearize --object-streams=generate"},
+                                         QpdfVariant{"Rewritten", "--object-streams=disable"}),
+                         [](const testing::TestParamInfo<QpdfVariant>& info) { return std::string(info.param.name); });
+
+TEST(Reader, HostileStructuresReadNullsOrFailCleanly) {
+  // Each file loads or fails; reading every object and saving never crashes or hangs.
+  std::vector<std::string> files;
+  {
+    FileBuilder b;  // /Prev pointing at itself
+    b.Object(1, kCatalog);
+    b.Raw("");
+    std::string t = b.Text();
+    const size_t xref = t.size();
+    t += "xref\n0 2\n0000000000 65535 f \n" + [&] {
+      char l[24];
+      std::snprintf(l, sizeof l, "%010zu 00000 n \n", b.Offset(1));
+      return std::string(l);
+    }() + "trailer\n<< /Size 2 /Root 1 0 R /Prev " + std::to_string(xref) + " /XRefStm " + std::to_string(xref) +
+         " >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+    files.push_back(t);
+  }
+  {
+    FileBuilder b;  // an object stream naming itself, /N of two billion, /Length loops
+    b.Object(1, kCatalog);
+    b.Object(2, "<< /Length 3 0 R >>\nstream\nxx\nendstream");
+    b.Object(3, "<< /Length 2 0 R >>\nstream\nyy\nendstream");
+    b.Object(4, "<< /Type /ObjStm /N 2000000000 /First 4 /Length 8 >>\nstream\n5 0 (x)\nendstream");
+    std::string rows;
+    for (auto [type, f2, f3] : {std::tuple{2, 4, 0}, {2, 6, 0}, {2, 4, 1999999999}})
+      rows += std::string{static_cast<char>(type), 0, static_cast<char>(f2), static_cast<char>(f3 & 0xFF)};
+    const size_t stm = b.Size();
+    b.Raw("7 0 obj\n<< /Type /XRef /Size 9 /W [ 1 2 1 ] /Index [ 5 2 8 1 ] /Length " + std::to_string(rows.size()) +
+          " >>\nstream\n" + rows + "\nendstream\nendobj\n");
+    b.Object(6, "<< /Type /ObjStm /N 1 /First 4 /Length 8 >>\nstream\n6 0 (y)\nendstream");
+    b.ClassicTable(6, "/Size 9 /Root 1 0 R /XRefStm " + std::to_string(stm));
+    files.push_back(b.Text());
+  }
+  {
+    FileBuilder b;  // widths above 3 bytes, entries running past the data, huge /Size
+    b.Object(1, kCatalog);
+    const std::string rows = std::string("\x01\x00\x00\x00\x00\x00\x00\x00\x0F\x00", 10) + std::string("\x01\x00", 2);
+    const size_t at = b.Size();
+    b.Raw("2 0 obj\n<< /Type /XRef /Size 2000000000 /W [ 1 8 1 ] /Length " + std::to_string(rows.size()) +
+          " >>\nstream\n" + rows + "\nendstream\nendobj\nstartxref\n" + std::to_string(at) + "\n%%EOF\n");
+    files.push_back(b.Text());
+  }
+  {
+    FileBuilder b;  // a table claiming two billion entries
+    b.Object(1, kCatalog);
+    const size_t xref = b.Size();
+    b.Raw("xref\n0 2000000000\n0000000000 65535 f \ntrailer\n<< /Size 3 /Root 1 0 R >>\nstartxref\n" +
+          std::to_string(xref) + "\n%%EOF\n");
+    files.push_back(b.Text());
+  }
+  {
+    FileBuilder b;  // object number far above the limit
+    b.Object(1, kCatalog);
+    const size_t xref = b.Size();
+    char l[24];
+    std::snprintf(l, sizeof l, "%010zu 00000 n \n", b.Offset(1));
+    b.Raw("xref\n2000000000 1\n" + std::string(l) + "trailer\n<< /Size 3 /Root 1 0 R >>\nstartxref\n" +
+          std::to_string(xref) + "\n%%EOF\n");
+    files.push_back(b.Text());
+  }
+  for (size_t k = 0; k < files.size(); ++k) {
+    TPDFDocument doc;
+    const bool loaded = doc.LoadFromString(files[k]);
+    for (size_t i = 0; i < doc.ObjectCount(); ++i) {
+      TPDFObject* v = doc.GetValue(doc.ObjectAt(i));
+      if (v != nullptr) (void)v->ToText();
+    }
+    const std::string saved = doc.SaveToString();
+    if (loaded) {
+      TPDFDocument again;
+      EXPECT_TRUE(again.LoadFromString(saved)) << k;
+    }
+    SUCCEED() << k << (loaded ? " loaded" : " failed");
+  }
+}
+
+}  // namespace
+}  // namespace lumipage
