@@ -478,6 +478,21 @@ TEST(TiffStream, AppendToAFileStreamOpenedForReadingAndWriting) {
   EXPECT_EQ(TTiffGraphic().GetImageCount(stream), 3);
 }
 
+TEST(TiffStream, AppendKeepsTheByteOrderOfAnotherWritersFile) {
+  const fs::path ours = TempFile("le.tif");
+  const fs::path file = TempFile("be.tif");
+  MakeImage(ikGray256, 9, 4)->SaveToFile(ours.string());
+  ASSERT_EQ(Status("tiffcp -B '" + ours.string() + "' '" + file.string() + "'"), 0);
+  {
+    TFileStream stream(file.string(), fmOpenReadWrite);
+    MakeImage(ikTrueColor, 11, 3)->AppendToStream(stream);
+  }
+  EXPECT_THAT(Shell("tiffdump '" + file.string() + "'"), testing::HasSubstr("big-endian"));
+  EXPECT_EQ(DumpTags(file, 1)[256], "1|11");
+  auto second = LoadFile(file, 2);
+  ExpectSamePixels(*MakeImage(ikTrueColor, 11, 3), *second);
+}
+
 TEST(TiffStream, AppendToSomethingElseIsRefused) {
   TMemoryStream stream;
   stream.WriteBuffer("BM not a tiff", 13);
