@@ -1,14 +1,9 @@
 #include "app/ScannerFactory.h"
 
-#include "app/ScriptedScanner.h"
+#include "twain/Scanner.h"
 
 namespace lumipage {
 
-std::unique_ptr<ScannerOperations> CreateProcessScanner() {
-  // Three scripted pages until the TWAIN scanner object is wired in.
-  auto s = std::make_unique<TScriptedScanner>();
-  s->Pages.assign(3, TScriptedPage{});
-  return s;
-}
+std::unique_ptr<ScannerOperations> CreateProcessScanner() { return std::make_unique<TScanner>(); }
 
 }  // namespace lumipage

@@ -96,6 +96,7 @@ void TScriptedScanner::Acquire(std::intptr_t passThrough, TImageHandler handler)
   ++AcquireCalls;
   PassThrough = passThrough;
   if (!FailAcquire.empty()) throw EScriptedScannerError(FailAcquire);
+  if (!HandlerErrorInAcquire.empty() && OnError) OnError(this, HandlerErrorInAcquire);
   for (size_t i = 0; i < Pages.size(); ++i) {
     if (FailAtPage == static_cast<int>(i) + 1) throw EScriptedScannerError(FailPageMessage);
     platform::GlobalBlock dib(MakePackedDib(Pages[i]));

@@ -39,6 +39,7 @@ class TScriptedScanner : public ScannerOperations {
   int FailAtPage = 0;                 // > 0: raise FailPageMessage instead of delivering that page
   std::string FailPageMessage = "Scripted transfer failure";
   bool ReportErrorThroughHandler = false;  // FailOpen goes to OnError instead of being raised
+  std::string HandlerErrorInAcquire;       // non-empty: Acquire reports this through OnError
   bool DialogChooses = false;
   int DialogChoice = 0;
   bool CallOnDone = true;

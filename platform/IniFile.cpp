@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -92,20 +93,33 @@ class Fd {
 };
 
 // Replaces the file's content; the old content stays whole when anything fails on the way.
-bool replaceFile(const std::string& path, const std::string& data) {
+bool replaceFile(const std::string& name, const std::string& data) {
+  // Write through symbolic links to the file they name.
+  std::string path = name;
+  if (char* real = ::realpath(name.c_str(), nullptr)) {
+    path = real;
+    std::free(real);
+  }
   struct stat st {};
   bool existed = ::stat(path.c_str(), &st) == 0;
+  if (existed && !S_ISREG(st.st_mode)) {
+    // Never replace a device or other special file: write into it.
+    Fd dev(::open(path.c_str(), O_WRONLY | O_TRUNC));
+    if (dev.get() < 0) return false;
+    bool ok = writeAll(dev.get(), data);
+    return dev.close() && ok;
+  }
   std::string dir = ExtractFilePath(path);
   std::string tmpl = (dir.empty() ? std::string("./") : dir) + ".ini-XXXXXX";
-  std::vector<char> name(tmpl.begin(), tmpl.end());
-  name.push_back('\0');
-  Fd tmp(::mkstemp(name.data()));
+  std::vector<char> tmpName(tmpl.begin(), tmpl.end());
+  tmpName.push_back(0);
+  Fd tmp(::mkstemp(tmpName.data()));
   if (tmp.get() >= 0) {
     bool ok = writeAll(tmp.get(), data) && ::fchmod(tmp.get(), existed ? (st.st_mode & 07777) : 0644) == 0 &&
               ::fsync(tmp.get()) == 0;
     ok = tmp.close() && ok;
-    if (ok && ::rename(name.data(), path.c_str()) == 0) return true;
-    ::unlink(name.data());
+    if (ok && ::rename(tmpName.data(), path.c_str()) == 0) return true;
+    ::unlink(tmpName.data());
     if (ok) return false;
   }
   // No temporary file possible in that folder: write in place.
@@ -122,9 +136,17 @@ IniFile::IniFile(std::string fileName) : fileName_(std::move(fileName)) { Load()
 void IniFile::Load() {
   lines_.clear();
   crlf_ = false;
-  std::ifstream in(fileName_, std::ios::binary);
-  if (!in) return;
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // Only regular files are read: a folder or a device in the file's place reads as empty.
+  struct stat st {};
+  if (::stat(fileName_.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+  std::string text;
+  try {
+    std::ifstream in(fileName_, std::ios::binary);
+    if (!in) return;
+    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  } catch (const std::exception&) {
+    return;
+  }
   size_t start = 0;
   bool first = true;
   while (start < text.size()) {

@@ -1,0 +1,80 @@
+// The real program and the real source manager: the program copied alone into a folder, the
+// source manager found through LUMIPAGE_SYSTEM_DIR.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "../support/TempDir.h"
+#include "platform/IniFile.h"
+
+using namespace lumipage;
+using namespace lumipage::testing;
+
+namespace {
+
+class Program : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::filesystem::copy_file(std::string(LUMIPAGE_BUILD_DIR) + "/lumipage", exe / "lumipage");
+    std::filesystem::copy_file(std::string(LUMIPAGE_BUILD_DIR) + "/libtwain_32.so", sys / "libtwain_32.so");
+  }
+  // Runs the copied program; returns its exit code.
+  int Run(const std::string& args, const std::string& systemDir) {
+    std::string cmd = "cd / && LUMIPAGE_SYSTEM_DIR='" + systemDir + "' '" + exe / "lumipage" + "' " + args +
+                      " </dev/null >/dev/null 2>&1";
+    int status = std::system(cmd.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  std::string Report(const std::string& section, const std::string& key) {
+    return platform::GetPrivateProfileString(section, key, "<none>", exe / "lp_done.dat");
+  }
+
+  TempDir exe;
+  TempDir sys;
+};
+
+TEST_F(Program, ScansFromTheVirtualScannerWhenCopiedAlone) {
+  WriteText(sys / "twain_32.ini", "[Sources]\nCount=2\n[Source1]\nPages=3\n[Source2]\nName=Second\nPages=2\n");
+  WriteText(exe / "lumipage.ini", "[Scan]\nResolution=50\n");
+  EXPECT_EQ(Run("jpg", sys.Folder()), 0);
+  EXPECT_EQ(Report("Error", "Message"), "<none>");
+  EXPECT_EQ(Report("Scan", "Pages"), "3");
+  EXPECT_EQ(platform::GetPrivateProfileString("Scanners", "Count", "", exe / "lumipage.ini"), "2");
+  EXPECT_EQ(platform::GetPrivateProfileString("Scanners", "Scanner1", "", exe / "lumipage.ini"), "Second");
+  EXPECT_EQ(Run("Scanner Second Resolution 50", sys.Folder()), 0);
+  EXPECT_EQ(Report("Scan", "Pages"), "2");
+  EXPECT_EQ(platform::GetPrivateProfileString("Scanners", "LastScanner", "", exe / "lumipage.ini"), "Second");
+}
+
+TEST_F(Program, MissingSourceManagerIsReported) {
+  TempDir empty;
+  EXPECT_EQ(Run("jpg", empty.Folder()), 0);
+  EXPECT_EQ(Report("Error", "Message"), "LoadLibrary(" + empty / "libtwain_32.so" + ") failed");
+  EXPECT_EQ(Report("Scan", "Pages"), "0");
+}
+
+TEST_F(Program, TransferFailureEndsWithPagesSoFar) {
+  WriteText(sys / "twain_32.ini", "[Source1]\nPages=5\nFailAfter=2\n");
+  EXPECT_EQ(Run("Resolution 50", sys.Folder()), 0);
+  EXPECT_NE(Report("Error", "Message"), "<none>");
+  EXPECT_EQ(Report("Scan", "Pages"), "2");
+}
+
+TEST_F(Program, HelpAndVersionTouchNoFile) {
+  std::string out = exe / "out.txt";
+  std::system(("'" + exe / "lumipage" + "' --version > '" + out + "'").c_str());
+  EXPECT_EQ(ReadText(out), "lumipage 1.0.0\n");
+  std::system(("'" + exe / "lumipage" + "' --help > '" + out + "'").c_str());
+  EXPECT_NE(ReadText(out).find("Usage: lumipage"), std::string::npos);
+  EXPECT_FALSE(Exists(exe / "lp_done.dat"));
+}
+
+TEST_F(Program, UnwritableExecutableFolderStillEndsCleanly) {
+  // No report can be written beside the program; the run still ends with exit code 0.
+  std::filesystem::remove(exe / "lp_done.dat");
+  std::filesystem::create_directory(exe / "lp_done.dat");
+  EXPECT_EQ(Run("noscan", sys.Folder()), 0);
+}
+
+}  // namespace

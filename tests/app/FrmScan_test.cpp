@@ -1,0 +1,254 @@
+#include "app/FrmScan.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <functional>
+
+#include "../support/TempDir.h"
+#include "app/ScriptedScanner.h"
+#include "platform/IniFile.h"
+
+using namespace lumipage;
+using namespace lumipage::testing;
+
+namespace {
+
+class Job : public ::testing::Test {
+ protected:
+  // Runs one job in the temporary executable folder with a scripted scanner.
+  void Run(std::vector<std::string> args, const std::function<void(TScriptedScanner&)>& script = {}) {
+    TJobEnvironment env;
+    env.CommandLine = TCommandLine(std::move(args));
+    env.ExeFolder = exe.Folder();
+    env.TerminalPath = "/nonexistent/tty";
+    env.CreateScanner = [this, script] {
+      auto s = std::make_unique<TScriptedScanner>();
+      s->Pages.assign(pages, TScriptedPage{40, 30, 24, 100, 100});
+      if (script) script(*s);
+      scanner = s.get();
+      return s;
+    };
+    form = std::make_unique<TFrmScan>(std::move(env));
+    EXPECT_EQ(form->Run(), 0);
+  }
+  std::string Report(const std::string& section, const std::string& key, const std::string& file = "") {
+    return platform::GetPrivateProfileString(section, key, "<none>", file.empty() ? exe / "lp_done.dat" : file);
+  }
+  void Touch(const std::string& name) { WriteText(exe / name, "old"); }
+
+  TempDir exe;
+  int pages = 1;
+  TScriptedScanner* scanner = nullptr;
+  std::unique_ptr<TFrmScan> form;
+};
+
+TEST_F(Job, NoScanWritesScannerListAndReportsZero) {
+  WriteText(exe / "lumipage.ini", "[Scan]\n[Scanners]\nScanner5=left over\n");
+  Touch("page001.jpg");
+  Run({"noscan"}, [](TScriptedScanner& s) { s.SourceNames = {"Alpha", "Beta"}; });
+  EXPECT_EQ(Report("Scan", "Pages"), "0");
+  EXPECT_EQ(Report("Error", "Message"), "<none>");
+  auto ini = exe / "lumipage.ini";
+  EXPECT_EQ(platform::GetPrivateProfileString("Scanners", "Count", "", ini), "2");
+  EXPECT_EQ(platform::GetPrivateProfileString("Scanners", "Scanner0", "", ini), "Alpha");
+  EXPECT_EQ(platform::GetPrivateProfileString("Scanners", "Scanner1", "", ini), "Beta");
+  EXPECT_EQ(platform::GetPrivateProfileString("Scanners", "Scanner5", "", ini), "left over");
+  EXPECT_EQ(platform::GetPrivateProfileString("Scanners", "LastScanner", "", ini), "Alpha");
+  EXPECT_TRUE(Exists(exe / "page001.jpg"));  // nothing deleted
+  EXPECT_EQ(scanner->AcquireCalls, 0);
+}
+
+TEST_F(Job, ThreeJpegPagesAreCountedAndScannerConfigured) {
+  pages = 3;
+  Run({"Resolution", "300", "ScanMono", "NoADF", "prodname", std::string(40, 'p')});
+  EXPECT_EQ(Report("Scan", "Pages"), "3");
+  EXPECT_EQ(scanner->PassThrough, 1);
+  EXPECT_EQ(scanner->XResolution, 300);
+  EXPECT_EQ(scanner->YResolution, 300);
+  EXPECT_EQ(scanner->ImageType, 0);
+  EXPECT_FALSE(scanner->FeederEnabled);
+  EXPECT_FALSE(scanner->ShowUI);
+  EXPECT_FALSE(scanner->ShowIndicators);
+  EXPECT_EQ(scanner->ProductName, std::string(32, 'p'));
+  EXPECT_FALSE(Exists(exe / "lumipage.ini"));  // a missing settings file is never created
+}
+
+TEST_F(Job, SelectionDialogCancelledInAppendModeKeepsCount) {
+  for (auto n : {"page001.jpg", "page002.jpg", "page003.jpg", "page004.jpg"}) Touch(n);
+  Run({"append", "selectscanner"});
+  EXPECT_TRUE(scanner->DialogShown);
+  EXPECT_EQ(Report("Scan", "Pages"), "4");
+  EXPECT_EQ(scanner->AcquireCalls, 0);
+}
+
+TEST_F(Job, SelectionDialogChoiceIsRecorded) {
+  WriteText(exe / "lumipage.ini", "");
+  Run({"noscan", "selectscanner"}, [](TScriptedScanner& s) {
+    s.SourceNames = {"Alpha", "Beta"};
+    s.DialogChooses = true;
+    s.DialogChoice = 1;
+  });
+  EXPECT_EQ(platform::GetPrivateProfileString("Scanners", "LastScanner", "", exe / "lumipage.ini"), "Beta");
+  EXPECT_EQ(Report("Scan", "Pages"), "0");
+}
+
+TEST_F(Job, AppendSearchStopsAtFirstGap) {
+  for (auto n : {"page001.jpg", "page002.jpg", "page004.jpg"}) Touch(n);
+  pages = 2;
+  Run({"append"});
+  EXPECT_EQ(form->LastPageNo, 4);  // pages 3 and 4 are the new ones
+  EXPECT_EQ(Report("Scan", "Pages"), "4");
+  EXPECT_TRUE(Exists(exe / "page001.jpg"));
+}
+
+TEST_F(Job, CleanUpDeletesStalePagesUntilTheFirstGap) {
+  for (int n = 1; n <= 7; ++n) Touch("page00" + std::to_string(n) + ".jpg");
+  Touch("page009.jpg");
+  pages = 0;
+  Run({});
+  for (int n = 1; n <= 7; ++n) EXPECT_FALSE(Exists(exe / ("page00" + std::to_string(n) + ".jpg")));
+  EXPECT_TRUE(Exists(exe / "page009.jpg"));
+}
+
+TEST_F(Job, OutputFileDeletionPerFormat) {
+  Touch("pages.tif");
+  Touch("pages.pdf");
+  pages = 0;
+  Run({"multi_tif"});
+  EXPECT_FALSE(Exists(exe / "pages.tif"));
+  EXPECT_TRUE(Exists(exe / "pages.pdf"));
+  Run({"pdf", "append"});  // append never deletes the PDF
+  EXPECT_TRUE(Exists(exe / "pages.pdf"));
+  Run({"pdf"});
+  EXPECT_FALSE(Exists(exe / "pages.pdf"));
+  WriteText(exe / "out.pdf", "old");
+  Touch("page001.tif");
+  Run({"pdf", "Mono", "filename", exe / "out.pdf"});
+  EXPECT_FALSE(Exists(exe / "out.pdf"));
+  EXPECT_FALSE(Exists(exe / "page001.tif"));
+}
+
+TEST_F(Job, AppendWithPdfCountsOnlyThisJob) {
+  Touch("page001.jpg");
+  pages = 2;
+  Run({"pdf", "append"});
+  EXPECT_EQ(Report("Scan", "Pages"), "2");
+}
+
+TEST_F(Job, PageNamesFollowTheFileName) {
+  Run({"filename", exe / "doc.pdf"});
+  EXPECT_EQ(form->PageBaseName(1), exe / "doc");
+  EXPECT_EQ(form->PageBaseName(2), exe / "doc_02");
+  EXPECT_EQ(form->PageBaseName(123), exe / "doc_123");
+  Run({"pdf", "filename", exe / "doc.pdf"});
+  EXPECT_EQ(form->PageBaseName(12), exe / "page012");
+  EXPECT_EQ(form->PageBaseName(1000), exe / "page1000");
+  EXPECT_EQ(form->PdfFileName(), exe / "doc.pdf");
+  Run({"multi_tif"});
+  EXPECT_EQ(form->MultiTiffFileName(), exe / "pages.tif");
+}
+
+TEST_F(Job, ReportBesideOutputFileWithIndicator2) {
+  WriteText(exe / "out.dat", "[Other]\nKeep=1\n");
+  Touch("lp_done.dat");
+  pages = 2;
+  Run({"Indicator", "2", "filename", exe / "out.jpg"});
+  EXPECT_EQ(Report("Scan", "Pages", exe / "out.dat"), "2");
+  EXPECT_EQ(Report("Other", "Keep", exe / "out.dat"), "1");  // the report is not emptied first
+  EXPECT_FALSE(Exists(exe / "lp_done.dat"));                   // the old one was removed at start
+}
+
+TEST_F(Job, Indicator0WritesNoReport) {
+  Run({"Indicator", "0"});
+  EXPECT_FALSE(Exists(exe / "lp_done.dat"));
+}
+
+TEST_F(Job, ReadOnlyOldReportIsKept) {
+  WriteText(exe / "lp_done.dat", "[Scan]\nPages=9\n");
+  ::chmod((exe / "lp_done.dat").c_str(), 0444);
+  Run({"noscan", "Indicator", "0"});
+  EXPECT_TRUE(Exists(exe / "lp_done.dat"));
+}
+
+struct FailureCase {
+  const char* name;
+  std::function<void(TScriptedScanner&)> script;
+  const char* message;
+  const char* pages;
+};
+
+class JobFailure : public Job, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(JobFailure, EndsWithErrorThenPages) {
+  pages = 3;
+  Run({}, GetParam().script);
+  EXPECT_EQ(Report("Error", "Message"), GetParam().message);
+  EXPECT_EQ(Report("Scan", "Pages"), GetParam().pages);
+  // The error entry comes first in the file.
+  std::string text = ReadText(exe / "lp_done.dat");
+  EXPECT_LT(text.find("[Error]"), text.find("[Scan]"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, JobFailure,
+    ::testing::Values(
+        FailureCase{"open_raises", [](TScriptedScanner& s) { s.FailOpen = "LoadLibrary(/x/libtwain_32.so) failed"; },
+                    "LoadLibrary(/x/libtwain_32.so) failed", "0"},
+        FailureCase{"transfer_fails_midway", [](TScriptedScanner& s) { s.FailAtPage = 3; }, "Scripted transfer failure", "2"},
+        FailureCase{"acquire_fails", [](TScriptedScanner& s) { s.FailAcquire = "Unable to open TWAIN source"; },
+                    "Unable to open TWAIN source", "0"},
+        FailureCase{"default_source_not_listed",
+                    [](TScriptedScanner& s) {
+                      s.DefaultIndex = -1;
+                      s.DefaultName = "Ghost";
+                    },
+                    "The default scanner \"Ghost\" is not in the list of installed scanners", "0"}),
+    [](const auto& i) { return std::string(i.param.name); });
+
+TEST_F(Job, ScannerErrorHandlerEndsTheJob) {
+  pages = 2;
+  Run({}, [](TScriptedScanner& s) { s.HandlerErrorInAcquire = "Unable to get TWAIN default source"; });
+  EXPECT_EQ(Report("Error", "Message"), "Unable to get TWAIN default source");
+  EXPECT_EQ(Report("Scan", "Pages"), "0");
+  EXPECT_EQ(scanner->PagesDelivered, 0);  // the handler never returns into the scanner
+}
+
+TEST_F(Job, SettingsFileThatCannotBeWrittenEndsWithMessage) {
+  // A full disk: the settings file exists and has write bits, but every write fails.
+  ASSERT_EQ(::symlink("/dev/full", (exe / "lumipage.ini").c_str()), 0);
+  Run({"noscan"});
+  EXPECT_EQ(Report("Error", "Message"), "Unable to write to " + exe / "lumipage.ini");
+  EXPECT_EQ(Report("Scan", "Pages"), "0");
+}
+
+TEST_F(Job, FolderInPlaceOfSettingsFileIsNoSettingsFile) {
+  std::filesystem::create_directory(exe / "lumipage.ini");
+  Run({"noscan"});
+  EXPECT_EQ(Report("Error", "Message"), "<none>");
+  EXPECT_EQ(Report("Scan", "Pages"), "0");
+}
+
+TEST_F(Job, ScannerChoiceByIndexOrName) {
+  auto names = [](TScriptedScanner& s) { s.SourceNames = {"Alpha", "Beta", "Gamma"}; };
+  Run({"noscan", "Scanner", "2"}, names);
+  EXPECT_EQ(scanner->SourceIndex(), 2);
+  Run({"noscan", "Scanner", "bEtA"}, names);
+  EXPECT_EQ(scanner->SourceIndex(), 1);
+  Run({"noscan", "Scanner", "7"}, names);
+  EXPECT_EQ(scanner->SourceIndex(), 0);  // out of range: the default stays
+}
+
+TEST_F(Job, HelpWithoutTerminalIsCancelled) {
+  Run({"help"});
+  EXPECT_EQ(Report("Scan", "Pages"), "0");
+  EXPECT_EQ(scanner->AcquireCalls, 0);
+}
+
+TEST_F(Job, LargeJobGrowsThePageTable) {
+  TImageProps& last = form ? form->PageRecord(1500) : (Run({"noscan"}), form->PageRecord(1500));
+  last.Width = 5;
+  EXPECT_GE(form->PageTable().size(), 1501u);
+}
+
+}  // namespace

@@ -1,0 +1,168 @@
+#include "app/JobSettings.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "../support/TempDir.h"
+
+using namespace lumipage;
+using namespace lumipage::testing;
+
+namespace {
+
+TJobSettings load(const TempDir& dir, std::vector<std::string> args, const std::string& ini = "") {
+  if (!ini.empty()) WriteText(dir / "lumipage.ini", ini);
+  TCommandLine cmd(std::move(args));
+  return TJobSettingsReader(cmd, dir.Folder()).LoadJobSettings();
+}
+
+TEST(JobSettings, DefaultsWithoutFileOrArguments) {
+  TempDir dir;
+  TJobSettings s = load(dir, {});
+  EXPECT_EQ(s.OutputFormat, ofJpeg);
+  EXPECT_EQ(s.Extension, ".jpg");
+  EXPECT_EQ(s.Resolution, 200);
+  EXPECT_EQ(s.Indicator, 1);
+  EXPECT_EQ(s.JpgQuality, 85);
+  EXPECT_EQ(s.PaperMode, pmNone);
+  EXPECT_EQ(s.ProdName, "Orrinwell Lumipage");
+  EXPECT_TRUE(s.FileName.empty());
+  EXPECT_FALSE(s.Mono || s.ScanMono || s.Append || s.NoScan || s.Help);
+  EXPECT_FALSE(Exists(dir / "lumipage.ini"));  // nothing is written by reading
+}
+
+struct FormatCase {
+  const char* name;
+  std::vector<std::string> args;
+  const char* ini;
+  int format;
+  const char* extension;
+};
+
+class OutputFormat : public ::testing::TestWithParam<FormatCase> {};
+
+TEST_P(OutputFormat, KeysThenSwitchesLastWins) {
+  TempDir dir;
+  TJobSettings s = load(dir, GetParam().args, GetParam().ini);
+  EXPECT_EQ(s.OutputFormat, GetParam().format);
+  EXPECT_EQ(s.Extension, GetParam().extension);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, OutputFormat,
+    ::testing::Values(
+        FormatCase{"switch_beats_key", {"pdf"}, "[Scan]\nbmp=1\n", ofPdf, ".jpg"},
+        FormatCase{"jpg_beats_pdf", {"pdf", "jpg"}, "", ofJpeg, ".jpg"},
+        FormatCase{"bmp_beats_all_keys", {}, "[Scan]\npdf=1\nbmp=1\ntif=1\n", ofBmp, ".bmp"},
+        FormatCase{"pdf_mono_is_tif", {"PDF", "mono"}, "", ofPdf, ".tif"},
+        FormatCase{"multi_tif", {"multi_tif"}, "", ofMultiTiff, ".tif"},
+        FormatCase{"tif", {"Tif"}, "", ofTiff, ".tif"},
+        FormatCase{"prefix_is_no_switch", {"-pdf", "/pdf", "pdfx"}, "", ofJpeg, ".jpg"},
+        FormatCase{"key_false_value", {}, "[Scan]\npdf=0\ntif=yes\n", ofJpeg, ".jpg"},
+        FormatCase{"key_hex_true", {}, "[Scan]\ntif=0x1\n", ofTiff, ".tif"},
+        FormatCase{"value_doubles_as_switch", {"filename", "pdf"}, "", ofPdf, ".jpg"}),
+    [](const auto& i) { return std::string(i.param.name); });
+
+TEST(JobSettings, PaperModeKeysThenSwitches) {
+  TempDir dir;
+  EXPECT_EQ(load(dir, {"A4", "Letter"}).PaperMode, pmLetter);
+  EXPECT_EQ(load(dir, {"bank", "a4"}).PaperMode, pmBank);
+  EXPECT_EQ(load(dir, {"A4"}, "[Scan]\nBank=1\n").PaperMode, pmA4);
+  EXPECT_EQ(load(dir, {}, "[Scan]\nA4=1\nLetter=1\n").PaperMode, pmLetter);
+}
+
+struct IntCase {
+  const char* name;
+  std::vector<std::string> args;
+  const char* ini;
+  int resolution;
+};
+
+class Integers : public ::testing::TestWithParam<IntCase> {};
+
+TEST_P(Integers, ResolutionFromFileAndCommandLine) {
+  TempDir dir;
+  EXPECT_EQ(load(dir, GetParam().args, GetParam().ini).Resolution, GetParam().resolution);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Integers,
+    ::testing::Values(IntCase{"last_value_wins", {"Resolution", "150", "resolution", "300"}, "", 300},
+                      IntCase{"malformed_keeps_file", {"Resolution", "abc"}, "[Scan]\nResolution=600\n", 600},
+                      IntCase{"malformed_keeps_default", {"Resolution", "12x"}, "", 200},
+                      IntCase{"dollar_hex_argument", {"Resolution", "$12C"}, "", 300},
+                      IntCase{"c_hex_not_on_command_line", {"Resolution", "0x12C"}, "", 200},
+                      IntCase{"c_hex_in_file", {}, "[Scan]\nResolution=0x12C\n", 300},
+                      IntCase{"bad_file_value_gives_default", {}, "[Scan]\nResolution=high\n", 200},
+                      IntCase{"overflow_is_malformed", {"Resolution", "99999999999"}, "", 200},
+                      IntCase{"negative", {"Resolution", "-5"}, "", -5},
+                      IntCase{"last_argument_has_no_value", {"Resolution"}, "[Scan]\nResolution=75\n", 75}),
+    [](const auto& i) { return std::string(i.param.name); });
+
+TEST(JobSettings, ParseIntegerEdges) {
+  EXPECT_EQ(ParseInteger("$FFFFFFFF", false), -1);
+  EXPECT_EQ(ParseInteger("2147483647", false), 2147483647);
+  EXPECT_EQ(ParseInteger("-2147483648", false), INT32_MIN);
+  EXPECT_FALSE(ParseInteger("2147483648", false));
+  EXPECT_FALSE(ParseInteger("$", false));
+  EXPECT_FALSE(ParseInteger("", false));
+  EXPECT_FALSE(ParseInteger("$100000000", false));
+  EXPECT_FALSE(ParseInteger(" 5", false));
+}
+
+TEST(JobSettings, TextsCommandLineFirstThenFile) {
+  TempDir dir;
+  TJobSettings s = load(dir, {"Scanner", "Mono", "prodname", "Acme Scan"},
+                        "[Scan]\nScanner=2\nProdName=From File\nScanArea=1,2,3,4\nPDFPassword=\"secret\"\n");
+  EXPECT_EQ(s.Scanner, "Mono");
+  EXPECT_TRUE(s.Mono);  // the value of a pair is also a switch
+  EXPECT_EQ(s.ProdName, "Acme Scan");
+  EXPECT_EQ(s.ScanArea, "1,2,3,4");
+  EXPECT_EQ(s.PDFPassword, "secret");
+}
+
+TEST(JobSettings, FlagsOnlyTurnOn) {
+  TempDir dir;
+  TJobSettings s = load(dir, {"append", "NOSCAN"}, "[Scan]\nDuplex=1\nFilm=0\n");
+  EXPECT_TRUE(s.Append);
+  EXPECT_TRUE(s.NoScan);
+  EXPECT_TRUE(s.Duplex);
+  EXPECT_FALSE(s.Film);
+}
+
+TEST(JobSettings, FileNameNormalisation) {
+  TempDir dir;
+  EXPECT_EQ(load(dir, {"filename", "report.jpg"}).FileName, dir.Folder() + "report.jpg");
+  std::string deep = dir / "a/b/c/out.pdf";
+  EXPECT_EQ(load(dir, {"filename", deep}).FileName, deep);
+  EXPECT_TRUE(Exists(dir / "a/b/c"));
+  WriteText(dir / "plainfile", "x");
+  EXPECT_EQ(load(dir, {"filename", dir / "plainfile/sub/out.pdf"}).FileName, "");  // folder cannot exist
+}
+
+TEST(JobSettings, ReadOnlySettingsFileIsReadButNotWritable) {
+  TempDir dir;
+  WriteText(dir / "lumipage.ini", "[Scan]\ntif=1\n");
+  ::chmod((dir / "lumipage.ini").c_str(), 0444);
+  TCommandLine cmd{std::vector<std::string>{}};
+  TJobSettingsReader reader(cmd, dir.Folder());
+  EXPECT_EQ(reader.LoadJobSettings().OutputFormat, ofTiff);
+  EXPECT_FALSE(reader.SettingsFileWritable());
+  ::chmod((dir / "lumipage.ini").c_str(), 0644);
+  EXPECT_TRUE(reader.SettingsFileWritable());
+  TempDir empty;
+  EXPECT_FALSE(TJobSettingsReader(cmd, empty.Folder()).SettingsFileWritable());  // never created
+}
+
+TEST(JobSettings, GarbageSettingsFileGivesDefaults) {
+  TempDir dir;
+  std::string garbage(1 << 20, '\xff');
+  garbage[100] = '\n';
+  garbage[5000] = '=';
+  TJobSettings s = load(dir, {}, garbage + "\n[Scan]\nResolution=99999999999999\nIndicator=\n");
+  EXPECT_EQ(s.Resolution, 200);
+  EXPECT_EQ(s.Indicator, 1);
+  EXPECT_EQ(s.OutputFormat, ofJpeg);
+}
+
+}  // namespace
