@@ -316,6 +316,10 @@ TEST_P(TiffBlackWhitePhotometric, IndependentReaderSeesTheSamePixels) {
   auto tags = DumpTags(file);
   EXPECT_EQ(tags[262], "1|" + std::to_string(photometric));
   EXPECT_EQ(tags[258], "1|1");
+  EXPECT_EQ(tags[259], "1|" + std::to_string(TiffCompressionTag(compression)));
+  if (compression == tcGroup3_1D || compression == tcGroup3_2D) {
+    EXPECT_EQ(tags[292], compression == tcGroup3_2D ? "1|1" : "1|0");
+  }
 
   const auto grey = RunBinary("convert '" + file.string() + "' -depth 8 gray:-");
   ASSERT_EQ(grey.size(), 45u * 9);
