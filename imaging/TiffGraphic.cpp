@@ -517,7 +517,8 @@ void TTiffGraphic::ReadDirectory(TIFF* tif) {
 
   // Row buffers of the direct paths are sized from the scanline; a header whose samples make a
   // scanline far wider than any pixel format we take is refused rather than allocated.
-  if (!general && scanlineSize > std::uint64_t{kMaxFileBytesPerPixel} * width)
+  if (!general && (scanlineSize > std::uint64_t{kMaxFileBytesPerPixel} * width ||
+                   (rgbStrips && scanlineSize < bytesPerPixel * width)))
     throw ETiffError("Invalid image size");
 
   const auto height = static_cast<std::int32_t>(length);
