@@ -124,6 +124,9 @@ TPDFObject* TPDFDocument::GetValue(TPDFIndObj* object) {
 }
 
 void TPDFDocument::ParseObject(TPDFIndObj& object) {
+  // Objects of a protected file's object streams cannot be read before a password opens it;
+  // they stay unparsed so that they read correctly once it does.
+  if (object.InObjectStream && security_.ActiveKey.empty() && SecurityState() == 1) return;
   // Marked first, so that a failing parse is not retried and a /Length that refers back to
   // this object finds no value instead of recursing.
   object.Parsed = true;
