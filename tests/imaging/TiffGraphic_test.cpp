@@ -466,6 +466,16 @@ TEST(TiffStream, AppendBuildsAMultiPageFileWithTheNewPageLast) {
   }
   stream.SetPosition(0);
   EXPECT_EQ(ErrorOf([&] { loaded.LoadImage(stream, 4); }), "ETiffError TIFFSetDirectory");
+
+  // Loading all pages as frames of one image.
+  TTiffGraphic frames;
+  frames.MultiFrame = true;
+  stream.SetPosition(0);
+  frames.LoadFromStream(stream);
+  EXPECT_EQ(frames.FrameCount(), 3);
+  EXPECT_EQ(frames.Width(), 10);
+  frames.SelectFrame(3);
+  EXPECT_EQ(frames.Width(), 30);
 }
 
 TEST(TiffStream, AppendToAFileStreamOpenedForReadingAndWriting) {
