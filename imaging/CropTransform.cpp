@@ -47,7 +47,9 @@ void TCropTransform::ApplyOnDest(const TDibGraphic& source, TDibGraphic& dest) {
   const Rect r = Validate(source);
   ResetProgress();
   Progress(0, 0, 100);
-  dest.NewImage(r.width, r.height, source.ImageKind(), &source.LogPalette(), source.DpiX(), source.DpiY());
+  // Every pixel is written below, so the buffer need not be cleared first.
+  dest.NewImageForOverwrite(r.width, r.height, source.ImageKind(), &source.LogPalette(), source.DpiX(),
+                            source.DpiY());
   const unsigned bits = BitsPerPixelOf(source.ImageKind());
   for (std::int32_t y = 0; y < r.height; ++y) {
     Progress(y, 0, r.height - 1);
@@ -59,13 +61,19 @@ void TCropTransform::ApplyOnDest(const TDibGraphic& source, TDibGraphic& dest) {
     } else if (bits == 1) {
       for (std::int32_t x = 0; x < r.width; ++x) {
         const std::int32_t sx = x + r.left;
-        if ((in[sx >> 3] >> (7 - (sx & 7))) & 1) out[x >> 3] |= static_cast<std::uint8_t>(0x80u >> (x & 7));
+        const auto mask = static_cast<std::uint8_t>(0x80u >> (x & 7));
+        if ((in[sx >> 3] >> (7 - (sx & 7))) & 1) {
+          out[x >> 3] |= mask;
+        } else {
+          out[x >> 3] &= static_cast<std::uint8_t>(~mask);
+        }
       }
     } else {
       for (std::int32_t x = 0; x < r.width; ++x) {
         const std::int32_t sx = x + r.left;
         const unsigned v = (sx & 1) ? (in[sx >> 1] & 0x0F) : (in[sx >> 1] >> 4);
-        out[x >> 1] |= static_cast<std::uint8_t>((x & 1) ? v : (v << 4));
+        std::uint8_t& b = out[x >> 1];
+        b = (x & 1) ? static_cast<std::uint8_t>((b & 0xF0) | v) : static_cast<std::uint8_t>((b & 0x0F) | (v << 4));
       }
     }
   }

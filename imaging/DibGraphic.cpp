@@ -293,10 +293,21 @@ void TDibGraphic::NewImage(std::int32_t width, std::int32_t height, TImageKind k
     SetDpiX(dpiX > 0 ? dpiX : kScreenDpi);
     SetDpiY(dpiY > 0 ? dpiY : kScreenDpi);
 
-    // Zeroed like a fresh DIB section; large blocks come straight from the kernel's zero pages.
-    buffer_.reset(static_cast<std::uint8_t*>(std::calloc(static_cast<std::size_t>(imageSize), 1)));
+    // Zeroed like a fresh DIB section, unless the caller overwrites every pixel anyway; then
+    // only the bits after each row's last pixel are cleared, so files stay deterministic.
+    const auto bytes = static_cast<std::size_t>(imageSize);
+    buffer_.reset(static_cast<std::uint8_t*>(overwrite_ ? std::malloc(bytes) : std::calloc(bytes, 1)));
     if (!buffer_) throw EOutOfResources("Out of resources");
     pixels_ = buffer_.get();
+    if (overwrite_) {
+#ifndef NDEBUG
+      // Debug builds make a pixel that a caller forgot to write visible in tests.
+      std::memset(pixels_, 0xA5, bytes);
+#endif
+      const std::size_t used = static_cast<std::size_t>(width) * bits / 8;  // whole pixel bytes
+      for (std::int32_t y = 0; y < height; ++y)
+        std::memset(pixels_ + static_cast<std::size_t>(y) * bytesPerRow + used, 0, bytesPerRow - used);
+    }
 
     switch (bits) {
       case 1: getPixel_ = Get1; setPixel_ = Set1; break;
@@ -316,6 +327,16 @@ void TDibGraphic::NewImage(std::int32_t width, std::int32_t height, TImageKind k
     Release();
     throw;
   }
+}
+
+void TDibGraphic::NewImageForOverwrite(std::int32_t width, std::int32_t height, TImageKind kind,
+                                       const TLogPalette* palette, std::uint16_t dpiX, std::uint16_t dpiY) {
+  struct Flag {
+    bool& flag;
+    ~Flag() { flag = false; }
+  } reset{overwrite_};
+  overwrite_ = true;
+  NewImage(width, height, kind, palette, dpiX, dpiY);
 }
 
 void TDibGraphic::SetWidth(std::int32_t) {
@@ -407,7 +428,7 @@ void TDibGraphic::LoadFromDibHandle(platform::HGLOBAL handle) {
   if (direct) {
     const std::uint64_t imageSize = BytesPerRowFor(header.biWidth, bits) * static_cast<std::uint64_t>(height);
     if (headerSize + tableSize + imageSize > available) throw EOvinexError("Invalid HDIB");
-    NewImage(header.biWidth, height, kind, bits <= 8 ? &palette : nullptr, PelsPerMeterToDpi(header.biXPelsPerMeter),
+    NewImageForOverwrite(header.biWidth, height, kind, bits <= 8 ? &palette : nullptr, PelsPerMeterToDpi(header.biXPelsPerMeter),
              PelsPerMeterToDpi(header.biYPelsPerMeter));
     const std::uint8_t* src = table + tableSize;
     if (!topDown) {
@@ -473,7 +494,7 @@ void TDibGraphic::LoadFromBitmapHandle(const TDecodedBitmap& bitmap) {
     }
     usePalette = &palette;
   }
-  NewImage(header.biWidth, header.biHeight, kind, usePalette, DpiFromHeader(header.biXPelsPerMeter),
+  NewImageForOverwrite(header.biWidth, header.biHeight, kind, usePalette, DpiFromHeader(header.biXPelsPerMeter),
            DpiFromHeader(header.biYPelsPerMeter));
   std::memcpy(pixels_, bitmap.Bits.data(), ImageSize());
 }
@@ -499,8 +520,8 @@ void TDibGraphic::Assign(const TDibGraphic* source) {
   if (source == this) return;
   Release();
   if (!source || source->Width() <= 0 || source->Height() <= 0) return;
-  NewImage(source->Width(), source->Height(), source->ImageKind(), &source->logPalette_, source->DpiX(),
-           source->DpiY());
+  NewImageForOverwrite(source->Width(), source->Height(), source->ImageKind(), &source->logPalette_,
+                       source->DpiX(), source->DpiY());
   SetDpiX(source->DpiX());
   SetDpiY(source->DpiY());
   AnimationDelay = source->AnimationDelay;

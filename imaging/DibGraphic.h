@@ -85,10 +85,15 @@ class TDibGraphic {
   // Adds this image as a further image of the file in stream. Base: EOvinexError
   // "The <class> format does not support multiple images".
   virtual void AppendToStream(TStream& stream);
-  // Replaces the image with a new pixel buffer of the kind. palette null: the kind's default.
-  // dpi 0: the screen resolution. On failure the image is left empty.
+  // Replaces the image with a new pixel buffer of the kind, all bits 0. palette null: the
+  // kind's default. dpi 0: the screen resolution. On failure the image is left empty.
   virtual void NewImage(std::int32_t width, std::int32_t height, TImageKind kind,
                         const TLogPalette* palette, std::uint16_t dpiX, std::uint16_t dpiY);
+  // NewImage for a caller that writes every pixel right afterwards: the pixel bytes are left
+  // as allocated (the bits after the last pixel of each row are still cleared), which saves a
+  // pass over a large page. Goes through the virtual NewImage.
+  void NewImageForOverwrite(std::int32_t width, std::int32_t height, TImageKind kind,
+                            const TLogPalette* palette, std::uint16_t dpiX, std::uint16_t dpiY);
 
   // Writes the image in the class's file format at the stream's position. Base: nothing.
   virtual void SaveToStream(TStream& stream);
@@ -206,6 +211,7 @@ class TDibGraphic {
   SetPixelFn setPixel_ = nullptr;
   std::unique_ptr<TRgbToPaletteConverter> converter_;
   std::uint8_t lastProgress_ = kNoProgress;
+  bool overwrite_ = false;
 };
 
 // Registry of file classes by extension (without dot, any case), so that LoadFromFile of a

@@ -86,7 +86,8 @@ void TImageFormatTransform::ApplyOnDest(const TDibGraphic& source, TDibGraphic& 
     }
     palette = &CustomPalette;
   }
-  dest.NewImage(source.Width(), source.Height(), TargetKind, palette, source.DpiX(), source.DpiY());
+  // Every path below writes every pixel.
+  dest.NewImageForOverwrite(source.Width(), source.Height(), TargetKind, palette, source.DpiX(), source.DpiY());
   if (dither) {
     if (UseFastPaths) {
       Dither(source, dest);
