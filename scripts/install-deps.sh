@@ -9,7 +9,7 @@ packages=(
   libfreetype-dev libfontconfig-dev fonts-liberation
   nettle-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  qpdf poppler-utils libtiff-tools
+  qpdf poppler-utils libtiff-tools libjpeg-turbo-progs imagemagick
 )
 
 missing=()

@@ -4,6 +4,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <tiffio.h>
 
 #include <algorithm>
@@ -50,7 +51,8 @@ std::vector<std::uint8_t> RunBinary(const std::string& command) {
 }
 
 fs::path TempFile(const std::string& name) {
-  fs::path dir = fs::path(testing::TempDir()) / "tiff_tests";
+  // One folder per process: CTest runs the cases of a table in parallel processes.
+  fs::path dir = fs::path(testing::TempDir()) / ("tiff_tests_" + std::to_string(::getpid()));
   fs::create_directories(dir);
   return dir / name;
 }
