@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "app/PagePipeline.h"
 #include "platform/Files.h"
 #include "platform/IniFile.h"
 #include "platform/InfoDialog.h"
@@ -96,11 +97,10 @@ TImageProps& TFrmScan::PageRecord(int n) {
 }
 
 void TFrmScan::ImageAcquired(platform::HGLOBAL dib, std::uint16_t xres, std::uint16_t yres, std::intptr_t) {
-  if (PageHandler) {
+  if (PageHandler)
     PageHandler(*this, dib, xres, yres);
-  } else {
-    ++LastPageNo;
-  }
+  else
+    lumipage::ImageAcquired(*this, dib, xres, yres);
 }
 
 std::string TFrmScan::CurrentScannerName() const {

@@ -69,7 +69,7 @@ class TFrmScan {
   [[nodiscard]] const TCommandLine& CommandLine() const { return env_.CommandLine; }
   [[nodiscard]] ScannerOperations* Scanner() const { return scanner_.get(); }
 
-  // Page processing and PDF assembly, replaceable by later stages and tests.
+  // Replace the page pipeline and the PDF assembly (tests of the controller alone).
   std::function<void(TFrmScan&, platform::HGLOBAL, std::uint16_t, std::uint16_t)> PageHandler;
   std::function<void(TFrmScan&)> AssemblePdf;
 

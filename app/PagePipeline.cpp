@@ -1,0 +1,241 @@
+#include "app/PagePipeline.h"
+
+#include <cmath>
+#include <limits>
+
+#include "app/FrmScan.h"
+#include "imaging/BitmapGraphic.h"
+#include "imaging/Canvas.h"
+#include "imaging/CropTransform.h"
+#include "imaging/FileStream.h"
+#include "imaging/ImageFormatTransform.h"
+#include "imaging/JpegGraphic.h"
+#include "imaging/TiffGraphic.h"
+#include "platform/Files.h"
+#include "platform/Messages.h"
+
+namespace lumipage {
+
+// The paper arithmetic depends on 80-bit extended precision: exact halves such as the A4 edges at
+// 150 dpi round the way they do only with a 64-bit mantissa.
+static_assert(std::numeric_limits<long double>::digits == 64, "long double must be x87 extended precision");
+
+namespace {
+
+constexpr long double kA4Width = 8.27L;
+constexpr long double kA4Height = 11.69L;
+constexpr long double kLetterWidth = 8.5L;
+constexpr long double kLetterHeight = 11.0L;
+constexpr long double kMmPerInch = 25.4L;
+constexpr long double kCmPerInch = 2.54L;
+
+constexpr int kDefaultArea[4] = {0, 0, 210, 297};  // left, top, right, bottom in millimetres
+constexpr std::uint32_t kDarkSumLimit = 458;        // (r + g + b) / 7.65 < 60
+
+std::string trimBlanks(const std::string& s) {
+  size_t b = 0, e = s.size();
+  while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
+  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) --e;
+  return s.substr(b, e - b);
+}
+
+// A fifth of a channel, rounded; indexed by the channel value.
+struct DarkTable {
+  std::uint8_t value[256];
+  DarkTable() {
+    for (int c = 0; c < 256; ++c) value[c] = static_cast<std::uint8_t>(std::llrint(c * 0.2));
+  }
+};
+const DarkTable& darkTable() {
+  static const DarkTable table;
+  return table;
+}
+
+}  // namespace
+
+std::int32_t RoundHalfEven(long double value) {
+  // The default floating-point rounding mode is to nearest, ties to even.
+  return static_cast<std::int32_t>(std::llrint(value));
+}
+
+std::string SplitNext(std::string& s, const std::string& delimiter) {
+  auto pos = delimiter.empty() ? std::string::npos : s.find(delimiter);
+  if (pos == std::string::npos) {
+    std::string all = std::move(s);
+    s.clear();
+    return all;
+  }
+  std::string head = s.substr(0, pos);
+  s.erase(0, pos + delimiter.size());
+  return head;
+}
+
+std::int32_t StatementTop(std::uint16_t pageDpiY) { return RoundHalfEven(pageDpiY / kCmPerInch); }
+
+std::optional<TCropRect> CropRectangle(const TJobSettings& settings, std::uint16_t xres, std::uint16_t yres,
+                                       std::uint16_t pageDpiY) {
+  if (settings.PaperMode <= 0 || xres == 0 || yres == 0) return std::nullopt;
+  const long double x = xres, y = yres;
+  TCropRect r;
+  if (settings.PaperMode == pmBank) {
+    r.Top = StatementTop(pageDpiY);
+    r.Right = RoundHalfEven(x * kA4Width);
+    r.Bottom = RoundHalfEven(y * kA4Height);
+  } else if (!settings.ScanArea.empty()) {
+    std::string work = settings.ScanArea;
+    long long mm[4];
+    for (int i = 0; i < 4; ++i) {
+      auto v = ParseInteger(trimBlanks(SplitNext(work, ",")), false);
+      mm[i] = v ? *v : kDefaultArea[i];
+    }
+    // The products are whole numbers before the division.
+    r.Left = RoundHalfEven(static_cast<long double>(xres * mm[0]) / kMmPerInch);
+    r.Top = RoundHalfEven(static_cast<long double>(yres * mm[1]) / kMmPerInch);
+    r.Right = RoundHalfEven(static_cast<long double>(xres * mm[2]) / kMmPerInch);
+    r.Bottom = RoundHalfEven(static_cast<long double>(yres * mm[3]) / kMmPerInch);
+  } else if (settings.PaperMode == pmLetter) {
+    r.Right = RoundHalfEven(x * kLetterWidth);
+    r.Bottom = RoundHalfEven(y * kLetterHeight);
+  } else {
+    r.Right = RoundHalfEven(x * kA4Width);
+    r.Bottom = RoundHalfEven(y * kA4Height);
+  }
+  return r;
+}
+
+std::uint32_t DarkenColor(std::uint32_t c) {
+  std::uint32_t r = (c >> 16) & 0xFF, g = (c >> 8) & 0xFF, b = c & 0xFF;
+  double brightness = (r + g + b) / 7.65;
+  if (brightness < 60) {
+    r = static_cast<std::uint32_t>(std::llrint(r * 0.2));
+    g = static_cast<std::uint32_t>(std::llrint(g * 0.2));
+    b = static_cast<std::uint32_t>(std::llrint(b * 0.2));
+  }
+  return (r << 16) | (g << 8) | b;
+}
+
+void DarkenPageReference(TDibGraphic& page) {
+  for (std::int32_t y = 0; y < page.Height(); ++y) {
+    for (std::int32_t x = 0; x < page.Width(); ++x) page.SetRgbPixel(x, y, DarkenColor(page.GetRgbPixel(x, y)));
+    platform::ProcessMessages();
+  }
+}
+
+void DarkenPage(TDibGraphic& page) {
+  if (page.ImageKind() != ikTrueColor || page.Empty()) {
+    DarkenPageReference(page);
+    return;
+  }
+  // True colour: blue, green, red bytes in place; same rule through a table.
+  const auto& table = darkTable().value;
+  for (std::int32_t y = 0; y < page.Height(); ++y) {
+    std::uint8_t* p = page.RowBits(y);
+    for (std::int32_t x = 0; x < page.Width(); ++x, p += 3) {
+      if (static_cast<std::uint32_t>(p[0]) + p[1] + p[2] <= kDarkSumLimit) {
+        p[0] = table[p[0]];
+        p[1] = table[p[1]];
+        p[2] = table[p[2]];
+      }
+    }
+    platform::ProcessMessages();
+  }
+}
+
+namespace {
+
+void Caption(TDibGraphic& page, const std::string& text) {
+  TCanvas& canvas = page.Canvas();
+  canvas.Font().Name = "Arial";
+  canvas.Font().Color = clRed;
+  canvas.Font().Height = page.Height() / 20;
+  std::int32_t x = (page.Width() - canvas.TextWidth(text)) / 2;
+  std::int32_t y = page.Height() / 20;
+  canvas.TextOut(x, y, text);
+}
+
+void SaveJpeg(TFrmScan& form, TDibGraphic& page, const std::string& base, std::uint16_t xres, std::uint16_t yres,
+              TImageProps& record) {
+  const TJobSettings& s = form.Settings;
+  TJpegGraphic jpeg;
+  {
+    TImageFormatTransform transform;
+    transform.TargetKind = s.Mono ? ikGray256 : ikTrueColor;
+    transform.ApplyOnDest(page, jpeg);
+  }
+  jpeg.Quality = static_cast<std::uint8_t>(s.JpgQuality & 0xFF);
+  jpeg.SetDpiX(xres);
+  jpeg.SetDpiY(yres);
+  jpeg.SaveToFile(base + ".jpg");
+  record.PageFile = base + ".jpg";
+}
+
+void SaveTiff(TFrmScan& form, TDibGraphic& page, const std::string& base, TImageProps& record) {
+  const TJobSettings& s = form.Settings;
+  if (s.Mono && s.MonoEnhance) DarkenPage(page);
+  TTiffGraphic tiff;
+  {
+    TImageFormatTransform transform;
+    transform.TargetKind = s.Mono ? ikBlackWhite : ikTrueColor;
+    transform.DitherEnabled = true;
+    transform.ApplyOnDest(page, tiff);
+  }
+  tiff.SetCompression(s.Mono ? tcGroup4 : tcPackbits);
+  tiff.Software = "Orrinwell Limited";
+  const std::string name = base + ".tif";
+  if (s.OutputFormat == ofMultiTiff && platform::FileExists(name)) {
+    TFileStream stream(name, fmOpenReadWrite);
+    tiff.AppendToStream(stream);
+  } else {
+    tiff.SaveToFile(name);
+    record.PageFile = name;
+  }
+}
+
+}  // namespace
+
+void ImageAcquired(TFrmScan& form, platform::HGLOBAL dib, std::uint16_t xres, std::uint16_t yres) {
+  const TJobSettings& s = form.Settings;
+  const int n = ++form.LastPageNo;
+
+  std::string base;
+  if (s.OutputFormat == ofMultiTiff) {
+    base = platform::ChangeFileExt(form.MultiTiffFileName(), "");
+    if (n == 1 && !s.Append) platform::DeleteFile(base + s.Extension);
+  } else {
+    base = form.PageBaseName(n);
+    platform::DeleteFile(base + s.Extension);
+  }
+
+  TBitmapGraphic page;
+  page.LoadFromDibHandle(dib);
+
+  if (auto rect = CropRectangle(s, xres, yres, page.DpiY())) {
+    TCropTransform crop;
+    crop.Left = rect->Left;
+    crop.Top = rect->Top;
+    crop.Right = rect->Right;
+    crop.Bottom = rect->Bottom;
+    crop.CropMode = cmRectangle;
+    crop.Apply(page);
+  }
+
+  TImageProps& record = form.PageRecord(n);
+  record.Width = page.Width();
+  record.Height = page.Height();
+  record.Dpi = xres;
+  record.PageFile.clear();
+
+  const std::string banner = form.CommandLine().ParamValue("Banner");
+  if (!banner.empty()) Caption(page, banner);
+
+  if (s.OutputFormat == ofJpeg || (s.OutputFormat == ofPdf && !s.Mono)) {
+    SaveJpeg(form, page, base, xres, yres, record);
+  } else if (s.OutputFormat == ofTiff || s.OutputFormat == ofMultiTiff || (s.OutputFormat == ofPdf && s.Mono)) {
+    SaveTiff(form, page, base, record);
+  } else {
+    page.SaveToFile(base + ".bmp");
+    record.PageFile = base + ".bmp";
+  }
+}
+
+}  // namespace lumipage

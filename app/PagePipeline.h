@@ -1,0 +1,48 @@
+#pragma once
+// Every page the scanner delivers becomes a file: numbered, cropped, captioned, darkened when
+// asked, converted and saved, and recorded in the job's page table.
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "app/JobSettings.h"
+#include "platform/GlobalMemory.h"
+
+namespace lumipage {
+
+class TDibGraphic;
+class TFrmScan;
+
+// Crop rectangle in pixels, right and bottom exclusive.
+struct TCropRect {
+  std::int32_t Left = 0;
+  std::int32_t Top = 0;
+  std::int32_t Right = 0;
+  std::int32_t Bottom = 0;
+  bool operator==(const TCropRect&) const = default;
+};
+
+// Rounds to the nearest integer, halves to even.
+[[nodiscard]] std::int32_t RoundHalfEven(long double value);
+// The part of s before the first delimiter, removed from s with the delimiter; all of s (then
+// emptied) when there is no delimiter.
+std::string SplitNext(std::string& s, const std::string& delimiter);
+// One centimetre of the page at its own vertical resolution.
+[[nodiscard]] std::int32_t StatementTop(std::uint16_t pageDpiY);
+// The crop for a page, or nothing when the page is not cropped.
+[[nodiscard]] std::optional<TCropRect> CropRectangle(const TJobSettings& settings, std::uint16_t xres,
+                                                     std::uint16_t yres, std::uint16_t pageDpiY);
+
+// The darkening rule for one colour 0x00RRGGBB: dark pixels (red + green + blue at most 458)
+// keep a fifth of each channel.
+[[nodiscard]] std::uint32_t DarkenColor(std::uint32_t color);
+// Darkens every pixel of the page row by row from the top, running pending window messages
+// after each row.
+void DarkenPage(TDibGraphic& page);
+// The pixel-routine version of DarkenPage (the fast path must give the same bytes).
+void DarkenPageReference(TDibGraphic& page);
+
+// The scanner's image handler for the job.
+void ImageAcquired(TFrmScan& form, platform::HGLOBAL dib, std::uint16_t xres, std::uint16_t yres);
+
+}  // namespace lumipage
