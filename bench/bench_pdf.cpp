@@ -2,11 +2,14 @@
 // indirect objects, and, side by side, qpdf rewriting the same file.
 #include <benchmark/benchmark.h>
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 #include <string>
 
 #include "pdf/PDFDocument.h"
@@ -92,5 +95,125 @@ void BM_QpdfRewrite(benchmark::State& state) {
   std::filesystem::remove(out);
 }
 BENCHMARK(BM_QpdfRewrite)->Arg(200000)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+// ---- Loading real files ----
+
+std::string Slurp(const std::string& name) {
+  std::ifstream in(name, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// A one-page file and, made from it by qpdf, 2000-page files with and without object streams.
+struct Fixtures {
+  std::string dir;
+  std::string one;
+  std::string files[2];
+  Fixtures() {
+    dir = (std::filesystem::temp_directory_path() / ("bench_pdf_load_" + std::to_string(getpid()))).string();
+    std::filesystem::create_directories(dir);
+    one = dir + "/one.pdf";
+    TPDFDocument doc;
+    (void)doc.NewDocument();
+    TPDFStructure& s = doc.Structure();
+    TPDFDictionary* page = As<TPDFDictionary>(doc.GetValue(doc.FindIndirect(2, 0)));
+    TPDFStream* content = s.MakeStream("");
+    content->SetData("BT /F1 12 Tf 72 700 Td (one page of text) Tj ET", true);
+    page->Put("Contents", doc.MakeIndirect(content));
+    (void)doc.SaveToFile(one);
+    std::string ones = "1";
+    for (int i = 1; i < 2000; ++i) ones += ",1";
+    files[0] = dir + "/pages2000.pdf";
+    files[1] = dir + "/pages2000_objstm.pdf";
+    (void)std::system(("qpdf --empty --pages " + one + " " + ones + " -- " + files[0]).c_str());
+    (void)std::system(("qpdf --object-streams=generate " + files[0] + " " + files[1]).c_str());
+  }
+  ~Fixtures() { std::filesystem::remove_all(dir); }
+};
+
+Fixtures& Files() {
+  static Fixtures f;
+  return f;
+}
+
+// Load, add one page (page dictionary, content stream, entry in the root's /Kids), save.
+bool LoadAddSave(const std::string& in, const std::string& out) {
+  TPDFDocument doc;
+  if (!doc.LoadFromString(Slurp(in))) return false;
+  TPDFStructure& s = doc.Structure();
+  TPDFDictionary* pages = doc.PagesDictionary();
+  auto* kids = As<TPDFArray>(pages->Get("Kids", true));
+  if (kids == nullptr) return false;
+  TPDFDictionary* page = s.MakeDictionary();
+  page->Put("Type", s.CommonName("Page"));
+  page->Put("Parent", s.MakeReference(pages->ObjectNumber(), pages->Generation()));
+  page->Put("MediaBox", s.Parse("[ 0 0 612 792 ]"));
+  TPDFStream* content = s.MakeStream("");
+  content->SetData("BT /F1 12 Tf 72 700 Td (added page) Tj ET", true);
+  page->Put("Contents", doc.MakeIndirect(content));
+  kids->Add(doc.MakeIndirect(page));
+  pages->Put("Count", s.MakeNumber(pages->GetInteger("Count", 0) + 1));
+  return doc.SaveToFile(out);
+}
+
+long ReadStatusKb(const char* key) {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind(key, 0) == 0) return std::stol(line.substr(std::string(key).size()));
+  return 0;
+}
+
+// Peak memory growth of one load-add-save, in a child process, relative to the file size.
+double PeakMemoryRatio(const std::string& in, const std::string& out) {
+  int fds[2];
+  if (pipe(fds) != 0) return -1;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    const long before = ReadStatusKb("VmRSS:");
+    std::ofstream("/proc/self/clear_refs") << "5";  // reset the peak to the current size
+    (void)LoadAddSave(in, out);
+    const long peak = ReadStatusKb("VmHWM:");
+    const double ratio = (peak - before) * 1024.0 / static_cast<double>(std::filesystem::file_size(in));
+    (void)!write(fds[1], &ratio, sizeof ratio);
+    _exit(0);
+  }
+  close(fds[1]);
+  double ratio = -1;
+  (void)!read(fds[0], &ratio, sizeof ratio);
+  close(fds[0]);
+  waitpid(pid, nullptr, 0);
+  return ratio;
+}
+
+void BM_LoadAddSave(benchmark::State& state) {
+  const std::string& in = Files().files[state.range(0)];
+  const std::string out = Files().dir + "/ours.pdf";
+  for (auto _ : state) {
+    if (!LoadAddSave(in, out)) {
+      state.SkipWithError("load failed");
+      break;
+    }
+  }
+  state.counters["file_kb"] = static_cast<double>(std::filesystem::file_size(in)) / 1024;
+  state.counters["peak_mem_x_file"] = PeakMemoryRatio(in, out);
+}
+BENCHMARK(BM_LoadAddSave)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_QpdfAddPage(benchmark::State& state) {
+  const std::string& in = Files().files[state.range(0)];
+  const std::string command = "qpdf " + in + " --pages " + in + " " + Files().one + " -- " + Files().dir + "/q.pdf";
+  for (auto _ : state)
+    if (std::system(command.c_str()) != 0) state.SkipWithError("qpdf failed");
+}
+BENCHMARK(BM_QpdfAddPage)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_QpdfCopy(benchmark::State& state) {
+  const std::string& in = Files().files[state.range(0)];
+  const std::string command = "qpdf " + in + " " + Files().dir + "/q.pdf";
+  for (auto _ : state)
+    if (std::system(command.c_str()) != 0) state.SkipWithError("qpdf failed");
+}
+BENCHMARK(BM_QpdfCopy)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

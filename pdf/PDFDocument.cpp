@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <limits>
 #include <iterator>
 #include <ostream>
 #include <sstream>
@@ -64,6 +65,7 @@ void TPDFDocument::Reset() {
   fileText_.clear();
   records_.clear();
   parseNesting_ = 0;
+  objectStreamCache_ = ObjectStreamCache{};
   numberIndex_.clear();
   sectionOffsets_.clear();
   linearized_ = false;
@@ -192,41 +194,66 @@ void TPDFDocument::ParseObject(TPDFIndObj& object) {
   object.Value = value;
 }
 
-std::string TPDFDocument::ObjectStreamText(const TPDFIndObj& object) {
-  const std::string header = std::to_string(object.Number) + ' ' + std::to_string(object.Generation) + " obj\r";
-  const std::string fallback = header + "null\rendobj";
+bool TPDFDocument::ObjectStreamBytes(const TPDFIndObj& object, std::string_view& bytes) {
   TPDFIndObj* holder = FindIndirect(object.StreamNumber, 0);
-  if (holder == nullptr || holder == &object) return fallback;
+  if (holder == nullptr || holder == &object) return false;
   auto* stream = As<TPDFStream>(GetValue(holder));
-  if (stream == nullptr) return fallback;
+  if (stream == nullptr) return false;
   // A protected document's object stream is decrypted as a whole, its objects with it.
   DecryptObject(*holder);
   TPDFDictionary* dict = stream->Dictionary();
-  if (dict->TypeName() != "ObjStm") return fallback;
+  if (dict->TypeName() != "ObjStm") return false;
   auto* first = As<TPDFNumeric>(dict->Get("First", true));
   auto* count = As<TPDFNumeric>(dict->Get("N", true));
-  if (first == nullptr || count == nullptr || first->Value <= 0 || count->Value <= 0) return fallback;
-  if (object.StreamIndex < 0 || static_cast<double>(object.StreamIndex) >= count->Value) return fallback;
-  const std::string data = stream->Decode();
-  const auto firstOffset = first->AsInteger();
-  if (firstOffset <= 0 || static_cast<size_t>(firstOffset) > data.size()) return fallback;
-  // The header pairs are parsed in a scratch pool: the document's pool keeps nothing of them.
-  TPDFStructure scratch;
-  auto* pairs = As<TPDFArray>(scratch.Parse("[ " + data.substr(0, static_cast<size_t>(firstOffset)) + " ]"));
-  const int64_t n = count->AsInteger();
-  if (pairs == nullptr || pairs->Count() < 2 * n) return fallback;
-  const int index = object.StreamIndex;
-  auto* num = As<TPDFNumeric>(pairs->Item(2 * index));
-  auto* off = As<TPDFNumeric>(pairs->Item(2 * index + 1));
-  if (num == nullptr || off == nullptr || num->Value != object.Number) return fallback;
-  size_t end = data.size();
-  if (index < n - 1) {
-    if (auto* next = As<TPDFNumeric>(pairs->Item(2 * index + 3)); next != nullptr && next->Value >= 0)
-      end = std::min(data.size(), static_cast<size_t>(firstOffset) + static_cast<size_t>(next->AsInteger()));
+  if (first == nullptr || count == nullptr || first->Value <= 0 || count->Value <= 0) return false;
+  if (object.StreamIndex < 0 || static_cast<double>(object.StreamIndex) >= count->Value) return false;
+
+  // Objects of one stream are mostly read one after another: its decoded data and header are
+  // kept for the next read.
+  ObjectStreamCache& c = objectStreamCache_;
+  if (c.Stream != stream || c.Raw != stream->RawData().data() || c.RawSize != stream->RawData().size()) {
+    c = ObjectStreamCache{};
+    c.Stream = stream;
+    c.Raw = stream->RawData().data();
+    c.RawSize = stream->RawData().size();
+    c.Data = stream->Decode();
+    c.First = first->AsInteger();
+    if (c.First > 0 && static_cast<size_t>(c.First) <= c.Data.size()) {
+      // The header pairs are parsed in a scratch pool: the document's pool keeps nothing.
+      TPDFStructure scratch;
+      if (auto* pairs = As<TPDFArray>(scratch.Parse("[ " + c.Data.substr(0, static_cast<size_t>(c.First)) + " ]"))) {
+        c.Header.reserve(static_cast<size_t>(pairs->Count()));
+        for (int i = 0; i < pairs->Count(); ++i) {
+          auto* v = As<TPDFNumeric>(pairs->Item(i));
+          c.Header.push_back(v == nullptr ? std::numeric_limits<double>::quiet_NaN() : v->Value);
+        }
+        c.Valid = true;
+      }
+    }
   }
-  const int64_t startOffset = static_cast<int64_t>(firstOffset) + off->AsInteger();
-  if (off->Value < 0 || static_cast<size_t>(startOffset) > end) return fallback;
-  return header + data.substr(static_cast<size_t>(startOffset), end - static_cast<size_t>(startOffset));
+  const int64_t n = count->AsInteger();
+  if (!c.Valid || static_cast<int64_t>(c.Header.size()) < 2 * n) return false;
+  const auto index = static_cast<size_t>(object.StreamIndex);
+  const double num = c.Header[2 * index];
+  const double off = c.Header[2 * index + 1];
+  if (num != object.Number || !(off >= 0) || off > static_cast<double>(c.Data.size())) return false;
+  size_t end = c.Data.size();
+  if (static_cast<int64_t>(index) < n - 1) {
+    const double next = c.Header[2 * index + 3];
+    if (next >= 0 && next <= static_cast<double>(c.Data.size()))
+      end = std::min(c.Data.size(), static_cast<size_t>(c.First) + static_cast<size_t>(next));
+  }
+  const size_t start = static_cast<size_t>(c.First) + static_cast<size_t>(off);
+  if (start > end) return false;
+  bytes = std::string_view(c.Data).substr(start, end - start);
+  return true;
+}
+
+std::string TPDFDocument::ObjectStreamText(const TPDFIndObj& object) {
+  const std::string header = std::to_string(object.Number) + ' ' + std::to_string(object.Generation) + " obj\r";
+  std::string_view bytes;
+  if (!ObjectStreamBytes(object, bytes)) return header + "null\rendobj";
+  return header + std::string(bytes);
 }
 
 TPDFDictionary* TPDFDocument::Catalog() {
@@ -390,6 +417,15 @@ std::string TPDFDocument::SaveText(TPDFIndObj& object) {
   if (!object.Parsed) {
     // Objects from object streams are written as ordinary objects; object streams and
     // cross-reference streams would dangle beside a classic table and are left out.
+    if (object.InObjectStream && !object.TextCached && SecurityState() == 0) {
+      // Copied as an ordinary object without parsing (objects in streams are never streams).
+      std::string_view bytes;
+      if (!ObjectStreamBytes(object, bytes)) return {};
+      std::string text = std::to_string(object.Number) + ' ' + std::to_string(object.Generation) + " obj\n";
+      text += bytes;
+      text += "\nendobj\n";
+      return text;
+    }
     bool parse = object.InObjectStream;
     if (!parse && !object.TextCached) {
       const std::string_view raw =

@@ -170,6 +170,20 @@ class TPDFDocument {
   void FinishWholeDocumentPass();
   [[nodiscard]] bool IsEncryptObject(const TPDFIndObj& object);
 
+  // The bytes of one object inside its object stream; false when the stream cannot give them.
+  [[nodiscard]] bool ObjectStreamBytes(const TPDFIndObj& object, std::string_view& bytes);
+
+  struct ObjectStreamCache {
+    const TPDFStream* Stream = nullptr;
+    const char* Raw = nullptr;
+    size_t RawSize = 0;
+    std::string Data;
+    std::vector<double> Header;
+    int32_t First = 0;
+    bool Valid = false;
+  };
+  ObjectStreamCache objectStreamCache_;
+
   std::unordered_set<int32_t> numberIndex_;
   std::vector<int32_t> sectionOffsets_;
   bool linearized_ = false;
