@@ -1,0 +1,220 @@
+#include "app/PagePipeline.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <random>
+
+#include "../support/TempDir.h"
+#include "app/FrmScan.h"
+#include "app/ScriptedScanner.h"
+#include "imaging/BitmapGraphic.h"
+#include "imaging/FileStream.h"
+#include "imaging/JpegGraphic.h"
+#include "imaging/TiffGraphic.h"
+#include "platform/IniFile.h"
+
+using namespace lumipage;
+using namespace lumipage::testing;
+
+namespace {
+
+std::string Capture(const std::string& cmd) {
+  std::string out;
+  if (FILE* p = ::popen(cmd.c_str(), "r")) {
+    char buf[256];
+    while (size_t n = std::fread(buf, 1, sizeof buf, p)) out.append(buf, n);
+    ::pclose(p);
+  }
+  return out;
+}
+
+struct CropCase {
+  const char* name;
+  int paperMode;
+  const char* scanArea;
+  std::uint16_t xres, yres, pageDpiY;
+  std::optional<TCropRect> expected;
+};
+
+class Crop : public ::testing::TestWithParam<CropCase> {};
+
+TEST_P(Crop, RectangleInExtendedPrecision) {
+  TJobSettings s;
+  s.PaperMode = GetParam().paperMode;
+  s.ScanArea = GetParam().scanArea;
+  EXPECT_EQ(CropRectangle(s, GetParam().xres, GetParam().yres, GetParam().pageDpiY), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Crop,
+    ::testing::Values(CropCase{"a4_150", pmA4, "", 150, 150, 150, TCropRect{0, 0, 1241, 1753}},
+                      CropCase{"a4_200", pmA4, "", 200, 200, 200, TCropRect{0, 0, 1654, 2338}},
+                      CropCase{"a4_300", pmA4, "", 300, 300, 300, TCropRect{0, 0, 2481, 3507}},
+                      CropCase{"letter_200", pmLetter, "", 200, 200, 200, TCropRect{0, 0, 1700, 2200}},
+                      CropCase{"bank_300", pmBank, "", 300, 300, 300, TCropRect{0, 118, 2481, 3507}},
+                      CropCase{"bank_top_from_page_dpi", pmBank, "", 300, 300, 200, TCropRect{0, 79, 2481, 3507}},
+                      CropCase{"bank_ignores_area", pmBank, "1,1,2,2", 300, 300, 300, TCropRect{0, 118, 2481, 3507}},
+                      CropCase{"area_a4_200", pmA4, "10,20,100,150", 200, 200, 200, TCropRect{79, 157, 787, 1181}},
+                      CropCase{"area_empty_field", pmA4, "10,,100,150", 200, 200, 200, TCropRect{79, 0, 787, 1181}},
+                      CropCase{"area_blanks_and_extra", pmLetter, " 10 , 20 ,100,150,9", 200, 200, 200,
+                               TCropRect{79, 157, 787, 1181}},
+                      CropCase{"area_short", pmA4, "10", 200, 200, 200, TCropRect{79, 0, 1654, 2339}},
+                      CropCase{"area_without_paper_mode", pmNone, "10,20,100,150", 200, 200, 200, std::nullopt},
+                      CropCase{"resolution_0", pmA4, "", 0, 200, 200, std::nullopt}),
+    [](const auto& i) { return std::string(i.param.name); });
+
+TEST(PagePipeline, SplitNext) {
+  std::string s = "a,,b";
+  EXPECT_EQ(SplitNext(s, ","), "a");
+  EXPECT_EQ(SplitNext(s, ","), "");
+  EXPECT_EQ(SplitNext(s, ","), "b");
+  EXPECT_EQ(s, "");
+  EXPECT_EQ(SplitNext(s, ","), "");
+}
+
+TEST(PagePipeline, DarkeningRule) {
+  EXPECT_EQ(DarkenColor(0x646464), 0x141414u);  // (100, 100, 100) -> (20, 20, 20)
+  EXPECT_EQ(DarkenColor(0xC89664), 0x281E14u);  // (200, 150, 100) -> (40, 30, 20)
+  EXPECT_EQ(DarkenColor(0xB49681), 0xB49681u);  // sum 459 stays
+  EXPECT_EQ(DarkenColor(0xB49680), 0x241E1Au);  // sum 458 darkens
+  for (std::uint32_t sum = 0; sum <= 765; ++sum) {
+    std::uint32_t r = std::min<std::uint32_t>(sum, 255), g = std::min<std::uint32_t>(sum - r, 255), b = sum - r - g;
+    std::uint32_t c = (r << 16) | (g << 8) | b;
+    EXPECT_EQ(DarkenColor(c) != c, sum <= 458 && c != 0) << sum;
+  }
+}
+
+TEST(PagePipeline, DarkenFastPathMatchesReference) {
+  TBitmapGraphic a, b;
+  a.NewImage(97, 31, ikTrueColor, nullptr, 200, 200);
+  std::mt19937 rng(7);
+  for (int y = 0; y < 31; ++y)
+    for (int x = 0; x < 97; ++x) a.SetRgbPixel(x, y, rng() & 0xFFFFFF);
+  b.Assign(&a);
+  DarkenPage(a);
+  DarkenPageReference(b);
+  ASSERT_EQ(a.ImageSize(), b.ImageSize());
+  EXPECT_EQ(0, std::memcmp(a.Bits(), b.Bits(), a.ImageSize()));
+}
+
+// Jobs through the real controller with the scripted scanner.
+class PipelineJob : public ::testing::Test {
+ protected:
+  void Run(std::vector<std::string> args, std::vector<TScriptedPage> pages,
+           const std::function<void(TScriptedScanner&)>& script = {}) {
+    TJobEnvironment env;
+    env.CommandLine = TCommandLine(std::move(args));
+    env.ExeFolder = exe.Folder();
+    env.TerminalPath = "/nonexistent/tty";
+    env.CreateScanner = [pages, script] {
+      auto s = std::make_unique<TScriptedScanner>();
+      s->Pages = pages;
+      if (script) script(*s);
+      return s;
+    };
+    form = std::make_unique<TFrmScan>(std::move(env));
+    form->Run();
+  }
+  std::string Report(const std::string& section, const std::string& key) {
+    return platform::GetPrivateProfileString(section, key, "<none>", exe / "lp_done.dat");
+  }
+  TempDir exe;
+  std::unique_ptr<TFrmScan> form;
+  const TScriptedPage kSmall{120, 90, 24, 100, 100};
+};
+
+TEST_F(PipelineJob, A4CutAtThePageEdge) {
+  Run({"A4"}, {TScriptedPage{1700, 2200, 24, 200, 200}});
+  EXPECT_EQ(Report("Scan", "Pages"), "1");
+  const TImageProps& p = form->PageTable()[1];
+  EXPECT_EQ(p.Width, 1654);
+  EXPECT_EQ(p.Height, 2200);
+  EXPECT_EQ(p.Dpi, 200);
+  EXPECT_EQ(p.PageFile, exe / "page001.jpg");
+}
+
+TEST_F(PipelineJob, ScanAreaOutsideThePageEndsTheJob) {
+  Run({"A4", "ScanArea", "50,0,210,297"}, {kSmall});  // left edge 197 px on a 120 px page
+  EXPECT_EQ(Report("Error", "Message"), "Invalid crop parameters");
+  EXPECT_EQ(Report("Scan", "Pages"), "1");
+}
+
+TEST_F(PipelineJob, JpegQualityIsTheLowByte) {
+  Run({"jpg_quality", "300"}, {kSmall});
+  EXPECT_EQ(Capture("identify -format %Q '" + exe / "page001.jpg" + "'"), "44");
+}
+
+TEST_F(PipelineJob, KindsAsTheyReachTheFiles) {
+  Run({"jpg", "Mono"}, {kSmall});
+  EXPECT_EQ(Capture("identify -format %[colorspace] '" + exe / "page001.jpg" + "'"), "Gray");
+  Run({"tif", "Mono"}, {kSmall});
+  std::string info = Capture("tiffinfo '" + exe / "page001.tif" + "' 2>/dev/null");
+  EXPECT_NE(info.find("CCITT Group 4"), std::string::npos) << info;
+  EXPECT_NE(info.find("Bits/Sample: 1"), std::string::npos);
+  EXPECT_NE(info.find("Software: Orrinwell Limited"), std::string::npos);
+  Run({"tif"}, {kSmall});
+  info = Capture("tiffinfo '" + exe / "page001.tif" + "' 2>/dev/null");
+  EXPECT_NE(info.find("PackBits"), std::string::npos) << info;
+  EXPECT_NE(info.find("Samples/Pixel: 3"), std::string::npos);
+  Run({"bmp", "ScanMono"}, {TScriptedPage{120, 90, 1, 100, 100}});
+  TBitmapGraphic bmp;
+  bmp.LoadFromFile(exe / "page001.bmp");
+  EXPECT_EQ(bmp.ImageKind(), ikBlackWhite);  // saved in the kind the scanner delivered
+  Run({"pdf", "Mono"}, {kSmall});
+  EXPECT_EQ(form->PageTable()[1].PageFile.substr(form->PageTable()[1].PageFile.size() - 4), ".tif");
+}
+
+int TiffPages(const std::string& name) {
+  TFileStream stream(name, fmOpenRead);
+  TTiffGraphic tiff;
+  return tiff.GetImageCount(stream);
+}
+
+TEST_F(PipelineJob, MultiPageTiffWithAndWithoutAppend) {
+  Run({"multi_tif"}, {kSmall, kSmall});
+  EXPECT_EQ(TiffPages(exe / "pages.tif"), 2);
+  EXPECT_EQ(form->PageTable()[2].PageFile, "");
+  Run({"multi_tif", "append"}, {kSmall, kSmall, kSmall});
+  EXPECT_EQ(TiffPages(exe / "pages.tif"), 5);
+  EXPECT_EQ(Report("Scan", "Pages"), "3");  // only this job's pages
+  Run({"multi_tif"}, {kSmall});
+  EXPECT_EQ(TiffPages(exe / "pages.tif"), 1);  // without append the first page starts anew
+  std::string info = Capture("tiffinfo '" + exe / "pages.tif" + "' 2>&1");
+  EXPECT_EQ(info.find("Error"), std::string::npos) << info;
+}
+
+TEST_F(PipelineJob, CaptionIsRedNearTheTopCentre) {
+  Run({"bmp", "Banner", "PAID"}, {TScriptedPage{400, 600, 24, 100, 100}});
+  TBitmapGraphic page;
+  page.LoadFromFile(exe / "page001.bmp");
+  int red = 0;
+  // Font height 30, drawn from y = 30: look for pure red in the cell around the centre.
+  for (int y = 30; y < 60; ++y)
+    for (int x = 150; x < 250; ++x)
+      if (page.GetRgbPixel(x, y) == 0xFF0000) ++red;
+  EXPECT_GT(red, 50);
+  for (int x = 0; x < 400; ++x) EXPECT_NE(page.GetRgbPixel(x, 100), 0xFF0000u);
+}
+
+TEST_F(PipelineJob, FailingSaveKeepsEarlierPages) {
+  std::filesystem::create_directory(exe / "page002.jpg");  // the second page cannot be written
+  Run({}, {kSmall, kSmall, kSmall});
+  EXPECT_NE(Report("Error", "Message"), "<none>");
+  EXPECT_EQ(Report("Scan", "Pages"), "2");
+  EXPECT_TRUE(Exists(exe / "page001.jpg"));
+  EXPECT_FALSE(Exists(exe / "page003.jpg"));
+}
+
+TEST_F(PipelineJob, NamedPagesAndBankStatement) {
+  Run({"filename", exe / "out/doc.pdf", "Bank"}, {TScriptedPage{2550, 3600, 24, 300, 300}, kSmall});
+  EXPECT_TRUE(Exists(exe / "out/doc.jpg"));
+  EXPECT_TRUE(Exists(exe / "out/doc_02.jpg"));
+  EXPECT_EQ(form->PageTable()[1].Width, 2481);
+  EXPECT_EQ(form->PageTable()[1].Height, 3389);
+}
+
+}  // namespace
