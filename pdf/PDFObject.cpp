@@ -26,6 +26,18 @@ std::string TPDFObject::ToText() const {
   return out;
 }
 
+TPDFObject* TPDFObject::Create(TPDFStructure& owner) const {
+  if (As<TPDFNull>(this) != nullptr) return owner.MakeNull();
+  if (As<TPDFBoolean>(this) != nullptr) return owner.MakeBoolean(false);
+  if (As<TPDFNumeric>(this) != nullptr) return owner.MakeNumber(0);
+  if (const auto* s = As<TPDFString>(this)) return owner.MakeString({}, s->Mode);
+  if (As<TPDFName>(this) != nullptr) return owner.MakeName({});
+  if (As<TPDFArray>(this) != nullptr) return owner.MakeArray();
+  if (As<TPDFDictionary>(this) != nullptr) return owner.MakeDictionary();
+  if (As<TPDFStream>(this) != nullptr) return owner.MakeStream({});
+  return owner.MakeReference(0, 0);
+}
+
 void TPDFObject::Release() { owner_->ReleaseObject(this); }
 
 void TPDFObject::ShiftNumbers(int32_t) {}

@@ -40,6 +40,9 @@ class TPDFObject {
   // dictionary writes its failing entry as "% bug ".
   virtual void AppendText(std::string& out, int depth) const = 0;
 
+  // Virtual constructor: a new, empty value of the same class in owner's pool.
+  [[nodiscard]] TPDFObject* Create(TPDFStructure& owner) const;
+
   // Frees the value when nothing else holds it, together with every direct child that only
   // it held (recursively); values still held by another container, indirect values and shared
   // names survive.

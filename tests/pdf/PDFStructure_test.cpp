@@ -232,6 +232,21 @@ TEST(Values, ShiftNumbersAndRefers) {
   EXPECT_TRUE(s->Refers(s->Dictionary()->Get("Length")));
 }
 
+TEST(Values, CreateMakesAnEmptyValueOfTheSameClassInTheGivenPool) {
+  TPDFStructure pool;
+  TPDFStructure other;
+  TPDFObject* v = pool.Parse("[ null true 1 (s) <00> /N [ ] << >> 1 0 R ]");
+  auto* a = As<TPDFArray>(v);
+  std::string texts;
+  for (int i = 0; i < a->Count(); ++i) {
+    TPDFObject* made = a->Item(i)->Create(other);
+    EXPECT_EQ(&made->Owner(), &other);
+    texts += made->ToText() + " ";
+  }
+  EXPECT_EQ(texts, "null false 0 () <> / [ ] <<\n>>\n 0 0 R ");
+  EXPECT_EQ(pool.MakeStream("x")->Create(other)->ToText(), "<<\n/Length 0\n>>\nstream\n\nendstream");
+}
+
 TEST(Stream, DataLengthAndFilters) {
   TPDFStructure pool;
   TPDFStream* s = pool.MakeStream("hello");
