@@ -761,15 +761,16 @@ void TPDFDocument::CheckLinearized() {
 void TPDFDocument::DecryptReachable(int32_t number, int32_t generation) {
   std::vector<std::pair<int32_t, int32_t>> pending{{number, generation}};
   std::vector<TPDFObject*> walk;
+  // Objects that could not be decrypted (no password yet) keep their mark clear, so the walk
+  // remembers what it visited by itself.
+  std::unordered_set<TPDFIndObj*> visited;
   while (!pending.empty()) {
     const auto [n, g] = pending.back();
     pending.pop_back();
     TPDFIndObj* obj = FindIndirect(n, g);
-    if (obj == nullptr || obj->Decrypted) continue;
+    if (obj == nullptr || obj->Decrypted || !visited.insert(obj).second) continue;
     TPDFObject* value = GetValue(obj);
     DecryptObject(*obj);
-    // Marked even where nothing could be decrypted, so that every object is visited once.
-    obj->Decrypted = true;
     walk.assign(1, value);
     int steps = 0;
     while (!walk.empty() && ++steps < 10000000) {

@@ -179,6 +179,40 @@ INSTANTIATE_TEST_SUITE_P(
                     QpdfCrypt{"EmptyUser_128", "'' owner 128 --use-aes=n", 128}),
     [](const testing::TestParamInfo<QpdfCrypt>& info) { return std::string(info.param.name); });
 
+TEST(Security, ReachableObjectsReadBeforeThePasswordAreDecryptedAfterIt) {
+  TPDFDocument doc;
+  BuildTextDocument(doc, 1);
+  ASSERT_EQ(doc.Encrypt("o", "u", 1, TPDFSecurity::Permissions(1, 1, 1, 1, 1, 1, 1, 1)), 0);
+  TPDFDocument again;
+  ASSERT_TRUE(again.LoadFromString(doc.SaveToString()));
+  again.DecryptReachable(3, 0);  // no password yet: nothing can be decrypted
+  ASSERT_EQ(again.SetPassword("u"), 1);
+  again.DecryptReachable(3, 0);
+  TempDir dir("reach");
+  ASSERT_TRUE(again.SaveToFile(dir.File("r.pdf")));
+  std::string out;
+  EXPECT_TRUE(QpdfClean(dir.File("r.pdf"), "--password=u", &out)) << out;
+  EXPECT_NE(Text(dir.File("r.pdf"), "-upw u").find("Page 1 of lumipage"), std::string::npos);
+}
+
+TEST(Security, WholeDocumentPassThroughTheTemporaryStore) {
+  TempDir dir("store");
+  TPDFDocument doc;
+  BuildTextDocument(doc, 3);
+  TPDFStream* big = doc.Structure().MakeStream("");
+  big->SetData(std::string(5000, 'z'), false);
+  doc.AddIndirect(big);
+  ASSERT_TRUE(doc.SetTempStore(dir.File("objects.tmp")));
+  ASSERT_EQ(doc.Encrypt("o", "u", 0, TPDFSecurity::Permissions(1, 1, 1, 1, 1, 1, 1, 1)), 0);
+  EXPECT_FALSE(doc.HasTempStore());
+  EXPECT_FALSE(std::filesystem::exists(dir.File("objects.tmp")));
+  EXPECT_EQ(doc.SecurityState(), 1);
+  ASSERT_TRUE(doc.SaveToFile(dir.File("e.pdf")));
+  std::string out;
+  EXPECT_TRUE(QpdfClean(dir.File("e.pdf"), "--password=u", &out)) << out;
+  EXPECT_NE(Text(dir.File("e.pdf"), "-upw u").find("Page 3 of lumipage"), std::string::npos);
+}
+
 TEST(Security, ShortPermissionValueOpens) {
   // A producer that wrote /P as the unsigned 16-bit value 65532 and keyed with it.
   for (bool revision3 : {false, true}) {
