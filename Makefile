@@ -2,6 +2,7 @@
 BUILD      ?= build
 BUILD_TYPE ?= RelWithDebInfo
 JOBS       ?= $(shell nproc)
+MAKEFLAGS  += --no-print-directory
 # The default job: three JPEG pages from the built-in virtual scanner.
 ARGS       ?= jpg
 
