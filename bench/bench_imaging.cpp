@@ -164,13 +164,10 @@ void BM_JpegTrueColor85(benchmark::State& state) {
   jpeg.Assign(&Page());
   jpeg.Quality = 85;
   jpeg.UseFastPaths = state.range(0) != 0;
-  std::size_t bytes = 0;
   for (auto _ : state) {
     TMemoryStream out;
     jpeg.SaveToStream(out);
-    bytes = out.Bytes().size();
   }
-  state.counters["bytes"] = static_cast<double>(bytes);
   SetPixels(state, jpeg);
 }
 BENCHMARK(BM_JpegTrueColor85)->Arg(1)->Arg(0)->ArgName("fast")->Unit(benchmark::kMillisecond);

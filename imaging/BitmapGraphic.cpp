@@ -1,7 +1,9 @@
 #include "imaging/BitmapGraphic.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 #include "imaging/BmpReader.h"
 
@@ -34,12 +36,25 @@ bool TBitmapGraphic::IsFormatOf(TStream& stream) {
 
 void TBitmapGraphic::LoadImage(TStream& stream, int) {
   ProgressStart();
-  // The reader works on the bytes from the stream's position on, so file offsets count from the
-  // BMP's first byte wherever the stream stands.
-  const TDecodedBitmap bitmap = TBmpReader::Read(stream);
-  LoadFromBitmapHandle(bitmap);
-  SetDpiX(DpiOfPels(bitmap.Header.biXPelsPerMeter));
-  SetDpiY(DpiOfPels(bitmap.Header.biYPelsPerMeter));
+  // File offsets count from the BMP's first byte, wherever the stream stands.
+  const std::int64_t start = stream.Position();
+  const std::int64_t total = stream.Size();
+  if (start < 0 || total < start) throw EInvalidGraphic("Bitmap image is not valid: stream error");
+  const auto size = static_cast<std::uint64_t>(total - start);
+  std::vector<std::uint8_t> head(static_cast<std::size_t>(std::min<std::uint64_t>(size, TBmpReader::kMaxLayoutBytes)));
+  stream.ReadBuffer(head.data(), head.size());
+  const TBmpLayout layout = TBmpReader::ReadLayout(head.data(), head.size(), size);
+  if (layout.Direct) {
+    // Uncompressed bottom-up rows are already the image's rows: read them in place.
+    NewImageFromBitmapHeader(layout.Header, layout.Colors);
+    stream.SetPosition(start + static_cast<std::int64_t>(layout.PixelOffset));
+    stream.ReadBuffer(Bits(), ImageSize());
+  } else {
+    stream.SetPosition(start);
+    LoadFromBitmapHandle(TBmpReader::Read(stream));
+  }
+  SetDpiX(DpiOfPels(layout.Header.biXPelsPerMeter));
+  SetDpiY(DpiOfPels(layout.Header.biYPelsPerMeter));
   ProgressEnd();
 }
 

@@ -113,15 +113,17 @@ TDecodedBitmap TBmpReader::Read(TStream& stream) {
   return Read(bytes.data(), bytes.size());
 }
 
-TDecodedBitmap TBmpReader::Read(const std::uint8_t* data, std::size_t size) {
-  if (size < kFileHeaderSize + kCoreHeaderSize) Invalid("file too short");
+TBmpLayout TBmpReader::ReadLayout(const std::uint8_t* data, std::size_t headSize, std::uint64_t fileSize) {
+  if (headSize > fileSize) headSize = static_cast<std::size_t>(fileSize);
+  if (headSize < kFileHeaderSize + kCoreHeaderSize) Invalid("file too short");
   if (data[0] != 'B' || data[1] != 'M') Invalid("no BM signature");
   const std::uint32_t offBits = U32(data + 10);
   const std::uint8_t* h = data + kFileHeaderSize;
   const std::uint32_t headerSize = U32(h);
   if (headerSize != kCoreHeaderSize && (headerSize < 40 || headerSize > kMaxHeaderSize)) Invalid("unknown header");
-  if (kFileHeaderSize + headerSize > size) Invalid("truncated header");
+  if (kFileHeaderSize + headerSize > headSize) Invalid("truncated header");
 
+  TBmpLayout layout;
   std::int64_t width = 0;
   std::int64_t height = 0;
   unsigned bits = 0;
@@ -160,23 +162,22 @@ TDecodedBitmap TBmpReader::Read(const std::uint8_t* data, std::size_t size) {
 
   // Bit-field masks: inside a longer header, or right after a 40-byte one.
   std::size_t tableOffset = kFileHeaderSize + headerSize;
-  std::uint32_t masks[3] = {0, 0, 0};
   if (bits == 16) {
-    masks[0] = 0x7C00; masks[1] = 0x03E0; masks[2] = 0x001F;
+    layout.Masks = {0x7C00, 0x03E0, 0x001F};
   } else if (bits == 32) {
-    masks[0] = 0xFF0000; masks[1] = 0xFF00; masks[2] = 0xFF;
+    layout.Masks = {0xFF0000, 0xFF00, 0xFF};
   }
   if (fields) {
     const std::uint8_t* m = h + 40;
     if (headerSize == 40) {
       const std::size_t maskBytes = compression == BI_ALPHABITFIELDS ? 16 : 12;
-      if (tableOffset + maskBytes > size) Invalid("truncated masks");
+      if (tableOffset + maskBytes > headSize) Invalid("truncated masks");
       m = data + tableOffset;
       tableOffset += maskBytes;
     } else if (headerSize < 52) {
       Invalid("missing masks");
     }
-    for (int k = 0; k < 3; ++k) masks[k] = U32(m + 4 * k);
+    for (std::size_t k = 0; k < 3; ++k) layout.Masks[k] = U32(m + 4 * k);
   }
 
   std::uint32_t colors = 0;
@@ -185,12 +186,11 @@ TDecodedBitmap TBmpReader::Read(const std::uint8_t* data, std::size_t size) {
     if (colors > (1u << bits)) Invalid("colour count larger than the table");
     if (headerSize == kCoreHeaderSize) colors = 1u << bits;
   }
-  if (tableOffset + colors * quadSize > size) Invalid("truncated colour table");
+  if (tableOffset + colors * quadSize > headSize) Invalid("truncated colour table");
 
-  const std::size_t pixelOffset = offBits != 0 ? offBits : tableOffset + colors * quadSize;
-  if (pixelOffset < kFileHeaderSize + headerSize || pixelOffset > size) Invalid("bad pixel offset");
-  const std::uint8_t* src = data + pixelOffset;
-  const std::size_t available = size - pixelOffset;
+  const std::uint64_t pixelOffset = offBits != 0 ? offBits : tableOffset + colors * quadSize;
+  if (pixelOffset < kFileHeaderSize + headerSize || pixelOffset > fileSize) Invalid("bad pixel offset");
+  const std::uint64_t available = fileSize - pixelOffset;
 
   const unsigned outBits = bits > 8 ? 24 : bits;
   const std::uint64_t srcRow = BytesPerRowFor(width, bits);
@@ -204,8 +204,7 @@ TDecodedBitmap TBmpReader::Read(const std::uint8_t* data, std::size_t size) {
     Invalid("truncated pixel data");
   }
 
-  TDecodedBitmap out;
-  TBitmapInfoHeader& oh = out.Header;
+  TBitmapInfoHeader& oh = layout.Header;
   oh.biSize = 40;
   oh.biWidth = static_cast<std::int32_t>(width);
   oh.biHeight = static_cast<std::int32_t>(height);
@@ -216,31 +215,52 @@ TDecodedBitmap TBmpReader::Read(const std::uint8_t* data, std::size_t size) {
   oh.biXPelsPerMeter = xPels;
   oh.biYPelsPerMeter = yPels;
   oh.biClrUsed = colors;
-  out.Colors.resize(colors);
+  layout.Colors.resize(colors);
   for (std::uint32_t i = 0; i < colors; ++i) {
     const std::uint8_t* q = data + tableOffset + i * quadSize;
-    out.Colors[i] = TRgbQuad{q[0], q[1], q[2], 0};
+    layout.Colors[i] = TRgbQuad{q[0], q[1], q[2], 0};
   }
-  out.Bits.assign(static_cast<std::size_t>(outSize), 0);
+  layout.PixelOffset = pixelOffset;
+  layout.FileBits = bits;
+  layout.Compression = compression;
+  layout.TopDown = topDown;
+  layout.Direct = compression == BI_RGB && !topDown && bits != 16 && bits != 32;
+  return layout;
+}
 
-  const auto h32 = static_cast<std::int32_t>(height);
-  const auto w32 = static_cast<std::int32_t>(width);
-  if (rle8 || rle4) {
-    DecodeRle(src, available, rle4, w32, h32, static_cast<std::size_t>(outRow), out.Bits.data());
+TDecodedBitmap TBmpReader::Read(const std::uint8_t* data, std::size_t size) {
+  TBmpLayout layout = ReadLayout(data, size, size);
+  const TBitmapInfoHeader& oh = layout.Header;
+  const std::uint8_t* src = data + layout.PixelOffset;
+  const std::size_t available = size - static_cast<std::size_t>(layout.PixelOffset);
+  const unsigned bits = layout.FileBits;
+  const std::int32_t width = oh.biWidth;
+  const std::int32_t height = oh.biHeight;
+  const std::uint64_t srcRow = BytesPerRowFor(width, bits);
+  const std::uint64_t outRow = BytesPerRowFor(width, oh.biBitCount);
+
+  TDecodedBitmap out;
+  out.Header = oh;
+  out.Colors = std::move(layout.Colors);
+  out.Bits.assign(oh.biSizeImage, 0);
+
+  if (layout.Compression == BI_RLE8 || layout.Compression == BI_RLE4) {
+    DecodeRle(src, available, layout.Compression == BI_RLE4, width, height, static_cast<std::size_t>(outRow),
+              out.Bits.data());
     return out;
   }
-  const Channel red(masks[0]);
-  const Channel green(masks[1]);
-  const Channel blue(masks[2]);
-  for (std::int32_t r = 0; r < h32; ++r) {
+  const Channel red(layout.Masks[0]);
+  const Channel green(layout.Masks[1]);
+  const Channel blue(layout.Masks[2]);
+  for (std::int32_t r = 0; r < height; ++r) {
     // r counts rows in file order; the output is bottom-up.
     const std::uint8_t* in = src + static_cast<std::size_t>(r) * srcRow;
-    const std::int32_t memRow = topDown ? h32 - 1 - r : r;
+    const std::int32_t memRow = layout.TopDown ? height - 1 - r : r;
     std::uint8_t* o = out.Bits.data() + static_cast<std::size_t>(memRow) * outRow;
     if (bits <= 8 || bits == 24) {
       std::memcpy(o, in, static_cast<std::size_t>(srcRow));
     } else {
-      for (std::int32_t x = 0; x < w32; ++x) {
+      for (std::int32_t x = 0; x < width; ++x) {
         const std::uint32_t px = bits == 16 ? U16(in + 2 * static_cast<std::size_t>(x)) : U32(in + 4 * static_cast<std::size_t>(x));
         o[3 * x] = blue.Get(px);
         o[3 * x + 1] = green.Get(px);

@@ -465,8 +465,7 @@ void TDibGraphic::LoadFromDibHandle(platform::HGLOBAL handle) {
   LoadFromBitmapHandle(TBmpReader::Read(bmp));
 }
 
-void TDibGraphic::LoadFromBitmapHandle(const TDecodedBitmap& bitmap) {
-  TBitmapInfoHeader header = bitmap.Header;
+void TDibGraphic::NewImageFromBitmapHeader(const TBitmapInfoHeader& header, const std::vector<TRgbQuad>& colors) {
   const unsigned planes = header.biPlanes == 0 ? 1 : header.biPlanes;
   const unsigned bits = planes * header.biBitCount;
   TImageKind kind;
@@ -480,22 +479,25 @@ void TDibGraphic::LoadFromBitmapHandle(const TDecodedBitmap& bitmap) {
   if (header.biWidth <= 0 || header.biHeight <= 0 || header.biWidth > kMaxImageDimension ||
       header.biHeight > kMaxImageDimension)
     throw EInvalidGraphic("Invalid bitmap");
-  const std::uint64_t imageSize = BytesPerRowFor(header.biWidth, bits) * static_cast<std::uint64_t>(header.biHeight);
-  if (bitmap.Bits.size() < imageSize) throw EInvalidGraphic("Invalid bitmap");
-
   TLogPalette palette{};
   const TLogPalette* usePalette = nullptr;
-  const std::size_t used = std::min<std::size_t>(header.biClrUsed, bitmap.Colors.size());
+  const std::size_t used = std::min<std::size_t>(header.biClrUsed, colors.size());
   if (bits <= 8 && used >= 1 && used <= 256) {
     palette = MakePalette(static_cast<std::uint16_t>(used));
-    for (std::size_t i = 0; i < used; ++i) {
-      const TRgbQuad& q = bitmap.Colors[i];
-      SetEntry(palette, i, q.rgbRed, q.rgbGreen, q.rgbBlue);
-    }
+    for (std::size_t i = 0; i < used; ++i) SetEntry(palette, i, colors[i].rgbRed, colors[i].rgbGreen, colors[i].rgbBlue);
     usePalette = &palette;
   }
   NewImageForOverwrite(header.biWidth, header.biHeight, kind, usePalette, DpiFromHeader(header.biXPelsPerMeter),
-           DpiFromHeader(header.biYPelsPerMeter));
+                       DpiFromHeader(header.biYPelsPerMeter));
+}
+
+void TDibGraphic::LoadFromBitmapHandle(const TDecodedBitmap& bitmap) {
+  const TBitmapInfoHeader& header = bitmap.Header;
+  const unsigned bits = (header.biPlanes == 0 ? 1u : header.biPlanes) * header.biBitCount;
+  if (header.biWidth > 0 && header.biHeight > 0 &&
+      bitmap.Bits.size() < BytesPerRowFor(header.biWidth, bits) * static_cast<std::uint64_t>(header.biHeight))
+    throw EInvalidGraphic("Invalid bitmap");
+  NewImageFromBitmapHeader(header, bitmap.Colors);
   std::memcpy(pixels_, bitmap.Bits.data(), ImageSize());
 }
 

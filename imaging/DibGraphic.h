@@ -190,6 +190,10 @@ class TDibGraphic {
   void ProgressEnd() { Progress(100, 0, 100); }
   // Frees the pixel buffer, canvas and converter; zeroes the bitmap info.
   void Release();
+  // The image a decoded bitmap's header describes (kind from the bit count, palette from the
+  // colour table, resolution from the header), its pixels left for the caller to fill.
+  // EOvinexError "Unsupported bit count" for depths other than 1, 4, 8, 24.
+  void NewImageFromBitmapHeader(const TBitmapInfoHeader& header, const std::vector<TRgbQuad>& colors);
 
  private:
   using GetPixelFn = std::uint32_t (*)(const std::uint8_t* row, std::int32_t x);
