@@ -258,8 +258,8 @@ void TDibGraphic::NewImage(std::int32_t width, std::int32_t height, TImageKind k
   if (palette) paletteCopy = *palette;
   Release();
   try {
-    imageKind_ = kind;
     const unsigned bits = BitsPerPixelOf(kind);
+    imageKind_ = kind;
     if (kind != ikTrueColor && !palette) paletteCopy = *DefaultPalette(kind);
     if (width <= 0 || height <= 0 || width > kMaxImageDimension || height > kMaxImageDimension)
       throw EOutOfResources("Out of resources");

@@ -209,6 +209,26 @@ TEST(DibGraphic, ErrorsOfShapeAndKind) {
   }
 }
 
+TEST(DibGraphic, TransparentColourByCornerOrCustom) {
+  TDibGraphic image;
+  image.NewImage(2, 2, ikTrueColor, nullptr, 0, 0);
+  image.SetRgbPixel(0, 1, 0x010203);
+  image.SetRgbPixel(1, 0, 0x0A0B0C);
+  EXPECT_EQ(image.TransparentRgb(), 0x010203u);  // default: bottom-left
+  image.TransparentPixel = tpTopRight;
+  EXPECT_EQ(image.TransparentRgb(), 0x0A0B0Cu);
+  image.TransparentPixel = tpCustom;
+  image.TransparentColor = clRed;  // platform order: red in the low byte
+  EXPECT_EQ(image.TransparentRgb(), 0xFF0000u);
+  image.TransparentPixel = static_cast<TTransparentPixel>(5);
+  try {
+    (void)image.TransparentRgb();
+    FAIL();
+  } catch (const Exception& e) {
+    EXPECT_STREQ(e.what(), "Invalid TransparentPixel");
+  }
+}
+
 TEST(DibGraphic, FillColorPaintsEveryRow) {
   TDibGraphic image;
   image.NewImage(5, 3, ikColor16, nullptr, 0, 0);
