@@ -320,6 +320,26 @@ INSTANTIATE_TEST_SUITE_P(
                       BadDibCase{"truncatedTable", DibHeader(4, 1, 8), 10, 0, "Invalid HDIB"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST(DibHandle, DecodedBitmapImportChecksItsPixelsAndDepth) {
+  TDecodedBitmap bitmap;
+  bitmap.Header = DibHeader(4, 2, 24, 3780);
+  bitmap.Bits.assign(24, 7);
+  TDibGraphic image;
+  image.LoadFromBitmapHandle(bitmap);
+  EXPECT_EQ(image.GetRgbPixel(3, 1), 0x070707u);
+  EXPECT_EQ(image.DpiX(), 96);
+  bitmap.Bits.resize(23);
+  try {
+    image.LoadFromBitmapHandle(bitmap);
+    FAIL();
+  } catch (const EInvalidGraphic& e) {
+    EXPECT_STREQ(e.what(), "Invalid bitmap");
+  }
+  bitmap.Header.biBitCount = 16;
+  bitmap.Bits.assign(16, 0);
+  EXPECT_THROW(image.LoadFromBitmapHandle(bitmap), EOvinexError);
+}
+
 TEST(DibHandle, CompressedWithoutImageSizeIsInvalid) {
   TBitmapInfoHeader h = DibHeader(4, 4, 8);
   h.biCompression = BI_RLE8;
