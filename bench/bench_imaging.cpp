@@ -10,6 +10,7 @@
 //                                      bench/compare_imaging.sh, which times other tools on it)
 //   LUMIPAGE_BENCH_PAGE=<file.bmp>     use this page instead of the generated one
 #include <benchmark/benchmark.h>
+#include <malloc.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -108,6 +109,15 @@ void WritePnm(const std::string& name, const TDibGraphic& image, bool grey) {
     f.write(reinterpret_cast<const char*>(row.data()), static_cast<std::streamsize>(row.size()));
   }
 }
+
+// The lumipage program keeps page-sized buffers in the heap between pages (its main sets these
+// allocator options); the benchmarks run under the same settings.
+[[maybe_unused]] const bool kHeapSettings = [] {
+  mallopt(M_MMAP_THRESHOLD, 32 << 20);
+  mallopt(M_TRIM_THRESHOLD, 512 << 20);
+  mallopt(M_TOP_PAD, 64 << 20);
+  return true;
+}();
 
 [[maybe_unused]] const bool kSavedPage = [] {
   const char* folder = std::getenv("LUMIPAGE_BENCH_SAVE_PAGE");
