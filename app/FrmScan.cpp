@@ -6,6 +6,7 @@
 #include "platform/Files.h"
 #include "platform/IniFile.h"
 #include "platform/InfoDialog.h"
+#include "twain/Scanner.h"
 
 namespace lumipage {
 
@@ -52,6 +53,7 @@ void TFrmScan::AppError(const std::exception& e) { ScError(this, e.what()); }
 
 void TFrmScan::ScanDone(void*) {
   if (LastPageNo > 0 && Settings.OutputFormat == ofPdf && AssemblePdf) AssemblePdf(*this);
+  if (!TransferFailure.empty()) WriteReport("Error", "Message", TransferFailure);
   WriteReport("", "", "");
   EndProcess();
 }
@@ -207,9 +209,16 @@ void TFrmScan::FormCreate() {
   }
 
   (void)CurrentScannerName();  // a clear failure before scanning when the current scanner is unknown
-  scanner_->Acquire(1, [this](platform::HGLOBAL dib, std::uint16_t x, std::uint16_t y, std::intptr_t pass) {
-    ImageAcquired(dib, x, y, pass);
-  });
+  try {
+    scanner_->Acquire(1, [this](platform::HGLOBAL dib, std::uint16_t x, std::uint16_t y, std::intptr_t pass) {
+      ImageAcquired(dib, x, y, pass);
+    });
+  } catch (const ETransferError& e) {
+    // A jam after two of ten sheets must not read as a clean two-page job: the pages delivered
+    // are kept and assembled as usual, and the report names the condition.
+    TransferFailure = e.Text();
+    ScanDone(scanner_.get());
+  }
 }
 
 }  // namespace lumipage

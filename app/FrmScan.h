@@ -65,6 +65,8 @@ class TFrmScan {
 
   TJobSettings Settings;
   std::int32_t LastPageNo = 0;
+  // Set when the source failed a transfer after the pages in the table: ScanDone reports it.
+  std::string TransferFailure;
   std::string EditVer;
   [[nodiscard]] const TCommandLine& CommandLine() const { return env_.CommandLine; }
   [[nodiscard]] ScannerOperations* Scanner() const { return scanner_.get(); }

@@ -45,7 +45,43 @@ class TransferBlockGuard {
   const platform::HGLOBAL& handle_;
 };
 
+// Condition codes of the TWAIN 2 standard that sources report for paper and device trouble.
+constexpr TW_UINT16 kConditionDenied = 16;
+constexpr TW_UINT16 kConditionPaperJam = 20;
+constexpr TW_UINT16 kConditionDoubleFeed = 21;
+constexpr TW_UINT16 kConditionDeviceOffline = 23;
+constexpr TW_UINT16 kConditionInterlock = 24;
+constexpr TW_UINT16 kConditionNoMedia = 29;
+
+std::string ConditionText(TW_UINT16 condition) {
+  switch (condition) {
+    case TWCC_LOWMEMORY:
+      return "Not enough memory for the page";
+    case TWCC_OPERATIONERROR:
+      return "Scanner I/O error";
+    case kConditionDenied:
+      return "Scanner is busy";
+    case kConditionPaperJam:
+      return "Document feeder jammed";
+    case kConditionDoubleFeed:
+      return "Paper double feed";
+    case kConditionDeviceOffline:
+      return "Scanner is offline or not responding";
+    case kConditionInterlock:
+      return "Scanner cover is open";
+    case kConditionNoMedia:
+      return "No paper in the document feeder";
+    default:
+      return "Image transfer failed (TWAIN condition code " + std::to_string(condition) + ")";
+  }
+}
+
 }  // namespace
+
+ETransferError::ETransferError(TW_UINT16 condition)
+    : ETwainError("Image transfer failed (TWAIN condition code " + std::to_string(condition) + ")"),
+      condition_(condition),
+      text_(ConditionText(condition)) {}
 
 void TScanner::LibraryCloser::operator()(void* handle) const {
   if (handle) dlclose(handle);
@@ -366,7 +402,7 @@ void TScanner::TransferLoop(bool& done) {
       // must hear of it. After an unknown count (-1) a failing transfer is how such a source
       // says its feeder is empty.
       if (!countWasUnknown) {
-        throw ETwainError("Image transfer failed (TWAIN condition code " + std::to_string(condition) + ")");
+        throw ETransferError(condition);
       }
     }
   }

@@ -15,6 +15,20 @@
 
 namespace lumipage {
 
+// A source failed the transfer of a page it had announced: the acquisition is over, the pages
+// delivered before it were handed to the image handler and the source is closed. what() gives
+// the condition code; Text() names the condition for a reader.
+class ETransferError : public ETwainError {
+ public:
+  explicit ETransferError(twain::TW_UINT16 condition);
+  [[nodiscard]] twain::TW_UINT16 Condition() const { return condition_; }
+  [[nodiscard]] const std::string& Text() const { return text_; }
+
+ private:
+  twain::TW_UINT16 condition_;
+  std::string text_;
+};
+
 class TScanner : public ScannerOperations {
  public:
   // An image-information request that keeps failing while transfers are pending is retried this
