@@ -1,0 +1,320 @@
+#include "pdf/Vellox.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <istream>
+
+#include "pdf/PDFDocument.h"
+#include "pdf/PDFExtra.h"
+#include "pdf/PDFImage.h"
+#include "pdf/PDFPageTree.h"
+#include "pdf/PDFSecurity.h"
+
+namespace lumipage {
+
+namespace {
+
+constexpr std::string_view kProducer = "Vellox 4.41";
+constexpr std::string_view kLibraryVersion = "4.41";
+
+// Information keys 1 to 6.
+constexpr std::string_view kInfoKeys[] = {"Author", "Title", "Subject", "Keywords", "Creator", "Producer"};
+
+}  // namespace
+
+// One open document and what the engine keeps beside it. The page tree goes first on
+// destruction: it refers into the document's values.
+struct TVellox::Entry {
+  std::unique_ptr<TPDFDocument> Document;
+  std::unique_ptr<TPDFPageTree> Pages;
+};
+
+TVellox::TVellox() {
+  std::error_code ec;
+  tempFolder_ = std::filesystem::temp_directory_path(ec).string();
+  if (tempFolder_.empty()) tempFolder_ = "/tmp";
+  if (tempFolder_.back() != '/') tempFolder_ += '/';
+  if (auto entry = MakeBlankDocument()) {
+    documents_.push_back(std::move(entry));
+    Select(documents_.back().get());
+    (void)selected_->Pages->SelectPage(1);
+  }
+}
+
+TVellox::~TVellox() = default;
+
+std::unique_ptr<TVellox::Entry> TVellox::MakeBlankDocument() {
+  try {
+    auto entry = std::make_unique<Entry>();
+    entry->Document = std::make_unique<TPDFDocument>();
+    if (!entry->Document->NewDocument()) return nullptr;
+    entry->Pages = std::make_unique<TPDFPageTree>(*entry->Document);
+    TPDFDocument& doc = *entry->Document;
+    doc.SetInfo("Producer", kProducer);
+    doc.SetInfo("Creator", kProducer);
+    const std::string now = PDFDateNow();
+    doc.SetInfo("CreationDate", now);
+    doc.SetInfo("ModDate", now);
+    return entry;
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+TVellox::Entry* TVellox::Find(const TPDFDocument* document) const {
+  for (const auto& e : documents_)
+    if (e->Document.get() == document) return e.get();
+  return nullptr;
+}
+
+void TVellox::Select(Entry* entry) {
+  selected_ = entry;
+  auto& images = entry->Pages->Images();
+  selectedImage_ = images.empty() ? nullptr : images.front().get();
+}
+
+TPDFPageTree& TVellox::Pages() const { return *selected_->Pages; }
+
+// ---- Document list ----
+
+int TVellox::DocumentCount() const { return static_cast<int>(documents_.size()); }
+
+TPDFDocument* TVellox::DocumentID(int position) const {
+  if (position < 1 || position > DocumentCount()) return nullptr;
+  return documents_[static_cast<size_t>(position - 1)]->Document.get();
+}
+
+int TVellox::SelectDocument(TPDFDocument* document) {
+  Entry* entry = Find(document);
+  if (entry == nullptr) return 0;
+  Select(entry);
+  return 1;
+}
+
+TPDFDocument* TVellox::SelectedDocument() const { return selected_->Document.get(); }
+
+TPDFDocument* TVellox::NewDocument() {
+  lastError_ = 0;
+  auto entry = MakeBlankDocument();
+  if (!entry) return nullptr;
+  documents_.push_back(std::move(entry));
+  Select(documents_.back().get());
+  (void)selected_->Pages->SelectPage(1);
+  return selected_->Document.get();
+}
+
+int TVellox::RemoveDocument(TPDFDocument* document) {
+  Entry* entry = Find(document);
+  if (entry == nullptr || documents_.size() < 2) return 0;
+  const auto it = std::find_if(documents_.begin(), documents_.end(), [&](const auto& e) { return e.get() == entry; });
+  if (entry == selected_) Select(it == documents_.begin() ? std::next(it)->get() : std::prev(it)->get());
+  documents_.erase(it);
+  return 1;
+}
+
+int TVellox::LoadFromFile(const std::string& fileName) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(fileName, ec)) return 0;
+  std::ifstream in(fileName, std::ios::binary);
+  if (!in) return 0;
+  return LoadFromStream(in);
+}
+
+int TVellox::LoadFromStream(std::istream& in) {
+  lastError_ = 0;
+  try {
+    auto entry = std::make_unique<Entry>();
+    entry->Document = std::make_unique<TPDFDocument>();
+    if (!entry->Document->LoadFromStream(in)) return 0;
+    entry->Pages = std::make_unique<TPDFPageTree>(*entry->Document);
+    documents_.push_back(std::move(entry));
+    Select(documents_.back().get());
+    (void)selected_->Pages->SelectPage(1);
+    return 1;
+  } catch (...) {
+    return 0;
+  }
+}
+
+int TVellox::SaveToFile(const std::string& fileName) {
+  lastError_ = 0;
+  std::string tempName;
+  try {
+    TPDFDocument& doc = *selected_->Document;
+    doc.SetInfo("ModDate", PDFDateNow());
+    // The document goes to a new file beside the target, which replaces the target only once
+    // it is complete: a full disk or a killed process leaves an existing file as it was.
+    const std::filesystem::path target(fileName);
+    const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
+    tempName = (folder / ("." + target.filename().string() + "." + std::to_string(getpid()) + ".tmp")).string();
+    {
+      std::ofstream out(tempName, std::ios::binary | std::ios::trunc);
+      if (!out) return 0;
+      if (!doc.SaveToStream(out)) {
+        out.close();
+        std::remove(tempName.c_str());
+        return 0;
+      }
+      out.close();
+      if (out.fail()) {
+        std::remove(tempName.c_str());
+        return 0;
+      }
+    }
+    std::error_code ec;
+    std::filesystem::rename(tempName, target, ec);
+    if (ec) {
+      std::remove(tempName.c_str());
+      return 0;
+    }
+    return 1;
+  } catch (...) {
+    if (!tempName.empty()) std::remove(tempName.c_str());
+    return 0;
+  }
+}
+
+std::string TVellox::LibraryVersion() {
+  lastError_ = 0;
+  return std::string(kLibraryVersion);
+}
+
+// ---- Document information ----
+
+int TVellox::SetInformation(int key, std::string_view value) {
+  lastError_ = 0;
+  TPDFDocument& doc = *selected_->Document;
+  if (doc.SecurityState() != 0) {
+    lastError_ = 201;
+    return 0;
+  }
+  if (key < 0 || key > 6) {
+    lastError_ = 202;
+    return 0;
+  }
+  if (key == 0) {
+    static constexpr std::string_view kVersions[] = {"1.0", "1.1", "1.2", "1.3", "1.4", "1.5"};
+    if (std::find(std::begin(kVersions), std::end(kVersions), value) != std::end(kVersions))
+      doc.SetVersion(std::string(value));
+  } else {
+    doc.SetInfo(kInfoKeys[key - 1], value);
+  }
+  const std::string back = GetInformation(key);
+  return back == value ? 1 : 0;
+}
+
+std::string TVellox::GetInformation(int key) {
+  lastError_ = 0;
+  TPDFDocument& doc = *selected_->Document;
+  if (key == 0) return doc.Version();
+  if (key >= 1 && key <= 6) return doc.GetInfo(kInfoKeys[key - 1]);
+  if (key == 7) return doc.GetInfo("CreationDate");
+  if (key == 8) return doc.GetInfo("ModDate");
+  return {};
+}
+
+// ---- Pages and geometry ----
+
+int TVellox::PageCount() { return Pages().PageCount(); }
+
+int TVellox::NewPages(int count) { return Pages().NewPages(count); }
+
+int TVellox::SelectPage(int pageNumber) { return Pages().SelectPage(pageNumber); }
+
+int TVellox::SelectedPage() const { return Pages().SelectedPage(); }
+
+int TVellox::SetPageSize(std::string_view name) { return Pages().SetPageSize(name); }
+
+int TVellox::SetPageDimensions(double width, double height) { return Pages().SetPageDimensions(width, height); }
+
+double TVellox::PageWidth() { return Pages().PageWidth(); }
+
+double TVellox::PageHeight() { return Pages().PageHeight(); }
+
+double TVellox::GetPageBox(int boxType, int valueIndex) { return Pages().GetPageBox(boxType, valueIndex); }
+
+int TVellox::SetOrigin(int origin) {
+  Pages().SetOrigin(origin);
+  return 1;
+}
+
+int TVellox::GetOrigin() const { return Pages().Origin(); }
+
+int TVellox::SetMeasurementUnits(int units) {
+  Pages().SetMeasurementUnits(units);
+  return 1;
+}
+
+int TVellox::SetScale(double pointsPerUnit) { return Pages().SetScale(pointsPerUnit) ? 1 : 0; }
+
+int TVellox::MultiplyScale(double factor) { return Pages().MultiplyScale(factor) ? 1 : 0; }
+
+// ---- Images ----
+
+TPDFImage* TVellox::AddImageFromFile(const std::string& fileName, int option) {
+  TPDFImage* image = lumipage::AddImageFromFile(Pages(), fileName, option);
+  if (image != nullptr) selectedImage_ = image;
+  return image;
+}
+
+int TVellox::FitImage(double left, double top, double width, double height, int hAlign, int vAlign, int rotation) {
+  if (selectedImage_ == nullptr) return 0;
+  return lumipage::FitImage(Pages(), *selectedImage_, left, top, width, height, hAlign, vAlign, rotation);
+}
+
+int TVellox::CompressContent() {
+  lumipage::CompressContent(Pages());
+  return 1;
+}
+
+int TVellox::CompressPage() {
+  CompressPageContent(Pages());
+  return 1;
+}
+
+int TVellox::CompressImages(int compress) {
+  if (compress != 0 && compress != 1) return 0;
+  Pages().CompressImages = compress;
+  return 1;
+}
+
+// ---- Security ----
+
+int TVellox::SetPassword(std::string_view password) {
+  const int result = selected_->Document->SetPassword(password);
+  // Content read before the password opened the document was still encrypted.
+  if (result == 1 || result == 2 || result == 5) (void)Pages().SelectPage(Pages().SelectedPage());
+  return result;
+}
+
+int TVellox::Unencrypt() {
+  const int result = selected_->Document->Unencrypt();
+  Pages().ClearCache();
+  (void)Pages().SelectPage(Pages().SelectedPage());
+  return result;
+}
+
+int TVellox::Encrypt(std::string_view owner, std::string_view user, int strength, int32_t permissions) {
+  lastError_ = 0;
+  const int code = selected_->Document->Encrypt(owner, user, strength, permissions);
+  if (code != 0) {
+    lastError_ = code;
+    return 0;
+  }
+  return 1;
+}
+
+int32_t TVellox::Permissions(int print, int copy, int modify, int annotate, int fillForms, int extract, int assemble,
+                             int printHighQuality) const {
+  return TPDFSecurity::Permissions(print, copy, modify, annotate, fillForms, extract, assemble, printHighQuality);
+}
+
+int TVellox::Encrypted() { return selected_->Document->SecurityState(); }
+
+int TVellox::EncryptionStrength() { return selected_->Document->EncryptionStrength(); }
+
+}  // namespace lumipage

@@ -1,0 +1,355 @@
+// The engine facade: document list, information entries, error codes, saving, and the whole
+// sequence the scan job's PDF assembly drives, proven with independent readers.
+#include "pdf/Vellox.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "pdf/PDFDocument.h"
+#include "pdf/PDFImage.h"
+#include "pdf/PDFPageTree.h"
+#include "tests/pdf/PDFPageFixtures.h"
+
+namespace lumipage {
+namespace {
+
+using namespace testutil;
+
+TEST(VelloxTest, FreshFacadeHasOneBlankLetterPage) {
+  TVellox pdf;
+  EXPECT_EQ(pdf.DocumentCount(), 1);
+  EXPECT_EQ(pdf.PageCount(), 1);
+  EXPECT_EQ(pdf.SelectedPage(), 1);
+  EXPECT_EQ(pdf.PageWidth(), 612);
+  EXPECT_EQ(pdf.PageHeight(), 792);
+  EXPECT_EQ(pdf.LibraryVersion(), "4.41");
+  EXPECT_EQ(pdf.GetInformation(0), "1.4");
+  EXPECT_EQ(pdf.GetInformation(5), "Vellox 4.41");
+  EXPECT_EQ(pdf.GetInformation(6), "Vellox 4.41");
+  EXPECT_TRUE(pdf.GetInformation(7).starts_with("D:"));
+  EXPECT_EQ(pdf.GetInformation(7), pdf.GetInformation(8));
+  EXPECT_EQ(pdf.GetInformation(9), "");
+}
+
+struct InformationCase {
+  int Key;
+  const char* Value;
+  int Result;
+  int Code;
+  int ReadKey;
+  const char* ReadBack;
+};
+
+class VelloxInformationTest : public ::testing::TestWithParam<InformationCase> {};
+
+TEST_P(VelloxInformationTest, StoresAndReadsBack) {
+  const InformationCase& c = GetParam();
+  TVellox pdf;
+  EXPECT_EQ(pdf.SetInformation(c.Key, c.Value), c.Result);
+  EXPECT_EQ(pdf.LastErrorCode(), c.Code);
+  EXPECT_EQ(pdf.GetInformation(c.ReadKey), c.ReadBack);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Keys, VelloxInformationTest,
+    ::testing::Values(InformationCase{1, "Orrinwell Ltd", 1, 0, 1, "Orrinwell Ltd"},
+                      InformationCase{2, "Ferrodoc Document", 1, 0, 2, "Ferrodoc Document"},
+                      InformationCase{3, "", 1, 0, 3, ""},  // absent entry, empty read-back
+                      InformationCase{6, "", 1, 0, 6, ""},  // removes the producer
+                      InformationCase{4, "caf\xE9 \x80", 1, 0, 4, "caf\xE9 \x80"},
+                      InformationCase{0, "1.3", 1, 0, 0, "1.3"},
+                      InformationCase{0, "1.7", 0, 0, 0, "1.4"},  // version left as it was
+                      InformationCase{7, "x", 0, 202, 1, ""},
+                      InformationCase{-1, "x", 0, 202, 1, ""}));
+
+TEST(VelloxTest, InformationIsStoredAsPdfDocEncodedLiteral) {
+  TempDir dir("vellox_info");
+  TVellox pdf;
+  ASSERT_EQ(pdf.SetInformation(1, "Orrinwell Ltd"), 1);
+  ASSERT_EQ(pdf.SetInformation(2, "\x80uro"), 1);
+  ASSERT_EQ(pdf.SaveToFile(dir.File("info.pdf")), 1);
+  const std::string bytes = ReadFile(dir.File("info.pdf"));
+  EXPECT_NE(bytes.find("/Author (Orrinwell Ltd)"), std::string::npos);
+  // The euro sign is A0 in PDFDocEncoding.
+  EXPECT_NE(bytes.find("/Title (\xA0uro)"), std::string::npos);
+  EXPECT_EQ(InfoField(dir.File("info.pdf"), "Author"), "Orrinwell Ltd");
+}
+
+TEST(VelloxTest, EncryptErrorCodesAndProtectedInformation) {
+  TempDir dir("vellox_codes");
+  TVellox pdf;
+  const int32_t all = pdf.Permissions(1, 1, 1, 1, 1, 1, 1, 1);
+  EXPECT_EQ(all, 0x3200FF);
+  EXPECT_EQ(pdf.Encrypt("o", "u", 2, all), 0);
+  EXPECT_EQ(pdf.LastErrorCode(), 101);
+  EXPECT_EQ(pdf.Encrypt("o", "u", 1, 0xFF), 0);
+  EXPECT_EQ(pdf.LastErrorCode(), 102);
+  EXPECT_EQ(pdf.Encrypt("o", "u", 1, all), 1);
+  EXPECT_EQ(pdf.LastErrorCode(), 0);
+  EXPECT_EQ(pdf.Encrypted(), 1);
+  EXPECT_EQ(pdf.EncryptionStrength(), 128);
+  EXPECT_EQ(pdf.Encrypt("o", "u", 1, all), 0);
+  EXPECT_EQ(pdf.LastErrorCode(), 103);
+  EXPECT_EQ(pdf.SetInformation(1, "x"), 0);
+  EXPECT_EQ(pdf.LastErrorCode(), 201);
+
+  // Saving a protected document leaves its information dictionary alone.
+  const std::string file = dir.File("protected.pdf");
+  ASSERT_EQ(pdf.SaveToFile(file), 1);
+  const std::string first = ReadFile(file);
+  ASSERT_EQ(pdf.SaveToFile(file), 1);
+  EXPECT_EQ(ReadFile(file), first);
+  EXPECT_TRUE(QpdfClean(file, "--password=u"));
+}
+
+TEST(VelloxTest, DocumentListSelectionRules) {
+  TVellox pdf;
+  TPDFDocument* first = pdf.SelectedDocument();
+  EXPECT_EQ(pdf.RemoveDocument(first), 0);  // never the only one
+  EXPECT_EQ(pdf.DocumentCount(), 1);
+  TPDFDocument* second = pdf.NewDocument();
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(pdf.SelectedDocument(), second);
+  EXPECT_EQ(pdf.DocumentID(1), first);
+  EXPECT_EQ(pdf.DocumentID(2), second);
+  EXPECT_EQ(pdf.DocumentID(0), nullptr);
+  EXPECT_EQ(pdf.DocumentID(3), nullptr);
+  EXPECT_EQ(pdf.SelectDocument(nullptr), 0);
+  EXPECT_EQ(pdf.SelectDocument(first), 1);
+  EXPECT_EQ(pdf.RemoveDocument(first), 1);  // the selected first one: the next is selected
+  EXPECT_EQ(pdf.SelectedDocument(), second);
+  EXPECT_EQ(pdf.DocumentCount(), 1);
+  EXPECT_EQ(pdf.PageCount(), 1);
+}
+
+TEST(VelloxTest, LoadFailuresKeepTheSelection) {
+  TempDir dir("vellox_load");
+  TVellox pdf;
+  TPDFDocument* blank = pdf.SelectedDocument();
+  EXPECT_EQ(pdf.LoadFromFile(dir.File("missing.pdf")), 0);
+  WriteFile(dir.File("not.pdf"), "this is not a PDF file at all\n");
+  EXPECT_EQ(pdf.LoadFromFile(dir.File("not.pdf")), 0);
+  EXPECT_EQ(pdf.LastErrorCode(), 0);
+  EXPECT_EQ(pdf.DocumentCount(), 1);
+  EXPECT_EQ(pdf.SelectedDocument(), blank);
+}
+
+TEST(VelloxTest, FailedSaveLeavesTheExistingFile) {
+  TempDir dir("vellox_save");
+  TVellox pdf;
+  EXPECT_EQ(pdf.SaveToFile(dir.File("no such folder/out.pdf")), 0);
+  const std::string target = dir.File("out.pdf");
+  WriteFile(target, "old contents");
+  // The new file is written beside the target first; a folder in its place makes that fail.
+  std::filesystem::create_directory(dir.File(".out.pdf." + std::to_string(getpid()) + ".tmp"));
+  EXPECT_EQ(pdf.SaveToFile(target), 0);
+  EXPECT_EQ(ReadFile(target), "old contents");
+  std::filesystem::remove(dir.File(".out.pdf." + std::to_string(getpid()) + ".tmp"));
+  EXPECT_EQ(pdf.SaveToFile(target), 1);
+  EXPECT_TRUE(QpdfClean(target));
+  // Nothing is left behind beside the target.
+  int files = 0;
+  for (const auto& e : std::filesystem::directory_iterator(std::filesystem::path(target).parent_path())) {
+    (void)e;
+    ++files;
+  }
+  EXPECT_EQ(files, 1);
+}
+
+// ---- The PDF assembly's sequence ----
+
+struct ScanPage {
+  std::string File;
+  int Width;
+  int Height;
+  int Dpi;
+};
+
+struct AssemblyOptions {
+  std::string Password;
+  std::string ExistingPassword;  // for SetPassword when appending
+  bool Append = false;
+};
+
+// The facade calls of the scan job's PDF assembly, in order.
+void Assemble(const std::string& fileName, const std::vector<ScanPage>& pages, const AssemblyOptions& o) {
+  TVellox pdf;
+  int existing = 0;
+  const bool loaded = o.Append && std::filesystem::exists(fileName);
+  if (loaded) {
+    (void)pdf.LoadFromFile(fileName);
+    if (!o.ExistingPassword.empty()) {
+      const int r = pdf.SetPassword(o.ExistingPassword);
+      if (r == 1 || r == 2 || r == 5) (void)pdf.Unencrypt();
+    }
+    existing = pdf.PageCount();
+    (void)pdf.SelectPage(existing);
+  }
+  (void)pdf.SetPageSize("A4");
+  const char* texts[] = {"Orrinwell Ltd", "Ferrodoc Document", "", "", "Orrinwell Ltd", "Orrinwell Ltd"};
+  for (int key = 1; key <= 6; ++key) (void)pdf.SetInformation(key, texts[key - 1]);
+  (void)pdf.SetOrigin(1);
+  (void)pdf.SetMeasurementUnits(1);
+  const int count = static_cast<int>(pages.size());
+  (void)pdf.NewPages(loaded ? count : count - 1);
+  for (int i = 1; i <= count; ++i) {
+    const ScanPage& p = pages[static_cast<size_t>(i - 1)];
+    (void)pdf.SelectPage(existing + i);
+    (void)pdf.SetMeasurementUnits(2);
+    if (p.Dpi > 0) {
+      (void)pdf.SetPageDimensions(static_cast<double>(p.Width) / p.Dpi, static_cast<double>(p.Height) / p.Dpi);
+    } else {
+      (void)pdf.SetPageSize("A4");
+    }
+    (void)pdf.AddImageFromFile(p.File, 0);
+    (void)pdf.FitImage(0, 0, pdf.GetPageBox(1, 2), pdf.GetPageBox(1, 3), 1, 1, 0);
+  }
+  (void)pdf.CompressContent();
+  if (!o.Password.empty())
+    (void)pdf.Encrypt(o.Password, o.Password, 1, pdf.Permissions(1, 1, 1, 1, 1, 1, 1, 1));
+  ASSERT_EQ(pdf.SaveToFile(fileName), 1);
+}
+
+class VelloxAssemblyTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WriteJpeg(jpeg_, JpegSpec{.Width = 165, .Height = 233, .Components = 3, .XDensity = 20, .YDensity = 20});
+    WriteTiff(tiff_, TiffSpec{.Width = 1654, .Height = 2338});
+    pages_ = {{jpeg_, 165, 233, 20}, {tiff_, 1654, 2338, 200}};
+  }
+
+  TempDir dir_{"vellox_assembly"};
+  std::string jpeg_ = dir_.File("page001.jpg");
+  std::string tiff_ = dir_.File("page002.tif");
+  std::vector<ScanPage> pages_;
+};
+
+TEST_F(VelloxAssemblyTest, TwoScannedPagesBecomeTwoFittedPages) {
+  const std::string out = dir_.File("pages.pdf");
+  Assemble(out, pages_, {});
+  EXPECT_TRUE(QpdfClean(out));
+  EXPECT_EQ(PageCount(out), "2");
+  EXPECT_EQ(PageSize(out, 1), "594 x 838.8");  // 165 x 233 pixels at 20 dpi
+  EXPECT_EQ(PageSize(out, 2), "595.44 x 841.68");
+  const std::vector<std::string> images = ImageList(out);
+  ASSERT_EQ(images.size(), 2u);
+  const auto jpeg = Fields(images[0]);
+  const auto ccitt = Fields(images[1]);
+  ASSERT_GE(jpeg.size(), 10u);
+  ASSERT_GE(ccitt.size(), 10u);
+  EXPECT_EQ(jpeg[3], "165");
+  EXPECT_EQ(jpeg[4], "233");
+  EXPECT_EQ(jpeg[5], "rgb");
+  EXPECT_EQ(jpeg[8], "jpeg");
+  EXPECT_EQ(ccitt[3], "1654");
+  EXPECT_EQ(ccitt[4], "2338");
+  EXPECT_EQ(ccitt[5], "gray");
+  EXPECT_EQ(ccitt[7], "1");
+  EXPECT_EQ(ccitt[8], "ccitt");
+  // Embedded as they are: the JPEG file's bytes appear whole in the PDF.
+  EXPECT_NE(ReadFile(out).find(ReadFile(jpeg_)), std::string::npos);
+  EXPECT_EQ(InfoField(out, "Producer"), "Orrinwell Ltd");
+  EXPECT_EQ(InfoField(out, "Title"), "Ferrodoc Document");
+}
+
+TEST_F(VelloxAssemblyTest, GroupFourPageRendersPixelForPixel) {
+  const std::string out = dir_.File("mono.pdf");
+  Assemble(out, {pages_[1]}, {});
+  const auto rows = RenderMono(out, 200, dir_.File("render"));
+  ASSERT_EQ(rows.size(), 2338u);
+  ASSERT_EQ(rows[0].size(), 1654u);
+  int wrong = 0;
+  for (uint32_t y = 0; y < 2338; ++y)
+    for (uint32_t x = 0; x < 1654; ++x)
+      if (rows[y][x] != BlackPixel(x, y, 1654, 2338)) ++wrong;
+  EXPECT_EQ(wrong, 0);
+}
+
+TEST_F(VelloxAssemblyTest, AppendsAfterTheLastPageOfAnotherProducersFile) {
+  // Three pages with text, rewritten by qpdf with object streams.
+  TPDFDocument doc;
+  BuildTextDocument(doc, 3);
+  ASSERT_TRUE(doc.SaveToFile(dir_.File("ours.pdf")));
+  const std::string out = dir_.File("three.pdf");
+  ASSERT_EQ(RunCommand("qpdf --object-streams=generate '" + dir_.File("ours.pdf") + "' '" + out + "'").status, 0);
+
+  Assemble(out, pages_, {.Append = true});
+  EXPECT_TRUE(QpdfClean(out));
+  EXPECT_EQ(PageCount(out), "5");
+  const std::string text = Text(out);
+  const size_t p1 = text.find("Page 1 of lumipage");
+  const size_t p3 = text.find("Page 3 of lumipage");
+  EXPECT_NE(p1, std::string::npos);
+  EXPECT_NE(p3, std::string::npos);
+  EXPECT_LT(p1, p3);
+  // The sequence sets the selected page, the old last one, to A4; the new ones are sized from
+  // the scans.
+  EXPECT_EQ(PageSize(out, 2), "612 x 792");
+  EXPECT_EQ(PageSize(out, 3), "595.276 x 841.89");
+  EXPECT_EQ(PageSize(out, 4), "594 x 838.8");
+  EXPECT_EQ(PageSize(out, 5), "595.44 x 841.68");
+  const std::vector<std::string> images = ImageList(out);
+  ASSERT_EQ(images.size(), 2u);
+  EXPECT_EQ(Fields(images[0])[0], "4");
+  EXPECT_EQ(Fields(images[1])[0], "5");
+}
+
+TEST_F(VelloxAssemblyTest, PasswordJobWritesRc4With128BitKeys) {
+  const std::string out = dir_.File("secret.pdf");
+  Assemble(out, pages_, {.Password = "s3cret"});
+  EXPECT_TRUE(QpdfClean(out, "--password=s3cret"));
+  const std::string shown =
+      RunCommand("qpdf --show-encryption --show-encryption-key --password=s3cret '" + out + "'").output;
+  EXPECT_NE(shown.find("R = 3"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("P = -4"), std::string::npos) << shown;
+  // A 128-bit key: 32 hexadecimal digits.
+  const size_t key = shown.find("Encryption key = ");
+  ASSERT_NE(key, std::string::npos) << shown;
+  EXPECT_EQ(shown.find('\n', key) - (key + 17), 32u) << shown;
+  EXPECT_NE(RunCommand("pdfinfo '" + out + "'").status, 0);  // needs the password
+  EXPECT_EQ(InfoField(out, "Encrypted", "-upw s3cret").substr(0, 3), "yes");
+  EXPECT_EQ(ImageList(out, "-upw s3cret").size(), 2u);
+}
+
+struct ProtectedCase {
+  const char* Name;
+  const char* QpdfArgs;  // --encrypt arguments
+  const char* Password;  // given to the job; empty: appended without a password
+  const char* ReadPassword;
+};
+
+class VelloxProtectedAppendTest : public VelloxAssemblyTest, public ::testing::WithParamInterface<ProtectedCase> {};
+
+TEST_P(VelloxProtectedAppendTest, AppendsToAProtectedFile) {
+  const ProtectedCase& c = GetParam();
+  TPDFDocument doc;
+  BuildTextDocument(doc, 3);
+  ASSERT_TRUE(doc.SaveToFile(dir_.File("plain.pdf")));
+  const std::string out = dir_.File("protected.pdf");
+  const CommandResult made = RunCommand(std::string("qpdf --allow-weak-crypto --encrypt ") + c.QpdfArgs + " -- '" +
+                                        dir_.File("plain.pdf") + "' '" + out + "'");
+  ASSERT_EQ(made.status, 0) << made.output;
+
+  Assemble(out, pages_, {.Password = c.Password, .ExistingPassword = c.Password, .Append = true});
+  const std::string pw = std::string("--password=") + c.ReadPassword;
+  std::string check;
+  EXPECT_TRUE(QpdfClean(out, pw, &check)) << check;
+  EXPECT_EQ(PageCount(out, pw), "5");
+  const std::string upw = std::string("-upw '") + c.ReadPassword + "'";
+  EXPECT_NE(Text(out, upw).find("Page 3 of lumipage"), std::string::npos);
+  EXPECT_EQ(ImageList(out, upw).size(), 2u);
+  EXPECT_EQ(PageSize(out, 5, upw), "595.44 x 841.68");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, VelloxProtectedAppendTest,
+    ::testing::Values(ProtectedCase{"rc4_40", "user owner 40", "user", "user"},
+                      ProtectedCase{"rc4_128", "user owner 128 --use-aes=n", "owner", "owner"},
+                      // Opens on load; appended without a password it stays protected, and
+                      // the new objects are encrypted with the others.
+                      ProtectedCase{"empty_user", "'' owner 128 --use-aes=n", "", ""}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+}  // namespace
+}  // namespace lumipage
