@@ -471,13 +471,18 @@ bool TPDFDocument::SaveToStream(std::ostream& out) {
       if (text.back() != '\n' && text.back() != '\r') text += '\n';
       TPDFXRefRecord& rec = records_[static_cast<size_t>(obj->Number)];
       if (rec.InUse) continue;  // a second object of one number cannot be addressed
+      // Flushed before, not after, so that the last object's text is still at hand below.
+      if (buf.size() >= (1 << 20) && !flush()) return false;
       rec.InUse = true;
       rec.Offset = static_cast<int32_t>(written + buf.size());
       rec.Generation = obj->Generation < 0 ? 0 : obj->Generation;
       buf += text;
-      if (buf.size() >= (1 << 20) && !flush()) return false;
     }
 
+    // The reader looks for "xref" in a window starting 10 bytes before it; copied text that
+    // ends in an object header there would hide the table from it.
+    if (buf.size() >= 10 && std::string_view(buf).substr(buf.size() - 10).find(" obj") != std::string_view::npos)
+      buf += std::string(10, '\n');
     const uint64_t xref = written + buf.size();
     buf += "xref\n0 " + std::to_string(records_.size()) + "\n";
     char line[24];

@@ -29,9 +29,5 @@ namespace lumipage {
 inline constexpr int32_t kMaxObjectNumber = 8388607;
 // Cross-reference sections followed through /Prev and /XRefStm before the chain is cut.
 inline constexpr int kMaxXRefSections = 512;
-// Windows read for a trailer after a classic table and for a cross-reference stream's
-// dictionary.
-inline constexpr size_t kTrailerWindow = 65536;
-inline constexpr size_t kXRefStreamWindow = 65536;
 
 }  // namespace lumipage

@@ -92,7 +92,9 @@ bool TPDFXRefReader::ReadTable(int64_t p) {
     p += static_cast<int64_t>(i);
     if (i == 0) return false;
   }
-  const std::string_view w = Window(p, kTrailerWindow);
+  // The trailer is read from the rest of the file: a large one (long /ID strings, direct
+  // dictionaries) still fits.
+  const std::string_view w = Window(p, std::string_view::npos);
   const size_t t = w.find("trailer");
   if (t == std::string_view::npos) return false;
   const size_t open = w.find("<<", t);
@@ -110,7 +112,7 @@ bool TPDFXRefReader::ReadTable(int64_t p) {
 }
 
 bool TPDFXRefReader::ReadStream(int64_t p) {
-  const std::string_view w = Window(p, kXRefStreamWindow);
+  const std::string_view w = Window(p, std::string_view::npos);
   TPDFStructure scratch;
   TPDFParser parser(scratch, w);
   auto* dict = As<TPDFDictionary>(parser.ParseFirst());

@@ -173,6 +173,27 @@ inline std::string PageSize(const std::string& file, int page, const std::string
   return out.substr(at, end - at);
 }
 
+// A PDF file from the bodies of objects 1, 2, ... (object 1 is the catalog), with a classic
+// cross-reference table.
+inline std::string MakePdf(const std::vector<std::string>& bodies) {
+  std::string out = "%PDF-1.4\n";
+  std::vector<size_t> offsets;
+  for (size_t i = 0; i < bodies.size(); ++i) {
+    offsets.push_back(out.size());
+    out += std::to_string(i + 1) + " 0 obj\n" + bodies[i] + "\nendobj\n";
+  }
+  const size_t xref = out.size();
+  out += "xref\n0 " + std::to_string(bodies.size() + 1) + "\n0000000000 65535 f \n";
+  char line[24];
+  for (size_t offset : offsets) {
+    std::snprintf(line, sizeof line, "%010zu 00000 n \n", offset);
+    out += line;
+  }
+  out += "trailer\n<< /Size " + std::to_string(bodies.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+         std::to_string(xref) + "\n%%EOF\n";
+  return out;
+}
+
 // One field of pdfinfo's report, without the padding after the colon.
 inline std::string InfoField(const std::string& file, const std::string& key, const std::string& extra = "") {
   const std::string out = RunCommand("pdfinfo " + extra + " '" + file + "'").output;

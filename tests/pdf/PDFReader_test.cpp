@@ -221,6 +221,25 @@ std::string Hybrid(bool withTypeThree) {
   return b.Text();
 }
 
+TEST(Reader, CopiedTextEndingInAHeaderDoesNotHideTheTable) {
+  // Object 4's copied text runs to the table and ends in something that looks like a header.
+  FileBuilder b;
+  b.Object(1, kCatalog);
+  b.Object(2, kPages);
+  b.Object(3, kPage);
+  b.Object(4, "(x)");
+  b.Raw("9 0 obj");
+  // startxref ten bytes late: the original's window starts at the table itself.
+  b.ClassicTable(4, "/Size 5 /Root 1 0 R /ID [ <" + std::string(100000, 'A') + "> <00> ]", 10);
+  TPDFDocument doc;
+  ASSERT_TRUE(doc.LoadFromString(b.Text()));  // a trailer far larger than 2048 bytes
+  const std::string saved = doc.SaveToString();
+  EXPECT_NE(saved.find("9 0 obj\n" + std::string(10, '\n') + "xref\n"), std::string::npos);
+  TPDFDocument again;
+  ASSERT_TRUE(again.LoadFromString(saved));
+  EXPECT_EQ(again.GetValue(again.FindIndirect(4, 0))->ToText(), "(x)");
+}
+
 TEST(Reader, HybridFileTableWinsAndStreamObjectsLoad) {
   for (bool typeThree : {false, true}) {
     TPDFDocument doc;
