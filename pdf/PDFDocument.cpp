@@ -480,9 +480,12 @@ bool TPDFDocument::SaveToStream(std::ostream& out) {
     }
 
     // The reader looks for "xref" in a window starting 10 bytes before it; copied text that
-    // ends in an object header there would hide the table from it.
-    if (buf.size() >= 10 && std::string_view(buf).substr(buf.size() - 10).find(" obj") != std::string_view::npos)
-      buf += std::string(10, '\n');
+    // ends in an object header or in "xref" there would hide the table from it.
+    if (buf.size() >= 10) {
+      const std::string_view tail = std::string_view(buf).substr(buf.size() - 10);
+      if (tail.find(" obj") != std::string_view::npos || tail.find("xref") != std::string_view::npos)
+        buf += std::string(10, '\n');
+    }
     const uint64_t xref = written + buf.size();
     buf += "xref\n0 " + std::to_string(records_.size()) + "\n";
     char line[24];
