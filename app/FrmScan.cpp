@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/PagePipeline.h"
+#include "app/PdfAssembly.h"
 #include "platform/Files.h"
 #include "platform/IniFile.h"
 #include "platform/InfoDialog.h"
@@ -52,7 +53,12 @@ void TFrmScan::ScError(void*, const std::string& msg) {
 void TFrmScan::AppError(const std::exception& e) { ScError(this, e.what()); }
 
 void TFrmScan::ScanDone(void*) {
-  if (LastPageNo > 0 && Settings.OutputFormat == ofPdf && AssemblePdf) AssemblePdf(*this);
+  if (LastPageNo > 0 && Settings.OutputFormat == ofPdf) {
+    if (PdfAssembler)
+      PdfAssembler(*this);
+    else
+      lumipage::AssemblePdf(*this);
+  }
   if (!TransferFailure.empty()) WriteReport("Error", "Message", TransferFailure);
   WriteReport("", "", "");
   EndProcess();

@@ -73,7 +73,7 @@ class TFrmScan {
 
   // Replace the page pipeline and the PDF assembly (tests of the controller alone).
   std::function<void(TFrmScan&, platform::HGLOBAL, std::uint16_t, std::uint16_t)> PageHandler;
-  std::function<void(TFrmScan&)> AssemblePdf;
+  std::function<void(TFrmScan&)> PdfAssembler;
 
  private:
   [[noreturn]] void EndProcess();

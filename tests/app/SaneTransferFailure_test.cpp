@@ -42,7 +42,7 @@ Outcome RunJob(const TempDir& exe, std::vector<std::string> args, int pages, twa
     return s;
   };
   TFrmScan form(std::move(env));
-  form.AssemblePdf = [&out](TFrmScan& f) {
+  form.PdfAssembler = [&out](TFrmScan& f) {
     ++out.assembled;
     out.pagesAtAssembly = f.LastPageNo;
   };

@@ -1,0 +1,82 @@
+#include "app/PdfAssembly.h"
+
+#include "app/FrmScan.h"
+#include "pdf/Vellox.h"
+#include "platform/Files.h"
+
+namespace lumipage {
+namespace {
+
+constexpr const char* kInformation[] = {"Orrinwell Ltd", "Ferrodoc Document", "", "", "Orrinwell Ltd", "Orrinwell Ltd"};
+constexpr int kUnitsMillimetres = 1;
+constexpr int kUnitsInches = 2;
+constexpr int kOriginTopLeft = 1;
+constexpr int kStrength128 = 1;
+
+bool PasswordOpened(int result) { return result == 1 || result == 2 || result == 5; }
+
+// Opens the existing PDF for appending; false leaves nothing changed on disk.
+void OpenExisting(TVellox& pdf, const std::string& fileName, const std::string& password) {
+  if (pdf.LoadFromFile(fileName) != 1) throw EJobError("Unable to open PDF file " + fileName);
+  if (!password.empty()) {
+    const int r = pdf.SetPassword(password);
+    if (PasswordOpened(r))
+      (void)pdf.Unencrypt();
+    else if (r != 3)  // 3: the file is not protected, the password has nothing to open
+      throw EJobError("Unable to open protected PDF file " + fileName);
+  } else if (pdf.Encrypted() != 0 && !PasswordOpened(pdf.SetPassword(""))) {
+    // Protected with a password we were not given: adding pages would need the file's key.
+    throw EJobError("Unable to open protected PDF file " + fileName);
+  }
+}
+
+}  // namespace
+
+void AssemblePdf(TFrmScan& form) {
+  TJobSettings& s = form.Settings;
+  TVellox pdf;
+  if (s.FileName.empty()) s.FileName = s.ExeFolder + "pages.pdf";
+
+  int existing = 0;
+  const bool appending = s.Append && platform::FileExists(s.FileName);
+  if (appending) {
+    OpenExisting(pdf, s.FileName, s.PDFPassword);
+    existing = pdf.PageCount();
+    (void)pdf.SelectPage(existing);
+  } else {
+    platform::DeleteFile(s.ExeFolder + "pages.pdf");
+  }
+
+  // A new document's first page starts as A4. An existing document's last page keeps its size:
+  // resizing it would change a page the job never scanned.
+  if (!appending) (void)pdf.SetPageSize("A4");
+  for (int key = 1; key <= 6; ++key) (void)pdf.SetInformation(key, kInformation[key - 1]);
+  (void)pdf.SetOrigin(kOriginTopLeft);
+  (void)pdf.SetMeasurementUnits(kUnitsMillimetres);
+  // A new document already has its first page.
+  (void)pdf.NewPages(appending ? form.LastPageNo : form.LastPageNo - 1);
+
+  const auto& table = form.PageTable();
+  for (int i = 1; i <= form.LastPageNo; ++i) {
+    const TImageProps& page = table.at(static_cast<size_t>(i));
+    (void)pdf.SelectPage(existing + i);
+    (void)pdf.SetMeasurementUnits(kUnitsInches);
+    if (page.Dpi > 0)
+      (void)pdf.SetPageDimensions(static_cast<double>(page.Width) / page.Dpi, static_cast<double>(page.Height) / page.Dpi);
+    else
+      (void)pdf.SetPageSize("A4");
+    if (!pdf.AddImageFromFile(page.PageFile, 0))
+      throw EJobError("Unable to add page file " + page.PageFile + " to the PDF");
+    (void)pdf.FitImage(0, 0, pdf.GetPageBox(1, 2), pdf.GetPageBox(1, 3), 1, 1, 0);
+  }
+
+  (void)pdf.CompressContent();
+  if (!s.PDFPassword.empty())
+    (void)pdf.Encrypt(s.PDFPassword, s.PDFPassword, kStrength128, pdf.Permissions(1, 1, 1, 1, 1, 1, 1, 1));
+  if (pdf.SaveToFile(s.FileName) != 1) throw EJobError("Unable to save PDF file " + s.FileName);
+
+  // Only now that the PDF holds them are the page files no longer needed.
+  for (int i = 1; i <= form.LastPageNo; ++i) platform::DeleteFile(table.at(static_cast<size_t>(i)).PageFile);
+}
+
+}  // namespace lumipage

@@ -1,0 +1,190 @@
+// Scanning to PDF end to end through the job with scripted pages; independent readers check the files.
+#include "app/PdfAssembly.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "../support/TempDir.h"
+#include "app/FrmScan.h"
+#include "app/ScriptedScanner.h"
+#include "platform/IniFile.h"
+
+using namespace lumipage;
+using namespace lumipage::testing;
+
+namespace {
+
+std::string Capture(const std::string& cmd) {
+  std::string out;
+  if (FILE* p = ::popen((cmd + " 2>&1").c_str(), "r")) {
+    char buf[512];
+    while (size_t n = std::fread(buf, 1, sizeof buf, p)) out.append(buf, n);
+    ::pclose(p);
+  }
+  return out;
+}
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+class PdfJob : public ::testing::Test {
+ protected:
+  void Run(std::vector<std::string> args, std::vector<TScriptedPage> pages) {
+    TJobEnvironment env;
+    env.CommandLine = TCommandLine(std::move(args));
+    env.ExeFolder = exe.Folder();
+    env.TerminalPath = "/nonexistent/tty";
+    env.CreateScanner = [pages] {
+      auto s = std::make_unique<TScriptedScanner>();
+      s->Pages = pages;
+      return s;
+    };
+    form = std::make_unique<TFrmScan>(std::move(env));
+    form->Run();
+  }
+  std::string Report(const std::string& section, const std::string& key) {
+    return platform::GetPrivateProfileString(section, key, "<none>", exe / "lp_done.dat");
+  }
+  std::string Check(const std::string& pdf, const std::string& password = "") {
+    return Capture("qpdf --check " + (password.empty() ? "" : "--password=" + password + " ") + "'" + pdf + "'");
+  }
+  std::string Info(const std::string& pdf, const std::string& password = "") {
+    return Capture("pdfinfo " + (password.empty() ? "" : "-upw " + password + " ") + "'" + pdf + "'");
+  }
+
+  TempDir exe;
+  std::unique_ptr<TFrmScan> form;
+  const TScriptedPage kPage{1654, 2338, 24, 200, 200};
+  const TScriptedPage kSmall{170, 220, 24, 20, 20};
+};
+
+TEST_F(PdfJob, TwoJpegPagesBecomeOnePdfAndPageFilesGo) {
+  Run({"pdf"}, {kPage, kSmall});
+  EXPECT_EQ(Report("Error", "Message"), "<none>");
+  EXPECT_EQ(Report("Scan", "Pages"), "2");
+  const std::string pdf = exe / "pages.pdf";
+  EXPECT_TRUE(Has(Check(pdf), "No syntax or stream encoding errors"));
+  std::string info = Info(pdf);
+  EXPECT_TRUE(Has(info, "Pages:           2")) << info;
+  EXPECT_TRUE(Has(info, "Orrinwell Ltd"));
+  EXPECT_TRUE(Has(Capture("pdfinfo -f 1 -l 1 '" + pdf + "'"), "595.44 x 841.68 pts"));
+  std::string images = Capture("pdfimages -list '" + pdf + "'");
+  EXPECT_TRUE(Has(images, "1654  2338  rgb     3   8  jpeg")) << images;
+  EXPECT_FALSE(Exists(exe / "page001.jpg"));
+  EXPECT_FALSE(Exists(exe / "page002.jpg"));
+}
+
+TEST_F(PdfJob, MonoPagesAreCcittAndMatchTheScan) {
+  Run({"pdf", "Mono", "filename", exe / "out/mono.pdf"}, {kSmall});
+  const std::string pdf = exe / "out/mono.pdf";
+  EXPECT_TRUE(Has(Check(pdf), "No syntax or stream encoding errors"));
+  EXPECT_TRUE(Has(Capture("pdfimages -list '" + pdf + "'"), "ccitt"));
+  EXPECT_FALSE(Exists(exe / "page001.tif"));
+  // The embedded Group 4 data decodes to exactly the dithered page.
+  ASSERT_EQ(std::system(("cd '" + exe.Folder() + "' && pdfimages -tiff '" + pdf + "' img >/dev/null 2>&1").c_str()), 0);
+  Run({"tif", "Mono"}, {kSmall});
+  std::string diff = Capture("compare -metric AE '" + exe / "img-000.tif" + "' '" + exe / "page001.tif" + "' null:");
+  EXPECT_EQ(diff.substr(0, 1), "0") << diff;
+}
+
+TEST_F(PdfJob, AppendAfterTheLastPageOfAnotherProducersFile) {
+  Run({"pdf"}, {kSmall, kSmall, kSmall});
+  const std::string pdf = exe / "pages.pdf";
+  // Rewritten by another producer with object and cross-reference streams.
+  ASSERT_EQ(std::system(("qpdf --object-streams=generate '" + pdf + "' '" + exe / "other.pdf" + "'").c_str()), 0);
+  std::filesystem::rename(exe / "other.pdf", pdf);
+  Run({"pdf", "append"}, {kPage, kPage});
+  EXPECT_EQ(Report("Scan", "Pages"), "2");
+  EXPECT_TRUE(Has(Check(pdf), "No syntax or stream encoding errors"));
+  EXPECT_TRUE(Has(Info(pdf), "Pages:           5"));
+  std::string sizes = Capture("pdfinfo -f 3 -l 5 '" + pdf + "'");
+  EXPECT_TRUE(Has(sizes, "Page    3 size:  612 x 792 pts (letter)")) << sizes;  // the old last page keeps its size
+  EXPECT_TRUE(Has(sizes, "Page    5 size:  595.44 x 841.68 pts")) << sizes;
+}
+
+TEST_F(PdfJob, CancelledBeforeTheFirstPageWritesNoPdf) {
+  WriteText(exe / "pages.pdf", "old");
+  Run({"pdf"}, {});
+  EXPECT_EQ(Report("Scan", "Pages"), "0");
+  EXPECT_FALSE(Exists(exe / "pages.pdf"));
+}
+
+TEST_F(PdfJob, ResolutionZeroGivesAnA4Page) {
+  Run({"pdf"}, {TScriptedPage{170, 220, 24, 0, 0}});
+  EXPECT_TRUE(Has(Info(exe / "pages.pdf"), "595.276 x 841.89 pts (A4)"));
+}
+
+TEST_F(PdfJob, PasswordProtectsWithRc4Of128Bits) {
+  Run({"pdf", "PDFPassword", "s3cret"}, {kSmall});
+  const std::string pdf = exe / "pages.pdf";
+  std::string enc = Capture("qpdf --show-encryption --password=s3cret '" + pdf + "'");
+  EXPECT_TRUE(Has(enc, "R = 3")) << enc;
+  EXPECT_TRUE(Has(enc, "P = -4")) << enc;
+  EXPECT_TRUE(Has(Check(pdf, "s3cret"), "No syntax or stream encoding errors"));
+  EXPECT_FALSE(Has(Info(pdf), "Pages:"));  // no page count without the password
+  // Appending with the password keeps the document readable with it.
+  Run({"pdf", "append", "PDFPassword", "s3cret"}, {kSmall});
+  EXPECT_EQ(Report("Error", "Message"), "<none>");
+  EXPECT_TRUE(Has(Info(pdf, "s3cret"), "Pages:           2"));
+}
+
+struct ProtectedCase {
+  const char* name;
+  const char* qpdfEncrypt;  // how the existing file was protected
+  const char* password;     // PDFPassword of the appending job
+  bool opens;
+};
+
+class AppendProtected : public PdfJob, public ::testing::WithParamInterface<ProtectedCase> {};
+
+TEST_P(AppendProtected, OpensWithTheRightPasswordOnly) {
+  Run({"pdf"}, {kSmall, kSmall, kSmall});
+  const std::string plain = exe / "plain.pdf", pdf = exe / "pages.pdf";
+  std::filesystem::rename(pdf, plain);
+  ASSERT_EQ(std::system(("qpdf --allow-weak-crypto --encrypt " + std::string(GetParam().qpdfEncrypt) + " -- '" +
+                         plain + "' '" + pdf + "' 2>/dev/null")
+                            .c_str()),
+            0);
+  const std::string before = ReadText(pdf);
+  std::vector<std::string> args{"pdf", "append"};
+  if (*GetParam().password) args.insert(args.end(), {"PDFPassword", GetParam().password});
+  Run(args, {kSmall, kSmall});
+  EXPECT_EQ(Report("Scan", "Pages"), "2");
+  if (GetParam().opens) {
+    EXPECT_EQ(Report("Error", "Message"), "<none>");
+    EXPECT_TRUE(Has(Info(pdf, GetParam().password), "Pages:           5"));
+    EXPECT_TRUE(Has(Check(pdf, GetParam().password), "No syntax or stream encoding errors"));
+  } else {
+    EXPECT_EQ(Report("Error", "Message"), "Unable to open protected PDF file " + pdf);
+    EXPECT_EQ(ReadText(pdf), before);  // the existing file is left untouched
+    EXPECT_TRUE(Exists(exe / "page001.jpg"));  // and the scanned pages stay
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, AppendProtected,
+    ::testing::Values(ProtectedCase{"rc4_40_user", "user owner 40", "user", true},
+                      ProtectedCase{"rc4_128_owner", "user owner 128 --use-aes=n", "owner", true},
+                      ProtectedCase{"wrong_password", "user owner 128 --use-aes=n", "guess", false},
+                      ProtectedCase{"no_password", "user owner 128 --use-aes=n", "", false},
+                      ProtectedCase{"empty_user_password", "'' owner 128 --use-aes=n", "", true}),
+    [](const auto& i) { return std::string(i.param.name); });
+
+TEST_F(PdfJob, UnreadableExistingFileIsKept) {
+  WriteText(exe / "pages.pdf", "this is not a PDF");
+  Run({"pdf", "append"}, {kSmall});
+  EXPECT_EQ(Report("Error", "Message"), "Unable to open PDF file " + exe / "pages.pdf");
+  EXPECT_EQ(ReadText(exe / "pages.pdf"), "this is not a PDF");
+  EXPECT_TRUE(Exists(exe / "page001.jpg"));
+}
+
+TEST_F(PdfJob, UnsaveablePdfKeepsThePageFiles) {
+  std::filesystem::create_directories(exe / "taken.pdf/inside");
+  Run({"pdf", "filename", exe / "taken.pdf"}, {kSmall});
+  EXPECT_EQ(Report("Error", "Message"), "Unable to save PDF file " + exe / "taken.pdf");
+  EXPECT_EQ(Report("Scan", "Pages"), "1");
+  EXPECT_TRUE(Exists(exe / "page001.jpg"));
+}
+
+}  // namespace
