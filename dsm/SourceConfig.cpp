@@ -35,7 +35,7 @@ TSourceConfigList TSourceConfigList::Load(const std::string& iniPath) {
     TSourceConfig c;
     c.Name = ini.ReadString(section, "Name", i == 1 ? "Virtual Scanner" : "Virtual Scanner " + std::to_string(i));
     // Product names travel in 34-byte fields with a terminating zero.
-    if (c.Name.size() > 32) c.Name.resize(32);
+    if (c.Name.size() > kMaxNameLength) c.Name.resize(kMaxNameLength);
     if (c.Name.empty()) c.Name = "Virtual Scanner " + std::to_string(i);
     c.Pages = ReadInt(ini, section, "Pages", 1, 0, kMaxSheets, &c.PagesSet);
     c.PageFolder = ini.ReadString(section, "PageFolder", "");
@@ -49,20 +49,57 @@ TSourceConfigList TSourceConfigList::Load(const std::string& iniPath) {
     c.FailAfter = ReadInt(ini, section, "FailAfter", -1, 0, 2 * kMaxSheets);
     list.Sources.push_back(std::move(c));
   }
-  if (!list.Sources.empty()) {
-    std::string def = ini.ReadString("Sources", "Default", "");
-    if (def.empty()) {
-      list.DefaultIndex = 0;
-    } else {
-      for (std::size_t i = 0; i < list.Sources.size(); ++i) {
-        if (strcasecmp(list.Sources[i].Name.c_str(), def.c_str()) == 0) {
-          list.DefaultIndex = static_cast<int>(i);
-          break;
-        }
-      }
+  list.DefaultName = ini.ReadString("Sources", "Default", "");
+  list.Sane.Enabled = ReadInt(ini, "Sane", "Enabled", 1, 0, 1) == 1;
+  list.Sane.LocalOnly = ReadInt(ini, "Sane", "LocalOnly", 1, 0, 1) == 1;
+  list.Sane.Library = ini.ReadString("Sane", "Library", TSaneLibrary::kDefaultLibrary);
+  if (list.Sane.Library.empty()) list.Sane.Library = TSaneLibrary::kDefaultLibrary;
+  list.Sane.ReadTimeoutSeconds =
+      ReadInt(ini, "Sane", "ReadTimeout", kDefaultReadTimeoutSeconds, 1, kMaxReadTimeoutSeconds);
+  list.ChooseDefault();
+  return list;
+}
+
+void TSourceConfigList::ChooseDefault() {
+  DefaultIndex = -1;
+  if (Sources.empty()) return;
+  if (DefaultName.empty()) {
+    DefaultIndex = 0;
+    return;
+  }
+  for (std::size_t i = 0; i < Sources.size(); ++i) {
+    if (strcasecmp(Sources[i].Name.c_str(), DefaultName.c_str()) == 0) {
+      DefaultIndex = static_cast<int>(i);
+      return;
     }
   }
-  return list;
+}
+
+void TSourceConfigList::AddSaneDevices(const std::vector<TSaneDevice>& devices) {
+  auto taken = [this](const std::string& name) {
+    for (const auto& s : Sources) {
+      if (strcasecmp(s.Name.c_str(), name.c_str()) == 0) return true;
+    }
+    return false;
+  };
+  for (const TSaneDevice& d : devices) {
+    std::string base = d.Vendor.empty() ? d.Model : d.Model.empty() ? d.Vendor : d.Vendor + " " + d.Model;
+    if (base.empty()) base = d.Name;
+    std::string name = base.substr(0, kMaxNameLength);
+    // The same model twice: a number at the end tells them apart within the name's length.
+    for (int n = 2; taken(name) && n < 1000; ++n) {
+      std::string suffix = " " + std::to_string(n);
+      name = base.substr(0, kMaxNameLength - suffix.size()) + suffix;
+    }
+    TSourceConfig c;
+    c.Name = name;
+    c.Manufacturer = d.Vendor.substr(0, kMaxNameLength);
+    c.Family = d.Type.substr(0, kMaxNameLength);
+    c.Info = ("SANE " + d.Name).substr(0, kMaxNameLength);
+    c.SaneDevice = d.Name;
+    Sources.push_back(std::move(c));
+  }
+  ChooseDefault();
 }
 
 }  // namespace lumipage::dsm

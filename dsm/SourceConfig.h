@@ -1,14 +1,22 @@
 #pragma once
-// The virtual scanners of the source manager, as twain_32.ini in the system folder describes
-// them. A missing file gives one virtual scanner with one sheet and rendered pages.
+// The sources of the source manager: the virtual scanners as twain_32.ini in the system folder
+// describes them (a missing file gives one virtual scanner with one sheet and rendered pages),
+// followed by the SANE devices when the bridge is enabled.
 #include <string>
 #include <vector>
+
+#include "dsm/SaneLibrary.h"
 
 namespace lumipage::dsm {
 
 // Limits on what the settings file may ask for.
 constexpr int kMaxSources = 16;
 constexpr int kMaxSheets = 1000;
+// Longest product name: identities carry it in a 34-byte field.
+constexpr std::size_t kMaxNameLength = 32;
+// A read from a SANE device that brings no data for this long ends the transfer.
+constexpr int kDefaultReadTimeoutSeconds = 60;
+constexpr int kMaxReadTimeoutSeconds = 3600;
 
 struct TSourceConfig {
   std::string Name;
@@ -18,6 +26,19 @@ struct TSourceConfig {
   bool Duplex = false;        // a duplex unit is fitted
   int CancelAfter = -1;       // the user cancels after this many pages; -1: never
   int FailAfter = -1;         // the transfer after this many pages fails; -1: never
+  // Identity texts.
+  std::string Manufacturer = "lumipage";
+  std::string Family = "Virtual Scanner";
+  std::string Info = "Virtual scanner 1.0";
+  std::string SaneDevice;     // non-empty: this source is the SANE device of that name
+};
+
+// [Sane] of twain_32.ini.
+struct TSaneSettings {
+  bool Enabled = true;
+  bool LocalOnly = true;      // no network discovery, so start-up never waits on it
+  std::string Library = TSaneLibrary::kDefaultLibrary;
+  int ReadTimeoutSeconds = kDefaultReadTimeoutSeconds;
 };
 
 class TSourceConfigList {
@@ -25,9 +46,18 @@ class TSourceConfigList {
   // Reads iniPath; values that are not numbers or are out of range take their defaults.
   static TSourceConfigList Load(const std::string& iniPath);
 
+  // Appends the devices after the sources listed so far, each named after its vendor and model,
+  // unique in the list; then chooses the default again.
+  void AddSaneDevices(const std::vector<TSaneDevice>& devices);
+
   std::vector<TSourceConfig> Sources;
   // Position of the default source in Sources; -1 when there is none.
   int DefaultIndex = -1;
+  std::string DefaultName;  // [Sources] Default; empty: the first source
+  TSaneSettings Sane;
+
+ private:
+  void ChooseDefault();
 };
 
 }  // namespace lumipage::dsm

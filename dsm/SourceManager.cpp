@@ -4,7 +4,9 @@
 
 #include <cstring>
 
+#include "dsm/SaneSource.h"
 #include "dsm/Terminal.h"
+#include "dsm/VirtualSource.h"
 #include "platform/SystemFolder.h"
 
 namespace lumipage::dsm {
@@ -75,6 +77,11 @@ TW_UINT16 TSourceManager::ManagerEntry(TW_IDENTITY* origin, TW_UINT16 dat, TW_UI
     if (!window || !platform::IsWindow(*window)) return Fail(TWCC_BADVALUE);
     parent_ = *window;
     config_ = TSourceConfigList::Load(platform::SystemFolder() + kSettingsName);
+    if (config_.Sane.Enabled) {
+      // Without libsane, or when it cannot start, there are only the virtual scanners.
+      sane_ = TSaneLibrary::Load(config_.Sane.Library);
+      if (sane_) config_.AddSaneDevices(sane_->Devices(config_.Sane.LocalOnly));
+    }
     cursor_ = 0;
     appId_ = 1;
     origin->Id = appId_;
@@ -85,6 +92,7 @@ TW_UINT16 TSourceManager::ManagerEntry(TW_IDENTITY* origin, TW_UINT16 dat, TW_UI
     if (state_ != 3 || open_) return Fail(TWCC_SEQERROR);
     state_ = 2;
     parent_ = nullptr;
+    sane_.reset();
     return TWRC_SUCCESS;
   }
   if (dat == DAT_IDENTITY) {
@@ -102,13 +110,14 @@ void TSourceManager::FillIdentity(std::size_t index, TW_UINT32 id, TW_IDENTITY& 
   out.Version.MinorNum = 0;
   out.Version.Language = TWLG_ENGLISH;
   out.Version.Country = TWCY_USA;
-  CopyText(out.Version.Info, "Virtual scanner 1.0");
+  const TSourceConfig& c = config_.Sources[index];
+  CopyText(out.Version.Info, c.Info);
   out.ProtocolMajor = 1;
   out.ProtocolMinor = 5;
   out.SupportedGroups = DG_SUPPORTED;
-  CopyText(out.Manufacturer, "lumipage");
-  CopyText(out.ProductFamily, "Virtual Scanner");
-  CopyText(out.ProductName, config_.Sources[index].Name);
+  CopyText(out.Manufacturer, c.Manufacturer);
+  CopyText(out.ProductFamily, c.Family);
+  CopyText(out.ProductName, c.Name);
 }
 
 int TSourceManager::FindSource(const TW_IDENTITY& id) const {
@@ -148,9 +157,18 @@ TW_UINT16 TSourceManager::IdentityEntry(TW_UINT16 msg, TW_IDENTITY& id) {
       // An empty product name asks for the default source.
       int index = id.ProductName[0] ? FindSource(id) : config_.DefaultIndex;
       if (index < 0) return Fail(TWCC_NODS);
-      TW_UINT32 sourceId = nextSourceId_++;
+      const TSourceConfig& c = config_.Sources[static_cast<std::size_t>(index)];
+      TW_UINT32 sourceId = nextSourceId_;
+      if (c.SaneDevice.empty()) {
+        open_ = std::make_unique<TVirtualSource>(c, sourceId);
+      } else {
+        if (!sane_) return Fail(TWCC_NODS);
+        TW_UINT16 condition = TWCC_SUCCESS;
+        open_ = TSaneSource::Open(*sane_, c, config_.Sane.ReadTimeoutSeconds, sourceId, condition);
+        if (!open_) return Fail(condition);
+      }
+      ++nextSourceId_;
       FillIdentity(static_cast<std::size_t>(index), sourceId, id);
-      open_ = std::make_unique<TVirtualSource>(config_.Sources[static_cast<std::size_t>(index)], sourceId);
       return TWRC_SUCCESS;
     }
     case MSG_CLOSEDS:

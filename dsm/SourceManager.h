@@ -1,12 +1,13 @@
 #pragma once
-// The source manager: TWAIN states 1 to 3 for the application, the list of virtual scanners from
-// twain_32.ini in the system folder, the default source, the selection dialog, and the routing
-// of every other triplet to the one open source.
+// The source manager: TWAIN states 1 to 3 for the application, the list of sources (the virtual
+// scanners of twain_32.ini in the system folder, then the SANE devices), the default source, the
+// selection dialog, and the routing of every other triplet to the one open source.
 #include <memory>
 #include <string>
 
+#include "dsm/SaneLibrary.h"
+#include "dsm/Source.h"
 #include "dsm/SourceConfig.h"
-#include "dsm/VirtualSource.h"
 #include "platform/Messages.h"
 #include "twain/TwainTypes.h"
 
@@ -36,7 +37,10 @@ class TSourceManager {
   platform::HWND parent_ = nullptr;
   TSourceConfigList config_;
   std::size_t cursor_ = 0;         // enumeration position of MSG_GETNEXT
-  std::unique_ptr<TVirtualSource> open_;
+  // libsane for the session, when the bridge is enabled and the library is there; declared before
+  // open_ so that an open SANE source is closed before the library goes.
+  std::unique_ptr<TSaneLibrary> sane_;
+  std::unique_ptr<TSource> open_;
   twain::TW_UINT32 nextSourceId_ = 100;
 };
 

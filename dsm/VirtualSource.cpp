@@ -36,7 +36,7 @@ std::string Trim(const std::string& s) {
 
 }  // namespace
 
-TVirtualSource::TVirtualSource(TSourceConfig config, TW_UINT32 id) : config_(std::move(config)), id_(id) {}
+TVirtualSource::TVirtualSource(TSourceConfig config, TW_UINT32 id) : TSource(id), config_(std::move(config)) {}
 
 TW_UINT16 TVirtualSource::TakeCondition() {
   TW_UINT16 c = condition_;
@@ -216,13 +216,13 @@ TW_UINT16 TVirtualSource::Enable(TW_USERINTERFACE& ui) {
 }
 
 void TVirtualSource::Notify(TW_UINT16 message) {
-  platform::PostMessage(parent_, kDsmNotifyMessage, message, static_cast<std::intptr_t>(id_));
+  platform::PostMessage(parent_, kDsmNotifyMessage, message, static_cast<std::intptr_t>(Id()));
 }
 
 TW_UINT16 TVirtualSource::ProcessEvent(TW_EVENT& event) {
   event.TWMessage = MSG_NULL;
   auto* msg = static_cast<const platform::MSG*>(event.pEvent);
-  if (state_ < 5 || !msg || msg->message != kDsmNotifyMessage || msg->lParam != static_cast<std::intptr_t>(id_)) {
+  if (state_ < 5 || !msg || msg->message != kDsmNotifyMessage || msg->lParam != static_cast<std::intptr_t>(Id())) {
     return TWRC_NOTDSEVENT;
   }
   event.TWMessage = static_cast<TW_UINT16>(msg->wParam);

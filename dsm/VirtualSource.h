@@ -6,13 +6,14 @@
 #include <vector>
 
 #include "dsm/PageImage.h"
+#include "dsm/Source.h"
 #include "dsm/SourceConfig.h"
 #include "platform/Messages.h"
 #include "twain/TwainTypes.h"
 
 namespace lumipage::dsm {
 
-class TVirtualSource {
+class TVirtualSource : public TSource {
  public:
   // Folder entries looked at as page files.
   static constexpr std::size_t kMaxFolderFiles = 10000;
@@ -22,15 +23,11 @@ class TVirtualSource {
 
   TVirtualSource(TSourceConfig config, twain::TW_UINT32 id);
 
-  [[nodiscard]] twain::TW_UINT32 Id() const { return id_; }
-  [[nodiscard]] int State() const { return state_; }
+  [[nodiscard]] int State() const override { return state_; }
   [[nodiscard]] const TSourceConfig& Config() const { return config_; }
-  // Condition of the last operation; reading it resets it.
-  [[nodiscard]] twain::TW_UINT16 TakeCondition();
-
-  // Every triplet addressed to this source except the status query.
+  [[nodiscard]] twain::TW_UINT16 TakeCondition() override;
   [[nodiscard]] twain::TW_UINT16 Entry(twain::TW_UINT32 dg, twain::TW_UINT16 dat, twain::TW_UINT16 msg,
-                                       twain::TW_MEMREF data);
+                                       twain::TW_MEMREF data) override;
 
  private:
   struct PageSpec {
@@ -55,7 +52,6 @@ class TVirtualSource {
   [[nodiscard]] twain::TW_UINT16 Remaining() const;
 
   TSourceConfig config_;
-  twain::TW_UINT32 id_;
   int state_ = 4;
   twain::TW_UINT16 condition_ = twain::TWCC_SUCCESS;
   platform::HWND parent_ = nullptr;

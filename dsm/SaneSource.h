@@ -1,0 +1,128 @@
+#pragma once
+// A SANE device as a TWAIN source: capabilities set through the device's options (looked up by
+// name, with their type, constraint and state respected, and read back), one sane_start per page,
+// frames read into a packed device-independent bitmap, and SANE's statuses turned into TWAIN
+// condition codes.
+#include <sane/sane.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "dsm/PageImage.h"
+#include "dsm/SaneLibrary.h"
+#include "dsm/Source.h"
+#include "dsm/SourceConfig.h"
+#include "platform/Messages.h"
+
+namespace lumipage::dsm {
+
+// TWAIN 2 condition codes for paper and device trouble.
+constexpr twain::TW_UINT16 kTwccDenied = 16;
+constexpr twain::TW_UINT16 kTwccPaperJam = 20;
+constexpr twain::TW_UINT16 kTwccPaperDoubleFeed = 21;
+constexpr twain::TW_UINT16 kTwccCheckDeviceOnline = 23;
+constexpr twain::TW_UINT16 kTwccInterlock = 24;
+constexpr twain::TW_UINT16 kTwccNoMedia = 29;
+
+// The condition code for a SANE status that ends a page.
+[[nodiscard]] twain::TW_UINT16 ConditionOfSaneStatus(SANE_Status status);
+
+class TSaneSource : public TSource {
+ public:
+  // Options looked at on a device.
+  static constexpr SANE_Int kMaxOptions = 1000;
+  // Largest frame accepted (a 1200 dpi A4 page with 16-bit colour is below it).
+  static constexpr std::uint64_t kMaxFrameBytes = std::uint64_t{3} << 29;
+  static constexpr std::int64_t kMaxBytesPerLine = std::int64_t{1} << 20;
+  // Pages one acquisition takes from a feeder.
+  static constexpr int kMaxFeederPages = 1000;
+
+  // Opens the device; null with the condition code when it cannot be opened.
+  [[nodiscard]] static std::unique_ptr<TSaneSource> Open(const TSaneLibrary& lib, const TSourceConfig& config,
+                                                         int readTimeoutSeconds, twain::TW_UINT32 id,
+                                                         twain::TW_UINT16& condition);
+  ~TSaneSource() override;
+
+  [[nodiscard]] int State() const override { return state_; }
+  [[nodiscard]] twain::TW_UINT16 TakeCondition() override;
+  [[nodiscard]] twain::TW_UINT16 Entry(twain::TW_UINT32 dg, twain::TW_UINT16 dat, twain::TW_UINT16 msg,
+                                       twain::TW_MEMREF data) override;
+
+ private:
+  struct Option {
+    SANE_Int index;
+    const SANE_Option_Descriptor* desc;
+  };
+  // What the application asked for and the device accepted; applied again in order on enabling.
+  struct Wanted {
+    std::optional<double> xres, yres;
+    std::optional<twain::TW_UINT16> pixelType;
+    std::optional<bool> feeder;
+    bool duplex = false;
+    bool transmissive = false;
+  };
+
+  TSaneSource(const TSaneLibrary& lib, SANE_Handle handle, TSourceConfig config, int readTimeoutSeconds,
+              twain::TW_UINT32 id);
+
+  twain::TW_UINT16 Fail(twain::TW_UINT16 condition);
+  twain::TW_UINT16 SetCapability(twain::TW_CAPABILITY& cap);
+  twain::TW_UINT16 Enable(twain::TW_USERINTERFACE& ui);
+  twain::TW_UINT16 ProcessEvent(twain::TW_EVENT& event);
+  twain::TW_UINT16 ImageInfo(twain::TW_IMAGEINFO& info);
+  twain::TW_UINT16 NativeTransfer(platform::HGLOBAL& handle);
+  twain::TW_UINT16 EndTransfer(twain::TW_PENDINGXFERS& pending);
+  void Notify(twain::TW_UINT16 message);
+  [[nodiscard]] bool RunUserInterface();
+
+  // Options.
+  [[nodiscard]] std::optional<Option> Find(const char* name) const;
+  [[nodiscard]] bool Settable(const Option& o) const;
+  [[nodiscard]] std::optional<double> GetNumber(const char* name) const;
+  // Sets a number option within its constraint; the value in effect afterwards.
+  std::optional<double> SetNumber(const char* name, double value);
+  [[nodiscard]] std::vector<std::string> StringChoices(const char* name) const;
+  [[nodiscard]] std::optional<std::string> GetString(const char* name) const;
+  bool SetString(const char* name, const std::string& value);
+  // Whether the depth option offers a value (true when the device has no such option and any is 8).
+  [[nodiscard]] bool DepthOffers(int depth) const;
+
+  bool ApplyResolution(bool x, double dpi);
+  bool ApplyPixelType(twain::TW_UINT16 pixelType);
+  bool ApplySource();
+  void ApplyFullArea();
+  void ApplyAll();
+  [[nodiscard]] std::optional<std::string> SourceEntry(bool feeder, bool duplex, bool transmissive) const;
+  [[nodiscard]] double Resolution(bool x) const;
+
+  // Pages.
+  void StartPage();
+  // Reads the started page; the page, or nothing with status_ saying why.
+  std::optional<TPageImage> ReadPage();
+  SANE_Status ReadFrame(std::vector<std::uint8_t>& data);
+
+  const TSaneLibrary& lib_;
+  SANE_Handle handle_;
+  TSourceConfig config_;
+  int readTimeoutSeconds_;
+  int state_ = 4;
+  twain::TW_UINT16 condition_ = twain::TWCC_SUCCESS;
+  platform::HWND parent_ = nullptr;
+  Wanted wanted_;
+  twain::TW_INT16 xferCount_ = -1;
+
+  // The acquisition in progress.
+  bool feederActive_ = false;  // pages come from a feeder until it is empty
+  int delivered_ = 0;
+  bool started_ = false;       // sane_start succeeded for the page on offer
+  bool finished_ = false;      // no more pages in this acquisition
+  SANE_Status status_ = SANE_STATUS_GOOD;  // why the page on offer cannot be had
+  bool stalled_ = false;       // the device stopped sending data
+  SANE_Parameters params_{};
+  double xdpi_ = 0, ydpi_ = 0;
+};
+
+}  // namespace lumipage::dsm
