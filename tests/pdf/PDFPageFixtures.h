@@ -116,10 +116,11 @@ inline void WriteTiff(const std::string& file, const TiffSpec& spec) {
   TIFFClose(tif);
 }
 
-// The strips of page 1 exactly as stored in the file.
-inline std::vector<std::string> TiffStrips(const std::string& file) {
+// The strips of one page exactly as stored in the file.
+inline std::vector<std::string> TiffStrips(const std::string& file, int page = 0) {
   std::vector<std::string> strips;
   TIFF* tif = TIFFOpen(file.c_str(), "r");
+  TIFFSetDirectory(tif, static_cast<tdir_t>(page));
   const tstrip_t n = TIFFNumberOfStrips(tif);
   for (tstrip_t s = 0; s < n; ++s) {
     std::string bytes(static_cast<size_t>(TIFFRawStripSize(tif, s)), '\0');
