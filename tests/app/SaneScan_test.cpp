@@ -1,0 +1,218 @@
+// The real program scanning from a SANE device: SANE's own "test" backend in a private
+// configuration, the program copied alone into a folder and the source manager found through
+// LUMIPAGE_SYSTEM_DIR. Output files are checked with independent readers.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "../support/TempDir.h"
+#include "platform/IniFile.h"
+#include "tests/dsm/SaneTestBackend.h"
+
+using namespace lumipage;
+using namespace lumipage::testing;
+
+namespace {
+
+using Settings = std::map<std::string, std::string>;
+
+// The machine's own scanners stay out of every run of the program in these tests.
+class NoMachineScanners : public ::testing::Environment {
+ public:
+  void SetUp() override { none_.emplace(); }
+  void TearDown() override { none_.reset(); }
+
+ private:
+  std::optional<NoSaneDevices> none_;
+};
+const auto* const kNoMachineScanners = ::testing::AddGlobalTestEnvironment(new NoMachineScanners);
+
+constexpr const char* kDevice = "\"Noname frontend-tester\"";
+
+std::string Output(const std::string& cmd) {
+  std::string out;
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen((cmd + " 2>&1").c_str(), "r"), pclose);
+  if (!pipe) return out;
+  char buf[4096];
+  while (std::size_t n = std::fread(buf, 1, sizeof buf, pipe.get())) out.append(buf, n);
+  return out;
+}
+
+// Width, height and components of a JPEG file from its frame header.
+struct JpegFrame {
+  int width = 0, height = 0, components = 0;
+};
+
+JpegFrame ReadJpegFrame(const std::string& path) {
+  const std::string d = ReadText(path);
+  JpegFrame f;
+  for (std::size_t i = 2; i + 9 < d.size();) {
+    if (static_cast<unsigned char>(d[i]) != 0xFF) break;
+    const auto marker = static_cast<unsigned char>(d[i + 1]);
+    const std::size_t len = (static_cast<unsigned char>(d[i + 2]) << 8) | static_cast<unsigned char>(d[i + 3]);
+    if (marker >= 0xC0 && marker <= 0xC2) {
+      f.height = (static_cast<unsigned char>(d[i + 5]) << 8) | static_cast<unsigned char>(d[i + 6]);
+      f.width = (static_cast<unsigned char>(d[i + 7]) << 8) | static_cast<unsigned char>(d[i + 8]);
+      f.components = static_cast<unsigned char>(d[i + 9]);
+      break;
+    }
+    i += 2 + len;
+  }
+  return f;
+}
+
+class SaneProgram : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::filesystem::copy_file(std::string(LUMIPAGE_BUILD_DIR) + "/lumipage", exe / "lumipage");
+    std::filesystem::copy_file(std::string(LUMIPAGE_BUILD_DIR) + "/libtwain_32.so", sys / "libtwain_32.so");
+    // Only the SANE devices; the virtual scanner is there when a test asks for it.
+    WriteText(sys / "twain_32.ini", "[Sources]\nCount=0\n");
+  }
+  void Run(const std::string& args) {
+    std::string cmd = "cd / && LUMIPAGE_SYSTEM_DIR='" + sys.Folder() + "' '" + exe / "lumipage" + "' " + args +
+                      " </dev/null >/dev/null 2>&1";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+  }
+  std::string Report(const std::string& section, const std::string& key) {
+    return platform::GetPrivateProfileString(section, key, "<none>", exe / "lp_done.dat");
+  }
+  int PdfPages(const std::string& file) {
+    std::string info = Output("pdfinfo '" + file + "'");
+    auto at = info.find("Pages:");
+    return at == std::string::npos ? -1 : std::atoi(info.c_str() + at + 6);
+  }
+
+  TempDir exe;
+  TempDir sys;
+};
+
+TEST_F(SaneProgram, NoScanListsTheDevices) {
+  SaneTestBackend backend;
+  WriteText(exe / "lumipage.ini", "[Scan]\n");
+  Run("noscan");
+  EXPECT_EQ(Report("Scan", "Pages"), "0");
+  EXPECT_EQ(Report("Error", "Message"), "<none>");
+  const std::string ini = exe / "lumipage.ini";
+  EXPECT_EQ(platform::GetPrivateProfileString("Scanners", "Count", "", ini), "2");
+  EXPECT_EQ(platform::GetPrivateProfileString("Scanners", "Scanner0", "", ini), "Noname frontend-tester");
+  EXPECT_EQ(platform::GetPrivateProfileString("Scanners", "Scanner1", "", ini), "Noname frontend-tester 2");
+  EXPECT_EQ(platform::GetPrivateProfileString("Scanners", "LastScanner", "", ini), "Noname frontend-tester");
+  // The virtual scanners come first unless hidden.
+  WriteText(sys / "twain_32.ini", "[Source1]\nName=Desk\n");
+  Run("noscan");
+  EXPECT_EQ(platform::GetPrivateProfileString("Scanners", "Count", "", ini), "3");
+  EXPECT_EQ(platform::GetPrivateProfileString("Scanners", "Scanner0", "", ini), "Desk");
+  // The bridge switched off.
+  WriteText(sys / "twain_32.ini", "[Sane]\nEnabled=0\n");
+  Run("noscan");
+  EXPECT_EQ(platform::GetPrivateProfileString("Scanners", "Count", "", ini), "1");
+}
+
+TEST_F(SaneProgram, ColourAndGreyPagesAt300DpiToJpegAndPdf) {
+  SaneTestBackend backend(Settings{{"test-picture", "\"Color pattern\""}});
+  Run(std::string("jpg NoADF Resolution 300 Scanner ") + kDevice);
+  EXPECT_EQ(Report("Error", "Message"), "<none>");
+  EXPECT_EQ(Report("Scan", "Pages"), "1");
+  JpegFrame colour = ReadJpegFrame(exe / "page001.jpg");
+  EXPECT_EQ(colour.width, 3543);  // 300 mm at 300 dpi
+  EXPECT_EQ(colour.height, 3543);
+  EXPECT_EQ(colour.components, 3);
+  EXPECT_FALSE(Exists(exe / "page002.jpg"));
+
+  Run(std::string("jpg Mono NoADF Resolution 300 Scanner ") + kDevice);
+  EXPECT_EQ(Report("Scan", "Pages"), "1");
+  JpegFrame grey = ReadJpegFrame(exe / "page001.jpg");
+  EXPECT_EQ(grey.width, 3543);
+  EXPECT_EQ(grey.components, 1);
+
+  for (const char* kind : {"", "Mono "}) {
+    std::filesystem::remove(exe / "pages.pdf");
+    Run(std::string("pdf ") + kind + "NoADF Resolution 300 Scanner " + kDevice);
+    EXPECT_EQ(Report("Error", "Message"), "<none>") << kind;
+    EXPECT_EQ(Report("Scan", "Pages"), "1");
+    EXPECT_EQ(PdfPages(exe / "pages.pdf"), 1) << kind;
+    const std::string images = Output("pdfimages -list '" + exe / "pages.pdf" + "'");
+    EXPECT_NE(images.find("3543  3543"), std::string::npos) << images;
+    EXPECT_NE(images.find(*kind ? "ccitt" : "rgb"), std::string::npos) << images;
+  }
+}
+
+TEST_F(SaneProgram, OneBitGreyIsBlackAndWhiteInAGroup4Tiff) {
+  SaneTestBackend backend(Settings{{"test-picture", "\"Grid\""}});
+  Run(std::string("tif ScanMono Mono NoADF Resolution 200 Scanner ") + kDevice);
+  EXPECT_EQ(Report("Scan", "Pages"), "1");
+  const std::string info = Output("tiffinfo '" + exe / "page001.tif" + "'");
+  EXPECT_NE(info.find("Image Width: 2362 Image Length: 2362"), std::string::npos) << info;
+  EXPECT_NE(info.find("Bits/Sample: 1"), std::string::npos) << info;
+  EXPECT_NE(info.find("CCITT Group 4"), std::string::npos) << info;
+  EXPECT_NE(info.find("Resolution: 200, 200 pixels/inch"), std::string::npos) << info;
+}
+
+TEST_F(SaneProgram, FeederGivesAMultiPagePdf) {
+  SaneTestBackend backend;
+  Run(std::string("pdf Resolution 50 Scanner ") + kDevice);
+  EXPECT_EQ(Report("Error", "Message"), "<none>");
+  EXPECT_EQ(Report("Scan", "Pages"), "10");
+  EXPECT_EQ(PdfPages(exe / "pages.pdf"), 10);
+}
+
+TEST_F(SaneProgram, DuplexThatTheDeviceLacksIsRefusedAndTheJobGoesOn) {
+  SaneTestBackend backend;
+  Run(std::string("jpg Duplex NoADF Resolution 50 Scanner ") + kDevice);
+  EXPECT_EQ(Report("Error", "Message"), "<none>");
+  EXPECT_EQ(Report("Scan", "Pages"), "1");
+  EXPECT_TRUE(Exists(exe / "page001.jpg"));
+}
+
+struct FailureCase {
+  const char* status;
+  const char* message;  // nullptr: no error entry
+};
+
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.status; }
+
+class SaneFailureTest : public SaneProgram, public ::testing::WithParamInterface<FailureCase> {};
+
+// Every read fails with the status: the job ends at once, the report naming the condition; a
+// cancel stays silent.
+TEST_P(SaneFailureTest, ReportNamesTheCondition) {
+  SaneTestBackend backend(Settings{{"read-status-code", std::string("\"SANE_STATUS_") + GetParam().status + "\""}});
+  Run(std::string("pdf Resolution 50 Scanner ") + kDevice);
+  EXPECT_EQ(Report("Scan", "Pages"), "0");
+  EXPECT_EQ(Report("Error", "Message"), GetParam().message ? GetParam().message : "<none>");
+  EXPECT_FALSE(Exists(exe / "pages.pdf"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Statuses, SaneFailureTest,
+                         ::testing::Values(FailureCase{"JAMMED", "Document feeder jammed"},
+                                           FailureCase{"COVER_OPEN", "Scanner cover is open"},
+                                           FailureCase{"IO_ERROR", "Scanner I/O error"},
+                                           FailureCase{"NO_DOCS", "No paper in the document feeder"},
+                                           FailureCase{"DEVICE_BUSY", "Scanner is busy"},
+                                           FailureCase{"CANCELLED", nullptr}),
+                         [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.status); });
+
+// A virtual scanner whose transfer fails after two of five sheets: the two pages are kept (and
+// assembled into a PDF) and the report says the job did not end cleanly.
+TEST_F(SaneProgram, VirtualScannerFailingAfterTwoPagesKeepsThem) {
+  WriteText(sys / "twain_32.ini", "[Source1]\nPages=5\nFailAfter=2\n[Sane]\nEnabled=0\n");
+  Run("jpg Resolution 50");
+  EXPECT_EQ(Report("Scan", "Pages"), "2");
+  EXPECT_EQ(Report("Error", "Message"), "Scanner I/O error");
+  EXPECT_TRUE(Exists(exe / "page001.jpg"));
+  EXPECT_TRUE(Exists(exe / "page002.jpg"));
+  EXPECT_FALSE(Exists(exe / "page003.jpg"));
+  Run("pdf Resolution 50");
+  EXPECT_EQ(Report("Scan", "Pages"), "2");
+  EXPECT_EQ(Report("Error", "Message"), "Scanner I/O error");
+  EXPECT_EQ(PdfPages(exe / "pages.pdf"), 2);
+}
+
+}  // namespace
