@@ -3,8 +3,8 @@ BUILD      ?= build
 BUILD_TYPE ?= RelWithDebInfo
 JOBS       ?= $(shell nproc)
 MAKEFLAGS  += --no-print-directory
-# The default job: three JPEG pages from the built-in virtual scanner.
-ARGS       ?= jpg
+# The default job: three pages from the built-in virtual scanner into one PDF.
+ARGS       ?= pdf
 
 .PHONY: all deps configure build run test bench clean
 
