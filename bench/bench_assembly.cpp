@@ -1,0 +1,94 @@
+// The PDF assembly alone: the facade calls that gather page files into one PDF, and appending one
+// page to a long existing PDF. Page files come from LUMIPAGE_BENCH_PAGES (a folder of .jpg and
+// .tif pages) and the long PDF from LUMIPAGE_BENCH_BIGPDF; bench/pdf_vs_peers.sh prepares both and
+// times the peer tools on the same files.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+
+#include "app/FrmScan.h"
+#include "app/PdfAssembly.h"
+#include "imaging/JpegGraphic.h"
+#include "imaging/TiffGraphic.h"
+
+namespace fs = std::filesystem;
+using namespace lumipage;
+
+namespace {
+
+std::vector<fs::path> PageFiles() {
+  std::vector<fs::path> files;
+  const char* dir = std::getenv("LUMIPAGE_BENCH_PAGES");
+  if (!dir) return files;
+  for (const auto& e : fs::directory_iterator(dir))
+    if (e.path().extension() == ".jpg" || e.path().extension() == ".tif") files.push_back(e.path());
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+// A job state holding copies of the page files in work (AssemblePdf deletes them once saved).
+std::unique_ptr<TFrmScan> Job(const std::vector<fs::path>& files, const fs::path& work, bool append) {
+  TJobEnvironment env;
+  env.ExeFolder = work.string() + "/";
+  auto form = std::make_unique<TFrmScan>(std::move(env));
+  form->Settings.ExeFolder = work.string() + "/";
+  form->Settings.OutputFormat = ofPdf;
+  form->Settings.FileName = (work / "out.pdf").string();
+  form->Settings.Append = append;
+  int n = 0;
+  for (const auto& f : files) {
+    fs::path copy = work / f.filename();
+    fs::copy_file(f, copy, fs::copy_options::overwrite_existing);
+    TImageProps& p = form->PageRecord(++n);
+    p.PageFile = copy.string();
+    p.Width = 2481;
+    p.Height = 3507;
+    p.Dpi = 300;
+  }
+  form->LastPageNo = n;
+  return form;
+}
+
+void BM_AssembleNewPdf(benchmark::State& state) {
+  auto files = PageFiles();
+  if (files.empty()) {
+    state.SkipWithError("set LUMIPAGE_BENCH_PAGES");
+    return;
+  }
+  fs::path work = fs::temp_directory_path() / "lumipage-bench-assembly";
+  fs::create_directories(work);
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto form = Job(files, work, false);
+    state.ResumeTiming();
+    AssemblePdf(*form);
+  }
+  state.counters["pages"] = static_cast<double>(files.size());
+  fs::remove_all(work);
+}
+BENCHMARK(BM_AssembleNewPdf)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_AppendOnePageToLongPdf(benchmark::State& state) {
+  auto files = PageFiles();
+  const char* big = std::getenv("LUMIPAGE_BENCH_BIGPDF");
+  if (files.empty() || !big) {
+    state.SkipWithError("set LUMIPAGE_BENCH_PAGES and LUMIPAGE_BENCH_BIGPDF");
+    return;
+  }
+  files.resize(1);
+  fs::path work = fs::temp_directory_path() / "lumipage-bench-append";
+  fs::create_directories(work);
+  for (auto _ : state) {
+    state.PauseTiming();
+    fs::copy_file(big, work / "out.pdf", fs::copy_options::overwrite_existing);
+    auto form = Job(files, work, true);
+    state.ResumeTiming();
+    AssemblePdf(*form);
+  }
+  fs::remove_all(work);
+}
+BENCHMARK(BM_AppendOnePageToLongPdf)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
