@@ -1,11 +1,13 @@
 #include "pdf/PDFImage.h"
+#include "pdf/PDFImageDecoded.h"
 
 namespace lumipage {
 
 // Images that have to be decoded to pixels (BMP, PNG, GIF, TIFF without CCITT coding) or
-// converted (metafiles) are not embedded yet: such files are refused like unknown ones.
-bool BuildDecodedImage(TPDFImage&, TPDFPageTree&, EImageFileType, std::string_view, const TPDFTIFF*, int) {
-  return false;
+// converted (metafiles).
+bool BuildDecodedImage(TPDFImage& image, TPDFPageTree& pages, EImageFileType type, std::string_view bytes,
+                       const TPDFTIFF* tiff, int page) {
+  return BuildImageByDecoding(image, pages, type, bytes, tiff, page);
 }
 
 }  // namespace lumipage

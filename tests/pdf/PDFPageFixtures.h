@@ -1,10 +1,12 @@
 #pragma once
 // Image files for the page and image tests, written with libjpeg and libtiff directly (not the
 // image library), so that what is embedded is known byte for byte.
+// jpeglib.h needs size_t and FILE declared before it.
+#include <cstddef>
+#include <cstdio>
 #include <jpeglib.h>
 #include <tiffio.h>
 
-#include <cstdio>
 #include <cstdint>
 #include <functional>
 #include <memory>

@@ -216,7 +216,7 @@ TEST(NewPagesTest, NewPagesTakeTheSelectedSizeAndAreValid) {
   ASSERT_EQ(pdf.SaveToFile(file), 1);
   EXPECT_TRUE(QpdfClean(file));
   EXPECT_EQ(PageCount(file), "3");
-  for (int p = 1; p <= 3; ++p) EXPECT_EQ(PageSize(file, p), "595.276 x 419.528") << p;
+  for (int p = 1; p <= 3; ++p) EXPECT_EQ(PageSize(file, p), "595.276 x 419.527") << p;
 }
 
 // ---- Finding pages in a loaded tree ----
