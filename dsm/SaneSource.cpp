@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <thread>
 
 #include "dsm/BitmapHeader.h"
@@ -549,32 +550,35 @@ TW_UINT16 TSaneSource::ImageInfo(TW_IMAGEINFO& info) {
   return TWRC_SUCCESS;
 }
 
-SANE_Status TSaneSource::ReadFrame(std::vector<std::uint8_t>& data) {
+SANE_Status TSaneSource::ReadRows(std::uint64_t maxRows, const std::function<bool(const std::uint8_t*)>& sink,
+                                  std::uint64_t& rows) {
   using Clock = std::chrono::steady_clock;
   constexpr std::size_t kChunk = std::size_t{1} << 20;
-  data.clear();
-  const std::uint64_t expected =
-      params_.lines > 0 ? static_cast<std::uint64_t>(params_.lines) * static_cast<std::uint64_t>(params_.bytes_per_line) : 0;
-  if (expected > kMaxFrameBytes) return SANE_STATUS_NO_MEM;
-  // Room for the whole frame when its height is known, so the buffer never moves.
-  data.resize(expected ? expected + kChunk : kChunk);
-  std::size_t size = 0;
+  const auto bpl = static_cast<std::size_t>(params_.bytes_per_line);
+  // A small buffer used over and over: rows go on as soon as they are complete.
+  std::vector<std::uint8_t> buf(std::max(kChunk, 2 * bpl));
+  std::size_t have = 0;
+  rows = 0;
   auto lastProgress = Clock::now();
   auto pause = std::chrono::milliseconds(1);
   for (;;) {
-    // Unknown heights grow the buffer as the data comes.
-    if (data.size() == size) {
-      const std::size_t grown = size + std::max(kChunk, size / 2);
-      if (grown > kMaxFrameBytes) return SANE_STATUS_NO_MEM;
-      data.resize(grown);
-    }
     SANE_Int len = 0;
-    const auto room = static_cast<SANE_Int>(std::min<std::size_t>(data.size() - size, kChunk));
-    SANE_Status st = lib_.Read(handle_, data.data() + size, room, &len);
+    const auto room = static_cast<SANE_Int>(std::min<std::size_t>(buf.size() - have, kChunk));
+    SANE_Status st = lib_.Read(handle_, buf.data() + have, room, &len);
     if (st == SANE_STATUS_EOF) break;
     if (st != SANE_STATUS_GOOD) return st;
     if (len > 0 && len <= room) {
-      size += static_cast<std::size_t>(len);
+      have += static_cast<std::size_t>(len);
+      std::size_t off = 0;
+      for (; have - off >= bpl; off += bpl) {
+        // Rows beyond the announced height are read and dropped.
+        if (rows < maxRows) {
+          if (!sink(buf.data() + off)) return SANE_STATUS_NO_MEM;
+          ++rows;
+        }
+      }
+      std::memmove(buf.data(), buf.data() + off, have - off);
+      have -= off;
       lastProgress = Clock::now();
       pause = std::chrono::milliseconds(1);
       continue;
@@ -587,7 +591,6 @@ SANE_Status TSaneSource::ReadFrame(std::vector<std::uint8_t>& data) {
     std::this_thread::sleep_for(pause);
     pause = std::min(pause * 2, std::chrono::milliseconds(50));
   }
-  data.resize(size);
   return SANE_STATUS_GOOD;
 }
 
@@ -605,65 +608,52 @@ std::optional<TPageImage> TSaneSource::ReadPage() {
     status_ = SANE_STATUS_INVAL;
     return std::nullopt;
   }
-
-  // One buffer per colour; a single-pass frame fills the first.
-  std::array<std::vector<std::uint8_t>, 3> planes;
-  std::array<bool, 3> have{false, false, false};
-  for (int frame = 0;; ++frame) {
-    int slot = 0;
-    if (params_.format == SANE_FRAME_GREEN) slot = 1;
-    if (params_.format == SANE_FRAME_BLUE) slot = 2;
-    if (params_.pixels_per_line != width || params_.bytes_per_line != bpl || params_.depth != depth) {
-      status_ = SANE_STATUS_INVAL;
-      return std::nullopt;
-    }
-    status_ = ReadFrame(planes[static_cast<std::size_t>(slot)]);
-    if (status_ != SANE_STATUS_GOOD) return std::nullopt;
-    have[static_cast<std::size_t>(slot)] = true;
-    if (params_.last_frame || !threePass || frame >= 2) break;
-    status_ = lib_.Start(handle_);
-    if (status_ != SANE_STATUS_GOOD || lib_.GetParameters(handle_, &params_) != SANE_STATUS_GOOD) {
-      if (status_ == SANE_STATUS_GOOD) status_ = SANE_STATUS_IO_ERROR;
-      return std::nullopt;
-    }
-  }
-  if (threePass && !(have[0] && have[1] && have[2])) {
-    status_ = SANE_STATUS_INVAL;
-    return std::nullopt;
-  }
-
-  // Whole rows received; a page cut short keeps the rows it has.
-  std::uint64_t rows = planes[0].size() / static_cast<std::uint64_t>(bpl);
-  if (threePass) rows = std::min({rows, planes[1].size() / static_cast<std::uint64_t>(bpl), planes[2].size() / static_cast<std::uint64_t>(bpl)});
-  if (params_.lines > 0) rows = std::min<std::uint64_t>(rows, static_cast<std::uint64_t>(params_.lines));
-  if (rows == 0 || rows > 0x7FFFFFFF) {
-    status_ = SANE_STATUS_IO_ERROR;
-    return std::nullopt;
-  }
-  const auto height = static_cast<std::int32_t>(rows);
-
   const bool bw = !colour && depth == 1;
   const unsigned bits = colour ? 24 : bw ? 1 : 8;
   const unsigned colours = colour ? 0 : bw ? 2 : 256;
   const std::uint64_t stride = DibStride(static_cast<std::uint64_t>(width), bits);
-  const std::uint64_t total = sizeof(TBitmapInfoHeader) + 4ull * colours + stride * rows;
-  TPageImage page;
-  page.Dib = platform::GlobalBlock(platform::GMEM_MOVEABLE, total);
-  if (!page.Dib) {
-    status_ = SANE_STATUS_NO_MEM;
-    return std::nullopt;
-  }
-  {
-    platform::GlobalLockGuard lock(page.Dib.get());
-    auto* out = lock.as<std::uint8_t>();
-    if (!out) {
-      status_ = SANE_STATUS_NO_MEM;
-      return std::nullopt;
+  const std::size_t used = (static_cast<std::size_t>(width) * bits + 7) / 8;
+  const std::uint64_t maxRows = std::min<std::uint64_t>(kMaxFrameBytes / static_cast<std::uint64_t>(bpl), 0x7FFFFFFF);
+
+  // One row of a single-pass frame into a DIB row.
+  auto convert = [&](const std::uint8_t* src, std::uint8_t* dst) {
+    if (bw) {
+      // SANE's 1 is black; the palette's index 1 is white.
+      for (std::size_t i = 0; i < used; ++i) dst[i] = static_cast<std::uint8_t>(~src[i]);
+      if (width % 8) dst[used - 1] &= static_cast<std::uint8_t>(0xFF00 >> (width % 8));
+    } else if (!colour) {
+      if (depth == 8) {
+        std::memcpy(dst, src, used);
+      } else {
+        for (int x = 0; x < width; ++x) dst[x] = SampleAt(src, static_cast<std::size_t>(x), depth);
+      }
+    } else if (depth == 8) {
+      for (int x = 0; x < width; ++x) {
+        dst[3 * x] = src[3 * x + 2];
+        dst[3 * x + 1] = src[3 * x + 1];
+        dst[3 * x + 2] = src[3 * x];
+      }
+    } else {
+      for (int x = 0; x < width; ++x) {
+        for (int c = 0; c < 3; ++c) dst[3 * x + 2 - c] = SampleAt(src, static_cast<std::size_t>(3 * x + c), depth);
+      }
     }
+    std::memset(dst + used, 0, stride - used);
+  };
+
+  // The bitmap for a height; its pixel rows, bottom row first.
+  TPageImage page;
+  std::unique_ptr<platform::GlobalLockGuard> lock;
+  auto allocate = [&](std::uint64_t rows) -> std::uint8_t* {
+    page.Dib = platform::GlobalBlock(platform::GMEM_MOVEABLE, sizeof(TBitmapInfoHeader) + 4ull * colours + stride * rows);
+    if (!page.Dib) return nullptr;
+    lock = std::make_unique<platform::GlobalLockGuard>(page.Dib.get());
+    auto* out = lock->as<std::uint8_t>();
+    if (!out) return nullptr;
     TBitmapInfoHeader h{};
     h.biSize = sizeof h;
     h.biWidth = width;
-    h.biHeight = height;
+    h.biHeight = static_cast<std::int32_t>(rows);
     h.biPlanes = 1;
     h.biBitCount = static_cast<std::uint16_t>(bits);
     h.biSizeImage = static_cast<std::uint32_t>(stride * rows);
@@ -677,46 +667,81 @@ std::optional<TPageImage> TSaneSource::ReadPage() {
       table[4 * i] = table[4 * i + 1] = table[4 * i + 2] = v;
       table[4 * i + 3] = 0;
     }
-    std::uint8_t* pixels = table + 4ull * colours;
-    for (std::uint64_t y = 0; y < rows; ++y) {
-      // SANE sends rows top first; a DIB keeps the bottom row first.
-      std::uint8_t* dst = pixels + (rows - 1 - y) * stride;
-      std::memset(dst, 0, stride);
-      const std::uint8_t* src = planes[0].data() + y * static_cast<std::uint64_t>(bpl);
-      if (bw) {
-        // SANE's 1 is black; the palette's index 1 is white.
-        const std::size_t bytes = (static_cast<std::size_t>(width) + 7) / 8;
-        for (std::size_t i = 0; i < bytes; ++i) dst[i] = static_cast<std::uint8_t>(~src[i]);
-        if (width % 8) dst[bytes - 1] &= static_cast<std::uint8_t>(0xFF00 >> (width % 8));
-      } else if (!colour) {
-        if (depth == 8) {
-          std::memcpy(dst, src, static_cast<std::size_t>(width));
-        } else {
-          for (int x = 0; x < width; ++x) dst[x] = SampleAt(src, static_cast<std::size_t>(x), depth);
-        }
-      } else if (!threePass) {
-        if (depth == 8) {
-          for (int x = 0; x < width; ++x) {
-            dst[3 * x] = src[3 * x + 2];
-            dst[3 * x + 1] = src[3 * x + 1];
-            dst[3 * x + 2] = src[3 * x];
-          }
-        } else {
-          for (int x = 0; x < width; ++x) {
-            for (int c = 0; c < 3; ++c) dst[3 * x + 2 - c] = SampleAt(src, static_cast<std::size_t>(3 * x + c), depth);
-          }
-        }
-      } else {
-        const std::uint8_t* g = planes[1].data() + y * static_cast<std::uint64_t>(bpl);
-        const std::uint8_t* b = planes[2].data() + y * static_cast<std::uint64_t>(bpl);
-        for (int x = 0; x < width; ++x) {
-          dst[3 * x] = SampleAt(b, static_cast<std::size_t>(x), depth);
-          dst[3 * x + 1] = SampleAt(g, static_cast<std::size_t>(x), depth);
-          dst[3 * x + 2] = SampleAt(src, static_cast<std::size_t>(x), depth);
-        }
-      }
-    }
+    return table + 4ull * colours;
+  };
+  auto fail = [&](SANE_Status st) -> std::optional<TPageImage> {
+    status_ = st;
+    return std::nullopt;
+  };
+
+  if (!threePass && params_.lines > 0) {
+    // The height is known: rows go straight into the bitmap as they arrive.
+    const auto lines = std::min<std::uint64_t>(static_cast<std::uint64_t>(params_.lines), maxRows);
+    std::uint8_t* pixels = allocate(lines);
+    if (!pixels) return fail(SANE_STATUS_NO_MEM);
+    std::uint64_t y = 0;
+    std::uint64_t rows = 0;
+    SANE_Status st = ReadRows(lines, [&](const std::uint8_t* src) {
+      convert(src, pixels + (lines - 1 - y++) * stride);
+      return true;
+    }, rows);
+    if (st != SANE_STATUS_GOOD) return fail(st);
+    if (rows == 0) return fail(SANE_STATUS_IO_ERROR);
+    // A page cut short is completed with white paper.
+    for (std::uint64_t r = rows; r < lines; ++r) std::memset(pixels + (lines - 1 - r) * stride, 0xFF, stride);
+    lock.reset();
+    return page;
   }
+
+  // Unknown height or one frame per colour: the frames are kept until the last one is in.
+  std::array<std::vector<std::uint8_t>, 3> planes;
+  std::array<std::uint64_t, 3> planeRows{0, 0, 0};
+  std::array<bool, 3> have{false, false, false};
+  for (int frame = 0;; ++frame) {
+    std::size_t slot = 0;
+    if (params_.format == SANE_FRAME_GREEN) slot = 1;
+    if (params_.format == SANE_FRAME_BLUE) slot = 2;
+    if (params_.pixels_per_line != width || params_.bytes_per_line != bpl || params_.depth != depth) {
+      return fail(SANE_STATUS_INVAL);
+    }
+    std::vector<std::uint8_t>& plane = planes[slot];
+    plane.clear();
+    const std::uint64_t limit = params_.lines > 0 ? std::min<std::uint64_t>(params_.lines, maxRows) : maxRows;
+    SANE_Status st = ReadRows(limit, [&](const std::uint8_t* src) {
+      plane.insert(plane.end(), src, src + bpl);
+      return true;
+    }, planeRows[slot]);
+    if (st != SANE_STATUS_GOOD) return fail(st);
+    have[slot] = true;
+    if (params_.last_frame || !threePass || frame >= 2) break;
+    st = lib_.Start(handle_);
+    if (st != SANE_STATUS_GOOD) return fail(st);
+    if (lib_.GetParameters(handle_, &params_) != SANE_STATUS_GOOD) return fail(SANE_STATUS_IO_ERROR);
+  }
+  if (threePass && !(have[0] && have[1] && have[2])) return fail(SANE_STATUS_INVAL);
+  std::uint64_t rows = planeRows[0];
+  if (threePass) rows = std::min({rows, planeRows[1], planeRows[2]});
+  if (rows == 0) return fail(SANE_STATUS_IO_ERROR);
+  std::uint8_t* pixels = allocate(rows);
+  if (!pixels) return fail(SANE_STATUS_NO_MEM);
+  for (std::uint64_t y = 0; y < rows; ++y) {
+    // SANE sends rows top first; a DIB keeps the bottom row first.
+    std::uint8_t* dst = pixels + (rows - 1 - y) * stride;
+    const std::uint8_t* r = planes[0].data() + y * static_cast<std::uint64_t>(bpl);
+    if (!threePass) {
+      convert(r, dst);
+      continue;
+    }
+    const std::uint8_t* g = planes[1].data() + y * static_cast<std::uint64_t>(bpl);
+    const std::uint8_t* b = planes[2].data() + y * static_cast<std::uint64_t>(bpl);
+    for (int x = 0; x < width; ++x) {
+      dst[3 * x] = SampleAt(b, static_cast<std::size_t>(x), depth);
+      dst[3 * x + 1] = SampleAt(g, static_cast<std::size_t>(x), depth);
+      dst[3 * x + 2] = SampleAt(r, static_cast<std::size_t>(x), depth);
+    }
+    std::memset(dst + used, 0, stride - used);
+  }
+  lock.reset();
   return page;
 }
 

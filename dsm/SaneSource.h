@@ -6,6 +6,7 @@
 #include <sane/sane.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -102,7 +103,10 @@ class TSaneSource : public TSource {
   void StartPage();
   // Reads the started page; the page, or nothing with status_ saying why.
   std::optional<TPageImage> ReadPage();
-  SANE_Status ReadFrame(std::vector<std::uint8_t>& data);
+  // Reads the frame until its end, handing each complete row to sink (false: out of memory) and
+  // counting the rows handed over, at most maxRows.
+  SANE_Status ReadRows(std::uint64_t maxRows, const std::function<bool(const std::uint8_t*)>& sink,
+                       std::uint64_t& rows);
 
   const TSaneLibrary& lib_;
   SANE_Handle handle_;
