@@ -21,6 +21,7 @@ using testing::HeaderOf;
 using testing::NoSaneDevices;
 using testing::SaneTestBackend;
 using testing::Session;
+using testing::ScopedEnv;
 using testing::Stride;
 
 // The machine's own scanners never reach these tests: every case starts without SANE devices and
@@ -344,6 +345,98 @@ INSTANTIATE_TEST_SUITE_P(Statuses, SaneStatusTest,
                                            StatusCase{"INVAL", TWRC_FAILURE, TWCC_BUMMER},
                                            StatusCase{"CANCELLED", TWRC_CANCEL, TWCC_SUCCESS}),
                          [](const ::testing::TestParamInfo<StatusCase>& info) { return std::string(info.param.status); });
+
+// ---- Devices that misbehave, from a SANE library written for the purpose ----
+
+constexpr const char* kFake = "Fake Misbehaving";
+
+std::string FakeIni() {
+  return std::string("[Sources]\nCount=0\n[Sane]\nLibrary=") + LUMIPAGE_FAKE_SANE + "\nReadTimeout=1\n";
+}
+
+TEST(SaneBadDeviceTest, DeviceGoneSinceTheListingCannotBeOpened) {
+  ScopedEnv mode("FAKE_SANE_MODE", "vanish");
+  Session s(FakeIni());
+  s.OpenDsm();
+  TW_IDENTITY id{};
+  std::strcpy(id.ProductName, kFake);
+  EXPECT_EQ(s.Try(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &id), std::make_pair(TWRC_FAILURE, TW_UINT16{23}));
+  // The source manager is still usable.
+  TW_IDENTITY def{};
+  EXPECT_EQ(s.Call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETDEFAULT, &def), TWRC_SUCCESS);
+}
+
+// Options that are missing or refuse every value refuse the capabilities; the device scans with
+// its own settings.
+TEST(SaneBadDeviceTest, MissingOrStubbornOptionsRefuseCapabilitiesButThePageComes) {
+  for (const char* mode : {"bare", "stubborn"}) {
+    const bool stubborn = std::strcmp(mode, "stubborn") == 0;
+    ScopedEnv env("FAKE_SANE_MODE", mode);
+    Session s(FakeIni());
+    s.OpenDs(kFake);
+    EXPECT_EQ(s.SetCap(ICAP_XRESOLUTION, TWTY_FIX32, 300), std::make_pair(TWRC_FAILURE, TWCC_BADVALUE)) << mode;
+    EXPECT_EQ(s.SetCap(ICAP_PIXELTYPE, TWTY_UINT16, TWPT_GRAY), std::make_pair(TWRC_FAILURE, TWCC_BADVALUE)) << mode;
+    EXPECT_EQ(s.SetCap(CAP_FEEDERENABLED, TWTY_BOOL, 1),
+              std::make_pair(TWRC_FAILURE, stubborn ? TWCC_BADVALUE : TWCC_CAPUNSUPPORTED)) << mode;
+    EXPECT_EQ(s.SetCap(CAP_FEEDERENABLED, TWTY_BOOL, 0).first, stubborn ? TWRC_FAILURE : TWRC_SUCCESS) << mode;
+    ASSERT_EQ(s.Enable(), TWRC_SUCCESS);
+    ASSERT_EQ(s.Notification(), MSG_XFERREADY);
+    Session::Transfer t = s.Next();
+    ASSERT_EQ(t.rc, TWRC_XFERDONE) << mode;
+    EXPECT_EQ(t.pending, 0);
+    const Header h = HeaderOf(t.dib);
+    EXPECT_EQ(h.width, 16);
+    EXPECT_EQ(h.height, 4);
+    EXPECT_EQ(h.bits, 8);
+    EXPECT_EQ(t.info.XResolution.Whole, stubborn ? 100 : 0) << mode;
+  }
+}
+
+struct BadReadCase {
+  const char* mode;
+  TW_UINT16 rc;
+  TW_UINT16 condition;
+  int height;
+};
+
+void PrintTo(const BadReadCase& c, std::ostream* os) { *os << c.mode; }
+
+class SaneBadReadTest : public ::testing::TestWithParam<BadReadCase> {};
+
+// Reads without data, frames cut short and frames the bridge cannot read each end in a clear
+// outcome: a page, or a failed transfer with a condition; never a hang.
+TEST_P(SaneBadReadTest, EndsInAClearOutcome) {
+  ScopedEnv env("FAKE_SANE_MODE", GetParam().mode);
+  Session s(FakeIni());
+  s.OpenDs(kFake);
+  ASSERT_EQ(s.Enable(), TWRC_SUCCESS);
+  ASSERT_EQ(s.Notification(), MSG_XFERREADY);
+  Session::Transfer t = s.Next();
+  EXPECT_EQ(t.rc, GetParam().rc);
+  EXPECT_EQ(t.condition, GetParam().condition);
+  EXPECT_EQ(t.pending, 0);
+  if (GetParam().height == 0) {
+    EXPECT_FALSE(t.dib);
+    return;
+  }
+  const Header h = HeaderOf(t.dib);
+  ASSERT_EQ(h.height, GetParam().height);
+  // Byte i of the frame is i: row 0 (the DIB's last) starts at 0, row 3 at 48.
+  const auto px = Pixels(t.dib);
+  EXPECT_EQ(px[(h.height - 1) * 16], 0);
+  EXPECT_EQ(px[(h.height - 1) * 16 + 15], 15);
+  EXPECT_EQ(px[(h.height - 4) * 16 + 1], 49);
+  // Rows that never came are white paper.
+  for (int y = 0; y < h.height - 4; ++y) EXPECT_EQ(px[y * 16 + 7], 255) << y;
+}
+
+INSTANTIATE_TEST_SUITE_P(Devices, SaneBadReadTest,
+                         ::testing::Values(BadReadCase{"stall", TWRC_FAILURE, 23, 0},
+                                           BadReadCase{"zeroes", TWRC_XFERDONE, TWCC_SUCCESS, 4},
+                                           BadReadCase{"short", TWRC_XFERDONE, TWCC_SUCCESS, 10},
+                                           BadReadCase{"badline", TWRC_FAILURE, TWCC_BUMMER, 0},
+                                           BadReadCase{"jpeg", TWRC_FAILURE, TWCC_BUMMER, 0}),
+                         [](const ::testing::TestParamInfo<BadReadCase>& info) { return std::string(info.param.mode); });
 
 }  // namespace
 }  // namespace lumipage

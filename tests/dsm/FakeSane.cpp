@@ -1,0 +1,125 @@
+// A SANE library that misbehaves on request, for the bridge's bad-input tests. One device,
+// "fake:0"; $FAKE_SANE_MODE, read by sane_init, says how it behaves:
+//   vanish    listed, but gone when opened
+//   bare      no options at all; a 16 x 4 grey page
+//   stubborn  resolution, mode and source options that refuse every value; a 16 x 4 grey page
+//   stall     reads that never bring data
+//   zeroes    a few reads without data, then a 16 x 4 grey page
+//   short     announces 10 rows of grey, sends 4, then ends the frame
+//   badline   a frame whose rows are too short for its width
+//   jpeg      a frame in a format the bridge does not read
+#include <sane/sane.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+std::string g_mode;
+int g_handle = 0;
+int g_sent = 0;       // bytes of the frame sent
+int g_zeroReads = 0;  // reads without data so far
+
+constexpr int kWidth = 16;
+
+const SANE_Range kRes{50, 600, 1};
+const SANE_String_Const kModes[] = {"Gray", "Color", nullptr};
+const SANE_String_Const kSources[] = {"Flatbed", "ADF", nullptr};
+
+SANE_Option_Descriptor g_options[4];
+
+int Rows() { return g_mode == "short" ? 10 : 4; }
+int OptionCount() { return g_mode == "stubborn" ? 4 : 1; }
+
+}  // namespace
+
+extern "C" {
+
+SANE_Status sane_init(SANE_Int* version, SANE_Auth_Callback) {
+  const char* m = std::getenv("FAKE_SANE_MODE");
+  g_mode = m ? m : "";
+  if (version) *version = SANE_VERSION_CODE(1, 0, 0);
+  g_options[0] = {"", "Number of options", "", SANE_TYPE_INT, SANE_UNIT_NONE, sizeof(SANE_Word), SANE_CAP_SOFT_DETECT,
+                  SANE_CONSTRAINT_NONE, {nullptr}};
+  g_options[1] = {"resolution", "", "", SANE_TYPE_INT, SANE_UNIT_DPI, sizeof(SANE_Word),
+                  SANE_CAP_SOFT_SELECT | SANE_CAP_SOFT_DETECT, SANE_CONSTRAINT_RANGE, {nullptr}};
+  g_options[1].constraint.range = &kRes;
+  g_options[2] = {"mode", "", "", SANE_TYPE_STRING, SANE_UNIT_NONE, 16, SANE_CAP_SOFT_SELECT | SANE_CAP_SOFT_DETECT,
+                  SANE_CONSTRAINT_STRING_LIST, {nullptr}};
+  g_options[2].constraint.string_list = kModes;
+  g_options[3] = {"source", "", "", SANE_TYPE_STRING, SANE_UNIT_NONE, 16, SANE_CAP_SOFT_SELECT | SANE_CAP_SOFT_DETECT,
+                  SANE_CONSTRAINT_STRING_LIST, {nullptr}};
+  g_options[3].constraint.string_list = kSources;
+  return SANE_STATUS_GOOD;
+}
+
+void sane_exit() {}
+
+SANE_Status sane_get_devices(const SANE_Device*** list, SANE_Bool) {
+  static const SANE_Device device{"fake:0", "Fake", "Misbehaving", "flatbed scanner"};
+  static const SANE_Device* devices[] = {&device, nullptr};
+  *list = devices;
+  return SANE_STATUS_GOOD;
+}
+
+SANE_Status sane_open(SANE_String_Const, SANE_Handle* h) {
+  if (g_mode == "vanish") return SANE_STATUS_INVAL;
+  *h = &g_handle;
+  return SANE_STATUS_GOOD;
+}
+
+void sane_close(SANE_Handle) {}
+
+const SANE_Option_Descriptor* sane_get_option_descriptor(SANE_Handle, SANE_Int n) {
+  return n >= 0 && n < OptionCount() ? &g_options[n] : nullptr;
+}
+
+SANE_Status sane_control_option(SANE_Handle, SANE_Int n, SANE_Action action, void* value, SANE_Int* info) {
+  if (info) *info = 0;
+  if (n < 0 || n >= OptionCount()) return SANE_STATUS_INVAL;
+  if (action != SANE_ACTION_GET_VALUE) return SANE_STATUS_INVAL;  // nothing is ever accepted
+  if (n == 0) *static_cast<SANE_Word*>(value) = OptionCount();
+  if (n == 1) *static_cast<SANE_Word*>(value) = 100;
+  if (n == 2) std::strcpy(static_cast<char*>(value), "Gray");
+  if (n == 3) std::strcpy(static_cast<char*>(value), "Flatbed");
+  return SANE_STATUS_GOOD;
+}
+
+SANE_Status sane_get_parameters(SANE_Handle, SANE_Parameters* p) {
+  p->format = g_mode == "jpeg" ? static_cast<SANE_Frame>(0x0B) : SANE_FRAME_GRAY;
+  p->last_frame = SANE_TRUE;
+  p->pixels_per_line = kWidth;
+  p->bytes_per_line = g_mode == "badline" ? kWidth / 2 : kWidth;
+  p->lines = Rows();
+  p->depth = 8;
+  return SANE_STATUS_GOOD;
+}
+
+SANE_Status sane_start(SANE_Handle) {
+  g_sent = 0;
+  g_zeroReads = 0;
+  return SANE_STATUS_GOOD;
+}
+
+SANE_Status sane_read(SANE_Handle, SANE_Byte* data, SANE_Int max, SANE_Int* len) {
+  *len = 0;
+  if (g_mode == "stall") return SANE_STATUS_GOOD;
+  if (g_mode == "zeroes" && g_zeroReads < 5) {
+    ++g_zeroReads;
+    return SANE_STATUS_GOOD;
+  }
+  const int total = (g_mode == "short" ? 4 : Rows()) * kWidth;
+  if (g_sent >= total) return SANE_STATUS_EOF;
+  // A few bytes at a time, rows split across reads.
+  const int n = std::min({max, total - g_sent, 5});
+  for (int i = 0; i < n; ++i) data[i] = static_cast<SANE_Byte>(g_sent + i);
+  g_sent += n;
+  *len = n;
+  return SANE_STATUS_GOOD;
+}
+
+void sane_cancel(SANE_Handle) {}
+
+}  // extern "C"
