@@ -123,6 +123,26 @@ TEST(VelloxTest, DocumentListSelectionRules) {
   EXPECT_EQ(pdf.PageCount(), 1);
 }
 
+TEST(VelloxTest, SelectingADocumentSelectsItsFirstImage) {
+  TempDir dir("vellox_images");
+  WriteJpeg(dir.File("a.jpg"), JpegSpec{});
+  TVellox pdf;
+  TPDFDocument* first = pdf.SelectedDocument();
+  TPDFImage* a = pdf.AddImageFromFile(dir.File("a.jpg"), 0);
+  TPDFImage* b = pdf.AddImageFromFile(dir.File("a.jpg"), 0);
+  ASSERT_NE(a, nullptr);
+  EXPECT_EQ(pdf.SelectedImage(), b);
+  EXPECT_EQ(pdf.AddImageFromFile(dir.File("missing.jpg"), 0), nullptr);
+  EXPECT_EQ(pdf.SelectedImage(), b);  // a failed add changes nothing
+  TPDFDocument* second = pdf.NewDocument();
+  EXPECT_EQ(pdf.SelectedImage(), nullptr);
+  EXPECT_EQ(pdf.FitImage(0, 0, 10, 10, 0, 0, 0), 0);
+  EXPECT_EQ(pdf.SelectDocument(first), 1);
+  EXPECT_EQ(pdf.SelectedImage(), a);
+  EXPECT_EQ(pdf.RemoveDocument(second), 1);
+  EXPECT_EQ(pdf.SelectedImage(), a);
+}
+
 TEST(VelloxTest, LoadFailuresKeepTheSelection) {
   TempDir dir("vellox_load");
   TVellox pdf;
