@@ -87,7 +87,7 @@ double TPDFTIFF::Rational(const Field& field) const {
   return Integer(field, 0, v) ? static_cast<double>(v) : 0;
 }
 
-void TPDFTIFF::ReadDirectory(size_t offset, TTIFFPage& page) const {
+void TPDFTIFF::ReadDirectory(size_t offset, TTIFFPage& page) {
   const uint16_t entries = Get16(offset);
   Field offsets;
   Field counts;
@@ -137,9 +137,10 @@ void TPDFTIFF::ReadDirectory(size_t offset, TTIFFPage& page) const {
   if (!haveRows || page.RowsPerStrip == 0 || page.RowsPerStrip > page.Length) page.RowsPerStrip = page.Length;
 
   if (offsets.Tag != 0 && counts.Tag != 0 && offsets.Count == counts.Count && offsets.Count > 0) {
-    if (!offsets.Valid || !counts.Valid || offsets.Count > kMaxTiffStrips) {
+    if (!offsets.Valid || !counts.Valid || offsets.Count > kMaxTiffStrips || offsets.Count > stripBudget_) {
       page.StripsValid = false;
     } else {
+      stripBudget_ -= offsets.Count;
       page.Strips.reserve(offsets.Count);
       for (uint32_t i = 0; i < offsets.Count; ++i) {
         uint32_t at = 0;
@@ -173,10 +174,12 @@ bool TPDFTIFF::Read(std::string_view bytes) {
   }
   if (Get16(2) != 42) return false;
   std::unordered_set<uint32_t> seen;
+  stripBudget_ = bytes.size() / kTiffFileBytesPerStrip;
   uint32_t offset = Get32(4);
   while (offset != 0 && offset < bytes.size() && static_cast<int>(pages_.size()) < kMaxTiffPages &&
          seen.insert(offset).second) {
     TTIFFPage page;
+    stripBudget_ += 2;  // the strips a directory can hold inside its own entries
     ReadDirectory(offset, page);
     pages_.push_back(std::move(page));
     const uint16_t entries = Get16(offset);

@@ -12,6 +12,10 @@ namespace lumipage {
 inline constexpr int kMaxTiffPages = 65536;
 // Strips one page may have.
 inline constexpr uint32_t kMaxTiffStrips = 1u << 20;
+// Strips of all pages together, per byte of the file: every strip of a well-formed file takes
+// at least 4 bytes of offset and count entries (beyond the two held inside each directory
+// entry), so directories sharing one huge strip table cannot multiply it.
+inline constexpr size_t kTiffFileBytesPerStrip = 4;
 
 enum class ETIFFCompression : uint8_t {
   None,
@@ -70,11 +74,12 @@ class TPDFTIFF {
   // Element i of an integer field (BYTE, SHORT, LONG and their signed forms).
   [[nodiscard]] bool Integer(const Field& field, uint32_t index, uint32_t& value) const;
   [[nodiscard]] double Rational(const Field& field) const;
-  void ReadDirectory(size_t offset, TTIFFPage& page) const;
+  void ReadDirectory(size_t offset, TTIFFPage& page);
 
   std::string_view bytes_;
   bool bigEndian_ = false;
   std::vector<TTIFFPage> pages_;
+  size_t stripBudget_ = 0;
 };
 
 }  // namespace lumipage

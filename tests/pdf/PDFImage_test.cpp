@@ -426,6 +426,37 @@ TEST(TiffReaderTest, HostileStructuresAreRefused) {
   EXPECT_EQ(AddImageFromBytes(pdf.Pages(), wrong, 0), nullptr);
 }
 
+TEST(TiffReaderTest, DirectoriesSharingOneStripTableCannotMultiplyIt) {
+  // 1000 strips described once, then 50 directories that all point at that table.
+  constexpr uint32_t kStrips = 1000;
+  constexpr int kPages = 50;
+  std::string t = std::string("II*\0\0\0\0\0", 8);
+  auto u16 = [&](uint16_t v) { t += static_cast<char>(v & 0xFF), t += static_cast<char>(v >> 8); };
+  auto u32 = [&](uint32_t v) { u16(static_cast<uint16_t>(v & 0xFFFF)), u16(static_cast<uint16_t>(v >> 16)); };
+  const auto table = static_cast<uint32_t>(t.size());
+  for (uint32_t i = 0; i < 2 * kStrips; ++i) u32(i < kStrips ? 0 : 1);  // offsets 0, counts 1
+  const auto first = static_cast<uint32_t>(t.size());
+  t.replace(4, 4, std::string{static_cast<char>(first & 0xFF), static_cast<char>(first >> 8 & 0xFF), 0, 0});
+  for (int p = 0; p < kPages; ++p) {
+    u16(5);
+    u16(256), u16(3), u32(1), u16(8), u16(0);
+    u16(257), u16(3), u32(1), u16(static_cast<uint16_t>(kStrips)), u16(0);
+    u16(259), u16(3), u32(1), u16(4), u16(0);
+    u16(273), u16(4), u32(kStrips), u32(table);
+    u16(279), u16(4), u32(kStrips), u32(table + 4 * kStrips);
+    u32(p + 1 < kPages ? static_cast<uint32_t>(t.size()) + 4 : 0);
+  }
+  TPDFTIFF tiff;
+  ASSERT_TRUE(tiff.Read(t));
+  ASSERT_EQ(tiff.PageCount(), kPages);
+  size_t strips = 0;
+  for (int p = 0; p < kPages; ++p) strips += tiff.Page(p).Strips.size();
+  EXPECT_EQ(tiff.Page(0).Strips.size(), kStrips);
+  EXPECT_TRUE(tiff.Page(0).StripsValid);
+  EXPECT_FALSE(tiff.Page(kPages - 1).StripsValid);
+  EXPECT_LE(strips, t.size() / 4 + 2 * kPages);
+}
+
 // ---- Placing images ----
 
 struct FitCase {
