@@ -5,6 +5,8 @@
 #     same page with the same device options (colour, 8 bits, 300 dpi, the full 297 x 297 mm area
 #     of the test backend, whose area is square; JPEG quality 75 on both sides), run alternately,
 #     median wall time of N runs each;
+#     then the same without compression (`lumipage bmp` against `scanimage --format=pnm`), which
+#     shows the bridge's own share;
 #  2. what the bridge adds to a `lumipage noscan` job with the machine's own SANE configuration:
 #     bridge off, on with LocalOnly=1 (the default) and on with LocalOnly=0.
 #   bash bench/sane_vs_scanimage.sh [build-folder] [runs]
@@ -26,20 +28,20 @@ now() { date +%s.%N; }
 elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f\n", b - a }'; }
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
-lumipage_page() {
+lumipage_page() {  # output switch, default jpg
   local t0 t1
   t0=$(now)
-  SANE_CONFIG_DIR="$work/sane" LUMIPAGE_SYSTEM_DIR="$work/sys/" "$work/exe/lumipage" jpg NoADF Resolution 300 \
+  SANE_CONFIG_DIR="$work/sane" LUMIPAGE_SYSTEM_DIR="$work/sys/" timeout 60 "$work/exe/lumipage" "${1:-jpg}" NoADF Resolution 300 \
     jpg_quality 75 Scanner "Noname frontend-tester"
   t1=$(now)
   grep -q '^\[Error\]' "$work/exe/lp_done.dat" && { cat "$work/exe/lp_done.dat" >&2; exit 1; }
   elapsed "$t0" "$t1"
 }
-scanimage_page() {
+scanimage_page() {  # format, default jpeg
   local t0 t1
   t0=$(now)
-  SANE_CONFIG_DIR="$work/sane" scanimage -d test:0 --mode Color --depth 8 --resolution 300 --source Flatbed \
-    -l 0 -t 0 -x 297 -y 297 --format=jpeg -o "$work/out/page.jpg"
+  SANE_CONFIG_DIR="$work/sane" timeout 60 scanimage -d test:0 --mode Color --depth 8 --resolution 300 --source Flatbed \
+    -l 0 -t 0 -x 297 -y 297 --format="${1:-jpeg}" -o "$work/out/page.${1:-jpeg}"
   t1=$(now)
   elapsed "$t0" "$t1"
 }
@@ -53,7 +55,15 @@ done
 l=$(median < "$work/l.txt"); s=$(median < "$work/s.txt")
 printf '  lumipage jpg            median %s s\n  scanimage --format=jpeg median %s s\n  ratio %s\n' "$l" "$s" \
   "$(awk -v a="$l" -v b="$s" 'BEGIN { printf "%.2f", a / b }')"
-identify "$work/exe/page001.jpg" "$work/out/page.jpg" 2>/dev/null | sed 's/^/  /' || true
+identify "$work/exe/page001.jpg" "$work/out/page.jpeg" 2>/dev/null | sed 's/^/  /' || true
+: > "$work/l.txt"; : > "$work/s.txt"
+for _ in $(seq "$runs"); do
+  lumipage_page bmp >> "$work/l.txt"
+  scanimage_page pnm >> "$work/s.txt"
+done
+l=$(median < "$work/l.txt"); s=$(median < "$work/s.txt")
+printf '  lumipage bmp            median %s s\n  scanimage --format=pnm  median %s s\n  ratio %s\n' "$l" "$s" \
+  "$(awk -v a="$l" -v b="$s" 'BEGIN { printf "%.2f", a / b }')"
 
 echo "noscan with the machine's SANE configuration, $runs runs each:"
 noscan() {  # twain_32.ini text
