@@ -312,6 +312,26 @@ TEST(SaneSourceTest, CapabilitiesTheDeviceLacksAreRefused) {
   EXPECT_EQ(HeaderOf(t.dib).bits, 8);
 }
 
+// The device's own dialog runs on the terminal: Enter scans, "c" or no terminal cancels.
+TEST(SaneSourceTest, OwnDialogScansOnEnterAndCancelsOtherwise) {
+  SaneTestBackend backend;
+  testing::TempFolder answers;
+  answers.Write("scan", "\n");
+  answers.Write("cancel", "c\n");
+  const std::pair<std::string, TW_UINT16> cases[] = {
+      {answers.File("scan"), MSG_XFERREADY}, {answers.File("cancel"), MSG_CLOSEDSREQ}, {"/nonexistent/tty", MSG_CLOSEDSREQ}};
+  for (const auto& [tty, expected] : cases) {
+    ScopedEnv terminal("LUMIPAGE_TTY", tty);
+    Session s(kOnlySane);
+    s.OpenDs(kFirst);
+    ASSERT_EQ(s.Enable(true), TWRC_SUCCESS);
+    EXPECT_EQ(s.Notification(), expected) << tty;
+    if (expected == MSG_XFERREADY) {
+      EXPECT_EQ(s.Next().rc, TWRC_XFERDONE);
+    }
+  }
+}
+
 struct StatusCase {
   const char* status;
   TW_UINT16 rc;
