@@ -4,7 +4,6 @@
 // for A4, and the given settings), made SANE_CONFIG_DIR for the object's lifetime. No colon ends
 // the variable, so SANE never falls back to the system's folders and the machine's own scanners
 // stay out of the tests.
-#include <filesystem>
 #include <fstream>
 #include <map>
 #include <optional>
@@ -16,12 +15,10 @@
 namespace lumipage::testing {
 
 inline constexpr const char* kSystemTestConf = "/etc/sane.d/test.conf";
-inline constexpr const char* kSaneTestBackend = "/usr/lib/x86_64-linux-gnu/sane/libsane-test.so.1";
 
 class SaneTestBackend {
  public:
-  // settings: test.conf keys and their values, e.g. {"source", "\"Automatic Document Feeder\""}
-  // is not a key; {"test-picture", "\"Color pattern\""} is.
+  // settings: test.conf keys and their values, e.g. {"test-picture", "\"Color pattern\""}.
   explicit SaneTestBackend(const std::map<std::string, std::string>& settings = {}) {
     folder_.Write("dll.conf", "test\n");
     std::map<std::string, std::string> values = settings;
@@ -44,10 +41,6 @@ class SaneTestBackend {
     env_.emplace("SANE_CONFIG_DIR", folder_.Path());
   }
   [[nodiscard]] const std::string& Folder() const { return folder_.Path(); }
-  // Whether the machine has the backend at all.
-  [[nodiscard]] static bool Installed() {
-    return std::filesystem::exists(kSystemTestConf) && std::filesystem::exists(kSaneTestBackend);
-  }
 
  private:
   TempFolder folder_;
