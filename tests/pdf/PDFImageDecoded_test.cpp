@@ -159,5 +159,41 @@ INSTANTIATE_TEST_SUITE_P(
         EndToEndCase{"TiffPackBitsBilevel", "-type bilevel -compress rle", "", "tif", "/DeviceGray", true}),
     [](const auto& info) { return std::string(info.param.Name); });
 
+// ---- Through the facade's own file-type detection -------------------------------------------------
+
+TEST(DecodedFacadeTest, AddImageFromFileTakesEveryDecodedType) {
+  testutil::TempDir dir("decfmt");
+  struct Case {
+    const char* File;
+    const char* Prefix;
+    const char* Options;
+    int Kind;
+    const char* FilterWithoutCompression;  // CompressImages left at 0
+  };
+  const std::vector<Case> cases = {
+      {"a.png", "", "", 4, "/FlateDecode"},
+      {"a.gif", "", "", 2, "/FlateDecode"},  // GIF is always compressed
+      {"a.bmp", "BMP3:", "", 2, ""},
+      {"a.tif", "", "-compress lzw", 3, ""},
+  };
+  for (const Case& c : cases) {
+    Magick(std::string("rose: ") + c.Options + " '" + c.Prefix + dir.File(c.File) + "'");
+    TVellox pdf;
+    TPDFImage* image = pdf.AddImageFromFile(dir.File(c.File), 1);
+    ASSERT_NE(image, nullptr) << c.File;
+    EXPECT_EQ(pdf.SelectedImage(), image);
+    EXPECT_EQ(image->Kind, c.Kind) << c.File;
+    EXPECT_EQ(image->Width, 70);
+    EXPECT_EQ(image->Height, 46);
+    const TPDFObject* filter = image->Dictionary->Get("Filter");
+    EXPECT_EQ(filter == nullptr ? "" : filter->ToText(), c.FilterWithoutCompression) << c.File;
+  }
+  // A broken file of a detected type gives none and leaves the selection alone.
+  TVellox pdf;
+  testutil::WriteFile(dir.File("bad.png"), std::string("\x89PNG\r\n\x1a\n", 8) + "garbage");
+  EXPECT_EQ(pdf.AddImageFromFile(dir.File("bad.png"), 1), nullptr);
+  EXPECT_EQ(pdf.SelectedImage(), nullptr);
+}
+
 }  // namespace
 }  // namespace lumipage
