@@ -21,7 +21,9 @@ class Program : public ::testing::Test {
   }
   // Runs the copied program; returns its exit code.
   int Run(const std::string& args, const std::string& systemDir) {
-    std::string cmd = "cd / && LUMIPAGE_SYSTEM_DIR='" + systemDir + "' '" + exe / "lumipage" + "' " + args +
+    // SANE_CONFIG_DIR: an empty configuration, so no scanner of the machine joins the list.
+    std::string cmd = "cd / && SANE_CONFIG_DIR='" + systemDir + "' LUMIPAGE_SYSTEM_DIR='" + systemDir + "' '" +
+                      exe / "lumipage" + "' " + args +
                       " </dev/null >/dev/null 2>&1";
     int status = std::system(cmd.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
