@@ -63,8 +63,9 @@ class VirtualSystemFolder {
     std::filesystem::create_symlink(std::string(LUMIPAGE_BUILD_DIR) + "/libtwain_32.so", folder_.File("libtwain_32.so"));
     if (ini) folder_.Write("twain_32.ini", *ini);
     env_.emplace("LUMIPAGE_SYSTEM_DIR", folder_.Path());
-    // SANE sees no configuration, so scanners attached to the machine never join the test's list.
-    saneEnv_.emplace("SANE_CONFIG_DIR", folder_.Path());
+    // Unless a test set up its own SANE devices, SANE sees no configuration, so scanners attached
+    // to the machine never join the test's list.
+    if (!std::getenv("SANE_CONFIG_DIR")) saneEnv_.emplace("SANE_CONFIG_DIR", folder_.Path());
   }
   [[nodiscard]] const TempFolder& Folder() const { return folder_; }
 
