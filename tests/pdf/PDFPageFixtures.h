@@ -27,7 +27,7 @@ struct JpegSpec {
   int YDensity = 300;
 };
 
-// A JPEG of a colour gradient as the spec says.
+// A JPEG of a colour gradient, written with libjpeg so its bytes are known exactly.
 inline void WriteJpeg(const std::string& file, const JpegSpec& spec) {
   jpeg_compress_struct cinfo{};
   jpeg_error_mgr jerr{};
