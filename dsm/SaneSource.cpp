@@ -134,17 +134,6 @@ TSaneSource::~TSaneSource() {
   lib_.Close(handle_);
 }
 
-TW_UINT16 TSaneSource::TakeCondition() {
-  TW_UINT16 c = condition_;
-  condition_ = TWCC_SUCCESS;
-  return c;
-}
-
-TW_UINT16 TSaneSource::Fail(TW_UINT16 condition) {
-  condition_ = condition;
-  return TWRC_FAILURE;
-}
-
 TW_UINT16 TSaneSource::Entry(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data) {
   condition_ = TWCC_SUCCESS;
   if (!data) return Fail(TWCC_BADVALUE);

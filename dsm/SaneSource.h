@@ -48,7 +48,6 @@ class TSaneSource : public TSource {
   ~TSaneSource() override;
 
   [[nodiscard]] int State() const override { return state_; }
-  [[nodiscard]] twain::TW_UINT16 TakeCondition() override;
   [[nodiscard]] twain::TW_UINT16 Entry(twain::TW_UINT32 dg, twain::TW_UINT16 dat, twain::TW_UINT16 msg,
                                        twain::TW_MEMREF data) override;
 
@@ -69,7 +68,6 @@ class TSaneSource : public TSource {
   TSaneSource(const TSaneLibrary& lib, SANE_Handle handle, TSourceConfig config, int readTimeoutSeconds,
               twain::TW_UINT32 id);
 
-  twain::TW_UINT16 Fail(twain::TW_UINT16 condition);
   twain::TW_UINT16 SetCapability(twain::TW_CAPABILITY& cap);
   twain::TW_UINT16 Enable(twain::TW_USERINTERFACE& ui);
   twain::TW_UINT16 ProcessEvent(twain::TW_EVENT& event);
@@ -113,7 +111,6 @@ class TSaneSource : public TSource {
   TSourceConfig config_;
   int readTimeoutSeconds_;
   int state_ = 4;
-  twain::TW_UINT16 condition_ = twain::TWCC_SUCCESS;
   platform::HWND parent_ = nullptr;
   Wanted wanted_;
   twain::TW_INT16 xferCount_ = -1;

@@ -38,17 +38,6 @@ std::string Trim(const std::string& s) {
 
 TVirtualSource::TVirtualSource(TSourceConfig config, TW_UINT32 id) : TSource(id), config_(std::move(config)) {}
 
-TW_UINT16 TVirtualSource::TakeCondition() {
-  TW_UINT16 c = condition_;
-  condition_ = TWCC_SUCCESS;
-  return c;
-}
-
-TW_UINT16 TVirtualSource::Fail(TW_UINT16 condition) {
-  condition_ = condition;
-  return TWRC_FAILURE;
-}
-
 TW_UINT16 TVirtualSource::Entry(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data) {
   condition_ = TWCC_SUCCESS;
   if (!data) return Fail(TWCC_BADVALUE);

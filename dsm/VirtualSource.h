@@ -25,7 +25,6 @@ class TVirtualSource : public TSource {
 
   [[nodiscard]] int State() const override { return state_; }
   [[nodiscard]] const TSourceConfig& Config() const { return config_; }
-  [[nodiscard]] twain::TW_UINT16 TakeCondition() override;
   [[nodiscard]] twain::TW_UINT16 Entry(twain::TW_UINT32 dg, twain::TW_UINT16 dat, twain::TW_UINT16 msg,
                                        twain::TW_MEMREF data) override;
 
@@ -35,7 +34,6 @@ class TVirtualSource : public TSource {
     std::string file;        // empty: rendered
   };
 
-  twain::TW_UINT16 Fail(twain::TW_UINT16 condition);
   twain::TW_UINT16 SetCapability(twain::TW_CAPABILITY& cap);
   twain::TW_UINT16 Enable(twain::TW_USERINTERFACE& ui);
   twain::TW_UINT16 ProcessEvent(twain::TW_EVENT& event);
@@ -53,7 +51,6 @@ class TVirtualSource : public TSource {
 
   TSourceConfig config_;
   int state_ = 4;
-  twain::TW_UINT16 condition_ = twain::TWCC_SUCCESS;
   platform::HWND parent_ = nullptr;
 
   // Capabilities.
