@@ -63,10 +63,9 @@ void TPDFDocument::Reset() {
   structure_->Reset();
   trailer_ = structure_->MakeDictionary();
   fileText_.clear();
-  records_.clear();
+  xrefTableSize_ = 0;
   parseNesting_ = 0;
   objectStreamCache_ = ObjectStreamCache{};
-  numberIndex_.clear();
   sectionOffsets_.clear();
   linearized_ = false;
   trailerTaken_ = false;
@@ -74,7 +73,11 @@ void TPDFDocument::Reset() {
 }
 
 void TPDFDocument::AppendObject(std::unique_ptr<TPDFIndObj> object) {
-  byNumber_.try_emplace(object->Number, object.get());
+  if (object->Number >= 0) {
+    const auto n = static_cast<size_t>(object->Number);
+    if (n >= byNumber_.size()) byNumber_.resize(n + 1, 0);
+    if (byNumber_[n] == 0) byNumber_[n] = static_cast<uint32_t>(objects_.size() + 1);
+  }
   if (object->Number > highestNumber_) highestNumber_ = object->Number;
   objects_.push_back(std::move(object));
 }
@@ -104,9 +107,11 @@ TPDFIndRef* TPDFDocument::MakeIndirect(TPDFObject* value) {
 }
 
 TPDFIndObj* TPDFDocument::FindIndirect(int32_t number, int32_t generation) const {
-  auto it = byNumber_.find(number);
-  if (it != byNumber_.end()) {
-    if (it->second->Generation == generation) return it->second;
+  if (number < 0 || static_cast<size_t>(number) >= byNumber_.size()) return nullptr;
+  const uint32_t slot = byNumber_[static_cast<size_t>(number)];
+  if (slot != 0) {
+    TPDFIndObj* first = objects_[slot - 1].get();
+    if (first->Generation == generation) return first;
     // Several objects of one number: the first in list order with that generation.
     for (const auto& obj : objects_)
       if (obj->Number == number && obj->Generation == generation) return obj.get();
@@ -194,45 +199,78 @@ void TPDFDocument::ParseObject(TPDFIndObj& object) {
   object.Value = value;
 }
 
-bool TPDFDocument::ObjectStreamBytes(const TPDFIndObj& object, std::string_view& bytes) {
-  TPDFIndObj* holder = FindIndirect(object.StreamNumber, 0);
-  if (holder == nullptr || holder == &object) return false;
-  auto* stream = As<TPDFStream>(GetValue(holder));
+bool TPDFDocument::FillObjectStreamCache(TPDFIndObj& holder, TPDFStream* stream) {
   if (stream == nullptr) return false;
   // A protected document's object stream is decrypted as a whole, its objects with it.
-  DecryptObject(*holder);
+  DecryptObject(holder);
   TPDFDictionary* dict = stream->Dictionary();
   if (dict->TypeName() != "ObjStm") return false;
   auto* first = As<TPDFNumeric>(dict->Get("First", true));
   auto* count = As<TPDFNumeric>(dict->Get("N", true));
   if (first == nullptr || count == nullptr || first->Value <= 0 || count->Value <= 0) return false;
-  if (object.StreamIndex < 0 || static_cast<double>(object.StreamIndex) >= count->Value) return false;
 
   // Objects of one stream are mostly read one after another: its decoded data and header are
-  // kept for the next read.
+  // kept for the next read. Only one stream is kept at a time.
   ObjectStreamCache& c = objectStreamCache_;
-  if (c.Stream != stream || c.Raw != stream->RawData().data() || c.RawSize != stream->RawData().size()) {
-    c = ObjectStreamCache{};
-    c.Stream = stream;
-    c.Raw = stream->RawData().data();
-    c.RawSize = stream->RawData().size();
-    c.Data = stream->Decode();
-    c.First = first->AsInteger();
-    if (c.First > 0 && static_cast<size_t>(c.First) <= c.Data.size()) {
-      // The header pairs are parsed in a scratch pool: the document's pool keeps nothing.
-      TPDFStructure scratch;
-      if (auto* pairs = As<TPDFArray>(scratch.Parse("[ " + c.Data.substr(0, static_cast<size_t>(c.First)) + " ]"))) {
-        c.Header.reserve(static_cast<size_t>(pairs->Count()));
-        for (int i = 0; i < pairs->Count(); ++i) {
-          auto* v = As<TPDFNumeric>(pairs->Item(i));
-          c.Header.push_back(v == nullptr ? std::numeric_limits<double>::quiet_NaN() : v->Value);
-        }
-        c.Valid = true;
+  if (c.Holder == &holder && c.Stream == stream && c.Raw == stream->RawData().data() &&
+      c.RawSize == stream->RawData().size())
+    return true;
+  c = ObjectStreamCache{};
+  c.Holder = &holder;
+  c.Stream = stream;
+  c.Raw = stream->RawData().data();
+  c.RawSize = stream->RawData().size();
+  c.Data = stream->Decode();
+  c.First = first->AsInteger();
+  c.Count = count->AsInteger();
+  c.CountValue = count->Value;
+  if (c.First > 0 && static_cast<size_t>(c.First) <= c.Data.size()) {
+    // The header pairs are parsed in a scratch pool: the document's pool keeps nothing.
+    TPDFStructure scratch;
+    if (auto* pairs = As<TPDFArray>(scratch.Parse("[ " + c.Data.substr(0, static_cast<size_t>(c.First)) + " ]"))) {
+      c.Header.reserve(static_cast<size_t>(pairs->Count()));
+      for (int i = 0; i < pairs->Count(); ++i) {
+        auto* v = As<TPDFNumeric>(pairs->Item(i));
+        c.Header.push_back(v == nullptr ? std::numeric_limits<double>::quiet_NaN() : v->Value);
       }
+      c.Valid = true;
     }
   }
-  const int64_t n = count->AsInteger();
+  return true;
+}
+
+bool TPDFDocument::DropParsedValue(TPDFIndObj& object) {
+  if (!object.Parsed || object.TextCached || object.InObjectStream || object.Offset <= 0 || object.Length <= 0 ||
+      SecurityState() != 0)
+    return false;
+  TPDFObject* value = object.Value;
+  object.Value = nullptr;
+  object.Parsed = false;
+  if (value != nullptr) structure_->ReleaseIndirect(value);
+  if (objectStreamCache_.Holder == &object) {
+    // Its value is gone: a later parse must not pass for the cached one by address.
+    objectStreamCache_.Stream = nullptr;
+    objectStreamCache_.Raw = nullptr;
+    objectStreamCache_.Dropped = true;
+  }
+  return true;
+}
+
+bool TPDFDocument::ObjectStreamBytes(const TPDFIndObj& object, std::string_view& bytes) {
+  TPDFIndObj* holder = FindIndirect(object.StreamNumber, 0);
+  if (holder == nullptr || holder == &object) return false;
+  ObjectStreamCache& c = objectStreamCache_;
+  // A holder dropped back to its file text after decoding (below) cannot have changed since.
+  const bool dropped = c.Holder == holder && c.Dropped && !holder->Parsed;
+  const bool wasParsed = holder->Parsed;
+  auto* stream = dropped ? nullptr : As<TPDFStream>(GetValue(holder));
+  if (!dropped && !FillObjectStreamCache(*holder, stream)) return false;
+  // The stream's value is only a way to its decoded data: dropped again, it is not kept
+  // beside the file text that still holds it.
+  if (!dropped && !wasParsed) (void)DropParsedValue(*holder);
+  const int64_t n = c.Count;
   if (!c.Valid || static_cast<int64_t>(c.Header.size()) < 2 * n) return false;
+  if (object.StreamIndex < 0 || static_cast<double>(object.StreamIndex) >= c.CountValue) return false;
   const auto index = static_cast<size_t>(object.StreamIndex);
   const double num = c.Header[2 * index];
   const double off = c.Header[2 * index + 1];
@@ -436,6 +474,11 @@ std::string TPDFDocument::SaveText(TPDFIndObj& object) {
     }
     if (!parse) return object.RawText();
     GetValue(&object);
+    if (IsCrossReferenceData(object.Value)) {
+      // Parsed only to be recognised and left out: its file text still holds it.
+      (void)DropParsedValue(object);
+      return {};
+    }
   }
   if (IsCrossReferenceData(object.Value)) return {};
   if (object.Decrypted && !security_.ActiveKey.empty() && SecurityState() == 1 && !IsEncryptObject(object)) {
@@ -447,65 +490,76 @@ std::string TPDFDocument::SaveText(TPDFIndObj& object) {
 
 bool TPDFDocument::SaveToStream(std::ostream& out) {
   try {
-    records_.clear();
-    std::string buf;
-    buf.reserve(1 << 20);
+    xrefTableSize_ = 0;
+    // Everything goes straight to the stream, one object's text at a time; the stream's own
+    // buffer is all the batching a file needs, and the document is never held twice.
     uint64_t written = 0;
-    auto flush = [&]() {
-      out.write(buf.data(), static_cast<std::streamsize>(buf.size()));
-      written += buf.size();
-      buf.clear();
+    // The last bytes written, for the look-back check before the table.
+    std::string tail;
+    auto put = [&](std::string_view text) {
+      out.write(text.data(), static_cast<std::streamsize>(text.size()));
+      written += text.size();
+      if (text.size() >= 10) {
+        tail.assign(text.substr(text.size() - 10));
+      } else {
+        tail += text;
+        if (tail.size() > 10) tail.erase(0, tail.size() - 10);
+      }
       return static_cast<bool>(out);
     };
-    buf += "%PDF-" + version_ + "\n%\xE2\xE3\xCF\xD3\n";
+    if (!put("%PDF-" + version_ + "\n%\xE2\xE3\xCF\xD3\n")) return false;
 
-    const int32_t max = highestNumber_;
-    records_.resize(static_cast<size_t>(max) + 1);
-    for (int32_t i = 0; i <= max; ++i) records_[static_cast<size_t>(i)].Number = i;
-    records_[0].Generation = 65535;
-    // Numbers that no written object holds stay free.
+    // One entry per number: offset << 16 | generation, 0 while the number is free. Offsets
+    // are never 0 (the header comes first).
+    std::vector<uint64_t> table(static_cast<size_t>(highestNumber_) + 1, 0);
     for (const auto& obj : objects_) {
       if (obj->Number <= 0) continue;
+      uint64_t& entry = table[static_cast<size_t>(obj->Number)];
+      if (entry != 0) continue;  // a second object of one number cannot be addressed
       std::string text = SaveText(*obj);
       if (text.empty()) continue;
       if (text.back() != '\n' && text.back() != '\r') text += '\n';
-      TPDFXRefRecord& rec = records_[static_cast<size_t>(obj->Number)];
-      if (rec.InUse) continue;  // a second object of one number cannot be addressed
-      // Flushed before, not after, so that the last object's text is still at hand below.
-      if (buf.size() >= (1 << 20) && !flush()) return false;
-      rec.InUse = true;
-      rec.Offset = static_cast<int32_t>(written + buf.size());
-      rec.Generation = obj->Generation < 0 ? 0 : obj->Generation;
-      buf += text;
+      if (written >= (uint64_t{1} << 40)) return false;  // past what a table entry can hold
+      entry = written << 16 | static_cast<uint64_t>(std::clamp(obj->Generation, 0, 65535));
+      if (!put(text)) return false;
     }
+    // Released at once: nothing else reads the decoded stream after the copy.
+    objectStreamCache_ = ObjectStreamCache{};
 
     // The reader looks for "xref" in a window starting 10 bytes before it; copied text that
     // ends in an object header or in "xref" there would hide the table from it.
-    if (buf.size() >= 10) {
-      const std::string_view tail = std::string_view(buf).substr(buf.size() - 10);
-      if (tail.find(" obj") != std::string_view::npos || tail.find("xref") != std::string_view::npos)
-        buf += std::string(10, '\n');
+    if (tail.find(" obj") != std::string::npos || tail.find("xref") != std::string::npos) {
+      if (!put(std::string(10, '\n'))) return false;
     }
-    const uint64_t xref = written + buf.size();
-    buf += "xref\n0 " + std::to_string(records_.size()) + "\n";
-    char line[24];
-    for (const TPDFXRefRecord& rec : records_) {
-      std::snprintf(line, sizeof line, "%010d %05d %c \n", rec.InUse ? rec.Offset : 0, rec.Generation % 100000,
-                    rec.InUse ? 'n' : 'f');
-      buf += line;
-      if (buf.size() >= (1 << 20) && !flush()) return false;
+    const uint64_t xref = written;
+    std::string buf = "xref\n0 " + std::to_string(table.size()) + "\n";
+    char line[40];
+    for (size_t i = 0; i < table.size(); ++i) {
+      const uint64_t entry = table[i];
+      if (i == 0) {
+        buf += "0000000000 65535 f \n";
+      } else if (entry == 0) {
+        buf += "0000000000 00000 f \n";
+      } else {
+        std::snprintf(line, sizeof line, "%010llu %05u n \n", static_cast<unsigned long long>(entry >> 16),
+                      static_cast<unsigned>(entry & 0xFFFF));
+        buf += line;
+      }
+      if (buf.size() >= 4096 && !put(buf)) return false;
+      if (buf.size() >= 4096) buf.clear();
     }
     buf += "trailer\n";
     // A loaded trailer's /Size describes the old file; the table written here decides it.
     if (auto* size = As<TPDFNumeric>(trailer_->Get("Size"))) {
-      size->Value = static_cast<double>(records_.size());
+      size->Value = static_cast<double>(table.size());
     } else {
-      trailer_->Put("Size", structure_->MakeNumber(static_cast<double>(records_.size())));
+      trailer_->Put("Size", structure_->MakeNumber(static_cast<double>(table.size())));
     }
     trailer_->AppendText(buf, 0);
     buf += "startxref\n" + std::to_string(xref) + "\n%%EOF\n";
-    if (!flush()) return false;
+    if (!put(buf)) return false;
     out.flush();
+    xrefTableSize_ = table.size();
     return static_cast<bool>(out);
   } catch (...) {
     return false;
@@ -666,37 +720,32 @@ bool TPDFDocument::ReadHeader() {
 
 bool TPDFDocument::ReadCrossReference() {
   TPDFXRefReader reader(fileText_);
-  reader.OnEntry = [this](int64_t n, int64_t v1, char kind, int64_t v2) { RegisterEntry(n, v1, kind, v2); };
+  std::vector<XRefEntry> entries;
+  // Sections are read newest first: the first registration of a number wins.
+  std::vector<bool> seen;
+  reader.OnEntry = [&](int64_t number, int64_t value1, char kind, int64_t value2) {
+    if (kind != 'n' && kind != 'c') return;
+    if (number < 0 || number > kMaxObjectNumber) return;
+    const auto n = static_cast<size_t>(number);
+    if (n >= seen.size()) seen.resize(std::max(n + 1, seen.size() * 2));
+    if (seen[n]) return;
+    seen[n] = true;
+    XRefEntry e;
+    e.Number = static_cast<int32_t>(n);
+    e.Value1 = static_cast<int32_t>(std::clamp<int64_t>(value1, 0, INT32_MAX));
+    e.Compressed = kind == 'c';
+    e.Value2 = static_cast<int32_t>(e.Compressed ? std::clamp<int64_t>(value2, 0, INT32_MAX)
+                                                 : std::clamp<int64_t>(value2, -1, 65535));
+    entries.push_back(e);
+  };
   reader.OnTrailer = [this](const std::string& text) { TakeTrailer(text); };
   reader.OnSection = [this](int64_t offset) {
     if (offset >= 0 && offset <= INT32_MAX) sectionOffsets_.push_back(static_cast<int32_t>(offset));
   };
   trailerTaken_ = false;
-  records_.clear();
-  records_.reserve(1000);
   const bool ok = reader.ReadSection(reader.FindStartXRef());
-  BuildObjectTable();
+  BuildObjectTable(entries);
   return ok && trailerTaken_;
-}
-
-void TPDFDocument::RegisterEntry(int64_t number, int64_t value1, char kind, int64_t value2) {
-  if (kind != 'n' && kind != 'c') return;
-  if (number < 0 || number > kMaxObjectNumber) return;
-  const auto n = static_cast<int32_t>(number);
-  // Sections are read newest first: the first registration of a number wins.
-  if (!numberIndex_.insert(n).second) return;
-  TPDFXRefRecord rec;
-  rec.Number = n;
-  rec.InUse = true;
-  if (kind == 'n') {
-    rec.Generation = static_cast<int32_t>(std::clamp<int64_t>(value2, -1, 65535));
-    rec.Offset = static_cast<int32_t>(std::clamp<int64_t>(value1, 0, INT32_MAX));
-  } else {
-    rec.Compressed = true;
-    rec.StreamNumber = static_cast<int32_t>(std::clamp<int64_t>(value1, 0, INT32_MAX));
-    rec.StreamIndex = static_cast<int32_t>(std::clamp<int64_t>(value2, 0, INT32_MAX));
-  }
-  records_.push_back(rec);
 }
 
 void TPDFDocument::TakeTrailer(const std::string& text) {
@@ -710,37 +759,40 @@ void TPDFDocument::TakeTrailer(const std::string& text) {
   trailerTaken_ = true;
 }
 
-void TPDFDocument::BuildObjectTable() {
+void TPDFDocument::BuildObjectTable(const std::vector<XRefEntry>& entries) {
+  // An object's text runs up to the next object or cross-reference section in the file.
   struct Item {
-    int64_t key;
-    int64_t tag;
+    int32_t key;
+    int32_t tag;  // index into entries; -1 for a section
   };
   std::vector<Item> items;
-  items.reserve(sectionOffsets_.size() + records_.size());
+  items.reserve(sectionOffsets_.size() + entries.size());
   for (int32_t offset : sectionOffsets_) items.push_back({offset, -1});
-  for (size_t i = 0; i < records_.size(); ++i) {
-    const TPDFXRefRecord& r = records_[i];
-    if (r.InUse) items.push_back({r.Compressed ? 0 : r.Offset, static_cast<int64_t>(i)});
-  }
+  for (size_t i = 0; i < entries.size(); ++i)
+    items.push_back({entries[i].Compressed ? 0 : entries[i].Value1, static_cast<int32_t>(i)});
   std::stable_sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return a.key < b.key; });
   objects_.clear();
   byNumber_.clear();
   highestNumber_ = 0;
-  objects_.reserve(records_.size());
+  objects_.reserve(entries.size());
   const auto fileLength = static_cast<int64_t>(fileText_.size());
   for (size_t i = 0; i < items.size(); ++i) {
     if (items[i].tag < 0) continue;
-    const TPDFXRefRecord& r = records_[static_cast<size_t>(items[i].tag)];
-    if (r.Generation < 0) continue;
+    const XRefEntry& e = entries[static_cast<size_t>(items[i].tag)];
+    if (!e.Compressed && e.Value2 < 0) continue;
     const int64_t next = i + 1 < items.size() ? items[i + 1].key : fileLength;
     auto obj = std::make_unique<TPDFIndObj>(*this);
-    obj->Number = r.Number;
-    obj->Generation = r.Generation;
-    obj->Offset = r.Offset;
-    obj->Length = static_cast<int32_t>(std::clamp<int64_t>(next - r.Offset, 0, INT32_MAX));
-    obj->InObjectStream = r.Compressed;
-    obj->StreamNumber = r.StreamNumber;
-    obj->StreamIndex = r.StreamIndex;
+    obj->Number = e.Number;
+    if (e.Compressed) {
+      obj->InObjectStream = true;
+      obj->StreamNumber = e.Value1;
+      obj->StreamIndex = e.Value2;
+      obj->Length = static_cast<int32_t>(std::clamp<int64_t>(next, 0, INT32_MAX));
+    } else {
+      obj->Generation = e.Value2;
+      obj->Offset = e.Value1;
+      obj->Length = static_cast<int32_t>(std::clamp<int64_t>(next - e.Value1, 0, INT32_MAX));
+    }
     AppendObject(std::move(obj));
   }
 }
@@ -862,11 +914,13 @@ void TPDFDocument::RemoveIndirect(TPDFIndObj* object) {
   if (it == objects_.end()) return;
   std::unique_ptr<TPDFIndObj> owned = std::move(*it);
   objects_.erase(it);
-  byNumber_.clear();
+  if (objectStreamCache_.Holder == object) objectStreamCache_ = ObjectStreamCache{};
+  byNumber_.assign(byNumber_.size(), 0);
   highestNumber_ = 0;
-  for (const auto& o : objects_) {
-    byNumber_.try_emplace(o->Number, o.get());
-    highestNumber_ = std::max(highestNumber_, o->Number);
+  for (size_t i = 0; i < objects_.size(); ++i) {
+    const int32_t n = objects_[i]->Number;
+    if (n >= 0 && byNumber_[static_cast<size_t>(n)] == 0) byNumber_[static_cast<size_t>(n)] = static_cast<uint32_t>(i + 1);
+    highestNumber_ = std::max(highestNumber_, n);
   }
   if (owned->Value != nullptr) structure_->ReleaseIndirect(owned->Value);
 }

@@ -19,17 +19,6 @@
 
 namespace lumipage {
 
-// One cross-reference record per object number; the reader fills them, the writer reuses them.
-struct TPDFXRefRecord {
-  int32_t Number = 0;
-  int32_t Generation = 0;
-  int32_t Offset = 0;
-  bool InUse = false;
-  int32_t StreamNumber = 0;
-  int32_t StreamIndex = 0;
-  bool Compressed = false;
-};
-
 class TPDFDocument {
  public:
   using ProgressCallback = std::function<void(int percent)>;
@@ -97,7 +86,8 @@ class TPDFDocument {
   }
   [[nodiscard]] int32_t HighestNumber() const { return highestNumber_; }
   [[nodiscard]] const std::string& FileText() const { return fileText_; }
-  [[nodiscard]] const std::vector<TPDFXRefRecord>& Records() const { return records_; }
+  // Entries of the cross-reference table the last save wrote (object 0 included); 0 before.
+  [[nodiscard]] size_t XRefTableSize() const { return xrefTableSize_; }
 
   // The text of an object that lives in an object stream: "n g obj" CR and its bytes, or
   // "n g obj" CR "null" CR "endobj" when the stream cannot give it.
@@ -142,14 +132,16 @@ class TPDFDocument {
   void AppendObject(std::unique_ptr<TPDFIndObj> object);
   [[nodiscard]] TPDFArray* MakeID();
 
-  std::vector<TPDFXRefRecord> records_;
+  size_t xrefTableSize_ = 0;
   std::string version_;
   bool versionSet_ = false;
   std::string fileText_;
   std::unique_ptr<TPDFStructure> structure_;
   std::vector<std::unique_ptr<TPDFIndObj>> objects_;
-  // First object of each number, and the highest number: finding and adding stay O(1).
-  std::unordered_map<int32_t, TPDFIndObj*> byNumber_;
+  // By number, one above the index in objects_ of the first object of that number (0 for
+  // none), and the highest number: finding and adding stay O(1). Four bytes a number, as
+  // the saved table needs a line for each number up to the highest anyway.
+  std::vector<uint32_t> byNumber_;
   int32_t highestNumber_ = 0;
   TPDFDictionary* trailer_ = nullptr;
   // Nesting of on-demand parses (a /Length behind a reference parses another object).
@@ -158,9 +150,16 @@ class TPDFDocument {
   [[nodiscard]] bool Open();
   [[nodiscard]] bool ReadHeader();
   [[nodiscard]] bool ReadCrossReference();
-  void RegisterEntry(int64_t number, int64_t value1, char kind, int64_t value2);
   void TakeTrailer(const std::string& text);
-  void BuildObjectTable();
+  // One in-use entry of the file's cross-reference data: offset and generation, or object
+  // stream number and index when Compressed.
+  struct XRefEntry {
+    int32_t Number = 0;
+    int32_t Value1 = 0;
+    int32_t Value2 = 0;
+    bool Compressed = false;
+  };
+  void BuildObjectTable(const std::vector<XRefEntry>& entries);
   void CheckLinearized();
   void ApplyPassword(std::string_view password);
   [[nodiscard]] std::string FirstID();
@@ -173,18 +172,29 @@ class TPDFDocument {
   // The bytes of one object inside its object stream; false when the stream cannot give them.
   [[nodiscard]] bool ObjectStreamBytes(const TPDFIndObj& object, std::string_view& bytes);
 
+  // Decodes the holder's object stream into the cache unless it is there already; false when
+  // it is no object stream.
+  [[nodiscard]] bool FillObjectStreamCache(TPDFIndObj& holder, TPDFStream* stream);
+  // Returns an object parsed from the loaded file to its unparsed state, its value freed; false
+  // (nothing changed) when its text is not in the file as loaded or the document is protected.
+  bool DropParsedValue(TPDFIndObj& object);
+
   struct ObjectStreamCache {
+    const TPDFIndObj* Holder = nullptr;
+    // Set when the holder's value was dropped after decoding: the cache stays valid for it.
+    bool Dropped = false;
     const TPDFStream* Stream = nullptr;
     const char* Raw = nullptr;
     size_t RawSize = 0;
     std::string Data;
     std::vector<double> Header;
     int32_t First = 0;
+    int64_t Count = 0;
+    double CountValue = 0;
     bool Valid = false;
   };
   ObjectStreamCache objectStreamCache_;
 
-  std::unordered_set<int32_t> numberIndex_;
   std::vector<int32_t> sectionOffsets_;
   bool linearized_ = false;
   bool trailerTaken_ = false;

@@ -18,8 +18,15 @@ class EZCompressionError : public std::runtime_error {
 
 class Deflater {
  public:
-  Deflater() {
-    if (deflateInit(&z_, Z_DEFAULT_COMPRESSION) != Z_OK) throw EZCompressionError(Message());
+  // Raw deflate, sized for the input: zlib's largest window and hash tables cost about
+  // 256 KB, which a one-line content stream does not need. Inputs of 8 KB and more keep the
+  // full hash table. FlateEncode writes the zlib wrapper itself.
+  explicit Deflater(size_t inputSize) {
+    int windowBits = 9;
+    while (windowBits < 15 && (size_t{1} << windowBits) < inputSize + 262) ++windowBits;
+    const int memLevel = std::min(8, windowBits - 6);
+    if (deflateInit2(&z_, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -windowBits, memLevel, Z_DEFAULT_STRATEGY) != Z_OK)
+      throw EZCompressionError(Message());
     open_ = true;
   }
   ~Deflater() {
@@ -56,15 +63,17 @@ class Inflater {
 std::string FlateEncode(std::string_view bytes) {
   if (bytes.empty()) return {};
   try {
-    Deflater d;
+    Deflater d(bytes.size());
     z_stream& z = d.Stream();
-    std::string out;
+    // The zlib header for a 32 KB window at the default level, as zlib itself writes it: a
+    // smaller window is covered by it, so readers see the same wrapper for every size.
+    std::string out("\x78\x9C", 2);
     // zlib's own bound: one deflate call with Z_FINISH always completes.
-    out.resize(deflateBound(&z, static_cast<uLong>(bytes.size())));
+    out.resize(2 + deflateBound(&z, static_cast<uLong>(bytes.size())));
     z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
     z.avail_in = static_cast<uInt>(bytes.size());
-    z.next_out = reinterpret_cast<Bytef*>(out.data());
-    z.avail_out = static_cast<uInt>(out.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data() + 2);
+    z.avail_out = static_cast<uInt>(out.size() - 2);
     for (;;) {
       const int rc = deflate(&z, Z_FINISH);
       if (rc == Z_STREAM_END) break;
@@ -74,7 +83,10 @@ std::string FlateEncode(std::string_view bytes) {
       z.next_out = reinterpret_cast<Bytef*>(out.data() + used);
       z.avail_out = static_cast<uInt>(out.size() - used);
     }
-    out.resize(z.total_out);
+    out.resize(2 + z.total_out);
+    const uLong check = adler32(adler32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(bytes.data()),
+                                static_cast<uInt>(bytes.size()));
+    for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>((check >> shift) & 0xFF);
     return out;
   } catch (...) {
     return {};

@@ -21,7 +21,7 @@ std::string TPDFIndObj::ObjectText() {
 }
 
 std::string TPDFIndObj::RawText() {
-  if (TextCached) return Swapped ? Document().ReadStoredText(Number) : CachedText;
+  if (TextCached) return Swapped ? Document().ReadStoredText(Number) : CachedText ? *CachedText : std::string();
   if (InObjectStream) return Document().ObjectStreamText(*this);
   const std::string& file = Document().FileText();
   if (Offset <= 0 || Length <= 0 || static_cast<size_t>(Offset) >= file.size()) return {};
@@ -36,11 +36,11 @@ void TPDFIndObj::Unload() {
   text += "endobj\n";
   TextCached = true;
   Swapped = false;
-  CachedText.clear();
+  CachedText.reset();
   if (text.size() > 1024 && Document().HasTempStore() && Document().StoreText(Number, text)) {
     Swapped = true;
   } else {
-    CachedText = std::move(text);
+    CachedText = std::make_unique<std::string>(std::move(text));
   }
   Parsed = false;
   TPDFObject* old = Value;

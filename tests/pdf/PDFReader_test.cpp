@@ -2,6 +2,7 @@
 // updates, hybrid and linearized files; each saved again and checked by independent readers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 
 #include "pdf/PDFDocument.h"
@@ -295,6 +296,57 @@ INSTANTIATE_TEST_SUITE_P(Reader, QpdfFiles,
                                          QpdfVariant{"LinearizedObjectStreams", "--linearize --object-streams=generate"},
                                          QpdfVariant{"Rewritten", "--object-streams=disable"}),
                          [](const testing::TestParamInfo<QpdfVariant>& info) { return std::string(info.param.name); });
+
+TEST(Reader, ObjectStreamFileSavesEveryObjectAsOrdinaryObject) {
+  // Enough objects for several object streams: the writer moves from one decoded stream to
+  // the next and drops each stream's parsed value behind it.
+  TempDir dir("objstm");
+  TPDFDocument src;
+  BuildTextDocument(src, 150);
+  ASSERT_TRUE(src.SaveToFile(dir.File("src.pdf")));
+  const CommandResult made =
+      RunCommand("qpdf --object-streams=generate '" + dir.File("src.pdf") + "' '" + dir.File("in.pdf") + "'");
+  ASSERT_EQ(made.status, 0) << made.output;
+
+  TPDFDocument doc;
+  ASSERT_TRUE(doc.LoadFromString(ReadFile(dir.File("in.pdf"))));
+  const std::string saved = doc.SaveToString();
+  EXPECT_EQ(doc.SaveToString(), saved);  // nothing the first save dropped is missing from a second
+  WriteFile(dir.File("out.pdf"), saved);
+  std::string check;
+  EXPECT_TRUE(QpdfClean(dir.File("out.pdf"), "", &check)) << check;
+  EXPECT_EQ(PageCount(dir.File("out.pdf")), "150");
+
+  // Every object but the object and cross-reference streams is in the saved file, with the
+  // same value, and none of them is compressed any more.
+  TPDFDocument again;
+  ASSERT_TRUE(again.LoadFromString(saved));
+  int compressed = 0;
+  int copied = 0;
+  for (size_t i = 0; i < doc.ObjectCount(); ++i) {
+    TPDFIndObj* obj = doc.ObjectAt(i);
+    if (obj->InObjectStream) ++compressed;
+    TPDFObject* value = doc.GetValue(obj);
+    ASSERT_NE(value, nullptr);
+    if (auto* stream = As<TPDFStream>(value)) {
+      const std::string type = stream->Dictionary()->TypeName();
+      if (type == "ObjStm" || type == "XRef") {
+        EXPECT_EQ(again.FindIndirect(obj->Number, obj->Generation), nullptr) << obj->Number;
+        continue;
+      }
+    }
+    TPDFIndObj* copy = again.FindIndirect(obj->Number, obj->Generation);
+    ASSERT_NE(copy, nullptr) << obj->Number;
+    EXPECT_FALSE(copy->InObjectStream);
+    EXPECT_EQ(again.GetValue(copy)->ToText(), value->ToText()) << obj->Number;
+    ++copied;
+  }
+  EXPECT_GT(compressed, 100);  // more than one object stream
+  EXPECT_EQ(again.ObjectCount(), static_cast<size_t>(copied));
+  const std::string xref = RunCommand("qpdf --show-xref '" + dir.File("out.pdf") + "'").output;
+  EXPECT_EQ(xref.find(": compressed;"), std::string::npos);
+  EXPECT_EQ(static_cast<size_t>(std::count(xref.begin(), xref.end(), '\n')), static_cast<size_t>(copied));
+}
 
 TEST(Reader, HostileStructuresReadNullsOrFailCleanly) {
   // Each file loads or fails; reading every object and saving never crashes or hangs.
