@@ -207,7 +207,8 @@ void ImageAcquired(TFrmScan& form, platform::HGLOBAL dib, std::uint16_t xres, st
   }
 
   TBitmapGraphic page;
-  page.LoadFromDibHandle(dib);
+  // The block is not used again: the page keeps its memory rather than a copy.
+  page.TakeDibHandle(dib);
 
   if (auto rect = CropRectangle(s, xres, yres, page.DpiY())) {
     TCropTransform crop;

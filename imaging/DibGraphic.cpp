@@ -7,9 +7,11 @@
 #include <cstring>
 #include <exception>
 #include <map>
+#include <optional>
 
 #include "imaging/BmpReader.h"
 #include "imaging/Canvas.h"
+#include "platform/LargeMemory.h"
 #include "imaging/FileStream.h"
 #include "imaging/MemoryStream.h"
 #include "platform/Files.h"
@@ -256,6 +258,9 @@ void TDibGraphic::NewImage(std::int32_t width, std::int32_t height, TImageKind k
   // The palette may be this image's own record (a re-created image keeps its colours).
   TLogPalette paletteCopy{};
   if (palette) paletteCopy = *palette;
+  // A taken block serves this call only, and only one whose caller writes every pixel.
+  Adopted adopted = std::move(adopted_);
+  adopted_ = Adopted{};
   Release();
   try {
     const unsigned bits = BitsPerPixelOf(kind);
@@ -296,15 +301,23 @@ void TDibGraphic::NewImage(std::int32_t width, std::int32_t height, TImageKind k
     // Zeroed like a fresh DIB section, unless the caller overwrites every pixel anyway; then
     // only the bits after each row's last pixel are cleared, so files stay deterministic.
     const auto bytes = static_cast<std::size_t>(imageSize);
-    buffer_.reset(static_cast<std::uint8_t*>(overwrite_ ? std::malloc(bytes) : std::calloc(bytes, 1)));
-    if (!buffer_) throw EOutOfResources("Out of resources");
-    pixels_ = buffer_.get();
+    const bool taken = overwrite_ && adopted.memory && adopted.bytes >= bytes;
+    if (taken) {
+      buffer_.reset(adopted.memory.release());
+      pixels_ = adopted.pixels;
+    } else {
+      buffer_.reset(static_cast<std::uint8_t*>(platform::AllocateLarge(bytes, !overwrite_)));
+      if (!buffer_) throw EOutOfResources("Out of resources");
+      pixels_ = buffer_.get();
+    }
     if (overwrite_) {
 #ifndef NDEBUG
       // Debug builds make a pixel that a caller forgot to write visible in tests.
-      std::memset(pixels_, 0xA5, bytes);
+      if (!taken) std::memset(pixels_, 0xA5, bytes);
 #endif
-      const std::size_t used = static_cast<std::size_t>(width) * bits / 8;  // whole pixel bytes
+      // Whole pixel bytes; a taken block's rows are already written, partial last byte included.
+      const std::size_t rowBits = static_cast<std::size_t>(width) * bits;
+      const std::size_t used = taken ? (rowBits + 7) / 8 : rowBits / 8;
       for (std::int32_t y = 0; y < height; ++y)
         std::memset(pixels_ + static_cast<std::size_t>(y) * bytesPerRow + used, 0, bytesPerRow - used);
     }
@@ -388,7 +401,11 @@ std::uint16_t TDibGraphic::DpiY() const { return PelsPerMeterToDpi(bitmapInfo_.b
 void TDibGraphic::SetDpiX(std::uint16_t dpi) { bitmapInfo_.bmiHeader.biXPelsPerMeter = DpiToPelsPerMeter(dpi); }
 void TDibGraphic::SetDpiY(std::uint16_t dpi) { bitmapInfo_.bmiHeader.biYPelsPerMeter = DpiToPelsPerMeter(dpi); }
 
-void TDibGraphic::LoadFromDibHandle(platform::HGLOBAL handle) {
+void TDibGraphic::LoadFromDibHandle(platform::HGLOBAL handle) { (void)LoadFromDib(handle, false); }
+
+bool TDibGraphic::TakeDibHandle(platform::HGLOBAL handle) { return LoadFromDib(handle, true); }
+
+bool TDibGraphic::LoadFromDib(platform::HGLOBAL handle, bool take) {
   platform::GlobalLockGuard lock(handle);
   const auto* base = lock.as<const std::uint8_t>();
   const std::size_t available = lock.size();
@@ -428,6 +445,21 @@ void TDibGraphic::LoadFromDibHandle(platform::HGLOBAL handle) {
   if (direct) {
     const std::uint64_t imageSize = BytesPerRowFor(header.biWidth, bits) * static_cast<std::uint64_t>(height);
     if (headerSize + tableSize + imageSize > available) throw EOvinexError("Invalid HDIB");
+    std::optional<platform::GlobalLockGuard> relock;
+    if (take && !topDown) {
+      // The rows are already where a DIB keeps them: keep the block's memory.
+      lock.unlock();
+      std::size_t size = 0;
+      adopted_.memory = platform::GlobalDetach(handle, size);
+      if (adopted_.memory) {
+        adopted_.pixels = adopted_.memory.get() + headerSize + tableSize;
+        adopted_.bytes = size - headerSize - tableSize;
+        NewImageForOverwrite(header.biWidth, height, kind, bits <= 8 ? &palette : nullptr,
+                             PelsPerMeterToDpi(header.biXPelsPerMeter), PelsPerMeterToDpi(header.biYPelsPerMeter));
+        return true;
+      }
+      relock.emplace(handle);  // held by someone else: copied below, under a lock again
+    }
     NewImageForOverwrite(header.biWidth, height, kind, bits <= 8 ? &palette : nullptr, PelsPerMeterToDpi(header.biXPelsPerMeter),
              PelsPerMeterToDpi(header.biYPelsPerMeter));
     const std::uint8_t* src = table + tableSize;
@@ -437,7 +469,7 @@ void TDibGraphic::LoadFromDibHandle(platform::HGLOBAL handle) {
       for (std::int32_t y = 0; y < height; ++y)
         std::memcpy(RowBits(y), src + static_cast<std::size_t>(y) * bytesPerRow_, bytesPerRow_);
     }
-    return;
+    return false;
   }
 
   // 16 and 32 bits or compressed data: decode a BMP file image of the block.
@@ -463,6 +495,7 @@ void TDibGraphic::LoadFromDibHandle(platform::HGLOBAL handle) {
   bmp.WriteBuffer(base, static_cast<std::size_t>(dibSize));
   bmp.SetPosition(0);
   LoadFromBitmapHandle(TBmpReader::Read(bmp));
+  return false;
 }
 
 void TDibGraphic::NewImageFromBitmapHeader(const TBitmapInfoHeader& header, const std::vector<TRgbQuad>& colors) {

@@ -147,6 +147,11 @@ class TDibGraphic {
   // --- Packed DIBs and decoded bitmaps -----------------------------------------------------------
   // Adopts a copy of a packed DIB (the caller keeps and frees the handle).
   void LoadFromDibHandle(platform::HGLOBAL handle);
+  // LoadFromDibHandle for a block that is no longer needed: when it holds plain bottom-up rows
+  // (1, 4, 8 or 24 bits, uncompressed) and is not locked, the image keeps the block's memory
+  // instead of copying it and the handle is freed (no longer valid). Otherwise the rows are
+  // copied and the handle is left as it was. Whether the handle was taken is returned.
+  bool TakeDibHandle(platform::HGLOBAL handle);
   // Imports a decoded bitmap (16 and 32 bits become 24).
   void LoadFromBitmapHandle(const TDecodedBitmap& bitmap);
   // A packed DIB copy owned by the caller; null for an empty image.
@@ -202,8 +207,16 @@ class TDibGraphic {
     void operator()(std::uint8_t* p) const;
   };
 
+  bool LoadFromDib(platform::HGLOBAL handle, bool take);
+
   std::unique_ptr<std::uint8_t, FreeDeleter> buffer_;
   std::uint8_t* pixels_ = nullptr;
+  // Memory handed to the next NewImage in place of a new buffer (a taken DIB block).
+  struct Adopted {
+    platform::DetachedMemory memory;
+    std::uint8_t* pixels = nullptr;
+    std::size_t bytes = 0;
+  } adopted_;
   TImageKind imageKind_ = ikBlackWhite;
   TBitmapInfo bitmapInfo_{};
   TLogPalette logPalette_{};

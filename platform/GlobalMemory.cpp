@@ -1,5 +1,7 @@
 #include "platform/GlobalMemory.h"
 
+#include "platform/LargeMemory.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -43,7 +45,7 @@ Block* find(HGLOBAL h) {
 HGLOBAL GlobalAlloc(unsigned flags, std::size_t bytes) {
   if (bytes > kMaxBlockBytes) return nullptr;
   // One byte at least, so that a zero-size block still has a distinct address.
-  void* data = (flags & GMEM_ZEROINIT) ? std::calloc(bytes ? bytes : 1, 1) : std::malloc(bytes ? bytes : 1);
+  void* data = AllocateLarge(bytes, (flags & GMEM_ZEROINIT) != 0);
   if (!data) return nullptr;
   auto block = std::make_unique<Block>();
   block->size = bytes;
@@ -87,6 +89,23 @@ HGLOBAL GlobalFree(HGLOBAL h) {
     r.live.erase(it);
   }
   return nullptr;
+}
+
+void FreeMemory::operator()(std::uint8_t* p) const { std::free(p); }
+
+DetachedMemory GlobalDetach(HGLOBAL h, std::size_t& size) {
+  size = 0;
+  std::unique_ptr<Block> owned;
+  {
+    auto& r = registry();
+    std::lock_guard lock(r.mutex);
+    auto it = r.live.find(reinterpret_cast<Block*>(h));
+    if (it == r.live.end() || it->second->locks != 0) return nullptr;
+    owned = std::move(it->second);
+    r.live.erase(it);
+  }
+  size = owned->size;
+  return DetachedMemory(owned->data.release());
 }
 
 bool GlobalIsValid(HGLOBAL h) {

@@ -4,6 +4,7 @@
 // (the host program exports it to the source manager it loads).
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 namespace lumipage::platform {
 
@@ -28,6 +29,15 @@ bool GlobalUnlock(HGLOBAL h);
 [[nodiscard]] std::size_t GlobalSize(HGLOBAL h);
 // Null on success, the handle itself when it was not a valid block.
 HGLOBAL GlobalFree(HGLOBAL h);
+// Memory taken out of a block; released with std::free.
+struct FreeMemory {
+  void operator()(std::uint8_t* p) const;
+};
+using DetachedMemory = std::unique_ptr<std::uint8_t, FreeMemory>;
+// Takes the bytes out of an unlocked block and frees the block, so that a page handed over in
+// a block is kept without copying it. Null (and the block untouched) for an invalid or locked
+// handle; size receives the block's size.
+[[nodiscard]] DetachedMemory GlobalDetach(HGLOBAL h, std::size_t& size);
 // Whether h is a live block of this process.
 [[nodiscard]] bool GlobalIsValid(HGLOBAL h);
 // Number of live blocks (leak checks in tests).
@@ -77,6 +87,11 @@ class GlobalLockGuard {
   template <class T>
   [[nodiscard]] T* as() const { return static_cast<T*>(data_); }
   [[nodiscard]] std::size_t size() const { return data_ ? GlobalSize(handle_) : 0; }
+  // Unlocks early; data() is null afterwards.
+  void unlock() {
+    if (data_) GlobalUnlock(handle_);
+    data_ = nullptr;
+  }
 
  private:
   HGLOBAL handle_;

@@ -374,6 +374,43 @@ TEST(DibHandle, SaveAndReloadRoundTripsEveryKind) {
   EXPECT_EQ(empty.SaveToDibHandle(), nullptr);
 }
 
+// A block that is not needed any more is kept, not copied: same pixels as a copy, the handle is
+// gone, and a later NewImage gets a fresh zeroed buffer, not the block again.
+TEST(DibHandle, TakeKeepsPlainBottomUpBlocksAndCopiesTheRest) {
+  for (int k = 0; k <= 5; ++k) {
+    TDibGraphic image;
+    image.NewImage(9, 4, static_cast<TImageKind>(k), nullptr, 300, 300);
+    for (int y = 0; y < 4; ++y)
+      for (int x = 0; x < 9; ++x) image.SetRgbPixel(x, y, static_cast<std::uint32_t>(x * 0x1F2E3D + y * 0x0C0B0A));
+    platform::HGLOBAL dib = image.SaveToDibHandle();
+    TDibGraphic copied;
+    copied.LoadFromDibHandle(dib);
+    TDibGraphic taken;
+    EXPECT_TRUE(taken.TakeDibHandle(dib)) << k;
+    EXPECT_FALSE(platform::GlobalIsValid(dib));
+    EXPECT_EQ(testing::PixelBytes(taken), testing::PixelBytes(copied)) << k;
+    EXPECT_EQ(taken.ImageKind(), copied.ImageKind());
+    EXPECT_EQ(taken.DpiX(), 300);
+    taken.NewImage(9, 4, static_cast<TImageKind>(k), nullptr, 0, 0);
+    EXPECT_EQ(testing::PixelBytes(taken), std::vector<std::uint8_t>(taken.ImageSize(), 0)) << k;
+  }
+
+  // Top-down rows, a locked block and 16 bits are copied; the caller keeps those handles.
+  platform::GlobalBlock topDown(MakeDib(DibHeader(1, -2, 24), {}, {1, 2, 3, 0, 4, 5, 6, 0}));
+  platform::GlobalBlock locked(MakeDib(DibHeader(1, 2, 24), {}, {1, 2, 3, 0, 4, 5, 6, 0}));
+  platform::GlobalBlock sixteen(MakeDib(DibHeader(2, 1, 16), {}, {0x00, 0x7C, 0xFF, 0x7F}));
+  platform::GlobalLockGuard hold(locked.get());
+  for (platform::GlobalBlock* block : {&topDown, &locked, &sixteen}) {
+    TDibGraphic image;
+    EXPECT_FALSE(image.TakeDibHandle(block->get()));
+    EXPECT_TRUE(platform::GlobalIsValid(block->get()));
+    EXPECT_FALSE(image.Empty());
+  }
+  TDibGraphic image;
+  EXPECT_FALSE(image.TakeDibHandle(locked.get()));
+  EXPECT_EQ(image.GetRgbPixel(0, 0), 0x060504u);  // the top row is the second in the block
+}
+
 TEST(DibGraphic, AssignKeepsZeroResolutionAndEmptiness) {
   TDibGraphic source;
   source.NewImage(4, 2, ikGray256, nullptr, 0, 0);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/LargeMemory.h"
+
 using namespace lumipage::platform;
 
 TEST(GlobalMemory, AllocateLockSizeFree) {
@@ -39,6 +41,31 @@ TEST(GlobalMemory, RaiiOwnerFreesBlock) {
     GlobalLockGuard g(b.get());
     EXPECT_EQ(g.size(), 6u);
     EXPECT_EQ(GlobalLiveCount(), live + 1);
+  }
+  EXPECT_EQ(GlobalLiveCount(), live);
+}
+
+// Detaching hands over the bytes and ends the block; a locked or unknown block is left alone.
+// Large blocks (huge-page advice) zero like small ones.
+TEST(GlobalMemory, DetachTakesTheBytesOfUnlockedBlocksOnly) {
+  size_t live = GlobalLiveCount();
+  for (size_t bytes : {size_t{16}, kLargeBlockBytes + 5}) {
+    HGLOBAL h = GlobalAlloc(GHND, bytes);
+    ASSERT_NE(h, nullptr);
+    auto* p = static_cast<unsigned char*>(GlobalLock(h));
+    EXPECT_EQ(p[0] + p[bytes - 1], 0);
+    p[bytes - 1] = 7;
+    size_t size = 1;
+    EXPECT_EQ(GlobalDetach(h, size), nullptr);  // still locked
+    EXPECT_EQ(size, 0u);
+    EXPECT_TRUE(GlobalIsValid(h));
+    GlobalUnlock(h);
+    DetachedMemory memory = GlobalDetach(h, size);
+    ASSERT_EQ(memory.get(), p);
+    EXPECT_EQ(size, bytes);
+    EXPECT_EQ(memory.get()[bytes - 1], 7);
+    EXPECT_FALSE(GlobalIsValid(h));
+    EXPECT_EQ(GlobalDetach(h, size), nullptr);
   }
   EXPECT_EQ(GlobalLiveCount(), live);
 }
