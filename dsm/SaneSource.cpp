@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "dsm/BitmapHeader.h"
+#include "dsm/RowConvert.h"
 #include "dsm/Terminal.h"
 
 namespace lumipage::dsm {
@@ -617,11 +618,7 @@ std::optional<TPageImage> TSaneSource::ReadPage() {
         for (int x = 0; x < width; ++x) dst[x] = SampleAt(src, static_cast<std::size_t>(x), depth);
       }
     } else if (depth == 8) {
-      for (int x = 0; x < width; ++x) {
-        dst[3 * x] = src[3 * x + 2];
-        dst[3 * x + 1] = src[3 * x + 1];
-        dst[3 * x + 2] = src[3 * x];
-      }
+      RgbToBgrRow(src, dst, static_cast<std::size_t>(width));
     } else {
       for (int x = 0; x < width; ++x) {
         for (int c = 0; c < 3; ++c) dst[3 * x + 2 - c] = SampleAt(src, static_cast<std::size_t>(3 * x + c), depth);
