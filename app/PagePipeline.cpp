@@ -153,13 +153,18 @@ void Caption(TDibGraphic& page, const std::string& text) {
   canvas.TextOut(x, y, text);
 }
 
+// Writes the page as a JPEG file; the page may be left empty (its pixels taken).
 void SaveJpeg(TFrmScan& form, TDibGraphic& page, const std::string& base, std::uint16_t xres, std::uint16_t yres,
               TImageProps& record) {
   const TJobSettings& s = form.Settings;
   TJpegGraphic jpeg;
-  {
+  const TImageKind kind = s.Mono ? ikGray256 : ikTrueColor;
+  if (kind == ikTrueColor && page.ImageKind() == ikTrueColor) {
+    // The page is not needed once its file is written: its rows go to the codec as they are.
+    jpeg.TakeImage(page);
+  } else {
     TImageFormatTransform transform;
-    transform.TargetKind = s.Mono ? ikGray256 : ikTrueColor;
+    transform.TargetKind = kind;
     transform.ApplyOnDest(page, jpeg);
   }
   jpeg.Quality = static_cast<std::uint8_t>(s.JpgQuality & 0xFF);

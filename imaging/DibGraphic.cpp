@@ -565,6 +565,28 @@ void TDibGraphic::Assign(const TDibGraphic* source) {
 
 void TDibGraphic::AssignTo(TDibGraphic& target) const { target.Assign(this); }
 
+void TDibGraphic::TakeImage(TDibGraphic& source) {
+  if (&source == this) return;
+  Release();
+  if (source.Empty()) {
+    source.Release();
+    return;
+  }
+  buffer_ = std::move(source.buffer_);
+  pixels_ = source.pixels_;
+  imageKind_ = source.imageKind_;
+  bitmapInfo_ = source.bitmapInfo_;
+  logPalette_ = source.logPalette_;
+  bytesPerRow_ = source.bytesPerRow_;
+  getPixel_ = source.getPixel_;
+  setPixel_ = source.setPixel_;
+  AnimationDelay = source.AnimationDelay;
+  // The converter and canvas refer to their image: this one gets its own.
+  if (imageKind_ != ikTrueColor) converter_ = std::make_unique<TRgbToPaletteConverter>(&logPalette_);
+  canvas_ = std::make_unique<TCanvas>(*this);
+  source.Release();
+}
+
 TCanvas& TDibGraphic::Canvas() {
   if (!canvas_) throw Exception("Canvas does not allow drawing");
   return *canvas_;

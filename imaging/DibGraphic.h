@@ -162,6 +162,9 @@ class TDibGraphic {
   virtual void Assign(const TDibGraphic* source);
   // Assigns this image to target.
   virtual void AssignTo(TDibGraphic& target) const;
+  // Takes over source's pixels, kind, palette and resolution without copying them; source is
+  // left empty. Settings of this image's own class stay as they are.
+  void TakeImage(TDibGraphic& source);
 
   // --- Drawing -------------------------------------------------------------------------------------
   // The drawing surface on this image's pixels; Exception "Canvas does not allow drawing" when

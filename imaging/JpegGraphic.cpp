@@ -19,7 +19,8 @@ namespace lumipage {
 
 namespace {
 
-constexpr std::size_t kStreamBufferSize = 4096;
+// Bytes per read or write of the file stream: large enough that system calls do not count.
+constexpr std::size_t kStreamBufferSize = 64 * 1024;
 // Rows handed to the codec per call.
 constexpr int kRowBatch = 16;
 // Memory the decoder may use for its own buffers (whole-image coefficient arrays of

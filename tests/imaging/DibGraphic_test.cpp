@@ -411,6 +411,33 @@ TEST(DibHandle, TakeKeepsPlainBottomUpBlocksAndCopiesTheRest) {
   EXPECT_EQ(image.GetRgbPixel(0, 0), 0x060504u);  // the top row is the second in the block
 }
 
+// Taking an image moves it: the same pixels, palette and resolution as a copy, the source
+// empty, and a palette image still maps colours through its own (not the source's) palette.
+TEST(DibGraphic, TakeImageMovesPixelsAndPalette) {
+  for (int k = 0; k <= 5; ++k) {
+    TDibGraphic source;
+    source.NewImage(5, 3, static_cast<TImageKind>(k), nullptr, 200, 150);
+    for (int x = 0; x < 5; ++x) source.SetRgbPixel(x, 1, static_cast<std::uint32_t>(x * 0x3F2A11));
+    TDibGraphic copy;
+    copy.Assign(&source);
+    TDibGraphic taken;
+    taken.TakeImage(source);
+    EXPECT_TRUE(source.Empty());
+    EXPECT_EQ(taken.ImageKind(), copy.ImageKind());
+    EXPECT_EQ(testing::PixelBytes(taken), testing::PixelBytes(copy)) << k;
+    EXPECT_EQ(taken.DpiX(), 200);
+    EXPECT_EQ(taken.DpiY(), 150);
+    taken.SetRgbPixel(0, 0, 0xFFFFFF);
+    copy.SetRgbPixel(0, 0, 0xFFFFFF);
+    EXPECT_EQ(taken.GetRgbPixel(0, 0), copy.GetRgbPixel(0, 0)) << k;
+  }
+  TDibGraphic empty;
+  TDibGraphic target;
+  target.NewImage(2, 2, ikTrueColor, nullptr, 0, 0);
+  target.TakeImage(empty);
+  EXPECT_TRUE(target.Empty());
+}
+
 TEST(DibGraphic, AssignKeepsZeroResolutionAndEmptiness) {
   TDibGraphic source;
   source.NewImage(4, 2, ikGray256, nullptr, 0, 0);
