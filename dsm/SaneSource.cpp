@@ -131,7 +131,7 @@ TSaneSource::TSaneSource(const TSaneLibrary& lib, SANE_Handle handle, TSourceCon
     : TSource(id), lib_(lib), handle_(handle), config_(std::move(config)), readTimeoutSeconds_(readTimeoutSeconds) {}
 
 TSaneSource::~TSaneSource() {
-  lib_.Cancel(handle_);
+  CancelScan();
   lib_.Close(handle_);
 }
 
@@ -150,7 +150,7 @@ TW_UINT16 TSaneSource::Entry(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMR
         if (msg == MSG_ENABLEDS) return Enable(*static_cast<TW_USERINTERFACE*>(data));
         if (msg == MSG_DISABLEDS) {
           if (state_ != 5) return Fail(TWCC_SEQERROR);
-          lib_.Cancel(handle_);
+          CancelScan();
           state_ = 4;
           return TWRC_SUCCESS;
         }
@@ -159,7 +159,7 @@ TW_UINT16 TSaneSource::Entry(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMR
         if (msg == MSG_ENDXFER) return EndTransfer(*static_cast<TW_PENDINGXFERS*>(data));
         if (msg == MSG_RESET) {
           if (state_ != 6) return Fail(TWCC_SEQERROR);
-          lib_.Cancel(handle_);
+          CancelScan();
           started_ = false;
           finished_ = true;
           *static_cast<TW_PENDINGXFERS*>(data) = TW_PENDINGXFERS{};
@@ -510,8 +510,29 @@ TW_UINT16 TSaneSource::ProcessEvent(TW_EVENT& event) {
   return TWRC_DSEVENT;
 }
 
+SANE_Status TSaneSource::Start() {
+  const SANE_Status st = lib_.Start(handle_);
+  scanning_ = st == SANE_STATUS_GOOD;
+  startedAt_ = std::chrono::steady_clock::now();
+  return st;
+}
+
+void TSaneSource::CancelScan() {
+  // Some backends (SANE's own test backend among them) stop their reader thread with an
+  // asynchronous cancel. Landing while that thread is still starting, inside the allocator, it
+  // leaves the allocator locked and the process hangs. A page cancelled right after its start
+  // therefore gives the reader a moment first; it costs nothing on pages that ran their course.
+  constexpr auto kReaderSettle = std::chrono::milliseconds(100);
+  if (scanning_) {
+    const auto since = std::chrono::steady_clock::now() - startedAt_;
+    if (since < kReaderSettle) std::this_thread::sleep_for(kReaderSettle - since);
+  }
+  scanning_ = false;
+  lib_.Cancel(handle_);
+}
+
 void TSaneSource::StartPage() {
-  status_ = lib_.Start(handle_);
+  status_ = Start();
   started_ = status_ == SANE_STATUS_GOOD;
   if (!started_) return;
   if (lib_.GetParameters(handle_, &params_) != SANE_STATUS_GOOD) {
@@ -555,7 +576,10 @@ SANE_Status TSaneSource::ReadRows(std::uint64_t maxRows, const std::function<boo
     SANE_Int len = 0;
     const auto room = static_cast<SANE_Int>(std::min<std::size_t>(buf.size() - have, kChunk));
     SANE_Status st = lib_.Read(handle_, buf.data() + have, room, &len);
-    if (st == SANE_STATUS_EOF) break;
+    if (st == SANE_STATUS_EOF) {
+      scanning_ = false;  // the frame ran its course; the backend has ended its reader
+      break;
+    }
     if (st != SANE_STATUS_GOOD) return st;
     if (len > 0 && len <= room) {
       have += static_cast<std::size_t>(len);
@@ -700,7 +724,7 @@ std::optional<TPageImage> TSaneSource::ReadPage() {
     if (st != SANE_STATUS_GOOD) return fail(st);
     have[slot] = true;
     if (params_.last_frame || !threePass || frame >= 2) break;
-    st = lib_.Start(handle_);
+    st = Start();
     if (st != SANE_STATUS_GOOD) return fail(st);
     if (lib_.GetParameters(handle_, &params_) != SANE_STATUS_GOOD) return fail(SANE_STATUS_IO_ERROR);
   }
@@ -742,7 +766,7 @@ TW_UINT16 TSaneSource::NativeTransfer(platform::HGLOBAL& handle) {
       ++delivered_;
       return TWRC_XFERDONE;
     }
-    lib_.Cancel(handle_);
+    CancelScan();
     started_ = false;
   }
   finished_ = true;
@@ -772,7 +796,7 @@ TW_UINT16 TSaneSource::EndTransfer(TW_PENDINGXFERS& pending) {
       return TWRC_SUCCESS;
     }
   }
-  lib_.Cancel(handle_);
+  CancelScan();
   finished_ = true;
   state_ = 5;
   return TWRC_SUCCESS;

@@ -6,6 +6,7 @@
 #include <sane/sane.h>
 
 #include <cstdint>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -99,6 +100,10 @@ class TSaneSource : public TSource {
 
   // Pages.
   void StartPage();
+  // sane_start, noting when a page began.
+  SANE_Status Start();
+  // sane_cancel, once a page's reader has had a moment to get going (see the definition).
+  void CancelScan();
   // Reads the started page; the page, or nothing with status_ saying why.
   std::optional<TPageImage> ReadPage();
   // Reads the frame until its end, handing each complete row to sink (false: out of memory) and
@@ -122,6 +127,8 @@ class TSaneSource : public TSource {
   bool finished_ = false;      // no more pages in this acquisition
   SANE_Status status_ = SANE_STATUS_GOOD;  // why the page on offer cannot be had
   bool stalled_ = false;       // the device stopped sending data
+  bool scanning_ = false;      // a frame was started and has not reached its end
+  std::chrono::steady_clock::time_point startedAt_{};
   SANE_Parameters params_{};
   double xdpi_ = 0, ydpi_ = 0;
 };
