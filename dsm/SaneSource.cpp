@@ -14,6 +14,7 @@
 #include "dsm/BitmapHeader.h"
 #include "dsm/RowConvert.h"
 #include "dsm/Terminal.h"
+#include "platform/LargeMemory.h"
 
 namespace lumipage::dsm {
 
@@ -689,6 +690,8 @@ std::optional<TPageImage> TSaneSource::ReadPage() {
     const auto lines = std::min<std::uint64_t>(static_cast<std::uint64_t>(params_.lines), maxRows);
     std::uint8_t* pixels = allocate(lines);
     if (!pixels) return fail(SANE_STATUS_NO_MEM);
+    // The top row, which comes first, is the last in the bitmap.
+    platform::TPrefaulter prefault(pixels, static_cast<std::size_t>(stride * lines), true);
     std::uint64_t y = 0;
     std::uint64_t rows = 0;
     SANE_Status st = ReadRows(lines, [&](const std::uint8_t* src) {

@@ -2,6 +2,8 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -19,6 +21,28 @@ void* AllocateLarge(std::size_t bytes, bool zero) {
   (void)madvise(p, bytes & ~(kSmallPage - 1), MADV_HUGEPAGE);
   if (zero) std::memset(p, 0, bytes);
   return p;
+}
+
+TPrefaulter::TPrefaulter(void* data, std::size_t bytes, bool fromEnd) {
+  if (!data || bytes < kLargeBlockBytes) return;
+  auto* begin = static_cast<unsigned char*>(data);
+  thread_ = std::thread([this, begin, bytes, fromEnd] {
+    // Whole small pages inside the block, one huge page's worth per step.
+    const auto first = (reinterpret_cast<std::uintptr_t>(begin) + kSmallPage - 1) & ~(kSmallPage - 1);
+    const auto last = (reinterpret_cast<std::uintptr_t>(begin) + bytes) & ~(kSmallPage - 1);
+    for (std::uintptr_t done = 0; first + done < last && !stop_.load(std::memory_order_relaxed);) {
+      const std::uintptr_t step = std::min<std::uintptr_t>(kHugePage, last - first - done);
+      const std::uintptr_t at = fromEnd ? last - done - step : first + done;
+      // Kernels before 5.14 do not know the request: nothing is lost but the head start.
+      if (madvise(reinterpret_cast<void*>(at), step, MADV_POPULATE_WRITE) != 0) return;
+      done += step;
+    }
+  });
+}
+
+TPrefaulter::~TPrefaulter() {
+  stop_ = true;
+  if (thread_.joinable()) thread_.join();
 }
 
 }  // namespace lumipage::platform
