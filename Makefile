@@ -23,7 +23,7 @@ run: build
 	@bash scripts/run-job.sh $(BUILD) $(ARGS)
 
 test: build
-	@ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) --repeat until-pass:2
+	@ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 bench: build
 	@bash scripts/run-bench.sh $(BUILD)
