@@ -136,50 +136,22 @@ TSaneSource::~TSaneSource() {
   lib_.Close(handle_);
 }
 
-TW_UINT16 TSaneSource::Entry(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data) {
-  condition_ = TWCC_SUCCESS;
-  if (!data) return Fail(TWCC_BADVALUE);
-  if (dg == DG_CONTROL) {
-    switch (dat) {
-      case DAT_CAPABILITY:
-        if (msg != MSG_SET) return Fail(TWCC_CAPBADOPERATION);
-        return SetCapability(*static_cast<TW_CAPABILITY*>(data));
-      case DAT_EVENT:
-        if (msg != MSG_PROCESSEVENT) return Fail(TWCC_BADPROTOCOL);
-        return ProcessEvent(*static_cast<TW_EVENT*>(data));
-      case DAT_USERINTERFACE:
-        if (msg == MSG_ENABLEDS) return Enable(*static_cast<TW_USERINTERFACE*>(data));
-        if (msg == MSG_DISABLEDS) {
-          if (state_ != 5) return Fail(TWCC_SEQERROR);
-          CancelScan();
-          state_ = 4;
-          return TWRC_SUCCESS;
-        }
-        return Fail(TWCC_BADPROTOCOL);
-      case DAT_PENDINGXFERS:
-        if (msg == MSG_ENDXFER) return EndTransfer(*static_cast<TW_PENDINGXFERS*>(data));
-        if (msg == MSG_RESET) {
-          if (state_ != 6) return Fail(TWCC_SEQERROR);
-          CancelScan();
-          started_ = false;
-          finished_ = true;
-          *static_cast<TW_PENDINGXFERS*>(data) = TW_PENDINGXFERS{};
-          state_ = 5;
-          return TWRC_SUCCESS;
-        }
-        return Fail(TWCC_BADPROTOCOL);
-      default:
-        return Fail(TWCC_BADPROTOCOL);
-    }
-  }
-  if (dg == DG_IMAGE && msg == MSG_GET) {
-    if (dat == DAT_IMAGEINFO) return ImageInfo(*static_cast<TW_IMAGEINFO*>(data));
-    if (dat == DAT_IMAGENATIVEXFER) return NativeTransfer(*static_cast<platform::HGLOBAL*>(data));
-  }
-  return Fail(TWCC_BADPROTOCOL);
+TW_UINT16 TSaneSource::Disable() {
+  if (state_ != 5) return Fail(TWCC_SEQERROR);
+  CancelScan();
+  state_ = 4;
+  return TWRC_SUCCESS;
 }
 
-// ---- Options ----
+TW_UINT16 TSaneSource::ResetTransfers(TW_PENDINGXFERS& pending) {
+  if (state_ != 6) return Fail(TWCC_SEQERROR);
+  CancelScan();
+  started_ = false;
+  finished_ = true;
+  pending = TW_PENDINGXFERS{};
+  state_ = 5;
+  return TWRC_SUCCESS;
+}
 
 std::optional<TSaneSource::Option> TSaneSource::Find(const char* name) const {
   SANE_Int count = 0;

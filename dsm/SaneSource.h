@@ -49,8 +49,6 @@ class TSaneSource : public TSource {
   ~TSaneSource() override;
 
   [[nodiscard]] int State() const override { return state_; }
-  [[nodiscard]] twain::TW_UINT16 Entry(twain::TW_UINT32 dg, twain::TW_UINT16 dat, twain::TW_UINT16 msg,
-                                       twain::TW_MEMREF data) override;
 
  private:
   struct Option {
@@ -69,12 +67,14 @@ class TSaneSource : public TSource {
   TSaneSource(const TSaneLibrary& lib, SANE_Handle handle, TSourceConfig config, int readTimeoutSeconds,
               twain::TW_UINT32 id);
 
-  twain::TW_UINT16 SetCapability(twain::TW_CAPABILITY& cap);
-  twain::TW_UINT16 Enable(twain::TW_USERINTERFACE& ui);
-  twain::TW_UINT16 ProcessEvent(twain::TW_EVENT& event);
-  twain::TW_UINT16 ImageInfo(twain::TW_IMAGEINFO& info);
-  twain::TW_UINT16 NativeTransfer(platform::HGLOBAL& handle);
-  twain::TW_UINT16 EndTransfer(twain::TW_PENDINGXFERS& pending);
+  twain::TW_UINT16 SetCapability(twain::TW_CAPABILITY& cap) override;
+  twain::TW_UINT16 Enable(twain::TW_USERINTERFACE& ui) override;
+  twain::TW_UINT16 Disable() override;
+  twain::TW_UINT16 ProcessEvent(twain::TW_EVENT& event) override;
+  twain::TW_UINT16 ImageInfo(twain::TW_IMAGEINFO& info) override;
+  twain::TW_UINT16 NativeTransfer(platform::HGLOBAL& handle) override;
+  twain::TW_UINT16 EndTransfer(twain::TW_PENDINGXFERS& pending) override;
+  twain::TW_UINT16 ResetTransfers(twain::TW_PENDINGXFERS& pending) override;
   void Notify(twain::TW_UINT16 message);
   [[nodiscard]] bool RunUserInterface();
 

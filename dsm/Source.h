@@ -1,5 +1,6 @@
 #pragma once
 // A TWAIN source of the source manager in states 4 to 7: a virtual scanner or a SANE device.
+#include "platform/GlobalMemory.h"
 #include "twain/TwainTypes.h"
 
 namespace lumipage::dsm {
@@ -19,11 +20,22 @@ class TSource {
     condition_ = twain::TWCC_SUCCESS;
     return c;
   }
-  // Every triplet addressed to this source except the status query.
-  [[nodiscard]] virtual twain::TW_UINT16 Entry(twain::TW_UINT32 dg, twain::TW_UINT16 dat, twain::TW_UINT16 msg,
-                                               twain::TW_MEMREF data) = 0;
+  // Every triplet addressed to this source except the status query, handed to the operation
+  // it names; a triplet a source does not know fails with a bad-protocol condition.
+  [[nodiscard]] twain::TW_UINT16 Entry(twain::TW_UINT32 dg, twain::TW_UINT16 dat, twain::TW_UINT16 msg,
+                                       twain::TW_MEMREF data);
 
  protected:
+  // The operations, each in the state the source is in.
+  virtual twain::TW_UINT16 SetCapability(twain::TW_CAPABILITY& cap) = 0;
+  virtual twain::TW_UINT16 ProcessEvent(twain::TW_EVENT& event) = 0;
+  virtual twain::TW_UINT16 Enable(twain::TW_USERINTERFACE& ui) = 0;
+  virtual twain::TW_UINT16 Disable() = 0;
+  virtual twain::TW_UINT16 EndTransfer(twain::TW_PENDINGXFERS& pending) = 0;
+  virtual twain::TW_UINT16 ResetTransfers(twain::TW_PENDINGXFERS& pending) = 0;
+  virtual twain::TW_UINT16 ImageInfo(twain::TW_IMAGEINFO& info) = 0;
+  virtual twain::TW_UINT16 NativeTransfer(platform::HGLOBAL& handle) = 0;
+
   // Records the condition for the status query and reports failure.
   twain::TW_UINT16 Fail(twain::TW_UINT16 condition) {
     condition_ = condition;

@@ -38,40 +38,12 @@ std::string Trim(const std::string& s) {
 
 TVirtualSource::TVirtualSource(TSourceConfig config, TW_UINT32 id) : TSource(id), config_(std::move(config)) {}
 
-TW_UINT16 TVirtualSource::Entry(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data) {
-  condition_ = TWCC_SUCCESS;
-  if (!data) return Fail(TWCC_BADVALUE);
-  if (dg == DG_CONTROL) {
-    switch (dat) {
-      case DAT_CAPABILITY:
-        if (msg != MSG_SET) return Fail(TWCC_CAPBADOPERATION);
-        return SetCapability(*static_cast<TW_CAPABILITY*>(data));
-      case DAT_EVENT:
-        if (msg != MSG_PROCESSEVENT) return Fail(TWCC_BADPROTOCOL);
-        return ProcessEvent(*static_cast<TW_EVENT*>(data));
-      case DAT_USERINTERFACE:
-        if (msg == MSG_ENABLEDS) return Enable(*static_cast<TW_USERINTERFACE*>(data));
-        if (msg == MSG_DISABLEDS) {
-          if (state_ != 5) return Fail(TWCC_SEQERROR);
-          state_ = 4;
-          plan_.clear();
-          current_.reset();
-          return TWRC_SUCCESS;
-        }
-        return Fail(TWCC_BADPROTOCOL);
-      case DAT_PENDINGXFERS:
-        if (msg == MSG_ENDXFER) return EndTransfer(*static_cast<TW_PENDINGXFERS*>(data));
-        if (msg == MSG_RESET) return ResetTransfers(*static_cast<TW_PENDINGXFERS*>(data));
-        return Fail(TWCC_BADPROTOCOL);
-      default:
-        return Fail(TWCC_BADPROTOCOL);
-    }
-  }
-  if (dg == DG_IMAGE && msg == MSG_GET) {
-    if (dat == DAT_IMAGEINFO) return ImageInfo(*static_cast<TW_IMAGEINFO*>(data));
-    if (dat == DAT_IMAGENATIVEXFER) return NativeTransfer(*static_cast<platform::HGLOBAL*>(data));
-  }
-  return Fail(TWCC_BADPROTOCOL);
+TW_UINT16 TVirtualSource::Disable() {
+  if (state_ != 5) return Fail(TWCC_SEQERROR);
+  state_ = 4;
+  plan_.clear();
+  current_.reset();
+  return TWRC_SUCCESS;
 }
 
 TW_UINT16 TVirtualSource::SetCapability(TW_CAPABILITY& cap) {

@@ -25,8 +25,6 @@ class TVirtualSource : public TSource {
 
   [[nodiscard]] int State() const override { return state_; }
   [[nodiscard]] const TSourceConfig& Config() const { return config_; }
-  [[nodiscard]] twain::TW_UINT16 Entry(twain::TW_UINT32 dg, twain::TW_UINT16 dat, twain::TW_UINT16 msg,
-                                       twain::TW_MEMREF data) override;
 
  private:
   struct PageSpec {
@@ -34,13 +32,14 @@ class TVirtualSource : public TSource {
     std::string file;        // empty: rendered
   };
 
-  twain::TW_UINT16 SetCapability(twain::TW_CAPABILITY& cap);
-  twain::TW_UINT16 Enable(twain::TW_USERINTERFACE& ui);
-  twain::TW_UINT16 ProcessEvent(twain::TW_EVENT& event);
-  twain::TW_UINT16 ImageInfo(twain::TW_IMAGEINFO& info);
-  twain::TW_UINT16 NativeTransfer(platform::HGLOBAL& handle);
-  twain::TW_UINT16 EndTransfer(twain::TW_PENDINGXFERS& pending);
-  twain::TW_UINT16 ResetTransfers(twain::TW_PENDINGXFERS& pending);
+  twain::TW_UINT16 SetCapability(twain::TW_CAPABILITY& cap) override;
+  twain::TW_UINT16 Enable(twain::TW_USERINTERFACE& ui) override;
+  twain::TW_UINT16 Disable() override;
+  twain::TW_UINT16 ProcessEvent(twain::TW_EVENT& event) override;
+  twain::TW_UINT16 ImageInfo(twain::TW_IMAGEINFO& info) override;
+  twain::TW_UINT16 NativeTransfer(platform::HGLOBAL& handle) override;
+  twain::TW_UINT16 EndTransfer(twain::TW_PENDINGXFERS& pending) override;
+  twain::TW_UINT16 ResetTransfers(twain::TW_PENDINGXFERS& pending) override;
   void PlanPages();
   // Loads or renders the next page when not done yet; false with a condition when it cannot be.
   bool PrepareCurrent();
