@@ -15,6 +15,7 @@
 #include "dsm/RowConvert.h"
 #include "dsm/Terminal.h"
 #include "platform/LargeMemory.h"
+#include "platform/ThreadCancel.h"
 
 namespace lumipage::dsm {
 
@@ -133,6 +134,7 @@ TSaneSource::TSaneSource(const TSaneLibrary& lib, SANE_Handle handle, TSourceCon
 
 TSaneSource::~TSaneSource() {
   CancelScan();
+  platform::TCancelDeferral defer(readers_, kReaderExit);
   lib_.Close(handle_);
 }
 
@@ -484,24 +486,25 @@ TW_UINT16 TSaneSource::ProcessEvent(TW_EVENT& event) {
 }
 
 SANE_Status TSaneSource::Start() {
+  const std::vector<pid_t> before = platform::ThreadIds();
   const SANE_Status st = lib_.Start(handle_);
   scanning_ = st == SANE_STATUS_GOOD;
-  startedAt_ = std::chrono::steady_clock::now();
+  // Threads that appeared during the start are the backend's readers for this frame.
+  readers_.clear();
+  if (scanning_) {
+    for (pid_t tid : platform::ThreadIds())
+      if (std::find(before.begin(), before.end(), tid) == before.end()) readers_.push_back(tid);
+  }
   return st;
 }
 
 void TSaneSource::CancelScan() {
-  // Some backends (SANE's own test backend among them) stop their reader thread with an
-  // asynchronous cancel. Landing while that thread is still starting, inside the allocator, it
-  // leaves the allocator locked and the process hangs. A page cancelled right after its start
-  // therefore gives the reader a moment first; it costs nothing on pages that ran their course.
-  constexpr auto kReaderSettle = std::chrono::milliseconds(100);
-  if (scanning_) {
-    const auto since = std::chrono::steady_clock::now() - startedAt_;
-    if (since < kReaderSettle) std::this_thread::sleep_for(kReaderSettle - since);
+  {
+    platform::TCancelDeferral defer(readers_, kReaderExit);
+    lib_.Cancel(handle_);
   }
   scanning_ = false;
-  lib_.Cancel(handle_);
+  readers_.clear();
 }
 
 void TSaneSource::StartPage() {
@@ -545,12 +548,15 @@ SANE_Status TSaneSource::ReadRows(std::uint64_t maxRows, const std::function<boo
   rows = 0;
   auto lastProgress = Clock::now();
   auto pause = std::chrono::milliseconds(1);
+  // The read that returns a frame's last bytes is where some backends stop their reader.
+  platform::TCancelDeferral defer(readers_, kReaderExit);
   for (;;) {
     SANE_Int len = 0;
     const auto room = static_cast<SANE_Int>(std::min<std::size_t>(buf.size() - have, kChunk));
     SANE_Status st = lib_.Read(handle_, buf.data() + have, room, &len);
     if (st == SANE_STATUS_EOF) {
       scanning_ = false;  // the frame ran its course; the backend has ended its reader
+      readers_.clear();
       break;
     }
     if (st != SANE_STATUS_GOOD) return st;

@@ -4,6 +4,7 @@
 // frames read into a packed device-independent bitmap, and SANE's statuses turned into TWAIN
 // condition codes.
 #include <sane/sane.h>
+#include <sys/types.h>
 
 #include <cstdint>
 #include <chrono>
@@ -102,8 +103,12 @@ class TSaneSource : public TSource {
   void StartPage();
   // sane_start, noting when a page began.
   SANE_Status Start();
-  // sane_cancel, once a page's reader has had a moment to get going (see the definition).
+  // sane_cancel. Backends that stop their reader thread with an asynchronous cancel (SANE's test
+  // backend among them) have it wait until the reader, whose pipe they close first, has ended by
+  // itself; see platform/ThreadCancel.h.
   void CancelScan();
+  // How long a reader is given to end by itself before a backend's cancel goes ahead.
+  static constexpr std::chrono::milliseconds kReaderExit{2000};
   // Reads the started page; the page, or nothing with status_ saying why.
   std::optional<TPageImage> ReadPage();
   // Reads the frame until its end, handing each complete row to sink (false: out of memory) and
@@ -128,7 +133,7 @@ class TSaneSource : public TSource {
   SANE_Status status_ = SANE_STATUS_GOOD;  // why the page on offer cannot be had
   bool stalled_ = false;       // the device stopped sending data
   bool scanning_ = false;      // a frame was started and has not reached its end
-  std::chrono::steady_clock::time_point startedAt_{};
+  std::vector<pid_t> readers_;  // threads the backend started for the frame
   SANE_Parameters params_{};
   double xdpi_ = 0, ydpi_ = 0;
 };
