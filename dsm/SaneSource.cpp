@@ -134,7 +134,6 @@ TSaneSource::TSaneSource(const TSaneLibrary& lib, SANE_Handle handle, TSourceCon
 
 TSaneSource::~TSaneSource() {
   CancelScan();
-  platform::TCancelDeferral defer(readers_, kReaderExit);
   lib_.Close(handle_);
 }
 
@@ -488,10 +487,9 @@ TW_UINT16 TSaneSource::ProcessEvent(TW_EVENT& event) {
 SANE_Status TSaneSource::Start() {
   const std::vector<pid_t> before = platform::ThreadIds();
   const SANE_Status st = lib_.Start(handle_);
-  scanning_ = st == SANE_STATUS_GOOD;
   // Threads that appeared during the start are the backend's readers for this frame.
   readers_.clear();
-  if (scanning_) {
+  if (st == SANE_STATUS_GOOD) {
     for (pid_t tid : platform::ThreadIds())
       if (std::find(before.begin(), before.end(), tid) == before.end()) readers_.push_back(tid);
   }
@@ -503,7 +501,6 @@ void TSaneSource::CancelScan() {
     platform::TCancelDeferral defer(readers_, kReaderExit);
     lib_.Cancel(handle_);
   }
-  scanning_ = false;
   readers_.clear();
 }
 
@@ -555,8 +552,7 @@ SANE_Status TSaneSource::ReadRows(std::uint64_t maxRows, const std::function<boo
     const auto room = static_cast<SANE_Int>(std::min<std::size_t>(buf.size() - have, kChunk));
     SANE_Status st = lib_.Read(handle_, buf.data() + have, room, &len);
     if (st == SANE_STATUS_EOF) {
-      scanning_ = false;  // the frame ran its course; the backend has ended its reader
-      readers_.clear();
+      readers_.clear();  // the frame ran its course; the backend has ended its reader
       break;
     }
     if (st != SANE_STATUS_GOOD) return st;

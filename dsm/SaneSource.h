@@ -132,7 +132,6 @@ class TSaneSource : public TSource {
   bool finished_ = false;      // no more pages in this acquisition
   SANE_Status status_ = SANE_STATUS_GOOD;  // why the page on offer cannot be had
   bool stalled_ = false;       // the device stopped sending data
-  bool scanning_ = false;      // a frame was started and has not reached its end
   std::vector<pid_t> readers_;  // threads the backend started for the frame
   SANE_Parameters params_{};
   double xdpi_ = 0, ydpi_ = 0;
