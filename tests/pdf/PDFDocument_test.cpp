@@ -2,55 +2,25 @@
 // independent readers (qpdf --check, pdfinfo).
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <array>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <regex>
 #include <string>
 
+#include "PdfTestUtil.h"
 #include "pdf/PDFDocument.h"
 #include "pdf/PDFExtra.h"
 
 namespace lumipage {
 namespace {
 
-struct CommandResult {
-  int status = -1;
-  std::string output;
-};
+using testutil::CommandResult;
+using testutil::RunCommand;
+using testutil::TempDir;
 
-CommandResult RunCommand(const std::string& command) {
-  CommandResult r;
-  FILE* p = popen((command + " 2>&1").c_str(), "r");
-  if (p == nullptr) return r;
-  std::array<char, 4096> buf{};
-  size_t n = 0;
-  while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.output.append(buf.data(), n);
-  r.status = pclose(p);
-  return r;
-}
-
-class TempDir {
- public:
-  TempDir() : path_(std::filesystem::temp_directory_path() / ("pdfdoc_" + std::to_string(getpid()))) {
-    std::filesystem::create_directories(path_);
-  }
-  ~TempDir() { std::filesystem::remove_all(path_); }
-  [[nodiscard]] std::string File(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
-};
-
-// qpdf --check passes with no warning at all (exit status 0, not 3).
 void ExpectQpdfClean(const std::string& file) {
-  const CommandResult r = RunCommand("qpdf --check '" + file + "'");
-  EXPECT_EQ(r.status, 0) << r.output;
-  EXPECT_EQ(r.output.find("WARNING"), std::string::npos) << r.output;
-  EXPECT_NE(r.output.find("No syntax or stream encoding errors found"), std::string::npos) << r.output;
+  std::string output;
+  EXPECT_TRUE(testutil::QpdfClean(file, "", &output)) << output;
 }
 
 TEST(Writer, BlankDocumentLayout) {
