@@ -444,10 +444,6 @@ bool TSaneSource::RunUserInterface() {
   return !(a == "c" || a == "cancel" || a == "q");
 }
 
-void TSaneSource::Notify(TW_UINT16 message) {
-  platform::PostMessage(parent_, kDsmNotifyMessage, message, static_cast<std::intptr_t>(Id()));
-}
-
 TW_UINT16 TSaneSource::Enable(TW_USERINTERFACE& ui) {
   if (state_ != 4) return Fail(TWCC_SEQERROR);
   auto parent = static_cast<platform::HWND>(ui.hParent);
@@ -472,16 +468,6 @@ TW_UINT16 TSaneSource::Enable(TW_USERINTERFACE& ui) {
   state_ = 6;
   Notify(MSG_XFERREADY);
   return TWRC_SUCCESS;
-}
-
-TW_UINT16 TSaneSource::ProcessEvent(TW_EVENT& event) {
-  event.TWMessage = MSG_NULL;
-  auto* msg = static_cast<const platform::MSG*>(event.pEvent);
-  if (state_ < 5 || !msg || msg->message != kDsmNotifyMessage || msg->lParam != static_cast<std::intptr_t>(Id())) {
-    return TWRC_NOTDSEVENT;
-  }
-  event.TWMessage = static_cast<TW_UINT16>(msg->wParam);
-  return TWRC_DSEVENT;
 }
 
 SANE_Status TSaneSource::Start() {

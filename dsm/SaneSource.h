@@ -49,8 +49,6 @@ class TSaneSource : public TSource {
                                                          twain::TW_UINT16& condition);
   ~TSaneSource() override;
 
-  [[nodiscard]] int State() const override { return state_; }
-
  private:
   struct Option {
     SANE_Int index;
@@ -71,12 +69,10 @@ class TSaneSource : public TSource {
   twain::TW_UINT16 SetCapability(twain::TW_CAPABILITY& cap) override;
   twain::TW_UINT16 Enable(twain::TW_USERINTERFACE& ui) override;
   twain::TW_UINT16 Disable() override;
-  twain::TW_UINT16 ProcessEvent(twain::TW_EVENT& event) override;
   twain::TW_UINT16 ImageInfo(twain::TW_IMAGEINFO& info) override;
   twain::TW_UINT16 NativeTransfer(platform::HGLOBAL& handle) override;
   twain::TW_UINT16 EndTransfer(twain::TW_PENDINGXFERS& pending) override;
   twain::TW_UINT16 ResetTransfers(twain::TW_PENDINGXFERS& pending) override;
-  void Notify(twain::TW_UINT16 message);
   [[nodiscard]] bool RunUserInterface();
 
   // Options.
@@ -120,8 +116,6 @@ class TSaneSource : public TSource {
   SANE_Handle handle_;
   TSourceConfig config_;
   int readTimeoutSeconds_;
-  int state_ = 4;
-  platform::HWND parent_ = nullptr;
   Wanted wanted_;
   twain::TW_INT16 xferCount_ = -1;
 

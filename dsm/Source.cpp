@@ -1,5 +1,7 @@
 #include "dsm/Source.h"
 
+#include <cstdint>
+
 namespace lumipage::dsm {
 
 using namespace twain;
@@ -32,6 +34,20 @@ TW_UINT16 TSource::Entry(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF d
     if (dat == DAT_IMAGENATIVEXFER) return NativeTransfer(*static_cast<platform::HGLOBAL*>(data));
   }
   return Fail(TWCC_BADPROTOCOL);
+}
+
+TW_UINT16 TSource::ProcessEvent(TW_EVENT& event) {
+  event.TWMessage = MSG_NULL;
+  auto* msg = static_cast<const platform::MSG*>(event.pEvent);
+  if (state_ < 5 || !msg || msg->message != kDsmNotifyMessage || msg->lParam != static_cast<std::intptr_t>(Id())) {
+    return TWRC_NOTDSEVENT;
+  }
+  event.TWMessage = static_cast<TW_UINT16>(msg->wParam);
+  return TWRC_DSEVENT;
+}
+
+void TSource::Notify(TW_UINT16 message) {
+  platform::PostMessage(parent_, kDsmNotifyMessage, message, static_cast<std::intptr_t>(Id()));
 }
 
 }  // namespace lumipage::dsm

@@ -1,6 +1,7 @@
 #pragma once
 // A TWAIN source of the source manager in states 4 to 7: a virtual scanner or a SANE device.
 #include "platform/GlobalMemory.h"
+#include "platform/Messages.h"
 #include "twain/TwainTypes.h"
 
 namespace lumipage::dsm {
@@ -13,7 +14,7 @@ class TSource {
   TSource& operator=(const TSource&) = delete;
 
   [[nodiscard]] twain::TW_UINT32 Id() const { return id_; }
-  [[nodiscard]] virtual int State() const = 0;
+  [[nodiscard]] int State() const { return state_; }
   // Condition of the last operation; reading it resets it.
   [[nodiscard]] twain::TW_UINT16 TakeCondition() {
     twain::TW_UINT16 c = condition_;
@@ -28,7 +29,6 @@ class TSource {
  protected:
   // The operations, each in the state the source is in.
   virtual twain::TW_UINT16 SetCapability(twain::TW_CAPABILITY& cap) = 0;
-  virtual twain::TW_UINT16 ProcessEvent(twain::TW_EVENT& event) = 0;
   virtual twain::TW_UINT16 Enable(twain::TW_USERINTERFACE& ui) = 0;
   virtual twain::TW_UINT16 Disable() = 0;
   virtual twain::TW_UINT16 EndTransfer(twain::TW_PENDINGXFERS& pending) = 0;
@@ -36,12 +36,18 @@ class TSource {
   virtual twain::TW_UINT16 ImageInfo(twain::TW_IMAGEINFO& info) = 0;
   virtual twain::TW_UINT16 NativeTransfer(platform::HGLOBAL& handle) = 0;
 
+  // Whether the event is this source's notice to the application, and which.
+  twain::TW_UINT16 ProcessEvent(twain::TW_EVENT& event);
+  // Posts a notice (transfer ready, close request) to the application's window.
+  void Notify(twain::TW_UINT16 message);
   // Records the condition for the status query and reports failure.
   twain::TW_UINT16 Fail(twain::TW_UINT16 condition) {
     condition_ = condition;
     return twain::TWRC_FAILURE;
   }
   twain::TW_UINT16 condition_ = twain::TWCC_SUCCESS;
+  int state_ = 4;
+  platform::HWND parent_ = nullptr;
 
  private:
   twain::TW_UINT32 id_;

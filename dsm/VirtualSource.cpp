@@ -176,20 +176,6 @@ TW_UINT16 TVirtualSource::Enable(TW_USERINTERFACE& ui) {
   return TWRC_SUCCESS;
 }
 
-void TVirtualSource::Notify(TW_UINT16 message) {
-  platform::PostMessage(parent_, kDsmNotifyMessage, message, static_cast<std::intptr_t>(Id()));
-}
-
-TW_UINT16 TVirtualSource::ProcessEvent(TW_EVENT& event) {
-  event.TWMessage = MSG_NULL;
-  auto* msg = static_cast<const platform::MSG*>(event.pEvent);
-  if (state_ < 5 || !msg || msg->message != kDsmNotifyMessage || msg->lParam != static_cast<std::intptr_t>(Id())) {
-    return TWRC_NOTDSEVENT;
-  }
-  event.TWMessage = static_cast<TW_UINT16>(msg->wParam);
-  return TWRC_DSEVENT;
-}
-
 bool TVirtualSource::PrepareCurrent() {
   if (current_ || currentFailed_) return !currentFailed_;
   if (next_ >= plan_.size()) {

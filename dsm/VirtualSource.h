@@ -23,7 +23,6 @@ class TVirtualSource : public TSource {
 
   TVirtualSource(TSourceConfig config, twain::TW_UINT32 id);
 
-  [[nodiscard]] int State() const override { return state_; }
   [[nodiscard]] const TSourceConfig& Config() const { return config_; }
 
  private:
@@ -35,7 +34,6 @@ class TVirtualSource : public TSource {
   twain::TW_UINT16 SetCapability(twain::TW_CAPABILITY& cap) override;
   twain::TW_UINT16 Enable(twain::TW_USERINTERFACE& ui) override;
   twain::TW_UINT16 Disable() override;
-  twain::TW_UINT16 ProcessEvent(twain::TW_EVENT& event) override;
   twain::TW_UINT16 ImageInfo(twain::TW_IMAGEINFO& info) override;
   twain::TW_UINT16 NativeTransfer(platform::HGLOBAL& handle) override;
   twain::TW_UINT16 EndTransfer(twain::TW_PENDINGXFERS& pending) override;
@@ -45,12 +43,9 @@ class TVirtualSource : public TSource {
   bool PrepareCurrent();
   // Runs the source's own dialog on the terminal; false when cancelled.
   bool RunUserInterface();
-  void Notify(twain::TW_UINT16 message);
   [[nodiscard]] twain::TW_UINT16 Remaining() const;
 
   TSourceConfig config_;
-  int state_ = 4;
-  platform::HWND parent_ = nullptr;
 
   // Capabilities.
   twain::TW_FIX32 xres_{kDefaultDpi, 0};
