@@ -8,12 +8,22 @@
 //   short     announces 10 rows of grey, sends 4, then ends the frame
 //   badline   a frame whose rows are too short for its width
 //   jpeg      a frame in a format the bridge does not read
+//   reader    like SANE's thread-based backends: sane_start starts a reader thread that writes
+//             the frame into a pipe, with asynchronous cancellation on; reads fail with
+//             JAMMED; sane_cancel closes the pipe, cancels the reader and joins it. The reader,
+//             woken by the closed pipe, winds down through the allocator's locked paths, so a
+//             cancel that lands there leaves the allocator locked for good.
+#include <pthread.h>
 #include <sane/sane.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -21,6 +31,9 @@ std::string g_mode;
 int g_handle = 0;
 int g_sent = 0;       // bytes of the frame sent
 int g_zeroReads = 0;  // reads without data so far
+int g_pipe[2] = {-1, -1};
+pthread_t g_reader{};
+bool g_readerRunning = false;
 
 constexpr int kWidth = 16;
 
@@ -32,6 +45,24 @@ SANE_Option_Descriptor g_options[4];
 
 int Rows() { return g_mode == "short" ? 10 : 4; }
 int OptionCount() { return g_mode == "stubborn" ? 4 : 1; }
+
+void* Reader(void*) {
+  pthread_setcanceltype(PTHREAD_CANCEL_ASYNCHRONOUS, nullptr);
+  std::vector<char> chunk(4096, 0);
+  for (int sent = 0; sent < (1 << 20); sent += 4096) {
+    if (write(g_pipe[1], chunk.data(), chunk.size()) < 0) break;
+  }
+  // Winding down: blocks too large for the per-thread cache, so every call takes the lock.
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
+  while (std::chrono::steady_clock::now() < until) {
+    for (int i = 0; i < 1000; ++i) {
+      void* volatile p = std::malloc(3000 + (i & 7) * 64);
+      std::free(p);
+    }
+  }
+  close(g_pipe[1]);
+  return nullptr;
+}
 
 }  // namespace
 
@@ -100,12 +131,18 @@ SANE_Status sane_get_parameters(SANE_Handle, SANE_Parameters* p) {
 SANE_Status sane_start(SANE_Handle) {
   g_sent = 0;
   g_zeroReads = 0;
+  if (g_mode == "reader") {
+    signal(SIGPIPE, SIG_IGN);
+    if (pipe(g_pipe) != 0 || pthread_create(&g_reader, nullptr, Reader, nullptr) != 0) return SANE_STATUS_NO_MEM;
+    g_readerRunning = true;
+  }
   return SANE_STATUS_GOOD;
 }
 
 SANE_Status sane_read(SANE_Handle, SANE_Byte* data, SANE_Int max, SANE_Int* len) {
   *len = 0;
   if (g_mode == "stall") return SANE_STATUS_GOOD;
+  if (g_mode == "reader") return SANE_STATUS_JAMMED;
   if (g_mode == "zeroes" && g_zeroReads < 5) {
     ++g_zeroReads;
     return SANE_STATUS_GOOD;
@@ -120,6 +157,15 @@ SANE_Status sane_read(SANE_Handle, SANE_Byte* data, SANE_Int max, SANE_Int* len)
   return SANE_STATUS_GOOD;
 }
 
-void sane_cancel(SANE_Handle) {}
+void sane_cancel(SANE_Handle) {
+  if (!g_readerRunning) return;
+  close(g_pipe[0]);
+  // The window a real backend leaves by chance (debug output, bookkeeping), held open here: the
+  // reader is winding down when the cancel comes.
+  usleep(5000);
+  pthread_cancel(g_reader);
+  pthread_join(g_reader, nullptr);
+  g_readerRunning = false;
+}
 
 }  // extern "C"

@@ -455,6 +455,9 @@ INSTANTIATE_TEST_SUITE_P(Devices, SaneBadReadTest,
                                            BadReadCase{"zeroes", TWRC_XFERDONE, TWCC_SUCCESS, 4},
                                            BadReadCase{"short", TWRC_XFERDONE, TWCC_SUCCESS, 10},
                                            BadReadCase{"badline", TWRC_FAILURE, TWCC_BUMMER, 0},
+                                           // A reader stopped with an asynchronous cancel while it
+                                           // winds down would leave the allocator locked: a hang.
+                                           BadReadCase{"reader", TWRC_FAILURE, 20, 0},
                                            BadReadCase{"jpeg", TWRC_FAILURE, TWCC_BUMMER, 0}),
                          [](const ::testing::TestParamInfo<BadReadCase>& info) { return std::string(info.param.mode); });
 
