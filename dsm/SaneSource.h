@@ -6,8 +6,8 @@
 #include <sane/sane.h>
 #include <sys/types.h>
 
-#include <cstdint>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -97,7 +97,7 @@ class TSaneSource : public TSource {
 
   // Pages.
   void StartPage();
-  // sane_start, noting when a page began.
+  // sane_start, noting the reader threads the backend started for the frame.
   SANE_Status Start();
   // sane_cancel. Backends that stop their reader thread with an asynchronous cancel (SANE's test
   // backend among them) have it wait until the reader, whose pipe they close first, has ended by

@@ -11,10 +11,10 @@
 
 #include "imaging/BmpReader.h"
 #include "imaging/Canvas.h"
-#include "platform/LargeMemory.h"
 #include "imaging/FileStream.h"
 #include "imaging/MemoryStream.h"
 #include "platform/Files.h"
+#include "platform/LargeMemory.h"
 #include "platform/Messages.h"
 
 namespace lumipage {
@@ -217,8 +217,6 @@ std::string ImageFileFormatDescription(const std::string& extension) {
 
 // --- TDibGraphic ------------------------------------------------------------------------------------
 
-void TDibGraphic::FreeDeleter::operator()(std::uint8_t* p) const { std::free(p); }
-
 TDibGraphic::TDibGraphic() = default;
 
 TDibGraphic::~TDibGraphic() {
@@ -303,7 +301,7 @@ void TDibGraphic::NewImage(std::int32_t width, std::int32_t height, TImageKind k
     const auto bytes = static_cast<std::size_t>(imageSize);
     const bool taken = overwrite_ && adopted.memory && adopted.bytes >= bytes;
     if (taken) {
-      buffer_.reset(adopted.memory.release());
+      buffer_ = std::move(adopted.memory);
       pixels_ = adopted.pixels;
     } else {
       buffer_.reset(static_cast<std::uint8_t*>(platform::AllocateLarge(bytes, !overwrite_)));

@@ -206,13 +206,10 @@ class TDibGraphic {
  private:
   using GetPixelFn = std::uint32_t (*)(const std::uint8_t* row, std::int32_t x);
   using SetPixelFn = void (*)(std::uint8_t* row, std::int32_t x, std::uint32_t value);
-  struct FreeDeleter {
-    void operator()(std::uint8_t* p) const;
-  };
 
   bool LoadFromDib(platform::HGLOBAL handle, bool take);
 
-  std::unique_ptr<std::uint8_t, FreeDeleter> buffer_;
+  platform::DetachedMemory buffer_;
   std::uint8_t* pixels_ = nullptr;
   // Memory handed to the next NewImage in place of a new buffer (a taken DIB block).
   struct Adopted {

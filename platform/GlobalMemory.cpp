@@ -1,12 +1,12 @@
 #include "platform/GlobalMemory.h"
 
-#include "platform/LargeMemory.h"
-
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
+
+#include "platform/LargeMemory.h"
 
 namespace lumipage::platform {
 namespace {
@@ -15,14 +15,10 @@ namespace {
 // and a header read from a damaged file must not ask for terabytes.
 constexpr std::size_t kMaxBlockBytes = std::size_t{1} << 34;
 
-struct FreeDeleter {
-  void operator()(unsigned char* p) const { std::free(p); }
-};
-
 struct Block {
   std::size_t size = 0;
   unsigned locks = 0;
-  std::unique_ptr<unsigned char, FreeDeleter> data;
+  DetachedMemory data;
 };
 
 struct Registry {
@@ -49,7 +45,7 @@ HGLOBAL GlobalAlloc(unsigned flags, std::size_t bytes) {
   if (!data) return nullptr;
   auto block = std::make_unique<Block>();
   block->size = bytes;
-  block->data.reset(static_cast<unsigned char*>(data));
+  block->data.reset(static_cast<std::uint8_t*>(data));
   Block* key = block.get();
   auto& r = registry();
   std::lock_guard lock(r.mutex);
@@ -105,7 +101,7 @@ DetachedMemory GlobalDetach(HGLOBAL h, std::size_t& size) {
     r.live.erase(it);
   }
   size = owned->size;
-  return DetachedMemory(owned->data.release());
+  return std::move(owned->data);
 }
 
 bool GlobalIsValid(HGLOBAL h) {

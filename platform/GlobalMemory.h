@@ -29,7 +29,7 @@ bool GlobalUnlock(HGLOBAL h);
 [[nodiscard]] std::size_t GlobalSize(HGLOBAL h);
 // Null on success, the handle itself when it was not a valid block.
 HGLOBAL GlobalFree(HGLOBAL h);
-// Memory taken out of a block; released with std::free.
+// Memory from malloc, such as the bytes taken out of a block; released with std::free.
 struct FreeMemory {
   void operator()(std::uint8_t* p) const;
 };
