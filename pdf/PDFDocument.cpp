@@ -561,8 +561,10 @@ bool TPDFDocument::SaveToStream(std::ostream& out) {
                       static_cast<unsigned>(entry & 0xFFFF));
         buf += line;
       }
-      if (buf.size() >= 4096 && !put(buf)) return false;
-      if (buf.size() >= 4096) buf.clear();
+      if (buf.size() >= 4096) {
+        if (!put(buf)) return false;
+        buf.clear();
+      }
     }
     buf += "trailer\n";
     // A loaded trailer's /Size describes the old file; the table written here decides it.
