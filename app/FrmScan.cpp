@@ -40,6 +40,7 @@ int TFrmScan::Run() {
     } catch (const TProcessExit&) {
     }
   }
+  if (!reportFailure_.empty()) return ReportOnStandardError(reportText_, reportFailure_);
   return 0;
 }
 
@@ -69,14 +70,28 @@ std::string TFrmScan::ReportFileName() const {
   return Settings.ExeFolder + "lp_done.dat";
 }
 
+TJobReport TFrmScan::BuildReport() const {
+  TJobReport report;
+  for (const auto& [section, entry] : reportEntries_) report.Set(section, entry.first, entry.second);
+  report.Set("Scan", "Pages", std::to_string(LastPageNo));
+  return report;
+}
+
 void TFrmScan::WriteReport(const std::string& section, const std::string& key, const std::string& value) noexcept {
   try {
     if (Settings.Indicator <= 0) return;
-    std::string report = ReportFileName();
-    if (!value.empty()) (void)platform::WritePrivateProfileString(section, key, value, report);
-    (void)platform::WritePrivateProfileString("Scan", "Pages", std::to_string(LastPageNo), report);
+    if (!value.empty()) reportEntries_.push_back({section, {key, value}});
+    const TJobReport report = BuildReport();
+    reportText_ = report.Text();
+    std::string error;
+    if (report.WriteTo(ReportFileName(), error))
+      reportFailure_.clear();
+    else
+      reportFailure_ = error.empty() ? ReportFileName() + ": cannot be written" : error;
+  } catch (const std::exception& e) {
+    reportFailure_ = e.what();
   } catch (...) {
-    // The report is the caller's only account of the run; a failure to write it has nowhere to go.
+    reportFailure_ = "the report cannot be written";
   }
 }
 
@@ -104,7 +119,7 @@ TImageProps& TFrmScan::PageRecord(int n) {
   return pageTable_[static_cast<size_t>(n)];
 }
 
-void TFrmScan::ImageAcquired(platform::HGLOBAL dib, std::uint16_t xres, std::uint16_t yres, std::intptr_t) {
+void TFrmScan::ImageAcquired(TTransferBlock& dib, std::uint16_t xres, std::uint16_t yres, std::intptr_t) {
   if (PageHandler)
     PageHandler(*this, dib, xres, yres);
   else
@@ -216,7 +231,7 @@ void TFrmScan::FormCreate() {
 
   (void)CurrentScannerName();  // a clear failure before scanning when the current scanner is unknown
   try {
-    scanner_->Acquire(1, [this](platform::HGLOBAL dib, std::uint16_t x, std::uint16_t y, std::intptr_t pass) {
+    scanner_->Acquire(1, [this](TTransferBlock& dib, std::uint16_t x, std::uint16_t y, std::intptr_t pass) {
       ImageAcquired(dib, x, y, pass);
     });
   } catch (const ETransferError& e) {

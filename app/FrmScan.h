@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/CommandLine.h"
+#include "app/JobReport.h"
 #include "app/JobSettings.h"
 #include "twain/ScannerOperations.h"
 
@@ -39,7 +40,8 @@ class TFrmScan {
   TFrmScan(const TFrmScan&) = delete;
   TFrmScan& operator=(const TFrmScan&) = delete;
 
-  // Runs the job under the failure handler; the process's exit code (always 0).
+  // Runs the job under the failure handler; the process's exit code: 0, or 1 when the report
+  // could not be written where the caller reads it (it then went to standard error).
   int Run();
 
   // The job itself; ends by throwing TProcessExit (or a failure that Run hands to AppError).
@@ -47,8 +49,14 @@ class TFrmScan {
   [[noreturn]] void ScError(void* sender, const std::string& msg);
   [[noreturn]] void AppError(const std::exception& e);
   [[noreturn]] void ScanDone(void* sender);
-  // Never fails: every failure inside is swallowed.
+  // Records value under [section] key when value is not empty, then writes the whole report (the
+  // job's entries and Pages). Never raises: a report that cannot be written is kept for standard
+  // error and makes Run's exit code 1.
   void WriteReport(const std::string& section, const std::string& key, const std::string& value) noexcept;
+  // The report's entries as they stand: the recorded entries, then [Scan] Pages.
+  [[nodiscard]] TJobReport BuildReport() const;
+  // Why the last report could not be written; empty when it was (or none was due).
+  [[nodiscard]] const std::string& ReportFailure() const { return reportFailure_; }
 
   [[nodiscard]] std::string PageBaseName(int n) const;
   [[nodiscard]] std::string PageFileName(int n) const { return PageBaseName(n) + Settings.Extension; }
@@ -61,7 +69,7 @@ class TFrmScan {
   [[nodiscard]] const std::vector<TImageProps>& PageTable() const { return pageTable_; }
 
   // Per-page handler given to Acquire.
-  void ImageAcquired(platform::HGLOBAL dib, std::uint16_t xres, std::uint16_t yres, std::intptr_t passThrough);
+  void ImageAcquired(TTransferBlock& dib, std::uint16_t xres, std::uint16_t yres, std::intptr_t passThrough);
 
   TJobSettings Settings;
   std::int32_t LastPageNo = 0;
@@ -72,7 +80,7 @@ class TFrmScan {
   [[nodiscard]] ScannerOperations* Scanner() const { return scanner_.get(); }
 
   // Replace the page pipeline and the PDF assembly (tests of the controller alone).
-  std::function<void(TFrmScan&, platform::HGLOBAL, std::uint16_t, std::uint16_t)> PageHandler;
+  std::function<void(TFrmScan&, TTransferBlock&, std::uint16_t, std::uint16_t)> PageHandler;
   std::function<void(TFrmScan&)> PdfAssembler;
 
  private:
@@ -83,6 +91,10 @@ class TFrmScan {
   [[nodiscard]] std::string CurrentScannerName() const;
 
   TJobEnvironment env_;
+  // Entries recorded for the report besides Pages, in order.
+  std::vector<std::pair<std::string, std::pair<std::string, std::string>>> reportEntries_;
+  std::string reportFailure_;
+  std::string reportText_;
   std::unique_ptr<ScannerOperations> scanner_;
   std::vector<TImageProps> pageTable_;  // index 0 unused
 };

@@ -133,7 +133,8 @@ bool TJobSettingsReader::ReadHelp() const {
 }
 
 bool TJobSettingsReader::SettingsFileWritable() const {
-  return platform::FileExists(iniName_) && !platform::IsReadOnly(iniName_);
+  // A FIFO or device in the file's place counts as no settings file: writing to it could block.
+  return platform::IsRegularFile(iniName_) && !platform::IsReadOnly(iniName_);
 }
 
 void TJobSettingsReader::WriteScannersKey(const std::string& key, const std::string& value) const {

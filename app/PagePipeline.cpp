@@ -189,7 +189,11 @@ void SaveTiff(TFrmScan& form, TDibGraphic& page, const std::string& base, TImage
   const std::string name = base + ".tif";
   if (s.OutputFormat == ofMultiTiff && platform::FileExists(name)) {
     TFileStream stream(name, fmOpenReadWrite);
-    tiff.AppendToStream(stream);
+    try {
+      tiff.AppendToStream(stream);
+    } catch (...) {
+      std::rethrow_exception(stream.NameWriteFailure(std::current_exception()));
+    }
   } else {
     tiff.SaveToFile(name);
     record.PageFile = name;
@@ -198,19 +202,11 @@ void SaveTiff(TFrmScan& form, TDibGraphic& page, const std::string& base, TImage
 
 }  // namespace
 
-void ImageAcquired(TFrmScan& form, platform::HGLOBAL dib, std::uint16_t xres, std::uint16_t yres) {
+namespace {
+
+void StorePage(TFrmScan& form, TTransferBlock& dib, std::uint16_t xres, std::uint16_t yres, int n,
+               const std::string& base) {
   const TJobSettings& s = form.Settings;
-  const int n = ++form.LastPageNo;
-
-  std::string base;
-  if (s.OutputFormat == ofMultiTiff) {
-    base = platform::ChangeFileExt(form.MultiTiffFileName(), "");
-    if (n == 1 && !s.Append) platform::DeleteFile(base + s.Extension);
-  } else {
-    base = form.PageBaseName(n);
-    platform::DeleteFile(base + s.Extension);
-  }
-
   TBitmapGraphic page;
   // The block is not used again: the page keeps its memory rather than a copy.
   page.TakeDibHandle(dib);
@@ -241,6 +237,33 @@ void ImageAcquired(TFrmScan& form, platform::HGLOBAL dib, std::uint16_t xres, st
   } else {
     page.SaveToFile(base + ".bmp");
     record.PageFile = base + ".bmp";
+  }
+}
+
+}  // namespace
+
+void ImageAcquired(TFrmScan& form, TTransferBlock& dib, std::uint16_t xres, std::uint16_t yres) {
+  const TJobSettings& s = form.Settings;
+  const int n = ++form.LastPageNo;
+
+  std::string base;
+  if (s.OutputFormat == ofMultiTiff) {
+    base = platform::ChangeFileExt(form.MultiTiffFileName(), "");
+    if (n == 1 && !s.Append) platform::DeleteFile(base + s.Extension);
+  } else {
+    base = form.PageBaseName(n);
+    platform::DeleteFile(base + s.Extension);
+  }
+
+  try {
+    StorePage(form, dib, xres, yres, n, base);
+  } catch (...) {
+    // The report counts stored pages only: this one was not stored, and no file of its own
+    // stays (its name was cleared above; a multi-page TIFF holds earlier pages and stays).
+    form.LastPageNo = n - 1;
+    form.PageRecord(n) = TImageProps{};
+    if (s.OutputFormat != ofMultiTiff) platform::DeleteFile(base + s.Extension);
+    throw;
   }
 }
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app/JobSettings.h"
-#include "platform/GlobalMemory.h"
+#include "twain/ScannerOperations.h"
 
 namespace lumipage {
 
@@ -42,7 +42,8 @@ void DarkenPage(TDibGraphic& page);
 // The pixel-routine version of DarkenPage (the fast path must give the same bytes).
 void DarkenPageReference(TDibGraphic& page);
 
-// The scanner's image handler for the job.
-void ImageAcquired(TFrmScan& form, platform::HGLOBAL dib, std::uint16_t xres, std::uint16_t yres);
+// The scanner's image handler for the job. It takes the page's block over when it can. A page
+// that fails leaves no file of its own behind and is not counted in LastPageNo.
+void ImageAcquired(TFrmScan& form, TTransferBlock& dib, std::uint16_t xres, std::uint16_t yres);
 
 }  // namespace lumipage

@@ -102,7 +102,7 @@ void TScriptedScanner::Acquire(std::intptr_t passThrough, TImageHandler handler)
     platform::GlobalBlock dib(MakePackedDib(Pages[i]));
     if (!dib) throw EScriptedScannerError("GlobalAlloc failed");
     ++PagesDelivered;
-    handler(dib.get(), Pages[i].XRes, Pages[i].YRes, passThrough);
+    handler(dib, Pages[i].XRes, Pages[i].YRes, passThrough);
   }
   if (CallOnDone && OnDone) OnDone(this);
 }

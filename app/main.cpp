@@ -1,4 +1,5 @@
-// Process entry: one job per process, exit code always 0; the report file tells the outcome.
+// Process entry: one job per process; the report file tells the outcome. The exit code is 0,
+// or 1 when the report could not be written and went to standard error instead.
 #include <malloc.h>
 
 #include <cstdio>
@@ -14,7 +15,8 @@ namespace {
 const char kUsage[] =
     "Usage: lumipage [switch | name value] ...\n"
     "Scans pages and stores them as BMP, JPEG or TIFF files, one multi-page TIFF or one PDF,\n"
-    "then writes the report file (lp_done.dat beside the program). The exit code is always 0.\n"
+    "then writes the report file (lp_done.dat beside the program). The exit code is 0; it is 1\n"
+    "only when the report cannot be written: the report then goes to standard error.\n"
     "\n"
     "Switches: bmp jpg tif multi_tif pdf Mono ScanMono A4 Letter Bank selectscanner ShowUI\n"
     "          ShowProgress noscan NoADF Duplex Film MonoEnhance Append Help\n"

@@ -40,8 +40,8 @@ void BM_AcquireRenderedPage(benchmark::State& state) {
   scanner.Open();
   std::size_t bytes = 0;
   for (auto _ : state) {
-    scanner.Acquire(1, [&](lumipage::platform::HGLOBAL dib, std::uint16_t, std::uint16_t, std::intptr_t) {
-      bytes += lumipage::platform::GlobalSize(dib);
+    scanner.Acquire(1, [&](lumipage::TTransferBlock& dib, std::uint16_t, std::uint16_t, std::intptr_t) {
+      bytes += lumipage::platform::GlobalSize(dib.get());
     });
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(bytes));

@@ -399,11 +399,11 @@ std::uint16_t TDibGraphic::DpiY() const { return PelsPerMeterToDpi(bitmapInfo_.b
 void TDibGraphic::SetDpiX(std::uint16_t dpi) { bitmapInfo_.bmiHeader.biXPelsPerMeter = DpiToPelsPerMeter(dpi); }
 void TDibGraphic::SetDpiY(std::uint16_t dpi) { bitmapInfo_.bmiHeader.biYPelsPerMeter = DpiToPelsPerMeter(dpi); }
 
-void TDibGraphic::LoadFromDibHandle(platform::HGLOBAL handle) { (void)LoadFromDib(handle, false); }
+void TDibGraphic::LoadFromDibHandle(platform::HGLOBAL handle) { (void)LoadFromDib(handle, nullptr); }
 
-bool TDibGraphic::TakeDibHandle(platform::HGLOBAL handle) { return LoadFromDib(handle, true); }
+bool TDibGraphic::TakeDibHandle(platform::GlobalBlock& block) { return LoadFromDib(block.get(), &block); }
 
-bool TDibGraphic::LoadFromDib(platform::HGLOBAL handle, bool take) {
+bool TDibGraphic::LoadFromDib(platform::HGLOBAL handle, platform::GlobalBlock* owner) {
   platform::GlobalLockGuard lock(handle);
   const auto* base = lock.as<const std::uint8_t>();
   const std::size_t available = lock.size();
@@ -444,12 +444,14 @@ bool TDibGraphic::LoadFromDib(platform::HGLOBAL handle, bool take) {
     const std::uint64_t imageSize = BytesPerRowFor(header.biWidth, bits) * static_cast<std::uint64_t>(height);
     if (headerSize + tableSize + imageSize > available) throw EOvinexError("Invalid HDIB");
     std::optional<platform::GlobalLockGuard> relock;
-    if (take && !topDown) {
+    if (owner && !topDown) {
       // The rows are already where a DIB keeps them: keep the block's memory.
       lock.unlock();
       std::size_t size = 0;
       adopted_.memory = platform::GlobalDetach(handle, size);
       if (adopted_.memory) {
+        // The block is gone: its owner must not free the handle, which a new block may reuse.
+        (void)owner->release();
         adopted_.pixels = adopted_.memory.get() + headerSize + tableSize;
         adopted_.bytes = size - headerSize - tableSize;
         NewImageForOverwrite(header.biWidth, height, kind, bits <= 8 ? &palette : nullptr,
@@ -650,7 +652,7 @@ void TDibGraphic::SaveToFile(const std::string& fileName) {
     try {
       SaveToStream(file);
     } catch (...) {
-      failure = std::current_exception();
+      failure = file.NameWriteFailure(std::current_exception());
     }
   }
   if (failure) {

@@ -149,9 +149,10 @@ class TDibGraphic {
   void LoadFromDibHandle(platform::HGLOBAL handle);
   // LoadFromDibHandle for a block that is no longer needed: when it holds plain bottom-up rows
   // (1, 4, 8 or 24 bits, uncompressed) and is not locked, the image keeps the block's memory
-  // instead of copying it and the handle is freed (no longer valid). Otherwise the rows are
-  // copied and the handle is left as it was. Whether the handle was taken is returned.
-  bool TakeDibHandle(platform::HGLOBAL handle);
+  // instead of copying it, and the block's owner is emptied at that moment (the block no longer
+  // exists). Otherwise the rows are copied and the owner keeps the block. Whether the block was
+  // taken is returned.
+  bool TakeDibHandle(platform::GlobalBlock& block);
   // Imports a decoded bitmap (16 and 32 bits become 24).
   void LoadFromBitmapHandle(const TDecodedBitmap& bitmap);
   // A packed DIB copy owned by the caller; null for an empty image.
@@ -207,7 +208,8 @@ class TDibGraphic {
   using GetPixelFn = std::uint32_t (*)(const std::uint8_t* row, std::int32_t x);
   using SetPixelFn = void (*)(std::uint8_t* row, std::int32_t x, std::uint32_t value);
 
-  bool LoadFromDib(platform::HGLOBAL handle, bool take);
+  // With an owner, the block is taken when it can be (TakeDibHandle).
+  bool LoadFromDib(platform::HGLOBAL handle, platform::GlobalBlock* owner);
 
   platform::DetachedMemory buffer_;
   std::uint8_t* pixels_ = nullptr;

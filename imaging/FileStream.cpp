@@ -70,10 +70,19 @@ std::size_t TFileStream::Write(const void* buffer, std::size_t count) {
   while (done < count) {
     const ssize_t n = ::write(fd_, p + done, count - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
+    if (n <= 0) {
+      if (writeError_ == 0) writeError_ = n < 0 ? errno : ENOSPC;
+      break;
+    }
     done += static_cast<std::size_t>(n);
   }
   return done;
+}
+
+std::exception_ptr TFileStream::NameWriteFailure(std::exception_ptr failure) const {
+  if (writeError_ == 0) return failure;
+  return std::make_exception_ptr(
+      EWriteError("Cannot write file \"" + fileName_ + "\". " + std::strerror(writeError_)));
 }
 
 std::int64_t TFileStream::Seek(std::int64_t offset, TSeekOrigin origin) {

@@ -2,6 +2,7 @@
 // A stream over a file. Open modes keep the classic numeric flags so callers can combine an
 // access mode with a sharing mode; the sharing modes map to advisory flock locks.
 #include <cstdint>
+#include <exception>
 #include <string>
 
 #include "imaging/Stream.h"
@@ -35,10 +36,17 @@ class TFileStream final : public TStream {
 
   [[nodiscard]] const std::string& FileName() const { return fileName_; }
   [[nodiscard]] int Handle() const { return fd_; }
+  // The system's error of the first write that failed (ENOSPC, EFBIG, EIO ...); 0 when none did.
+  [[nodiscard]] int WriteErrorCode() const { return writeError_; }
+  // A failure raised while writing this stream, named after the file and the system's reason
+  // when a write failed underneath it ("Cannot write file "name". No space left on device");
+  // otherwise the failure itself.
+  [[nodiscard]] std::exception_ptr NameWriteFailure(std::exception_ptr failure) const;
 
  private:
   std::string fileName_;
   int fd_ = -1;
+  int writeError_ = 0;
 };
 
 }  // namespace lumipage

@@ -1,10 +1,12 @@
 #include "platform/Files.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace lumipage::platform {
@@ -35,6 +37,11 @@ bool DirectoryExists(const std::string& path) {
   return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool IsRegularFile(const std::string& path) {
+  struct stat st {};
+  return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 bool IsReadOnly(const std::string& path) {
   struct stat st {};
   if (path.empty() || ::stat(path.c_str(), &st) != 0) return false;
@@ -58,6 +65,80 @@ bool ForceDirectories(const std::string& path) {
     }
   }
   return DirectoryExists(p);
+}
+
+std::string SystemErrorText(int error) {
+  char buf[256];
+  // GNU strerror_r returns the text, which need not be in buf.
+  return ::strerror_r(error, buf, sizeof buf);
+}
+
+std::string TemporaryNameTemplate(const std::string& target) {
+  std::string dir = ExtractFilePath(target);
+  return (dir.empty() ? std::string("./") : dir) + ".lumipage-XXXXXX";
+}
+
+namespace {
+
+bool writeAllTo(int fd, const std::string& data) {
+  size_t done = 0;
+  while (done < data.size()) {
+    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) {
+      errno = ENOSPC;
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ReplaceFileDurably(const std::string& path, const std::string& data, std::string& error) {
+  auto fail = [&](int e) {
+    error = path + ": " + SystemErrorText(e);
+    return false;
+  };
+  if (path.empty()) return fail(ENOENT);
+  struct stat st {};
+  const bool existed = ::stat(path.c_str(), &st) == 0;
+  if (existed && S_ISDIR(st.st_mode)) return fail(EISDIR);
+  std::string tmpl = TemporaryNameTemplate(path);
+  std::vector<char> tmpName(tmpl.begin(), tmpl.end());
+  tmpName.push_back(0);
+  int fd = ::mkstemp(tmpName.data());
+  if (fd < 0) return fail(errno);
+  const mode_t mode = existed && S_ISREG(st.st_mode) ? (st.st_mode & 07777) : 0644;
+  bool ok = writeAllTo(fd, data) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
+  int e = errno;
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    e = errno;
+  }
+  if (ok && ::rename(tmpName.data(), path.c_str()) != 0) {
+    ok = false;
+    e = errno;
+  }
+  if (!ok) {
+    ::unlink(tmpName.data());
+    return fail(e);
+  }
+  // The rename itself lasts only once the folder is on disk.
+  std::string dir = ExtractFilePath(path);
+  int dfd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd >= 0) {
+    int r = ::fsync(dfd);
+    e = errno;
+    ::close(dfd);
+    // Some file systems cannot flush a folder (EINVAL); the file itself is on disk.
+    if (r != 0 && e != EINVAL && e != EROFS) return fail(e);
+  }
+  return true;
 }
 
 std::string ExtractFilePath(const std::string& name) {

@@ -12,6 +12,8 @@ namespace lumipage::platform {
 // A regular file (or anything that is not a folder) exists at path.
 [[nodiscard]] bool FileExists(const std::string& path);
 [[nodiscard]] bool DirectoryExists(const std::string& path);
+// A regular file (not a folder, FIFO, socket or device) exists at path.
+[[nodiscard]] bool IsRegularFile(const std::string& path);
 // No write bit in the mode. Deliberately not access(W_OK): root passes that for every file.
 [[nodiscard]] bool IsReadOnly(const std::string& path);
 // unlink; false when the file is absent or cannot be removed for any reason.
@@ -19,6 +21,18 @@ bool DeleteFile(const std::string& path);
 // Creates every missing folder of path, outermost first; folders that cannot be created are
 // passed over. True when the whole path exists afterwards.
 bool ForceDirectories(const std::string& path);
+
+// Replaces path with data as one step: the data goes to a temporary file in the same folder,
+// which is flushed to disk and renamed over path, and then the folder is flushed, so a reader
+// sees the old file or the whole new one and a crash afterwards keeps the new one. An existing
+// file keeps its permission bits. On failure nothing changes at path, the temporary file is
+// gone and error names the file and the system's reason.
+bool ReplaceFileDurably(const std::string& path, const std::string& data, std::string& error);
+// Name of a temporary file beside target: a hidden name in target's folder that ends in
+// ".XXXXXX" for mkstemp, short enough for any folder in which target's own name fits.
+[[nodiscard]] std::string TemporaryNameTemplate(const std::string& target);
+// The system's text for an errno value ("No space left on device").
+[[nodiscard]] std::string SystemErrorText(int error);
 
 // Folder part including the trailing '/', empty when the name has none.
 [[nodiscard]] std::string ExtractFilePath(const std::string& name);

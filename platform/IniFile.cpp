@@ -6,9 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
-#include <sstream>
+#include <cerrno>
 
 #include "platform/Files.h"
 
@@ -103,8 +101,9 @@ bool replaceFile(const std::string& name, const std::string& data) {
   struct stat st {};
   bool existed = ::stat(path.c_str(), &st) == 0;
   if (existed && !S_ISREG(st.st_mode)) {
-    // Never replace a device or other special file: write into it.
-    Fd dev(::open(path.c_str(), O_WRONLY | O_TRUNC));
+    // Never replace a device or other special file: write into it, without waiting for a FIFO's
+    // reader.
+    Fd dev(::open(path.c_str(), O_WRONLY | O_TRUNC | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (dev.get() < 0) return false;
     bool ok = writeAll(dev.get(), data);
     return dev.close() && ok;
@@ -120,7 +119,8 @@ bool replaceFile(const std::string& name, const std::string& data) {
     ok = tmp.close() && ok;
     if (ok && ::rename(tmpName.data(), path.c_str()) == 0) return true;
     ::unlink(tmpName.data());
-    if (ok) return false;
+    // A write that failed here (a full disk) would fail in place too, after truncating the file.
+    return false;
   }
   // No temporary file possible in that folder: write in place.
   Fd out(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
@@ -136,14 +136,23 @@ IniFile::IniFile(std::string fileName) : fileName_(std::move(fileName)) { Load()
 void IniFile::Load() {
   lines_.clear();
   crlf_ = false;
-  // Only regular files are read: a folder or a device in the file's place reads as empty.
+  // Only regular files are read: a folder, FIFO or device in the file's place reads as empty.
+  // Opening without blocking and checking the opened file leaves no window in which a FIFO
+  // swapped in after a check could hold the job.
+  Fd fd(::open(fileName_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (fd.get() < 0) return;
   struct stat st {};
-  if (::stat(fileName_.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return;
   std::string text;
   try {
-    std::ifstream in(fileName_, std::ios::binary);
-    if (!in) return;
-    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    char buf[65536];
+    for (;;) {
+      ssize_t n = ::read(fd.get(), buf, sizeof buf);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return;
+      if (n == 0) break;
+      text.append(buf, static_cast<size_t>(n));
+    }
   } catch (const std::exception&) {
     return;
   }
@@ -203,10 +212,7 @@ bool IniFile::ValueExists(const std::string& section, const std::string& key) co
   return Find(section, key, nullptr) >= 0;
 }
 
-bool IniFile::WriteString(const std::string& section, const std::string& key, const std::string& value) {
-  if (section.empty() || key.empty()) return false;
-  if (IsReadOnly(fileName_) || DirectoryExists(fileName_)) return false;
-  Load();
+void IniFile::SetString(const std::string& section, const std::string& key, const std::string& value) {
   long sectionEnd = -1;
   long i = Find(section, key, &sectionEnd);
   if (i >= 0) {
@@ -219,13 +225,35 @@ bool IniFile::WriteString(const std::string& section, const std::string& key, co
     lines_.push_back("[" + section + "]");
     lines_.push_back(key + "=" + value);
   }
+}
+
+void IniFile::EraseSection(const std::string& section) {
+  std::vector<std::string> kept;
+  bool erasing = false;
+  std::string name;
+  for (auto& line : lines_) {
+    if (sectionOf(line, name)) erasing = sameText(name, section);
+    if (!erasing) kept.push_back(std::move(line));
+  }
+  lines_ = std::move(kept);
+}
+
+std::string IniFile::Text() const {
   const char* eol = crlf_ ? "\r\n" : "\n";
   std::string out;
   for (const auto& l : lines_) {
     out += l;
     out += eol;
   }
-  return replaceFile(fileName_, out);
+  return out;
+}
+
+bool IniFile::WriteString(const std::string& section, const std::string& key, const std::string& value) {
+  if (section.empty() || key.empty()) return false;
+  if (IsReadOnly(fileName_) || DirectoryExists(fileName_)) return false;
+  Load();
+  SetString(section, key, value);
+  return replaceFile(fileName_, Text());
 }
 
 std::string GetPrivateProfileString(const std::string& section, const std::string& key,

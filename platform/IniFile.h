@@ -18,6 +18,12 @@ class IniFile {
                                        const std::string& defaultValue) const;
   [[nodiscard]] bool ValueExists(const std::string& section, const std::string& key) const;
 
+  // Edits of the lines read, not written anywhere: Text() gives the file's new content.
+  void SetString(const std::string& section, const std::string& key, const std::string& value);
+  // Removes every section of that name with all its lines.
+  void EraseSection(const std::string& section);
+  [[nodiscard]] std::string Text() const;
+
   // Reads the file again, sets the key (creating file and section when missing) and writes the
   // file back through a temporary file, so a failed write leaves the old file whole. False when
   // the file is read-only or cannot be written.

@@ -28,23 +28,6 @@ void CopyText(TW_STR32& dest, const std::string& text, std::size_t maxChars) {
   std::memcpy(dest, text.data(), std::min({text.size(), maxChars, sizeof dest - 1}));
 }
 
-// Frees a native-transfer block when it is a live block of non-zero size, also when the image
-// handler fails.
-class TransferBlockGuard {
- public:
-  explicit TransferBlockGuard(const platform::HGLOBAL& handle) : handle_(handle) {}
-  TransferBlockGuard(const TransferBlockGuard&) = delete;
-  TransferBlockGuard& operator=(const TransferBlockGuard&) = delete;
-  ~TransferBlockGuard() {
-    if (handle_ && platform::GlobalIsValid(handle_) && platform::GlobalSize(handle_) > 0) {
-      platform::GlobalFree(handle_);
-    }
-  }
-
- private:
-  const platform::HGLOBAL& handle_;
-};
-
 // Condition codes of the TWAIN 2 standard that sources report for paper and device trouble.
 constexpr TW_UINT16 kConditionDenied = 16;
 constexpr TW_UINT16 kConditionPaperJam = 20;
@@ -376,13 +359,24 @@ void TScanner::TransferLoop(bool& done) {
     infoFailures = 0;
 
     platform::HGLOBAL handle = nullptr;
-    TransferBlockGuard guard(handle);
     rc = TWRC_FAILURE;
     (void)DsmCall(&sourceIdentity_, DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &handle, &rc);
+    // From here the page's block belongs to this owner until the image handler takes it; what is
+    // left is freed on every path, also when the handler fails.
+    TTransferBlock block(handle);
     if (rc == TWRC_XFERDONE) {
-      if (handle && imageHandler_) {
-        imageHandler_(handle, static_cast<std::uint16_t>(info.XResolution.Whole),
-                      static_cast<std::uint16_t>(info.YResolution.Whole), passThrough_);
+      if (block && imageHandler_) {
+        try {
+          imageHandler_(block, static_cast<std::uint16_t>(info.XResolution.Whole),
+                        static_cast<std::uint16_t>(info.YResolution.Whole), passThrough_);
+        } catch (...) {
+          // The source is still in its transfer state, where it can be neither disabled nor
+          // closed: end the transfer and drop the pages still pending, so that the source
+          // closes cleanly and the handler's own failure is the one that leaves Acquire.
+          if (EndTransfer()) ResetPendingTransfers();
+          done = true;
+          throw;
+        }
       }
       pending = EndTransfer();
       if (!pending) done = true;

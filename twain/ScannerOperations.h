@@ -10,10 +10,15 @@
 
 namespace lumipage {
 
-// One page: a packed device-independent bitmap (40-byte header, colour table, bottom-up rows) in a
-// global block that the scanner owns and frees once the handler returns; resolutions are whole
-// dots per inch, 0 when the source reports none.
-using TImageHandler = std::function<void(platform::HGLOBAL dib, std::uint16_t xres,
+// The page's global block, handed to the image handler by reference. The handler may take the
+// block over (release() it, or let TDibGraphic::TakeDib do so); whatever the handle still holds
+// when the handler returns or fails is freed by the scanner. Ownership moves with the handle,
+// never by handle value, so a block freed by the handler and a new block that happens to get the
+// same address are never confused.
+using TTransferBlock = platform::GlobalBlock;
+// One page: a packed device-independent bitmap (40-byte header, colour table, bottom-up rows);
+// resolutions are whole dots per inch, 0 when the source reports none.
+using TImageHandler = std::function<void(TTransferBlock& dib, std::uint16_t xres,
                                          std::uint16_t yres, std::intptr_t passThrough)>;
 using TScannerErrorHandler = std::function<void(void* sender, const std::string& message)>;
 using TNotifyHandler = std::function<void(void* sender)>;

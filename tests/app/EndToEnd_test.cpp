@@ -72,11 +72,17 @@ TEST_F(Program, HelpAndVersionTouchNoFile) {
   EXPECT_FALSE(Exists(exe / "lp_done.dat"));
 }
 
-TEST_F(Program, UnwritableExecutableFolderStillEndsCleanly) {
-  // No report can be written beside the program; the run still ends with exit code 0.
-  std::filesystem::remove(exe / "lp_done.dat");
+TEST_F(Program, ReportThatCannotBeWrittenGoesToStandardErrorWithExitCode1) {
+  // No report can be written beside the program: the caller gets it on standard error, and the
+  // exit code 1 says that the report file is not this job's.
   std::filesystem::create_directory(exe / "lp_done.dat");
-  EXPECT_EQ(Run("noscan", sys.Folder()), 0);
+  std::string err = exe / "err.txt";
+  std::string cmd = "cd / && SANE_CONFIG_DIR='" + sys.Folder() + "' LUMIPAGE_SYSTEM_DIR='" + sys.Folder() + "' '" +
+                    exe / "lumipage" + "' noscan </dev/null >/dev/null 2>'" + err + "'";
+  int status = std::system(cmd.c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_EQ(ReadText(err), "; The report could not be written: " + exe / "lp_done.dat" + ": Is a directory\n[Scan]\nPages=0\n");
 }
 
 }  // namespace

@@ -1,7 +1,11 @@
 #include "app/FrmScan.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <csignal>
+#include <filesystem>
 
 #include <functional>
 
@@ -30,7 +34,7 @@ class Job : public ::testing::Test {
       return s;
     };
     form = std::make_unique<TFrmScan>(std::move(env));
-    EXPECT_EQ(form->Run(), 0);
+    EXPECT_EQ(form->Run(), expectedExit);
   }
   std::string Report(const std::string& section, const std::string& key, const std::string& file = "") {
     return platform::GetPrivateProfileString(section, key, "<none>", file.empty() ? exe / "lp_done.dat" : file);
@@ -38,6 +42,7 @@ class Job : public ::testing::Test {
   void Touch(const std::string& name) { WriteText(exe / name, "old"); }
 
   TempDir exe;
+  int expectedExit = 0;
   int pages = 1;
   TScriptedScanner* scanner = nullptr;
   std::unique_ptr<TFrmScan> form;
@@ -171,6 +176,36 @@ TEST_F(Job, ReadOnlyOldReportIsKept) {
   EXPECT_TRUE(Exists(exe / "lp_done.dat"));
 }
 
+TEST_F(Job, ReportThatCannotReplaceTheOldOneGoesToStandardError) {
+  // A caller would read the old Pages=99 as this job's result: the job says so by its exit code
+  // and hands the report over on standard error.
+  WriteText(exe / "lp_done.dat", "[Scan]\nPages=99\n");
+  ::chmod((exe / "lp_done.dat").c_str(), 0444);
+  expectedExit = 1;
+  pages = 2;
+  ::testing::internal::CaptureStderr();
+  Run({});
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(ReadText(exe / "lp_done.dat"), "[Scan]\nPages=99\n");
+  EXPECT_NE(err.find("; The report could not be written: " + exe / "lp_done.dat"), std::string::npos) << err;
+  EXPECT_NE(err.find("\n[Scan]\nPages=2\n"), std::string::npos) << err;
+  EXPECT_TRUE(Exists(exe / "page002.jpg"));  // the job itself ran
+}
+
+TEST_F(Job, ReportIsWrittenWholeWithNoTemporaryFileLeft) {
+  pages = 3;
+  Run({}, [](TScriptedScanner& s) { s.FailAtPage = 3; });
+  EXPECT_EQ(ReadText(exe / "lp_done.dat"), "[Error]\nMessage=Scripted transfer failure\n[Scan]\nPages=2\n");
+  EXPECT_EQ(::chmod(exe.Folder().c_str(), 0755), 0);
+  int entries = 0;
+  for (const auto& e : std::filesystem::directory_iterator(exe.Folder())) {
+    EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
+    ++entries;
+  }
+  EXPECT_EQ(entries, 3);  // two pages and the report
+  EXPECT_EQ(form->ReportFailure(), "");
+}
+
 struct FailureCase {
   const char* name;
   std::function<void(TScriptedScanner&)> script;
@@ -215,11 +250,34 @@ TEST_F(Job, ScannerErrorHandlerEndsTheJob) {
 }
 
 TEST_F(Job, SettingsFileThatCannotBeWrittenEndsWithMessage) {
-  // A full disk: the settings file exists and has write bits, but every write fails.
-  ASSERT_EQ(::symlink("/dev/full", (exe / "lumipage.ini").c_str()), 0);
+  // A full disk: the settings file exists and has write bits, but writing its new content fails
+  // (the file-size limit stands in for the disk). The short report still fits.
+  const std::string old = "[Scan]\n" + std::string(200, ';') + "\n";
+  WriteText(exe / "lumipage.ini", old);
+  struct rlimit saved {};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = saved;
+  small.rlim_cur = 150;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
   Run({"noscan"});
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, oldHandler);
   EXPECT_EQ(Report("Error", "Message"), "Unable to write to " + exe / "lumipage.ini");
   EXPECT_EQ(Report("Scan", "Pages"), "0");
+  EXPECT_EQ(ReadText(exe / "lumipage.ini"), old);  // the old settings are whole
+}
+
+TEST_F(Job, DeviceInPlaceOfSettingsFileIsNoSettingsFile) {
+  // Neither read (a FIFO would block the job) nor written.
+  ASSERT_EQ(::mkfifo((exe / "lumipage.ini").c_str(), 0644), 0);
+  Run({"noscan", "Resolution", "50"});
+  EXPECT_EQ(Report("Scan", "Pages"), "0");
+  EXPECT_EQ(form->Settings.Resolution, 50);
+  std::filesystem::remove(exe / "lumipage.ini");
+  ASSERT_EQ(::symlink("/dev/full", (exe / "lumipage.ini").c_str()), 0);
+  Run({"noscan"});
+  EXPECT_EQ(Report("Error", "Message"), "<none>");
 }
 
 TEST_F(Job, FolderInPlaceOfSettingsFileIsNoSettingsFile) {

@@ -382,11 +382,13 @@ TEST(DibHandle, TakeKeepsPlainBottomUpBlocksAndCopiesTheRest) {
     image.NewImage(9, 4, static_cast<TImageKind>(k), nullptr, 300, 300);
     for (int y = 0; y < 4; ++y)
       for (int x = 0; x < 9; ++x) image.SetRgbPixel(x, y, static_cast<std::uint32_t>(x * 0x1F2E3D + y * 0x0C0B0A));
-    platform::HGLOBAL dib = image.SaveToDibHandle();
+    platform::GlobalBlock block(image.SaveToDibHandle());
+    const platform::HGLOBAL dib = block.get();
     TDibGraphic copied;
     copied.LoadFromDibHandle(dib);
     TDibGraphic taken;
-    EXPECT_TRUE(taken.TakeDibHandle(dib)) << k;
+    EXPECT_TRUE(taken.TakeDibHandle(block)) << k;
+    EXPECT_FALSE(block);  // the owner let go of it
     EXPECT_FALSE(platform::GlobalIsValid(dib));
     EXPECT_EQ(testing::PixelBytes(taken), testing::PixelBytes(copied)) << k;
     EXPECT_EQ(taken.ImageKind(), copied.ImageKind());
@@ -402,12 +404,12 @@ TEST(DibHandle, TakeKeepsPlainBottomUpBlocksAndCopiesTheRest) {
   platform::GlobalLockGuard hold(locked.get());
   for (platform::GlobalBlock* block : {&topDown, &locked, &sixteen}) {
     TDibGraphic image;
-    EXPECT_FALSE(image.TakeDibHandle(block->get()));
+    EXPECT_FALSE(image.TakeDibHandle(*block));
     EXPECT_TRUE(platform::GlobalIsValid(block->get()));
     EXPECT_FALSE(image.Empty());
   }
   TDibGraphic image;
-  EXPECT_FALSE(image.TakeDibHandle(locked.get()));
+  EXPECT_FALSE(image.TakeDibHandle(locked));
   EXPECT_EQ(image.GetRgbPixel(0, 0), 0x060504u);  // the top row is the second in the block
 }
 

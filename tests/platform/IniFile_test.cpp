@@ -102,3 +102,26 @@ TEST(IniWrite, KeepsFileMode) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(IniSpecialFiles, FifoOrDeviceReadsAsEmptyWithoutBlocking) {
+  TempDir dir;
+  ASSERT_EQ(::mkfifo((dir / "fifo.ini").c_str(), 0644), 0);
+  EXPECT_EQ(GetPrivateProfileString("Scan", "Key", "<def>", dir / "fifo.ini"), "<def>");
+  EXPECT_EQ(GetPrivateProfileString("Scan", "Key", "<def>", "/dev/zero"), "<def>");
+  // Nor does a write wait for a reader that never comes.
+  EXPECT_FALSE(WritePrivateProfileString("Scan", "Key", "1", dir / "fifo.ini"));
+}
+
+TEST(IniEdit, SectionsAreReplacedInMemory) {
+  TempDir dir;
+  WriteText(dir / "r.dat", "[Error]\nMessage=old\n[Other]\nKeep=1\n[error]\nMore=2\n");
+  IniFile ini(dir / "r.dat");
+  ini.EraseSection("ERROR");
+  ini.SetString("Scan", "Pages", "3");
+  EXPECT_EQ(ini.Text(), "[Other]\nKeep=1\n[Scan]\nPages=3\n");
+  EXPECT_EQ(ReadText(dir / "r.dat"), "[Error]\nMessage=old\n[Other]\nKeep=1\n[error]\nMore=2\n");
+}
+
+}  // namespace

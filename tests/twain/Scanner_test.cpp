@@ -54,8 +54,8 @@ class ScannerTest : public ::testing::Test {
   }
 
   void Acquire() {
-    Scanner().Acquire(42, [this](platform::HGLOBAL dib, std::uint16_t x, std::uint16_t y, std::intptr_t pass) {
-      EXPECT_TRUE(platform::GlobalIsValid(dib));
+    Scanner().Acquire(42, [this](TTransferBlock& dib, std::uint16_t x, std::uint16_t y, std::intptr_t pass) {
+      EXPECT_TRUE(platform::GlobalIsValid(dib.get()));
       EXPECT_FALSE(platform::IsWindowEnabled(Scanner().TwainWindow()));
       pages_.push_back({x, y, pass});
     });
@@ -365,7 +365,7 @@ TEST_F(ScannerTest, FractionalResolutionIsCutToItsWholePart) {
 
 TEST_F(ScannerTest, FailingImageHandlerFreesThePageClosesTheSourceAndSkipsOnDone) {
   script_->transfers = {FakeTransfer{.pendingAfter = 1}, FakeTransfer{}};
-  EXPECT_THROW(Scanner().Acquire(1, [](platform::HGLOBAL, std::uint16_t, std::uint16_t, std::intptr_t) {
+  EXPECT_THROW(Scanner().Acquire(1, [](TTransferBlock&, std::uint16_t, std::uint16_t, std::intptr_t) {
     throw std::runtime_error("disk full");
   }),
                std::runtime_error);
@@ -374,6 +374,35 @@ TEST_F(ScannerTest, FailingImageHandlerFreesThePageClosesTheSourceAndSkipsOnDone
   EXPECT_EQ(script_->Calls(DAT_IDENTITY, MSG_CLOSEDS).size(), 1u);
   EXPECT_EQ(doneCalls_, 0);
   EXPECT_TRUE(platform::IsWindowEnabled(Scanner().TwainWindow()));
+  // The transfer is ended and the pending page dropped before the source is disabled: a source
+  // still in its transfer state refuses to be disabled and closed.
+  std::vector<std::uint16_t> order;
+  for (const auto& c : script_->calls)
+    if (c.dat == DAT_PENDINGXFERS || c.dat == DAT_USERINTERFACE || (c.dat == DAT_IDENTITY && c.msg == MSG_CLOSEDS))
+      order.push_back(c.msg);
+  EXPECT_EQ(order, (std::vector<std::uint16_t>{MSG_ENABLEDS, MSG_ENDXFER, MSG_RESET, MSG_DISABLEDS, MSG_CLOSEDS}));
+}
+
+TEST_F(ScannerTest, BlockTakenByTheHandlerIsNotFreedAgainWhenItsAddressIsReused) {
+  script_->transfers = {FakeTransfer{}};
+  std::vector<platform::GlobalBlock> allocated;
+  bool reused = false;
+  Scanner().Acquire(1, [&](TTransferBlock& dib, std::uint16_t, std::uint16_t, std::intptr_t) {
+    const platform::HGLOBAL old = dib.get();
+    // The handler takes the page over and is done with it...
+    TTransferBlock taken(std::move(dib));
+    taken.reset();
+    // ...and a block allocated meanwhile gets the freed block's address.
+    for (int i = 0; i < 64 && !reused; ++i) {
+      allocated.emplace_back(platform::GHND, 16);
+      reused = allocated.back().get() == old;
+    }
+  });
+  if (!reused) GTEST_SKIP() << "the allocator did not reuse the address";
+  // The new block belongs to its owner: the scanner must not have freed it by the old handle.
+  EXPECT_TRUE(platform::GlobalIsValid(allocated.back().get()));
+  allocated.clear();
+  EXPECT_EQ(platform::GlobalLiveCount(), blocksBefore_);
 }
 
 TEST_F(ScannerTest, ImageInformationFailingForeverEndsAfterTheRetryLimit) {

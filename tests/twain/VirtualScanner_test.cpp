@@ -44,8 +44,8 @@ class VirtualScannerTest : public ::testing::Test {
 
   void Acquire() {
     blocksBefore_ = platform::GlobalLiveCount();
-    scanner_->Acquire(1, [this](platform::HGLOBAL dib, std::uint16_t x, std::uint16_t y, std::intptr_t) {
-      platform::GlobalLockGuard lock(dib);
+    scanner_->Acquire(1, [this](TTransferBlock& dib, std::uint16_t x, std::uint16_t y, std::intptr_t) {
+      platform::GlobalLockGuard lock(dib.get());
       ASSERT_GE(lock.size(), 40u);
       Page p{};
       std::memcpy(&p.width, lock.as<char>() + 4, 4);

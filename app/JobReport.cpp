@@ -1,0 +1,74 @@
+#include "app/JobReport.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/Files.h"
+#include "platform/IniFile.h"
+
+namespace lumipage {
+
+void TJobReport::Set(const std::string& section, const std::string& key, const std::string& value) {
+  for (auto& [name, entries] : sections_) {
+    if (name != section) continue;
+    for (auto& [k, v] : entries) {
+      if (k == key) {
+        v = value;
+        return;
+      }
+    }
+    entries.emplace_back(key, value);
+    return;
+  }
+  sections_.push_back({section, Entries{{key, value}}});
+}
+
+std::string TJobReport::Text() const {
+  std::string out;
+  for (const auto& [name, entries] : sections_) {
+    out += "[" + name + "]\n";
+    for (const auto& [k, v] : entries) out += k + "=" + v + "\n";
+  }
+  return out;
+}
+
+bool TJobReport::WriteTo(const std::string& fileName, std::string& error) const {
+  if (platform::FileExists(fileName) && platform::IsReadOnly(fileName)) {
+    error = fileName + ": the old report is read-only and was not replaced";
+    return false;
+  }
+  platform::IniFile old(fileName);  // empty unless a regular file is there
+  for (const auto& section : sections_) old.EraseSection(section.first);
+  std::string text = old.Text() + Text();
+  return platform::ReplaceFileDurably(fileName, text, error);
+}
+
+namespace {
+
+void writeAllTo(int fd, const std::string& data) {
+  size_t done = 0;
+  while (done < data.size()) {
+    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    done += static_cast<size_t>(n);
+  }
+}
+
+}  // namespace
+
+int ReportOnStandardError(const std::string& text, const std::string& why) noexcept {
+  try {
+    std::string reason = why;
+    for (char& c : reason)
+      if (c == '\n' || c == '\r') c = ' ';
+    std::string out = "; The report could not be written: " + reason + "\n" + text;
+    writeAllTo(STDERR_FILENO, out);
+  } catch (...) {
+    // Standard error is the last channel there is.
+  }
+  return 1;
+}
+
+}  // namespace lumipage
