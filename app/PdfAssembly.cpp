@@ -15,7 +15,7 @@ constexpr int kStrength128 = 1;
 
 bool PasswordOpened(int result) { return result == 1 || result == 2 || result == 5; }
 
-// Opens the existing PDF for appending; false leaves nothing changed on disk.
+// Opens the existing PDF for appending; a file it cannot open or unlock raises and is left as it was.
 void OpenExisting(TVellox& pdf, const std::string& fileName, const std::string& password) {
   if (pdf.LoadFromFile(fileName) != 1) throw EJobError("Unable to open PDF file " + fileName);
   if (!password.empty()) {

@@ -284,11 +284,8 @@ void TScanner::NegotiateScanParameters() {
   SetCapOneValue(CAP_INDICATORS, TWTY_BOOL, ShowIndicators ? 1 : 0);
   SetCapOneValue(CAP_FEEDERENABLED, TWTY_BOOL, FeederEnabled ? 1 : 0);
   SetCapOneValue(CAP_AUTOFEED, TWTY_BOOL, FeederEnabled ? 1 : 0);
-  try {
-    SetCapOneValue(CAP_DUPLEXENABLED, TWTY_BOOL, DuplexEnabled ? 1 : 0);
-  } catch (const std::exception&) {
-    // Many sources have no duplex unit; scanning one side is fine.
-  }
+  // A source without a duplex unit refuses this and scans one side, like any refused capability.
+  SetCapOneValue(CAP_DUPLEXENABLED, TWTY_BOOL, DuplexEnabled ? 1 : 0);
   SetCapOneValue(CAP_FEEDERORDER, TWTY_UINT16, TWFO_FIRSTPAGEFIRST);
   if (Transmissive) SetCapOneValue(ICAP_LIGHTPATH, TWTY_UINT16, TWLP_TRANSMISSIVE);
 }

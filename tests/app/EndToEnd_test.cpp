@@ -7,6 +7,7 @@
 
 #include "../support/TempDir.h"
 #include "platform/IniFile.h"
+#include "platform/Version.h"
 
 using namespace lumipage;
 using namespace lumipage::testing;
@@ -66,7 +67,7 @@ TEST_F(Program, TransferFailureEndsWithPagesSoFar) {
 TEST_F(Program, HelpAndVersionTouchNoFile) {
   std::string out = exe / "out.txt";
   std::system(("'" + exe / "lumipage" + "' --version > '" + out + "'").c_str());
-  EXPECT_EQ(ReadText(out), "lumipage 1.0.0\n");
+  EXPECT_EQ(ReadText(out), std::string("lumipage ") + LUMIPAGE_VERSION_TEXT + "\n");
   std::system(("'" + exe / "lumipage" + "' --help > '" + out + "'").c_str());
   EXPECT_NE(ReadText(out).find("Usage: lumipage"), std::string::npos);
   EXPECT_FALSE(Exists(exe / "lp_done.dat"));
