@@ -140,7 +140,7 @@ check_one() {
   args=(pdf Append filename "$d/doc.pdf")
   [ -n "$pw" ] && args+=(PDFPassword "$pw")
   (cd / && SANE_CONFIG_DIR="$work/sys" LUMIPAGE_SYSTEM_DIR="$work/sys" \
-     timeout 60 "$exe/lumipage" "${args[@]}" </dev/null >"$d/job.log" 2>&1)
+     timeout 20 "$exe/lumipage" "${args[@]}" </dev/null >"$d/job.log" 2>&1)
   job_rc=$?
   error=$(report_value Error Message)
   pages=$(report_value Scan Pages)
