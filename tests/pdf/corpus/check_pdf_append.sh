@@ -4,8 +4,9 @@
 #   - the report says Pages=1 and no error;
 #   - the page count grew by exactly one;
 #   - `qpdf --check` is no worse than before;
-#   - every old page renders to the same pixels as before (pdftoppm, low resolution) and keeps its
-#     dictionary entries (apart from the page tree link and the content reference);
+#   - every old page renders to the same pixels as before (pdftoppm, low resolution), keeps its
+#     dictionary entries (apart from the page tree link and the content reference) and its content
+#     (the content streams decoded and joined);
 #   - every key of the document catalog is still there.
 # A file the program refuses must be left byte for byte as it was, with an error in the report.
 #
@@ -32,11 +33,11 @@ while getopts "b:m:j:kv" opt; do
     j) jobs=$OPTARG ;;
     k) keep=1 ;;
     v) verbose=1 ;;
-    *) sed -n '2,21p' "$0"; exit 2 ;;
+    *) sed -n '2,20p' "$0"; exit 2 ;;
   esac
 done
 shift $((OPTIND - 1))
-[ $# -ge 1 ] || { sed -n '2,21p' "$0"; exit 2; }
+[ $# -ge 1 ] || { sed -n '2,20p' "$0"; exit 2; }
 build=$(cd "$build" && pwd) || exit 2
 for tool in qpdf pdftoppm jq md5sum; do
   command -v $tool >/dev/null || { echo "missing tool: $tool" >&2; exit 2; }
@@ -90,7 +91,8 @@ inspect() {
   local pdf=$1 out=$2 pw=$3 role=$4
   qpdf --password="$pw" --check "$pdf" >"$out.check" 2>&1
   check_rank $? >"$out.rank"
-  qpdf --json=2 --json-key=pages --json-key=qpdf --password="$pw" "$pdf" >"$out.json" 2>/dev/null
+  qpdf --json=2 --json-key=pages --json-key=qpdf --json-stream-data=inline --decode-level=generalized \
+       --password="$pw" "$pdf" >"$out.json" 2>/dev/null
   jq -r '.pages | length' "$out.json" >"$out.npages" 2>/dev/null
   [ -s "$out.npages" ] || echo "?" >"$out.npages"
   jq -r '.qpdf[1] as $o | ($o.trailer.value["/Root"] // "") as $r |
@@ -98,6 +100,9 @@ inspect() {
   jq -c '.qpdf[1] as $o | .pages[] | $o["obj:" + .object].value | del(.["/Parent"], .["/Contents"]) |
          walk(if type == "string" and test("^[0-9]+ [0-9]+ R$") then "R" else . end)' \
      "$out.json" >"$out.dicts" 2>/dev/null
+  # Each page's content streams decoded and joined, as one checksum a page.
+  jq -c '.qpdf[1] as $o | .pages[] | [.contents[] | ($o["obj:" + .].stream.data // "") | @base64d] | add // ""' \
+     "$out.json" 2>/dev/null | while IFS= read -r line; do printf '%s' "$line" | md5sum | cut -c1-32; done >"$out.content"
   rm -f "$out.json"
   render "$pdf" "$out.md5" "$pw"
   # A damaged original that poppler cannot show in full is compared as qpdf repairs it.
@@ -178,6 +183,10 @@ check_one() {
     dchanged=$(paste -d'\t' <(head -n "$nd" "$d/before.dicts") <(head -n "$nd" "$d/after.dicts") |
                awk -F'\t' '$1 != $2 { c++; if (!first) first = NR } END { if (c) print c " (first: page " first ")" }')
     [ -z "$dchanged" ] || reasons+=("old page dictionaries differ: $dchanged")
+    nc=$(wc -l <"$d/before.content")
+    cchanged=$(paste -d' ' <(head -n "$nc" "$d/before.content") <(head -n "$nc" "$d/after.content") |
+               awk '$1 != $2 { c++; if (!first) first = NR } END { if (c) print c " (first: page " first ")" }')
+    [ -z "$cchanged" ] || reasons+=("old page content differs: $cchanged")
     lost=$(LC_ALL=C comm -23 "$d/before.keys" "$d/after.keys" | tr '\n' ' ')
     [ -z "$lost" ] || reasons+=("catalog keys lost: $lost")
   fi
