@@ -7,7 +7,8 @@
 #   - every old page renders to the same pixels as before (pdftoppm, low resolution), keeps its
 #     dictionary entries (apart from the page tree link and the content reference) and its content
 #     (the content streams decoded and joined);
-#   - every key of the document catalog is still there.
+#   - every key of the document catalog is still there;
+#   - a protected file keeps its kind of protection (RC4, AES-128, AES-256; qpdf --show-encryption).
 # A file the program refuses must be left byte for byte as it was, with an error in the report.
 #
 # Usage: check_pdf_append.sh [-b build-dir] [-m manifest.tsv] [-j jobs] [-k] [-v] folder-or-files...
@@ -33,11 +34,11 @@ while getopts "b:m:j:kv" opt; do
     j) jobs=$OPTARG ;;
     k) keep=1 ;;
     v) verbose=1 ;;
-    *) sed -n '2,20p' "$0"; exit 2 ;;
+    *) sed -n '2,21p' "$0"; exit 2 ;;
   esac
 done
 shift $((OPTIND - 1))
-[ $# -ge 1 ] || { sed -n '2,20p' "$0"; exit 2; }
+[ $# -ge 1 ] || { sed -n '2,21p' "$0"; exit 2; }
 build=$(cd "$build" && pwd) || exit 2
 for tool in qpdf pdftoppm jq md5sum; do
   command -v $tool >/dev/null || { echo "missing tool: $tool" >&2; exit 2; }
@@ -91,6 +92,10 @@ inspect() {
   local pdf=$1 out=$2 pw=$3 role=$4
   qpdf --password="$pw" --check "$pdf" >"$out.check" 2>&1
   check_rank $? >"$out.rank"
+  # Protection as one word: none, RC4, AESv2 (128-bit) or AESv3 (256-bit).
+  qpdf --password="$pw" --show-encryption "$pdf" 2>/dev/null | awk '
+    /File is not encrypted/ { m = "none" } /AESv2/ { m = "AESv2" } /AESv3/ { m = "AESv3" }
+    /^R = / && m == "" { m = "RC4" } END { print (m == "" ? "?" : m) }' >"$out.crypt"
   qpdf --json=2 --json-key=pages --json-key=qpdf --json-stream-data=inline --decode-level=generalized \
        --password="$pw" "$pdf" >"$out.json" 2>/dev/null
   jq -r '.pages | length' "$out.json" >"$out.npages" 2>/dev/null
@@ -187,6 +192,8 @@ check_one() {
     cchanged=$(paste -d' ' <(head -n "$nc" "$d/before.content") <(head -n "$nc" "$d/after.content") |
                awk '$1 != $2 { c++; if (!first) first = NR } END { if (c) print c " (first: page " first ")" }')
     [ -z "$cchanged" ] || reasons+=("old page content differs: $cchanged")
+    cmp -s "$d/before.crypt" "$d/after.crypt" ||
+      reasons+=("protection changed: $(cat "$d/before.crypt") -> $(cat "$d/after.crypt")")
     lost=$(LC_ALL=C comm -23 "$d/before.keys" "$d/after.keys" | tr '\n' ' ')
     [ -z "$lost" ] || reasons+=("catalog keys lost: $lost")
   fi
