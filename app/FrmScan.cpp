@@ -3,7 +3,10 @@
 #include <cstdio>
 
 #include "app/PagePipeline.h"
+#include "imaging/FileStream.h"
+#include "imaging/TiffGraphic.h"
 #include "app/PdfAssembly.h"
+#include "platform/FileReplace.h"
 #include "platform/Files.h"
 #include "platform/IniFile.h"
 #include "platform/InfoDialog.h"
@@ -41,7 +44,7 @@ int TFrmScan::Run() {
     }
   }
   if (!reportFailure_.empty()) return ReportOnStandardError(reportText_, reportFailure_);
-  return 0;
+  return exitCode_;
 }
 
 void TFrmScan::EndProcess() { throw TProcessExit{}; }
@@ -51,7 +54,17 @@ void TFrmScan::ScError(void*, const std::string& msg) {
   EndProcess();
 }
 
-void TFrmScan::AppError(const std::exception& e) { ScError(this, e.what()); }
+void TFrmScan::AppError(const std::exception& e) {
+  std::string message = e.what();
+  // Pages of a PDF job that fails stay on disk, out of reach of the next job's clean-up.
+  if (Settings.OutputFormat == ofPdf && LastPageNo > 0) {
+    try {
+      message += KeepUnsavedPages(*this, PdfFileName());
+    } catch (...) {
+    }
+  }
+  ScError(this, message);
+}
 
 void TFrmScan::ScanDone(void*) {
   if (LastPageNo > 0 && Settings.OutputFormat == ofPdf) {
@@ -168,25 +181,65 @@ void TFrmScan::ConfigureScanner() {
   s.ImageType = Settings.ScanMono ? 0 : 5;
 }
 
+void TFrmScan::TakeJobLock(const TJobSettingsReader& reader) {
+  const int wait = reader.ReadLockWait();
+  if (jobLock_.Acquire(env_.ExeFolder + kJobLockFile, wait) != platform::TJobLock::TResult::TimedOut) return;
+  // The other job owns the folder and its report: say so elsewhere and touch nothing.
+  std::fprintf(stderr,
+               "lumipage: another job is running in %s and did not finish within %d seconds (LockWait); "
+               "nothing was done\n",
+               env_.ExeFolder.c_str(), wait);
+  exitCode_ = 1;
+  EndProcess();
+}
+
+void TFrmScan::CheckOutputTarget() const {
+  // Refused before anything is deleted or scanned: pages scanned for a file that can never be
+  // written would be lost paper work.
+  const int f = Settings.OutputFormat;
+  if (f != ofPdf && f != ofMultiTiff) return;
+  const std::string name = f == ofPdf ? PdfFileName() : MultiTiffFileName();
+  platform::TSaveTarget target;
+  const std::string error = platform::ResolveSaveTarget(name, target);
+  if (!error.empty()) {
+    if (f == ofPdf) throw EJobError("Unable to save PDF file " + name + ": " + error);
+    throw EJobError("Cannot create file \"" + name + "\". " + error);
+  }
+  if (f == ofMultiTiff && Settings.Append && target.Exists) {
+    // Appending to a damaged file would bury the new pages where no reader finds them.
+    bool whole = false;
+    try {
+      TFileStream stream(target.Path, fmOpenRead | fmShareDenyWrite);
+      whole = TiffFileIsWhole(stream);
+    } catch (const std::exception&) {
+    }
+    if (!whole) throw EJobError("Unable to open TIFF file " + name);
+  }
+}
+
 void TFrmScan::PrepareOutput() {
   LastPageNo = 0;
   const int f = Settings.OutputFormat;
+  CheckOutputTarget();
   if (Settings.Append && (f == ofBmp || f == ofJpeg || f == ofTiff)) {
-    // Continue after the last page on disk; the first gap ends the search.
+    // Continue after the last page on disk; the first gap ends the search (the page pipeline
+    // passes over numbers that are taken further on).
     int n = 1;
-    while (platform::FileExists(PageFileName(n))) ++n;
+    while (platform::NameTaken(PageFileName(n))) ++n;
     LastPageNo = n - 1;
     return;
   }
+  // Deletions follow links to the file they name and never remove devices, FIFOs or files
+  // without a write bit.
   if (!Settings.Append) {
     if (!Settings.FileName.empty())
-      platform::DeleteFile(Settings.FileName);
+      platform::DeleteTargetFile(Settings.FileName);
     else if (f == ofPdf)
-      platform::DeleteFile(Settings.ExeFolder + "pages.pdf");
+      platform::DeleteTargetFile(Settings.ExeFolder + "pages.pdf");
     else if (f == ofMultiTiff)
-      platform::DeleteFile(Settings.ExeFolder + "pages.tif");
+      platform::DeleteTargetFile(Settings.ExeFolder + "pages.tif");
   }
-  for (int n = 1; platform::DeleteFile(PageFileName(n)); ++n) {
+  for (int n = 1; platform::DeleteTargetFile(PageFileName(n)); ++n) {
   }
 }
 
@@ -195,14 +248,26 @@ void TFrmScan::FormCreate() {
   Settings.ExeFolder = env_.ExeFolder;
   EditVer = platform::FileVersionText();
 
+  TJobSettingsReader reader(env_.CommandLine, env_.ExeFolder);
+  // Before the old report goes: a second job must not delete the running job's report.
+  TakeJobLock(reader);
+
   const std::string oldReport = env_.ExeFolder + "lp_done.dat";
   if (platform::FileExists(oldReport) && !platform::IsReadOnly(oldReport)) platform::DeleteFile(oldReport);
 
   scanner_ = env_.CreateScanner();
   scanner_->Open();
 
-  TJobSettingsReader reader(env_.CommandLine, env_.ExeFolder);
   Settings = reader.LoadJobSettings();
+  if (FileNameFolderMissing(Settings)) {
+    std::string folder = platform::ExtractFilePath(Settings.FileName);
+    if (folder.size() > 1) folder.pop_back();
+    throw EJobError("Unable to create folder " + folder);
+  }
+  // Half-written files of a job that was killed: the lock says no job of this folder runs now,
+  // and the name says whose they were.
+  platform::RemoveStaleTemporaries(env_.ExeFolder);
+  if (!Settings.FileName.empty()) platform::RemoveStaleTemporaries(platform::ExtractFilePath(Settings.FileName));
 
   if (reader.SettingsFileWritable()) {
     const auto& list = scanner_->Sources();

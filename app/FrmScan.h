@@ -9,6 +9,7 @@
 #include "app/CommandLine.h"
 #include "app/JobReport.h"
 #include "app/JobSettings.h"
+#include "platform/JobLock.h"
 #include "twain/ScannerOperations.h"
 
 namespace lumipage {
@@ -41,7 +42,8 @@ class TFrmScan {
   TFrmScan& operator=(const TFrmScan&) = delete;
 
   // Runs the job under the failure handler; the process's exit code: 0, or 1 when the report
-  // could not be written where the caller reads it (it then went to standard error).
+  // could not be written where the caller reads it (it then went to standard error) or when the
+  // job could not start because another job held the program folder (nothing was touched then).
   int Run();
 
   // The job itself; ends by throwing TProcessExit (or a failure that Run hands to AppError).
@@ -87,6 +89,8 @@ class TFrmScan {
   [[noreturn]] void EndProcess();
   void ChooseScanner();
   void ConfigureScanner();
+  void TakeJobLock(const TJobSettingsReader& reader);
+  void CheckOutputTarget() const;
   void PrepareOutput();
   [[nodiscard]] std::string CurrentScannerName() const;
 
@@ -97,6 +101,11 @@ class TFrmScan {
   std::string reportText_;
   std::unique_ptr<ScannerOperations> scanner_;
   std::vector<TImageProps> pageTable_;  // index 0 unused
+  platform::TJobLock jobLock_;  // held until the process ends, after the report is written
+  int exitCode_ = 0;
 };
+
+// The lock file in the program folder that keeps jobs there from running at the same time.
+constexpr const char* kJobLockFile = "lumipage.lock";
 
 }  // namespace lumipage

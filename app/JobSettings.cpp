@@ -106,6 +106,7 @@ TJobSettings TJobSettingsReader::LoadJobSettings() const {
   s.Resolution = integer("Resolution", 200);
   s.Indicator = integer("Indicator", 1);
   s.JpgQuality = integer("jpg_quality", 85);
+  s.LockWait = ReadLockWait();
 
   auto text = [&](const char* word, const char* key, const char* def) {
     std::string v = cmd_.ParamValue(word);
@@ -119,12 +120,22 @@ TJobSettings TJobSettingsReader::LoadJobSettings() const {
 
   if (!s.FileName.empty() && platform::ExtractFilePath(s.FileName).empty())
     s.FileName = exeFolder_ + platform::ExtractFileName(s.FileName);
-  if (!s.FileName.empty()) {
-    std::string folder = platform::ExtractFilePath(s.FileName);
-    platform::ForceDirectories(folder);
-    if (!platform::DirectoryExists(folder)) s.FileName.clear();
-  }
+  // A folder that cannot be made is not cleared away: falling back to the default names would
+  // delete and overwrite output beside the program that belongs to someone else. The job
+  // controller refuses the name before touching anything (FileNameFolderMissing).
+  if (!s.FileName.empty()) platform::ForceDirectories(platform::ExtractFilePath(s.FileName));
   return s;
+}
+
+bool FileNameFolderMissing(const TJobSettings& s) {
+  return !s.FileName.empty() && !platform::DirectoryExists(platform::ExtractFilePath(s.FileName));
+}
+
+int TJobSettingsReader::ReadLockWait() const {
+  platform::IniFile ini(iniName_);
+  int v = ReadInt(ini, "LockWait", kDefaultLockWait);
+  if (auto p = ParseInteger(cmd_.ParamValue("LockWait"), false)) v = *p;
+  return v < 0 ? 0 : (v > kMaxLockWait ? kMaxLockWait : v);
 }
 
 bool TJobSettingsReader::ReadHelp() const {

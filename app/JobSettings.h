@@ -11,6 +11,9 @@
 namespace lumipage {
 
 enum TOutputFormat : int { ofBmp = 0, ofJpeg = 1, ofTiff = 2, ofMultiTiff = 3, ofPdf = 4 };
+constexpr int kDefaultLockWait = 60;
+constexpr int kMaxLockWait = 3600;
+
 enum TPaperMode : int { pmNone = 0, pmA4 = 1, pmLetter = 2, pmBank = 99 };
 
 struct TJobSettings {
@@ -32,6 +35,7 @@ struct TJobSettings {
   int Resolution = 200;
   int Indicator = 1;
   int JpgQuality = 85;
+  int LockWait = 60;  // seconds a job waits for another job in the same program folder
   std::string Scanner;
   std::string ProdName = "Orrinwell Lumipage";
   std::string ScanArea;
@@ -44,6 +48,9 @@ struct TJobSettings {
 // "0x"/"0X" (the settings file). Hexadecimal wraps into 32 bits; decimal out of range is invalid.
 [[nodiscard]] std::optional<std::int32_t> ParseInteger(const std::string& text, bool allowCHex);
 
+// FileName is set but its folder does not exist (it could not be created).
+[[nodiscard]] bool FileNameFolderMissing(const TJobSettings& settings);
+
 class TJobSettingsReader {
  public:
   // exeFolder carries its trailing '/'; the settings file is exeFolder + "lumipage.ini".
@@ -52,6 +59,8 @@ class TJobSettingsReader {
   [[nodiscard]] const std::string& SettingsFileName() const { return iniName_; }
   // Everything up to and including the FileName normalisation (the settings file is read once).
   [[nodiscard]] TJobSettings LoadJobSettings() const;
+  // LockWait alone, read before the job takes its lock (clamped to 0 .. kMaxLockWait).
+  [[nodiscard]] int ReadLockWait() const;
   // The Help flag, read after the scanner list has been written.
   [[nodiscard]] bool ReadHelp() const;
   // The settings file exists and has a write bit: only then is it ever written.

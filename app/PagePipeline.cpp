@@ -1,6 +1,10 @@
 #include "app/PagePipeline.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "app/FrmScan.h"
@@ -11,6 +15,9 @@
 #include "imaging/ImageFormatTransform.h"
 #include "imaging/JpegGraphic.h"
 #include "imaging/TiffGraphic.h"
+#include "imaging/Errors.h"
+#include "imaging/TiffError.h"
+#include "platform/FileReplace.h"
 #include "platform/Files.h"
 #include "platform/Messages.h"
 
@@ -174,6 +181,30 @@ void SaveJpeg(TFrmScan& form, TDibGraphic& page, const std::string& base, std::u
   record.PageFile = base + ".jpg";
 }
 
+// Appends the page to the multi-page file in place. Whatever fails on the way, the file is cut
+// back to what it was; once the page is in, it is on disk before the next page comes.
+void AppendTiffPage(TTiffGraphic& tiff, const std::string& name) {
+  platform::TSaveTarget target;
+  const std::string error = platform::ResolveSaveTarget(name, target);
+  if (!error.empty()) throw EFOpenError("Cannot open file \"" + name + "\". " + error);
+  TFileStream stream(target.Path, fmOpenReadWrite | fmShareExclusive);
+  const std::int64_t oldSize = stream.Size();
+  try {
+    tiff.AppendToStream(stream);
+    if (::fsync(stream.Handle()) != 0)
+      throw EWriteError("Cannot write file \"" + name + "\". " + std::string(std::strerror(errno)));
+  } catch (...) {
+    const std::exception_ptr failure = stream.NameWriteFailure(std::current_exception());
+    try {
+      TiffUndoAppend(stream, oldSize);
+      (void)::fsync(stream.Handle());
+    } catch (...) {
+      // The first failure is the one to report.
+    }
+    std::rethrow_exception(failure);
+  }
+}
+
 void SaveTiff(TFrmScan& form, TDibGraphic& page, const std::string& base, TImageProps& record) {
   const TJobSettings& s = form.Settings;
   if (s.Mono && s.MonoEnhance) DarkenPage(page);
@@ -187,13 +218,10 @@ void SaveTiff(TFrmScan& form, TDibGraphic& page, const std::string& base, TImage
   tiff.SetCompression(s.Mono ? tcGroup4 : tcPackbits);
   tiff.Software = "Orrinwell Limited";
   const std::string name = base + ".tif";
-  if (s.OutputFormat == ofMultiTiff && platform::FileExists(name)) {
-    TFileStream stream(name, fmOpenReadWrite);
-    try {
-      tiff.AppendToStream(stream);
-    } catch (...) {
-      std::rethrow_exception(stream.NameWriteFailure(std::current_exception()));
-    }
+  // The first page of a new multi-page file replaces it; every other page is appended.
+  const bool appendPage = s.OutputFormat == ofMultiTiff && (s.Append || form.LastPageNo > 1);
+  if (appendPage && platform::NameTaken(name)) {
+    AppendTiffPage(tiff, name);
   } else {
     tiff.SaveToFile(name);
     record.PageFile = name;
@@ -244,25 +272,29 @@ void StorePage(TFrmScan& form, TTransferBlock& dib, std::uint16_t xres, std::uin
 
 void ImageAcquired(TFrmScan& form, TTransferBlock& dib, std::uint16_t xres, std::uint16_t yres) {
   const TJobSettings& s = form.Settings;
-  const int n = ++form.LastPageNo;
+  int n = ++form.LastPageNo;
 
+  // Page files are saved through a temporary file that replaces an old file of the same name
+  // only when complete, so nothing is deleted first. In append mode no existing page file is
+  // ever replaced: a number that is taken passes to the next free one.
   std::string base;
   if (s.OutputFormat == ofMultiTiff) {
     base = platform::ChangeFileExt(form.MultiTiffFileName(), "");
-    if (n == 1 && !s.Append) platform::DeleteFile(base + s.Extension);
   } else {
+    if (s.Append && s.OutputFormat != ofPdf) {
+      while (platform::NameTaken(form.PageFileName(n))) n = ++form.LastPageNo;
+    }
     base = form.PageBaseName(n);
-    platform::DeleteFile(base + s.Extension);
   }
 
+  const int before = n - 1;
   try {
     StorePage(form, dib, xres, yres, n, base);
   } catch (...) {
     // The report counts stored pages only: this one was not stored, and no file of its own
-    // stays (its name was cleared above; a multi-page TIFF holds earlier pages and stays).
-    form.LastPageNo = n - 1;
+    // stays (a failed save leaves the target as it was; a multi-page TIFF is cut back).
+    form.LastPageNo = before;
     form.PageRecord(n) = TImageProps{};
-    if (s.OutputFormat != ofMultiTiff) platform::DeleteFile(base + s.Extension);
     throw;
   }
 }

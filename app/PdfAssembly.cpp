@@ -2,7 +2,11 @@
 
 #include "app/FrmScan.h"
 #include "pdf/Vellox.h"
+#include "platform/FileReplace.h"
 #include "platform/Files.h"
+
+#include <cerrno>
+#include <cstdio>
 
 namespace lumipage {
 namespace {
@@ -30,9 +34,7 @@ void OpenExisting(TVellox& pdf, const std::string& fileName, const std::string& 
   }
 }
 
-}  // namespace
-
-void AssemblePdf(TFrmScan& form) {
+void AssemblePdfPages(TFrmScan& form) {
   TJobSettings& s = form.Settings;
   TVellox pdf;
   if (s.FileName.empty()) s.FileName = s.ExeFolder + "pages.pdf";
@@ -77,6 +79,55 @@ void AssemblePdf(TFrmScan& form) {
 
   // Only now that the PDF holds them are the page files no longer needed.
   for (int i = 1; i <= form.LastPageNo; ++i) platform::DeleteFile(table.at(static_cast<size_t>(i)).PageFile);
+}
+
+}  // namespace
+
+// The pages of a PDF that could not be written: moved beside the intended PDF under names that
+// no clean-up of page files ever touches (doc-unsaved-001.jpg, ...), never over an existing
+// file. The page table follows the moves. Returns the sentence for the report.
+std::string KeepUnsavedPages(TFrmScan& form, const std::string& pdfName) {
+  const std::string stem = platform::ChangeFileExt(pdfName, "") + "-unsaved-";
+  const std::string fallbackStem = form.Settings.ExeFolder + platform::ExtractFileName(stem);
+  std::string first, last;
+  int number = 0;
+  for (int i = 1; i <= form.LastPageNo; ++i) {
+    TImageProps& page = form.PageRecord(i);
+    // Only intermediate page files: once kept, a page is not moved again.
+    if (page.PageFile != form.PageFileName(i) || !platform::FileExists(page.PageFile)) continue;
+    const std::string ext = platform::ExtractFileExt(page.PageFile);
+    std::string kept;
+    for (const std::string* base : {&stem, &fallbackStem}) {
+      for (int attempt = 0; attempt < 10000; ++attempt) {
+        char digits[16];
+        std::snprintf(digits, sizeof digits, "%03d", ++number);
+        const std::string candidate = *base + digits + ext;
+        if (platform::NameTaken(candidate)) continue;
+        const int e = platform::MoveFileNoReplace(page.PageFile, candidate);
+        if (e == 0) kept = candidate;
+        if (e != EEXIST) break;
+      }
+      if (!kept.empty()) break;
+      number = 0;
+    }
+    if (kept.empty()) continue;  // it stays where it is, under its page name
+    page.PageFile = kept;
+    if (first.empty()) first = kept;
+    last = kept;
+  }
+  if (first.empty()) return {};
+  return first == last ? "; the scanned page is kept as " + first
+                       : "; the scanned pages are kept as " + first + " to " + platform::ExtractFileName(last);
+}
+
+void AssemblePdf(TFrmScan& form) {
+  try {
+    AssemblePdfPages(form);
+  } catch (const std::exception& e) {
+    // The report names the failure and where the pages went; the next job's clean-up of page
+    // files beside the program must not find them.
+    throw EJobError(std::string(e.what()) + KeepUnsavedPages(form, form.PdfFileName()));
+  }
 }
 
 }  // namespace lumipage

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 namespace lumipage {
 
 class TFrmScan;
@@ -8,5 +10,11 @@ class TFrmScan;
 // with the job's password when one is set. Raises EJobError when the PDF cannot be opened, a page
 // cannot be added or the file cannot be saved; page files are removed only once the PDF is saved.
 void AssemblePdf(TFrmScan& form);
+
+// After a failed PDF job: moves the intermediate page files beside the intended PDF as
+// <name>-unsaved-001.jpg, ... (never over an existing file; beside the program when that folder
+// cannot take them), so that no later clean-up deletes them, and updates the page table.
+// Returns the sentence that tells the report where they are ("" when nothing was moved).
+std::string KeepUnsavedPages(TFrmScan& form, const std::string& pdfName);
 
 }  // namespace lumipage

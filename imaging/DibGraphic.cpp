@@ -13,6 +13,7 @@
 #include "imaging/Canvas.h"
 #include "imaging/FileStream.h"
 #include "imaging/MemoryStream.h"
+#include "platform/FileReplace.h"
 #include "platform/Files.h"
 #include "platform/LargeMemory.h"
 #include "platform/Messages.h"
@@ -644,21 +645,19 @@ void TDibGraphic::LoadFromStream(TStream& stream) {
 }
 
 void TDibGraphic::SaveToFile(const std::string& fileName) {
-  // A save that fails part-way would leave a truncated file that other programs take for a
-  // page; it is removed before the error goes on.
-  std::exception_ptr failure;
+  // The image goes to a temporary file that replaces the target only once it is complete and
+  // on disk: a failed or killed save never leaves a truncated file that others take for a page.
+  platform::TFileReplacement file(fileName);
+  if (!file.Ok()) throw EFCreateError("Cannot create file \"" + fileName + "\". " + file.Error());
   {
-    TFileStream file(fileName, fmCreate);
+    TFileStream stream(fileName, file.Handle(), TFileStream::TBorrowed{});
     try {
-      SaveToStream(file);
+      SaveToStream(stream);
     } catch (...) {
-      failure = file.NameWriteFailure(std::current_exception());
+      std::rethrow_exception(stream.NameWriteFailure(std::current_exception()));
     }
   }
-  if (failure) {
-    platform::DeleteFile(fileName);
-    std::rethrow_exception(failure);
-  }
+  if (!file.Commit()) throw EFCreateError("Cannot create file \"" + fileName + "\". " + file.Error());
 }
 
 void TDibGraphic::LoadFromFile(const std::string& fileName) {

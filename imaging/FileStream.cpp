@@ -48,8 +48,11 @@ TFileStream::TFileStream(const std::string& fileName, std::uint16_t mode) : file
   }
 }
 
+TFileStream::TFileStream(const std::string& fileName, int handle, TBorrowed)
+    : fileName_(fileName), fd_(handle), owned_(false) {}
+
 TFileStream::~TFileStream() {
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ >= 0 && owned_) ::close(fd_);
 }
 
 std::size_t TFileStream::Read(void* buffer, std::size_t count) {

@@ -26,6 +26,9 @@ class TFileStream final : public TStream {
   // Raises EFCreateError "Cannot create file "name". reason" or
   // EFOpenError "Cannot open file "name". reason".
   TFileStream(const std::string& fileName, std::uint16_t mode);
+  // A stream over a descriptor that stays its owner's (it is not closed here).
+  struct TBorrowed {};
+  TFileStream(const std::string& fileName, int handle, TBorrowed);
   ~TFileStream() override;
 
   [[nodiscard]] std::size_t Read(void* buffer, std::size_t count) override;
@@ -47,6 +50,7 @@ class TFileStream final : public TStream {
   std::string fileName_;
   int fd_ = -1;
   int writeError_ = 0;
+  bool owned_ = true;
 };
 
 }  // namespace lumipage

@@ -280,6 +280,78 @@ int TTiffGraphic::GetImageCount(TStream& stream) {
   return count;
 }
 
+bool TiffFileIsWhole(TStream& stream) {
+  const std::int64_t size = stream.Size();
+  if (size == 0) return true;  // an empty file is written anew
+  stream.SetPosition(0);
+  try {
+    TTiffHandle handle(stream, "rc", 0);
+    TIFF* tif = handle.Get();
+    do {
+      std::uint32_t width = 0, length = 0;
+      if (TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width) != 1 || width == 0) return false;
+      if (TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &length) != 1 || length == 0) return false;
+      const std::uint32_t pieces = TIFFIsTiled(tif) ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
+      if (pieces == 0) return false;
+      for (std::uint32_t i = 0; i < pieces; ++i) {
+        const std::uint64_t offset = TIFFGetStrileOffset(tif, i);
+        const std::uint64_t count = TIFFGetStrileByteCount(tif, i);
+        if (count == 0 || offset > static_cast<std::uint64_t>(size) || count > static_cast<std::uint64_t>(size) - offset)
+          return false;
+      }
+      if (TIFFLastDirectory(tif)) return true;
+    } while (TIFFReadDirectory(tif) == 1);
+    return false;  // a next directory that cannot be read
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+namespace {
+
+std::uint64_t ReadUnsigned(TStream& stream, std::int64_t at, int bytes, bool bigEndian, bool& ok) {
+  std::uint8_t b[8] = {};
+  stream.SetPosition(at);
+  if (stream.Read(b, static_cast<std::size_t>(bytes)) != static_cast<std::size_t>(bytes)) {
+    ok = false;
+    return 0;
+  }
+  std::uint64_t v = 0;
+  for (int i = 0; i < bytes; ++i) v |= static_cast<std::uint64_t>(b[bigEndian ? i : bytes - 1 - i]) << (8 * (bytes - 1 - i));
+  return v;
+}
+
+}  // namespace
+
+void TiffUndoAppend(TStream& stream, std::int64_t oldSize) {
+  stream.SetSize(oldSize);
+  bool ok = true;
+  std::uint8_t head[4] = {};
+  stream.SetPosition(0);
+  if (stream.Read(head, 4) != 4) return;
+  const bool bigEndian = head[0] == 'M';
+  const bool big = ReadUnsigned(stream, 2, 2, bigEndian, ok) == 43;
+  const int pointer = big ? 8 : 4;
+  const int countBytes = big ? 8 : 2;
+  const int entryBytes = big ? 20 : 12;
+  // Walk the chain of directories; the link that points past the old end is the one the
+  // failed append wrote.
+  std::int64_t link = big ? 8 : 4;
+  for (int guard = 0; ok && guard < 65536; ++guard) {
+    const std::uint64_t next = ReadUnsigned(stream, link, pointer, bigEndian, ok);
+    if (!ok || next == 0) return;
+    if (next >= static_cast<std::uint64_t>(oldSize)) {
+      const std::uint8_t zero[8] = {};
+      stream.SetPosition(link);
+      stream.WriteBuffer(zero, static_cast<std::size_t>(pointer));
+      return;
+    }
+    const std::uint64_t count = ReadUnsigned(stream, static_cast<std::int64_t>(next), countBytes, bigEndian, ok);
+    if (!ok || count > 0xFFFFFF) return;
+    link = static_cast<std::int64_t>(next) + countBytes + static_cast<std::int64_t>(count) * entryBytes;
+  }
+}
+
 void TTiffGraphic::SaveToStream(TStream& stream) {
   // TIFF offsets count from the first byte libtiff writes, and libtiff places new data at the
   // end of the stream: a stream that does not start the file gets a copy written in memory.

@@ -97,4 +97,12 @@ class TTiffGraphic : public TDibGraphic {
   TTiffCompression compression_ = tcNone;
 };
 
+// Before appending to an existing TIFF: true when every directory of the file reads and every
+// strip or tile it names lies inside the file. A truncated or damaged file would take the new
+// pages where no reader finds them.
+[[nodiscard]] bool TiffFileIsWhole(TStream& stream);
+// Undoes an append that failed: cuts the stream back to oldSize and clears the directory link
+// that pointed past it, so the file reads exactly as before.
+void TiffUndoAppend(TStream& stream, std::int64_t oldSize);
+
 }  // namespace lumipage

@@ -13,6 +13,7 @@
 #include "pdf/PDFImage.h"
 #include "pdf/PDFPageTree.h"
 #include "pdf/PDFSecurity.h"
+#include "platform/FileReplace.h"
 
 namespace lumipage {
 
@@ -142,38 +143,23 @@ int TVellox::LoadFromStream(std::istream& in) {
 
 int TVellox::SaveToFile(const std::string& fileName) {
   lastError_ = 0;
-  std::string tempName;
   try {
     TPDFDocument& doc = *selected_->Document;
     doc.SetInfo("ModDate", PDFDateNow());
     // The document goes to a new file beside the target, which replaces the target only once
-    // it is complete: a full disk or a killed process leaves an existing file as it was.
-    const std::filesystem::path target(fileName);
-    const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
-    tempName = (folder / ("." + target.filename().string() + "." + std::to_string(getpid()) + ".tmp")).string();
+    // it is complete and on disk: a full disk or a killed process leaves an existing file as
+    // it was. Links are followed; devices, FIFOs and files without a write bit are refused.
+    platform::TFileReplacement file(fileName);
+    if (!file.Ok()) return 0;
     {
-      std::ofstream out(tempName, std::ios::binary | std::ios::trunc);
+      std::ofstream out(file.TemporaryName(), std::ios::binary | std::ios::trunc);
       if (!out) return 0;
-      if (!doc.SaveToStream(out)) {
-        out.close();
-        std::remove(tempName.c_str());
-        return 0;
-      }
+      if (!doc.SaveToStream(out)) return 0;
       out.close();
-      if (out.fail()) {
-        std::remove(tempName.c_str());
-        return 0;
-      }
+      if (out.fail()) return 0;
     }
-    std::error_code ec;
-    std::filesystem::rename(tempName, target, ec);
-    if (ec) {
-      std::remove(tempName.c_str());
-      return 0;
-    }
-    return 1;
+    return file.Commit() ? 1 : 0;
   } catch (...) {
-    if (!tempName.empty()) std::remove(tempName.c_str());
     return 0;
   }
 }

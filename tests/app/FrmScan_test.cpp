@@ -98,13 +98,21 @@ TEST_F(Job, SelectionDialogChoiceIsRecorded) {
   EXPECT_EQ(Report("Scan", "Pages"), "0");
 }
 
-TEST_F(Job, AppendSearchStopsAtFirstGap) {
+TEST_F(Job, AppendFillsTheFirstGapAndNeverOverwrites) {
   for (auto n : {"page001.jpg", "page002.jpg", "page004.jpg"}) Touch(n);
-  pages = 2;
+  std::filesystem::create_symlink("nowhere.jpg", exe / "page005.jpg");  // a dangling link is taken too
+  pages = 3;
   Run({"append"});
-  EXPECT_EQ(form->LastPageNo, 4);  // pages 3 and 4 are the new ones
-  EXPECT_EQ(Report("Scan", "Pages"), "4");
-  EXPECT_TRUE(Exists(exe / "page001.jpg"));
+  EXPECT_EQ(form->LastPageNo, 7);  // pages 3, 6 and 7 are new; 4 and 5 were taken
+  EXPECT_EQ(Report("Scan", "Pages"), "7");
+  EXPECT_EQ(ReadText(exe / "page004.jpg"), "old");
+  EXPECT_FALSE(Exists(exe / "nowhere.jpg"));
+  for (int n : {3, 6, 7}) {
+    EXPECT_EQ(form->PageTable()[static_cast<size_t>(n)].PageFile, exe / ("page00" + std::to_string(n) + ".jpg"));
+    EXPECT_NE(ReadText(exe / ("page00" + std::to_string(n) + ".jpg")).substr(0, 2), "ol");
+  }
+  EXPECT_TRUE(form->PageTable()[4].PageFile.empty());
+  EXPECT_TRUE(form->PageTable()[5].PageFile.empty());
 }
 
 TEST_F(Job, CleanUpDeletesStalePagesUntilTheFirstGap) {
@@ -202,7 +210,7 @@ TEST_F(Job, ReportIsWrittenWholeWithNoTemporaryFileLeft) {
     EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
     ++entries;
   }
-  EXPECT_EQ(entries, 3);  // two pages and the report
+  EXPECT_EQ(entries, 4);  // two pages, the report and the lock file of the program folder
   EXPECT_EQ(form->ReportFailure(), "");
 }
 

@@ -137,7 +137,11 @@ TEST(JobSettings, FileNameNormalisation) {
   EXPECT_EQ(load(dir, {"filename", deep}).FileName, deep);
   EXPECT_TRUE(Exists(dir / "a/b/c"));
   WriteText(dir / "plainfile", "x");
-  EXPECT_EQ(load(dir, {"filename", dir / "plainfile/sub/out.pdf"}).FileName, "");  // folder cannot exist
+  // A folder that cannot exist keeps the name: the job refuses it instead of using default names.
+  TJobSettings s = load(dir, {"filename", dir / "plainfile/sub/out.pdf"});
+  EXPECT_EQ(s.FileName, dir / "plainfile/sub/out.pdf");
+  EXPECT_TRUE(FileNameFolderMissing(s));
+  EXPECT_FALSE(FileNameFolderMissing(load(dir, {"filename", deep})));
 }
 
 TEST(JobSettings, ReadOnlySettingsFileIsReadButNotWritable) {

@@ -156,9 +156,14 @@ TEST_P(AppendProtected, OpensWithTheRightPasswordOnly) {
     EXPECT_TRUE(Has(Info(pdf, GetParam().password), "Pages:           5"));
     EXPECT_TRUE(Has(Check(pdf, GetParam().password), "No syntax or stream encoding errors"));
   } else {
-    EXPECT_EQ(Report("Error", "Message"), "Unable to open protected PDF file " + pdf);
+    EXPECT_EQ(Report("Error", "Message"), "Unable to open protected PDF file " + pdf +
+                                              "; the scanned pages are kept as " + exe / "pages-unsaved-001.jpg" +
+                                              " to pages-unsaved-002.jpg");
     EXPECT_EQ(ReadText(pdf), before);  // the existing file is left untouched
-    EXPECT_TRUE(Exists(exe / "page001.jpg"));  // and the scanned pages stay
+    // and the scanned pages stay, where no clean-up of page files reaches them
+    EXPECT_TRUE(Exists(exe / "pages-unsaved-001.jpg"));
+    EXPECT_TRUE(Exists(exe / "pages-unsaved-002.jpg"));
+    EXPECT_FALSE(Exists(exe / "page001.jpg"));
   }
 }
 
@@ -171,20 +176,31 @@ INSTANTIATE_TEST_SUITE_P(
                       ProtectedCase{"empty_user_password", "'' owner 128 --use-aes=n", "", true}),
     [](const auto& i) { return std::string(i.param.name); });
 
-TEST_F(PdfJob, UnreadableExistingFileIsKept) {
-  WriteText(exe / "pages.pdf", "this is not a PDF");
-  Run({"pdf", "append"}, {kSmall});
-  EXPECT_EQ(Report("Error", "Message"), "Unable to open PDF file " + exe / "pages.pdf");
-  EXPECT_EQ(ReadText(exe / "pages.pdf"), "this is not a PDF");
-  EXPECT_TRUE(Exists(exe / "page001.jpg"));
+TEST_F(PdfJob, UnreadableExistingFileIsKeptAndThePagesSurviveTheNextJob) {
+  TempDir out;
+  const std::string pdf = out / "doc.pdf";
+  WriteText(pdf, "this is not a PDF");
+  WriteText(out / "doc-unsaved-001.jpg", "an earlier job's page");
+  Run({"pdf", "append", "filename", pdf}, {kSmall, kSmall});
+  EXPECT_EQ(Report("Error", "Message"), "Unable to open PDF file " + pdf + "; the scanned pages are kept as " +
+                                            out / "doc-unsaved-002.jpg" + " to doc-unsaved-003.jpg");
+  EXPECT_EQ(ReadText(pdf), "this is not a PDF");
+  EXPECT_EQ(ReadText(out / "doc-unsaved-001.jpg"), "an earlier job's page");
+  EXPECT_EQ(form->PageTable()[2].PageFile, out / "doc-unsaved-003.jpg");
+  // The next PDF job, to another file, cleans up page files beside the program: the kept
+  // pages are not among them.
+  Run({"pdf"}, {kSmall});
+  EXPECT_EQ(Report("Error", "Message"), "<none>");
+  EXPECT_TRUE(Exists(out / "doc-unsaved-002.jpg"));
+  EXPECT_TRUE(Exists(out / "doc-unsaved-003.jpg"));
 }
 
-TEST_F(PdfJob, UnsaveablePdfKeepsThePageFiles) {
+TEST_F(PdfJob, UnsaveablePdfIsRefusedBeforeScanning) {
   std::filesystem::create_directories(exe / "taken.pdf/inside");
   Run({"pdf", "filename", exe / "taken.pdf"}, {kSmall});
-  EXPECT_EQ(Report("Error", "Message"), "Unable to save PDF file " + exe / "taken.pdf");
-  EXPECT_EQ(Report("Scan", "Pages"), "1");
-  EXPECT_TRUE(Exists(exe / "page001.jpg"));
+  EXPECT_EQ(Report("Error", "Message"), "Unable to save PDF file " + exe / "taken.pdf" + ": Not a regular file");
+  EXPECT_EQ(Report("Scan", "Pages"), "0");
+  EXPECT_TRUE(Exists(exe / "taken.pdf/inside"));
 }
 
 }  // namespace
