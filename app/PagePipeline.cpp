@@ -288,13 +288,19 @@ void ImageAcquired(TFrmScan& form, TTransferBlock& dib, std::uint16_t xres, std:
   }
 
   const int before = n - 1;
-  try {
-    StorePage(form, dib, xres, yres, n, base);
-  } catch (...) {
-    // The report counts stored pages only: this one was not stored, and no file of its own
-    // stays (a failed save leaves the target as it was; a multi-page TIFF is cut back).
+  // The report counts stored pages only: a page that fails was not stored, and no file of its
+  // own stays (a failed save leaves the target as it was; a multi-page TIFF is cut back).
+  auto unstore = [&] {
     form.LastPageNo = before;
     form.PageRecord(n) = TImageProps{};
+  };
+  try {
+    StorePage(form, dib, xres, yres, n, base);
+  } catch (const std::bad_alloc&) {
+    unstore();
+    throw EJobError("Not enough memory for the page");
+  } catch (...) {
+    unstore();
     throw;
   }
 }

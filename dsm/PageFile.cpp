@@ -1,8 +1,13 @@
 #include "dsm/PageFile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <fstream>
+#include <new>
 #include <vector>
 
 #include "dsm/BitmapHeader.h"
@@ -30,33 +35,57 @@ TW_FIX32 DpiFromPelsPerMeter(std::int32_t ppm) {
 }  // namespace
 
 std::variant<TPageImage, std::string> TPageFile::Load(const std::string& path) {
-  std::ifstream in(path, std::ios::binary | std::ios::ate);
-  if (!in) return "cannot open " + path;
-  std::streamoff size = in.tellg();
-  if (size < 0 || static_cast<std::uint64_t>(size) > kMaxFileBytes) return "file too large: " + path;
-  if (static_cast<std::uint64_t>(size) < kFileHeaderBytes + sizeof(TBitmapInfoHeader)) return "not a BMP file: " + path;
-  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
-  in.seekg(0);
-  if (!in.read(reinterpret_cast<char*>(bytes.data()), size)) return "cannot read " + path;
+  auto cannotRead = [&](int error) { return "Cannot read page file \"" + path + "\": " + std::strerror(error); };
+  // Without blocking: a FIFO in the page folder must not hold the scanner.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return cannotRead(errno);
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return cannotRead(errno);
+  if (S_ISDIR(st.st_mode)) return cannotRead(EISDIR);
+  if (!S_ISREG(st.st_mode)) return "Page file \"" + path + "\" is not a regular file";
+  if (static_cast<std::uint64_t>(st.st_size) > kMaxFileBytes) return "Page file \"" + path + "\" is too large";
+  std::vector<std::uint8_t> bytes;
+  try {
+    bytes.resize(static_cast<std::size_t>(st.st_size));
+  } catch (const std::bad_alloc&) {
+    return cannotRead(ENOMEM);
+  }
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return cannotRead(errno);
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  bytes.resize(done);
+  return Parse(bytes, path);
+}
 
-  if (bytes[0] != 'B' || bytes[1] != 'M') return "not a BMP file: " + path;
+std::variant<TPageImage, std::string> TPageFile::Parse(const std::vector<std::uint8_t>& bytes, const std::string& path) {
+  if (bytes.size() < kFileHeaderBytes + sizeof(TBitmapInfoHeader)) return "Page file \"" + path + "\": not a BMP file";
+  if (bytes[0] != 'B' || bytes[1] != 'M') return "Page file \"" + path + "\": not a BMP file";
   const std::uint64_t offBits = U32(bytes, 10);
   const std::uint32_t headerSize = U32(bytes, kFileHeaderBytes);
   // The 40-byte header and its later extensions share their first 40 bytes.
   if (headerSize != 40 && headerSize != 52 && headerSize != 56 && headerSize != 108 && headerSize != 124) {
-    return "unsupported BMP header: " + path;
+    return "Page file \"" + path + "\": unsupported BMP header";
   }
-  if (kFileHeaderBytes + headerSize > bytes.size()) return "truncated BMP file: " + path;
+  if (kFileHeaderBytes + headerSize > bytes.size()) return "Page file \"" + path + "\": truncated BMP file";
   TBitmapInfoHeader h{};
   std::memcpy(&h, bytes.data() + kFileHeaderBytes, sizeof h);
-  if (h.biCompression != 0) return "compressed BMP files are not supported: " + path;
-  if (h.biPlanes != 1) return "invalid BMP file: " + path;
+  if (h.biCompression != 0) return "Page file \"" + path + "\": compressed BMP files are not supported";
+  if (h.biPlanes != 1) return "Page file \"" + path + "\": invalid BMP file";
   if (h.biBitCount != 1 && h.biBitCount != 4 && h.biBitCount != 8 && h.biBitCount != 24) {
-    return "unsupported BMP bit depth: " + path;
+    return "Page file \"" + path + "\": unsupported BMP bit depth";
   }
   if (h.biWidth <= 0 || h.biWidth > kMaxDimension || h.biHeight == 0 || h.biHeight < -kMaxDimension ||
       h.biHeight > kMaxDimension) {
-    return "invalid BMP size: " + path;
+    return "Page file \"" + path + "\": invalid BMP size";
   }
   const bool topDown = h.biHeight < 0;
   const std::uint64_t height = topDown ? static_cast<std::uint64_t>(-static_cast<std::int64_t>(h.biHeight))
@@ -65,22 +94,22 @@ std::variant<TPageImage, std::string> TPageFile::Load(const std::string& path) {
   std::uint64_t colours = 0;
   if (bits <= 8) {
     colours = h.biClrUsed ? h.biClrUsed : (1u << bits);
-    if (colours > (1u << bits)) return "invalid BMP colour table: " + path;
+    if (colours > (1u << bits)) return "Page file \"" + path + "\": invalid BMP colour table";
   }
   const std::uint64_t tableAt = kFileHeaderBytes + headerSize;
   const std::uint64_t tableBytes = colours * 4;
-  if (tableAt + tableBytes > bytes.size() || tableAt + tableBytes > offBits) return "truncated BMP file: " + path;
+  if (tableAt + tableBytes > bytes.size() || tableAt + tableBytes > offBits) return "Page file \"" + path + "\": truncated BMP file";
   const std::uint64_t stride = DibStride(static_cast<std::uint64_t>(h.biWidth), bits);
   const std::uint64_t pixelBytes = stride * height;
-  if (offBits > bytes.size() || pixelBytes > bytes.size() - offBits) return "truncated BMP file: " + path;
+  if (offBits > bytes.size() || pixelBytes > bytes.size() - offBits) return "Page file \"" + path + "\": truncated BMP file";
 
   TPageImage page;
   page.Dib = platform::GlobalBlock(platform::GHND, sizeof h + tableBytes + pixelBytes);
-  if (!page.Dib) return "out of memory for " + path;
+  if (!page.Dib) return "Page file \"" + path + "\": out of memory";
   {
     platform::GlobalLockGuard lock(page.Dib.get());
     auto* out = lock.as<std::uint8_t>();
-    if (!out) return "out of memory for " + path;
+    if (!out) return "Page file \"" + path + "\": out of memory";
     TBitmapInfoHeader packed = h;
     packed.biSize = sizeof packed;
     packed.biHeight = static_cast<std::int32_t>(height);

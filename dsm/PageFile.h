@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "dsm/PageImage.h"
 
@@ -16,8 +17,12 @@ class TPageFile {
   // Largest width or height accepted.
   static constexpr std::int32_t kMaxDimension = 60000;
 
-  // The page, or the reason it cannot be delivered.
+  // The page, or the reason it cannot be delivered, naming the file ("Cannot read page file
+  // "/scans/p2.bmp": Permission denied").
   [[nodiscard]] static std::variant<TPageImage, std::string> Load(const std::string& path);
+  // The page held by the bytes of a file named path (only used in messages).
+  [[nodiscard]] static std::variant<TPageImage, std::string> Parse(const std::vector<std::uint8_t>& bytes,
+                                                                   const std::string& path);
 };
 
 }  // namespace lumipage::dsm

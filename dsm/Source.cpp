@@ -1,6 +1,7 @@
 #include "dsm/Source.h"
 
 #include <cstdint>
+#include <cstring>
 
 namespace lumipage::dsm {
 
@@ -21,6 +22,9 @@ TW_UINT16 TSource::Entry(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF d
         if (msg == MSG_ENABLEDS) return Enable(*static_cast<TW_USERINTERFACE*>(data));
         if (msg == MSG_DISABLEDS) return Disable();
         return Fail(TWCC_BADPROTOCOL);
+      case DAT_STATUSUTF8:
+        if (msg != MSG_GET) return Fail(TWCC_BADPROTOCOL);
+        return StatusText(*static_cast<TW_STATUSUTF8*>(data));
       case DAT_PENDINGXFERS:
         if (msg == MSG_ENDXFER) return EndTransfer(*static_cast<TW_PENDINGXFERS*>(data));
         if (msg == MSG_RESET) return ResetTransfers(*static_cast<TW_PENDINGXFERS*>(data));
@@ -34,6 +38,23 @@ TW_UINT16 TSource::Entry(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF d
     if (dat == DAT_IMAGENATIVEXFER) return NativeTransfer(*static_cast<platform::HGLOBAL*>(data));
   }
   return Fail(TWCC_BADPROTOCOL);
+}
+
+TW_UINT16 TSource::StatusText(TW_STATUSUTF8& status) {
+  status.Size = 0;
+  status.UTF8string = nullptr;
+  if (detail_.empty() || status.Status.ConditionCode != detailCondition_) return Fail(TWCC_BADVALUE);
+  platform::GlobalBlock block(platform::GHND, detail_.size() + 1);
+  if (!block) return Fail(TWCC_LOWMEMORY);
+  {
+    platform::GlobalLockGuard lock(block.get());
+    if (!lock.data()) return Fail(TWCC_LOWMEMORY);
+    std::memcpy(lock.data(), detail_.c_str(), detail_.size() + 1);
+  }
+  status.Size = static_cast<TW_UINT32>(detail_.size() + 1);
+  status.UTF8string = block.release();
+  detail_.clear();
+  return TWRC_SUCCESS;
 }
 
 TW_UINT16 TSource::ProcessEvent(TW_EVENT& event) {

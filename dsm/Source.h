@@ -1,5 +1,7 @@
 #pragma once
 // A TWAIN source of the source manager in states 4 to 7: a virtual scanner or a SANE device.
+#include <string>
+
 #include "platform/GlobalMemory.h"
 #include "platform/Messages.h"
 #include "twain/TwainTypes.h"
@@ -40,9 +42,12 @@ class TSource {
   twain::TW_UINT16 ProcessEvent(twain::TW_EVENT& event);
   // Posts a notice (transfer ready, close request) to the application's window.
   void Notify(twain::TW_UINT16 message);
-  // Records the condition for the status query and reports failure.
-  twain::TW_UINT16 Fail(twain::TW_UINT16 condition) {
+  // Records the condition for the status query and reports failure; a detail names what
+  // happened in words (a file and the system's reason) for the status text query.
+  twain::TW_UINT16 Fail(twain::TW_UINT16 condition, std::string detail = {}) {
     condition_ = condition;
+    detailCondition_ = condition;
+    detail_ = std::move(detail);
     return twain::TWRC_FAILURE;
   }
   twain::TW_UINT16 condition_ = twain::TWCC_SUCCESS;
@@ -50,7 +55,12 @@ class TSource {
   platform::HWND parent_ = nullptr;
 
  private:
+  // The text of the last failure's condition, handed out once.
+  twain::TW_UINT16 StatusText(twain::TW_STATUSUTF8& status);
+
   twain::TW_UINT32 id_;
+  twain::TW_UINT16 detailCondition_ = twain::TWCC_SUCCESS;
+  std::string detail_;
 };
 
 }  // namespace lumipage::dsm

@@ -167,10 +167,12 @@ TW_UINT16 TVirtualSource::Enable(TW_USERINTERFACE& ui) {
     Notify(MSG_CLOSEDSREQ);
     return TWRC_SUCCESS;
   }
-  if (plan_.empty() || config_.CancelAfter == 0) {
+  if (config_.CancelAfter == 0) {
     Notify(MSG_CLOSEDSREQ);
     return TWRC_SUCCESS;
   }
+  // An empty feeder (no sheets, an empty or missing page folder) is announced like a full one;
+  // the first transfer then fails with the no-paper condition, as a real feeder's does.
   state_ = 6;
   Notify(MSG_XFERREADY);
   return TWRC_SUCCESS;
@@ -178,21 +180,22 @@ TW_UINT16 TVirtualSource::Enable(TW_USERINTERFACE& ui) {
 
 bool TVirtualSource::PrepareCurrent() {
   if (current_ || currentFailed_) return !currentFailed_;
-  if (next_ >= plan_.size()) {
-    currentFailed_ = true;
-    condition_ = TWCC_SEQERROR;
-    return false;
-  }
-  const PageSpec& spec = plan_[next_];
-  if (spec.file.empty()) {
+  currentCondition_ = TWCC_SUCCESS;
+  currentDetail_.clear();
+  if (plan_.empty()) {
+    currentCondition_ = TWCC_NOMEDIA;
+  } else if (next_ >= plan_.size()) {
+    currentCondition_ = TWCC_SEQERROR;
+  } else if (const PageSpec& spec = plan_[next_]; spec.file.empty()) {
     current_ = TTestPage::Render(spec.number, xres_, yres_, pixelType_, bitDepth_);
-    if (!current_) condition_ = TWCC_LOWMEMORY;
+    if (!current_) currentCondition_ = TWCC_LOWMEMORY;
   } else {
     auto loaded = TPageFile::Load(spec.file);
     if (auto* page = std::get_if<TPageImage>(&loaded)) {
       current_ = std::move(*page);
     } else {
-      condition_ = TWCC_OPERATIONERROR;
+      currentCondition_ = TWCC_OPERATIONERROR;
+      currentDetail_ = std::get<std::string>(loaded);
     }
   }
   currentFailed_ = !current_;
@@ -211,7 +214,7 @@ TW_UINT16 TVirtualSource::ImageInfo(TW_IMAGEINFO& info) {
 TW_UINT16 TVirtualSource::NativeTransfer(platform::HGLOBAL& handle) {
   if (state_ != 6) return Fail(TWCC_SEQERROR);
   if (config_.FailAfter >= 0 && delivered_ >= config_.FailAfter) return Fail(TWCC_OPERATIONERROR);
-  if (!PrepareCurrent()) return Fail(condition_ == TWCC_SUCCESS ? TWCC_OPERATIONERROR : condition_);
+  if (!PrepareCurrent()) return Fail(currentCondition_, currentDetail_);
   handle = current_->Dib.release();
   current_.reset();
   state_ = 7;

@@ -62,6 +62,9 @@ class TVirtualSource : public TSource {
   int delivered_ = 0;
   std::optional<TPageImage> current_;
   bool currentFailed_ = false;
+  // Why the current page cannot be produced.
+  twain::TW_UINT16 currentCondition_ = twain::TWCC_SUCCESS;
+  std::string currentDetail_;
 };
 
 }  // namespace lumipage::dsm

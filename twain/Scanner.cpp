@@ -61,10 +61,10 @@ std::string ConditionText(TW_UINT16 condition) {
 
 }  // namespace
 
-ETransferError::ETransferError(TW_UINT16 condition)
+ETransferError::ETransferError(TW_UINT16 condition, const std::string& detail)
     : ETwainError("Image transfer failed (TWAIN condition code " + std::to_string(condition) + ")"),
       condition_(condition),
-      text_(ConditionText(condition)) {}
+      text_(detail.empty() ? ConditionText(condition) : detail) {}
 
 void TScanner::LibraryCloser::operator()(void* handle) const {
   if (handle) dlclose(handle);
@@ -384,6 +384,7 @@ void TScanner::TransferLoop(bool& done) {
       done = true;
     } else {
       TW_UINT16 condition = lastCondition_;
+      const std::string detail = StatusText(condition);
       bool countWasUnknown = pendingCountUnknown_;
       (void)EndTransfer();
       ResetPendingTransfers();
@@ -393,10 +394,29 @@ void TScanner::TransferLoop(bool& done) {
       // must hear of it. After an unknown count (-1) a failing transfer is how such a source
       // says its feeder is empty.
       if (!countWasUnknown) {
-        throw ETransferError(condition);
+        throw ETransferError(condition, detail);
       }
     }
   }
+}
+
+std::string TScanner::StatusText(TW_UINT16 condition) {
+  TW_STATUSUTF8 status{};
+  status.Status.ConditionCode = condition;
+  TW_UINT16 rc = TWRC_FAILURE;
+  (void)DsmCall(&sourceIdentity_, DG_CONTROL, DAT_STATUSUTF8, MSG_GET, &status, &rc);
+  if (rc != TWRC_SUCCESS || !status.UTF8string) return {};
+  // The text's block is ours to free.
+  platform::GlobalBlock block(static_cast<platform::HGLOBAL>(status.UTF8string));
+  platform::GlobalLockGuard lock(block.get());
+  const auto* text = lock.as<const char>();
+  if (!text) return {};
+  const std::size_t size = std::min<std::size_t>(status.Size, lock.size());
+  std::string out(text, strnlen(text, size));
+  // One line of printable text: it goes into the report as a value.
+  for (char& c : out)
+    if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+  return out;
 }
 
 bool TScanner::EndTransfer() {

@@ -17,10 +17,11 @@ namespace lumipage {
 
 // A source failed the transfer of a page it had announced: the acquisition is over, the pages
 // delivered before it were handed to the image handler and the source is closed. what() gives
-// the condition code; Text() names the condition for a reader.
+// the condition code; Text() names the condition for a reader: the source's own words when it
+// gave them (a page file and why it cannot be read), else the condition's usual text.
 class ETransferError : public ETwainError {
  public:
-  explicit ETransferError(twain::TW_UINT16 condition);
+  explicit ETransferError(twain::TW_UINT16 condition, const std::string& detail = {});
   [[nodiscard]] twain::TW_UINT16 Condition() const { return condition_; }
   [[nodiscard]] const std::string& Text() const { return text_; }
 
@@ -91,6 +92,8 @@ class TScanner : public ScannerOperations {
 
   void NegotiateScanParameters();
   void TransferLoop(bool& done);
+  // The source's text for the condition of its last failure; empty when it has none.
+  [[nodiscard]] std::string StatusText(twain::TW_UINT16 condition);
   void FillSources();
 
   std::unique_ptr<void, LibraryCloser> dsmLibrary_;

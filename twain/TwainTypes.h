@@ -47,6 +47,14 @@ struct TW_STATUS {
   TW_UINT16 Reserved;
 };
 
+// The text of a status (TWAIN 2): the application fills Status; the source answers with a global
+// block of Size bytes of zero-terminated UTF-8, which the application frees.
+struct TW_STATUSUTF8 {
+  TW_STATUS Status;
+  TW_UINT32 Size;
+  TW_HANDLE UTF8string;
+};
+
 struct TW_EVENT {
   TW_MEMREF pEvent;
   TW_UINT16 TWMessage;
@@ -113,6 +121,7 @@ constexpr TW_UINT16 DAT_PARENT = 0x0004;
 constexpr TW_UINT16 DAT_PENDINGXFERS = 0x0005;
 constexpr TW_UINT16 DAT_STATUS = 0x0008;
 constexpr TW_UINT16 DAT_USERINTERFACE = 0x0009;
+constexpr TW_UINT16 DAT_STATUSUTF8 = 0x0026;
 constexpr TW_UINT16 DAT_IMAGEINFO = 0x0101;
 constexpr TW_UINT16 DAT_IMAGENATIVEXFER = 0x0104;
 
@@ -163,6 +172,7 @@ constexpr TW_UINT16 TWCC_BADDEST = 12;
 constexpr TW_UINT16 TWCC_CAPUNSUPPORTED = 13;
 constexpr TW_UINT16 TWCC_CAPBADOPERATION = 14;
 constexpr TW_UINT16 TWCC_CAPSEQERROR = 15;
+constexpr TW_UINT16 TWCC_NOMEDIA = 29;
 
 // Capabilities.
 constexpr TW_UINT16 CAP_XFERCOUNT = 0x0001;

@@ -336,14 +336,45 @@ TEST(SourceManagerTest, RelativePageFolderLiesBesideTheSettingsFile) {
   EXPECT_EQ(HeaderOf(t.dib).width, 2);
 }
 
-TEST(SourceManagerTest, EmptyOrMissingPageFolderHasNoSheets) {
+TEST(SourceManagerTest, EmptyFeederFailsTheFirstTransferWithNoPaper) {
   TempFolder empty;
-  for (const std::string& folder : {empty.Path(), empty.Path() + "/missing"}) {
-    Session s("[Source1]\nPageFolder=" + folder + "\n");
+  for (const std::string& ini : {"[Source1]\nPageFolder=" + empty.Path() + "\n",
+                                 "[Source1]\nPageFolder=" + empty.Path() + "/missing\n", std::string("[Source1]\nPages=0\n")}) {
+    Session s(ini);
     s.OpenDs();
     ASSERT_EQ(s.Enable(), TWRC_SUCCESS);
-    EXPECT_EQ(s.Notification(), MSG_CLOSEDSREQ) << folder;
+    EXPECT_EQ(s.Notification(), MSG_XFERREADY) << ini;
+    auto t = s.Next();
+    EXPECT_EQ(t.rc, TWRC_FAILURE) << ini;
+    EXPECT_EQ(t.condition, TWCC_NOMEDIA) << ini;
+    EXPECT_EQ(t.pending, 0) << ini;
   }
+}
+
+TEST(SourceManagerTest, UnreadablePageFileIsNamedInTheStatusText) {
+  TempFolder pages;
+  pages.Write("a.bmp", "this is not a bitmap");
+  Session s("[Source1]\nPageFolder=" + pages.Path() + "\n");
+  s.OpenDs();
+  ASSERT_EQ(s.Enable(), TWRC_SUCCESS);
+  ASSERT_EQ(s.Notification(), MSG_XFERREADY);
+  TW_IMAGEINFO info{};
+  ASSERT_EQ(s.Call(&s.src_, DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info), TWRC_SUCCESS);
+  platform::HGLOBAL h = nullptr;
+  ASSERT_EQ(s.Call(&s.src_, DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &h), TWRC_FAILURE);
+  ASSERT_EQ(s.Condition(&s.src_), TWCC_OPERATIONERROR);
+  TW_STATUSUTF8 text{};
+  text.Status.ConditionCode = TWCC_OPERATIONERROR;
+  ASSERT_EQ(s.Call(&s.src_, DG_CONTROL, DAT_STATUSUTF8, MSG_GET, &text), TWRC_SUCCESS);
+  platform::GlobalBlock block(static_cast<platform::HGLOBAL>(text.UTF8string));
+  platform::GlobalLockGuard lock(block.get());
+  EXPECT_STREQ(lock.as<const char>(), ("Page file \"" + pages.Path() + "/a.bmp\": not a BMP file").c_str());
+  EXPECT_EQ(text.Size, std::strlen(lock.as<const char>()) + 1);
+  // The text is handed out once, and only for the condition it belongs to.
+  TW_STATUSUTF8 again{};
+  again.Status.ConditionCode = TWCC_OPERATIONERROR;
+  EXPECT_EQ(s.Call(&s.src_, DG_CONTROL, DAT_STATUSUTF8, MSG_GET, &again), TWRC_FAILURE);
+  EXPECT_EQ(again.UTF8string, nullptr);
 }
 
 struct IniCase {
