@@ -10,6 +10,7 @@
 #include "platform/Files.h"
 #include "platform/IniFile.h"
 #include "platform/InfoDialog.h"
+#include "platform/Interrupt.h"
 #include "twain/Scanner.h"
 
 namespace lumipage {
@@ -32,6 +33,11 @@ int TFrmScan::Run() {
     // without a report.
     WriteReport("", "", "");
   } catch (const TProcessExit&) {
+  } catch (const platform::EJobInterrupted&) {
+    try {
+      JobInterrupted();
+    } catch (const TProcessExit&) {
+    }
   } catch (const std::exception& e) {
     try {
       AppError(e);
@@ -76,6 +82,18 @@ void TFrmScan::ScanDone(void*) {
   if (!TransferFailure.empty()) WriteReport("Error", "Message", TransferFailure);
   WriteReport("", "", "");
   EndProcess();
+}
+
+void TFrmScan::JobInterrupted() {
+  if (Settings.OutputFormat == ofPdf) {
+    // Not written: the PDF holds none of this job's pages, and its page files were temporary.
+    for (auto& page : pageTable_) {
+      if (!page.PageFile.empty()) platform::DeleteFile(page.PageFile);
+      page = TImageProps{};
+    }
+    LastPageNo = 0;
+  }
+  ScError(this, platform::EJobInterrupted().what());
 }
 
 std::string TFrmScan::ReportFileName() const {
@@ -295,6 +313,7 @@ void TFrmScan::FormCreate() {
   }
 
   (void)CurrentScannerName();  // a clear failure before scanning when the current scanner is unknown
+  platform::CheckInterrupt();
   try {
     scanner_->Acquire(1, [this](TTransferBlock& dib, std::uint16_t x, std::uint16_t y, std::intptr_t pass) {
       ImageAcquired(dib, x, y, pass);

@@ -51,6 +51,9 @@ class TFrmScan {
   [[noreturn]] void ScError(void* sender, const std::string& msg);
   [[noreturn]] void AppError(const std::exception& e);
   [[noreturn]] void ScanDone(void* sender);
+  // The job was stopped from outside: the PDF's page files, which only the PDF would have kept,
+  // are removed, and the report says "Job interrupted" with the pages stored.
+  [[noreturn]] void JobInterrupted();
   // Records value under [section] key when value is not empty, then writes the whole report (the
   // job's entries and Pages). Never raises: a report that cannot be written is kept for standard
   // error and makes Run's exit code 1.

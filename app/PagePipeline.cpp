@@ -19,6 +19,7 @@
 #include "imaging/TiffError.h"
 #include "platform/FileReplace.h"
 #include "platform/Files.h"
+#include "platform/Interrupt.h"
 #include "platform/Messages.h"
 
 namespace lumipage {
@@ -257,6 +258,9 @@ void StorePage(TFrmScan& form, TTransferBlock& dib, std::uint16_t xres, std::uin
 
   const std::string banner = form.CommandLine().ParamValue("Banner");
   if (!banner.empty()) Caption(page, banner);
+
+  // The last point to stop before the page's file is written.
+  platform::CheckInterrupt();
 
   if (s.OutputFormat == ofJpeg || (s.OutputFormat == ofPdf && !s.Mono)) {
     SaveJpeg(form, page, base, xres, yres, record);

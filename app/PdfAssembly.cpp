@@ -4,6 +4,7 @@
 #include "pdf/Vellox.h"
 #include "platform/FileReplace.h"
 #include "platform/Files.h"
+#include "platform/Interrupt.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -60,6 +61,7 @@ void AssemblePdfPages(TFrmScan& form) {
 
   const auto& table = form.PageTable();
   for (int i = 1; i <= form.LastPageNo; ++i) {
+    platform::CheckInterrupt();
     const TImageProps& page = table.at(static_cast<size_t>(i));
     (void)pdf.SelectPage(existing + i);
     (void)pdf.SetMeasurementUnits(kUnitsInches);
@@ -75,6 +77,8 @@ void AssemblePdfPages(TFrmScan& form) {
   (void)pdf.CompressContent();
   if (!s.PDFPassword.empty())
     (void)pdf.Encrypt(s.PDFPassword, s.PDFPassword, kStrength128, pdf.Permissions(1, 1, 1, 1, 1, 1, 1, 1));
+  // The last point to stop: the PDF on disk is still as it was.
+  platform::CheckInterrupt();
   if (pdf.SaveToFile(s.FileName) != 1) throw EJobError("Unable to save PDF file " + s.FileName);
 
   // Only now that the PDF holds them are the page files no longer needed.

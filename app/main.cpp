@@ -9,6 +9,7 @@
 #include "app/ScannerFactory.h"
 #include "platform/Files.h"
 #include "platform/InfoDialog.h"
+#include "platform/Interrupt.h"
 
 namespace {
 
@@ -52,6 +53,8 @@ int main(int argc, char** argv) {
   env.CommandLine = lumipage::TCommandLine(argc, argv);
   env.ExeFolder = lumipage::platform::ExeFolder();
   env.CreateScanner = lumipage::CreateProcessScanner;
+  // A caller's time-out (SIGTERM, SIGINT, SIGHUP) stops the job at its next safe point.
+  lumipage::platform::TInterruptWatch interrupts;
   lumipage::TFrmScan form(std::move(env));
   return form.Run();
 }

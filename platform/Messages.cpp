@@ -126,6 +126,10 @@ bool PostMessage(HWND hwnd, std::uint32_t message, std::uintptr_t wParam, std::i
   return true;
 }
 
+void PostThreadMessage(std::thread::id thread, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+  push(*queueOf(thread), MSG{nullptr, message, wParam, lParam});
+}
+
 void PostQuitMessage(int exitCode) {
   push(*currentQueue(), MSG{nullptr, WM_QUIT, static_cast<std::uintptr_t>(exitCode), 0});
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <thread>
 
 namespace lumipage::platform {
 
@@ -37,6 +38,10 @@ bool EnableWindow(HWND hwnd, bool enable);
 
 // Queues a message for the window's thread; false for an unknown window.
 bool PostMessage(HWND hwnd, std::uint32_t message, std::uintptr_t wParam = 0, std::intptr_t lParam = 0);
+// Queues a message without a window for the given thread (which need not have asked for its
+// queue yet): another thread wakes a waiting GetMessage with it.
+void PostThreadMessage(std::thread::id thread, std::uint32_t message, std::uintptr_t wParam = 0,
+                       std::intptr_t lParam = 0);
 // Queues WM_QUIT for the calling thread.
 void PostQuitMessage(int exitCode);
 // Waits for the next message of the calling thread; false when it is WM_QUIT.

@@ -9,6 +9,7 @@
 #include <strings.h>
 
 #include "platform/GlobalMemory.h"
+#include "platform/Interrupt.h"
 #include "platform/SystemFolder.h"
 
 namespace lumipage {
@@ -247,6 +248,8 @@ void TScanner::TwainMessageLoop() {
       platform::TranslateMessage(msg);
       platform::DispatchMessage(msg);
     }
+    // Between messages the source waits in its enabled state: a safe point to stop.
+    if (!done) platform::CheckInterrupt();
   }
 }
 
@@ -326,7 +329,12 @@ void TScanner::Acquire(std::intptr_t passThrough, TImageHandler handler) {
     failure = std::current_exception();
   }
 
-  if (sourceEnabled) (void)DsmCall(&sourceIdentity_, DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui);
+  if (sourceEnabled && !DsmCall(&sourceIdentity_, DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui) && failure) {
+    // A failure that left the source with a transfer announced (a notice still queued when the
+    // failure struck): drop it, so that the source can still be disabled and closed.
+    ResetPendingTransfers();
+    (void)DsmCall(&sourceIdentity_, DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui);
+  }
   if (wasEnabled) platform::EnableWindow(twainWindow_, true);
   imageHandler_ = nullptr;
   if (sourceIdentity_.Id != 0) {
@@ -344,6 +352,13 @@ void TScanner::TransferLoop(bool& done) {
   bool pending = true;
   int infoFailures = 0;
   while (pending) {
+    if (platform::InterruptRequested()) {
+      // Before the next page: drop the pages still pending, so that the source can be
+      // disabled and closed.
+      ResetPendingTransfers();
+      done = true;
+      throw platform::EJobInterrupted();
+    }
     TW_IMAGEINFO info{};
     TW_UINT16 rc = TWRC_FAILURE;
     (void)DsmCall(&sourceIdentity_, DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info, &rc);
