@@ -1,6 +1,8 @@
 #include "pdf/PDFNumeric.h"
 
 #include <cmath>
+#include <charconv>
+#include <string_view>
 
 #include "pdf/PDFExtra.h"
 #include "pdf/PDFStructure.h"
@@ -8,6 +10,20 @@
 namespace lumipage {
 
 void TPDFNumeric::AppendText(std::string& out, int) const {
+  if (ReadDecimals > Owner().Precision() && std::isfinite(Value) && Value != std::trunc(Value) &&
+      std::fabs(Value) < 1e15) {
+    char buf[48];
+    // to_chars: the point is '.' whatever the locale says.
+    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, Value, std::chars_format::fixed, ReadDecimals);
+    if (ec == std::errc()) {
+      std::string_view t(buf, static_cast<size_t>(end - buf));
+      while (t.back() == '0') t.remove_suffix(1);
+      if (t.back() == '.') t.remove_suffix(1);
+      if (t == "-0") t = "0";
+      out += t;
+      return;
+    }
+  }
   AppendNumberText(out, Value, Owner().Precision());
 }
 

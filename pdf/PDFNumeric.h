@@ -6,12 +6,16 @@ namespace lumipage {
 class TPDFNumeric final : public TPDFObject {
  public:
   TPDFNumeric(TPDFStructure& owner, double value) : TPDFObject(owner, kKindPlain), Value(value) {}
-  // Truncated to the owner's Precision, trailing zeros and point removed.
+  // Truncated to the owner's Precision (or ReadDecimals when more), trailing zeros and point removed.
   void AppendText(std::string& out, int depth) const override;
   // Rounded to the nearest integer, halves to the even neighbour; saturates at the 32-bit range.
   [[nodiscard]] int32_t AsInteger() const;
 
   double Value;
+  // Decimals the value was read with from a file; -1 for values made in memory. A value read
+  // with more decimals than the owner's Precision is written with as many, rounded, so that a
+  // loaded object reads back the same.
+  int8_t ReadDecimals = -1;
 };
 
 }  // namespace lumipage

@@ -1,5 +1,6 @@
 #include "pdf/PDFParser.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include "pdf/PDFExtra.h"
@@ -11,6 +12,7 @@ namespace lumipage {
 namespace {
 
 bool IsDigit(int c) { return c >= '0' && c <= '9'; }
+bool IsOctal(int c) { return c >= '0' && c <= '7'; }
 
 int HexValue(int c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -39,13 +41,12 @@ TPDFObject* TPDFParser::ParseFirst() {
 }
 
 void TPDFParser::Skip() {
-  while (pos_ < text_.size() && IsWhite(static_cast<unsigned char>(text_[pos_]))) ++pos_;
-  if (Peek() != '%') return;
-  while (pos_ < text_.size() && text_[pos_] != '\r' && text_[pos_] != '\n') ++pos_;
-  if (At("\r\n")) {
-    pos_ += 2;
-  } else if (pos_ < text_.size()) {
-    ++pos_;
+  // A comment counts as whitespace wherever whitespace may stand, however many follow each
+  // other and whatever starts the next line.
+  for (;;) {
+    while (pos_ < text_.size() && IsWhite(static_cast<unsigned char>(text_[pos_]))) ++pos_;
+    if (Peek() != '%') return;
+    while (pos_ < text_.size() && text_[pos_] != '\r' && text_[pos_] != '\n') ++pos_;
   }
 }
 
@@ -63,7 +64,7 @@ TPDFObject* TPDFParser::ScanValue(int depth) {
   if (c == '[') return ScanArray(depth);
   if (c == '(') return ScanLiteral();
   if (c == '/') return ScanName();
-  if (c == '-' || c == '.' || IsDigit(c)) return ScanNumber();
+  if (c == '-' || c == '+' || c == '.' || IsDigit(c)) return ScanNumber();
   for (std::string_view kw : {"true", "false", "null"}) {
     if (!At(kw)) continue;
     const size_t end = pos_ + kw.size();
@@ -114,6 +115,7 @@ TPDFObject* TPDFParser::ScanArray(int depth) {
 }
 
 void TPDFParser::ReadNumberToken(bool& hasPoint, double& value, int32_t& integer) {
+  if (Peek() == '+') ++pos_;
   const size_t start = pos_;
   if (Peek() == '-') ++pos_;
   hasPoint = false;
@@ -129,7 +131,9 @@ void TPDFParser::ReadNumberToken(bool& hasPoint, double& value, int32_t& integer
     }
   }
   std::string token(text_.substr(start, pos_ - start));
+  decimals_ = 0;
   if (hasPoint) {
+    decimals_ = static_cast<int>(token.size() - token.find('.') - 1);
     if (token.front() == '.') token.insert(token.begin(), '0');
     if (token.back() == '.') token.push_back('0');
     value = ParseNumber(token);
@@ -145,6 +149,7 @@ TPDFObject* TPDFParser::ScanNumber() {
   double value = 0;
   int32_t first = 0;
   ReadNumberToken(hasPoint, value, first);
+  const int decimals = decimals_;
   if (!hasPoint) {
     const size_t after = pos_;
     Skip();
@@ -162,7 +167,10 @@ TPDFObject* TPDFParser::ScanNumber() {
     }
     pos_ = after;
   }
-  return owner_.MakeNumber(value);
+  TPDFNumeric* number = owner_.MakeNumber(value);
+  // Written back as precisely as it was read (the value keeps at most 9 decimals).
+  if (decimals > 0) number->ReadDecimals = static_cast<int8_t>(std::min(decimals, 9));
+  return number;
 }
 
 TPDFObject* TPDFParser::ScanLiteral() {
@@ -198,9 +206,9 @@ TPDFObject* TPDFParser::ScanLiteral() {
       continue;
     }
     const char e = body[++i];
-    if (IsDigit(e)) {
+    if (IsOctal(e)) {
       int v = e - '0';
-      for (int k = 0; k < 2 && i + 1 < body.size() && IsDigit(body[i + 1]); ++k)
+      for (int k = 0; k < 2 && i + 1 < body.size() && IsOctal(body[i + 1]); ++k)
         v = v * 8 + (body[++i] - '0');
       out += static_cast<char>(v & 0xFF);
       continue;
@@ -215,10 +223,8 @@ TPDFObject* TPDFParser::ScanLiteral() {
       case 't': out += '\t'; break;
       case 'b': out += '\b'; break;
       case 'f': out += '\f'; break;
-      case '(': case ')': case '\\': out += e; break;
-      default:
-        out += '\\';
-        out += e;
+      // Any other escaped byte stands for itself: the backslash is dropped, as readers do.
+      default: out += e;
     }
   }
   return owner_.MakeString(std::move(out), TPDFString::kLiteral);

@@ -43,6 +43,8 @@ class TPDFParser {
   TPDFStructure& owner_;
   std::string_view text_;
   size_t pos_ = 0;
+  // Digits after the point of the last number token read.
+  int decimals_ = 0;
   // Set when the nesting limit was reached: every enclosing value ends where it stands.
   bool tooDeep_ = false;
 };
