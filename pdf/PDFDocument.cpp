@@ -12,6 +12,7 @@
 #include "pdf/PDFExtra.h"
 #include "pdf/PDFLimits.h"
 #include "pdf/PDFParser.h"
+#include "pdf/PDFRepair.h"
 #include "pdf/PDFXRefReader.h"
 
 namespace lumipage {
@@ -68,6 +69,8 @@ void TPDFDocument::Reset() {
   objectStreamCache_ = ObjectStreamCache{};
   sectionOffsets_.clear();
   linearized_ = false;
+  headerOffset_ = 0;
+  repaired_ = false;
   trailerTaken_ = false;
   security_ = TPDFSecurity();
 }
@@ -155,7 +158,8 @@ void TPDFDocument::ParseObject(TPDFIndObj& object) {
     while (p < text.size() && TPDFParser::IsWhite(static_cast<unsigned char>(text[p]))) ++p;
     std::string_view rest = std::string_view(text).substr(p);
     bool isObj = false;
-    if (rest.starts_with("obj<<") || rest.starts_with("obj[")) {
+    if (rest.starts_with("obj") &&
+        (rest.size() == 3 || TPDFParser::IsDelimiter(static_cast<unsigned char>(rest[3])))) {
       isObj = true;
       rest.remove_prefix(3);
     } else {
@@ -172,24 +176,18 @@ void TPDFDocument::ParseObject(TPDFIndObj& object) {
       if (dict != nullptr) {
         // The stream keyword is looked for after the dictionary, never inside it.
         const std::string_view after = rest.substr(parser.Position());
-        const size_t s = after.find("stream");
-        if (s != std::string_view::npos && after.find("endstream") != std::string_view::npos &&
-            s + 6 < after.size() && (after[s + 6] == '\n' || after[s + 6] == '\r')) {
-          size_t dataStart = s + 7;
-          if (after[s + 6] == '\r' && dataStart < after.size() && after[dataStart] == '\n') ++dataStart;
-          TPDFObject* length = dict->Get("Length");
-          if (auto* ref = As<TPDFIndRef>(length))
-            length = GetValue(FindIndirect(ref->ObjectNumber(), ref->Generation()));
-          if (auto* n = As<TPDFNumeric>(length)) {
-            const double want = n->Value > 0 ? n->Value : 0;
-            const size_t available = after.size() - std::min(dataStart, after.size());
-            const size_t count = want >= static_cast<double>(available) ? available : static_cast<size_t>(want);
-            TPDFStream* stream = structure_->MakeStream(std::string(after.substr(dataStart, count)));
-            stream->Dictionary()->Assign(*dict);
-            stream->SetRawData(std::move(stream->MutableRawData()));
-            structure_->ReleaseObject(dict);
-            value = stream;
-          }
+        TPDFObject* length = dict->Get("Length");
+        if (auto* ref = As<TPDFIndRef>(length))
+          length = GetValue(FindIndirect(ref->ObjectNumber(), ref->Generation()));
+        const auto* n = As<TPDFNumeric>(length);
+        size_t dataStart = 0;
+        size_t count = 0;
+        if (LocateStreamData(after, n != nullptr && n->Value >= 0 ? n->Value : -1, dataStart, count)) {
+          TPDFStream* stream = structure_->MakeStream(std::string(after.substr(dataStart, count)));
+          stream->Dictionary()->Assign(*dict);
+          stream->SetRawData(std::move(stream->MutableRawData()));
+          structure_->ReleaseObject(dict);
+          value = stream;
         }
       }
     }
@@ -699,13 +697,30 @@ bool TPDFDocument::LoadFromString(std::string bytes) {
     ApplyPassword("");
   } catch (...) {
   }
+  if (ok) {
+    try {
+      ok = CheckPages();
+    } catch (...) {
+      ok = false;
+    }
+    if (!ok) Reset();
+  }
   return ok;
 }
 
+bool TPDFDocument::HasCatalog() { return As<TPDFDictionary>(trailer_->Get("Root", true)) != nullptr; }
+
 bool TPDFDocument::Open() {
-  if (!ReadHeader() || !ReadCrossReference()) return false;
-  // A missing /Root gets a catalog, as the page tree expects one.
-  (void)PagesDictionary();
+  if (!ReadHeader()) return false;
+  // The cross-reference data as the file names it; then, for a file with junk before its
+  // header, with offsets counted from the header; then rebuilt by scanning the file.
+  bool ok = ReadCrossReference(0) && EntriesValid();
+  if (!ok && headerOffset_ > 0) ok = ReadCrossReference(headerOffset_) && EntriesValid();
+  if (!ok || !HasCatalog()) {
+    if (!AllowRepair) return false;
+    RepairObjectTable();
+  }
+  if (!HasCatalog()) return false;
   CheckLinearized();
   return true;
 }
@@ -730,20 +745,28 @@ bool TPDFDocument::ReadHeader() {
   if (!found) {
     const size_t pdf = head.find("%PDF-");
     if (pdf != std::string_view::npos) found = versionAfter(pdf + 5, version);
+    if (found) headerOffset_ = static_cast<int64_t>(pdf);
   }
   if (!found) return false;
   version_ = version;
   return true;
 }
 
-bool TPDFDocument::ReadCrossReference() {
+bool TPDFDocument::ReadCrossReference(int64_t base) {
+  // A second attempt starts afresh.
+  sectionOffsets_.clear();
+  trailer_ = structure_->MakeDictionary();
+  objectStreamCache_ = ObjectStreamCache{};
   TPDFXRefReader reader(fileText_);
+  reader.Base = base;
   std::vector<XRefEntry> entries;
   // Sections are read newest first: the first registration of a number wins.
   std::vector<bool> seen;
   reader.OnEntry = [&](int64_t number, int64_t value1, char kind, int64_t value2) {
     if (kind != 'n' && kind != 'c') return;
     if (number < 0 || number > kMaxObjectNumber) return;
+    // An in-use entry at offset 0 is how some writers mark a deleted object.
+    if (kind == 'n' && value1 <= base) return;
     const auto n = static_cast<size_t>(number);
     if (n >= seen.size()) seen.resize(std::max(n + 1, seen.size() * 2));
     if (seen[n]) return;
@@ -764,6 +787,17 @@ bool TPDFDocument::ReadCrossReference() {
   const bool ok = reader.ReadSection(reader.FindStartXRef());
   BuildObjectTable(entries);
   return ok && trailerTaken_;
+}
+
+bool TPDFDocument::EntriesValid() {
+  for (const auto& obj : objects_) {
+    if (obj->InObjectStream) {
+      if (FindIndirect(obj->StreamNumber, 0) == nullptr) return false;
+    } else if (!ObjectHeaderAt(fileText_, obj->Offset, obj->Number, obj->Generation)) {
+      return false;
+    }
+  }
+  return true;
 }
 
 void TPDFDocument::TakeTrailer(const std::string& text) {

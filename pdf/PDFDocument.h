@@ -124,6 +124,11 @@ class TPDFDocument {
   void RemoveIndirect(TPDFIndObj* object);
 
   ProgressCallback OnProgress;
+  // Off: a file whose cross-reference data does not hold is refused instead of rebuilt (the
+  // check of a file just written).
+  bool AllowRepair = true;
+  // The object table was rebuilt by scanning the file.
+  [[nodiscard]] bool Repaired() const { return repaired_; }
 
  private:
   // The text the writer writes for one object; empty for none.
@@ -149,7 +154,18 @@ class TPDFDocument {
 
   [[nodiscard]] bool Open();
   [[nodiscard]] bool ReadHeader();
-  [[nodiscard]] bool ReadCrossReference();
+  // The cross-reference data with every offset moved by base; false when it cannot be read.
+  [[nodiscard]] bool ReadCrossReference(int64_t base);
+  // Every entry of the object table points at its object's header.
+  [[nodiscard]] bool EntriesValid();
+  [[nodiscard]] bool HasCatalog();
+  // Rebuilds the object table from the object headers found in the file (the last definition
+  // of a number wins, objects of object streams included) and takes the trailer from the last
+  // trailer dictionary or cross-reference stream that names a catalog.
+  void RepairObjectTable();
+  // The page tree, walked: a tree without pages is rebuilt from the page objects found; false
+  // when the document has none.
+  [[nodiscard]] bool CheckPages();
   void TakeTrailer(const std::string& text);
   // One in-use entry of the file's cross-reference data: offset and generation, or object
   // stream number and index when Compressed.
@@ -196,6 +212,8 @@ class TPDFDocument {
   ObjectStreamCache objectStreamCache_;
 
   std::vector<int32_t> sectionOffsets_;
+  int64_t headerOffset_ = 0;
+  bool repaired_ = false;
   bool linearized_ = false;
   bool trailerTaken_ = false;
   TPDFSecurity security_;

@@ -27,6 +27,8 @@ namespace lumipage {
 // Highest object number a loaded file may use (the implementation limit of the PDF
 // Reference); entries above it are ignored, so that a saved table stays of sane size.
 inline constexpr int32_t kMaxObjectNumber = 8388607;
+// Deepest /Pages nesting followed; a deeper (or cyclic) tree yields no page below it.
+inline constexpr int kMaxPageTreeDepth = 256;
 // Cross-reference sections followed through /Prev and /XRefStm before the chain is cut.
 inline constexpr int kMaxXRefSections = 512;
 

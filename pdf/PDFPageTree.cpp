@@ -10,6 +10,7 @@
 #include "pdf/PDFDocument.h"
 #include "pdf/PDFImage.h"
 #include "pdf/PDFRectangle.h"
+#include "pdf/PDFRepair.h"
 #include "pdf/PDFStructure.h"
 
 namespace lumipage {
@@ -80,57 +81,34 @@ TPDFStructure& TPDFPageTree::Store() const { return document_->Structure(); }
 
 TPDFDictionary* TPDFPageTree::Root() { return document_->PagesDictionary(); }
 
-int TPDFPageTree::PageCount() {
-  TPDFDictionary* root = Root();
-  if (root == nullptr) return 0;
-  const auto* count = As<TPDFNumeric>(root->Get("Count", true));
-  if (count == nullptr) return 0;
-  const int32_t n = count->AsInteger();
-  return n < 0 ? 0 : n;
+void TPDFPageTree::Walk() {
+  if (walked_) return;
+  // Pages are counted by walking the tree: a /Count that lies (negative, huge, stale) neither
+  // hides pages nor invents them. The walk also sets every /Count to what it found.
+  std::vector<TWalkedPage> found;
+  WalkPageTree(Root(), found);
+  if (found.size() > static_cast<size_t>(INT32_MAX - kMaxNewPages)) found.resize(static_cast<size_t>(INT32_MAX - kMaxNewPages));
+  pages_.clear();
+  pages_.reserve(found.size());
+  for (const TWalkedPage& p : found) pages_.push_back({p.Page, p.Parent, p.Number, p.Generation});
+  walked_ = true;
 }
 
-void TPDFPageTree::ClearCache() { cache_.clear(); }
+int TPDFPageTree::PageCount() {
+  Walk();
+  return static_cast<int>(pages_.size());
+}
+
+void TPDFPageTree::ClearCache() {
+  walked_ = false;
+  pages_.clear();
+}
 
 bool TPDFPageTree::Lookup(int n, CachedPage& found) {
-  if (n < 1 || n > PageCount()) return false;
-  if (auto it = cache_.find(n); it != cache_.end()) {
-    found = it->second;
-    return true;
-  }
-  TPDFDictionary* node = Root();
-  int64_t c = 0;
-  for (int depth = 0; node != nullptr && depth < kMaxPageTreeDepth; ++depth) {
-    auto* kids = As<TPDFArray>(node->Get("Kids", true));
-    if (kids == nullptr) return false;
-    TPDFDictionary* next = nullptr;
-    for (int i = 0; i < kids->Count() && next == nullptr; ++i) {
-      auto* ref = As<TPDFIndRef>(kids->Item(i));
-      if (ref == nullptr) continue;
-      auto* kid = As<TPDFDictionary>(ref->Resolve());
-      if (kid == nullptr || kid == node) continue;
-      const std::string type = kid->TypeName();
-      if (type == "Pages") {
-        const int64_t s = c + kid->GetInteger("Count", 0);
-        if (s < n) {
-          c = s;
-        } else {
-          next = kid;
-        }
-      } else if (type == "Page") {
-        // Every page passed on the way has its number settled too: a later lookup of it would
-        // take exactly this path, so it is cached now (selecting pages in order stays linear).
-        const CachedPage entry{kid, node, ref->ObjectNumber(), ref->Generation()};
-        if (c + 1 <= INT32_MAX) cache_.try_emplace(static_cast<int>(c + 1), entry);
-        if (c + 1 == n) {
-          found = entry;
-          return true;
-        }
-        ++c;
-      }
-    }
-    node = next;
-  }
-  return false;
+  Walk();
+  if (n < 1 || static_cast<size_t>(n) > pages_.size()) return false;
+  found = pages_[static_cast<size_t>(n - 1)];
+  return true;
 }
 
 TPDFDictionary* TPDFPageTree::FindPage(int n) {
@@ -495,7 +473,7 @@ void TPDFPageTree::InsertPages(int count, int position, double width, double hei
     TPDFArray* contents = Store().MakeArray();
     contents->Add(NewEngineStream());
     page->Put("Contents", contents);
-    if (atEnd) cache_[pageCount + 1 + i] = CachedPage{page, parent, ref->ObjectNumber(), ref->Generation()};
+    if (atEnd && walked_) pages_.push_back(CachedPage{page, parent, ref->ObjectNumber(), ref->Generation()});
   }
   // Pages inserted before others renumber them.
   if (!atEnd) ClearCache();

@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "pdf/PDFLimits.h"
 #include "pdf/PDFPainter.h"
 
 namespace lumipage {
@@ -24,8 +25,6 @@ class TPDFObject;
 class TPDFStream;
 class TPDFStructure;
 
-// Deepest /Pages nesting followed; a deeper (or cyclic) tree yields no page below it.
-inline constexpr int kMaxPageTreeDepth = 256;
 // Pages one NewPages call may add.
 inline constexpr int kMaxNewPages = 99999;
 // An engine content stream is drawn into further only up to this decoded size.
@@ -49,7 +48,7 @@ class TPDFPageTree {
   [[nodiscard]] TPDFStructure& Store() const;
 
   // ---- Pages ----
-  // The root node's /Count; 0 without a root, without /Count or for a negative one.
+  // The pages found by walking the tree from the root node (its /Count is not trusted).
   [[nodiscard]] int PageCount();
   // The page dictionary of page n (1-based), nullptr when there is none.
   [[nodiscard]] TPDFDictionary* FindPage(int n);
@@ -127,6 +126,8 @@ class TPDFPageTree {
   };
 
   [[nodiscard]] TPDFDictionary* Root();
+  // Walks the tree once into pages_; ClearCache makes the next call walk again.
+  void Walk();
   [[nodiscard]] bool Lookup(int n, CachedPage& found);
   // Width (index 0) or height (index 1) of the selected page's /MediaBox.
   [[nodiscard]] double Dimension(int index);
@@ -138,7 +139,8 @@ class TPDFPageTree {
   [[nodiscard]] TPDFObject* InheritedEntry(std::string_view key);
 
   TPDFDocument* document_;
-  std::unordered_map<int, CachedPage> cache_;
+  std::vector<CachedPage> pages_;
+  bool walked_ = false;
   int selectedNumber_ = 0;
   TPDFDictionary* page_ = nullptr;
   TPDFDictionary* parent_ = nullptr;

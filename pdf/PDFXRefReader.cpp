@@ -30,6 +30,16 @@ std::string_view TPDFXRefReader::Window(int64_t at, size_t length) const {
 }
 
 int64_t TPDFXRefReader::FindStartXRef() const {
+  // The number after the last "startxref": garbage after "%%EOF", or no "%%EOF" at all, do not
+  // hide it.
+  const size_t kw = file_.rfind("startxref");
+  if (kw != std::string_view::npos) {
+    size_t p = kw + 9;
+    while (p < file_.size() && TPDFParser::IsWhite(static_cast<unsigned char>(file_[p]))) ++p;
+    const size_t start = p;
+    while (p < file_.size() && IsDigit(file_[p])) ++p;
+    if (p > start && p - start <= 12) return Decimal(file_.substr(start, p - start));
+  }
   const size_t tailStart = file_.size() > 1024 ? file_.size() - 1024 : 0;
   const size_t eof = file_.rfind("%%EOF");
   if (eof == std::string_view::npos || eof < tailStart) return 0;
@@ -46,7 +56,18 @@ bool TPDFXRefReader::ReadSection(int64_t offset) {
   // A loop in /Prev or /XRefStm ends the chain: everything it leads to was read already.
   if (!visited_.insert(offset).second) return true;
   if (static_cast<int>(visited_.size()) > kMaxXRefSections) return true;
+  // Offsets of a file with junk before its header may count from the header.
+  offset += Base;
   if (OnSection) OnSection(offset);
+  // A /Prev may point into a run of whitespace before the section (incremental saves on top
+  // of linearized files): the run is stepped over first.
+  const int64_t runEnd = std::min<int64_t>(static_cast<int64_t>(file_.size()), std::max<int64_t>(0, offset) + (1 << 20));
+  for (int64_t p = std::max<int64_t>(0, offset); p < runEnd; ++p) {
+    if (!TPDFParser::IsWhite(static_cast<unsigned char>(file_[static_cast<size_t>(p)]))) {
+      if (p - offset > 10) offset = p;
+      break;
+    }
+  }
   const int64_t windowStart = std::max<int64_t>(0, offset - 10);
   const std::string_view w = Window(windowStart, 40);
   size_t xref = w.find("xref");
@@ -61,36 +82,45 @@ bool TPDFXRefReader::ReadSection(int64_t offset) {
 
 bool TPDFXRefReader::ReadTable(int64_t p) {
   const auto size = static_cast<int64_t>(file_.size());
-  auto skipToDigit = [&](bool atLeastOne) {
-    if (atLeastOne) ++p;
-    while (p < size && !IsDigit(file_[static_cast<size_t>(p)])) ++p;
+  auto at = [&](int64_t i) { return file_[static_cast<size_t>(i)]; };
+  // Whitespace and comment lines between tokens; entries are read token by token, so odd
+  // spacing and 19- or 21-byte entries read as well as 20-byte ones.
+  auto skip = [&]() {
+    for (;;) {
+      while (p < size && TPDFParser::IsWhite(static_cast<unsigned char>(at(p)))) ++p;
+      if (p >= size || at(p) != '%') return;
+      while (p < size && at(p) != '\r' && at(p) != '\n') ++p;
+    }
   };
-  auto digitRun = [&]() -> int64_t {
+  auto number = [&]() -> int64_t {
     const int64_t start = p;
-    while (p < size && IsDigit(file_[static_cast<size_t>(p)])) ++p;
+    while (p < size && IsDigit(at(p))) ++p;
     if (p == start || p - start > 12) return -1;
     return Decimal(file_.substr(static_cast<size_t>(start), static_cast<size_t>(p - start)));
   };
   for (;;) {
-    if (Window(p, 20).find("trailer") != std::string_view::npos) break;
-    skipToDigit(false);
-    if (p >= size) return false;  // a subsection header cut off
-    const int64_t first = digitRun();
-    skipToDigit(true);
-    const int64_t count = digitRun();
-    skipToDigit(true);
-    if (first < 0 || count <= 0) break;
-    // The entries, read as stored: 18 significant bytes, then any run of line-end bytes.
-    const std::string_view table = Window(p, static_cast<size_t>(std::min<int64_t>(count, size) * 20));
-    size_t i = 0;
-    for (int64_t k = 0; k < count && i + 18 <= table.size(); ++k) {
-      const std::string_view e = table.substr(i, 18);
-      if (OnEntry) OnEntry(first + k, Decimal(e.substr(0, 10)), e[17], Decimal(e.substr(11, 5)));
-      i += 18;
-      while (i < table.size() && (table[i] == ' ' || table[i] == '\r' || table[i] == '\n')) ++i;
+    skip();
+    if (p >= size) return false;  // a table cut off
+    if (file_.substr(static_cast<size_t>(p), 7) == "trailer") break;
+    const int64_t first = number();
+    skip();
+    const int64_t count = number();
+    if (first < 0 || count < 0) return false;  // junk where a subsection should start
+    bool firstEntry = true;
+    int64_t shift = 0;
+    for (int64_t k = 0; k < count; ++k) {
+      skip();
+      const int64_t offset = number();
+      skip();
+      const int64_t generation = number();
+      skip();
+      if (offset < 0 || generation < 0 || p >= size || (at(p) != 'n' && at(p) != 'f')) return false;
+      const char kind = at(p++);
+      // A table that numbers its first subsection from 1 while listing object 0's entry.
+      if (firstEntry && first == 1 && kind == 'f' && offset == 0 && generation == 65535) shift = -1;
+      firstEntry = false;
+      if (OnEntry) OnEntry(first + k + shift, kind == 'n' ? offset + Base : offset, kind, generation);
     }
-    p += static_cast<int64_t>(i);
-    if (i == 0) return false;
   }
   // The trailer is read from the rest of the file: a large one (long /ID strings, direct
   // dictionaries) still fits.
@@ -177,7 +207,7 @@ bool TPDFXRefReader::ReadStream(int64_t p) {
       if (!OnEntry) continue;
       switch (type) {
         case 0: OnEntry(first + k, f2, 'f', f3); break;
-        case 1: OnEntry(first + k, f2, 'n', widths[2] == 0 ? 0 : f3); break;
+        case 1: OnEntry(first + k, f2 + Base, 'n', widths[2] == 0 ? 0 : f3); break;
         case 2: OnEntry(first + k, f2, 'c', f3); break;
         default: OnEntry(first + k, 0, ' ', 0); break;
       }

@@ -30,6 +30,8 @@ class TPDFXRefReader {
   SectionCallback OnSection;
   // A /XRefStm key was followed.
   bool FollowedXRefStm = false;
+  // Added to every offset the file names (the header's offset, for files with junk before it).
+  int64_t Base = 0;
 
  private:
   [[nodiscard]] bool ReadTable(int64_t p);

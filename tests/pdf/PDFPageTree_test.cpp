@@ -254,15 +254,30 @@ TEST(PageTreeTest, FindsPagesInOrderWithInheritedBoxes) {
   EXPECT_EQ(pdf.PageWidth(), 101);
 }
 
-TEST(PageTreeTest, CountSkipsWholeSubtrees) {
-  // Node A's kids do not exist; page 3 is still found through A's /Count.
+TEST(PageTreeTest, PagesAreCountedByWalkingNeverByCount) {
+  // Node A's kids do not exist: the pages are the three that do, and every /Count says so.
   TVellox pdf;
   std::string text = NestedTree();
   text.replace(text.find("[ 4 0 R 5 0 R ]"), 15, "[ 40 0 R 41 0 R ]");
   Load(pdf, text);
-  EXPECT_EQ(pdf.SelectPage(3), 1);
+  EXPECT_EQ(pdf.PageCount(), 3);
+  EXPECT_EQ(pdf.SelectPage(1), 1);
   EXPECT_EQ(pdf.PageWidth(), 300);
-  EXPECT_EQ(pdf.SelectPage(1), 0);
+  EXPECT_EQ(pdf.SelectPage(4), 0);
+  EXPECT_EQ(pdf.SelectedDocument()->PagesDictionary()->GetInteger("Count", 0), 3);
+
+  // Counts that lie in either direction, up to the largest 32-bit number.
+  for (const char* count : {"-1", "0", "2147483647", "9999999999"}) {
+    TVellox lying;
+    std::string t = NestedTree();
+    t.replace(t.find("/Count 5"), 8, std::string("/Count ") + count);
+    t.replace(t.find("/Count 2"), 8, std::string("/Count ") + count);
+    // Same offsets are not needed: the table is rebuilt when it misses.
+    Load(lying, t);
+    EXPECT_EQ(lying.PageCount(), 5) << count;
+    EXPECT_EQ(lying.NewPages(1), 6) << count;
+    EXPECT_EQ(lying.CompressContent(), 1);
+  }
 }
 
 TEST(PageTreeTest, MissingBoxGetsTheDefaultSize) {
@@ -290,15 +305,11 @@ struct BrokenTreeCase {
 
 class BrokenTreeTest : public ::testing::TestWithParam<BrokenTreeCase> {};
 
-TEST_P(BrokenTreeTest, YieldsNoPageAndEnds) {
+TEST_P(BrokenTreeTest, WithoutAnyPageObjectTheFileIsRefused) {
   TVellox pdf;
-  Load(pdf, MakePdf({"<< /Type /Catalog /Pages 2 0 R >>", GetParam().Root, GetParam().Kid}));
-  EXPECT_EQ(pdf.PageCount(), 1);
-  EXPECT_EQ(pdf.SelectPage(1), 0);
-  EXPECT_EQ(pdf.Pages().SelectedPageDictionary(), nullptr);
-  // Drawing and compressing without a page do nothing.
-  EXPECT_EQ(pdf.CompressContent(), 1);
-  EXPECT_EQ(pdf.SetPageDimensions(1, 1), 0);
+  std::istringstream in(MakePdf({"<< /Type /Catalog /Pages 2 0 R >>", GetParam().Root, GetParam().Kid}));
+  EXPECT_EQ(pdf.LoadFromStream(in), 0);
+  EXPECT_EQ(pdf.DocumentCount(), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(

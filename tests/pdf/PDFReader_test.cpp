@@ -64,8 +64,9 @@ TEST(Reader, ClassicTableLoadsLazilyAndSavesValid) {
   ASSERT_TRUE(doc.LoadFromString(Minimal()));
   EXPECT_EQ(doc.Version(), "1.5");
   ASSERT_EQ(doc.ObjectCount(), 4u);
-  EXPECT_FALSE(doc.FindIndirect(4, 0)->Parsed);  // the catalog and pages are read on load
-  EXPECT_FALSE(doc.FindIndirect(3, 0)->Parsed);
+  EXPECT_FALSE(doc.FindIndirect(4, 0)->Parsed);  // the catalog and the page tree are read on load
+  EXPECT_TRUE(doc.FindIndirect(3, 0)->Parsed);
+  EXPECT_FALSE(doc.Repaired());
   EXPECT_EQ(doc.GetValue(doc.FindIndirect(4, 0))->ToText(),
             "(four, long enough to keep its header out of the table's window)");
   EXPECT_EQ(doc.PagesDictionary()->GetInteger("Count", 0), 1);
@@ -91,14 +92,40 @@ INSTANTIATE_TEST_SUITE_P(Reader, StartXRefShift, testing::Values(-10, -3, 0, 4, 
 
 TEST(Reader, FailuresResetTheDocument) {
   const std::string good = Minimal();
+  // Same-length replacements keep the table right.
+  auto replaced = [&](std::initializer_list<std::pair<std::string, std::string>> edits) {
+    std::string bytes = good;
+    for (const auto& [from, to] : edits) {
+      const size_t at = bytes.find(from);
+      if (at != std::string::npos) bytes.replace(at, from.size(), to);
+    }
+    return bytes;
+  };
   struct Case {
     const char* name;
     std::string bytes;
   } cases[] = {
       {"NotPdf", "GIF89a not a pdf at all %%EOF"},
       {"Empty", ""},
+      {"NoCatalogAnywhere", replaced({{"/Type /Catalog", "/Type /Nothing"}, {"/Root 1 0 R", "/Info 1 0 R"}})},
+      {"NoPageAnywhere", replaced({{"/Type /Page ", "/Type /Leaf "}})},
+  };
+  for (const auto& c : cases) {
+    TPDFDocument doc;
+    doc.NewDocument();
+    EXPECT_FALSE(doc.LoadFromString(c.bytes)) << c.name;
+    EXPECT_EQ(doc.ObjectCount(), 0u) << c.name;
+  }
+}
+
+TEST(Reader, BrokenCrossReferenceDataIsRebuiltByScanning) {
+  const std::string good = Minimal();
+  struct Case {
+    const char* name;
+    std::string bytes;
+  } cases[] = {
       {"JunkAfterEof", good + std::string(1100, 'j')},
-      {"Truncated", good.substr(0, good.size() / 2)},
+      {"Truncated", good.substr(0, good.find("xref"))},
       {"TruncatedTable", good.substr(0, good.find("xref") + 12) + "\nstartxref\n" +
                              std::to_string(good.find("xref")) + "\n%%EOF\n"},
       {"StartXRefAnywhere", good.substr(0, good.rfind("startxref")) + "startxref\n77\n%%EOF\n"},
@@ -106,9 +133,11 @@ TEST(Reader, FailuresResetTheDocument) {
   };
   for (const auto& c : cases) {
     TPDFDocument doc;
-    doc.NewDocument();
-    EXPECT_FALSE(doc.LoadFromString(c.bytes)) << c.name;
-    EXPECT_EQ(doc.ObjectCount(), 0u) << c.name;
+    EXPECT_TRUE(doc.LoadFromString(c.bytes)) << c.name;
+    EXPECT_EQ(doc.ObjectCount(), 4u) << c.name;
+    auto* page = As<TPDFDictionary>(doc.GetValue(doc.FindIndirect(3, 0)));
+    ASSERT_NE(page, nullptr) << c.name;
+    EXPECT_EQ(page->TypeName(), "Page") << c.name;
   }
 }
 
@@ -124,7 +153,7 @@ TEST(Reader, HeaderMarkerAnywhereInTheFirstKilobyte) {
   EXPECT_EQ(doc.Version(), "1.3");  // the PostScript marker wins
 }
 
-TEST(Reader, HeaderNumberMismatchReadsNull) {
+TEST(Reader, HeaderNumberMismatchRebuildsTheTableFromTheHeaders) {
   FileBuilder b;
   b.Object(1, kCatalog);
   b.Object(2, kPages);
@@ -142,9 +171,13 @@ TEST(Reader, HeaderNumberMismatchReadsNull) {
   text += std::string(rows) + "trailer\n<< /Size 8 /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
   TPDFDocument doc;
   ASSERT_TRUE(doc.LoadFromString(text));
-  EXPECT_EQ(doc.GetValue(doc.FindIndirect(6, 0))->ToText(), "null");
-  EXPECT_EQ(doc.GetValue(doc.FindIndirect(7, 0))->ToText(), "null");
-  EXPECT_EQ(doc.GetValue(doc.FindIndirect(6, 0))->ObjectNumber(), 6);
+  EXPECT_TRUE(doc.Repaired());
+  // The entry that missed its object no longer hides it; the bad keyword is no object.
+  EXPECT_EQ(doc.GetValue(doc.FindIndirect(5, 0))->ToText(), "(says five)");
+  EXPECT_EQ(doc.FindIndirect(6, 0), nullptr);
+  EXPECT_EQ(doc.FindIndirect(7, 0), nullptr);
+  // New objects never reuse a number the file holds.
+  EXPECT_EQ(doc.AddIndirect(doc.Structure().MakeNull())->Number, 6);
 }
 
 TEST(Reader, IncrementalUpdateTakesNewestDefinitionsAndTrailer) {

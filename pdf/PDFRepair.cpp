@@ -1,0 +1,367 @@
+#include "pdf/PDFRepair.h"
+
+#include <algorithm>
+#include <cmath>
+#include <unordered_set>
+
+#include "pdf/PDFDocument.h"
+#include "pdf/PDFLimits.h"
+#include "pdf/PDFParser.h"
+#include "pdf/PDFStructure.h"
+
+namespace lumipage {
+
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsWhite(char c) { return TPDFParser::IsWhite(static_cast<unsigned char>(c)); }
+
+// Skips whitespace and comments from p.
+size_t SkipWhite(std::string_view text, size_t p) {
+  for (;;) {
+    while (p < text.size() && IsWhite(text[p])) ++p;
+    if (p >= text.size() || text[p] != '%') return p;
+    while (p < text.size() && text[p] != '\r' && text[p] != '\n') ++p;
+  }
+}
+
+// Decimal value of text[begin, end); -1 when empty or too long for a number of that kind.
+int64_t DigitsValue(std::string_view text, size_t begin, size_t end) {
+  if (begin >= end || end - begin > 10) return -1;
+  int64_t v = 0;
+  for (size_t i = begin; i < end; ++i) v = v * 10 + (text[i] - '0');
+  return v;
+}
+
+}  // namespace
+
+bool LocateStreamData(std::string_view after, double declaredLength, size_t& start, size_t& length) {
+  size_t s = SkipWhite(after, 0);
+  if (after.substr(s, 6) != "stream") {
+    // Junk between the dictionary and the keyword: the first "stream" that is no "endstream"
+    // and comes before the object's end.
+    s = after.find("stream");
+    const size_t endobj = after.find("endobj");
+    if (s == std::string_view::npos || (endobj != std::string_view::npos && endobj < s) ||
+        (s >= 3 && after.substr(s - 3, 3) == "end"))
+      return false;
+  }
+  size_t p = s + 6;
+  // The keyword's line end: CR LF, LF or a lone CR; spaces before it are tolerated.
+  size_t q = p;
+  while (q < after.size() && after[q] == ' ') ++q;
+  if (q < after.size() && (after[q] == '\r' || after[q] == '\n')) {
+    p = q;
+    if (after[p] == '\r') {
+      ++p;
+      if (p < after.size() && after[p] == '\n') ++p;
+    } else {
+      ++p;
+    }
+  }
+  start = p;
+  const size_t available = after.size() - std::min(start, after.size());
+  if (declaredLength >= 0 && declaredLength <= static_cast<double>(available)) {
+    const auto n = static_cast<size_t>(declaredLength);
+    if (after.substr(SkipWhite(after, start + n), 9) == "endstream") {
+      length = n;
+      return true;
+    }
+  }
+  // The declared length is missing or wrong: the data ends where "endstream" stands.
+  const size_t e = after.find("endstream", start);
+  if (e != std::string_view::npos) {
+    size_t end = e;
+    if (end > start && after[end - 1] == '\n') --end;
+    if (end > start && after[end - 1] == '\r') --end;
+    length = end - start;
+    return true;
+  }
+  if (declaredLength >= 0) {
+    length = declaredLength >= static_cast<double>(available) ? available : static_cast<size_t>(declaredLength);
+    return true;
+  }
+  // Neither: up to the object's end.
+  size_t end = std::min(after.find("endobj", start), after.size());
+  while (end > start && IsWhite(after[end - 1])) --end;
+  length = end - start;
+  return true;
+}
+
+std::vector<TScannedObject> ScanObjectHeaders(std::string_view file) {
+  std::vector<TScannedObject> found;
+  for (size_t i = file.find("obj"); i != std::string_view::npos; i = file.find("obj", i + 3)) {
+    // "obj" as a keyword: not the tail of "endobj", not the head of a longer word.
+    if (i >= 3 && file.substr(i - 3, 3) == "end") continue;
+    if (i + 3 < file.size() && !IsWhite(file[i + 3]) && !TPDFParser::IsDelimiter(static_cast<unsigned char>(file[i + 3])))
+      continue;
+    size_t p = i;
+    if (p == 0 || !IsWhite(file[p - 1])) continue;
+    while (p > 0 && IsWhite(file[p - 1])) --p;
+    const size_t genEnd = p;
+    while (p > 0 && IsDigit(file[p - 1])) --p;
+    const int64_t generation = DigitsValue(file, p, genEnd);
+    if (generation < 0 || p == 0 || !IsWhite(file[p - 1])) continue;
+    while (p > 0 && IsWhite(file[p - 1])) --p;
+    const size_t numEnd = p;
+    while (p > 0 && IsDigit(file[p - 1])) --p;
+    const int64_t number = DigitsValue(file, p, numEnd);
+    if (number <= 0 || number > kMaxObjectNumber || generation > 65535) continue;
+    if (p > 0 && !IsWhite(file[p - 1]) && !TPDFParser::IsDelimiter(static_cast<unsigned char>(file[p - 1]))) continue;
+    found.push_back({static_cast<int32_t>(number), static_cast<int32_t>(generation), static_cast<int64_t>(p)});
+  }
+  return found;
+}
+
+std::vector<int64_t> ScanTrailers(std::string_view file) {
+  std::vector<int64_t> found;
+  for (size_t i = file.find("trailer"); i != std::string_view::npos; i = file.find("trailer", i + 7)) {
+    if (i > 0 && !IsWhite(file[i - 1]) && !TPDFParser::IsDelimiter(static_cast<unsigned char>(file[i - 1]))) continue;
+    found.push_back(static_cast<int64_t>(i));
+  }
+  return found;
+}
+
+bool ObjectHeaderAt(std::string_view file, int64_t offset, int32_t number, int32_t generation) {
+  if (offset < 0 || static_cast<uint64_t>(offset) >= file.size()) return false;
+  size_t p = static_cast<size_t>(offset);
+  while (p < file.size() && IsWhite(file[p])) ++p;
+  auto read = [&](int64_t& v) {
+    const size_t b = p;
+    while (p < file.size() && IsDigit(file[p])) ++p;
+    v = DigitsValue(file, b, p);
+    const size_t w = p;
+    while (p < file.size() && IsWhite(file[p])) ++p;
+    return v >= 0 && p > w;
+  };
+  int64_t n = 0;
+  int64_t g = 0;
+  if (!read(n) || !read(g) || n != number || g != generation) return false;
+  return file.substr(p, 3) == "obj";
+}
+
+void WalkPageTree(TPDFDictionary* root, std::vector<TWalkedPage>& pages) {
+  pages.clear();
+  if (root == nullptr) return;
+  // Iterative depth-first walk; a node met twice (a loop, or a node shared by two parents) is
+  // walked once.
+  struct Frame {
+    TPDFDictionary* Node;
+    TPDFArray* Kids;
+    int Next;
+    size_t PagesBefore;
+  };
+  std::unordered_set<const TPDFDictionary*> nodes{root};
+  std::vector<Frame> stack;
+  auto kidsOf = [](TPDFDictionary* node) { return As<TPDFArray>(node->Get("Kids", true)); };
+  auto setCount = [&](TPDFDictionary* node, size_t count) {
+    auto* n = As<TPDFNumeric>(node->Get("Count"));
+    if (n != nullptr && n->Value == static_cast<double>(count)) return;
+    if (n != nullptr) {
+      n->Value = static_cast<double>(count);
+      n->ReadDecimals = -1;
+    } else {
+      node->Put("Count", node->Owner().MakeNumber(static_cast<double>(count)));
+    }
+  };
+  stack.push_back({root, kidsOf(root), 0, 0});
+  while (!stack.empty()) {
+    Frame& f = stack.back();
+    if (f.Kids == nullptr || f.Next >= f.Kids->Count()) {
+      setCount(f.Node, pages.size() - f.PagesBefore);
+      stack.pop_back();
+      continue;
+    }
+    auto* ref = As<TPDFIndRef>(f.Kids->Item(f.Next++));
+    if (ref == nullptr) continue;
+    auto* kid = As<TPDFDictionary>(ref->Resolve());
+    if (kid == nullptr || kid == f.Node) continue;
+    const std::string type = kid->TypeName();
+    TPDFArray* kids = kidsOf(kid);
+    if (type == "Pages" || (kids != nullptr && type != "Page")) {
+      if (static_cast<int>(stack.size()) >= kMaxPageTreeDepth || !nodes.insert(kid).second) continue;
+      stack.push_back({kid, kids, 0, pages.size()});
+    } else if (type == "Page" || type.empty()) {
+      pages.push_back({kid, f.Node, ref->ObjectNumber(), ref->Generation()});
+    }
+  }
+}
+
+int RebuildPageTree(TPDFDocument& document, TPDFDictionary* root) {
+  if (root == nullptr) return 0;
+  TPDFStructure& s = document.Structure();
+  static constexpr const char* kInherited[] = {"Resources", "MediaBox", "CropBox", "Rotate"};
+  TPDFArray* kids = s.MakeArray();
+  std::vector<TPDFDictionary*> found;
+  std::vector<const TPDFIndObj*> objects;
+  for (size_t i = 0; i < document.ObjectCount(); ++i) objects.push_back(document.ObjectAt(i));
+  std::sort(objects.begin(), objects.end(), [](const TPDFIndObj* a, const TPDFIndObj* b) { return a->Number < b->Number; });
+  for (const TPDFIndObj* obj : objects) {
+    auto* page = As<TPDFDictionary>(document.GetValue(const_cast<TPDFIndObj*>(obj)));
+    if (page == nullptr || page->TypeName() != "Page") continue;
+    // What the page inherited from its old ancestors moves into the page itself.
+    TPDFDictionary* up = As<TPDFDictionary>(page->Get("Parent", true));
+    for (int depth = 0; up != nullptr && up != page && depth < kMaxPageTreeDepth; ++depth) {
+      for (const char* key : kInherited)
+        if (page->Get(key) == nullptr && up->Get(key) != nullptr) page->Put(key, up->Get(key));
+      up = As<TPDFDictionary>(up->Get("Parent", true));
+    }
+    if (root->IsIndirect()) page->Put("Parent", s.MakeReference(root->ObjectNumber(), root->Generation()));
+    kids->Add(s.MakeReference(obj->Number, obj->Generation));
+    found.push_back(page);
+  }
+  root->Put("Type", s.CommonName("Pages"));
+  root->Put("Kids", kids);
+  root->Put("Count", s.MakeNumber(static_cast<double>(found.size())));
+  return static_cast<int>(found.size());
+}
+
+}  // namespace lumipage
+
+namespace lumipage {
+
+namespace {
+
+// Positions of a keyword standing at the start of a line (or of the file).
+void KeywordsAtLineStart(std::string_view file, std::string_view keyword, std::vector<int32_t>& out) {
+  for (size_t i = file.find(keyword); i != std::string_view::npos; i = file.find(keyword, i + keyword.size())) {
+    if (i > 0 && file[i - 1] != '\n' && file[i - 1] != '\r') continue;
+    if (i <= INT32_MAX) out.push_back(static_cast<int32_t>(i));
+  }
+}
+
+}  // namespace
+
+void TPDFDocument::RepairObjectTable() {
+  repaired_ = true;
+  const std::string_view file(fileText_);
+  // Objects end where the next one starts, or at a table or trailer between them.
+  sectionOffsets_.clear();
+  KeywordsAtLineStart(file, "xref", sectionOffsets_);
+  KeywordsAtLineStart(file, "trailer", sectionOffsets_);
+  KeywordsAtLineStart(file, "startxref", sectionOffsets_);
+
+  // Every header, the last definition of a number winning; positions decide between direct
+  // objects and those of object streams alike.
+  struct Candidate {
+    XRefEntry Entry;
+    int64_t Position = -1;
+  };
+  std::vector<Candidate> best;
+  auto offer = [&](const XRefEntry& e, int64_t position) {
+    if (e.Number <= 0 || e.Number > kMaxObjectNumber) return;
+    const auto n = static_cast<size_t>(e.Number);
+    if (n >= best.size()) best.resize(n + 1);
+    if (position >= best[n].Position) best[n] = {e, position};
+  };
+  for (const TScannedObject& h : ScanObjectHeaders(file)) {
+    if (h.Offset > INT32_MAX) break;
+    offer({h.Number, static_cast<int32_t>(h.Offset), h.Generation, false}, h.Offset);
+  }
+  auto collect = [&]() {
+    std::vector<XRefEntry> entries;
+    for (const Candidate& c : best)
+      if (c.Position >= 0) entries.push_back(c.Entry);
+    return entries;
+  };
+  objectStreamCache_ = ObjectStreamCache{};
+  BuildObjectTable(collect());
+
+  // Objects in object streams (their data cannot be read before a password opens a protected
+  // file; such objects are then only those found directly).
+  std::vector<std::pair<int32_t, int64_t>> streams;
+  for (const auto& obj : objects_) {
+    if (obj->InObjectStream || obj->Offset <= 0) continue;
+    const std::string_view raw = file.substr(static_cast<size_t>(obj->Offset), static_cast<size_t>(obj->Length));
+    const size_t s = raw.find("stream");
+    if (raw.substr(0, s).find("/ObjStm") != std::string_view::npos) streams.emplace_back(obj->Number, obj->Offset);
+  }
+  for (const auto& [number, position] : streams) {
+    TPDFIndObj* holder = FindIndirect(number, best[static_cast<size_t>(number)].Entry.Value2);
+    auto* stream = As<TPDFStream>(GetValue(holder));
+    if (stream == nullptr || stream->Dictionary()->TypeName() != "ObjStm") continue;
+    const int32_t first = stream->Dictionary()->GetInteger("First", 0);
+    const int32_t count = stream->Dictionary()->GetInteger("N", 0);
+    if (first <= 0 || count <= 0) continue;
+    const std::string data = stream->Decode();
+    if (static_cast<size_t>(first) > data.size()) continue;
+    TPDFStructure scratch;
+    auto* pairs = As<TPDFArray>(scratch.Parse("[ " + data.substr(0, static_cast<size_t>(first)) + " ]"));
+    if (pairs == nullptr) continue;
+    for (int i = 0; i < count && 2 * i + 1 < pairs->Count(); ++i) {
+      auto* n = As<TPDFNumeric>(pairs->Item(2 * i));
+      if (n == nullptr || n->Value != std::trunc(n->Value)) continue;
+      // Just after the stream's own header: a later direct definition still wins.
+      offer({n->AsInteger(), number, i, true}, position + 1);
+    }
+  }
+  if (!streams.empty()) {
+    objectStreamCache_ = ObjectStreamCache{};
+    BuildObjectTable(collect());
+  }
+
+  // The trailer: the one read from the cross-reference data when it names a catalog; else the
+  // last trailer dictionary, then the last cross-reference stream, that does; else a catalog
+  // object found in the file.
+  if (trailerTaken_ && HasCatalog()) return;
+  TPDFDictionary* previous = trailer_;
+  auto tryTrailer = [&](const std::string& text) {
+    trailerTaken_ = false;
+    TakeTrailer(text);
+    if (trailerTaken_ && HasCatalog()) return true;
+    trailer_ = previous;
+    return false;
+  };
+  const std::vector<int64_t> trailers = ScanTrailers(file);
+  for (auto it = trailers.rbegin(); it != trailers.rend(); ++it) {
+    TPDFStructure scratch;
+    auto* dict = As<TPDFDictionary>(scratch.Parse(file.substr(static_cast<size_t>(*it) + 7)));
+    if (dict != nullptr && dict->Get("Root") != nullptr && tryTrailer(dict->ToText())) return;
+  }
+  std::vector<TPDFIndObj*> byOffset;
+  for (const auto& obj : objects_)
+    if (!obj->InObjectStream) byOffset.push_back(obj.get());
+  std::sort(byOffset.begin(), byOffset.end(), [](const TPDFIndObj* a, const TPDFIndObj* b) { return a->Offset > b->Offset; });
+  for (TPDFIndObj* obj : byOffset) {
+    const std::string_view raw = file.substr(static_cast<size_t>(obj->Offset), static_cast<size_t>(obj->Length));
+    if (raw.substr(0, raw.find("stream")).find("/XRef") == std::string_view::npos) continue;
+    auto* stream = As<TPDFStream>(GetValue(obj));
+    if (stream != nullptr && stream->Dictionary()->TypeName() == "XRef" && stream->Dictionary()->Get("Root") != nullptr &&
+        tryTrailer(stream->Dictionary()->ToText()))
+      return;
+  }
+  for (TPDFIndObj* obj : byOffset) {
+    const std::string_view raw = file.substr(static_cast<size_t>(obj->Offset), static_cast<size_t>(obj->Length));
+    if (raw.find("/Catalog") == std::string_view::npos) continue;
+    auto* dict = As<TPDFDictionary>(GetValue(obj));
+    if (dict == nullptr || dict->TypeName() != "Catalog") continue;
+    if (!trailerTaken_) trailer_ = structure_->MakeDictionary();
+    trailerTaken_ = true;
+    trailer_->Put("Root", structure_->MakeReference(obj->Number, obj->Generation));
+    return;
+  }
+}
+
+bool TPDFDocument::CheckPages() {
+  // A protected file whose password is not known yet cannot be read that far.
+  const int state = SecurityState();
+  if (state == 2 || (state == 1 && security_.ActiveKey.empty())) return true;
+  std::vector<TWalkedPage> pages;
+  WalkPageTree(PagesDictionary(), pages);
+  if (!pages.empty()) return true;
+  if (!AllowRepair) return false;
+  if (!repaired_ && state == 0) {
+    RepairObjectTable();
+    if (!HasCatalog()) return false;
+    WalkPageTree(PagesDictionary(), pages);
+    if (!pages.empty()) return true;
+  }
+  TPDFDictionary* root = PagesDictionary();
+  if (root == nullptr) {
+    root = structure_->MakeDictionary();
+    Catalog()->Put("Pages", MakeIndirect(root));
+  }
+  return RebuildPageTree(*this, root) > 0;
+}
+
+}  // namespace lumipage
