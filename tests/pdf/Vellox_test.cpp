@@ -161,11 +161,11 @@ TEST(VelloxTest, FailedSaveLeavesTheExistingFile) {
   EXPECT_EQ(pdf.SaveToFile(dir.File("no such folder/out.pdf")), 0);
   const std::string target = dir.File("out.pdf");
   WriteFile(target, "old contents");
-  // The new file is written beside the target first; a folder in its place makes that fail.
-  std::filesystem::create_directory(dir.File(".out.pdf." + std::to_string(getpid()) + ".tmp"));
+  // A target without write bits is refused (mode bits: the tests may run as root).
+  std::filesystem::permissions(target, std::filesystem::perms::owner_read);
   EXPECT_EQ(pdf.SaveToFile(target), 0);
   EXPECT_EQ(ReadFile(target), "old contents");
-  std::filesystem::remove(dir.File(".out.pdf." + std::to_string(getpid()) + ".tmp"));
+  std::filesystem::permissions(target, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   EXPECT_EQ(pdf.SaveToFile(target), 1);
   EXPECT_TRUE(QpdfClean(target));
   // Nothing is left behind beside the target.
