@@ -72,7 +72,13 @@ void TFrmScan::AppError(const std::exception& e) {
   ScError(this, message);
 }
 
+void TFrmScan::FinishOutput() {
+  if (LastPageNo == 0 && !outputToReplace_.empty()) platform::DeleteTargetFile(outputToReplace_);
+  outputToReplace_.clear();
+}
+
 void TFrmScan::ScanDone(void*) {
+  FinishOutput();
   if (LastPageNo > 0 && Settings.OutputFormat == ofPdf) {
     if (PdfAssembler)
       PdfAssembler(*this);
@@ -248,14 +254,16 @@ void TFrmScan::PrepareOutput() {
     return;
   }
   // Deletions follow links to the file they name and never remove devices, FIFOs or files
-  // without a write bit.
+  // without a write bit. The PDF or multi-page TIFF is not deleted now but replaced whole when
+  // the job has pages for it, so a job that fails keeps the old file and a replaced file keeps
+  // its mode; a job that ends without pages deletes it then (FinishOutput).
   if (!Settings.Append) {
-    if (!Settings.FileName.empty())
-      platform::DeleteTargetFile(Settings.FileName);
-    else if (f == ofPdf)
-      platform::DeleteTargetFile(Settings.ExeFolder + "pages.pdf");
+    if (f == ofPdf)
+      outputToReplace_ = PdfFileName();
     else if (f == ofMultiTiff)
-      platform::DeleteTargetFile(Settings.ExeFolder + "pages.tif");
+      outputToReplace_ = MultiTiffFileName();
+    else if (!Settings.FileName.empty())
+      platform::DeleteTargetFile(Settings.FileName);
   }
   for (int n = 1; platform::DeleteTargetFile(PageFileName(n)); ++n) {
   }
@@ -308,6 +316,7 @@ void TFrmScan::FormCreate() {
   bool success = Settings.SelectScanner ? scanner_->SelectSourceDialog() : true;
   if (success && reader.SettingsFileWritable()) reader.WriteScannersKey("LastScanner", CurrentScannerName());
   if (!success || Settings.NoScan) {
+    FinishOutput();
     WriteReport("", "", "");
     EndProcess();
   }

@@ -95,6 +95,7 @@ class TFrmScan {
   void TakeJobLock(const TJobSettingsReader& reader);
   void CheckOutputTarget() const;
   void PrepareOutput();
+  void FinishOutput();
   [[nodiscard]] std::string CurrentScannerName() const;
 
   TJobEnvironment env_;
@@ -106,6 +107,7 @@ class TFrmScan {
   std::vector<TImageProps> pageTable_;  // index 0 unused
   platform::TJobLock jobLock_;  // held until the process ends, after the report is written
   int exitCode_ = 0;
+  std::string outputToReplace_;  // the old PDF or multi-page TIFF that this job's file replaces
 };
 
 // The lock file in the program folder that keeps jobs there from running at the same time.

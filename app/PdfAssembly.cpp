@@ -46,8 +46,9 @@ void AssemblePdfPages(TFrmScan& form) {
     OpenExisting(pdf, s.FileName, s.PDFPassword);
     existing = pdf.PageCount();
     (void)pdf.SelectPage(existing);
-  } else {
-    platform::DeleteFile(s.ExeFolder + "pages.pdf");
+  } else if (s.FileName != s.ExeFolder + "pages.pdf") {
+    // The save below replaces the file it writes; only another PDF of the default name goes.
+    platform::DeleteTargetFile(s.ExeFolder + "pages.pdf");
   }
 
   // A new document's first page starts as A4. An existing document's last page keeps its size:

@@ -112,6 +112,7 @@ std::string ResolveSaveTarget(const std::string& name, TSaveTarget& target) {
       path = link.front() == '/' ? link : ExtractFilePath(path) + link;
       continue;
     }
+    if (S_ISDIR(st.st_mode)) return errnoText(EISDIR);
     if (!S_ISREG(st.st_mode)) return "Not a regular file";
     if ((st.st_mode & 0222) == 0) return errnoText(EACCES);
     target.Path = path;
@@ -182,8 +183,12 @@ bool SyncFolder(const std::string& folder) {
   const std::string dir = folder.empty() ? std::string(".") : folder;
   const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;
-  const bool ok = fsyncFd(fd);
+  bool ok = fsyncFd(fd);
+  // Some file systems cannot flush a folder; what they hold is as durable as they make it.
+  if (!ok && (errno == EINVAL || errno == EROFS)) ok = true;
+  const int e = errno;
   ::close(fd);
+  errno = e;
   return ok;
 }
 

@@ -1,5 +1,7 @@
 #include "platform/Files.h"
 
+#include "platform/FileReplace.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -100,43 +102,14 @@ bool writeAllTo(int fd, const std::string& data) {
 }  // namespace
 
 bool ReplaceFileDurably(const std::string& path, const std::string& data, std::string& error) {
-  auto fail = [&](int e) {
-    error = path + ": " + SystemErrorText(e);
+  TFileReplacement file(path);
+  if (file.Ok() && !writeAllTo(file.Handle(), data)) {
+    error = path + ": " + SystemErrorText(errno);
+    return false;  // the replacement removes its temporary file
+  }
+  if (!file.Ok() || !file.Commit()) {
+    error = path + ": " + file.Error();
     return false;
-  };
-  if (path.empty()) return fail(ENOENT);
-  struct stat st {};
-  const bool existed = ::stat(path.c_str(), &st) == 0;
-  if (existed && S_ISDIR(st.st_mode)) return fail(EISDIR);
-  std::string tmpl = TemporaryNameTemplate(path);
-  std::vector<char> tmpName(tmpl.begin(), tmpl.end());
-  tmpName.push_back(0);
-  int fd = ::mkstemp(tmpName.data());
-  if (fd < 0) return fail(errno);
-  const mode_t mode = existed && S_ISREG(st.st_mode) ? (st.st_mode & 07777) : 0644;
-  bool ok = writeAllTo(fd, data) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
-  int e = errno;
-  if (::close(fd) != 0 && ok) {
-    ok = false;
-    e = errno;
-  }
-  if (ok && ::rename(tmpName.data(), path.c_str()) != 0) {
-    ok = false;
-    e = errno;
-  }
-  if (!ok) {
-    ::unlink(tmpName.data());
-    return fail(e);
-  }
-  // The rename itself lasts only once the folder is on disk.
-  std::string dir = ExtractFilePath(path);
-  int dfd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd >= 0) {
-    int r = ::fsync(dfd);
-    e = errno;
-    ::close(dfd);
-    // Some file systems cannot flush a folder (EINVAL); the file itself is on disk.
-    if (r != 0 && e != EINVAL && e != EROFS) return fail(e);
   }
   return true;
 }

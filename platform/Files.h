@@ -24,9 +24,10 @@ bool ForceDirectories(const std::string& path);
 
 // Replaces path with data as one step: the data goes to a temporary file in the same folder,
 // which is flushed to disk and renamed over path, and then the folder is flushed, so a reader
-// sees the old file or the whole new one and a crash afterwards keeps the new one. An existing
-// file keeps its permission bits. On failure nothing changes at path, the temporary file is
-// gone and error names the file and the system's reason.
+// sees the old file or the whole new one and a crash afterwards keeps the new one. Links are
+// followed, an existing file keeps its mode (and owner), and a target that is not a regular
+// file or has no write bit is refused (TFileReplacement). On failure nothing changes at path,
+// the temporary file is gone and error names the file and the reason.
 bool ReplaceFileDurably(const std::string& path, const std::string& data, std::string& error);
 // Name of a temporary file beside target: a hidden name in target's folder that ends in
 // ".XXXXXX" for mkstemp, short enough for any folder in which target's own name fits.

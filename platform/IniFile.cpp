@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cerrno>
 
+#include "platform/FileReplace.h"
 #include "platform/Files.h"
 
 namespace lumipage::platform {
@@ -108,19 +109,10 @@ bool replaceFile(const std::string& name, const std::string& data) {
     bool ok = writeAll(dev.get(), data);
     return dev.close() && ok;
   }
-  std::string dir = ExtractFilePath(path);
-  std::string tmpl = (dir.empty() ? std::string("./") : dir) + ".ini-XXXXXX";
-  std::vector<char> tmpName(tmpl.begin(), tmpl.end());
-  tmpName.push_back(0);
-  Fd tmp(::mkstemp(tmpName.data()));
-  if (tmp.get() >= 0) {
-    bool ok = writeAll(tmp.get(), data) && ::fchmod(tmp.get(), existed ? (st.st_mode & 07777) : 0644) == 0 &&
-              ::fsync(tmp.get()) == 0;
-    ok = tmp.close() && ok;
-    if (ok && ::rename(tmpName.data(), path.c_str()) == 0) return true;
-    ::unlink(tmpName.data());
-    // A write that failed here (a full disk) would fail in place too, after truncating the file.
-    return false;
+  TFileReplacement tmp(path);
+  if (tmp.Ok()) {
+    // Flushed, renamed and the folder flushed: a settings write survives a power cut.
+    return writeAll(tmp.Handle(), data) && tmp.Commit();
   }
   // No temporary file possible in that folder: write in place.
   Fd out(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644));

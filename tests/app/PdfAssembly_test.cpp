@@ -198,7 +198,7 @@ TEST_F(PdfJob, UnreadableExistingFileIsKeptAndThePagesSurviveTheNextJob) {
 TEST_F(PdfJob, UnsaveablePdfIsRefusedBeforeScanning) {
   std::filesystem::create_directories(exe / "taken.pdf/inside");
   Run({"pdf", "filename", exe / "taken.pdf"}, {kSmall});
-  EXPECT_EQ(Report("Error", "Message"), "Unable to save PDF file " + exe / "taken.pdf" + ": Not a regular file");
+  EXPECT_EQ(Report("Error", "Message"), "Unable to save PDF file " + exe / "taken.pdf" + ": Is a directory");
   EXPECT_EQ(Report("Scan", "Pages"), "0");
   EXPECT_TRUE(Exists(exe / "taken.pdf/inside"));
 }

@@ -116,7 +116,7 @@ TEST(FileReplace, RefusesWhatIsNotAWritableRegularFile) {
     std::string name, error;
   };
   std::vector<Case> cases{{"fifo", "Not a regular file"},
-                          {"folder", "Not a regular file"},
+                          {"folder", "Is a directory"},
                           {"readonly", "Permission denied"},
                           {"link-to-readonly", "Permission denied"},
                           {"missing/x", "No such file or directory"}};
