@@ -303,6 +303,9 @@ void ImageAcquired(TFrmScan& form, TTransferBlock& dib, std::uint16_t xres, std:
   } catch (const std::bad_alloc&) {
     unstore();
     throw EJobError("Not enough memory for the page");
+  } catch (const EOutOfResources&) {
+    unstore();
+    throw EJobError("Not enough memory for the page");
   } catch (...) {
     unstore();
     throw;

@@ -128,6 +128,8 @@ std::string KeepUnsavedPages(TFrmScan& form, const std::string& pdfName) {
 void AssemblePdf(TFrmScan& form) {
   try {
     AssemblePdfPages(form);
+  } catch (const platform::EJobInterrupted&) {
+    throw;  // the job's own clean-up: an interrupted job keeps no page of an unwritten PDF
   } catch (const std::exception& e) {
     // The report names the failure and where the pages went; the next job's clean-up of page
     // files beside the program must not find them.
