@@ -141,7 +141,7 @@ INSTANTIATE_TEST_SUITE_P(
                      std::filesystem::create_directory(out / "doc_02.jpg");
                      return "filename '" + out / "doc.jpg" + "' Resolution 50";
                    },
-                   "Cannot create file \"{out}doc_02.jpg\". Not a regular file", "1"},
+                   "Cannot create file \"{out}doc_02.jpg\". Is a directory", "1"},
         FailureRow{"file_name_of_300_characters",
                    [](RealJob&, TempDir& out, TempDir&) {
                      return "filename '" + out / kLongName + ".jpg' Resolution 50";
