@@ -304,6 +304,7 @@ void TFrmScan::FormCreate() {
   Settings.Help = reader.ReadHelp();
   if (Settings.Help &&
       platform::ShowInformationPage(Settings.ProdName, EditVer, env_.TerminalPath) != platform::mrOk) {
+    platform::CheckInterrupt();  // the page ended by a caller's time-out, not by Cancel
     WriteReport("", "", "");
     EndProcess();
   }

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "platform/Interrupt.h"
 #include "platform/Version.h"
 
 namespace lumipage::platform {
@@ -33,6 +34,8 @@ bool readAnswer(int fd, std::string& line) {
   for (;;) {
     pollfd p{fd, POLLIN, 0};
     int r = ::poll(&p, 1, kAnswerTimeoutMs);
+    // A caller's time-out ends the wait for an answer.
+    if (r < 0 && errno == EINTR && InterruptRequested()) return false;
     if (r < 0 && errno == EINTR) continue;
     if (r <= 0) return false;
     char c;
