@@ -95,7 +95,7 @@ std::uint8_t SampleAt(const std::uint8_t* row, std::size_t index, int depth) {
 }  // namespace
 
 TW_UINT16 ConditionOfSaneStatus(SANE_Status status) {
-  switch (status) {
+  switch (static_cast<int>(status)) {
     case SANE_STATUS_JAMMED:
       return kTwccPaperJam;
     case SANE_STATUS_NO_DOCS:
@@ -103,6 +103,7 @@ TW_UINT16 ConditionOfSaneStatus(SANE_Status status) {
     case SANE_STATUS_COVER_OPEN:
       return kTwccInterlock;
     case SANE_STATUS_DEVICE_BUSY:
+    case kSaneStatusWarmingUp:
     case SANE_STATUS_ACCESS_DENIED:
       return kTwccDenied;
     case SANE_STATUS_IO_ERROR:
@@ -491,9 +492,26 @@ void TSaneSource::CancelScan() {
 }
 
 void TSaneSource::StartPage() {
-  status_ = Start();
-  started_ = status_ == SANE_STATUS_GOOD;
-  if (!started_) return;
+  using Clock = std::chrono::steady_clock;
+  const auto began = Clock::now();
+  auto busyPause = kFirstBusyPause;
+  for (;;) {
+    status_ = Start();
+    started_ = status_ == SANE_STATUS_GOOD;
+    if (started_) break;
+    // An empty feeder at the first page is waited on, and a busy device (a lamp warming up, a
+    // scan of another program) tried again with a growing pause; any other status, such as a
+    // device that went away meanwhile, ends the page at once.
+    const bool noPaper = status_ == SANE_STATUS_NO_DOCS && delivered_ == 0;
+    const bool busy = status_ == SANE_STATUS_DEVICE_BUSY || static_cast<int>(status_) == kSaneStatusWarmingUp;
+    const auto waited = Clock::now() - began;
+    const auto limit = std::chrono::seconds(noPaper ? waitForPaperSeconds_ : busy ? retryBusySeconds_ : 0);
+    if (waited >= limit) return;
+    CancelScan();
+    const Clock::duration pause = noPaper ? kPaperPoll : busyPause;
+    std::this_thread::sleep_for(std::min(pause, limit - waited));
+    if (busy) busyPause = std::min(busyPause * 2, kLongestBusyPause);
+  }
   if (lib_.GetParameters(handle_, &params_) != SANE_STATUS_GOOD) {
     started_ = false;
     status_ = SANE_STATUS_IO_ERROR;

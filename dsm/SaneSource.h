@@ -22,13 +22,15 @@
 
 namespace lumipage::dsm {
 
-// TWAIN 2 condition codes for paper and device trouble.
-constexpr twain::TW_UINT16 kTwccDenied = 16;
-constexpr twain::TW_UINT16 kTwccPaperJam = 20;
-constexpr twain::TW_UINT16 kTwccPaperDoubleFeed = 21;
-constexpr twain::TW_UINT16 kTwccCheckDeviceOnline = 23;
-constexpr twain::TW_UINT16 kTwccInterlock = 24;
-constexpr twain::TW_UINT16 kTwccNoMedia = 29;
+constexpr twain::TW_UINT16 kTwccDenied = twain::TWCC_DENIED;
+constexpr twain::TW_UINT16 kTwccPaperJam = twain::TWCC_PAPERJAM;
+constexpr twain::TW_UINT16 kTwccPaperDoubleFeed = twain::TWCC_PAPERDOUBLEFEED;
+constexpr twain::TW_UINT16 kTwccCheckDeviceOnline = twain::TWCC_CHECKDEVICEONLINE;
+constexpr twain::TW_UINT16 kTwccInterlock = twain::TWCC_INTERLOCK;
+constexpr twain::TW_UINT16 kTwccNoMedia = twain::TWCC_NOMEDIA;
+
+// A status of later SANE versions (sane.h leaves it out): the lamp is not ready yet, try again.
+constexpr int kSaneStatusWarmingUp = 12;
 
 // The condition code for a SANE status that ends a page.
 [[nodiscard]] twain::TW_UINT16 ConditionOfSaneStatus(SANE_Status status);
@@ -96,7 +98,12 @@ class TSaneSource : public TSource {
   [[nodiscard]] double Resolution(bool x) const;
 
   // Pages.
+  // Starts the page on offer, waiting for paper and retrying a busy device as the application
+  // asked.
   void StartPage();
+  static constexpr std::chrono::milliseconds kPaperPoll{500};
+  static constexpr std::chrono::milliseconds kFirstBusyPause{250};
+  static constexpr std::chrono::milliseconds kLongestBusyPause{2000};
   // sane_start, noting the reader threads the backend started for the frame.
   SANE_Status Start();
   // sane_cancel. Backends that stop their reader thread with an asynchronous cancel (SANE's test

@@ -1,5 +1,6 @@
 #include "dsm/Source.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -14,6 +15,8 @@ TW_UINT16 TSource::Entry(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF d
     switch (dat) {
       case DAT_CAPABILITY:
         if (msg != MSG_SET) return Fail(TWCC_CAPBADOPERATION);
+        if (auto& cap = *static_cast<TW_CAPABILITY*>(data); cap.Cap == CAP_LP_WAITFORPAPER || cap.Cap == CAP_LP_RETRYBUSY)
+          return SetWaitCapability(cap);
         return SetCapability(*static_cast<TW_CAPABILITY*>(data));
       case DAT_EVENT:
         if (msg != MSG_PROCESSEVENT) return Fail(TWCC_BADPROTOCOL);
@@ -54,6 +57,21 @@ TW_UINT16 TSource::StatusText(TW_STATUSUTF8& status) {
   status.Size = static_cast<TW_UINT32>(detail_.size() + 1);
   status.UTF8string = block.release();
   detail_.clear();
+  return TWRC_SUCCESS;
+}
+
+TW_UINT16 TSource::SetWaitCapability(TW_CAPABILITY& cap) {
+  if (state_ != 4) return Fail(TWCC_SEQERROR);
+  if (cap.ConType != TWON_ONEVALUE) return Fail(TWCC_BADVALUE);
+  TW_ONEVALUE one{};
+  {
+    platform::GlobalLockGuard lock(static_cast<platform::HGLOBAL>(cap.hContainer));
+    if (!lock.data() || lock.size() < sizeof one) return Fail(TWCC_BADVALUE);
+    std::memcpy(&one, lock.data(), sizeof one);
+  }
+  if (one.ItemType != TWTY_UINT16) return Fail(TWCC_BADVALUE);
+  const int seconds = std::min<int>(static_cast<TW_UINT16>(one.Item & 0xFFFF), kMaxWaitSeconds);
+  (cap.Cap == CAP_LP_WAITFORPAPER ? waitForPaperSeconds_ : retryBusySeconds_) = seconds;
   return TWRC_SUCCESS;
 }
 

@@ -2,6 +2,7 @@
 // A TWAIN source of the source manager in states 4 to 7: a virtual scanner or a SANE device.
 #include <string>
 
+#include "dsm/SourceConfig.h"
 #include "platform/GlobalMemory.h"
 #include "platform/Messages.h"
 #include "twain/TwainTypes.h"
@@ -40,6 +41,9 @@ class TSource {
 
   // Whether the event is this source's notice to the application, and which.
   twain::TW_UINT16 ProcessEvent(twain::TW_EVENT& event);
+  // The waits of an unattended job (CAP_LP_WAITFORPAPER, CAP_LP_RETRYBUSY), the same for every
+  // source.
+  twain::TW_UINT16 SetWaitCapability(twain::TW_CAPABILITY& cap);
   // Posts a notice (transfer ready, close request) to the application's window.
   void Notify(twain::TW_UINT16 message);
   // Records the condition for the status query and reports failure; a detail names what
@@ -53,6 +57,9 @@ class TSource {
   twain::TW_UINT16 condition_ = twain::TWCC_SUCCESS;
   int state_ = 4;
   platform::HWND parent_ = nullptr;
+  // Seconds an empty feeder at the first page is waited on, and a busy device tried again.
+  int waitForPaperSeconds_ = 0;
+  int retryBusySeconds_ = 0;
 
  private:
   // The text of the last failure's condition, handed out once.

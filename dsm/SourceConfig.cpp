@@ -47,6 +47,7 @@ TSourceConfigList TSourceConfigList::Load(const std::string& iniPath) {
     c.Duplex = ReadInt(ini, section, "Duplex", 0, 0, 1) == 1;
     c.CancelAfter = ReadInt(ini, section, "CancelAfter", -1, 0, 2 * kMaxSheets);
     c.FailAfter = ReadInt(ini, section, "FailAfter", -1, 0, 2 * kMaxSheets);
+    c.PaperAfter = ReadInt(ini, section, "PaperAfter", 0, 0, kMaxWaitSeconds);
     list.Sources.push_back(std::move(c));
   }
   list.DefaultName = ini.ReadString("Sources", "Default", "");
@@ -56,6 +57,7 @@ TSourceConfigList TSourceConfigList::Load(const std::string& iniPath) {
   if (list.Sane.Library.empty()) list.Sane.Library = TSaneLibrary::kDefaultLibrary;
   list.Sane.ReadTimeoutSeconds =
       ReadInt(ini, "Sane", "ReadTimeout", kDefaultReadTimeoutSeconds, 1, kMaxReadTimeoutSeconds);
+  list.Sane.CacheSeconds = ReadInt(ini, "Sane", "CacheSeconds", kDefaultCacheSeconds, 0, kMaxCacheSeconds);
   list.ChooseDefault();
   return list;
 }

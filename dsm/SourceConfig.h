@@ -17,6 +17,12 @@ constexpr std::size_t kMaxNameLength = 32;
 // A read from a SANE device that brings no data for this long ends the transfer.
 constexpr int kDefaultReadTimeoutSeconds = 60;
 constexpr int kMaxReadTimeoutSeconds = 3600;
+// Age up to which the devices of the last discovery are used instead of looking again (at most
+// a year).
+constexpr int kDefaultCacheSeconds = 3600;
+constexpr int kMaxCacheSeconds = 366 * 24 * 3600;
+// Longest wait a setting may ask for.
+constexpr int kMaxWaitSeconds = 3600;
 
 struct TSourceConfig {
   std::string Name;
@@ -26,6 +32,7 @@ struct TSourceConfig {
   bool Duplex = false;        // a duplex unit is fitted
   int CancelAfter = -1;       // the user cancels after this many pages; -1: never
   int FailAfter = -1;         // the transfer after this many pages fails; -1: never
+  int PaperAfter = 0;         // the feeder stays empty for this many seconds after enabling
   // Identity texts.
   std::string Manufacturer = "lumipage";
   std::string Family = "Virtual Scanner";
@@ -39,6 +46,8 @@ struct TSaneSettings {
   bool LocalOnly = true;      // no network discovery, so start-up never waits on it
   std::string Library = TSaneLibrary::kDefaultLibrary;
   int ReadTimeoutSeconds = kDefaultReadTimeoutSeconds;
+  // How long the devices found stay usable from the device cache; 0: no cache.
+  int CacheSeconds = kDefaultCacheSeconds;
 };
 
 class TSourceConfigList {

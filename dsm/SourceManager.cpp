@@ -2,8 +2,10 @@
 
 #include <strings.h>
 
+#include <cstdlib>
 #include <cstring>
 
+#include "dsm/DeviceCache.h"
 #include "dsm/SaneSource.h"
 #include "dsm/Terminal.h"
 #include "dsm/VirtualSource.h"
@@ -76,12 +78,12 @@ TW_UINT16 TSourceManager::ManagerEntry(TW_IDENTITY* origin, TW_UINT16 dat, TW_UI
     auto* window = static_cast<platform::HWND*>(data);
     if (!window || !platform::IsWindow(*window)) return Fail(TWCC_BADVALUE);
     parent_ = *window;
-    config_ = TSourceConfigList::Load(platform::SystemFolder() + kSettingsName);
-    if (config_.Sane.Enabled) {
-      // Without libsane, or when it cannot start, there are only the virtual scanners.
-      sane_ = TSaneLibrary::Load(config_.Sane.Library);
-      if (sane_) config_.AddSaneDevices(sane_->Devices(config_.Sane.LocalOnly));
-    }
+    settingsFolder_ = platform::SystemFolder();
+    config_ = TSourceConfigList::Load(settingsFolder_ + kSettingsName);
+    virtualOnly_ = config_;
+    fromCache_ = false;
+    saneTried_ = false;
+    if (config_.Sane.Enabled) ListSaneDevices();
     cursor_ = 0;
     appId_ = 1;
     origin->Id = appId_;
@@ -93,6 +95,7 @@ TW_UINT16 TSourceManager::ManagerEntry(TW_IDENTITY* origin, TW_UINT16 dat, TW_UI
     state_ = 2;
     parent_ = nullptr;
     sane_.reset();
+    saneTried_ = false;
     return TWRC_SUCCESS;
   }
   if (dat == DAT_IDENTITY) {
@@ -151,26 +154,15 @@ TW_UINT16 TSourceManager::IdentityEntry(TW_UINT16 msg, TW_IDENTITY& id) {
       FillIdentity(static_cast<std::size_t>(config_.DefaultIndex), 0, id);
       return TWRC_SUCCESS;
     case MSG_USERSELECT:
+      // The user chooses among the devices there now.
+      if (fromCache_) Discover();
       return UserSelect(id);
-    case MSG_OPENDS: {
-      if (open_) return Fail(TWCC_MAXCONNECTIONS);
-      // An empty product name asks for the default source.
-      int index = id.ProductName[0] ? FindSource(id) : config_.DefaultIndex;
-      if (index < 0) return Fail(TWCC_NODS);
-      const TSourceConfig& c = config_.Sources[static_cast<std::size_t>(index)];
-      TW_UINT32 sourceId = nextSourceId_;
-      if (c.SaneDevice.empty()) {
-        open_ = std::make_unique<TVirtualSource>(c, sourceId);
-      } else {
-        if (!sane_) return Fail(TWCC_NODS);
-        TW_UINT16 condition = TWCC_SUCCESS;
-        open_ = TSaneSource::Open(*sane_, c, config_.Sane.ReadTimeoutSeconds, sourceId, condition);
-        if (!open_) return Fail(condition);
-      }
-      ++nextSourceId_;
-      FillIdentity(static_cast<std::size_t>(index), sourceId, id);
+    case MSG_LP_REFRESHLIST:
+      if (fromCache_) Discover();
+      cursor_ = 0;
       return TWRC_SUCCESS;
-    }
+    case MSG_OPENDS:
+      return OpenSource(id);
     case MSG_CLOSEDS:
       if (!open_ || id.Id != open_->Id()) return Fail(TWCC_NODS);
       if (open_->State() != 4) return Fail(TWCC_SEQERROR);
@@ -178,6 +170,39 @@ TW_UINT16 TSourceManager::IdentityEntry(TW_UINT16 msg, TW_IDENTITY& id) {
       return TWRC_SUCCESS;
     default:
       return Fail(TWCC_BADPROTOCOL);
+  }
+}
+
+TW_UINT16 TSourceManager::OpenSource(TW_IDENTITY& id) {
+  if (open_) return Fail(TWCC_MAXCONNECTIONS);
+  const TW_IDENTITY asked = id;
+  TW_UINT16 condition = TWCC_SUCCESS;
+  for (;;) {
+    // An empty product name asks for the default source.
+    const int index = asked.ProductName[0] ? FindSource(asked) : config_.DefaultIndex;
+    if (index < 0) {
+      condition = TWCC_NODS;
+    } else {
+      const TSourceConfig& c = config_.Sources[static_cast<std::size_t>(index)];
+      const TW_UINT32 sourceId = nextSourceId_;
+      if (c.SaneDevice.empty()) {
+        open_ = std::make_unique<TVirtualSource>(c, sourceId);
+      } else if (TSaneLibrary* sane = Sane()) {
+        open_ = TSaneSource::Open(*sane, c, config_.Sane.ReadTimeoutSeconds, sourceId, condition);
+      } else {
+        condition = TWCC_NODS;
+      }
+      if (open_) {
+        ++nextSourceId_;
+        FillIdentity(static_cast<std::size_t>(index), sourceId, id);
+        return TWRC_SUCCESS;
+      }
+    }
+    // A device listed from the cache may have moved (another USB port) or gone: the list is
+    // made anew and the open tried once more. A busy device is there; looking again would not
+    // help it.
+    if (!fromCache_ || condition == kTwccDenied) return Fail(condition);
+    Discover();
   }
 }
 
@@ -213,6 +238,57 @@ TW_UINT16 TSourceManager::UserSelect(TW_IDENTITY& id) {
     tty->Write("No such source.\n");
   }
   return TWRC_CANCEL;
+}
+
+}  // namespace lumipage::dsm
+
+namespace lumipage::dsm {
+
+TSaneLibrary* TSourceManager::Sane() {
+  if (!sane_ && !saneTried_) {
+    saneTried_ = true;
+    sane_ = TSaneLibrary::Load(config_.Sane.Library);
+  }
+  return sane_.get();
+}
+
+std::string TSourceManager::CacheKey() const {
+  // What decides which devices discovery finds; the settings file too, since the user's cache
+  // folder is shared by every installation.
+  const char* saneConfig = std::getenv("SANE_CONFIG_DIR");
+  return settingsFolder_ + kSettingsName + "|" + config_.Sane.Library + "|" +
+         (config_.Sane.LocalOnly ? "local" : "network") + "|" + (saneConfig ? saneConfig : "");
+}
+
+void TSourceManager::ListSaneDevices() {
+  const TDeviceCache cache(settingsFolder_, CacheKey());
+  if (auto cached = cache.Load(config_.Sane.CacheSeconds)) {
+    std::vector<TSaneDevice> devices;
+    for (TCachedDevice& d : *cached) devices.push_back(std::move(d.Device));
+    config_.AddSaneDevices(devices);
+    fromCache_ = true;
+    return;
+  }
+  Discover();
+}
+
+void TSourceManager::Discover() {
+  fromCache_ = false;
+  // Without libsane, or when it cannot start, there are only the virtual scanners.
+  TSaneLibrary* sane = Sane();
+  const std::vector<TSaneDevice> devices = sane ? sane->Devices(config_.Sane.LocalOnly) : std::vector<TSaneDevice>{};
+  config_ = virtualOnly_;
+  config_.AddSaneDevices(devices);
+  if (!sane || config_.Sane.CacheSeconds <= 0) return;
+  std::vector<TCachedDevice> entries;
+  for (const TSourceConfig& c : config_.Sources) {
+    if (c.SaneDevice.empty()) continue;
+    for (const TSaneDevice& d : devices) {
+      if (d.Name == c.SaneDevice) entries.push_back({c.Name, d});
+    }
+  }
+  // A cache that cannot be written only costs the next job a discovery.
+  (void)TDeviceCache(settingsFolder_, CacheKey()).Save(entries);
 }
 
 }  // namespace lumipage::dsm

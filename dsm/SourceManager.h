@@ -28,6 +28,14 @@ class TSourceManager {
                                 twain::TW_MEMREF data);
   twain::TW_UINT16 IdentityEntry(twain::TW_UINT16 msg, twain::TW_IDENTITY& id);
   twain::TW_UINT16 UserSelect(twain::TW_IDENTITY& id);
+  twain::TW_UINT16 OpenSource(twain::TW_IDENTITY& id);
+  // The SANE devices of the session: from the device cache when it has them, else discovery.
+  void ListSaneDevices();
+  // Looks for the SANE devices anew and keeps them in the device cache.
+  void Discover();
+  // libsane, loaded on first need; null when it is missing or cannot start.
+  TSaneLibrary* Sane();
+  [[nodiscard]] std::string CacheKey() const;
   void FillIdentity(std::size_t index, twain::TW_UINT32 id, twain::TW_IDENTITY& out) const;
   [[nodiscard]] int FindSource(const twain::TW_IDENTITY& id) const;
 
@@ -36,6 +44,10 @@ class TSourceManager {
   twain::TW_UINT32 appId_ = 0;
   platform::HWND parent_ = nullptr;
   TSourceConfigList config_;
+  TSourceConfigList virtualOnly_;  // config_ before the SANE devices were added
+  std::string settingsFolder_;
+  bool fromCache_ = false;         // the SANE devices listed came from the device cache
+  bool saneTried_ = false;         // loading libsane was tried in this session
   std::size_t cursor_ = 0;         // enumeration position of MSG_GETNEXT
   // libsane for the session, when the bridge is enabled and the library is there; declared before
   // open_ so that an open SANE source is closed before the library goes.

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <thread>
 
 #include "dsm/PageFile.h"
 #include "dsm/Terminal.h"
@@ -162,6 +163,7 @@ TW_UINT16 TVirtualSource::Enable(TW_USERINTERFACE& ui) {
   if (!platform::IsWindow(parent)) return Fail(TWCC_BADVALUE);
   parent_ = parent;
   PlanPages();
+  paperAt_ = std::chrono::steady_clock::now() + std::chrono::seconds(config_.PaperAfter);
   state_ = 5;
   if (ui.ShowUI && !RunUserInterface()) {
     Notify(MSG_CLOSEDSREQ);
@@ -178,6 +180,17 @@ TW_UINT16 TVirtualSource::Enable(TW_USERINTERFACE& ui) {
   return TWRC_SUCCESS;
 }
 
+bool TVirtualSource::WaitForPaper() const {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::seconds(waitForPaperSeconds_);
+  for (;;) {
+    const auto now = Clock::now();
+    if (now >= paperAt_) return true;
+    if (now >= deadline) return false;
+    std::this_thread::sleep_for(std::min<Clock::duration>({kPaperPoll, deadline - now, paperAt_ - now}));
+  }
+}
+
 bool TVirtualSource::PrepareCurrent() {
   if (current_ || currentFailed_) return !currentFailed_;
   currentCondition_ = TWCC_SUCCESS;
@@ -186,6 +199,8 @@ bool TVirtualSource::PrepareCurrent() {
     currentCondition_ = TWCC_NOMEDIA;
   } else if (next_ >= plan_.size()) {
     currentCondition_ = TWCC_SEQERROR;
+  } else if (next_ == 0 && feederEnabled_ && !WaitForPaper()) {
+    currentCondition_ = TWCC_NOMEDIA;
   } else if (const PageSpec& spec = plan_[next_]; spec.file.empty()) {
     current_ = TTestPage::Render(spec.number, xres_, yres_, pixelType_, bitDepth_);
     if (!current_) currentCondition_ = TWCC_LOWMEMORY;
@@ -207,7 +222,6 @@ TW_UINT16 TVirtualSource::ImageInfo(TW_IMAGEINFO& info) {
   info = TW_IMAGEINFO{};
   // A page that cannot be produced is described as empty; its transfer then fails.
   if (PrepareCurrent()) info = current_->Info;
-  condition_ = TWCC_SUCCESS;
   return TWRC_SUCCESS;
 }
 

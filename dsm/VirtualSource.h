@@ -1,6 +1,7 @@
 #pragma once
 // A virtual scanner: a TWAIN source in states 4 to 7 that renders test pages or delivers the BMP
 // files of a folder, one sheet at a time from a simulated document feeder.
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -44,6 +45,9 @@ class TVirtualSource : public TSource {
   // Runs the source's own dialog on the terminal; false when cancelled.
   bool RunUserInterface();
   [[nodiscard]] twain::TW_UINT16 Remaining() const;
+  // Whether paper is in the feeder for the first page, waiting for it as long as asked.
+  [[nodiscard]] bool WaitForPaper() const;
+  static constexpr std::chrono::milliseconds kPaperPoll{500};
 
   TSourceConfig config_;
 
@@ -65,6 +69,7 @@ class TVirtualSource : public TSource {
   // Why the current page cannot be produced.
   twain::TW_UINT16 currentCondition_ = twain::TWCC_SUCCESS;
   std::string currentDetail_;
+  std::chrono::steady_clock::time_point paperAt_;  // when sheets are in the feeder
 };
 
 }  // namespace lumipage::dsm

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <thread>
 #include <cstring>
 #include <exception>
 #include <strings.h>
@@ -216,6 +218,25 @@ bool TScanner::SelectSourceDialog() {
   return chosen;
 }
 
+void TScanner::RefreshSources() {
+  Open();
+  if (!dsmEntry_) return;
+  // A source manager that keeps no cache refuses the message; its list is fresh already.
+  TW_IDENTITY scratch{};
+  if (!DsmCall(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_LP_REFRESHLIST, &scratch)) return;
+  const std::string current =
+      sourceIndex_ >= 0 && static_cast<std::size_t>(sourceIndex_) < sourceNames_.size() ? sourceNames_[sourceIndex_] : "";
+  FillSources();
+  sourceIndex_ = -1;
+  GetDefaultSource();
+  for (std::size_t i = 0; i < sourceNames_.size() && !current.empty(); ++i) {
+    if (sourceNames_[i] == current) {
+      sourceIndex_ = static_cast<int>(i);
+      break;
+    }
+  }
+}
+
 void TScanner::SetProductName(const std::string& text) { CopyText(appIdentity_.ProductName, text, 32); }
 
 bool TScanner::ProcessTwainEvent(const platform::MSG& msg, bool& done) {
@@ -300,9 +321,7 @@ void TScanner::Acquire(std::intptr_t passThrough, TImageHandler handler) {
   }
   std::memcpy(sourceIdentity_.ProductName, sourceIdentities_[sourceIndex_]->ProductName,
               sizeof sourceIdentity_.ProductName);
-  if (!DsmCall(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &sourceIdentity_)) {
-    throw ETwainError("Unable to open TWAIN source");
-  }
+  if (!OpenSource()) throw ETwainError("Unable to open TWAIN source");
 
   bool wasEnabled = !platform::EnableWindow(twainWindow_, false);
   imageHandler_ = std::move(handler);
@@ -316,6 +335,10 @@ void TScanner::Acquire(std::intptr_t passThrough, TImageHandler handler) {
     SetCapOneValue(ICAP_XFERMECH, TWTY_UINT16, TWSX_NATIVE);
     SetCapOneValue(CAP_XFERCOUNT, TWTY_INT16, -1);
     SetCapOneValue(ICAP_UNITS, TWTY_UINT16, TWUN_INCHES);
+    // Not scan parameters but how an unattended job copes: sent also with the source's dialog,
+    // and only when asked for, so that sources without them see no change.
+    if (WaitForPaper > 0) SetCapOneValue(CAP_LP_WAITFORPAPER, TWTY_UINT16, std::min(WaitForPaper, kMaxWaitSeconds));
+    if (RetryBusy > 0) SetCapOneValue(CAP_LP_RETRYBUSY, TWTY_UINT16, std::min(RetryBusy, kMaxWaitSeconds));
     if (!ShowUI) NegotiateScanParameters();
     ui.ShowUI = ShowUI ? 0xFFFF : 0;
     ui.ModalUI = 0xFFFF;
@@ -346,6 +369,25 @@ void TScanner::Acquire(std::intptr_t passThrough, TImageHandler handler) {
   }
   if (failure) std::rethrow_exception(failure);
   if (OnDone) OnDone(this);
+}
+
+bool TScanner::OpenSource() {
+  using Clock = std::chrono::steady_clock;
+  const TW_IDENTITY asked = sourceIdentity_;
+  const auto deadline = Clock::now() + std::chrono::seconds(std::clamp(RetryBusy, 0, kMaxWaitSeconds));
+  auto pause = std::chrono::milliseconds(kFirstRetryPauseMs);
+  for (;;) {
+    if (DsmCall(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &sourceIdentity_)) return true;
+    // Busy, or a failure that may pass (a device still starting up); a source that is not there
+    // or a refusal for any other reason is final.
+    const bool mayPass = lastCondition_ == kConditionDenied || lastCondition_ == TWCC_OPERATIONERROR ||
+                         lastCondition_ == TWCC_BUMMER;
+    const auto now = Clock::now();
+    if (!mayPass || now >= deadline) return false;
+    std::this_thread::sleep_for(std::min<Clock::duration>(pause, deadline - now));
+    pause = std::min(pause * 2, std::chrono::milliseconds(kLongestRetryPauseMs));
+    sourceIdentity_ = asked;
+  }
 }
 
 void TScanner::TransferLoop(bool& done) {

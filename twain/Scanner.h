@@ -42,6 +42,12 @@ class TScanner : public ScannerOperations {
   TScanner(const TScanner&) = delete;
   TScanner& operator=(const TScanner&) = delete;
 
+  // Longest wait that WaitForPaper and RetryBusy may ask for, in seconds.
+  static constexpr int kMaxWaitSeconds = 3600;
+  // Pauses between attempts to open a busy source: the first, doubling up to the last.
+  static constexpr int kFirstRetryPauseMs = 250;
+  static constexpr int kLongestRetryPauseMs = 2000;
+
   // The process's scanner object, created on first use and destroyed at process end.
   static TScanner& Instance();
   // Whether a scanner object exists in the process.
@@ -56,6 +62,7 @@ class TScanner : public ScannerOperations {
   [[nodiscard]] std::string DefaultSourceName() const override { return defaultSourceName_; }
   void SelectSource(int index) override;
   [[nodiscard]] bool SelectSourceDialog() override;
+  void RefreshSources() override;
   void SetProductName(const std::string& text) override;
 
   // Calls the source manager with AppIdentity as origin. True on TWRC_SUCCESS, or on
@@ -91,6 +98,9 @@ class TScanner : public ScannerOperations {
   };
 
   void NegotiateScanParameters();
+  // MSG_OPENDS on SourceIdentity, tried again while the source is busy or fails to open in a
+  // way that may pass, for RetryBusy seconds.
+  [[nodiscard]] bool OpenSource();
   void TransferLoop(bool& done);
   // The source's text for the condition of its last failure; empty when it has none.
   [[nodiscard]] std::string StatusText(twain::TW_UINT16 condition);

@@ -40,6 +40,10 @@ class ScannerOperations {
   virtual void SelectSource(int index) = 0;
   // The source manager's own selection dialog; true when a scanner was chosen (then current).
   [[nodiscard]] virtual bool SelectSourceDialog() = 0;
+  // Lists the sources anew after the source manager has looked for devices again (it may answer
+  // from a cache of devices found by an earlier run); the current source stays current when it
+  // is still listed, else the default becomes current. Scanners without such a cache do nothing.
+  virtual void RefreshSources() {}
   // The product name announced to the source manager (its first 32 characters).
   virtual void SetProductName(const std::string& text) = 0;
   // Scans until the source reports the end, calling handler once per page; then calls OnDone.
@@ -54,6 +58,10 @@ class ScannerOperations {
   bool FeederEnabled = false;
   bool DuplexEnabled = false;
   bool Transmissive = false;
+  // Unattended use, in seconds (0 to 3600; 0: off): how long an empty feeder at the first page
+  // is waited on, and how long a busy scanner (or one that fails to open) is tried again.
+  int WaitForPaper = 0;
+  int RetryBusy = 0;
 
   TScannerErrorHandler OnError;
   TNotifyHandler OnDone;

@@ -146,6 +146,13 @@ constexpr TW_UINT16 MSG_DISABLEDS = 0x0501;
 constexpr TW_UINT16 MSG_ENABLEDS = 0x0502;
 constexpr TW_UINT16 MSG_PROCESSEVENT = 0x0601;
 constexpr TW_UINT16 MSG_ENDXFER = 0x0701;
+constexpr TW_UINT16 MSG_CUSTOMBASE = 0x8000;
+
+// lumipage's own source manager: DG_CONTROL / DAT_IDENTITY / MSG_LP_REFRESHLIST looks for devices
+// anew instead of using its device list cache, when the list in use came from that cache; the
+// application then lists the sources again. Other source managers refuse the message, which
+// changes nothing.
+constexpr TW_UINT16 MSG_LP_REFRESHLIST = MSG_CUSTOMBASE + 0x4C01;
 
 // Return codes.
 constexpr TW_UINT16 TWRC_SUCCESS = 0;
@@ -172,6 +179,12 @@ constexpr TW_UINT16 TWCC_BADDEST = 12;
 constexpr TW_UINT16 TWCC_CAPUNSUPPORTED = 13;
 constexpr TW_UINT16 TWCC_CAPBADOPERATION = 14;
 constexpr TW_UINT16 TWCC_CAPSEQERROR = 15;
+// TWAIN 2 condition codes for paper and device trouble.
+constexpr TW_UINT16 TWCC_DENIED = 16;
+constexpr TW_UINT16 TWCC_PAPERJAM = 20;
+constexpr TW_UINT16 TWCC_PAPERDOUBLEFEED = 21;
+constexpr TW_UINT16 TWCC_CHECKDEVICEONLINE = 23;
+constexpr TW_UINT16 TWCC_INTERLOCK = 24;
 constexpr TW_UINT16 TWCC_NOMEDIA = 29;
 
 // Capabilities.
@@ -188,6 +201,13 @@ constexpr TW_UINT16 ICAP_LIGHTPATH = 0x111E;
 constexpr TW_UINT16 ICAP_XRESOLUTION = 0x1118;
 constexpr TW_UINT16 ICAP_YRESOLUTION = 0x1119;
 constexpr TW_UINT16 ICAP_BITDEPTH = 0x112B;
+constexpr TW_UINT16 CAP_CUSTOMBASE = 0x8000;
+// Custom capabilities of lumipage's own sources, TWTY_UINT16 seconds (0 to 3600, 0: off); other
+// sources refuse them and behave as with 0.
+// An empty feeder at the first page is tried again every half second for this long.
+constexpr TW_UINT16 CAP_LP_WAITFORPAPER = CAP_CUSTOMBASE + 0x4C01;
+// A busy device (or a lamp warming up) at the start of a page is tried again for this long.
+constexpr TW_UINT16 CAP_LP_RETRYBUSY = CAP_CUSTOMBASE + 0x4C02;
 
 // Containers and item types.
 constexpr TW_UINT16 TWON_ONEVALUE = 5;
