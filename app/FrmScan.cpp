@@ -174,19 +174,19 @@ std::string TFrmScan::CurrentScannerName() const {
   return list[static_cast<size_t>(i)];
 }
 
-void TFrmScan::ChooseScanner() {
+int TFrmScan::NamedScanner() const {
   const auto& list = scanner_->Sources();
   auto n = ParseInteger(Settings.Scanner, false).value_or(-1);
-  if (n >= 0 && n <= 255 && static_cast<size_t>(n) < list.size()) {
-    scanner_->SelectSource(n);
-    return;
-  }
+  if (n >= 0 && n <= 255 && static_cast<size_t>(n) < list.size()) return n;
   for (size_t i = 0; i < list.size(); ++i) {
-    if (SameText(list[i], Settings.Scanner)) {
-      scanner_->SelectSource(static_cast<int>(i));
-      return;
-    }
+    if (SameText(list[i], Settings.Scanner)) return static_cast<int>(i);
   }
+  return -1;
+}
+
+void TFrmScan::ChooseScanner() {
+  const int n = NamedScanner();
+  if (n >= 0) scanner_->SelectSource(n);
 }
 
 void TFrmScan::ConfigureScanner() {
@@ -203,6 +203,8 @@ void TFrmScan::ConfigureScanner() {
   s.OnError = [this](void* sender, const std::string& msg) { ScError(sender, msg); };
   s.OnDone = [this](void* sender) { ScanDone(sender); };
   s.ImageType = Settings.ScanMono ? 0 : 5;
+  s.WaitForPaper = Settings.WaitForPaper;
+  s.RetryBusy = Settings.RetryBusy;
 }
 
 void TFrmScan::TakeJobLock(const TJobSettingsReader& reader) {
@@ -294,6 +296,11 @@ void TFrmScan::FormCreate() {
   // and the name says whose they were.
   platform::RemoveStaleTemporaries(env_.ExeFolder);
   if (!Settings.FileName.empty()) platform::RemoveStaleTemporaries(platform::ExtractFilePath(Settings.FileName));
+  // Listing the scanners and choosing one by hand need the devices that are there now, not the
+  // source manager's cached list; so does a scanner named but not listed, which may have been
+  // attached since the list was cached.
+  if (Settings.NoScan || Settings.SelectScanner || (!Settings.Scanner.empty() && NamedScanner() < 0))
+    scanner_->RefreshSources();
 
   if (reader.SettingsFileWritable()) {
     const auto& list = scanner_->Sources();

@@ -90,6 +90,8 @@ class TFrmScan {
 
  private:
   [[noreturn]] void EndProcess();
+  // Position of the scanner that Settings.Scanner names in the list; -1 when it names none.
+  [[nodiscard]] int NamedScanner() const;
   void ChooseScanner();
   void ConfigureScanner();
   void TakeJobLock(const TJobSettingsReader& reader);

@@ -1,5 +1,6 @@
 #include "app/JobSettings.h"
 
+#include <algorithm>
 #include <limits>
 
 #include "platform/Files.h"
@@ -107,6 +108,8 @@ TJobSettings TJobSettingsReader::LoadJobSettings() const {
   s.Indicator = integer("Indicator", 1);
   s.JpgQuality = integer("jpg_quality", 85);
   s.LockWait = ReadLockWait();
+  s.WaitForPaper = std::clamp(integer("WaitForPaper", 0), 0, kMaxWaitSeconds);
+  s.RetryBusy = std::clamp(integer("RetryBusy", 0), 0, kMaxWaitSeconds);
 
   auto text = [&](const char* word, const char* key, const char* def) {
     std::string v = cmd_.ParamValue(word);

@@ -16,6 +16,10 @@ constexpr int kMaxLockWait = 3600;
 
 enum TPaperMode : int { pmNone = 0, pmA4 = 1, pmLetter = 2, pmBank = 99 };
 
+// Longest wait WaitForPaper and RetryBusy may ask for; values beyond are cut to it, negative ones
+// to 0.
+constexpr int kMaxWaitSeconds = 3600;
+
 struct TJobSettings {
   int OutputFormat = ofJpeg;
   std::string Extension = ".jpg";
@@ -36,6 +40,10 @@ struct TJobSettings {
   int Indicator = 1;
   int JpgQuality = 85;
   int LockWait = 60;  // seconds a job waits for another job in the same program folder
+  // Seconds an empty feeder at the first page is waited on, and a busy scanner tried again
+  // (0 to kMaxWaitSeconds).
+  int WaitForPaper = 0;
+  int RetryBusy = 0;
   std::string Scanner;
   std::string ProdName = "Orrinwell Lumipage";
   std::string ScanArea;

@@ -68,6 +68,16 @@ platform::HGLOBAL MakePackedDib(const TScriptedPage& page) {
   return handle;
 }
 
+void TScriptedScanner::RefreshSources() {
+  ++Refreshes;
+  if (NamesAfterRefresh.empty()) return;
+  const std::string current = index_ >= 0 && static_cast<std::size_t>(index_) < SourceNames.size() ? SourceNames[index_] : "";
+  SourceNames = NamesAfterRefresh;
+  index_ = DefaultIndex < static_cast<int>(SourceNames.size()) ? DefaultIndex : -1;
+  for (std::size_t i = 0; i < SourceNames.size(); ++i)
+    if (SourceNames[i] == current) index_ = static_cast<int>(i);
+}
+
 void TScriptedScanner::Open() {
   if (Opened) return;
   if (!FailOpen.empty()) {

@@ -43,6 +43,7 @@ class TScriptedScanner : public ScannerOperations {
   bool DialogChooses = false;
   int DialogChoice = 0;
   bool CallOnDone = true;
+  std::vector<std::string> NamesAfterRefresh;  // non-empty: the list RefreshSources finds
 
   // Observations.
   bool Opened = false;
@@ -51,6 +52,7 @@ class TScriptedScanner : public ScannerOperations {
   int PagesDelivered = 0;
   std::string ProductName;
   std::intptr_t PassThrough = 0;
+  int Refreshes = 0;
 
   void Open() override;
   [[nodiscard]] const std::vector<std::string>& Sources() const override { return SourceNames; }
@@ -58,6 +60,7 @@ class TScriptedScanner : public ScannerOperations {
   [[nodiscard]] std::string DefaultSourceName() const override { return DefaultName; }
   void SelectSource(int index) override;
   [[nodiscard]] bool SelectSourceDialog() override;
+  void RefreshSources() override;
   void SetProductName(const std::string& text) override { ProductName = text.substr(0, 32); }
   void Acquire(std::intptr_t passThrough, TImageHandler handler) override;
 

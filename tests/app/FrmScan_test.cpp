@@ -305,6 +305,51 @@ TEST_F(Job, ScannerChoiceByIndexOrName) {
   EXPECT_EQ(scanner->SourceIndex(), 0);  // out of range: the default stays
 }
 
+struct RefreshCase {
+  const char* name;
+  std::vector<std::string> args;
+  std::vector<std::string> afterRefresh;  // what a fresh look finds (empty: the same list)
+  int refreshes;
+  int index;  // current scanner afterwards (a refresh keeps the current one where it is listed)
+};
+
+class ScannerListRefresh : public Job, public ::testing::WithParamInterface<RefreshCase> {};
+
+// The source manager may list scanners from a cache: listing them (noscan), choosing by hand and
+// a name that is not listed look again; a job that finds its scanner does not.
+TEST_P(ScannerListRefresh, HappensOnlyWhereTheListMustBeFresh) {
+  WriteText(exe / "lumipage.ini", "");
+  const RefreshCase& c = GetParam();
+  Run(c.args, [&c](TScriptedScanner& s) {
+    s.SourceNames = {"Alpha", "Beta"};
+    s.NamesAfterRefresh = c.afterRefresh;
+  });
+  EXPECT_EQ(scanner->Refreshes, c.refreshes);
+  EXPECT_EQ(scanner->SourceIndex(), c.index);
+  const std::vector<std::string> listed = c.afterRefresh.empty() || c.refreshes == 0
+                                              ? std::vector<std::string>{"Alpha", "Beta"}
+                                              : c.afterRefresh;
+  EXPECT_EQ(platform::GetPrivateProfileString("Scanners", "Count", "", exe / "lumipage.ini"), std::to_string(listed.size()));
+  EXPECT_EQ(platform::GetPrivateProfileString("Scanners", "Scanner0", "", exe / "lumipage.ini"), listed[0]);
+  EXPECT_EQ(Report("Error", "Message"), "<none>");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ScannerListRefresh,
+    ::testing::Values(RefreshCase{"named_and_listed", {"Scanner", "Beta"}, {"Beta"}, 0, 1},
+                      RefreshCase{"default", {}, {"Beta"}, 0, 0},
+                      RefreshCase{"noscan", {"noscan"}, {"Gamma", "Alpha"}, 1, 1},
+                      RefreshCase{"selectscanner", {"selectscanner"}, {"Gamma", "Alpha"}, 1, 1},
+                      RefreshCase{"named_new_scanner", {"Scanner", "gamma"}, {"Alpha", "Beta", "Gamma"}, 1, 2},
+                      RefreshCase{"named_unknown_scanner", {"Scanner", "Ghost"}, {}, 1, 0}),
+    [](const auto& i) { return std::string(i.param.name); });
+
+TEST_F(Job, UnattendedWaitsReachTheScanner) {
+  Run({"WaitForPaper", "20", "RetryBusy", "9000"});
+  EXPECT_EQ(scanner->WaitForPaper, 20);
+  EXPECT_EQ(scanner->RetryBusy, 3600);
+}
+
 TEST_F(Job, HelpWithoutTerminalIsCancelled) {
   Run({"help"});
   EXPECT_EQ(Report("Scan", "Pages"), "0");

@@ -170,3 +170,35 @@ TEST(JobSettings, GarbageSettingsFileGivesDefaults) {
 }
 
 }  // namespace
+
+namespace {
+
+struct WaitCase {
+  const char* name;
+  std::vector<std::string> args;
+  const char* ini;
+  int waitForPaper;
+  int retryBusy;
+};
+
+class UnattendedWaits : public ::testing::TestWithParam<WaitCase> {};
+
+// Seconds from the file or the command line, cut to 0..3600; a malformed value keeps the file's.
+TEST_P(UnattendedWaits, AreReadAndKeptWithinLimits) {
+  TempDir dir;
+  TJobSettings s = load(dir, GetParam().args, GetParam().ini);
+  EXPECT_EQ(s.WaitForPaper, GetParam().waitForPaper);
+  EXPECT_EQ(s.RetryBusy, GetParam().retryBusy);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UnattendedWaits,
+    ::testing::Values(WaitCase{"defaults", {}, "", 0, 0},
+                      WaitCase{"keys", {}, "[Scan]\nWaitForPaper=30\nRetryBusy=$10\n", 30, 16},
+                      WaitCase{"pairs_beat_keys", {"waitforpaper", "5", "RETRYBUSY", "7"}, "[Scan]\nWaitForPaper=30\n", 5, 7},
+                      WaitCase{"negative", {"WaitForPaper", "-5", "RetryBusy", "-1"}, "", 0, 0},
+                      WaitCase{"absurd", {"WaitForPaper", "99999999"}, "[Scan]\nRetryBusy=0x7FFFFFFF\n", 3600, 3600},
+                      WaitCase{"malformed", {"WaitForPaper", "soon"}, "[Scan]\nWaitForPaper=12\nRetryBusy=x\n", 12, 0}),
+    [](const auto& i) { return std::string(i.param.name); });
+
+}  // namespace

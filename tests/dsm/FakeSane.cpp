@@ -8,6 +8,12 @@
 //   short     announces 10 rows of grey, sends 4, then ends the frame
 //   badline   a frame whose rows are too short for its width
 //   jpeg      a frame in a format the bridge does not read
+//   busyopen  sane_open reports the device busy the first $FAKE_SANE_COUNT times (default 2)
+//   busystart sane_start reports the device busy the first $FAKE_SANE_COUNT times
+//   warming   sane_start reports the lamp warming up the first $FAKE_SANE_COUNT times
+//   nodocs    sane_start reports an empty feeder the first $FAKE_SANE_COUNT times
+//   gone      sane_start reports an empty feeder the first $FAKE_SANE_COUNT times, then an I/O
+//             error for good: the device went away while paper was waited for
 //   reader    like SANE's thread-based backends: sane_start starts a reader thread that writes
 //             the frame into a pipe, with asynchronous cancellation on; reads fail with
 //             JAMMED; sane_cancel closes the pipe, cancels the reader and joins it. The reader,
@@ -31,6 +37,7 @@ std::string g_mode;
 int g_handle = 0;
 int g_sent = 0;       // bytes of the frame sent
 int g_zeroReads = 0;  // reads without data so far
+int g_failures = 0;   // failures of open or start still to come
 int g_pipe[2] = {-1, -1};
 pthread_t g_reader{};
 bool g_readerRunning = false;
@@ -71,6 +78,8 @@ extern "C" {
 SANE_Status sane_init(SANE_Int* version, SANE_Auth_Callback) {
   const char* m = std::getenv("FAKE_SANE_MODE");
   g_mode = m ? m : "";
+  const char* count = std::getenv("FAKE_SANE_COUNT");
+  g_failures = count ? std::atoi(count) : 2;
   if (version) *version = SANE_VERSION_CODE(1, 0, 0);
   g_options[0] = {"", "Number of options", "", SANE_TYPE_INT, SANE_UNIT_NONE, sizeof(SANE_Word), SANE_CAP_SOFT_DETECT,
                   SANE_CONSTRAINT_NONE, {nullptr}};
@@ -97,6 +106,10 @@ SANE_Status sane_get_devices(const SANE_Device*** list, SANE_Bool) {
 
 SANE_Status sane_open(SANE_String_Const, SANE_Handle* h) {
   if (g_mode == "vanish") return SANE_STATUS_INVAL;
+  if (g_mode == "busyopen" && g_failures > 0) {
+    --g_failures;
+    return SANE_STATUS_DEVICE_BUSY;
+  }
   *h = &g_handle;
   return SANE_STATUS_GOOD;
 }
@@ -131,6 +144,13 @@ SANE_Status sane_get_parameters(SANE_Handle, SANE_Parameters* p) {
 SANE_Status sane_start(SANE_Handle) {
   g_sent = 0;
   g_zeroReads = 0;
+  if (g_failures > 0 && (g_mode == "busystart" || g_mode == "warming" || g_mode == "nodocs" || g_mode == "gone")) {
+    --g_failures;
+    if (g_mode == "busystart") return SANE_STATUS_DEVICE_BUSY;
+    if (g_mode == "warming") return static_cast<SANE_Status>(12);
+    return SANE_STATUS_NO_DOCS;
+  }
+  if (g_mode == "gone") return SANE_STATUS_IO_ERROR;
   if (g_mode == "reader") {
     signal(SIGPIPE, SIG_IGN);
     if (pipe(g_pipe) != 0 || pthread_create(&g_reader, nullptr, Reader, nullptr) != 0) return SANE_STATUS_NO_MEM;

@@ -461,5 +461,79 @@ INSTANTIATE_TEST_SUITE_P(Devices, SaneBadReadTest,
                                            BadReadCase{"jpeg", TWRC_FAILURE, TWCC_BUMMER, 0}),
                          [](const ::testing::TestParamInfo<BadReadCase>& info) { return std::string(info.param.mode); });
 
+struct WaitCase {
+  const char* name;
+  const char* mode;
+  const char* failures;   // FAKE_SANE_COUNT
+  TW_UINT32 waitForPaper;  // seconds asked for; 0: the capability is not set
+  TW_UINT32 retryBusy;
+  TW_UINT16 rc;
+  TW_UINT16 condition;
+};
+
+void PrintTo(const WaitCase& c, std::ostream* os) { *os << c.name; }
+
+class SaneWaitTest : public ::testing::TestWithParam<WaitCase> {};
+
+// An empty feeder at the first page is waited on and a busy device tried again for as long as the
+// application asked; a device that fails otherwise meanwhile ends the page at once.
+TEST_P(SaneWaitTest, FirstPageComesOrTheConditionIsReported) {
+  const WaitCase& c = GetParam();
+  ScopedEnv mode("FAKE_SANE_MODE", c.mode);
+  ScopedEnv count("FAKE_SANE_COUNT", c.failures);
+  Session s(FakeIni());
+  s.OpenDs(kFake);
+  if (c.waitForPaper) {
+    EXPECT_EQ(s.SetCap(CAP_LP_WAITFORPAPER, TWTY_UINT16, c.waitForPaper).first, TWRC_SUCCESS);
+  }
+  if (c.retryBusy) {
+    EXPECT_EQ(s.SetCap(CAP_LP_RETRYBUSY, TWTY_UINT16, c.retryBusy).first, TWRC_SUCCESS);
+  }
+  ASSERT_EQ(s.Enable(), TWRC_SUCCESS);
+  ASSERT_EQ(s.Notification(), MSG_XFERREADY);
+  Session::Transfer t = s.Next();
+  EXPECT_EQ(t.rc, c.rc);
+  EXPECT_EQ(t.condition, c.condition);
+  EXPECT_EQ(static_cast<bool>(t.dib), c.rc == TWRC_XFERDONE);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Devices, SaneWaitTest,
+    ::testing::Values(WaitCase{"PaperArrives", "nodocs", "2", 3, 0, TWRC_XFERDONE, TWCC_SUCCESS},
+                      WaitCase{"NoWaitAskedFor", "nodocs", "1", 0, 0, TWRC_FAILURE, TWCC_NOMEDIA},
+                      WaitCase{"PaperNeverComes", "nodocs", "1000", 1, 0, TWRC_FAILURE, TWCC_NOMEDIA},
+                      WaitCase{"BusyRetriesAreNoPaperWait", "busystart", "1", 5, 0, TWRC_FAILURE, TWCC_DENIED},
+                      WaitCase{"BusyDeviceFreesUp", "busystart", "2", 0, 3, TWRC_XFERDONE, TWCC_SUCCESS},
+                      WaitCase{"LampWarmsUp", "warming", "1", 0, 2, TWRC_XFERDONE, TWCC_SUCCESS},
+                      WaitCase{"StaysBusy", "busystart", "1000", 0, 1, TWRC_FAILURE, TWCC_DENIED},
+                      WaitCase{"GoneWhileWaitedOn", "gone", "1", 3600, 3600, TWRC_FAILURE, TWCC_OPERATIONERROR}),
+    [](const ::testing::TestParamInfo<WaitCase>& info) { return std::string(info.param.name); });
+
+TEST(SaneWaitCapabilityTest, OnlyOneValueOfSecondsBeforeEnabling) {
+  Session s(FakeIni());
+  s.OpenDs(kFake);
+  EXPECT_EQ(s.SetCap(CAP_LP_WAITFORPAPER, TWTY_INT32, 5), std::make_pair(TWRC_FAILURE, TWCC_BADVALUE));
+  EXPECT_EQ(s.SetCap(CAP_LP_RETRYBUSY, TWTY_UINT16, 5, 3), std::make_pair(TWRC_FAILURE, TWCC_BADVALUE));
+  EXPECT_EQ(s.SetCap(CAP_LP_RETRYBUSY, TWTY_UINT16, 65535).first, TWRC_SUCCESS);  // cut to an hour
+  ASSERT_EQ(s.Enable(), TWRC_SUCCESS);
+  EXPECT_EQ(s.SetCap(CAP_LP_WAITFORPAPER, TWTY_UINT16, 5), std::make_pair(TWRC_FAILURE, TWCC_SEQERROR));
+}
+
+// Opening a busy device fails at once with the busy condition, and the source manager does not
+// look for the devices again for it: retrying is the application's choice.
+TEST(SaneWaitCapabilityTest, BusyDeviceFailsToOpenWithTheBusyCondition) {
+  ScopedEnv mode("FAKE_SANE_MODE", "busyopen");
+  ScopedEnv count("FAKE_SANE_COUNT", "1");
+  Session s(FakeIni());
+  s.OpenDsm();
+  TW_IDENTITY id{};
+  std::strcpy(id.ProductName, kFake);
+  EXPECT_EQ(s.Try(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &id), std::make_pair(TWRC_FAILURE, TWCC_DENIED));
+  id = TW_IDENTITY{};
+  std::strcpy(id.ProductName, kFake);
+  EXPECT_EQ(s.Call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &id), TWRC_SUCCESS);
+  EXPECT_EQ(s.Call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &id), TWRC_SUCCESS);
+}
+
 }  // namespace
 }  // namespace lumipage

@@ -163,6 +163,10 @@ TW_UINT16 ManagerEntry(TW_IDENTITY* origin, FakeCall& call, TW_MEMREF data) {
       return TWRC_SUCCESS;
     case MSG_OPENDS:
       if (s.openDsFails) return Fail(TWCC_NODS);
+      if (s.openDsFailures > 0) {
+        --s.openDsFailures;
+        return Fail(s.openDsCondition);
+      }
       s.openedName = id->ProductName;
       id->Id = fakedsm::kFakeSourceId;
       return TWRC_SUCCESS;

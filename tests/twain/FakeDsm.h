@@ -47,6 +47,8 @@ struct FakeDsmScript {
   std::string userSelectChooses;                  // empty: the dialog is cancelled
   // Source.
   bool openDsFails = false;
+  int openDsFailures = 0;                         // MSG_OPENDS fails this many times first ...
+  std::uint16_t openDsCondition = twain::TWCC_DENIED;  // ... with this condition
   bool enableFails = false;
   bool closeDsFails = false;
   std::vector<std::uint16_t> refusedCaps;

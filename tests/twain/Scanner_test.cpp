@@ -499,6 +499,83 @@ INSTANTIATE_TEST_SUITE_P(
                     "Unable to close TWAIN data source", false, 1}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 
+struct OpenRetryCase {
+  const char* name;
+  int failures;
+  TW_UINT16 condition;
+  int retryBusy;
+  std::size_t opens;  // MSG_OPENDS calls
+  bool scans;
+  std::size_t fewestOpens = 0;  // a loaded machine may sleep longer than asked: fewer attempts
+};
+
+void PrintTo(const OpenRetryCase& c, std::ostream* os) { *os << c.name; }
+
+class OpenRetryTest : public ScannerTest, public ::testing::WithParamInterface<OpenRetryCase> {};
+
+// A busy source, or one failing in a way that may pass, is opened again after 0.25 s, 0.5 s, ...
+// until RetryBusy seconds have passed; a source that is not there fails at once.
+TEST_P(OpenRetryTest, BusySourceIsTriedAgainForTheTimeAskedFor) {
+  const OpenRetryCase& c = GetParam();
+  script_->openDsFailures = c.failures;
+  script_->openDsCondition = c.condition;
+  script_->transfers = {FakeTransfer{}};
+  Scanner().RetryBusy = c.retryBusy;
+  if (c.scans) {
+    Acquire();
+    EXPECT_EQ(pages_.size(), 1u);
+  } else {
+    EXPECT_THROW(Acquire(), ETwainError);
+  }
+  const std::size_t opens = script_->Calls(DAT_IDENTITY, MSG_OPENDS).size();
+  EXPECT_LE(opens, c.opens);
+  EXPECT_GE(opens, c.fewestOpens ? c.fewestOpens : c.opens);
+  // Every attempt asks for the same source.
+  for (const auto& call : script_->Calls(DAT_IDENTITY, MSG_OPENDS)) EXPECT_FALSE(call.toSource);
+  EXPECT_EQ(script_->openedName, c.scans ? "Beta" : "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, OpenRetryTest,
+    ::testing::Values(OpenRetryCase{"BusyThenFree", 2, 16, 2, 3, true},
+                      OpenRetryCase{"IoErrorThenFree", 1, TWCC_OPERATIONERROR, 1, 2, true},
+                      OpenRetryCase{"NoRetryAskedFor", 1, 16, 0, 1, false},
+                      // 0.25 + 0.5 + 0.25 s: the last pause is cut to the time left.
+                      OpenRetryCase{"StaysBusy", 100, 16, 1, 4, false, 2},
+                      OpenRetryCase{"NotThere", 100, TWCC_NODS, 5, 1, false},
+                      OpenRetryCase{"Gone", 100, 23, 5, 1, false}),
+    [](const ::testing::TestParamInfo<OpenRetryCase>& info) { return std::string(info.param.name); });
+
+// The waits go to the source as custom capabilities, also with its own dialog, cut to an hour;
+// not asked for, they are not sent at all.
+TEST_F(ScannerTest, UnattendedWaitsAreSentOnlyWhenAskedFor) {
+  script_->transfers = {FakeTransfer{}};
+  Scanner().ShowUI = true;
+  Scanner().WaitForPaper = 30;
+  Scanner().RetryBusy = 100000;
+  Acquire();
+  const auto sets = script_->Calls(DAT_CAPABILITY, MSG_SET);
+  ASSERT_EQ(sets.size(), 5u);
+  EXPECT_EQ(sets[3].cap, CAP_LP_WAITFORPAPER);
+  EXPECT_EQ(sets[3].itemType, TWTY_UINT16);
+  EXPECT_EQ(sets[3].item, 30u);
+  EXPECT_EQ(sets[4].cap, CAP_LP_RETRYBUSY);
+  EXPECT_EQ(sets[4].item, 3600u);
+}
+
+// The scanner object asks the source manager to look for devices again, then lists them anew and
+// keeps the current source; a source manager that refuses the request keeps its list.
+TEST_F(ScannerTest, RefreshListsTheSourcesAgainAndKeepsTheCurrentOne) {
+  Scanner().Open();
+  Scanner().SelectSource(0);
+  script_->sources = {"Gamma", "Alpha", "Beta"};
+  Scanner().RefreshSources();
+  EXPECT_EQ(script_->Calls(DAT_IDENTITY, MSG_LP_REFRESHLIST).size(), 1u);
+  // The fake refuses the request: the list stays as it was.
+  EXPECT_EQ(Scanner().Sources(), (std::vector<std::string>{"Alpha", "Beta"}));
+  EXPECT_EQ(Scanner().SourceIndex(), 0);
+}
+
 // The accessor's object lives until the process ends, so this runs in a child process.
 TEST_F(ScannerTest, ProcessWideAccessorReturnsOneObject) {
   EXPECT_EXIT(
