@@ -215,4 +215,48 @@ TEST_F(SaneProgram, VirtualScannerFailingAfterTwoPagesKeepsThem) {
   EXPECT_EQ(PdfPages(exe / "pages.pdf"), 2);
 }
 
+struct UnattendedCase {
+  const char* name;
+  std::string ini;        // twain_32.ini
+  const char* fakeMode;   // FAKE_SANE_MODE, with two failures first
+  std::string args;
+  const char* pages;
+  const char* message;    // nullptr: no error entry
+};
+
+void PrintTo(const UnattendedCase& c, std::ostream* os) { *os << c.name; }
+
+class UnattendedJob : public SaneProgram, public ::testing::WithParamInterface<UnattendedCase> {};
+
+std::string FakeSaneIni() { return std::string("[Sources]\nCount=0\n[Sane]\nLibrary=") + LUMIPAGE_FAKE_SANE + "\n"; }
+
+// Paper that arrives late and a scanner that is busy at first, waited on for as long as the job
+// asks; without the wait the job ends with the usual message.
+TEST_P(UnattendedJob, WaitsAsAskedOrEndsWithTheUsualMessage) {
+  const UnattendedCase& c = GetParam();
+  WriteText(sys / "twain_32.ini", c.ini);
+  ScopedEnv mode("FAKE_SANE_MODE", c.fakeMode);
+  ScopedEnv count("FAKE_SANE_COUNT", "2");
+  Run("jpg Resolution 50 " + c.args);
+  EXPECT_EQ(Report("Scan", "Pages"), c.pages);
+  EXPECT_EQ(Report("Error", "Message"), c.message ? c.message : "<none>");
+  EXPECT_EQ(Exists(exe / "page001.jpg"), std::string(c.pages) != "0");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UnattendedJob,
+    ::testing::Values(
+        UnattendedCase{"VirtualPaperArrives", "[Source1]\nPages=3\nPaperAfter=1\n[Sane]\nEnabled=0\n", "", "WaitForPaper 4", "3",
+                       nullptr},
+        UnattendedCase{"VirtualPaperTooLate", "[Source1]\nPages=3\nPaperAfter=3\n[Sane]\nEnabled=0\n", "", "WaitForPaper 1", "0",
+                       "No paper in the document feeder"},
+        UnattendedCase{"VirtualNoWait", "[Source1]\nPages=3\nPaperAfter=1\n[Sane]\nEnabled=0\n", "", "", "0",
+                       "No paper in the document feeder"},
+        UnattendedCase{"SanePaperArrives", FakeSaneIni(), "nodocs", "WaitForPaper 3", "1", nullptr},
+        UnattendedCase{"SaneBusyAtOpen", FakeSaneIni(), "busyopen", "RetryBusy 3", "1", nullptr},
+        UnattendedCase{"SaneBusyAtOpenNoRetry", FakeSaneIni(), "busyopen", "", "0", "Unable to open TWAIN source"},
+        UnattendedCase{"SaneBusyAtStart", FakeSaneIni(), "busystart", "RetryBusy 3", "1", nullptr},
+        UnattendedCase{"SaneBusyAtStartNoRetry", FakeSaneIni(), "busystart", "", "0", "Scanner is busy"}),
+    [](const ::testing::TestParamInfo<UnattendedCase>& info) { return std::string(info.param.name); });
+
 }  // namespace
