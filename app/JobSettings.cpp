@@ -7,6 +7,15 @@
 
 namespace lumipage {
 
+std::optional<TPdfEncryption> ParsePdfEncryption(const std::string& text) {
+  std::string upper = text;
+  for (char& c : upper)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  if (upper == "RC4") return peRC4;
+  if (upper == "AES256") return peAES256;
+  return std::nullopt;
+}
+
 std::optional<std::int32_t> ParseInteger(const std::string& text, bool allowCHex) {
   size_t i = 0;
   bool negative = false;
@@ -119,6 +128,9 @@ TJobSettings TJobSettingsReader::LoadJobSettings() const {
   s.ProdName = text("prodname", "ProdName", "Orrinwell Lumipage");
   s.ScanArea = text("ScanArea", "ScanArea", "");
   s.PDFPassword = text("PDFPassword", "PDFPassword", "");
+  // Like the integers: the file's value unless the command line has a valid one.
+  if (auto e = ParsePdfEncryption(ini.ReadString("Scan", "PDFEncryption", ""))) s.PDFEncryption = *e;
+  if (auto e = ParsePdfEncryption(cmd_.ParamValue("PDFEncryption"))) s.PDFEncryption = *e;
   s.FileName = text("filename", "filename", "");
 
   if (!s.FileName.empty() && platform::ExtractFilePath(s.FileName).empty())

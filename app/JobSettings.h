@@ -15,6 +15,8 @@ constexpr int kDefaultLockWait = 60;
 constexpr int kMaxLockWait = 3600;
 
 enum TPaperMode : int { pmNone = 0, pmA4 = 1, pmLetter = 2, pmBank = 99 };
+// How a password protects a new PDF: RC4 with 128-bit keys, or AES-256 (revision 6).
+enum TPdfEncryption : int { peRC4 = 0, peAES256 = 1 };
 
 // Longest wait WaitForPaper and RetryBusy may ask for; values beyond are cut to it, negative ones
 // to 0.
@@ -48,9 +50,13 @@ struct TJobSettings {
   std::string ProdName = "Orrinwell Lumipage";
   std::string ScanArea;
   std::string PDFPassword;
+  int PDFEncryption = peRC4;
   std::string FileName;
   std::string ExeFolder;
 };
+
+// "RC4" or "AES256" in any case; nothing for any other text.
+[[nodiscard]] std::optional<TPdfEncryption> ParsePdfEncryption(const std::string& text);
 
 // Integers: decimal with an optional sign, or hexadecimal after "$"; with allowCHex also after
 // "0x"/"0X" (the settings file). Hexadecimal wraps into 32 bits; decimal out of range is invalid.

@@ -16,18 +16,20 @@ constexpr const char* kInformation[] = {"Orrinwell Ltd", "Ferrodoc Document", ""
 constexpr int kUnitsMillimetres = 1;
 constexpr int kUnitsInches = 2;
 constexpr int kOriginTopLeft = 1;
-constexpr int kStrength128 = 1;
+constexpr int kStrengthRC4128 = 1;
+constexpr int kStrengthAES256 = 2;
 
 bool PasswordOpened(int result) { return result == 1 || result == 2 || result == 5; }
 
-// Opens the existing PDF for appending; a file it cannot open or unlock raises and is left as it was.
+// Opens the existing PDF for appending; a file it cannot open or unlock raises and is left as it
+// was. A protected file keeps its own protection (method, key, passwords and permissions): the
+// new pages are encrypted with it, so that whoever could open the file still can, and an AES
+// file stays AES.
 void OpenExisting(TVellox& pdf, const std::string& fileName, const std::string& password) {
   if (pdf.LoadFromFile(fileName) != 1) throw EJobError("Unable to open PDF file " + fileName);
   if (!password.empty()) {
     const int r = pdf.SetPassword(password);
-    if (PasswordOpened(r))
-      (void)pdf.Unencrypt();
-    else if (r != 3)  // 3: the file is not protected, the password has nothing to open
+    if (!PasswordOpened(r) && r != 3)  // 3: the file is not protected, the password has nothing to open
       throw EJobError("Unable to open protected PDF file " + fileName);
   } else if (pdf.Encrypted() != 0 && !PasswordOpened(pdf.SetPassword(""))) {
     // Protected with a password we were not given: adding pages would need the file's key.
@@ -76,8 +78,9 @@ void AssemblePdfPages(TFrmScan& form) {
   }
 
   (void)pdf.CompressContent();
-  if (!s.PDFPassword.empty())
-    (void)pdf.Encrypt(s.PDFPassword, s.PDFPassword, kStrength128, pdf.Permissions(1, 1, 1, 1, 1, 1, 1, 1));
+  if (!s.PDFPassword.empty() && pdf.Encrypted() == 0)
+    (void)pdf.Encrypt(s.PDFPassword, s.PDFPassword, s.PDFEncryption == peAES256 ? kStrengthAES256 : kStrengthRC4128,
+                      pdf.Permissions(1, 1, 1, 1, 1, 1, 1, 1));
   // The last point to stop: the PDF on disk is still as it was.
   platform::CheckInterrupt();
   if (pdf.SaveToFile(s.FileName) != 1) throw EJobError("Unable to save PDF file " + s.FileName);

@@ -22,7 +22,8 @@ const char kUsage[] =
     "Switches: bmp jpg tif multi_tif pdf Mono ScanMono A4 Letter Bank selectscanner ShowUI\n"
     "          ShowProgress noscan NoADF Duplex Film MonoEnhance Append Help\n"
     "Pairs:    Resolution N, Indicator N, jpg_quality N, Scanner N|name, prodname text,\n"
-    "          ScanArea l,t,r,b (mm), PDFPassword text, filename path, Banner text\n"
+    "          ScanArea l,t,r,b (mm), PDFPassword text, PDFEncryption RC4|AES256,\n"
+    "          filename path, Banner text\n"
     "Defaults come from lumipage.ini ([Scan] section) beside the program.\n"
     "  --help, -h     this text      --version   the program's version\n";
 

@@ -413,29 +413,7 @@ int TPDFDocument::SecurityState() {
   if (entry == nullptr) return 0;
   if (auto* ref = As<TPDFIndRef>(entry)) entry = ref->Resolve();
   auto* dict = As<TPDFDictionary>(entry);
-  if (dict == nullptr) return 2;
-  const int32_t v = dict->GetInteger("V", 0);
-  const int32_t r = dict->GetInteger("R", 0);
-  if (dict->GetText("Filter") != "Standard" || (v != 1 && v != 2) || (r != 2 && r != 3)) return 2;
-  security_.Version = v;
-  security_.Revision = r;
-  // /V 2 takes its key length from /Length (40 bits when absent), as the PDF standard says.
-  int bits = v == 1 ? 40 : dict->GetInteger("Length", 40);
-  bits = std::clamp(bits / 8 * 8, 40, 128);
-  security_.KeyBits = bits;
-  security_.KeyBytes = bits / 8;
-  security_.StoredO = dict->GetText("O");
-  security_.StoredU = dict->GetText("U");
-  if (auto* p = As<TPDFNumeric>(dict->Get("P", true))) {
-    // Some producers write the unsigned form; both read as the same 32 bits.
-    const double value = p->Value;
-    security_.StoredP = value >= 2147483648.0 && value < 4294967296.0
-                            ? static_cast<int32_t>(static_cast<uint32_t>(value))
-                            : p->AsInteger();
-  } else {
-    security_.StoredP = 0;
-  }
-  return 1;
+  return dict != nullptr && security_.ReadDictionary(*dict) ? 1 : 2;
 }
 
 namespace {
@@ -480,7 +458,7 @@ std::string TPDFDocument::SaveText(TPDFIndObj& object) {
   }
   if (IsCrossReferenceData(object.Value)) return {};
   if (object.Decrypted && !security_.ActiveKey.empty() && SecurityState() == 1 && !IsEncryptObject(object)) {
-    TPDFSecurity::CryptValue(object.Value, security_.ObjectKey(object.Number, object.Generation));
+    security_.CryptValue(object.Value, object.Number, object.Generation, true);
     object.Decrypted = false;
   }
   return object.ObjectText();
@@ -946,17 +924,17 @@ void TPDFDocument::DecryptObject(TPDFIndObj& object) {
   if (IsEncryptObject(object)) return;  // the security dictionary itself is never encrypted
   TPDFObject* value = GetValue(&object);
   if (object.Decrypted) return;  // it came from an object stream, decrypted with it
-  TPDFSecurity::CryptValue(value, security_.ObjectKey(object.Number, object.Generation));
+  security_.CryptValue(value, object.Number, object.Generation, false);
   object.Decrypted = true;
 }
 
-void TPDFDocument::CryptAll() {
+void TPDFDocument::CryptAll(bool encrypt) {
   for (size_t i = 0; i < objects_.size(); ++i) {
     TPDFIndObj& obj = *objects_[i];
     if (obj.Decrypted) continue;
     TPDFObject* value = GetValue(&obj);
     if (obj.Decrypted) continue;
-    TPDFSecurity::CryptValue(value, security_.ObjectKey(obj.Number, obj.Generation));
+    if (!IsEncryptObject(obj)) security_.CryptValue(value, obj.Number, obj.Generation, encrypt);
     if (HasTempStore()) obj.Unload();
   }
 }
@@ -983,7 +961,7 @@ int TPDFDocument::Unencrypt() {
   const std::string id0 = FirstID();
   if (!security_.CheckUser(password, id0)) (void)security_.CheckOwner(password, id0);
   security_.ActiveKey = security_.FileKey;
-  CryptAll();
+  CryptAll(false);
   TPDFObject* entry = trailer_->Get("Encrypt");
   trailer_->Remove("Encrypt");
   if (auto* ref = As<TPDFIndRef>(entry)) {
@@ -997,32 +975,57 @@ int TPDFDocument::Unencrypt() {
 
 int TPDFDocument::Encrypt(std::string_view owner, std::string_view user, int strength, int32_t permissions) {
   if (SecurityState() != 0) return 103;
-  if (strength != 0 && strength != 1) return 101;
+  if (strength < 0 || strength > 2) return 101;
   if (!TPDFSecurity::ValidPermissions(permissions)) return 102;
   try {
     TPDFSecurity& sec = security_;
+    const bool aes = strength == 2;
     sec.SetA = permissions & 0xF;
     sec.SetB = (permissions >> 4) & 0xF;
-    sec.Revision3 = strength == 1;
-    sec.KeyBytes = strength == 1 ? 16 : 5;
+    sec.Revision3 = strength >= 1;
+    sec.KeyBytes = aes ? 32 : strength == 1 ? 16 : 5;
     sec.OwnerPassword = owner;
     sec.UserPassword = user;
     sec.O.clear();
     sec.U.clear();
-    sec.Compute(FirstID());
+    if (aes) {
+      sec.StreamMethod = sec.StringMethod = sec.FileMethod = TCryptMethod::kAESV3;
+      sec.ComputeRevision6();
+    } else {
+      sec.StreamMethod = sec.StringMethod = sec.FileMethod = TCryptMethod::kRC4;
+      sec.Compute(FirstID());
+    }
     sec.ActiveKey = sec.FileKey;
-    CryptAll();
+    CryptAll(true);
 
     TPDFStructure& s = *structure_;
     TPDFDictionary* dict = s.MakeDictionary();
     dict->Put("Filter", s.MakeName("Standard"));
-    dict->Put("V", s.MakeNumber(strength == 1 ? 2 : 1));
-    dict->Put("R", s.MakeNumber(strength == 1 ? 3 : 2));
-    if (strength == 1) dict->Put("Length", s.MakeNumber(128));
+    if (aes) {
+      // AES-256 through one crypt filter for strings and streams alike.
+      dict->Put("V", s.MakeNumber(5));
+      dict->Put("R", s.MakeNumber(6));
+      dict->Put("Length", s.MakeNumber(256));
+      dict->Put("CF", s.Parse("<< /StdCF << /AuthEvent /DocOpen /CFM /AESV3 /Length 32 >> >>"));
+      dict->Put("StmF", s.MakeName("StdCF"));
+      dict->Put("StrF", s.MakeName("StdCF"));
+    } else {
+      dict->Put("V", s.MakeNumber(strength == 1 ? 2 : 1));
+      dict->Put("R", s.MakeNumber(strength == 1 ? 3 : 2));
+      if (strength == 1) dict->Put("Length", s.MakeNumber(128));
+    }
     dict->Put("O", s.MakeString(sec.O, TPDFString::kHexadecimal));
     dict->Put("U", s.MakeString(sec.U, TPDFString::kHexadecimal));
+    if (aes) {
+      dict->Put("OE", s.MakeString(sec.OE, TPDFString::kHexadecimal));
+      dict->Put("UE", s.MakeString(sec.UE, TPDFString::kHexadecimal));
+      dict->Put("Perms", s.MakeString(sec.Perms, TPDFString::kHexadecimal));
+    }
     dict->Put("P", s.MakeNumber(sec.P));
     trailer_->Put("Encrypt", MakeIndirect(dict));
+    // AES-256 came with PDF 1.7's extension level 8 (ISO 32000-2 made it standard): readers
+    // that know the version know the handler.
+    if (aes && version_ < "1.7") version_ = "1.7";
     FinishWholeDocumentPass();
     return 0;
   } catch (...) {

@@ -103,7 +103,8 @@ class TPDFDocument {
   // Makes the object and everything reachable from it readable in decrypted form.
   void DecryptReachable(int32_t number, int32_t generation);
 
-  // 0 unprotected, 1 standard security handler (RC4, /V 1 or 2, /R 2 or 3), 2 any other.
+  // 0 unprotected, 1 standard security handler (RC4 or AES: /V 1 or 2 with /R 2 or 3, /V 4
+  // /R 4, /V 5 with /R 5 or 6), 2 any other.
   [[nodiscard]] int SecurityState();
   // Key length in bits of the document's protection; 0 when unprotected.
   [[nodiscard]] int EncryptionStrength();
@@ -112,7 +113,8 @@ class TPDFDocument {
   [[nodiscard]] int SetPassword(std::string_view password);
   // Removes the protection of an opened document: 1, or 0 when it is not open or not protected.
   [[nodiscard]] int Unencrypt();
-  // Protects the document with RC4 (strength 0: 40 bits, 1: 128 bits). 0 on success, else the
+  // Protects the document with RC4 (strength 0: 40 bits, 1: 128 bits) or AES-256 (strength 2,
+  // revision 6). 0 on success, else the
   // error code: 101 bad strength, 102 permission value without its check byte, 103 already
   // protected, 104 the encryption failed.
   [[nodiscard]] int Encrypt(std::string_view owner, std::string_view user, int strength, int32_t permissions);
@@ -180,7 +182,7 @@ class TPDFDocument {
   void ApplyPassword(std::string_view password);
   [[nodiscard]] std::string FirstID();
   // Encrypts (or decrypts) every object not marked decrypted, with its own key.
-  void CryptAll();
+  void CryptAll(bool encrypt);
   // With a temporary store set, the document is saved and loaded again after a whole pass.
   void FinishWholeDocumentPass();
   [[nodiscard]] bool IsEncryptObject(const TPDFIndObj& object);

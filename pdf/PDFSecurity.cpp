@@ -1,9 +1,14 @@
 #include "pdf/PDFSecurity.h"
 
+#include <nettle/aes.h>
 #include <nettle/arcfour.h>
+#include <nettle/cbc.h>
 #include <nettle/md5.h>
+#include <nettle/sha2.h>
+#include <sys/random.h>
 
 #include <algorithm>
+#include <random>
 #include <unordered_set>
 #include <vector>
 
@@ -34,7 +39,121 @@ std::string XorKey(std::string_view key, int i) {
   return k;
 }
 
+const uint8_t* Bytes(std::string_view s) { return reinterpret_cast<const uint8_t*>(s.data()); }
+uint8_t* Bytes(std::string& s) { return reinterpret_cast<uint8_t*>(s.data()); }
+
+// AES-CBC over whole blocks, no padding; the key is 16 or 32 bytes, iv 16 bytes.
+std::string CbcEncrypt(std::string_view key, std::string_view iv, std::string_view data) {
+  std::string out(data.size() / AES_BLOCK_SIZE * AES_BLOCK_SIZE, '\0');
+  uint8_t v[AES_BLOCK_SIZE];
+  std::copy_n(Bytes(iv), AES_BLOCK_SIZE, v);
+  if (key.size() == AES256_KEY_SIZE) {
+    aes256_ctx ctx;
+    aes256_set_encrypt_key(&ctx, Bytes(key));
+    cbc_aes256_encrypt(&ctx, v, out.size(), Bytes(out), Bytes(data));
+  } else {
+    aes128_ctx ctx;
+    aes128_set_encrypt_key(&ctx, Bytes(key));
+    cbc_aes128_encrypt(&ctx, v, out.size(), Bytes(out), Bytes(data));
+  }
+  return out;
+}
+
+std::string CbcDecrypt(std::string_view key, std::string_view iv, std::string_view data) {
+  std::string out(data.size() / AES_BLOCK_SIZE * AES_BLOCK_SIZE, '\0');
+  uint8_t v[AES_BLOCK_SIZE];
+  std::copy_n(Bytes(iv), AES_BLOCK_SIZE, v);
+  if (key.size() == AES256_KEY_SIZE) {
+    aes256_ctx ctx;
+    aes256_set_decrypt_key(&ctx, Bytes(key));
+    cbc_decrypt(&ctx, reinterpret_cast<nettle_cipher_func*>(aes256_decrypt), AES_BLOCK_SIZE, v, out.size(),
+                Bytes(out), Bytes(data));
+  } else {
+    aes128_ctx ctx;
+    aes128_set_decrypt_key(&ctx, Bytes(key));
+    cbc_decrypt(&ctx, reinterpret_cast<nettle_cipher_func*>(aes128_decrypt), AES_BLOCK_SIZE, v, out.size(),
+                Bytes(out), Bytes(data));
+  }
+  return out;
+}
+
+const std::string kZeroIV(AES_BLOCK_SIZE, '\0');
+
+template <typename Ctx, size_t Size>
+std::string Sha2(std::string_view data, void (*init)(Ctx*), void (*update)(Ctx*, size_t, const uint8_t*),
+                 void (*digest)(Ctx*, size_t, uint8_t*)) {
+  Ctx ctx;
+  init(&ctx);
+  update(&ctx, data.size(), Bytes(data));
+  std::string out(Size, '\0');
+  digest(&ctx, Size, Bytes(out));
+  return out;
+}
+
+std::string SHA384(std::string_view data) {
+  return Sha2<sha384_ctx, SHA384_DIGEST_SIZE>(data, sha384_init, sha512_update, sha384_digest);
+}
+
+std::string SHA512(std::string_view data) {
+  return Sha2<sha512_ctx, SHA512_DIGEST_SIZE>(data, sha512_init, sha512_update, sha512_digest);
+}
+
+// Passwords of revisions 5 and 6 are UTF-8 of at most 127 bytes.
+std::string_view V5Password(std::string_view password) { return password.substr(0, 127); }
+
+TCryptMethod MethodOf(const TPDFDictionary& dict, std::string_view entry, bool& known) {
+  const std::string name = dict.GetText(entry);
+  if (name.empty() || name == "Identity") return TCryptMethod::kIdentity;
+  auto* filters = As<TPDFDictionary>(dict.Get("CF", true));
+  auto* filter = filters == nullptr ? nullptr : As<TPDFDictionary>(filters->Get(name, true));
+  const std::string cfm = filter == nullptr ? std::string() : filter->GetText("CFM");
+  if (cfm == "V2") return TCryptMethod::kRC4;
+  if (cfm == "AESV2") return TCryptMethod::kAESV2;
+  if (cfm == "AESV3") return TCryptMethod::kAESV3;
+  if (cfm == "None") return TCryptMethod::kIdentity;
+  known = false;  // a filter we do not have, or a name /CF does not define
+  return TCryptMethod::kIdentity;
+}
+
 }  // namespace
+
+std::string TPDFSecurity::SHA256(std::string_view data) {
+  return Sha2<sha256_ctx, SHA256_DIGEST_SIZE>(data, sha256_init, sha256_update, sha256_digest);
+}
+
+std::string TPDFSecurity::RandomBytes(size_t count) {
+  std::string out(count, '\0');
+  size_t done = 0;
+  while (done < count) {
+    const ssize_t n = ::getrandom(out.data() + done, count - done, 0);
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  if (done < count) {
+    std::random_device device;
+    for (; done < count; ++done) out[done] = static_cast<char>(device());
+  }
+  return out;
+}
+
+std::string TPDFSecurity::AESEncrypt(std::string_view key, std::string_view data) {
+  // PKCS#5: 1 to 16 bytes, each holding the count.
+  std::string padded(data);
+  const size_t pad = AES_BLOCK_SIZE - padded.size() % AES_BLOCK_SIZE;
+  padded.append(pad, static_cast<char>(pad));
+  const std::string iv = RandomBytes(AES_BLOCK_SIZE);
+  return iv + CbcEncrypt(key, iv, padded);
+}
+
+std::string TPDFSecurity::AESDecrypt(std::string_view key, std::string_view data) {
+  if (data.size() < 2 * AES_BLOCK_SIZE) return {};
+  std::string out = CbcDecrypt(key, data.substr(0, AES_BLOCK_SIZE), data.substr(AES_BLOCK_SIZE));
+  const auto pad = static_cast<uint8_t>(out.back());
+  if (pad >= 1 && pad <= AES_BLOCK_SIZE &&
+      std::all_of(out.end() - pad, out.end(), [pad](char c) { return static_cast<uint8_t>(c) == pad; }))
+    out.resize(out.size() - pad);
+  return out;
+}
 
 std::string TPDFSecurity::MD5(std::string_view data) {
   md5_ctx ctx;
@@ -121,6 +240,8 @@ void TPDFSecurity::Compute(std::string_view id0) {
   const auto p = static_cast<uint32_t>(P);
   for (int i = 0; i < 4; ++i) input += static_cast<char>(p >> (8 * i));
   input += id0;
+  // Revision 4 documents that leave their metadata in clear text say so in their key.
+  if (Revision >= 4 && !EncryptMetadata) input += "\xFF\xFF\xFF\xFF";
   std::string d = MD5(input);
   if (Revision3)
     for (int i = 0; i < 50; ++i) d = MD5(d.substr(0, n));
@@ -150,6 +271,7 @@ bool TPDFSecurity::CompareU() const {
 }
 
 bool TPDFSecurity::CheckUser(std::string_view password, std::string_view id0) {
+  if (Revision >= 5) return CheckUserV5(password);
   Prepare(Revision >= 3, KeyBytes);
   UserPassword = password;
   OwnerPassword.clear();
@@ -160,6 +282,7 @@ bool TPDFSecurity::CheckUser(std::string_view password, std::string_view id0) {
 }
 
 bool TPDFSecurity::CheckOwner(std::string_view password, std::string_view id0) {
+  if (Revision >= 5) return CheckOwnerV5(password);
   Prepare(Revision >= 3, KeyBytes);
   OwnerPassword = password;
   UserPassword = password;
@@ -180,7 +303,10 @@ bool TPDFSecurity::CheckOwner(std::string_view password, std::string_view id0) {
   return CompareU();
 }
 
-std::string TPDFSecurity::ObjectKey(int32_t number, int32_t generation) const {
+std::string TPDFSecurity::ObjectKey(int32_t number, int32_t generation, TCryptMethod method) const {
+  if (method == TCryptMethod::kIdentity) return {};
+  // AES-256 uses the file key for every object.
+  if (method == TCryptMethod::kAESV3) return ActiveKey;
   std::string input = ActiveKey;
   const auto n = static_cast<uint32_t>(number);
   const auto g = static_cast<uint32_t>(generation);
@@ -189,11 +315,49 @@ std::string TPDFSecurity::ObjectKey(int32_t number, int32_t generation) const {
   input += static_cast<char>(n >> 16);
   input += static_cast<char>(g);
   input += static_cast<char>(g >> 8);
+  // Algorithm 3.1a: AES-128 keys are salted.
+  if (method == TCryptMethod::kAESV2) input += "sAlT";
   return MD5(input).substr(0, std::min<size_t>(ActiveKey.size() + 5, 16));
 }
 
-void TPDFSecurity::CryptValue(TPDFObject* value, const std::string& key) {
-  if (value == nullptr || key.empty()) return;
+namespace {
+
+std::string Crypt(TCryptMethod method, const std::string& key, std::string_view data, bool encrypt) {
+  switch (method) {
+    case TCryptMethod::kRC4:
+      return TPDFSecurity::RC4(key, data);
+    case TCryptMethod::kAESV2:
+    case TCryptMethod::kAESV3:
+      return encrypt ? TPDFSecurity::AESEncrypt(key, data) : TPDFSecurity::AESDecrypt(key, data);
+    case TCryptMethod::kIdentity:
+      break;
+  }
+  return std::string(data);
+}
+
+// A stream whose own /Crypt filter names Identity (or no filter) is left as it is.
+bool HasIdentityCryptFilter(const TPDFDictionary& dict) {
+  TPDFObject* filter = dict.Get("Filter", true);
+  TPDFObject* parms = dict.Get("DecodeParms", true);
+  if (auto* a = As<TPDFArray>(filter)) {
+    auto* first = a->Count() > 0 ? As<TPDFName>(a->Item(0)) : nullptr;
+    if (first == nullptr || first->Value != "Crypt") return false;
+    auto* p = As<TPDFArray>(parms);
+    parms = p != nullptr && p->Count() > 0 ? p->Item(0) : nullptr;
+  } else if (auto* n = As<TPDFName>(filter); n == nullptr || n->Value != "Crypt") {
+    return false;
+  }
+  if (auto* ref = As<TPDFIndRef>(parms)) parms = ref->Resolve();
+  auto* d = As<TPDFDictionary>(parms);
+  const std::string name = d == nullptr ? std::string() : d->GetText("Name");
+  return name.empty() || name == "Identity";
+}
+
+}  // namespace
+
+void TPDFSecurity::CryptValue(TPDFObject* value, int32_t number, int32_t generation, bool encrypt) const {
+  if (value == nullptr || ActiveKey.empty()) return;
+  const std::string stringKey = ObjectKey(number, generation, StringMethod);
   // A value held twice inside one object is changed once; depth guards code-built cycles.
   std::unordered_set<TPDFObject*> seen;
   std::vector<std::pair<TPDFObject*, int>> work{{value, 0}};
@@ -202,10 +366,21 @@ void TPDFSecurity::CryptValue(TPDFObject* value, const std::string& key) {
     work.pop_back();
     if (v == nullptr || depth > kMaxTextDepth || !seen.insert(v).second) continue;
     if (auto* s = As<TPDFString>(v)) {
-      s->Value = RC4(key, s->Value);
+      s->Value = Crypt(StringMethod, stringKey, s->Value, encrypt);
     } else if (auto* st = As<TPDFStream>(v)) {
-      std::string& raw = st->MutableRawData();
-      raw = RC4(key, raw);
+      TPDFDictionary& dict = *st->Dictionary();
+      const std::string type = dict.TypeName();
+      TCryptMethod method = type == "EmbeddedFile" ? FileMethod : StreamMethod;
+      // Cross-reference streams are never encrypted, metadata only when the document says so.
+      if (type == "XRef" || (type == "Metadata" && !EncryptMetadata) || HasIdentityCryptFilter(dict))
+        method = TCryptMethod::kIdentity;
+      if (method != TCryptMethod::kIdentity) {
+        std::string& raw = st->MutableRawData();
+        const size_t before = raw.size();
+        raw = Crypt(method, ObjectKey(number, generation, method), raw, encrypt);
+        // AES changes the length; RC4 keeps it (and an indirect /Length with it).
+        if (raw.size() != before) st->SetRawData(std::move(raw));
+      }
       work.emplace_back(st->Dictionary(), depth + 1);
     } else if (auto* d = As<TPDFDictionary>(v)) {
       for (int i = 0; i < d->Count(); ++i) work.emplace_back(d->EntryAt(i).Value, depth + 1);
@@ -213,6 +388,133 @@ void TPDFSecurity::CryptValue(TPDFObject* value, const std::string& key) {
       for (int i = 0; i < a->Count(); ++i) work.emplace_back(a->Item(i), depth + 1);
     }
   }
+}
+
+bool TPDFSecurity::ReadDictionary(const TPDFDictionary& dict) {
+  const int32_t v = dict.GetInteger("V", 0);
+  const int32_t r = dict.GetInteger("R", 0);
+  if (dict.GetText("Filter") != "Standard") return false;
+  bool known = true;
+  if ((v == 1 || v == 2) && (r == 2 || r == 3)) {
+    // /V 2 takes its key length from /Length (40 bits when absent), as the PDF standard says.
+    KeyBits = std::clamp((v == 1 ? 40 : dict.GetInteger("Length", 40)) / 8 * 8, 40, 128);
+    StreamMethod = StringMethod = FileMethod = TCryptMethod::kRC4;
+  } else if ((v == 4 && r == 4) || (v == 5 && (r == 5 || r == 6))) {
+    StreamMethod = MethodOf(dict, "StmF", known);
+    StringMethod = MethodOf(dict, "StrF", known);
+    FileMethod = dict.Get("EFF") != nullptr ? MethodOf(dict, "EFF", known) : StreamMethod;
+    for (TCryptMethod m : {StreamMethod, StringMethod, FileMethod}) {
+      // AES-256 belongs to revisions 5 and 6 and nothing else does.
+      if ((m == TCryptMethod::kAESV3) != (v == 5) && m != TCryptMethod::kIdentity) known = false;
+    }
+    KeyBits = v == 5 ? 256 : std::clamp(dict.GetInteger("Length", 128) / 8 * 8, 40, 128);
+  } else {
+    return false;
+  }
+  if (!known) return false;
+  Version = v;
+  Revision = r;
+  KeyBytes = KeyBits / 8;
+  auto* metadata = As<TPDFBoolean>(dict.Get("EncryptMetadata", true));
+  EncryptMetadata = v < 4 || metadata == nullptr || metadata->Value;
+  StoredO = dict.GetText("O");
+  StoredU = dict.GetText("U");
+  StoredOE = dict.GetText("OE");
+  StoredUE = dict.GetText("UE");
+  StoredPerms = dict.GetText("Perms");
+  if (auto* p = As<TPDFNumeric>(dict.Get("P", true))) {
+    // Some producers write the unsigned form; both read as the same 32 bits.
+    const double value = p->Value;
+    StoredP = value >= 2147483648.0 && value < 4294967296.0 ? static_cast<int32_t>(static_cast<uint32_t>(value))
+                                                            : p->AsInteger();
+  } else {
+    StoredP = 0;
+  }
+  return true;
+}
+
+std::string TPDFSecurity::HashV5(std::string_view password, std::string_view salt, std::string_view userKey,
+                                 int revision) {
+  password = V5Password(password);
+  std::string k = SHA256(std::string(password) + std::string(salt) + std::string(userKey));
+  if (revision < 6) return k;
+  // Algorithm 2.B: at least 64 rounds of AES-128-CBC over 64 copies of password, K and the
+  // user key, each round's hash chosen by the encrypted bytes, until the last byte of the
+  // round's output is at most the round number minus 32.
+  std::string block;
+  for (int round = 1;; ++round) {
+    block.clear();
+    for (int i = 0; i < 64; ++i) {
+      block += password;
+      block += k;
+      block += userKey;
+    }
+    const std::string e = CbcEncrypt(std::string_view(k).substr(0, 16), std::string_view(k).substr(16, 16), block);
+    int sum = 0;
+    for (int i = 0; i < 16; ++i) sum += static_cast<uint8_t>(e[static_cast<size_t>(i)]);
+    switch (sum % 3) {
+      case 0: k = SHA256(e); break;
+      case 1: k = SHA384(e); break;
+      default: k = SHA512(e); break;
+    }
+    if (round >= 64 && static_cast<uint8_t>(e.back()) <= round - 32) break;
+  }
+  return k.substr(0, 32);
+}
+
+bool TPDFSecurity::CheckUserV5(std::string_view password) {
+  // Algorithm 11: U is the hash of the password with its validation salt, then that salt and
+  // the key salt. Algorithm 2.A then unlocks the file key from UE.
+  if (StoredU.size() < 48 || StoredUE.size() < 32) return false;
+  const std::string_view u(StoredU);
+  if (HashV5(password, u.substr(32, 8), {}, Revision) != u.substr(0, 32)) return false;
+  const std::string key = HashV5(password, u.substr(40, 8), {}, Revision);
+  FileKey = CbcDecrypt(key, kZeroIV, std::string_view(StoredUE).substr(0, 32));
+  return true;
+}
+
+bool TPDFSecurity::CheckOwnerV5(std::string_view password) {
+  // Algorithm 12: as the user check, with O, OE and the 48 bytes of U hashed in.
+  if (StoredO.size() < 48 || StoredOE.size() < 32 || StoredU.size() < 48) return false;
+  const std::string_view o(StoredO);
+  const std::string_view u = std::string_view(StoredU).substr(0, 48);
+  if (HashV5(password, o.substr(32, 8), u, Revision) != o.substr(0, 32)) return false;
+  const std::string key = HashV5(password, o.substr(40, 8), u, Revision);
+  FileKey = CbcDecrypt(key, kZeroIV, std::string_view(StoredOE).substr(0, 32));
+  return true;
+}
+
+bool TPDFSecurity::PermsValid() const {
+  if (StoredPerms.size() < 16 || FileKey.size() != 32) return false;
+  // ECB of one block is CBC with a zero IV.
+  const std::string perms = CbcDecrypt(FileKey, kZeroIV, std::string_view(StoredPerms).substr(0, 16));
+  uint32_t p = 0;
+  for (int i = 3; i >= 0; --i) p = p << 8 | static_cast<uint8_t>(perms[static_cast<size_t>(i)]);
+  return perms.compare(9, 3, "adb") == 0 && p == static_cast<uint32_t>(StoredP) &&
+         (perms[8] == 'T') == EncryptMetadata;
+}
+
+void TPDFSecurity::ComputeRevision6() {
+  BuildP();
+  FileKey = RandomBytes(32);
+  const std::string& owner = OwnerPassword.empty() ? UserPassword : OwnerPassword;
+  // Algorithm 8: U and UE from the user password and two random salts.
+  const std::string userSalts = RandomBytes(16);
+  U = HashV5(UserPassword, std::string_view(userSalts).substr(0, 8), {}, 6) + userSalts;
+  UE = CbcEncrypt(HashV5(UserPassword, std::string_view(userSalts).substr(8, 8), {}, 6), kZeroIV, FileKey);
+  // Algorithm 9: O and OE the same way, with U hashed in.
+  const std::string ownerSalts = RandomBytes(16);
+  O = HashV5(owner, std::string_view(ownerSalts).substr(0, 8), U, 6) + ownerSalts;
+  OE = CbcEncrypt(HashV5(owner, std::string_view(ownerSalts).substr(8, 8), U, 6), kZeroIV, FileKey);
+  // Algorithm 10: P, four FF bytes, the metadata flag, "adb" and four random bytes.
+  std::string perms;
+  const auto p = static_cast<uint32_t>(P);
+  for (int i = 0; i < 4; ++i) perms += static_cast<char>(p >> (8 * i));
+  perms += "\xFF\xFF\xFF\xFF";
+  perms += EncryptMetadata ? 'T' : 'F';
+  perms += "adb";
+  perms += RandomBytes(4);
+  Perms = CbcEncrypt(FileKey, kZeroIV, perms);
 }
 
 }  // namespace lumipage

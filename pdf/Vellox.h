@@ -98,7 +98,7 @@ class TVellox {
   [[nodiscard]] int SetPassword(std::string_view password);
   // Removes the protection of an opened document and re-selects the current page.
   [[nodiscard]] int Unencrypt();
-  // strength 0: RC4 40 bits, 1: RC4 128 bits; permissions from Permissions.
+  // strength 0: RC4 40 bits, 1: RC4 128 bits, 2: AES-256; permissions from Permissions.
   [[nodiscard]] int Encrypt(std::string_view owner, std::string_view user, int strength, int32_t permissions);
   [[nodiscard]] int32_t Permissions(int print, int copy, int modify, int annotate, int fillForms, int extract,
                                     int assemble, int printHighQuality) const;

@@ -121,6 +121,17 @@ TEST(JobSettings, TextsCommandLineFirstThenFile) {
   EXPECT_EQ(s.PDFPassword, "secret");
 }
 
+TEST(JobSettings, PdfEncryptionFromFileAndCommandLine) {
+  TempDir dir;
+  EXPECT_EQ(load(dir, {}).PDFEncryption, peRC4);
+  EXPECT_EQ(load(dir, {"PDFEncryption", "aes256"}).PDFEncryption, peAES256);
+  EXPECT_EQ(load(dir, {}, "[Scan]\nPDFEncryption=AES256\n").PDFEncryption, peAES256);
+  EXPECT_EQ(load(dir, {"PDFEncryption", "Rc4"}).PDFEncryption, peRC4);  // the command line beats the file
+  // A malformed value keeps the file's value, or the default.
+  EXPECT_EQ(load(dir, {"PDFEncryption", "AES"}).PDFEncryption, peAES256);
+  EXPECT_EQ(load(dir, {"PDFEncryption", "AES-256"}, "[Scan]\nPDFEncryption=DES\n").PDFEncryption, peRC4);
+}
+
 TEST(JobSettings, FlagsOnlyTurnOn) {
   TempDir dir;
   TJobSettings s = load(dir, {"append", "NOSCAN"}, "[Scan]\nDuplex=1\nFilm=0\n");

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <sstream>
 
 #include "../support/TempDir.h"
 #include "app/FrmScan.h"
@@ -136,10 +137,54 @@ struct ProtectedCase {
   bool opens;
 };
 
+// Poppler's option for the password: the owner password is not a user password.
+std::string PopplerPassword(const std::string& password) {
+  if (password.empty()) return "";
+  return (password == "owner" ? "-opw '" : "-upw '") + password + "' ";
+}
+
+// The lines of qpdf --show-encryption that name the protection (revision, permissions, methods).
+std::string EncryptionMethod(const std::string& pdf, const std::string& password) {
+  std::string lines;
+  std::istringstream all(Capture("qpdf --show-encryption --password='" + password + "' '" + pdf + "'"));
+  for (std::string line; std::getline(all, line);)
+    if (line.starts_with("R = ") || line.starts_with("P = ") || Has(line, "encryption method")) lines += line + '\n';
+  return lines;
+}
+
+// Page n as qpdf decodes it: its content streams, filters removed, one after another.
+std::string DecodedContent(const std::string& pdf, const std::string& password, int page) {
+  std::istringstream pages(Capture("qpdf --password='" + password + "' --show-pages '" + pdf + "'"));
+  std::string content;
+  bool inPage = false;
+  for (std::string line; std::getline(pages, line);) {
+    if (line.starts_with("page ")) {
+      inPage = line.starts_with("page " + std::to_string(page) + ":");
+    } else if (inPage && Has(line, " R") && !Has(line, "content:")) {
+      std::istringstream ref(line);
+      std::string object;
+      ref >> object;  // the object number of "n g R"
+      content += Capture("qpdf --password='" + password + "' --show-object='" + object + "' --filtered-stream-data '" +
+                         pdf + "'");
+    }
+  }
+  return content;
+}
+
+// Page n rendered by poppler at a low resolution (a PGM image).
+std::string Rendered(const std::string& pdf, const std::string& password, int page) {
+  const std::string n = std::to_string(page);
+  const std::string root = pdf + ".page";
+  std::filesystem::remove(root + ".pgm");
+  (void)Capture("pdftoppm -r 12 -gray -f " + n + " -l " + n + " -singlefile " + PopplerPassword(password) + "'" + pdf +
+                "' '" + root + "'");
+  return Exists(root + ".pgm") ? ReadText(root + ".pgm") : std::string();
+}
+
 class AppendProtected : public PdfJob, public ::testing::WithParamInterface<ProtectedCase> {};
 
-TEST_P(AppendProtected, OpensWithTheRightPasswordOnly) {
-  Run({"pdf"}, {kSmall, kSmall, kSmall});
+TEST_P(AppendProtected, KeepsTheFilesProtectionAndItsOldPages) {
+  Run({"pdf"}, {kSmall, TScriptedPage{200, 150, 24, 20, 20}, kSmall});
   const std::string plain = exe / "plain.pdf", pdf = exe / "pages.pdf";
   std::filesystem::rename(pdf, plain);
   ASSERT_EQ(std::system(("qpdf --allow-weak-crypto --encrypt " + std::string(GetParam().qpdfEncrypt) + " -- '" +
@@ -147,15 +192,17 @@ TEST_P(AppendProtected, OpensWithTheRightPasswordOnly) {
                             .c_str()),
             0);
   const std::string before = ReadText(pdf);
+  const std::string password = GetParam().password;
+  // What the file held, read by the independent readers with the file's own passwords.
+  const std::string open = Has(GetParam().qpdfEncrypt, "''") ? "" : "owner";
+  std::filesystem::copy_file(pdf, exe / "old.pdf");
+  const std::string method = EncryptionMethod(exe / "old.pdf", open);
+  ASSERT_TRUE(Has(method, "R = ")) << method;
   std::vector<std::string> args{"pdf", "append"};
-  if (*GetParam().password) args.insert(args.end(), {"PDFPassword", GetParam().password});
+  if (!password.empty()) args.insert(args.end(), {"PDFPassword", password});
   Run(args, {kSmall, kSmall});
   EXPECT_EQ(Report("Scan", "Pages"), "2");
-  if (GetParam().opens) {
-    EXPECT_EQ(Report("Error", "Message"), "<none>");
-    EXPECT_TRUE(Has(Info(pdf, GetParam().password), "Pages:           5"));
-    EXPECT_TRUE(Has(Check(pdf, GetParam().password), "No syntax or stream encoding errors"));
-  } else {
+  if (!GetParam().opens) {
     EXPECT_EQ(Report("Error", "Message"), "Unable to open protected PDF file " + pdf +
                                               "; the scanned pages are kept as " + exe / "pages-unsaved-001.jpg" +
                                               " to pages-unsaved-002.jpg");
@@ -164,17 +211,70 @@ TEST_P(AppendProtected, OpensWithTheRightPasswordOnly) {
     EXPECT_TRUE(Exists(exe / "pages-unsaved-001.jpg"));
     EXPECT_TRUE(Exists(exe / "pages-unsaved-002.jpg"));
     EXPECT_FALSE(Exists(exe / "page001.jpg"));
+    return;
   }
+  EXPECT_EQ(Report("Error", "Message"), "<none>");
+  EXPECT_TRUE(Has(Check(pdf, password), "No syntax or stream encoding errors")) << Check(pdf, password);
+  EXPECT_TRUE(Has(Check(pdf, open), "No syntax or stream encoding errors"));
+  EXPECT_EQ(EncryptionMethod(pdf, open), method);  // the same protection, not one of ours
+  EXPECT_TRUE(Has(Capture("pdfinfo " + PopplerPassword(password) + "'" + pdf + "'"), "Pages:           5"));
+  if (!open.empty()) {
+    EXPECT_FALSE(Has(Info(pdf), "Pages:"));  // still closed without a password
+  }
+  for (int page = 1; page <= 3; ++page) {
+    SCOPED_TRACE(page);
+    const std::string content = DecodedContent(exe / "old.pdf", open, page);
+    EXPECT_TRUE(Has(content, " Do")) << content;
+    EXPECT_EQ(DecodedContent(pdf, open, page), content);
+    const std::string rendered = Rendered(exe / "old.pdf", open, page);
+    EXPECT_TRUE(rendered.starts_with("P5")) << rendered.substr(0, 200);
+    EXPECT_EQ(Rendered(pdf, password, page), rendered);
+  }
+  EXPECT_TRUE(Has(Capture("pdfimages -list " + PopplerPassword(password) + "'" + pdf + "'"), "170   220  rgb"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, AppendProtected,
     ::testing::Values(ProtectedCase{"rc4_40_user", "user owner 40", "user", true},
                       ProtectedCase{"rc4_128_owner", "user owner 128 --use-aes=n", "owner", true},
+                      ProtectedCase{"rc4_crypt_filters_user", "user owner 128 --use-aes=n --force-V4", "user", true},
+                      ProtectedCase{"aes128_user", "user owner 128 --use-aes=y", "user", true},
+                      ProtectedCase{"aes128_owner", "user owner 128 --use-aes=y", "owner", true},
+                      ProtectedCase{"aes128_clear_metadata", "user owner 128 --use-aes=y --cleartext-metadata", "user", true},
+                      ProtectedCase{"aes256_user", "user owner 256", "user", true},
+                      ProtectedCase{"aes256_owner", "user owner 256", "owner", true},
+                      ProtectedCase{"aes256_r5_owner", "user owner 256 --force-R5", "owner", true},
+                      ProtectedCase{"aes256_clear_metadata", "user owner 256 --cleartext-metadata", "user", true},
+                      ProtectedCase{"aes256_empty_user", "'' owner 256", "", true},
+                      ProtectedCase{"aes256_wrong_password", "user owner 256", "guess", false},
+                      ProtectedCase{"aes128_no_password", "user owner 128 --use-aes=y", "", false},
                       ProtectedCase{"wrong_password", "user owner 128 --use-aes=n", "guess", false},
                       ProtectedCase{"no_password", "user owner 128 --use-aes=n", "", false},
                       ProtectedCase{"empty_user_password", "'' owner 128 --use-aes=n", "", true}),
     [](const auto& i) { return std::string(i.param.name); });
+
+TEST_F(PdfJob, Aes256ProtectsNewAndReprotectedFiles) {
+  Run({"pdf", "PDFPassword", "s3cret", "PDFEncryption", "aes256"}, {kSmall});
+  const std::string pdf = exe / "pages.pdf";
+  std::string enc = EncryptionMethod(pdf, "s3cret");
+  EXPECT_TRUE(Has(enc, "R = 6")) << enc;
+  EXPECT_TRUE(Has(enc, "stream encryption method: AESv3")) << enc;
+  EXPECT_TRUE(Has(Check(pdf, "s3cret"), "No syntax or stream encoding errors"));
+  EXPECT_TRUE(Has(Info(pdf, "s3cret"), "Pages:           1"));
+  // An unprotected file gets the protection the settings file asks for.
+  Run({"pdf"}, {kSmall, kSmall});
+  WriteText(exe / "lumipage.ini", "[Scan]\nPDFEncryption=AES256\n");
+  Run({"pdf", "append", "PDFPassword", "s3cret"}, {kSmall});
+  EXPECT_EQ(Report("Error", "Message"), "<none>");
+  EXPECT_TRUE(Has(EncryptionMethod(pdf, "s3cret"), "string encryption method: AESv3"));
+  EXPECT_TRUE(Has(Info(pdf, "s3cret"), "Pages:           3"));
+  // A wrong password leaves the AES-256 file as it was.
+  const std::string before = ReadText(pdf);
+  Run({"pdf", "append", "PDFPassword", "other"}, {kSmall});
+  EXPECT_EQ(Report("Error", "Message"), "Unable to open protected PDF file " + pdf + "; the scanned page is kept as " +
+                                            exe / "pages-unsaved-001.jpg");
+  EXPECT_EQ(ReadText(pdf), before);
+}
 
 TEST_F(PdfJob, UnreadableExistingFileIsKeptAndThePagesSurviveTheNextJob) {
   TempDir out;

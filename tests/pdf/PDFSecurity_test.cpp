@@ -24,7 +24,7 @@ TEST(Permissions, EncryptRefusesBadArgumentsWithoutChange) {
   ASSERT_TRUE(doc.NewDocument());
   const std::string before = doc.SaveToString();
   EXPECT_EQ(doc.Encrypt("o", "u", 1, 0xFF), 102);
-  EXPECT_EQ(doc.Encrypt("o", "u", 2, 0x3200FF), 101);
+  EXPECT_EQ(doc.Encrypt("o", "u", 3, 0x3200FF), 101);
   EXPECT_EQ(doc.SecurityState(), 0);
   EXPECT_EQ(doc.Encrypt("o", "u", 0, 0x3200FF), 0);
   EXPECT_EQ(doc.Encrypt("o", "u", 1, 0x3200FF), 103);
@@ -130,12 +130,21 @@ TEST_P(QpdfEncrypted, OpensWithEitherPasswordAndUnencrypts) {
   TempDir dir("qcrypt");
   TPDFDocument src;
   BuildTextDocument(src, 2);
+  // Metadata in clear text, to see which handlers encrypt it.
+  const std::string xmp = "<x:xmpmeta xmlns:x='adobe:ns:meta/'>lumipage metadata</x:xmpmeta>";
+  TPDFStream* metadata = src.Structure().MakeStream("");
+  metadata->SetData(xmp, false);
+  metadata->Dictionary()->Put("Type", src.Structure().MakeName("Metadata"));
+  metadata->Dictionary()->Put("Subtype", src.Structure().MakeName("XML"));
+  src.Catalog()->Put("Metadata", src.MakeIndirect(metadata));
   ASSERT_TRUE(src.SaveToFile(dir.File("src.pdf")));
   const CommandResult made = RunCommand(std::string("qpdf --allow-weak-crypto ") + GetParam().options + " --encrypt " + GetParam().args + " -- '" +
                                         dir.File("src.pdf") + "' '" + dir.File("enc.pdf") + "'");
   ASSERT_EQ(made.status, 0) << made.output;
   const std::string bytes = ReadFile(dir.File("enc.pdf"));
   const bool emptyUser = std::string(GetParam().args).starts_with("''");
+  const bool clearMetadata = std::string(GetParam().args).find("cleartext-metadata") != std::string::npos;
+  EXPECT_EQ(bytes.find(xmp) != std::string::npos, clearMetadata);
   for (const char* password : {"user", "owner"}) {
     TPDFDocument doc;
     ASSERT_TRUE(doc.LoadFromString(bytes));
@@ -155,18 +164,32 @@ TEST_P(QpdfEncrypted, OpensWithEitherPasswordAndUnencrypts) {
     EXPECT_TRUE(QpdfClean(dir.File("out.pdf"), "", &out)) << out;
     EXPECT_EQ(PageCount(dir.File("out.pdf")), "2");
     EXPECT_EQ(Text(dir.File("out.pdf")), Text(dir.File("src.pdf")));
+    // The metadata decrypted exactly once (or left alone when it was in clear text).
+    ASSERT_EQ(RunCommand("qpdf --stream-data=uncompress '" + dir.File("out.pdf") + "' '" + dir.File("plain.pdf") + "'").status, 0);
+    EXPECT_NE(ReadFile(dir.File("plain.pdf")).find(xmp), std::string::npos);
   }
-  // Saved without unprotecting: still protected, still opening in qpdf.
+  // Saved without unprotecting: still protected the same way, still opening in qpdf, with the
+  // catalog (and its metadata) and the pages decrypted and encrypted again.
   TPDFDocument keep;
   ASSERT_TRUE(keep.LoadFromString(bytes));
   if (!emptyUser) {
     ASSERT_EQ(keep.SetPassword("user"), 1);
   }
   keep.DecryptReachable(1, 0);
+  auto* root = As<TPDFIndRef>(keep.Trailer()->Get("Root"));
+  ASSERT_NE(root, nullptr);
+  keep.DecryptReachable(root->ObjectNumber(), root->Generation());
   ASSERT_TRUE(keep.SaveToFile(dir.File("kept.pdf")));
   std::string out;
   EXPECT_TRUE(QpdfClean(dir.File("kept.pdf"), "--password=owner", &out)) << out;
   EXPECT_EQ(Text(dir.File("kept.pdf"), emptyUser ? "" : "-upw user"), Text(dir.File("src.pdf")));
+  EXPECT_EQ(EncryptionMethod(dir.File("kept.pdf"), "owner"), EncryptionMethod(dir.File("enc.pdf"), "owner"));
+  EXPECT_EQ(ReadFile(dir.File("kept.pdf")).find(xmp) != std::string::npos, clearMetadata);
+  ASSERT_EQ(RunCommand("qpdf --password=owner --decrypt --stream-data=uncompress '" + dir.File("kept.pdf") + "' '" +
+                       dir.File("dec.pdf") + "'")
+                .status,
+            0);
+  EXPECT_NE(ReadFile(dir.File("dec.pdf")).find(xmp), std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -176,7 +199,16 @@ INSTANTIATE_TEST_SUITE_P(
                     QpdfCrypt{"Rc4_128", "user owner 128 --use-aes=n", 128},
                     QpdfCrypt{"Rc4_128_Restricted", "user owner 128 --use-aes=n --print=none --extract=n", 128},
                     QpdfCrypt{"Rc4_128_ObjectStreams", "user owner 128 --use-aes=n", 128, "--object-streams=generate"},
-                    QpdfCrypt{"EmptyUser_128", "'' owner 128 --use-aes=n", 128}),
+                    QpdfCrypt{"EmptyUser_128", "'' owner 128 --use-aes=n", 128},
+                    QpdfCrypt{"Rc4_128_CryptFilters", "user owner 128 --use-aes=n --force-V4", 128},
+                    QpdfCrypt{"Aes128", "user owner 128 --use-aes=y", 128},
+                    QpdfCrypt{"Aes128_ObjectStreams", "user owner 128 --use-aes=y", 128, "--object-streams=generate"},
+                    QpdfCrypt{"Aes128_ClearMetadata", "user owner 128 --use-aes=y --cleartext-metadata", 128},
+                    QpdfCrypt{"Aes256", "user owner 256", 256},
+                    QpdfCrypt{"Aes256_ObjectStreams", "user owner 256", 256, "--object-streams=generate"},
+                    QpdfCrypt{"Aes256_R5", "user owner 256 --force-R5", 256},
+                    QpdfCrypt{"Aes256_ClearMetadata", "user owner 256 --cleartext-metadata", 256},
+                    QpdfCrypt{"EmptyUser_Aes256", "'' owner 256", 256}),
     [](const testing::TestParamInfo<QpdfCrypt>& info) { return std::string(info.param.name); });
 
 TEST(Security, ReachableObjectsReadBeforeThePasswordAreDecryptedAfterIt) {
@@ -257,12 +289,136 @@ TEST(Security, RevisionThreeUComparesOnlySixteenBytes) {
   EXPECT_TRUE(reader.CheckUser("u", "id"));
 }
 
+std::string FromHex(std::string_view hex) {
+  std::string out;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) out += static_cast<char>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16));
+  return out;
+}
+
+struct V5Vector {
+  const char* name;
+  int revision;
+  const char* u;  // 48 bytes: hash, validation salt, key salt
+  const char* ue;
+  const char* o;
+  const char* oe;
+  const char* perms;
+  const char* fileKey;
+};
+
+class PublishedV5 : public testing::TestWithParam<V5Vector> {};
+
+// Published vectors of the AES-256 password algorithms (the crypto tests of pdf.js): user
+// "user", owner "owner"; revision 5 hashes with SHA-256, revision 6 with Algorithm 2.B. Their
+// /Perms carry P -4.
+TEST_P(PublishedV5, BothPasswordsUnlockTheFileKey) {
+  const V5Vector& v = GetParam();
+  TPDFSecurity sec;
+  sec.Revision = v.revision;
+  sec.StoredU = FromHex(v.u);
+  sec.StoredUE = FromHex(v.ue);
+  sec.StoredO = FromHex(v.o);
+  sec.StoredOE = FromHex(v.oe);
+  sec.StoredPerms = FromHex(v.perms);
+  sec.StoredP = -4;
+  EXPECT_EQ(sec.HashV5("user", sec.StoredU.substr(32, 8), {}, v.revision), sec.StoredU.substr(0, 32));
+  ASSERT_TRUE(sec.CheckUser("user", ""));
+  EXPECT_EQ(sec.FileKey, FromHex(v.fileKey));
+  EXPECT_TRUE(sec.PermsValid());
+  sec.FileKey.clear();
+  ASSERT_TRUE(sec.CheckOwner("owner", ""));
+  EXPECT_EQ(sec.FileKey, FromHex(v.fileKey));
+  EXPECT_FALSE(sec.CheckUser("owner", ""));
+  EXPECT_FALSE(sec.CheckOwner("user", ""));
+  EXPECT_FALSE(sec.CheckUser("", ""));
+  sec.StoredP = -1084;  // Perms binds P
+  EXPECT_FALSE(sec.PermsValid());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Security, PublishedV5,
+    testing::Values(
+        V5Vector{"Revision5", 5,
+                 "83f28fa057028a864ffdbdade04990f1be51c50ff96991970fc24103017ebbdd75a904209f6516dca85ed7c06426bc28",
+                 "2396c3a9f53333ff9e9e21f2e74b7dbe197eac72c3f489f5eaa52a4a3c261111",
+                 "3c6289233365c898d2b2e2e486cda318cc7eb1246a32247dd2acab78de6c8b73f37647998011653ec8f5f20cda7b1878",
+                 "d5ca0ebd6e4c46bf06c30abe9d649055083e7bb29ce53228e5d836de22266adf", "d8fc8434e5650d425d7f66fd3c4f4d4d",
+                 "3f7288d1573d0c1ef901ba90fef8a3999733850a5098ce0f48bbe721e0ef0dd5"},
+        V5Vector{"Revision6", 6,
+                 "5ee6cd4ba663fa4cdb801155391121a4962e67b0a09cbbe9a6dfa3fd93eb5fb853f59265c6f722c6bf0b105eedd814af",
+                 "79d002b5e6599c3cfd8fd41c54b4c4b1ad80dd6b2e145eba87335f1814dffe24",
+                 "58e83e36f51af5d1897bdd48c73125d91f4a73a77f9eb04d2da3572f275ad98d8ee8a9d0cad605b91dd0b92e0b4c8795",
+                 "d149e04d679bc9b5be44df143e5a38d205f0b280ee7c44fefdf43e6cd0870afb", "6cad0fa0eb4d86574d3ecbb5e058c937",
+                 "2adad527495b484f4326f88512bd3d226b4f1d383bb5d576712241d257ae16ef"}),
+    [](const testing::TestParamInfo<V5Vector>& info) { return std::string(info.param.name); });
+
+TEST(Security, AesStringsRoundTripAndDamagedDataStaysHarmless) {
+  const std::string key128(16, 'k'), key256(32, 'K');
+  for (const std::string& key : {key128, key256}) {
+    for (size_t n : {0u, 1u, 15u, 16u, 17u, 1000u}) {
+      const std::string plain(n, 'p');
+      const std::string enc = TPDFSecurity::AESEncrypt(key, plain);
+      EXPECT_EQ(enc.size(), 16 + (n / 16 + 1) * 16);
+      EXPECT_EQ(TPDFSecurity::AESDecrypt(key, enc), plain);
+      EXPECT_NE(TPDFSecurity::AESEncrypt(key, plain), enc);  // a fresh IV every time
+    }
+    // Too short, a partial block, or padding that does not check out: no crash, no overrun.
+    EXPECT_EQ(TPDFSecurity::AESDecrypt(key, "short"), "");
+    EXPECT_EQ(TPDFSecurity::AESDecrypt(key, std::string(16, 'x')), "");
+    EXPECT_EQ(TPDFSecurity::AESDecrypt(key, std::string(40, 'x')).size() % 16, 0u);
+  }
+}
+
+TEST(Security, Aes256ProtectionOpensInQpdfAndPoppler) {
+  TempDir dir("aes256");
+  TPDFDocument doc;
+  BuildTextDocument(doc, 2);
+  ASSERT_EQ(doc.Encrypt("owner pw", "user pw", 2, TPDFSecurity::Permissions(1, 1, 1, 1, 1, 1, 1, 1)), 0);
+  EXPECT_EQ(doc.SecurityState(), 1);
+  EXPECT_EQ(doc.EncryptionStrength(), 256);
+  ASSERT_TRUE(doc.SaveToFile(dir.File("a.pdf")));
+  const std::string file = dir.File("a.pdf");
+  EXPECT_EQ(ReadFile(file).find("lumipage test"), std::string::npos);
+  std::string out;
+  EXPECT_TRUE(QpdfClean(file, "--password='user pw'", &out)) << out;
+  EXPECT_TRUE(QpdfClean(file, "--password='owner pw'", &out)) << out;
+  const std::string method = EncryptionMethod(file, "user pw");
+  EXPECT_NE(method.find("R = 6"), std::string::npos) << method;
+  EXPECT_NE(method.find("stream encryption method: AESv3"), std::string::npos) << method;
+  EXPECT_NE(method.find("string encryption method: AESv3"), std::string::npos) << method;
+  EXPECT_NE(RunCommand("qpdf --check --password=wrong '" + file + "'").status, 0);
+  EXPECT_NE(Text(file, "-upw 'user pw'").find("Page 2 of lumipage"), std::string::npos);
+  EXPECT_NE(Text(file, "-opw 'owner pw'").find("Page 1 of lumipage"), std::string::npos);
+  // And it opens here again with either password, the permissions check included.
+  TPDFDocument again;
+  ASSERT_TRUE(again.LoadFromString(ReadFile(file)));
+  EXPECT_EQ(again.SetPassword("wrong"), 0);
+  EXPECT_EQ(again.SetPassword("owner pw"), 2);
+  EXPECT_EQ(again.SetPassword("user pw"), 1);
+  EXPECT_EQ(again.GetInfo("Title"), "lumipage test");
+}
+
 TEST(Security, UnsupportedAndShortEntries) {
   TPDFDocument doc;
   ASSERT_TRUE(doc.NewDocument());
   EXPECT_EQ(doc.SetPassword("x"), 3);
-  doc.Trailer()->Put("Encrypt", doc.Structure().Parse("<< /Filter /Standard /V 4 /R 4 >>"));
-  EXPECT_EQ(doc.SecurityState(), 2);
+  // Crypt filters that name a method we lack, or none that /CF defines, or AES-256 under
+  // revision 4: the document cannot be opened.
+  for (const char* dict : {"<< /Filter /Standard /V 4 /R 4 /CF << /StdCF << /CFM /Unknown >> >> /StmF /StdCF >>",
+                           "<< /Filter /Standard /V 4 /R 4 /StmF /Missing >>",
+                           "<< /Filter /Standard /V 4 /R 4 /CF << /StdCF << /CFM /AESV3 >> >> /StrF /StdCF >>",
+                           "<< /Filter /Standard /V 5 /R 4 >>", "<< /Filter /Other /V 5 /R 6 >>"}) {
+    doc.Trailer()->Put("Encrypt", doc.Structure().Parse(dict));
+    EXPECT_EQ(doc.SecurityState(), 2) << dict;
+  }
+  // Identity everywhere, or AES-256 with short entries: supported, and no password passes.
+  doc.Trailer()->Put("Encrypt", doc.Structure().Parse("<< /Filter /Standard /V 4 /R 4 /O <01> /U <02> /P -4 >>"));
+  EXPECT_EQ(doc.SecurityState(), 1);
+  doc.Trailer()->Put("Encrypt", doc.Structure().Parse("<< /Filter /Standard /V 5 /R 6 /O <01> /U <02> /P -4 >>"));
+  EXPECT_EQ(doc.SecurityState(), 1);
+  EXPECT_EQ(doc.EncryptionStrength(), 256);
+  EXPECT_EQ(doc.SetPassword(""), 0);
+  doc.Trailer()->Put("Encrypt", doc.Structure().Parse("<< /Filter /Standard /V 3 /R 3 >>"));
   EXPECT_EQ(doc.SetPassword("x"), 4);
   EXPECT_EQ(doc.Unencrypt(), 0);
   EXPECT_EQ(doc.Encrypt("a", "b", 1, 0x3200FF), 103);

@@ -104,4 +104,21 @@ inline std::string Text(const std::string& file, const std::string& extra = "") 
   return RunCommand("pdftotext " + extra + " '" + file + "' -").output;
 }
 
+// The lines of qpdf --show-encryption that name the protection: revision, permissions and the
+// methods of streams, strings and embedded files.
+inline std::string EncryptionMethod(const std::string& file, const std::string& password) {
+  const std::string all = RunCommand("qpdf --show-encryption --password='" + password + "' '" + file + "'").output;
+  std::string lines;
+  size_t start = 0;
+  while (start < all.size()) {
+    size_t end = all.find('\n', start);
+    if (end == std::string::npos) end = all.size();
+    const std::string line = all.substr(start, end - start);
+    if (line.starts_with("R = ") || line.starts_with("P = ") || line.find("encryption method") != std::string::npos)
+      lines += line + '\n';
+    start = end + 1;
+  }
+  return lines;
+}
+
 }  // namespace lumipage::testutil
