@@ -17,6 +17,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (value != nullptr) (void)value->ToText();
   }
   (void)doc.GetInfo("Title");
+  if (doc.SecurityState() == 1 && !doc.OpenPassword().empty()) {
+    // Saved still protected: what was decrypted is encrypted again with the file's method.
+    TPDFDocument kept;
+    if (kept.LoadFromString(doc.SaveToString()) && kept.SecurityState() == 1 && kept.OpenPassword().empty())
+      (void)kept.SetPassword("user");
+  }
   if (doc.SecurityState() == 1) (void)doc.Unencrypt();
   const std::string saved = doc.SaveToString();
   if (!loaded) return 0;
