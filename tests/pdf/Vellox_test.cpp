@@ -81,7 +81,8 @@ TEST(VelloxTest, EncryptErrorCodesAndProtectedInformation) {
   TVellox pdf;
   const int32_t all = pdf.Permissions(1, 1, 1, 1, 1, 1, 1, 1);
   EXPECT_EQ(all, 0x3200FF);
-  EXPECT_EQ(pdf.Encrypt("o", "u", 2, all), 0);
+  // Strengths: 0 RC4 40 bits, 1 RC4 128 bits, 2 AES-256; anything else is refused.
+  EXPECT_EQ(pdf.Encrypt("o", "u", 3, all), 0);
   EXPECT_EQ(pdf.LastErrorCode(), 101);
   EXPECT_EQ(pdf.Encrypt("o", "u", 1, 0xFF), 0);
   EXPECT_EQ(pdf.LastErrorCode(), 102);
