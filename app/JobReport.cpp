@@ -2,8 +2,6 @@
 
 #include <unistd.h>
 
-#include <cerrno>
-
 #include "platform/Files.h"
 #include "platform/IniFile.h"
 
@@ -44,27 +42,13 @@ bool TJobReport::WriteTo(const std::string& fileName, std::string& error) const 
   return platform::ReplaceFileDurably(fileName, text, error);
 }
 
-namespace {
-
-void writeAllTo(int fd, const std::string& data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    done += static_cast<size_t>(n);
-  }
-}
-
-}  // namespace
-
 int ReportOnStandardError(const std::string& text, const std::string& why) noexcept {
   try {
     std::string reason = why;
     for (char& c : reason)
       if (c == '\n' || c == '\r') c = ' ';
     std::string out = "; The report could not be written: " + reason + "\n" + text;
-    writeAllTo(STDERR_FILENO, out);
+    (void)platform::WriteAll(STDERR_FILENO, out);
   } catch (...) {
     // Standard error is the last channel there is.
   }

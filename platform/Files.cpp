@@ -75,14 +75,7 @@ std::string SystemErrorText(int error) {
   return ::strerror_r(error, buf, sizeof buf);
 }
 
-std::string TemporaryNameTemplate(const std::string& target) {
-  std::string dir = ExtractFilePath(target);
-  return (dir.empty() ? std::string("./") : dir) + ".lumipage-XXXXXX";
-}
-
-namespace {
-
-bool writeAllTo(int fd, const std::string& data) {
+bool WriteAll(int fd, const std::string& data) {
   size_t done = 0;
   while (done < data.size()) {
     ssize_t n = ::write(fd, data.data() + done, data.size() - done);
@@ -99,11 +92,9 @@ bool writeAllTo(int fd, const std::string& data) {
   return true;
 }
 
-}  // namespace
-
 bool ReplaceFileDurably(const std::string& path, const std::string& data, std::string& error) {
   TFileReplacement file(path);
-  if (file.Ok() && !writeAllTo(file.Handle(), data)) {
+  if (file.Ok() && !WriteAll(file.Handle(), data)) {
     error = path + ": " + SystemErrorText(errno);
     return false;  // the replacement removes its temporary file
   }

@@ -29,9 +29,9 @@ bool ForceDirectories(const std::string& path);
 // file or has no write bit is refused (TFileReplacement). On failure nothing changes at path,
 // the temporary file is gone and error names the file and the reason.
 bool ReplaceFileDurably(const std::string& path, const std::string& data, std::string& error);
-// Name of a temporary file beside target: a hidden name in target's folder that ends in
-// ".XXXXXX" for mkstemp, short enough for any folder in which target's own name fits.
-[[nodiscard]] std::string TemporaryNameTemplate(const std::string& target);
+// Writes all of data to fd, resuming after signals; false with errno set when a write fails
+// (ENOSPC when the system accepts no more bytes).
+bool WriteAll(int fd, const std::string& data);
 // The system's text for an errno value ("No space left on device").
 [[nodiscard]] std::string SystemErrorText(int error);
 

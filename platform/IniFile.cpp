@@ -60,19 +60,6 @@ std::string unquote(const std::string& v) {
   return v;
 }
 
-bool writeAll(int fd, const std::string& data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
 class Fd {
  public:
   explicit Fd(int fd) : fd_(fd) {}
@@ -106,18 +93,18 @@ bool replaceFile(const std::string& name, const std::string& data) {
     // reader.
     Fd dev(::open(path.c_str(), O_WRONLY | O_TRUNC | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (dev.get() < 0) return false;
-    bool ok = writeAll(dev.get(), data);
+    bool ok = WriteAll(dev.get(), data);
     return dev.close() && ok;
   }
   TFileReplacement tmp(path);
   if (tmp.Ok()) {
     // Flushed, renamed and the folder flushed: a settings write survives a power cut.
-    return writeAll(tmp.Handle(), data) && tmp.Commit();
+    return WriteAll(tmp.Handle(), data) && tmp.Commit();
   }
   // No temporary file possible in that folder: write in place.
   Fd out(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
   if (out.get() < 0) return false;
-  bool ok = writeAll(out.get(), data);
+  bool ok = WriteAll(out.get(), data);
   return out.close() && ok;
 }
 
