@@ -31,13 +31,18 @@ bool writeText(int fd, const std::string& s) {
 // One answer line; false on end of input, error or timeout.
 bool readAnswer(int fd, std::string& line) {
   line.clear();
+  // Waited in short slices: a caller's time-out ends the wait, also when its signal was taken
+  // by another thread of the process.
+  constexpr int kSliceMs = 200;
+  int waited = 0;
   for (;;) {
     pollfd p{fd, POLLIN, 0};
-    int r = ::poll(&p, 1, kAnswerTimeoutMs);
-    // A caller's time-out ends the wait for an answer.
-    if (r < 0 && errno == EINTR && InterruptRequested()) return false;
+    int r = ::poll(&p, 1, kSliceMs);
+    if (InterruptRequested()) return false;
     if (r < 0 && errno == EINTR) continue;
+    if (r == 0 && (waited += kSliceMs) < kAnswerTimeoutMs) continue;
     if (r <= 0) return false;
+    waited = 0;
     char c;
     ssize_t n = ::read(fd, &c, 1);
     if (n < 0 && errno == EINTR) continue;

@@ -1,6 +1,7 @@
 #include "platform/Interrupt.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -54,6 +55,11 @@ TInterruptWatch::TInterruptWatch(std::thread::id jobThread) {
   g_wakeFd.store(fds[1]);
   const int readFd = fds[0];
   watcher_ = std::thread([readFd, jobThread] {
+    // The signals go to the job's thread, where they break off a blocking wait.
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (int sig : kSignals) sigaddset(&signals, sig);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     char byte;
     for (;;) {
       const ssize_t n = ::read(readFd, &byte, 1);

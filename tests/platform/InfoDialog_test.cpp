@@ -5,8 +5,11 @@
 #include <pty.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <string>
 #include <thread>
+
+#include "platform/Interrupt.h"
 
 using namespace lumipage::platform;
 
@@ -53,3 +56,21 @@ TEST(InfoDialog, AnswersOnATerminal) {
 }
 
 TEST(InfoDialog, VersionText) { EXPECT_EQ(FileVersionText(), "1.0.0"); }
+
+TEST(InfoDialog, CallersTimeOutEndsTheWaitForAnAnswer) {
+  int master = -1, slave = -1;
+  char name[256] = {};
+  ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
+  ClearInterrupt();
+  // Nobody answers; the request comes from another thread, as the signal watcher's does.
+  std::thread caller([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    RequestInterrupt();
+  });
+  EXPECT_EQ(ShowInformationPage("Orrinwell Lumipage", "1.0.0", name), mrCancel);
+  caller.join();
+  EXPECT_TRUE(InterruptRequested());
+  ClearInterrupt();
+  ::close(master);
+  ::close(slave);
+}
