@@ -42,8 +42,17 @@ std::string XorKey(std::string_view key, int i) {
 const uint8_t* Bytes(std::string_view s) { return reinterpret_cast<const uint8_t*>(s.data()); }
 uint8_t* Bytes(std::string& s) { return reinterpret_cast<uint8_t*>(s.data()); }
 
+// The key as AES takes it: 32 bytes stay AES-256, anything else becomes an AES-128 key (cut, or
+// completed with zeros), so that a damaged file's short key is never read past its end.
+std::string AesKey(std::string_view key) {
+  std::string k(key);
+  if (k.size() != AES256_KEY_SIZE) k.resize(AES128_KEY_SIZE, '\0');
+  return k;
+}
+
 // AES-CBC over whole blocks, no padding; the key is 16 or 32 bytes, iv 16 bytes.
-std::string CbcEncrypt(std::string_view key, std::string_view iv, std::string_view data) {
+std::string CbcEncrypt(std::string_view rawKey, std::string_view iv, std::string_view data) {
+  const std::string key = AesKey(rawKey);
   std::string out(data.size() / AES_BLOCK_SIZE * AES_BLOCK_SIZE, '\0');
   uint8_t v[AES_BLOCK_SIZE];
   std::copy_n(Bytes(iv), AES_BLOCK_SIZE, v);
@@ -59,7 +68,8 @@ std::string CbcEncrypt(std::string_view key, std::string_view iv, std::string_vi
   return out;
 }
 
-std::string CbcDecrypt(std::string_view key, std::string_view iv, std::string_view data) {
+std::string CbcDecrypt(std::string_view rawKey, std::string_view iv, std::string_view data) {
+  const std::string key = AesKey(rawKey);
   std::string out(data.size() / AES_BLOCK_SIZE * AES_BLOCK_SIZE, '\0');
   uint8_t v[AES_BLOCK_SIZE];
   std::copy_n(Bytes(iv), AES_BLOCK_SIZE, v);
@@ -316,7 +326,10 @@ std::string TPDFSecurity::ObjectKey(int32_t number, int32_t generation, TCryptMe
   input += static_cast<char>(g);
   input += static_cast<char>(g >> 8);
   // Algorithm 3.1a: AES-128 keys are salted.
-  if (method == TCryptMethod::kAESV2) input += "sAlT";
+  if (method == TCryptMethod::kAESV2) {
+    input += "sAlT";
+    return MD5(input);  // AES-128 takes all 16 bytes, whatever the file key's length
+  }
   return MD5(input).substr(0, std::min<size_t>(ActiveKey.size() + 5, 16));
 }
 
@@ -407,7 +420,11 @@ bool TPDFSecurity::ReadDictionary(const TPDFDictionary& dict) {
       // AES-256 belongs to revisions 5 and 6 and nothing else does.
       if ((m == TCryptMethod::kAESV3) != (v == 5) && m != TCryptMethod::kIdentity) known = false;
     }
-    KeyBits = v == 5 ? 256 : std::clamp(dict.GetInteger("Length", 128) / 8 * 8, 40, 128);
+    // Some producers give the length of revision 4 in bytes; AES-128 is always 128 bits.
+    int bits = dict.GetInteger("Length", 128);
+    if (bits > 0 && bits <= 16) bits *= 8;
+    if (StreamMethod == TCryptMethod::kAESV2 || StringMethod == TCryptMethod::kAESV2) bits = 128;
+    KeyBits = v == 5 ? 256 : std::clamp(bits / 8 * 8, 40, 128);
   } else {
     return false;
   }
