@@ -1,5 +1,6 @@
 #include "app/FrmScan.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "app/PagePipeline.h"
@@ -84,6 +85,7 @@ void TFrmScan::ScanDone(void*) {
       PdfAssembler(*this);
     else
       lumipage::AssemblePdf(*this);
+    pdfWritten_ = true;
   }
   if (!TransferFailure.empty()) WriteReport("Error", "Message", TransferFailure);
   WriteReport("", "", "");
@@ -111,7 +113,37 @@ TJobReport TFrmScan::BuildReport() const {
   TJobReport report;
   for (const auto& [section, entry] : reportEntries_) report.Set(section, entry.first, entry.second);
   report.Set("Scan", "Pages", std::to_string(LastPageNo));
+  // Always written, so that the list of an earlier job in the same report never survives.
+  const std::vector<std::string> files = OutputFiles();
+  report.Set("Files", "Count", std::to_string(files.size()));
+  for (std::size_t i = 0; i < files.size(); ++i) report.Set("Files", "File" + std::to_string(i + 1), files[i]);
   return report;
+}
+
+std::vector<std::string> TFrmScan::OutputFiles() const {
+  std::vector<std::string> files;
+  // Only what is there: a page file the PDF took in, or an old output a job without pages
+  // removed, is no output of this job.
+  auto add = [&files](const std::string& name) {
+    if (!name.empty() && platform::FileExists(name) && std::find(files.begin(), files.end(), name) == files.end())
+      files.push_back(name);
+  };
+  const int last = std::min<int>(LastPageNo, static_cast<int>(pageTable_.size()) - 1);
+  switch (Settings.OutputFormat) {
+    case ofMultiTiff:
+      if (LastPageNo > 0) add(MultiTiffFileName());
+      break;
+    case ofPdf:
+      if (pdfWritten_) {
+        add(PdfFileName());
+        break;
+      }
+      // A PDF that was not written leaves its pages, which the job kept.
+      [[fallthrough]];
+    default:
+      for (int n = 1; n <= last; ++n) add(pageTable_[static_cast<std::size_t>(n)].PageFile);
+  }
+  return files;
 }
 
 void TFrmScan::WriteReport(const std::string& section, const std::string& key, const std::string& value) noexcept {

@@ -60,6 +60,10 @@ class TFrmScan {
   void WriteReport(const std::string& section, const std::string& key, const std::string& value) noexcept;
   // The report's entries as they stand: the recorded entries, then [Scan] Pages.
   [[nodiscard]] TJobReport BuildReport() const;
+  // Full names of the files this job wrote or changed and that are there now, in page order:
+  // the page files, the multi-page TIFF or the PDF; for a PDF that was not written, the pages
+  // the job kept. Reported under [Files].
+  [[nodiscard]] std::vector<std::string> OutputFiles() const;
   // Why the last report could not be written; empty when it was (or none was due).
   [[nodiscard]] const std::string& ReportFailure() const { return reportFailure_; }
 
@@ -104,6 +108,7 @@ class TFrmScan {
   // Entries recorded for the report besides Pages, in order.
   std::vector<std::pair<std::string, std::pair<std::string, std::string>>> reportEntries_;
   std::string reportFailure_;
+  bool pdfWritten_ = false;  // the PDF assembly saved the job's PDF
   std::string reportText_;
   std::unique_ptr<ScannerOperations> scanner_;
   std::vector<TImageProps> pageTable_;  // index 0 unused

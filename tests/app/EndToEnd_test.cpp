@@ -83,7 +83,7 @@ TEST_F(Program, ReportThatCannotBeWrittenGoesToStandardErrorWithExitCode1) {
   int status = std::system(cmd.c_str());
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 1);
-  EXPECT_EQ(ReadText(err), "; The report could not be written: " + exe / "lp_done.dat" + ": Is a directory\n[Scan]\nPages=0\n");
+  EXPECT_EQ(ReadText(err), "; The report could not be written: " + exe / "lp_done.dat" + ": Is a directory\n[Scan]\nPages=0\n[Files]\nCount=0\n");
 }
 
 }  // namespace

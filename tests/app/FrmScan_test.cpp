@@ -203,7 +203,8 @@ TEST_F(Job, ReportThatCannotReplaceTheOldOneGoesToStandardError) {
 TEST_F(Job, ReportIsWrittenWholeWithNoTemporaryFileLeft) {
   pages = 3;
   Run({}, [](TScriptedScanner& s) { s.FailAtPage = 3; });
-  EXPECT_EQ(ReadText(exe / "lp_done.dat"), "[Error]\nMessage=Scripted transfer failure\n[Scan]\nPages=2\n");
+  EXPECT_EQ(ReadText(exe / "lp_done.dat"), "[Error]\nMessage=Scripted transfer failure\n[Scan]\nPages=2\n[Files]\nCount=2\nFile1=" +
+                                              exe / "page001.jpg" + "\nFile2=" + exe / "page002.jpg" + "\n");
   EXPECT_EQ(::chmod(exe.Folder().c_str(), 0755), 0);
   int entries = 0;
   for (const auto& e : std::filesystem::directory_iterator(exe.Folder())) {
@@ -349,6 +350,52 @@ TEST_F(Job, UnattendedWaitsReachTheScanner) {
   EXPECT_EQ(scanner->WaitForPaper, 20);
   EXPECT_EQ(scanner->RetryBusy, 3600);
 }
+
+struct FilesCase {
+  const char* name;
+  std::vector<std::string> args;
+  std::vector<std::pair<std::string, std::string>> before;  // files there before the job
+  int pages;
+  int failAtPage;
+  std::vector<std::string> listed;  // [Files], names in the executable's folder
+};
+
+class ReportedFiles : public Job, public ::testing::WithParamInterface<FilesCase> {};
+
+// [Files] names exactly the files the job wrote or changed and that are there afterwards: never a
+// file it did not touch, an intermediate page file the PDF took in, or an older job's list.
+TEST_P(ReportedFiles, NameWhatTheJobWroteInPageOrder) {
+  const FilesCase& c = GetParam();
+  for (const auto& [name, text] : c.before) WriteText(exe / name, text);
+  pages = c.pages;
+  Run(c.args, [&c](TScriptedScanner& s) { s.FailAtPage = c.failAtPage; });
+  const std::string report = form->ReportFileName();
+  EXPECT_EQ(platform::GetPrivateProfileString("Files", "Count", "", report), std::to_string(c.listed.size()));
+  for (std::size_t i = 0; i < c.listed.size(); ++i) {
+    const std::string file = platform::GetPrivateProfileString("Files", "File" + std::to_string(i + 1), "", report);
+    EXPECT_EQ(file, exe / c.listed[i]) << i;
+    EXPECT_TRUE(Exists(file)) << file;
+  }
+  EXPECT_EQ(platform::GetPrivateProfileString("Files", "File" + std::to_string(c.listed.size() + 1), "<none>", report), "<none>");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ReportedFiles,
+    ::testing::Values(
+        FilesCase{"jpeg_pages", {}, {}, 3, 0, {"page001.jpg", "page002.jpg", "page003.jpg"}},
+        FilesCase{"named_tiff_pages", {"tif", "filename", "doc.pdf"}, {}, 2, 0, {"doc.tif", "doc_02.tif"}},
+        FilesCase{"append_lists_only_new_pages", {"append", "bmp"}, {{"page001.bmp", "old"}, {"page002.bmp", "old"}}, 2, 0,
+                  {"page003.bmp", "page004.bmp"}},
+        FilesCase{"multi_page_tiff", {"multi_tif"}, {}, 2, 0, {"pages.tif"}},
+        FilesCase{"pdf_without_its_page_files", {"pdf"}, {}, 2, 0, {"pages.pdf"}},
+        FilesCase{"pdf_append_without_pages_changes_nothing", {"pdf", "append"}, {{"pages.pdf", "%PDF-1.4 old"}}, 0, 0, {}},
+        FilesCase{"pages_before_a_failure", {}, {}, 3, 3, {"page001.jpg", "page002.jpg"}},
+        FilesCase{"pdf_not_written_lists_the_kept_pages", {"pdf", "append"}, {{"pages.pdf", "not a PDF"}}, 2, 0,
+                  {"pages-unsaved-001.jpg", "pages-unsaved-002.jpg"}},
+        FilesCase{"older_list_does_not_survive", {"Indicator", "2", "filename", "out.jpg"},
+                  {{"out.dat", "[Files]\nCount=3\nFile1=a\nFile2=b\nFile3=c\n[Caller]\nKeep=1\n"}}, 1, 0, {"out.jpg"}},
+        FilesCase{"noscan", {"noscan"}, {{"page001.jpg", "old"}}, 1, 0, {}}),
+    [](const auto& i) { return std::string(i.param.name); });
 
 TEST_F(Job, HelpWithoutTerminalIsCancelled) {
   Run({"help"});

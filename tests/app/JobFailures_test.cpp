@@ -179,7 +179,7 @@ TEST_F(RealJob, BrokenReportChannelGivesTheReportOnStandardErrorAndExitCode1) {
   EXPECT_EQ(ReadText(exe / "lp_done.dat"), "[Scan]\nPages=99\n");
   EXPECT_EQ(ReadText(exe / "stderr.txt"), "; The report could not be written: " + exe / "lp_done.dat" +
                                               ": the old report is read-only and was not replaced\n"
-                                              "[Error]\nMessage=Invalid crop parameters\n[Scan]\nPages=0\n");
+                                              "[Error]\nMessage=Invalid crop parameters\n[Scan]\nPages=0\n[Files]\nCount=0\n");
 }
 
 // ---- Interrupted jobs --------------------------------------------------------------------
