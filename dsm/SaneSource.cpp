@@ -97,15 +97,15 @@ std::uint8_t SampleAt(const std::uint8_t* row, std::size_t index, int depth) {
 TW_UINT16 ConditionOfSaneStatus(SANE_Status status) {
   switch (static_cast<int>(status)) {
     case SANE_STATUS_JAMMED:
-      return kTwccPaperJam;
+      return TWCC_PAPERJAM;
     case SANE_STATUS_NO_DOCS:
-      return kTwccNoMedia;
+      return TWCC_NOMEDIA;
     case SANE_STATUS_COVER_OPEN:
-      return kTwccInterlock;
+      return TWCC_INTERLOCK;
     case SANE_STATUS_DEVICE_BUSY:
     case kSaneStatusWarmingUp:
     case SANE_STATUS_ACCESS_DENIED:
-      return kTwccDenied;
+      return TWCC_DENIED;
     case SANE_STATUS_IO_ERROR:
       return TWCC_OPERATIONERROR;
     case SANE_STATUS_NO_MEM:
@@ -121,7 +121,7 @@ std::unique_ptr<TSaneSource> TSaneSource::Open(const TSaneLibrary& lib, const TS
   SANE_Status status = lib.Open(config.SaneDevice.c_str(), &handle);
   if (status != SANE_STATUS_GOOD || !handle) {
     // A device that went away since the listing is offline for TWAIN.
-    condition = status == SANE_STATUS_GOOD || status == SANE_STATUS_INVAL ? kTwccCheckDeviceOnline
+    condition = status == SANE_STATUS_GOOD || status == SANE_STATUS_INVAL ? TWCC_CHECKDEVICEONLINE
                                                                          : ConditionOfSaneStatus(status);
     return nullptr;
   }
@@ -139,19 +139,19 @@ TSaneSource::~TSaneSource() {
 }
 
 TW_UINT16 TSaneSource::Disable() {
-  if (state_ != 5) return Fail(TWCC_SEQERROR);
+  if (state_ != ESourceState::Enabled) return Fail(TWCC_SEQERROR);
   CancelScan();
-  state_ = 4;
+  state_ = ESourceState::Open;
   return TWRC_SUCCESS;
 }
 
 TW_UINT16 TSaneSource::ResetTransfers(TW_PENDINGXFERS& pending) {
-  if (state_ != 6) return Fail(TWCC_SEQERROR);
+  if (state_ != ESourceState::TransferReady) return Fail(TWCC_SEQERROR);
   CancelScan();
   started_ = false;
   finished_ = true;
   pending = TW_PENDINGXFERS{};
-  state_ = 5;
+  state_ = ESourceState::Enabled;
   return TWRC_SUCCESS;
 }
 
@@ -355,7 +355,7 @@ void TSaneSource::ApplyAll() {
 }
 
 TW_UINT16 TSaneSource::SetCapability(TW_CAPABILITY& cap) {
-  if (state_ != 4) return Fail(TWCC_SEQERROR);
+  if (state_ != ESourceState::Open) return Fail(TWCC_SEQERROR);
   if (cap.ConType != TWON_ONEVALUE) return Fail(TWCC_BADVALUE);
   TW_ONEVALUE one{};
   {
@@ -446,7 +446,7 @@ bool TSaneSource::RunUserInterface() {
 }
 
 TW_UINT16 TSaneSource::Enable(TW_USERINTERFACE& ui) {
-  if (state_ != 4) return Fail(TWCC_SEQERROR);
+  if (state_ != ESourceState::Open) return Fail(TWCC_SEQERROR);
   auto parent = static_cast<platform::HWND>(ui.hParent);
   if (!platform::IsWindow(parent)) return Fail(TWCC_BADVALUE);
   parent_ = parent;
@@ -461,12 +461,12 @@ TW_UINT16 TSaneSource::Enable(TW_USERINTERFACE& ui) {
   finished_ = false;
   stalled_ = false;
   status_ = SANE_STATUS_GOOD;
-  state_ = 5;
+  state_ = ESourceState::Enabled;
   if (ui.ShowUI && !RunUserInterface()) {
     Notify(MSG_CLOSEDSREQ);
     return TWRC_SUCCESS;
   }
-  state_ = 6;
+  state_ = ESourceState::TransferReady;
   Notify(MSG_XFERREADY);
   return TWRC_SUCCESS;
 }
@@ -520,9 +520,9 @@ void TSaneSource::StartPage() {
 }
 
 TW_UINT16 TSaneSource::ImageInfo(TW_IMAGEINFO& info) {
-  if (state_ != 6 && state_ != 7) return Fail(TWCC_SEQERROR);
+  if (state_ != ESourceState::TransferReady && state_ != ESourceState::Transferring) return Fail(TWCC_SEQERROR);
   info = TW_IMAGEINFO{};
-  if (state_ == 6 && !started_ && status_ == SANE_STATUS_GOOD) StartPage();
+  if (state_ == ESourceState::TransferReady && !started_ && status_ == SANE_STATUS_GOOD) StartPage();
   // A page that cannot be had is described as empty; its transfer then fails.
   if (!started_) return TWRC_SUCCESS;
   info.XResolution = ToFix32(xdpi_);
@@ -737,13 +737,13 @@ std::optional<TPageImage> TSaneSource::ReadPage() {
 }
 
 TW_UINT16 TSaneSource::NativeTransfer(platform::HGLOBAL& handle) {
-  if (state_ != 6) return Fail(TWCC_SEQERROR);
+  if (state_ != ESourceState::TransferReady) return Fail(TWCC_SEQERROR);
   if (!started_ && status_ == SANE_STATUS_GOOD) StartPage();
   if (started_) {
     if (auto page = ReadPage()) {
       handle = page->Dib.release();
       started_ = false;
-      state_ = 7;
+      state_ = ESourceState::Transferring;
       ++delivered_;
       return TWRC_XFERDONE;
     }
@@ -752,15 +752,15 @@ TW_UINT16 TSaneSource::NativeTransfer(platform::HGLOBAL& handle) {
   }
   finished_ = true;
   if (status_ == SANE_STATUS_CANCELLED) {
-    state_ = 7;
+    state_ = ESourceState::Transferring;
     return TWRC_CANCEL;
   }
-  if (stalled_) return Fail(kTwccCheckDeviceOnline);
+  if (stalled_) return Fail(TWCC_CHECKDEVICEONLINE);
   return Fail(ConditionOfSaneStatus(status_));
 }
 
 TW_UINT16 TSaneSource::EndTransfer(TW_PENDINGXFERS& pending) {
-  if (state_ != 6 && state_ != 7) return Fail(TWCC_SEQERROR);
+  if (state_ != ESourceState::TransferReady && state_ != ESourceState::Transferring) return Fail(TWCC_SEQERROR);
   pending = TW_PENDINGXFERS{};
   const bool more = !finished_ && feederActive_ && delivered_ < kMaxFeederPages &&
                     (xferCount_ < 0 || delivered_ < xferCount_);
@@ -773,13 +773,13 @@ TW_UINT16 TSaneSource::EndTransfer(TW_PENDINGXFERS& pending) {
     StartPage();
     if (started_ || (status_ != SANE_STATUS_NO_DOCS && status_ != SANE_STATUS_CANCELLED)) {
       pending.Count = 1;
-      state_ = 6;
+      state_ = ESourceState::TransferReady;
       return TWRC_SUCCESS;
     }
   }
   CancelScan();
   finished_ = true;
-  state_ = 5;
+  state_ = ESourceState::Enabled;
   return TWRC_SUCCESS;
 }
 

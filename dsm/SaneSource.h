@@ -22,13 +22,6 @@
 
 namespace lumipage::dsm {
 
-constexpr twain::TW_UINT16 kTwccDenied = twain::TWCC_DENIED;
-constexpr twain::TW_UINT16 kTwccPaperJam = twain::TWCC_PAPERJAM;
-constexpr twain::TW_UINT16 kTwccPaperDoubleFeed = twain::TWCC_PAPERDOUBLEFEED;
-constexpr twain::TW_UINT16 kTwccCheckDeviceOnline = twain::TWCC_CHECKDEVICEONLINE;
-constexpr twain::TW_UINT16 kTwccInterlock = twain::TWCC_INTERLOCK;
-constexpr twain::TW_UINT16 kTwccNoMedia = twain::TWCC_NOMEDIA;
-
 // A status of later SANE versions (sane.h leaves it out): the lamp is not ready yet, try again.
 constexpr int kSaneStatusWarmingUp = 12;
 

@@ -61,7 +61,7 @@ TW_UINT16 TSource::StatusText(TW_STATUSUTF8& status) {
 }
 
 TW_UINT16 TSource::SetWaitCapability(TW_CAPABILITY& cap) {
-  if (state_ != 4) return Fail(TWCC_SEQERROR);
+  if (state_ != ESourceState::Open) return Fail(TWCC_SEQERROR);
   if (cap.ConType != TWON_ONEVALUE) return Fail(TWCC_BADVALUE);
   TW_ONEVALUE one{};
   {
@@ -78,7 +78,8 @@ TW_UINT16 TSource::SetWaitCapability(TW_CAPABILITY& cap) {
 TW_UINT16 TSource::ProcessEvent(TW_EVENT& event) {
   event.TWMessage = MSG_NULL;
   auto* msg = static_cast<const platform::MSG*>(event.pEvent);
-  if (state_ < 5 || !msg || msg->message != kDsmNotifyMessage || msg->lParam != static_cast<std::intptr_t>(Id())) {
+  if (state_ == ESourceState::Open || !msg || msg->message != kDsmNotifyMessage ||
+      msg->lParam != static_cast<std::intptr_t>(Id())) {
     return TWRC_NOTDSEVENT;
   }
   event.TWMessage = static_cast<TW_UINT16>(msg->wParam);

@@ -1,5 +1,6 @@
 #pragma once
 // A TWAIN source of the source manager in states 4 to 7: a virtual scanner or a SANE device.
+#include <cstdint>
 #include <string>
 
 #include "dsm/SourceConfig.h"
@@ -9,6 +10,14 @@
 
 namespace lumipage::dsm {
 
+// The TWAIN states a source passes through, numbered as the TWAIN standard numbers them.
+enum class ESourceState : std::uint8_t {
+  Open = 4,           // opened by the application, capabilities negotiable
+  Enabled = 5,        // acquiring; waiting for a page
+  TransferReady = 6,  // a page is ready for transfer
+  Transferring = 7,   // the page is being transferred
+};
+
 class TSource {
  public:
   explicit TSource(twain::TW_UINT32 id) : id_(id) {}
@@ -17,7 +26,7 @@ class TSource {
   TSource& operator=(const TSource&) = delete;
 
   [[nodiscard]] twain::TW_UINT32 Id() const { return id_; }
-  [[nodiscard]] int State() const { return state_; }
+  [[nodiscard]] ESourceState State() const { return state_; }
   // Condition of the last operation; reading it resets it.
   [[nodiscard]] twain::TW_UINT16 TakeCondition() {
     twain::TW_UINT16 c = condition_;
@@ -55,7 +64,7 @@ class TSource {
     return twain::TWRC_FAILURE;
   }
   twain::TW_UINT16 condition_ = twain::TWCC_SUCCESS;
-  int state_ = 4;
+  ESourceState state_ = ESourceState::Open;
   platform::HWND parent_ = nullptr;
   // Seconds an empty feeder at the first page is waited on, and a busy device tried again.
   int waitForPaperSeconds_ = 0;

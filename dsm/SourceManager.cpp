@@ -48,14 +48,14 @@ TW_UINT16 TSourceManager::Entry(TW_IDENTITY* origin, TW_IDENTITY* dest, TW_UINT3
   if (!dest) return dg == DG_CONTROL ? ManagerEntry(origin, dat, msg, data) : Fail(TWCC_BADPROTOCOL);
 
   // A triplet for a source.
-  if (state_ < 3 || !open_ || dest->Id != open_->Id()) {
+  if (state_ == EManagerState::Loaded || !open_ || dest->Id != open_->Id()) {
     if (dg == DG_CONTROL && dat == DAT_STATUS && msg == MSG_GET && data) {
       // The status of a source that is not open is the source manager's.
-      static_cast<TW_STATUS*>(data)->ConditionCode = state_ < 3 ? TWCC_SEQERROR : TWCC_BADDEST;
+      static_cast<TW_STATUS*>(data)->ConditionCode = state_ == EManagerState::Loaded ? TWCC_SEQERROR : TWCC_BADDEST;
       static_cast<TW_STATUS*>(data)->Reserved = 0;
       return TWRC_SUCCESS;
     }
-    return Fail(state_ < 3 ? TWCC_SEQERROR : TWCC_BADDEST);
+    return Fail(state_ == EManagerState::Loaded ? TWCC_SEQERROR : TWCC_BADDEST);
   }
   if (dg == DG_CONTROL && dat == DAT_STATUS && msg == MSG_GET) {
     if (!data) return Fail(TWCC_BADVALUE);
@@ -74,7 +74,7 @@ TW_UINT16 TSourceManager::ManagerEntry(TW_IDENTITY* origin, TW_UINT16 dat, TW_UI
   }
   condition_ = TWCC_SUCCESS;
   if (dat == DAT_PARENT && msg == MSG_OPENDSM) {
-    if (state_ != 2) return Fail(TWCC_SEQERROR);
+    if (state_ != EManagerState::Loaded) return Fail(TWCC_SEQERROR);
     auto* window = static_cast<platform::HWND*>(data);
     if (!window || !platform::IsWindow(*window)) return Fail(TWCC_BADVALUE);
     parent_ = *window;
@@ -87,23 +87,23 @@ TW_UINT16 TSourceManager::ManagerEntry(TW_IDENTITY* origin, TW_UINT16 dat, TW_UI
     cursor_ = 0;
     appId_ = 1;
     origin->Id = appId_;
-    state_ = 3;
+    state_ = EManagerState::Open;
     return TWRC_SUCCESS;
   }
   if (dat == DAT_PARENT && msg == MSG_CLOSEDSM) {
-    if (state_ != 3 || open_) return Fail(TWCC_SEQERROR);
-    state_ = 2;
+    if (state_ != EManagerState::Open || open_) return Fail(TWCC_SEQERROR);
+    state_ = EManagerState::Loaded;
     parent_ = nullptr;
     sane_.reset();
     saneTried_ = false;
     return TWRC_SUCCESS;
   }
   if (dat == DAT_IDENTITY) {
-    if (state_ != 3) return Fail(TWCC_SEQERROR);
+    if (state_ != EManagerState::Open) return Fail(TWCC_SEQERROR);
     if (!data) return Fail(TWCC_BADVALUE);
     return IdentityEntry(msg, *static_cast<TW_IDENTITY*>(data));
   }
-  return Fail(state_ == 3 ? TWCC_BADPROTOCOL : TWCC_SEQERROR);
+  return Fail(state_ == EManagerState::Open ? TWCC_BADPROTOCOL : TWCC_SEQERROR);
 }
 
 void TSourceManager::FillIdentity(std::size_t index, TW_UINT32 id, TW_IDENTITY& out) const {
@@ -165,7 +165,7 @@ TW_UINT16 TSourceManager::IdentityEntry(TW_UINT16 msg, TW_IDENTITY& id) {
       return OpenSource(id);
     case MSG_CLOSEDS:
       if (!open_ || id.Id != open_->Id()) return Fail(TWCC_NODS);
-      if (open_->State() != 4) return Fail(TWCC_SEQERROR);
+      if (open_->State() != ESourceState::Open) return Fail(TWCC_SEQERROR);
       open_.reset();
       return TWRC_SUCCESS;
     default:
@@ -201,7 +201,7 @@ TW_UINT16 TSourceManager::OpenSource(TW_IDENTITY& id) {
     // A device listed from the cache may have moved (another USB port) or gone: the list is
     // made anew and the open tried once more. A busy device is there; looking again would not
     // help it.
-    if (!fromCache_ || condition == kTwccDenied) return Fail(condition);
+    if (!fromCache_ || condition == TWCC_DENIED) return Fail(condition);
     Discover();
   }
 }

@@ -2,6 +2,7 @@
 // The source manager: TWAIN states 1 to 3 for the application, the list of sources (the virtual
 // scanners of twain_32.ini in the system folder, then the SANE devices), the default source, the
 // selection dialog, and the routing of every other triplet to the one open source.
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -12,6 +13,13 @@
 #include "twain/TwainTypes.h"
 
 namespace lumipage::dsm {
+
+// The TWAIN states of the source manager that an application sees, numbered as the standard
+// numbers them.
+enum class EManagerState : std::uint8_t {
+  Loaded = 2,  // the library is loaded, the manager not opened
+  Open = 3,    // opened with the application's window; sources can be listed and opened
+};
 
 class TSourceManager {
  public:
@@ -39,7 +47,7 @@ class TSourceManager {
   void FillIdentity(std::size_t index, twain::TW_UINT32 id, twain::TW_IDENTITY& out) const;
   [[nodiscard]] int FindSource(const twain::TW_IDENTITY& id) const;
 
-  int state_ = 2;                  // 2: loaded, 3: open
+  EManagerState state_ = EManagerState::Loaded;
   twain::TW_UINT16 condition_ = twain::TWCC_SUCCESS;
   twain::TW_UINT32 appId_ = 0;
   platform::HWND parent_ = nullptr;

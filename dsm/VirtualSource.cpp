@@ -40,8 +40,8 @@ std::string Trim(const std::string& s) {
 TVirtualSource::TVirtualSource(TSourceConfig config, TW_UINT32 id) : TSource(id), config_(std::move(config)) {}
 
 TW_UINT16 TVirtualSource::Disable() {
-  if (state_ != 5) return Fail(TWCC_SEQERROR);
-  state_ = 4;
+  if (state_ != ESourceState::Enabled) return Fail(TWCC_SEQERROR);
+  state_ = ESourceState::Open;
   plan_.clear();
   current_.reset();
   return TWRC_SUCCESS;
@@ -49,7 +49,7 @@ TW_UINT16 TVirtualSource::Disable() {
 
 TW_UINT16 TVirtualSource::SetCapability(TW_CAPABILITY& cap) {
   // Capabilities are negotiated before the source is enabled.
-  if (state_ != 4) return Fail(TWCC_SEQERROR);
+  if (state_ != ESourceState::Open) return Fail(TWCC_SEQERROR);
   if (cap.ConType != TWON_ONEVALUE) return Fail(TWCC_BADVALUE);
   auto container = static_cast<platform::HGLOBAL>(cap.hContainer);
   TW_ONEVALUE one{};
@@ -158,13 +158,13 @@ bool TVirtualSource::RunUserInterface() {
 }
 
 TW_UINT16 TVirtualSource::Enable(TW_USERINTERFACE& ui) {
-  if (state_ != 4) return Fail(TWCC_SEQERROR);
+  if (state_ != ESourceState::Open) return Fail(TWCC_SEQERROR);
   auto parent = static_cast<platform::HWND>(ui.hParent);
   if (!platform::IsWindow(parent)) return Fail(TWCC_BADVALUE);
   parent_ = parent;
   PlanPages();
   paperAt_ = std::chrono::steady_clock::now() + std::chrono::seconds(config_.PaperAfter);
-  state_ = 5;
+  state_ = ESourceState::Enabled;
   if (ui.ShowUI && !RunUserInterface()) {
     Notify(MSG_CLOSEDSREQ);
     return TWRC_SUCCESS;
@@ -175,7 +175,7 @@ TW_UINT16 TVirtualSource::Enable(TW_USERINTERFACE& ui) {
   }
   // An empty feeder (no sheets, an empty or missing page folder) is announced like a full one;
   // the first transfer then fails with the no-paper condition, as a real feeder's does.
-  state_ = 6;
+  state_ = ESourceState::TransferReady;
   Notify(MSG_XFERREADY);
   return TWRC_SUCCESS;
 }
@@ -218,7 +218,7 @@ bool TVirtualSource::PrepareCurrent() {
 }
 
 TW_UINT16 TVirtualSource::ImageInfo(TW_IMAGEINFO& info) {
-  if (state_ != 6 && state_ != 7) return Fail(TWCC_SEQERROR);
+  if (state_ != ESourceState::TransferReady && state_ != ESourceState::Transferring) return Fail(TWCC_SEQERROR);
   info = TW_IMAGEINFO{};
   // A page that cannot be produced is described as empty; its transfer then fails.
   if (PrepareCurrent()) info = current_->Info;
@@ -226,12 +226,12 @@ TW_UINT16 TVirtualSource::ImageInfo(TW_IMAGEINFO& info) {
 }
 
 TW_UINT16 TVirtualSource::NativeTransfer(platform::HGLOBAL& handle) {
-  if (state_ != 6) return Fail(TWCC_SEQERROR);
+  if (state_ != ESourceState::TransferReady) return Fail(TWCC_SEQERROR);
   if (config_.FailAfter >= 0 && delivered_ >= config_.FailAfter) return Fail(TWCC_OPERATIONERROR);
   if (!PrepareCurrent()) return Fail(currentCondition_, currentDetail_);
   handle = current_->Dib.release();
   current_.reset();
-  state_ = 7;
+  state_ = ESourceState::Transferring;
   ++delivered_;
   return TWRC_XFERDONE;
 }
@@ -241,7 +241,7 @@ TW_UINT16 TVirtualSource::Remaining() const {
 }
 
 TW_UINT16 TVirtualSource::EndTransfer(TW_PENDINGXFERS& pending) {
-  if (state_ != 6 && state_ != 7) return Fail(TWCC_SEQERROR);
+  if (state_ != ESourceState::TransferReady && state_ != ESourceState::Transferring) return Fail(TWCC_SEQERROR);
   // In state 6 the offered page is skipped; in state 7 it has been handed over.
   current_.reset();
   currentFailed_ = false;
@@ -252,17 +252,17 @@ TW_UINT16 TVirtualSource::EndTransfer(TW_PENDINGXFERS& pending) {
   }
   pending = TW_PENDINGXFERS{};
   pending.Count = Remaining();
-  state_ = pending.Count ? 6 : 5;
+  state_ = pending.Count ? ESourceState::TransferReady : ESourceState::Enabled;
   return TWRC_SUCCESS;
 }
 
 TW_UINT16 TVirtualSource::ResetTransfers(TW_PENDINGXFERS& pending) {
-  if (state_ != 6) return Fail(TWCC_SEQERROR);
+  if (state_ != ESourceState::TransferReady) return Fail(TWCC_SEQERROR);
   next_ = plan_.size();
   current_.reset();
   currentFailed_ = false;
   pending = TW_PENDINGXFERS{};
-  state_ = 5;
+  state_ = ESourceState::Enabled;
   return TWRC_SUCCESS;
 }
 

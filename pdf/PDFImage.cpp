@@ -203,7 +203,7 @@ bool TPDFImage::BuildJpeg(TPDFPageTree& pages, std::string bytes) {
   ObjectNumber = ref->ObjectNumber();
   Generation = ref->Generation();
   Dictionary = d;
-  Kind = kKindJpeg;
+  Kind = EPDFImageKind::Jpeg;
   Width = info.Width;
   Height = info.Height;
   HorizontalResolution = info.HorizontalResolution;
@@ -217,7 +217,7 @@ bool TPDFImage::BuildTiff(TPDFPageTree& pages, std::string_view bytes, int page)
   if (!tiff.Read(bytes) || tiff.PageCount() == 0) return false;
   page = std::clamp(page, 1, tiff.PageCount());
   const TTIFFPage& record = tiff.Page(page - 1);
-  Kind = kKindTiff;
+  Kind = EPDFImageKind::Tiff;
   HorizontalResolution = record.HorizontalResolution;
   VerticalResolution = record.VerticalResolution;
   ResolutionUnit = 2;

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "pdf/PDFImageKind.h"
+
 namespace lumipage {
 
 class TPDFDictionary;
@@ -40,12 +42,6 @@ struct TJpegInfo {
 
 class TPDFImage {
  public:
-  static constexpr int kKindMetafile = 0;
-  static constexpr int kKindJpeg = 1;
-  static constexpr int kKindPixels = 2;
-  static constexpr int kKindTiff = 3;
-  static constexpr int kKindPng = 4;
-
   explicit TPDFImage(TPDFStructure& store) : store_(&store) {}
 
   [[nodiscard]] TPDFStructure& Store() const { return *store_; }
@@ -57,7 +53,7 @@ class TPDFImage {
   int32_t Width = 0;
   int32_t Height = 0;
   TPDFDictionary* Dictionary = nullptr;
-  int Kind = kKindMetafile;
+  EPDFImageKind Kind = EPDFImageKind::Metafile;
   int CompressPixels = 0;
   bool KeepSource = false;
   std::string SourceBytes;

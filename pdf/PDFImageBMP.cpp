@@ -49,7 +49,7 @@ bool BuildBmpImage(TPDFStructure& store, std::string_view bytes, bool compress, 
   result.Stream = MakeDecodedPixelsStream(store, pixels, compress);
   result.Width = pixels.Width;
   result.Height = pixels.Height;
-  result.Kind = 2;
+  result.Kind = EPDFImageKind::Pixels;
   return true;
 }
 

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "pdf/PDFImageKind.h"
+
 namespace lumipage {
 
 class TPDFStream;
@@ -52,7 +54,7 @@ struct TBuiltImage {
   TPDFStream* Stream = nullptr;
   int32_t Width = 0;
   int32_t Height = 0;
-  int Kind = 0;  // 0 metafile, 2 decoded pixels, 3 TIFF, 4 PNG
+  EPDFImageKind Kind = EPDFImageKind::Metafile;
   int32_t HorizontalResolution = 0;
   int32_t VerticalResolution = 0;
   int ResolutionUnit = 0;

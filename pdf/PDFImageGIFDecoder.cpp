@@ -211,7 +211,7 @@ bool BuildGifImage(TPDFStructure& store, std::string_view bytes, TBuiltImage& re
   result.Stream = MakeDecodedPixelsStream(store, canvas, true);
   result.Width = canvas.Width;
   result.Height = canvas.Height;
-  result.Kind = 2;
+  result.Kind = EPDFImageKind::Pixels;
   return true;
 }
 

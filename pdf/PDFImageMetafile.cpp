@@ -71,7 +71,7 @@ bool BuildMetafileImage(TPDFStructure& store, std::string_view bytes, bool enhan
   result.Stream = form;
   result.Width = size.Width;
   result.Height = size.Height;
-  result.Kind = 0;
+  result.Kind = EPDFImageKind::Metafile;
   result.HorizontalResolution = 0;
   result.VerticalResolution = 0;
   result.ResolutionUnit = 0;

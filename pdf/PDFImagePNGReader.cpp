@@ -257,7 +257,7 @@ bool BuildPngImage(TPDFStructure& store, std::string_view bytes, TBuiltImage& re
   result.Stream = stream;
   result.Width = static_cast<int32_t>(png.Width);
   result.Height = static_cast<int32_t>(png.Height);
-  result.Kind = 4;
+  result.Kind = EPDFImageKind::Png;
   result.HorizontalResolution = png.HorizontalResolution;
   result.VerticalResolution = png.VerticalResolution;
   result.ResolutionUnit = 2;

@@ -125,7 +125,7 @@ bool DecodeTiffPixels(const TTiffPixelPage& page, TDecodedPixels& pixels) {
 }
 
 bool BuildTiffPixelsImage(TPDFStructure& store, const TTiffPixelPage& page, bool compress, TBuiltImage& result) {
-  result.Kind = 3;
+  result.Kind = EPDFImageKind::Tiff;
   result.HorizontalResolution = page.HorizontalResolution;
   result.VerticalResolution = page.VerticalResolution;
   result.ResolutionUnit = 2;

@@ -31,31 +31,23 @@ void CopyText(TW_STR32& dest, const std::string& text, std::size_t maxChars) {
   std::memcpy(dest, text.data(), std::min({text.size(), maxChars, sizeof dest - 1}));
 }
 
-// Condition codes of the TWAIN 2 standard that sources report for paper and device trouble.
-constexpr TW_UINT16 kConditionDenied = 16;
-constexpr TW_UINT16 kConditionPaperJam = 20;
-constexpr TW_UINT16 kConditionDoubleFeed = 21;
-constexpr TW_UINT16 kConditionDeviceOffline = 23;
-constexpr TW_UINT16 kConditionInterlock = 24;
-constexpr TW_UINT16 kConditionNoMedia = 29;
-
 std::string ConditionText(TW_UINT16 condition) {
   switch (condition) {
     case TWCC_LOWMEMORY:
       return "Not enough memory for the page";
     case TWCC_OPERATIONERROR:
       return "Scanner I/O error";
-    case kConditionDenied:
+    case TWCC_DENIED:
       return "Scanner is busy";
-    case kConditionPaperJam:
+    case TWCC_PAPERJAM:
       return "Document feeder jammed";
-    case kConditionDoubleFeed:
+    case TWCC_PAPERDOUBLEFEED:
       return "Paper double feed";
-    case kConditionDeviceOffline:
+    case TWCC_CHECKDEVICEONLINE:
       return "Scanner is offline or not responding";
-    case kConditionInterlock:
+    case TWCC_INTERLOCK:
       return "Scanner cover is open";
-    case kConditionNoMedia:
+    case TWCC_NOMEDIA:
       return "No paper in the document feeder";
     default:
       return "Image transfer failed (TWAIN condition code " + std::to_string(condition) + ")";
@@ -380,7 +372,7 @@ bool TScanner::OpenSource() {
     if (DsmCall(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &sourceIdentity_)) return true;
     // Busy, or a failure that may pass (a device still starting up); a source that is not there
     // or a refusal for any other reason is final.
-    const bool mayPass = lastCondition_ == kConditionDenied || lastCondition_ == TWCC_OPERATIONERROR ||
+    const bool mayPass = lastCondition_ == TWCC_DENIED || lastCondition_ == TWCC_OPERATIONERROR ||
                          lastCondition_ == TWCC_BUMMER;
     const auto now = Clock::now();
     if (!mayPass || now >= deadline) return false;

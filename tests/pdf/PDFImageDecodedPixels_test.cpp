@@ -92,7 +92,7 @@ TEST(DecodedPixelsTest, CompressionFollowsTheSetting) {
   EXPECT_EQ(plain.Entry("Filter"), "");
   // BGR in the file, RGB in the PDF.
   EXPECT_EQ(plain.Image.Stream->RawData().substr(0, 6), std::string("\x03\x02\x01\x06\x05\x04", 6));
-  EXPECT_EQ(plain.Image.Kind, 2);
+  EXPECT_EQ(plain.Image.Kind, EPDFImageKind::Pixels);
   Built packed;
   ASSERT_TRUE(BuildBmpImage(packed.Store, bmp, true, packed.Image));
   EXPECT_EQ(packed.Entry("Filter"), "/FlateDecode");

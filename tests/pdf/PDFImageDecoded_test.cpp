@@ -167,14 +167,14 @@ TEST(DecodedFacadeTest, AddImageFromFileTakesEveryDecodedType) {
     const char* File;
     const char* Prefix;
     const char* Options;
-    int Kind;
+    EPDFImageKind Kind;
     const char* FilterWithoutCompression;  // CompressImages left at 0
   };
   const std::vector<Case> cases = {
-      {"a.png", "", "", 4, "/FlateDecode"},
-      {"a.gif", "", "", 2, "/FlateDecode"},  // GIF is always compressed
-      {"a.bmp", "BMP3:", "", 2, ""},
-      {"a.tif", "", "-compress lzw", 3, ""},
+      {"a.png", "", "", EPDFImageKind::Png, "/FlateDecode"},
+      {"a.gif", "", "", EPDFImageKind::Pixels, "/FlateDecode"},  // GIF is always compressed
+      {"a.bmp", "BMP3:", "", EPDFImageKind::Pixels, ""},
+      {"a.tif", "", "-compress lzw", EPDFImageKind::Tiff, ""},
   };
   for (const Case& c : cases) {
     Magick(std::string("rose: ") + c.Options + " '" + c.Prefix + dir.File(c.File) + "'");

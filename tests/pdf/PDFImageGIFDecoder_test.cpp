@@ -41,7 +41,7 @@ TRgbImage Build(const std::string& gif, bool expectFilter = true) {
   TBuiltImage built;
   EXPECT_TRUE(BuildGifImage(store, gif, built));
   if (built.Stream == nullptr) return {};
-  EXPECT_EQ(built.Kind, 2);
+  EXPECT_EQ(built.Kind, EPDFImageKind::Pixels);
   // Always compressed, whatever the document's image setting says.
   if (expectFilter) {
     EXPECT_EQ(built.Stream->Dictionary()->GetText("Filter"), "FlateDecode");

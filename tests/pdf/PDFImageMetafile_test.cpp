@@ -38,7 +38,7 @@ TEST(MetafileTest, SizeFromHeaderAndAnEmptyForm) {
   ASSERT_TRUE(BuildMetafileImage(store, Placeable(0, 0, 2880, 1440, 1440), false, built));
   EXPECT_EQ(built.Width, 192);
   EXPECT_EQ(built.Height, 96);
-  EXPECT_EQ(built.Kind, 0);
+  EXPECT_EQ(built.Kind, EPDFImageKind::Metafile);
   EXPECT_EQ(built.HorizontalResolution, 0);
   EXPECT_EQ(built.ResolutionUnit, 0);
   const TPDFDictionary* d = built.Stream->Dictionary();

@@ -120,7 +120,7 @@ TEST_P(PngFilterTest, EveryFilterTypeUndoneAndAlphaRemoved) {
   EXPECT_EQ(built.Stream->Decode(), expected);
   EXPECT_EQ(built.Stream->Dictionary()->GetInteger("BitsPerComponent", 0), c.Depth);
   EXPECT_EQ(built.Stream->Dictionary()->GetText("Filter"), "FlateDecode");
-  EXPECT_EQ(built.Kind, 4);
+  EXPECT_EQ(built.Kind, EPDFImageKind::Png);
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, PngFilterTest,

@@ -44,7 +44,7 @@ TEST(TiffPixelsTest, PackBitsStoredForTheReaderToExpand) {
   EXPECT_EQ(rgb.Entry("Filter"), "[ /FlateDecode /RunLengthDecode ]");
   EXPECT_EQ(rgb.Entry("ColorSpace"), "/DeviceRGB");
   EXPECT_EQ(rgb.Entry("BitsPerComponent"), "8");
-  EXPECT_EQ(rgb.Image.Kind, 3);
+  EXPECT_EQ(rgb.Image.Kind, EPDFImageKind::Tiff);
   EXPECT_EQ(rgb.Image.HorizontalResolution, 200);
   EXPECT_EQ(rgb.Image.ResolutionUnit, 2);
 
@@ -127,7 +127,7 @@ TEST(TiffPixelsTest, OtherCompressionGivesAnEmptyImage) {
   ASSERT_TRUE(zip.Ok);
   EXPECT_EQ(zip.Image.Width, 0);
   EXPECT_EQ(zip.Image.Height, 0);
-  EXPECT_EQ(zip.Image.Kind, 3);
+  EXPECT_EQ(zip.Image.Kind, EPDFImageKind::Tiff);
   EXPECT_EQ(zip.Entry("Width"), "0");
 }
 

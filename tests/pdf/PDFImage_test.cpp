@@ -140,7 +140,7 @@ TEST_P(JpegTest, EmbedsTheFileAsItIs) {
   TPDFImage* image = pdf.AddImageFromFile(file, 0);
   ASSERT_NE(image, nullptr);
   EXPECT_EQ(pdf.SelectedImage(), image);
-  EXPECT_EQ(image->Kind, TPDFImage::kKindJpeg);
+  EXPECT_EQ(image->Kind, EPDFImageKind::Jpeg);
   EXPECT_EQ(image->Width, c.Spec.Width);
   EXPECT_EQ(image->Height, c.Spec.Height);
   EXPECT_EQ(image->ResolutionUnit, c.Unit);
@@ -241,7 +241,7 @@ TEST_P(CcittTest, EmbedsTheStripAndRendersThePicture) {
   TVellox pdf;
   TPDFImage* image = pdf.AddImageFromFile(file, 0);
   ASSERT_NE(image, nullptr);
-  EXPECT_EQ(image->Kind, TPDFImage::kKindTiff);
+  EXPECT_EQ(image->Kind, EPDFImageKind::Tiff);
   EXPECT_EQ(image->Width, static_cast<int32_t>(c.Spec.Width));
   EXPECT_EQ(image->Height, static_cast<int32_t>(c.Spec.Height));
   EXPECT_EQ(image->HorizontalResolution, 200);
