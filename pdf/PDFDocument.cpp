@@ -172,7 +172,9 @@ void TPDFDocument::ParseObject(TPDFIndObj& object) {
     if (isObj && !rest.empty()) {
       TPDFParser parser(*structure_, rest);
       value = parser.ParseFirst();
-      auto* dict = As<TPDFDictionary>(value);
+      // Objects of object streams are never streams themselves: whatever follows their
+      // dictionary (a comment naming the next object, say) is no stream data.
+      auto* dict = object.InObjectStream ? nullptr : As<TPDFDictionary>(value);
       if (dict != nullptr) {
         // The stream keyword is looked for after the dictionary, never inside it.
         const std::string_view after = rest.substr(parser.Position());

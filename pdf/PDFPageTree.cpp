@@ -86,7 +86,7 @@ void TPDFPageTree::Walk() {
   // Pages are counted by walking the tree: a /Count that lies (negative, huge, stale) neither
   // hides pages nor invents them. The walk also sets every /Count to what it found.
   std::vector<TWalkedPage> found;
-  WalkPageTree(Root(), found);
+  WalkPageTree(Root(), found, DirectKidMaker(*document_));
   if (found.size() > static_cast<size_t>(INT32_MAX - kMaxNewPages)) found.resize(static_cast<size_t>(INT32_MAX - kMaxNewPages));
   pages_.clear();
   pages_.reserve(found.size());

@@ -38,9 +38,15 @@ int64_t DigitsValue(std::string_view text, size_t begin, size_t end) {
 bool LocateStreamData(std::string_view after, double declaredLength, size_t& start, size_t& length) {
   size_t s = SkipWhite(after, 0);
   if (after.substr(s, 6) != "stream") {
-    // Junk between the dictionary and the keyword: the first "stream" that is no "endstream"
-    // and comes before the object's end.
+    // Junk between the dictionary and the keyword: the first "stream" that is no "endstream",
+    // stands in no comment and comes before the object's end.
+    auto inComment = [&](size_t at) {
+      const size_t lineStart = after.find_last_of("\r\n", at);
+      const size_t from = lineStart == std::string_view::npos ? 0 : lineStart + 1;
+      return after.substr(from, at - from).find('%') != std::string_view::npos;
+    };
     s = after.find("stream");
+    while (s != std::string_view::npos && inComment(s)) s = after.find("stream", s + 6);
     const size_t endobj = after.find("endobj");
     if (s == std::string_view::npos || (endobj != std::string_view::npos && endobj < s) ||
         (s >= 3 && after.substr(s - 3, 3) == "end"))
@@ -140,7 +146,8 @@ bool ObjectHeaderAt(std::string_view file, int64_t offset, int32_t number, int32
   return file.substr(p, 3) == "obj";
 }
 
-void WalkPageTree(TPDFDictionary* root, std::vector<TWalkedPage>& pages) {
+void WalkPageTree(TPDFDictionary* root, std::vector<TWalkedPage>& pages,
+                  const std::function<TPDFIndRef*(TPDFObject*)>& makeIndirect) {
   pages.clear();
   if (root == nullptr) return;
   // Iterative depth-first walk; a node met twice (a loop, or a node shared by two parents) is
@@ -172,7 +179,14 @@ void WalkPageTree(TPDFDictionary* root, std::vector<TWalkedPage>& pages) {
       stack.pop_back();
       continue;
     }
-    auto* ref = As<TPDFIndRef>(f.Kids->Item(f.Next++));
+    const int index = f.Next++;
+    auto* ref = As<TPDFIndRef>(f.Kids->Item(index));
+    if (ref == nullptr && makeIndirect && As<TPDFDictionary>(f.Kids->Item(index)) != nullptr) {
+      // Kids written in place: each becomes an object of its own, as every page must be one to
+      // be found again and to take a /Parent.
+      ref = makeIndirect(f.Kids->Item(index));
+      if (ref != nullptr) f.Kids->SetItem(index, ref);
+    }
     if (ref == nullptr) continue;
     auto* kid = As<TPDFDictionary>(ref->Resolve());
     if (kid == nullptr || kid == f.Node) continue;
@@ -185,6 +199,13 @@ void WalkPageTree(TPDFDictionary* root, std::vector<TWalkedPage>& pages) {
       pages.push_back({kid, f.Node, ref->ObjectNumber(), ref->Generation()});
     }
   }
+}
+
+std::function<TPDFIndRef*(TPDFObject*)> DirectKidMaker(TPDFDocument& document) {
+  // In a protected file a direct kid's strings were encrypted with its holder's key; moved into
+  // an object of its own they would be read with the wrong one, so such kids stay unreadable.
+  if (document.SecurityState() != 0) return {};
+  return [&document](TPDFObject* kid) { return document.MakeIndirect(kid); };
 }
 
 int RebuildPageTree(TPDFDocument& document, TPDFDictionary* root) {
@@ -347,13 +368,13 @@ bool TPDFDocument::CheckPages() {
   const int state = SecurityState();
   if (state == 2 || (state == 1 && security_.ActiveKey.empty())) return true;
   std::vector<TWalkedPage> pages;
-  WalkPageTree(PagesDictionary(), pages);
+  WalkPageTree(PagesDictionary(), pages, DirectKidMaker(*this));
   if (!pages.empty()) return true;
   if (!AllowRepair) return false;
   if (!repaired_ && state == 0) {
     RepairObjectTable();
     if (!HasCatalog()) return false;
-    WalkPageTree(PagesDictionary(), pages);
+    WalkPageTree(PagesDictionary(), pages, DirectKidMaker(*this));
     if (!pages.empty()) return true;
   }
   TPDFDictionary* root = PagesDictionary();

@@ -4,6 +4,7 @@
 // when the cross-reference data cannot be trusted, and the page tree walked (never trusting
 // /Count) and rebuilt from the page objects found when it is broken.
 #include <cstdint>
+#include <functional>
 #include <string_view>
 #include <vector>
 
@@ -11,6 +12,8 @@ namespace lumipage {
 
 class TPDFDictionary;
 class TPDFDocument;
+class TPDFIndRef;
+class TPDFObject;
 
 // Where the data of a stream lies in the text that follows its dictionary. declaredLength is
 // the /Length value (negative when there is none or it cannot be resolved). The declared
@@ -41,8 +44,14 @@ struct TWalkedPage {
 };
 // Walks the page tree below root in page order, with loop and depth limits. A node is
 // anything with /Kids (or /Type /Pages); a page anything else of /Type /Page or without /Type.
-// Each node's /Count is set to the pages found below it where it differs.
-void WalkPageTree(TPDFDictionary* root, std::vector<TWalkedPage>& pages);
+// Each node's /Count is set to the pages found below it where it differs. A kid written as a
+// direct dictionary is made an indirect object by makeIndirect (which returns the reference that
+// replaces it in /Kids); without makeIndirect, or when it returns nullptr, it is skipped.
+void WalkPageTree(TPDFDictionary* root, std::vector<TWalkedPage>& pages,
+                  const std::function<TPDFIndRef*(TPDFObject*)>& makeIndirect = {});
+// The makeIndirect for WalkPageTree that adds direct kids to document as new objects (none for a
+// protected document).
+[[nodiscard]] std::function<TPDFIndRef*(TPDFObject*)> DirectKidMaker(TPDFDocument& document);
 
 // Rebuilds a broken tree: every object of /Type /Page in the document, in object-number
 // order, becomes a kid of root, taking over what it inherited from its old ancestors. Returns

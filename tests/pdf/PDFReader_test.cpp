@@ -381,6 +381,35 @@ TEST(Reader, ObjectStreamFileSavesEveryObjectAsOrdinaryObject) {
   EXPECT_EQ(static_cast<size_t>(std::count(xref.begin(), xref.end(), '\n')), static_cast<size_t>(copied));
 }
 
+TEST(Reader, ObjectStreamCommentsNamingTheNextObjectAreNoStreamData) {
+  // qpdf's QDF form writes "%% Object stream: object N, index I" after every object of an object
+  // stream; the word "stream" in it must not turn the dictionary before it into a stream.
+  TempDir dir("objstm_qdf");
+  TPDFDocument src;
+  BuildTextDocument(src, 3);
+  ASSERT_TRUE(src.SaveToFile(dir.File("src.pdf")));
+  const CommandResult made = RunCommand("qpdf --qdf --object-streams=generate '" + dir.File("src.pdf") + "' '" +
+                                        dir.File("in.pdf") + "'");
+  ASSERT_EQ(made.status, 0) << made.output;
+  ASSERT_NE(ReadFile(dir.File("in.pdf")).find("%% Object stream: object"), std::string::npos);
+
+  TPDFDocument doc;
+  ASSERT_TRUE(doc.LoadFromString(ReadFile(dir.File("in.pdf"))));
+  int compressed = 0;
+  for (size_t i = 0; i < doc.ObjectCount(); ++i) {
+    TPDFIndObj* obj = doc.ObjectAt(i);
+    if (!obj->InObjectStream) continue;
+    ++compressed;
+    EXPECT_EQ(As<TPDFStream>(doc.GetValue(obj)), nullptr) << obj->Number;
+  }
+  EXPECT_GT(compressed, 3);
+  WriteFile(dir.File("out.pdf"), doc.SaveToString());
+  std::string check;
+  EXPECT_TRUE(QpdfClean(dir.File("out.pdf"), "", &check)) << check;
+  EXPECT_EQ(PageCount(dir.File("out.pdf")), "3");
+  EXPECT_NE(Text(dir.File("out.pdf")).find("Page 3 of lumipage"), std::string::npos);
+}
+
 TEST(Reader, HostileStructuresReadNullsOrFailCleanly) {
   // Each file loads or fails; reading every object and saving never crashes or hangs.
   std::vector<std::string> files;
