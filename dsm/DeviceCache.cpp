@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <fstream>
 #include <sstream>
 
 namespace lumipage::dsm {
@@ -64,12 +63,24 @@ bool HasWriteBit(const std::string& folder) {
 }
 
 bool ReadSmallFile(const std::string& path, std::string& out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  out.assign(TDeviceCache::kMaxFileSize + 1, '\0');
-  in.read(out.data(), static_cast<std::streamsize>(out.size()));
-  out.resize(static_cast<std::size_t>(in.gcount()));
-  return out.size() <= TDeviceCache::kMaxFileSize;
+  // Without blocking: a FIFO in the file's place must not hold up the job; only a regular file is
+  // read.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<std::size_t>(st.st_size) <= TDeviceCache::kMaxFileSize;
+  out.assign(ok ? TDeviceCache::kMaxFileSize + 1 : 0, '\0');
+  std::size_t done = 0;
+  while (ok && done < out.size()) {
+    const ssize_t n = ::read(fd, out.data() + done, out.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    ok = n >= 0;
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  ::close(fd);
+  out.resize(done);
+  return ok && done <= TDeviceCache::kMaxFileSize;
 }
 
 // Writes text to folder/name through a temporary file in the same folder and a rename, so a

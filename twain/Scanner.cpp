@@ -313,7 +313,7 @@ void TScanner::Acquire(std::intptr_t passThrough, TImageHandler handler) {
   }
   std::memcpy(sourceIdentity_.ProductName, sourceIdentities_[sourceIndex_]->ProductName,
               sizeof sourceIdentity_.ProductName);
-  if (!OpenSource()) throw ETwainError("Unable to open TWAIN source");
+  if (!OpenSource() && !OpenInPlaceOfGoneSource()) throw ETwainError("Unable to open TWAIN source");
 
   bool wasEnabled = !platform::EnableWindow(twainWindow_, false);
   imageHandler_ = std::move(handler);
@@ -380,6 +380,21 @@ bool TScanner::OpenSource() {
     pause = std::min(pause * 2, std::chrono::milliseconds(kLongestRetryPauseMs));
     sourceIdentity_ = asked;
   }
+}
+
+bool TScanner::OpenInPlaceOfGoneSource() {
+  if (lastCondition_ != TWCC_NODS) return false;
+  const std::string asked = sourceNames_[static_cast<std::size_t>(sourceIndex_)];
+  RefreshSources();
+  // Still listed: it is there but does not open. Gone with no default to take its place: nothing
+  // to open.
+  if (sourceIndex_ < 0 || static_cast<std::size_t>(sourceIndex_) >= sourceIdentities_.size() ||
+      strcasecmp(sourceNames_[static_cast<std::size_t>(sourceIndex_)].c_str(), asked.c_str()) == 0)
+    return false;
+  sourceIdentity_ = TW_IDENTITY{};
+  std::memcpy(sourceIdentity_.ProductName, sourceIdentities_[static_cast<std::size_t>(sourceIndex_)]->ProductName,
+              sizeof sourceIdentity_.ProductName);
+  return OpenSource();
 }
 
 void TScanner::TransferLoop(bool& done) {

@@ -101,6 +101,11 @@ class TScanner : public ScannerOperations {
   // MSG_OPENDS on SourceIdentity, tried again while the source is busy or fails to open in a
   // way that may pass, for RetryBusy seconds.
   [[nodiscard]] bool OpenSource();
+  // After OpenSource failed because the source is not there: a source the source manager listed
+  // from its device cache may have gone since, and the manager has looked for its devices again.
+  // The job then goes on as one started now would, with the list as it is now and the default
+  // source in place of a name no longer listed. False when there is nothing else to open.
+  [[nodiscard]] bool OpenInPlaceOfGoneSource();
   void TransferLoop(bool& done);
   // The source's text for the condition of its last failure; empty when it has none.
   [[nodiscard]] std::string StatusText(twain::TW_UINT16 condition);

@@ -256,7 +256,25 @@ INSTANTIATE_TEST_SUITE_P(
         UnattendedCase{"SaneBusyAtOpen", FakeSaneIni(), "busyopen", "RetryBusy 3", "1", nullptr},
         UnattendedCase{"SaneBusyAtOpenNoRetry", FakeSaneIni(), "busyopen", "", "0", "Unable to open TWAIN source"},
         UnattendedCase{"SaneBusyAtStart", FakeSaneIni(), "busystart", "RetryBusy 3", "1", nullptr},
-        UnattendedCase{"SaneBusyAtStartNoRetry", FakeSaneIni(), "busystart", "", "0", "Scanner is busy"}),
+        UnattendedCase{"SaneBusyAtStartNoRetry", FakeSaneIni(), "busystart", "", "0", "Scanner is busy"},
+        // Two empty starts, then an I/O error for good: the wait of an hour ends there.
+        UnattendedCase{"SaneGoneWhileWaitedOn", FakeSaneIni(), "gone", "WaitForPaper 3600", "0", "Scanner I/O error"}),
     [](const ::testing::TestParamInfo<UnattendedCase>& info) { return std::string(info.param.name); });
+
+// A job naming a device that the device cache still lists but that has gone goes on as a job
+// without the cache would: the name is not listed, so the default scanner scans.
+TEST_F(SaneProgram, CachedDeviceThatHasGoneIsAJobWithoutIt) {
+  SaneTestBackend backend;
+  Run("noscan");
+  const std::string cache = sys / "sane-devices.cache";
+  std::string text = ReadText(cache);
+  const std::string second = "Noname frontend-tester 2\ttest:1\tNoname\tfrontend-tester";
+  ASSERT_NE(text.find(second), std::string::npos) << text;
+  WriteText(cache, text.replace(text.find(second), second.size(), "Gone Scanner\ttest:9\tGone\tScanner"));
+  Run("jpg NoADF Resolution 50 Scanner \"Gone Scanner\"");
+  EXPECT_EQ(Report("Error", "Message"), "<none>");
+  EXPECT_EQ(Report("Scan", "Pages"), "1");
+  EXPECT_EQ(ReadText(cache).find("Gone"), std::string::npos);
+}
 
 }  // namespace

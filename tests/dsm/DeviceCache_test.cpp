@@ -175,6 +175,28 @@ INSTANTIATE_TEST_SUITE_P(
                                   }}),
     [](const ::testing::TestParamInfo<SessionCase>& info) { return std::string(info.param.name); });
 
+// Something other than a file in the cache's place is no cache either: a FIFO must not hold up
+// the session, and a folder is left alone while the cache goes to the user's cache folder.
+TEST(DeviceCacheSpecialFileTest, FifoOrFolderInItsPlaceCostsOnlyADiscovery) {
+  SaneTestBackend backend;
+  for (const bool fifo : {true, false}) {
+    SCOPED_TRACE(fifo ? "fifo" : "folder");
+    TempFolder home;
+    ScopedEnv xdg("XDG_CACHE_HOME", home.Path());
+    Session s(std::string("[Sources]\nCount=0\n"));
+    const std::string file = s.System().Folder().File(TDeviceCache::kFileName);
+    ASSERT_EQ(fifo ? ::mkfifo(file.c_str(), 0644) : ::mkdir(file.c_str(), 0755), 0);
+    s.OpenDsm();
+    EXPECT_EQ(Listed(s), (std::vector<std::string>{kFirst, kSecond}));
+    const std::string kept = fifo ? file : home.Path() + "/lumipage/" + TDeviceCache::kFileName;
+    EXPECT_EQ(Read(kept).rfind(TDeviceCache::kMagic, 0), 0u) << kept;
+    if (!fifo) {
+      EXPECT_TRUE(std::filesystem::is_directory(file));
+      ::rmdir(file.c_str());
+    }
+  }
+}
+
 // A cached device whose SANE name changed (another USB port) is opened after a new look; one that
 // has gone fails as any unknown source does.
 TEST_F(DeviceCacheTest, CachedDeviceThatMovedIsFoundAndOneThatWentIsNot) {
