@@ -12,9 +12,10 @@ namespace lumipage {
 void TPDFNumeric::AppendText(std::string& out, int) const {
   if (ReadDecimals > Owner().Precision() && std::isfinite(Value) && Value != std::trunc(Value) &&
       std::fabs(Value) < 1e15) {
-    char buf[48];
-    // to_chars: the point is '.' whatever the locale says.
-    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, Value, std::chars_format::fixed, ReadDecimals);
+    char buf[160];
+    // The shortest text that reads back as the same value: the text it was read from, unless that
+    // had more digits than a double holds. to_chars: the point is '.' whatever the locale says.
+    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, Value, std::chars_format::fixed);
     if (ec == std::errc()) {
       std::string_view t(buf, static_cast<size_t>(end - buf));
       while (t.back() == '0') t.remove_suffix(1);

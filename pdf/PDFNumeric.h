@@ -12,9 +12,9 @@ class TPDFNumeric final : public TPDFObject {
   [[nodiscard]] int32_t AsInteger() const;
 
   double Value;
-  // Decimals the value was read with from a file; -1 for values made in memory. A value read
-  // with more decimals than the owner's Precision is written with as many, rounded, so that a
-  // loaded object reads back the same.
+  // Decimals the value was read with from a file (at most 100); -1 for values made in memory. A
+  // value read with more decimals than the owner's Precision is written as the shortest text that
+  // reads back as the same value, so that a loaded object reads back the same.
   int8_t ReadDecimals = -1;
 };
 

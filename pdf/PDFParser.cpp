@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 
 #include "pdf/PDFExtra.h"
 #include "pdf/PDFLimits.h"
@@ -136,7 +137,10 @@ void TPDFParser::ReadNumberToken(bool& hasPoint, double& value, int32_t& integer
     decimals_ = static_cast<int>(token.size() - token.find('.') - 1);
     if (token.front() == '.') token.insert(token.begin(), '0');
     if (token.back() == '.') token.push_back('0');
-    value = ParseNumber(token);
+    // Correctly rounded and with every digit, so that the value is written back as it was read;
+    // a number too long for a double is read as the engine reads numbers elsewhere.
+    const auto [end, ec] = std::from_chars(token.data(), token.data() + token.size(), value);
+    if (ec != std::errc() || end != token.data() + token.size() || !std::isfinite(value)) value = ParseNumber(token);
     integer = 0;
   } else {
     integer = ToInt32(token);
@@ -168,8 +172,8 @@ TPDFObject* TPDFParser::ScanNumber() {
     pos_ = after;
   }
   TPDFNumeric* number = owner_.MakeNumber(value);
-  // Written back as precisely as it was read (the value keeps at most 9 decimals).
-  if (decimals > 0) number->ReadDecimals = static_cast<int8_t>(std::min(decimals, 9));
+  // Written back as precisely as it was read.
+  if (decimals > 0) number->ReadDecimals = static_cast<int8_t>(std::min(decimals, 100));
   return number;
 }
 
