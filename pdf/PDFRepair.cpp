@@ -74,13 +74,12 @@ bool LocateStreamData(std::string_view after, double declaredLength, size_t& sta
       return true;
     }
   }
-  // The declared length is missing or wrong: the data ends where "endstream" stands.
+  // The declared length is missing or wrong: the data ends where "endstream" stands. The line
+  // end before it stays in the data, as qpdf recovers such streams (one byte more at
+  // the end of content, an image or a compressed stream changes nothing they show).
   const size_t e = after.find("endstream", start);
   if (e != std::string_view::npos) {
-    size_t end = e;
-    if (end > start && after[end - 1] == '\n') --end;
-    if (end > start && after[end - 1] == '\r') --end;
-    length = end - start;
+    length = e - start;
     return true;
   }
   if (declaredLength >= 0) {

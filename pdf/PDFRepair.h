@@ -18,7 +18,7 @@ class TPDFObject;
 // Where the data of a stream lies in the text that follows its dictionary. declaredLength is
 // the /Length value (negative when there is none or it cannot be resolved). The declared
 // length is taken when "endstream" follows it; otherwise the data runs up to "endstream"
-// (without the line end before it). False when no "stream" keyword follows the dictionary.
+// (with the line end before it, as qpdf recovers it). False when no "stream" keyword follows the dictionary.
 [[nodiscard]] bool LocateStreamData(std::string_view after, double declaredLength, size_t& start, size_t& length);
 
 // One "n g obj" header found in the file text.

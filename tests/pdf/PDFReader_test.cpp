@@ -222,6 +222,46 @@ TEST(Reader, IncrementalUpdateTakesNewestDefinitionsAndTrailer) {
   EXPECT_TRUE(QpdfClean(dir.File("out.pdf"), "", &out)) << out;
 }
 
+TEST(Reader, StreamDataIsFoundByEndstreamWhenTheLengthIsWrong) {
+  // The data as qpdf recovers it: up to "endstream", with the line end before it.
+  const std::string data = "BT /F1 12 Tf 72 700 Td (kept) Tj ET";
+  struct Case {
+    const char* name;
+    std::string dictionary;
+    std::string expected;
+  } cases[] = {
+      {"Right", "<< /Length 35 >>", data},
+      {"RightIndirect", "<< /Length 5 0 R >>", data},
+      {"Missing", "<< >>", data + "\n"},
+      {"TooShort", "<< /Length 12 >>", data + "\n"},
+      {"TooLong", "<< /Length 75 >>", data + "\n"},
+      {"BeyondTheFile", "<< /Length 99999 >>", data + "\n"},
+      {"Negative", "<< /Length -4 >>", data + "\n"},
+      {"IndirectToMissingObject", "<< /Length 9 0 R >>", data + "\n"},
+      {"IndirectToNonNumber", "<< /Length 1 0 R >>", data + "\n"},
+  };
+  for (const auto& c : cases) {
+    FileBuilder b;
+    b.Object(1, kCatalog);
+    b.Object(2, kPages);
+    b.Object(3, "<< /Type /Page /Parent 2 0 R /MediaBox [ 0 0 200 200 ] /Contents 4 0 R >>");
+    b.Object(4, c.dictionary + "\nstream\n" + data + "\nendstream");
+    b.Object(5, "35");
+    b.ClassicTable(5, "/Size 6 /Root 1 0 R");
+    TPDFDocument doc;
+    ASSERT_TRUE(doc.LoadFromString(b.Text())) << c.name;
+    auto* stream = As<TPDFStream>(doc.GetValue(doc.FindIndirect(4, 0)));
+    ASSERT_NE(stream, nullptr) << c.name;
+    EXPECT_EQ(stream->Decode(), c.expected) << c.name;
+    // Written back with its true length, it reads the same.
+    TPDFDocument again;
+    ASSERT_TRUE(again.LoadFromString(doc.SaveToString())) << c.name;
+    auto* copy = As<TPDFStream>(again.GetValue(again.FindIndirect(4, 0)));
+    ASSERT_NE(copy, nullptr) << c.name;
+    EXPECT_EQ(copy->Decode(), c.expected) << c.name;
+  }
+}
+
 // A hybrid file: a classic table over 0..4, and through /XRefStm a cross-reference stream
 // with widths 1 2 1 and three subsections (one a type-3 entry) for the object stream's content.
 std::string Hybrid(bool withTypeThree) {
