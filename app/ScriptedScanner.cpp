@@ -2,17 +2,12 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <vector>
+
+#include "imaging/PackedDib.h"
 
 namespace lumipage {
 namespace {
-
-void put16(unsigned char* p, std::uint16_t v) {
-  p[0] = static_cast<unsigned char>(v);
-  p[1] = static_cast<unsigned char>(v >> 8);
-}
-void put32(unsigned char* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
-}
 
 // Grey level of the pattern at (x, y), rows counted from the top.
 unsigned char patternAt(int x, int y, int w, int h) {
@@ -26,30 +21,18 @@ unsigned char patternAt(int x, int y, int w, int h) {
 platform::HGLOBAL MakePackedDib(const TScriptedPage& page) {
   const int w = page.Width, h = page.Height, bits = page.BitCount;
   const int colors = bits <= 8 ? (1 << bits) : 0;
-  const size_t stride = ((static_cast<size_t>(w) * bits + 31) / 32) * 4;
-  const size_t header = 40 + 4 * static_cast<size_t>(colors);
-  const size_t total = header + stride * static_cast<size_t>(h);
-  platform::HGLOBAL handle = platform::GlobalAlloc(platform::GHND, total);
+  const auto stride = static_cast<size_t>(DibStride(static_cast<std::uint64_t>(w), static_cast<unsigned>(bits)));
+  const TBitmapInfoHeader header =
+      PackedDibHeader(w, h, static_cast<unsigned>(bits), static_cast<std::uint32_t>(colors), page.XRes, page.YRes);
+  platform::HGLOBAL handle = platform::GlobalAlloc(platform::GHND, static_cast<size_t>(PackedDibSize(header)));
   if (!handle) return nullptr;
   platform::GlobalLockGuard lock(handle);
-  auto* p = lock.as<unsigned char>();
-  put32(p, 40);
-  put32(p + 4, static_cast<std::uint32_t>(w));
-  put32(p + 8, static_cast<std::uint32_t>(h));
-  put16(p + 12, 1);
-  put16(p + 14, static_cast<std::uint16_t>(bits));
-  put32(p + 16, 0);
-  put32(p + 20, static_cast<std::uint32_t>(stride * static_cast<size_t>(h)));
-  put32(p + 24, static_cast<std::uint32_t>(page.XRes * 10000u / 254u));
-  put32(p + 28, static_cast<std::uint32_t>(page.YRes * 10000u / 254u));
-  put32(p + 32, static_cast<std::uint32_t>(colors));
-  put32(p + 36, 0);
+  std::vector<TRgbQuad> greys(static_cast<size_t>(colors));
   for (int i = 0; i < colors; ++i) {
     auto g = static_cast<unsigned char>(colors == 1 ? 0 : i * 255 / (colors - 1));
-    unsigned char* e = p + 40 + 4 * i;
-    e[0] = e[1] = e[2] = g;
+    greys[static_cast<size_t>(i)] = TRgbQuad{g, g, g, 0};
   }
-  unsigned char* pixels = p + header;
+  unsigned char* pixels = WritePackedDibHead(lock.as<unsigned char>(), header, greys.data());
   for (int y = 0; y < h; ++y) {
     unsigned char* row = pixels + stride * static_cast<size_t>(h - 1 - y);  // bottom-up
     for (int x = 0; x < w; ++x) {

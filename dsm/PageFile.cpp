@@ -10,7 +10,7 @@
 #include <new>
 #include <vector>
 
-#include "dsm/BitmapHeader.h"
+#include "imaging/PackedDib.h"
 
 namespace lumipage::dsm {
 
@@ -27,8 +27,7 @@ std::uint32_t U32(const std::vector<std::uint8_t>& b, std::size_t at) {
 TW_FIX32 DpiFromPelsPerMeter(std::int32_t ppm) {
   TW_FIX32 f{};
   if (ppm <= 0) return f;
-  long dpi = std::lround(ppm * 0.0254);
-  f.Whole = static_cast<TW_INT16>(std::min<long>(dpi, 32767));
+  f.Whole = static_cast<TW_INT16>(std::min<std::int64_t>(DpiFromPelsPerMetre(ppm), 32767));
   return f;
 }
 
@@ -76,8 +75,7 @@ std::variant<TPageImage, std::string> TPageFile::Parse(const std::vector<std::ui
     return "Page file \"" + path + "\": unsupported BMP header";
   }
   if (kFileHeaderBytes + headerSize > bytes.size()) return "Page file \"" + path + "\": truncated BMP file";
-  TBitmapInfoHeader h{};
-  std::memcpy(&h, bytes.data() + kFileHeaderBytes, sizeof h);
+  const TBitmapInfoHeader h = ReadBitmapInfoHeader(bytes.data() + kFileHeaderBytes);
   if (h.biCompression != 0) return "Page file \"" + path + "\": compressed BMP files are not supported";
   if (h.biPlanes != 1) return "Page file \"" + path + "\": invalid BMP file";
   if (h.biBitCount != 1 && h.biBitCount != 4 && h.biBitCount != 8 && h.biBitCount != 24) {
@@ -91,11 +89,8 @@ std::variant<TPageImage, std::string> TPageFile::Parse(const std::vector<std::ui
   const std::uint64_t height = topDown ? static_cast<std::uint64_t>(-static_cast<std::int64_t>(h.biHeight))
                                        : static_cast<std::uint64_t>(h.biHeight);
   const unsigned bits = h.biBitCount;
-  std::uint64_t colours = 0;
-  if (bits <= 8) {
-    colours = h.biClrUsed ? h.biClrUsed : (1u << bits);
-    if (colours > (1u << bits)) return "Page file \"" + path + "\": invalid BMP colour table";
-  }
+  const std::uint64_t colours = DibColourCount(h);
+  if (bits <= 8 && colours > (1u << bits)) return "Page file \"" + path + "\": invalid BMP colour table";
   const std::uint64_t tableAt = kFileHeaderBytes + headerSize;
   const std::uint64_t tableBytes = colours * 4;
   if (tableAt + tableBytes > bytes.size() || tableAt + tableBytes > offBits) return "Page file \"" + path + "\": truncated BMP file";
@@ -104,20 +99,19 @@ std::variant<TPageImage, std::string> TPageFile::Parse(const std::vector<std::ui
   if (offBits > bytes.size() || pixelBytes > bytes.size() - offBits) return "Page file \"" + path + "\": truncated BMP file";
 
   TPageImage page;
-  page.Dib = platform::GlobalBlock(platform::GHND, sizeof h + tableBytes + pixelBytes);
+  TBitmapInfoHeader packed = h;
+  packed.biSize = sizeof packed;
+  packed.biHeight = static_cast<std::int32_t>(height);
+  packed.biSizeImage = static_cast<std::uint32_t>(pixelBytes);
+  packed.biClrUsed = static_cast<std::uint32_t>(colours);
+  page.Dib = platform::GlobalBlock(platform::GHND, PackedDibSize(packed));
   if (!page.Dib) return "Page file \"" + path + "\": out of memory";
   {
     platform::GlobalLockGuard lock(page.Dib.get());
     auto* out = lock.as<std::uint8_t>();
     if (!out) return "Page file \"" + path + "\": out of memory";
-    TBitmapInfoHeader packed = h;
-    packed.biSize = sizeof packed;
-    packed.biHeight = static_cast<std::int32_t>(height);
-    packed.biSizeImage = static_cast<std::uint32_t>(pixelBytes);
-    packed.biClrUsed = static_cast<std::uint32_t>(colours);
-    std::memcpy(out, &packed, sizeof packed);
-    std::memcpy(out + sizeof packed, bytes.data() + tableAt, tableBytes);
-    std::uint8_t* pixels = out + sizeof packed + tableBytes;
+    std::uint8_t* pixels =
+        WritePackedDibHead(out, packed, reinterpret_cast<const TRgbQuad*>(bytes.data() + tableAt));
     const std::uint8_t* src = bytes.data() + offBits;
     if (!topDown) {
       std::memcpy(pixels, src, pixelBytes);

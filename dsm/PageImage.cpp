@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "dsm/BitmapHeader.h"
+#include "imaging/PackedDib.h"
 
 namespace lumipage::dsm {
 

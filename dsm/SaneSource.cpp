@@ -11,9 +11,9 @@
 #include <functional>
 #include <thread>
 
-#include "dsm/BitmapHeader.h"
 #include "dsm/RowConvert.h"
 #include "dsm/Terminal.h"
+#include "imaging/PackedDib.h"
 #include "platform/LargeMemory.h"
 #include "platform/ThreadCancel.h"
 
@@ -634,29 +634,19 @@ std::optional<TPageImage> TSaneSource::ReadPage() {
   TPageImage page;
   std::unique_ptr<platform::GlobalLockGuard> lock;
   auto allocate = [&](std::uint64_t rows) -> std::uint8_t* {
-    page.Dib = platform::GlobalBlock(platform::GMEM_MOVEABLE, sizeof(TBitmapInfoHeader) + 4ull * colours + stride * rows);
+    page.Dib = platform::GlobalBlock(platform::GMEM_MOVEABLE,
+                                     PackedDibSize(PackedDibHeader(width, static_cast<std::int32_t>(rows), bits, colours, 0, 0)));
     if (!page.Dib) return nullptr;
     lock = std::make_unique<platform::GlobalLockGuard>(page.Dib.get());
     auto* out = lock->as<std::uint8_t>();
     if (!out) return nullptr;
-    TBitmapInfoHeader h{};
-    h.biSize = sizeof h;
-    h.biWidth = width;
-    h.biHeight = static_cast<std::int32_t>(rows);
-    h.biPlanes = 1;
-    h.biBitCount = static_cast<std::uint16_t>(bits);
-    h.biSizeImage = static_cast<std::uint32_t>(stride * rows);
-    h.biXPelsPerMeter = static_cast<std::int32_t>(std::lround(xdpi_ / 0.0254));
-    h.biYPelsPerMeter = static_cast<std::int32_t>(std::lround(ydpi_ / 0.0254));
-    h.biClrUsed = colours;
-    std::memcpy(out, &h, sizeof h);
-    std::uint8_t* table = out + sizeof h;
+    TRgbQuad table[256];
     for (unsigned i = 0; i < colours; ++i) {
       const auto v = static_cast<std::uint8_t>(bw ? i * 255 : i);
-      table[4 * i] = table[4 * i + 1] = table[4 * i + 2] = v;
-      table[4 * i + 3] = 0;
+      table[i] = TRgbQuad{v, v, v, 0};
     }
-    return table + 4ull * colours;
+    return WritePackedDibHead(
+        out, PackedDibHeader(width, static_cast<std::int32_t>(rows), bits, colours, xdpi_, ydpi_), table);
   };
   auto fail = [&](SANE_Status st) -> std::optional<TPageImage> {
     status_ = st;

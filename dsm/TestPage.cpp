@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "dsm/BitmapHeader.h"
+#include "imaging/PackedDib.h"
 
 namespace lumipage::dsm {
 
@@ -227,8 +227,11 @@ std::optional<TPageImage> TTestPage::Render(int pageNo, TW_FIX32 xres, TW_FIX32 
   const unsigned bits = bitDepth;
   const std::uint64_t stride = DibStride(static_cast<std::uint64_t>(width), bits);
   PaletteMapper mapper(pixelType, bits);
-  const std::size_t tableBytes = mapper.Table().size() * 4;
-  const std::size_t total = sizeof(TBitmapInfoHeader) + tableBytes + stride * static_cast<std::uint64_t>(height);
+  std::vector<TRgbQuad> table;
+  for (const Rgb& c : mapper.Table()) table.push_back(TRgbQuad{c.b, c.g, c.r, 0});
+  const TBitmapInfoHeader header =
+      PackedDibHeader(width, height, bits, static_cast<std::uint32_t>(table.size()), Dpi(xres), Dpi(yres));
+  const auto total = static_cast<std::size_t>(PackedDibSize(header));
 
   TPageImage page;
   page.Dib = platform::GlobalBlock(platform::GHND, total);
@@ -237,27 +240,7 @@ std::optional<TPageImage> TTestPage::Render(int pageNo, TW_FIX32 xres, TW_FIX32 
     platform::GlobalLockGuard lock(page.Dib.get());
     auto* base = lock.as<std::uint8_t>();
     if (!base) return std::nullopt;
-    TBitmapInfoHeader h{};
-    h.biSize = sizeof h;
-    h.biWidth = width;
-    h.biHeight = height;
-    h.biPlanes = 1;
-    h.biBitCount = static_cast<std::uint16_t>(bits);
-    h.biCompression = 0;
-    h.biSizeImage = static_cast<std::uint32_t>(stride * static_cast<std::uint64_t>(height));
-    h.biXPelsPerMeter = static_cast<std::int32_t>(std::lround(Dpi(xres) / 0.0254));
-    h.biYPelsPerMeter = static_cast<std::int32_t>(std::lround(Dpi(yres) / 0.0254));
-    h.biClrUsed = static_cast<std::uint32_t>(mapper.Table().size());
-    std::memcpy(base, &h, sizeof h);
-    std::uint8_t* table = base + sizeof h;
-    for (std::size_t i = 0; i < mapper.Table().size(); ++i) {
-      const Rgb& c = mapper.Table()[i];
-      table[i * 4 + 0] = c.b;
-      table[i * 4 + 1] = c.g;
-      table[i * 4 + 2] = c.r;
-      table[i * 4 + 3] = 0;
-    }
-    std::uint8_t* pixels = table + tableBytes;
+    std::uint8_t* pixels = WritePackedDibHead(base, header, table.data());
 
     Layout layout = BuildLayout(pageNo, Dpi(xres), Dpi(yres));
     std::vector<Rgb> row(static_cast<std::size_t>(width));

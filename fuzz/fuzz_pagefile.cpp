@@ -2,13 +2,12 @@
 // bitmap whose header agrees with its block, or a reason naming the file; nothing may crash, hang
 // or read outside a buffer.
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <variant>
 #include <vector>
 
-#include "dsm/BitmapHeader.h"
 #include "dsm/PageFile.h"
+#include "imaging/PackedDib.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace lumipage;
@@ -20,13 +19,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   auto& page = std::get<dsm::TPageImage>(result);
   platform::GlobalLockGuard lock(page.Dib.get());
-  if (!lock.data() || lock.size() < sizeof(dsm::TBitmapInfoHeader)) __builtin_trap();
-  dsm::TBitmapInfoHeader h{};
-  std::memcpy(&h, lock.data(), sizeof h);
+  const auto dib = ReadPackedDib(lock.as<const std::uint8_t>(), lock.size(), dsm::TPageFile::kMaxDimension);
+  if (!dib) __builtin_trap();
   // The packed bitmap is bottom-up with exactly its header, colour table and rows.
-  const std::uint64_t rows = dsm::DibStride(static_cast<std::uint64_t>(h.biWidth), h.biBitCount) *
-                             static_cast<std::uint64_t>(h.biHeight);
-  if (h.biSize != sizeof h || h.biHeight <= 0 || sizeof h + 4ull * h.biClrUsed + rows != lock.size()) __builtin_trap();
+  const TBitmapInfoHeader& h = dib->Header;
+  if (!dib->Plain() || h.biSize != sizeof h || dib->TopDown || dib->Size() != lock.size()) __builtin_trap();
   if (page.Info.ImageWidth != h.biWidth || page.Info.ImageLength != h.biHeight) __builtin_trap();
   return 0;
 }

@@ -1,7 +1,6 @@
 #include "imaging/BitmapGraphic.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -10,11 +9,6 @@
 namespace lumipage {
 
 namespace {
-
-// pixels per metre x 0.0254, rounded to nearest with ties to even, as a 16-bit value.
-std::uint16_t DpiOfPels(std::int32_t pels) {
-  return static_cast<std::uint16_t>(static_cast<std::int64_t>(std::nearbyint(pels * 0.0254)));
-}
 
 void PutU32(std::uint8_t* p, std::uint32_t v) {
   p[0] = static_cast<std::uint8_t>(v);
@@ -53,8 +47,8 @@ void TBitmapGraphic::LoadImage(TStream& stream, int) {
     stream.SetPosition(start);
     LoadFromBitmapHandle(TBmpReader::Read(stream));
   }
-  SetDpiX(DpiOfPels(layout.Header.biXPelsPerMeter));
-  SetDpiY(DpiOfPels(layout.Header.biYPelsPerMeter));
+  SetDpiX(PelsPerMeterToDpi(layout.Header.biXPelsPerMeter));
+  SetDpiY(PelsPerMeterToDpi(layout.Header.biYPelsPerMeter));
   ProgressEnd();
 }
 

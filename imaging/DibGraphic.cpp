@@ -135,8 +135,8 @@ void Set24(std::uint8_t* row, std::int32_t x, std::uint32_t v) {
 
 std::uint16_t DpiFromHeader(std::int32_t pelsPerMeter) {
   // Values above 65535 dpi or below 0 mean "unknown".
-  const double dpi = std::nearbyint(static_cast<double>(pelsPerMeter) / kInchesPerMetre);
-  if (pelsPerMeter <= 0 || dpi > 65535.0) return 0;
+  const std::int64_t dpi = DpiFromPelsPerMetre(pelsPerMeter);
+  if (pelsPerMeter <= 0 || dpi > 65535) return 0;
   return static_cast<std::uint16_t>(dpi);
 }
 
@@ -170,7 +170,7 @@ unsigned BitsPerPixelOf(TImageKind kind) {
 
 std::uint64_t BytesPerRowFor(std::int64_t width, unsigned bits) {
   if (width <= 0) return 0;
-  return ((static_cast<std::uint64_t>(width) * bits + 31) / 32) * 4;
+  return DibStride(static_cast<std::uint64_t>(width), bits);
 }
 
 std::string ImageKindName(unsigned kind) {
@@ -191,14 +191,10 @@ const TLogPalette* DefaultPalette(TImageKind kind) {
   }
 }
 
-std::int32_t DpiToPelsPerMeter(std::uint16_t dpi) {
-  return static_cast<std::int32_t>(std::nearbyint(dpi * kInchesPerMetre));
-}
+std::int32_t DpiToPelsPerMeter(std::uint16_t dpi) { return PelsPerMetreFromDpi(dpi); }
 
 std::uint16_t PelsPerMeterToDpi(std::int32_t pelsPerMeter) {
-  // The rounded value taken as a 16-bit quantity, as the header field is read.
-  const auto v = static_cast<std::int64_t>(std::nearbyint(pelsPerMeter / kInchesPerMetre));
-  return static_cast<std::uint16_t>(v);
+  return static_cast<std::uint16_t>(DpiFromPelsPerMetre(pelsPerMeter));
 }
 
 void RegisterImageFileFormat(const std::string& extension, const std::string& description,
@@ -279,23 +275,13 @@ void TDibGraphic::NewImage(std::int32_t width, std::int32_t height, TImageKind k
       paletteCopy.palNumEntries = static_cast<std::uint16_t>(entries);
     }
 
-    TBitmapInfoHeader& h = bitmapInfo_.bmiHeader;
-    h.biSize = sizeof(TBitmapInfoHeader);
-    h.biWidth = width;
-    h.biHeight = height;
-    h.biPlanes = 1;
-    h.biBitCount = static_cast<std::uint16_t>(bits);
-    h.biCompression = BI_RGB;
+    bitmapInfo_.bmiHeader = PackedDibHeader(width, height, bits, entries, dpiX > 0 ? dpiX : kScreenDpi,
+                                           dpiY > 0 ? dpiY : kScreenDpi);
     bytesPerRow_ = static_cast<std::uint32_t>(bytesPerRow);
-    h.biSizeImage = static_cast<std::uint32_t>(imageSize);
-    h.biClrImportant = 0;
-    h.biClrUsed = entries;
     for (std::uint32_t i = 0; i < entries; ++i) {
       const TPaletteEntry& e = paletteCopy.palPalEntry[i];
       bitmapInfo_.bmiColors[i] = TRgbQuad{e.peBlue, e.peGreen, e.peRed, 0};
     }
-    SetDpiX(dpiX > 0 ? dpiX : kScreenDpi);
-    SetDpiY(dpiY > 0 ? dpiY : kScreenDpi);
 
     // Zeroed like a fresh DIB section, unless the caller overwrites every pixel anyway; then
     // only the bits after each row's last pixel are cleared, so files stay deterministic.
@@ -409,62 +395,45 @@ bool TDibGraphic::LoadFromDib(platform::HGLOBAL handle, platform::GlobalBlock* o
   const auto* base = lock.as<const std::uint8_t>();
   const std::size_t available = lock.size();
   if (!base || available < sizeof(TBitmapInfoHeader)) throw EOvinexError("Invalid HDIB");
-  TBitmapInfoHeader header;
-  std::memcpy(&header, base, sizeof header);
-
+  if (!DibBitCountValid(ReadBitmapInfoHeader(base).biBitCount)) throw EOvinexError("Unsupported bit count");
+  const std::optional<TPackedDibView> dib = ReadPackedDib(base, available, kMaxImageDimension);
+  if (!dib) throw EOvinexError("Invalid HDIB");
+  const TBitmapInfoHeader& header = dib->Header;
   const unsigned bits = header.biBitCount;
-  if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
-    throw EOvinexError("Unsupported bit count");
-  // A longer header (V4/V5) is skipped; the colour table follows it.
-  const std::size_t headerSize = header.biSize >= sizeof(TBitmapInfoHeader) ? header.biSize : sizeof(TBitmapInfoHeader);
-  if (headerSize > available) throw EOvinexError("Invalid HDIB");
-  std::uint32_t colors = header.biClrUsed;
-  if (colors == 0 && bits <= 8) colors = 1u << bits;
-  if (bits > 8) colors = 0;
-  if (colors > 256 || (bits <= 8 && colors > (1u << bits))) throw EOvinexError("Invalid HDIB");
-  if (header.biWidth <= 0 || header.biHeight == 0 || header.biWidth > kMaxImageDimension ||
-      header.biHeight > kMaxImageDimension || header.biHeight < -kMaxImageDimension)
-    throw EOvinexError("Invalid HDIB");
-  const bool topDown = header.biHeight < 0;
-  const std::int32_t height = topDown ? -header.biHeight : header.biHeight;
-  const std::size_t tableSize = 4 * static_cast<std::size_t>(colors);
-  if (headerSize + tableSize > available) throw EOvinexError("Invalid HDIB");
+  const std::int32_t height = dib->Height;
 
-  TLogPalette palette = MakePalette(static_cast<std::uint16_t>(colors));
-  const std::uint8_t* table = base + headerSize;
-  for (std::uint32_t i = 0; i < colors; ++i)
-    SetEntry(palette, i, table[4 * i + 2], table[4 * i + 1], table[4 * i]);
+  TLogPalette palette = MakePalette(static_cast<std::uint16_t>(dib->Colours));
+  for (std::uint32_t i = 0; i < dib->Colours; ++i)
+    SetEntry(palette, i, dib->Table[4 * i + 2], dib->Table[4 * i + 1], dib->Table[4 * i]);
 
   TImageKind kind = ikTrueColor;
   if (bits == 1) kind = ikBlackWhite;
   if (bits == 4) kind = ikColor16;
   if (bits == 8) kind = ikColor256;
+  const std::uint16_t dpiX = PelsPerMeterToDpi(header.biXPelsPerMeter);
+  const std::uint16_t dpiY = PelsPerMeterToDpi(header.biYPelsPerMeter);
 
-  const bool direct = (bits == 1 || bits == 4 || bits == 8 || bits == 24) && header.biCompression == BI_RGB;
-  if (direct) {
-    const std::uint64_t imageSize = BytesPerRowFor(header.biWidth, bits) * static_cast<std::uint64_t>(height);
-    if (headerSize + tableSize + imageSize > available) throw EOvinexError("Invalid HDIB");
+  if (dib->Plain()) {
     std::optional<platform::GlobalLockGuard> relock;
-    if (owner && !topDown) {
+    if (owner && !dib->TopDown) {
       // The rows are already where a DIB keeps them: keep the block's memory.
+      const auto rowsAt = static_cast<std::size_t>(dib->Pixels - base);
       lock.unlock();
       std::size_t size = 0;
       adopted_.memory = platform::GlobalDetach(handle, size);
       if (adopted_.memory) {
         // The block is gone: its owner must not free the handle, which a new block may reuse.
         (void)owner->release();
-        adopted_.pixels = adopted_.memory.get() + headerSize + tableSize;
-        adopted_.bytes = size - headerSize - tableSize;
-        NewImageForOverwrite(header.biWidth, height, kind, bits <= 8 ? &palette : nullptr,
-                             PelsPerMeterToDpi(header.biXPelsPerMeter), PelsPerMeterToDpi(header.biYPelsPerMeter));
+        adopted_.pixels = adopted_.memory.get() + rowsAt;
+        adopted_.bytes = size - rowsAt;
+        NewImageForOverwrite(header.biWidth, height, kind, bits <= 8 ? &palette : nullptr, dpiX, dpiY);
         return true;
       }
       relock.emplace(handle);  // held by someone else: copied below, under a lock again
     }
-    NewImageForOverwrite(header.biWidth, height, kind, bits <= 8 ? &palette : nullptr, PelsPerMeterToDpi(header.biXPelsPerMeter),
-             PelsPerMeterToDpi(header.biYPelsPerMeter));
-    const std::uint8_t* src = table + tableSize;
-    if (!topDown) {
+    NewImageForOverwrite(header.biWidth, height, kind, bits <= 8 ? &palette : nullptr, dpiX, dpiY);
+    const std::uint8_t* src = relock ? relock->as<const std::uint8_t>() + (dib->Pixels - base) : dib->Pixels;
+    if (!dib->TopDown) {
       std::memcpy(pixels_, src, ImageSize());
     } else {
       for (std::int32_t y = 0; y < height; ++y)
@@ -474,22 +443,11 @@ bool TDibGraphic::LoadFromDib(platform::HGLOBAL handle, platform::GlobalBlock* o
   }
 
   // 16 and 32 bits or compressed data: decode a BMP file image of the block.
-  std::uint64_t imageSize = 0;
-  std::size_t masks = 0;
-  if (header.biCompression == BI_RGB) {
-    imageSize = BytesPerRowFor(header.biWidth, bits) * static_cast<std::uint64_t>(height);
-  } else {
-    imageSize = header.biSizeImage;
-    if (imageSize == 0) throw EOvinexError("Invalid HDIB");
-    // Bit-field masks follow a 40-byte header in place of the colour table.
-    if (header.biCompression == BI_BITFIELDS && headerSize == sizeof(TBitmapInfoHeader)) masks = 12;
-  }
-  const std::uint64_t dibSize = headerSize + tableSize + masks + imageSize;
-  if (dibSize > available) throw EOvinexError("Invalid HDIB");
+  const std::uint64_t dibSize = dib->Size();
   TMemoryStream bmp;
-  const std::uint32_t offBits = static_cast<std::uint32_t>(14 + headerSize + tableSize + masks);
+  const auto offBits = static_cast<std::uint32_t>(14 + (dib->Pixels - base));
   std::uint8_t fileHeader[14] = {'B', 'M'};
-  const std::uint32_t fileSize = static_cast<std::uint32_t>(14 + dibSize);
+  const auto fileSize = static_cast<std::uint32_t>(14 + dibSize);
   std::memcpy(fileHeader + 2, &fileSize, 4);
   std::memcpy(fileHeader + 10, &offBits, 4);
   bmp.WriteBuffer(fileHeader, sizeof fileHeader);
@@ -537,17 +495,14 @@ void TDibGraphic::LoadFromBitmapHandle(const TDecodedBitmap& bitmap) {
 
 platform::HGLOBAL TDibGraphic::SaveToDibHandle() const {
   if (Empty()) return nullptr;
-  const std::size_t table = imageKind_ == ikTrueColor ? 0 : 4 * static_cast<std::size_t>(logPalette_.palNumEntries);
-  const std::size_t total = sizeof(TBitmapInfoHeader) + table + ImageSize();
+  const auto total = static_cast<std::size_t>(PackedDibSize(bitmapInfo_.bmiHeader));
   platform::GlobalBlock block(platform::GMEM_MOVEABLE, total);
   if (!block) throw EOvinexError("GlobalAlloc failed");
   {
     platform::GlobalLockGuard lock(block.get());
     auto* p = lock.as<std::uint8_t>();
     if (!p) throw EOvinexError("GlobalAlloc failed");
-    std::memcpy(p, &bitmapInfo_.bmiHeader, sizeof(TBitmapInfoHeader));
-    std::memcpy(p + sizeof(TBitmapInfoHeader), bitmapInfo_.bmiColors.data(), table);
-    std::memcpy(p + sizeof(TBitmapInfoHeader) + table, pixels_, ImageSize());
+    std::memcpy(WritePackedDibHead(p, bitmapInfo_.bmiHeader, bitmapInfo_.bmiColors.data()), pixels_, ImageSize());
   }
   return block.release();
 }

@@ -30,7 +30,7 @@ constexpr std::uint64_t kMaxImageBytes = std::uint64_t{1} << 30;
 
 // Bits per pixel of a kind; EOvinexError "Internal error: Invalid image format" above 5.
 [[nodiscard]] unsigned BitsPerPixelOf(TImageKind kind);
-// ((width * bits + 31) div 32) * 4, computed without overflow.
+// DibStride for a signed width: 0 for a width of 0 or less.
 [[nodiscard]] std::uint64_t BytesPerRowFor(std::int64_t width, unsigned bits);
 // Display text of a kind ("Black and white", ...); empty for codes above 5.
 [[nodiscard]] std::string ImageKindName(unsigned kind);
@@ -38,8 +38,8 @@ constexpr std::uint64_t kMaxImageBytes = std::uint64_t{1} << 30;
 // null for ikTrueColor and unknown codes.
 [[nodiscard]] const TLogPalette* DefaultPalette(TImageKind kind);
 
-// Pixels per metre <-> dots per inch, rounded to nearest with ties to even.
-constexpr double kInchesPerMetre = 39.370078740157480317;
+// Pixels per metre <-> dots per inch by the packed-DIB module's rule; the dpi is taken as a
+// 16-bit quantity, as the header field is read.
 [[nodiscard]] std::int32_t DpiToPelsPerMeter(std::uint16_t dpi);
 [[nodiscard]] std::uint16_t PelsPerMeterToDpi(std::int32_t pelsPerMeter);
 // The screen resolution used where a resolution of 0 is given.

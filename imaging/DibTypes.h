@@ -1,9 +1,11 @@
 #pragma once
-// Plain records of the device-independent bitmap: image kinds, the 40-byte bitmap header, colour
-// table entries, the logical palette and the platform colour value. Layouts are those of the
-// Windows DIB format, so a packed DIB or a BMP file maps onto them byte for byte.
+// Plain records of the device-independent bitmap: image kinds, the bitmap info with a full
+// colour table, the logical palette and the platform colour value. The header and colour entries
+// come from the packed-DIB module, so a packed DIB or a BMP file maps onto them byte for byte.
 #include <array>
 #include <cstdint>
+
+#include "imaging/PackedDib.h"
 
 namespace lumipage {
 
@@ -16,31 +18,6 @@ enum TImageKind : std::uint8_t {
   ikColor256 = 4,    // 8 bits, 256 colours
   ikTrueColor = 5,   // 24 bits, no palette
 };
-
-// Natural alignment already gives the Windows layouts (checked below), so no packing is needed.
-struct TBitmapInfoHeader {
-  std::uint32_t biSize = 0;
-  std::int32_t biWidth = 0;
-  std::int32_t biHeight = 0;
-  std::uint16_t biPlanes = 0;
-  std::uint16_t biBitCount = 0;
-  std::uint32_t biCompression = 0;
-  std::uint32_t biSizeImage = 0;
-  std::int32_t biXPelsPerMeter = 0;
-  std::int32_t biYPelsPerMeter = 0;
-  std::uint32_t biClrUsed = 0;
-  std::uint32_t biClrImportant = 0;
-};
-static_assert(sizeof(TBitmapInfoHeader) == 40);
-
-// Colour table entry in DIBs and BMP files: blue, green, red, 0.
-struct TRgbQuad {
-  std::uint8_t rgbBlue = 0;
-  std::uint8_t rgbGreen = 0;
-  std::uint8_t rgbRed = 0;
-  std::uint8_t rgbReserved = 0;
-};
-static_assert(sizeof(TRgbQuad) == 4);
 
 // Header followed by a full 256-entry colour table.
 struct TBitmapInfo {
@@ -65,10 +42,6 @@ struct TLogPalette {
 static_assert(sizeof(TLogPalette) == 4 + 4 * 256);
 
 constexpr std::uint16_t kPaletteVersion = 0x300;
-constexpr std::uint32_t BI_RGB = 0;
-constexpr std::uint32_t BI_RLE8 = 1;
-constexpr std::uint32_t BI_RLE4 = 2;
-constexpr std::uint32_t BI_BITFIELDS = 3;
 
 // Platform colour value: red in the low byte (0x00BBGGRR), as the drawing layer takes it.
 using TColor = std::uint32_t;

@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "imaging/BmpReader.h"
+#include "imaging/PackedDib.h"
 #include "pdf/PDFStream.h"
 
 namespace lumipage {
@@ -19,7 +20,7 @@ TDecodedPixels DecodeBmpPixels(std::string_view bytes) {
   for (const TRgbQuad& q : bmp.Colors)
     pixels.Palette.push_back(uint32_t{q.rgbRed} << 16 | uint32_t{q.rgbGreen} << 8 | q.rgbBlue);
   // DIB rows are padded to 4 bytes; bottom-up unless the height is negative.
-  const size_t stride = (static_cast<size_t>(pixels.Width) * static_cast<size_t>(bits) + 31) / 32 * 4;
+  const auto stride = static_cast<size_t>(DibStride(static_cast<uint64_t>(pixels.Width), static_cast<unsigned>(bits)));
   if (bmp.Bits.size() < stride * static_cast<size_t>(height)) return TDecodedPixels{};
   for (int32_t y = 0; y < height; ++y) {
     const int32_t stored = h.biHeight < 0 ? y : height - 1 - y;

@@ -162,7 +162,7 @@ TEST(DibGraphic, DefaultPalettes) {
   EXPECT_EQ(ImageKindName(6), "");
 }
 
-TEST(DibGraphic, ResolutionRoundsTiesToEvenAndReadsBack) {
+TEST(DibGraphic, ResolutionReadsBack) {
   for (std::uint16_t dpi : {1, 72, 96, 150, 200, 300, 600, 1200, 2400, 65535}) {
     TDibGraphic image;
     image.NewImage(1, 1, ikTrueColor, nullptr, dpi, dpi);
