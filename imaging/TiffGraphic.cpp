@@ -12,6 +12,7 @@
 
 #include "imaging/Errors.h"
 #include "imaging/MemoryStream.h"
+#include "imaging/TiffTextTags.h"
 #include "imaging/NegativeTransform.h"
 #include "imaging/TiffError.h"
 #include "imaging/TiffHandle.h"
@@ -20,31 +21,9 @@ namespace lumipage {
 namespace {
 
 constexpr const char* kDefaultSoftware = "Ovinex Image Library";
-constexpr std::uint32_t kOneStrip = 2147483647;
-constexpr std::uint32_t kRowsPerStripUnlimited = 4294967295u;
 constexpr int kJpegRowsPerStrip = 8;
-// Widest pixel the direct row paths read: four 16-bit samples.
-constexpr unsigned kMaxFileBytesPerPixel = 8;
-constexpr std::uint16_t kCompressionNeXT2Bit = 32771;  // CCITT RLE with word alignment
 // libtiff's JPEG codec quality pseudo-tag.
 constexpr ttag_t kJpegQualityTag = TIFFTAG_JPEGQUALITY;
-
-struct TextTag {
-  std::string TTiffGraphic::*field;
-  ttag_t tag;
-};
-// The record order of the text fields, which is also the order they are written in.
-constexpr TextTag kTextTags[] = {
-    {&TTiffGraphic::DocumentName, TIFFTAG_DOCUMENTNAME},
-    {&TTiffGraphic::ImageDescription, TIFFTAG_IMAGEDESCRIPTION},
-    {&TTiffGraphic::Make, TIFFTAG_MAKE},
-    {&TTiffGraphic::Model, TIFFTAG_MODEL},
-    {&TTiffGraphic::PageName, TIFFTAG_PAGENAME},
-    {&TTiffGraphic::Software, TIFFTAG_SOFTWARE},
-    {&TTiffGraphic::DateTime, TIFFTAG_DATETIME},
-    {&TTiffGraphic::Artist, TIFFTAG_ARTIST},
-    {&TTiffGraphic::HostComputer, TIFFTAG_HOSTCOMPUTER},
-};
 
 // --- Setting tags -------------------------------------------------------------------------
 
@@ -97,83 +76,6 @@ PixelLayout LayoutFor(TImageKind kind, TTiffCompression compression) {
   throw EOvinexError("Internal error: Invalid image format");
 }
 
-// --- Reading helpers -----------------------------------------------------------------------
-
-bool IsFaxCompression(std::uint16_t compression) {
-  return compression == COMPRESSION_CCITTRLE || compression == COMPRESSION_CCITTFAX3 ||
-         compression == COMPRESSION_CCITTFAX4 || compression == kCompressionNeXT2Bit;
-}
-
-// Rounds to the nearest integer, ties to even, limited to what a 16-bit dpi value holds;
-// anything that is not a sensible resolution becomes 0.
-std::uint16_t ToDpi(double value) {
-  if (!(value > 0) || value > 65535.0) return 0;
-  return static_cast<std::uint16_t>(std::nearbyint(value));
-}
-
-std::uint16_t ResolutionDpi(TIFF* tif, ttag_t tag, std::uint16_t unit) {
-  float value = 0;
-  if (TIFFGetField(tif, tag, &value) != 1) return 0;
-  if (unit == RESUNIT_INCH || unit == RESUNIT_NONE) return ToDpi(value);
-  return ToDpi(static_cast<double>(value) * 2.54);
-}
-
-TTiffCompression CompressionFromFile(TIFF* tif, std::uint16_t tag) {
-  switch (tag) {
-    case COMPRESSION_NONE: return tcNone;
-    case COMPRESSION_CCITTRLE:
-    case kCompressionNeXT2Bit: return tcGroup3_1D;
-    case COMPRESSION_CCITTFAX3: {
-      std::uint32_t options = 0;
-      if (TIFFGetField(tif, TIFFTAG_GROUP3OPTIONS, &options) == 1 && (options & 1) != 0)
-        return tcGroup3_2D;
-      return tcGroup3_1D;
-    }
-    case COMPRESSION_CCITTFAX4: return tcGroup4;
-    case COMPRESSION_JPEG: return tcJpeg;
-    case COMPRESSION_PACKBITS: return tcPackbits;
-    case COMPRESSION_DEFLATE:  // 32946, the original Deflate code
-      return tcZLib;
-    default: {
-      char text[64];
-      std::snprintf(text, sizeof text, "Unsupported compression tag, %d", tag);
-      throw ETiffError(text);
-    }
-  }
-}
-
-std::string FieldText(TIFF* tif, ttag_t tag) {
-  const char* value = nullptr;
-  if (TIFFGetField(tif, tag, &value) != 1 || value == nullptr) return {};
-  return value;
-}
-
-// Colour map of a palette file, 2^bits entries; 16-bit values are reduced to their high byte
-// when any of them needs more than 8 bits, else taken as they are (some writers store 8-bit
-// values). The high byte is exact both for maps written as component x 257 and for our own,
-// written as component x 256 (white 65280), which x 255 div 65535 would turn into 254.
-TLogPalette PaletteFromColorMap(TIFF* tif, std::uint16_t bitsPerSample) {
-  std::uint16_t* red = nullptr;
-  std::uint16_t* green = nullptr;
-  std::uint16_t* blue = nullptr;
-  if (TIFFGetField(tif, TIFFTAG_COLORMAP, &red, &green, &blue) != 1 || red == nullptr ||
-      green == nullptr || blue == nullptr)
-    throw ETiffError("Palette image without color map");
-  const unsigned count = 1u << bitsPerSample;  // bitsPerSample <= 8 checked by the caller
-  bool wide = false;
-  for (unsigned i = 0; i < count; ++i)
-    wide = wide || red[i] >= 256 || green[i] >= 256 || blue[i] >= 256;
-  const auto scale = [wide](std::uint16_t v) {
-    return static_cast<std::uint8_t>(wide ? v >> 8 : v);
-  };
-  TLogPalette palette{};
-  palette.palVersion = kPaletteVersion;
-  palette.palNumEntries = static_cast<std::uint16_t>(count);
-  for (unsigned i = 0; i < count; ++i)
-    palette.palPalEntry[i] = TPaletteEntry{scale(red[i]), scale(green[i]), scale(blue[i]), 0};
-  return palette;
-}
-
 // Blue, green, red (pixel memory) to red, green, blue (the file). The buffers never overlap;
 // saying so lets the compiler keep several pixels in flight.
 void SwapRedAndBlue(const std::uint8_t* __restrict src, std::uint8_t* __restrict dst,
@@ -184,12 +86,6 @@ void SwapRedAndBlue(const std::uint8_t* __restrict src, std::uint8_t* __restrict
     dst[i + 1] = src[i + 1];
     dst[i + 2] = blue;
   }
-}
-
-void StoreRgb(std::uint8_t* pixel, std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
-  pixel[0] = blue;
-  pixel[1] = green;
-  pixel[2] = red;
 }
 
 }  // namespace
@@ -394,7 +290,7 @@ void TTiffGraphic::WriteTiff(TStream& stream, const char* mode) {
     if (UserTags[i].WriteEnabled)
       SetTextField(tif, kTiffFirstUserTag + static_cast<ttag_t>(i), UserTags[i].Value);
   }
-  for (const TextTag& text : kTextTags) {
+  for (const TTiffTextTag& text : kTiffTextTags) {
     const std::string& value = this->*text.field;
     if (!value.empty()) SetTextField(tif, text.tag, value);
   }
@@ -450,226 +346,6 @@ void TTiffGraphic::WriteTiff(TStream& stream, const char* mode) {
   }
   handle.Close();
   ProgressEnd();
-}
-
-void TTiffGraphic::LoadImage(TStream& stream, int n) {
-  ProgressStart();
-  // Offsets count from the first byte of the TIFF, wherever it starts in the stream.
-  // "c": no strip chopping, so RowsPerStrip is the file's own.
-  TTiffHandle handle(stream, "rc", stream.Position());
-  TIFF* tif = handle.Get();
-  if (n < 1 || TIFFSetDirectory(tif, static_cast<tdir_t>(n - 1)) != 1)
-    throw ETiffError("TIFFSetDirectory");
-  ReadDirectory(tif);
-  handle.Close();
-  ProgressEnd();
-}
-
-void TTiffGraphic::ReadDirectory(TIFF* tif) {
-  std::uint32_t width = 0;
-  std::uint32_t length = 0;
-  TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
-  TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &length);
-  std::uint16_t photometric = 0;
-  if (TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric) != 1) photometric = 0;
-  std::uint16_t compressionTag = COMPRESSION_NONE;
-  TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compressionTag);
-  std::uint16_t samplesPerPixel = 1;
-  TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samplesPerPixel);
-  std::uint16_t planar = PLANARCONFIG_CONTIG;
-  TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
-  std::uint16_t resolutionUnit = RESUNIT_INCH;
-  if (TIFFGetField(tif, TIFFTAG_RESOLUTIONUNIT, &resolutionUnit) != 1) resolutionUnit = RESUNIT_INCH;
-
-  const bool fax = IsFaxCompression(compressionTag);
-  std::uint16_t bitsPerSample = 0;
-  if (TIFFGetField(tif, TIFFTAG_BITSPERSAMPLE, &bitsPerSample) != 1) {
-    if (!fax) throw ETiffError("Bits per sample not specified");
-    bitsPerSample = 1;
-  }
-  const std::uint16_t dpiX = ResolutionDpi(tif, TIFFTAG_XRESOLUTION, resolutionUnit);
-  const std::uint16_t dpiY = ResolutionDpi(tif, TIFFTAG_YRESOLUTION, resolutionUnit);
-
-  if (compressionTag == COMPRESSION_LZW) throw EOvinexError("LZW compression not supported");
-
-  // Hostile headers: refuse what no image can be before anything is allocated.
-  if (width == 0 || length == 0) throw ETiffError("Invalid image size");
-  if (width > static_cast<std::uint32_t>(kMaxImageDimension) ||
-      length > static_cast<std::uint32_t>(kMaxImageDimension) ||
-      std::uint64_t{width} * length > kTiffMaxPixels)
-    throw ETiffError("Image too large");
-  if (bitsPerSample == 0 || bitsPerSample > 16 || samplesPerPixel == 0)
-    throw ETiffError("Unsupported bits per sample, " + std::to_string(bitsPerSample));
-  const TTiffCompression compression = CompressionFromFile(tif, compressionTag);
-
-  const bool tiled = TIFFIsTiled(tif) != 0;
-  const std::uint64_t scanlineSize = TIFFScanlineSize64(tif);
-  if (scanlineSize == 0) throw ETiffError("Invalid image size");
-  // Bytes per pixel, rounded half to even like every rounding of the image library.
-  const auto bytesPerPixel = std::max<std::uint64_t>(
-      1, static_cast<std::uint64_t>(std::nearbyint(static_cast<double>(scanlineSize) / width)));
-  const std::uint64_t pixelBits = bitsPerSample * bytesPerPixel;
-
-  bool general = compressionTag == COMPRESSION_JPEG || tiled ||
-                 photometric == PHOTOMETRIC_SEPARATED || photometric == PHOTOMETRIC_YCBCR ||
-                 bitsPerSample > 8 || planar > PLANARCONFIG_CONTIG ||
-                 (pixelBits != 1 && pixelBits != 4 && pixelBits != 8 && pixelBits != 24);
-
-  // Kind, palette and inversion.
-  if (photometric == PHOTOMETRIC_MINISBLACK && fax) photometric = PHOTOMETRIC_MINISWHITE;
-  const bool grey = (photometric == PHOTOMETRIC_MINISWHITE || photometric == PHOTOMETRIC_MINISBLACK) &&
-                    samplesPerPixel == 1;
-  const bool minIsWhite = photometric == PHOTOMETRIC_MINISWHITE;
-  TImageKind kind = ikTrueColor;
-  const TLogPalette* palette = nullptr;
-  TLogPalette filePalette{};
-  bool invert = false;
-  bool sixteenBit = false;
-  if (grey || (fax && photometric != PHOTOMETRIC_PALETTE)) {
-    switch (bitsPerSample) {
-      case 1:
-        kind = ikBlackWhite;
-        invert = minIsWhite;
-        break;
-      case 4:
-        kind = ikGray16;
-        invert = minIsWhite;
-        break;
-      case 8:
-        kind = ikGray256;
-        invert = minIsWhite;
-        break;
-      case 16:
-        kind = ikGray256;
-        invert = minIsWhite;
-        sixteenBit = true;
-        break;
-      default: break;
-    }
-  }
-  if (photometric == PHOTOMETRIC_PALETTE) {
-    // The image's palette holds at most 256 entries, one index per pixel.
-    if (bitsPerSample > 8 || samplesPerPixel != 1)
-      throw ETiffError("Palette images with more than 8 bits per pixel are not supported");
-    filePalette = PaletteFromColorMap(tif, bitsPerSample);
-    palette = &filePalette;
-    kind = bitsPerSample <= 4 ? ikColor16 : ikColor256;
-  }
-  if (kind != ikTrueColor && palette == nullptr) palette = DefaultPalette(kind);
-
-  // Rows are taken over as they are only where the file's pixels have the image's layout;
-  // anything else goes through libtiff's RGBA reader, which also knows the photometric
-  // interpretation, so its output is never inverted again.
-  const bool rgbStrips = kind == ikTrueColor && (bytesPerPixel == 3 || bytesPerPixel == 4) &&
-                         bitsPerSample == 8;
-  if (sixteenBit && (tiled || planar > PLANARCONFIG_CONTIG)) sixteenBit = false;
-  if (!sixteenBit && !general && !rgbStrips && pixelBits != BitsPerPixelOf(kind)) general = true;
-  if (sixteenBit) general = false;
-  if (general) invert = false;
-
-  NewImage(static_cast<std::int32_t>(width), static_cast<std::int32_t>(length), kind, palette,
-           dpiX, dpiY);
-
-  for (const TextTag& text : kTextTags) this->*text.field = FieldText(tif, text.tag);
-  for (std::size_t i = 0; i < UserTags.size(); ++i) {
-    UserTags[i].Value = UserTags[i].ReadEnabled
-                            ? FieldText(tif, kTiffFirstUserTag + static_cast<ttag_t>(i))
-                            : std::string();
-  }
-  SetCompression(compression);
-
-  std::uint32_t fileRowsPerStrip = 0;
-  if (TIFFGetField(tif, TIFFTAG_ROWSPERSTRIP, &fileRowsPerStrip) != 1) {
-    RowsPerStrip = static_cast<std::int32_t>(kOneStrip);
-  } else if (fileRowsPerStrip == kRowsPerStripUnlimited) {
-    RowsPerStrip = static_cast<std::int32_t>(length);
-  } else {
-    RowsPerStrip = static_cast<std::int32_t>(std::min(fileRowsPerStrip, kOneStrip));
-  }
-
-  // Row buffers of the direct paths are sized from the scanline; a header whose samples make a
-  // scanline far wider than any pixel format we take is refused rather than allocated.
-  if (!general && (scanlineSize > std::uint64_t{kMaxFileBytesPerPixel} * width ||
-                   (rgbStrips && scanlineSize < bytesPerPixel * width)))
-    throw ETiffError("Invalid image size");
-
-  const auto height = static_cast<std::int32_t>(length);
-  if (sixteenBit) {
-    // Pixel x's first sample, high byte: the grey level.
-    const std::size_t stride = planar == PLANARCONFIG_CONTIG ? samplesPerPixel : 1;
-    if (scanlineSize < std::uint64_t{width} * stride * 2) throw ETiffError("Invalid image size");
-    std::vector<std::uint16_t> line((scanlineSize + 1) / 2);
-    for (std::int32_t y = 0; y < height; ++y) {
-      Progress(y, 0, height - 1);
-      if (TIFFReadScanline(tif, line.data(), static_cast<std::uint32_t>(y), 0) < 0)
-        throw ETiffError("TIFFReadScanline");
-      std::uint8_t* row = RowBits(y);
-      for (std::uint32_t x = 0; x < width; ++x) row[x] = static_cast<std::uint8_t>(line[x * stride] >> 8);
-    }
-  } else if (fax && !general) {
-    // Decoded fax rows have the image's own 1-bit layout.
-    std::vector<std::uint8_t> line(scanlineSize);
-    const std::size_t copy = std::min<std::size_t>(scanlineSize, BytesPerRow());
-    for (std::int32_t y = 0; y < height; ++y) {
-      Progress(y, 0, height - 1);
-      if (TIFFReadScanline(tif, line.data(), static_cast<std::uint32_t>(y), 0) < 0)
-        throw ETiffError("TIFFReadScanline");
-      std::memcpy(RowBits(y), line.data(), copy);
-    }
-  } else if (general) {
-    // libtiff's RGBA reader: rows from the bottom (raster row 0 is the image's last row).
-    // Not zeroed: a header that claims a huge image costs address space, not memory, until
-    // libtiff actually decodes rows into it.
-    auto raster = std::make_unique_for_overwrite<std::uint32_t[]>(std::size_t{width} * length);
-    Progress(5, 0, 100);
-    Progress(10, 0, 100);
-    if (TIFFReadRGBAImageOriented(tif, width, length, raster.get(), ORIENTATION_BOTLEFT, 1) != 1)
-      throw ETiffError("TIFFReadRGBAImage");
-    Progress(80, 0, 100);
-    for (std::int32_t y = 0; y < height; ++y) {
-      const std::uint32_t* src = raster.get() + std::size_t(height - 1 - y) * width;
-      if (kind == ikTrueColor) {
-        std::uint8_t* row = RowBits(y);
-        for (std::uint32_t x = 0; x < width; ++x, row += 3)
-          StoreRgb(row, TIFFGetR(src[x]), TIFFGetG(src[x]), TIFFGetB(src[x]));
-      } else {
-        for (std::uint32_t x = 0; x < width; ++x) {
-          const std::uint32_t rgb = (TIFFGetR(src[x]) << 16) | (TIFFGetG(src[x]) << 8) | TIFFGetB(src[x]);
-          SetRgbPixel(static_cast<std::int32_t>(x), y, rgb);
-        }
-      }
-    }
-    Progress(90, 0, 100);
-  } else {
-    // Strips: one encoded-strip read per strip, whole rows at a time.
-    std::uint32_t stripRows = 0;
-    TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &stripRows);
-    if (stripRows == 0 || stripRows > length) stripRows = length;
-    const std::uint32_t strips = TIFFNumberOfStrips(tif);
-    auto strip = std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(scanlineSize) * stripRows);
-    const std::size_t copy = std::min<std::size_t>(scanlineSize, BytesPerRow());
-    std::uint32_t row = 0;
-    for (std::uint32_t s = 0; row < length; ++s) {
-      Progress(row, 0, height - 1);
-      const std::uint32_t rows = std::min(stripRows, length - row);
-      const auto want = static_cast<tmsize_t>(scanlineSize * rows);
-      if (s >= strips || TIFFReadEncodedStrip(tif, s, strip.get(), want) != want)
-        throw ETiffError("TIFFReadEncodedStrip");
-      for (std::uint32_t r = 0; r < rows; ++r, ++row) {
-        const std::uint8_t* src = strip.get() + std::size_t(r) * scanlineSize;
-        std::uint8_t* dst = RowBits(static_cast<std::int32_t>(row));
-        if (rgbStrips) {
-          for (std::uint32_t x = 0; x < width; ++x, src += bytesPerPixel, dst += 3)
-            StoreRgb(dst, src[0], src[1], src[2]);
-        } else {
-          std::memcpy(dst, src, copy);
-        }
-      }
-    }
-  }
-
-  // White-is-zero files: the negative turns index i into the highest index minus i.
-  if (invert) TNegativeTransform().Apply(*this);
 }
 
 // File classes register with the picture registry when the program starts.

@@ -15,6 +15,8 @@ struct tiff;
 
 namespace lumipage {
 
+struct TTiffDirectory;
+
 // Compression choices; the code is the value of the Compression property.
 enum TTiffCompression : std::uint8_t {
   tcNone = 0,       // TIFF compression 1
@@ -92,7 +94,13 @@ class TTiffGraphic : public TDibGraphic {
 
  private:
   void WriteTiff(TStream& stream, const char* mode);
+  // Reads the current directory: its tags into a TTiffDirectory, then the rows by the path
+  // that suits its layout.
   void ReadDirectory(tiff* tif);
+  void ReadStrips(tiff* tif, const TTiffDirectory& directory);
+  void ReadFaxRows(tiff* tif, const TTiffDirectory& directory);
+  void ReadGrey16Rows(tiff* tif, const TTiffDirectory& directory);
+  void ReadRgbaImage(tiff* tif, const TTiffDirectory& directory);
 
   TTiffCompression compression_ = tcNone;
 };
