@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "app/OcrQueue.h"
 #include "app/PagePipeline.h"
 #include "imaging/FileStream.h"
 #include "imaging/TiffGraphic.h"
@@ -12,6 +13,7 @@
 #include "platform/IniFile.h"
 #include "platform/InfoDialog.h"
 #include "platform/Interrupt.h"
+#include "platform/SystemFolder.h"
 #include "twain/Scanner.h"
 
 namespace lumipage {
@@ -93,6 +95,7 @@ void TFrmScan::ScanDone(void*) {
 }
 
 void TFrmScan::JobInterrupted() {
+  if (ocr_) ocr_->Cancel();
   if (Settings.OutputFormat == ofPdf) {
     // Not written: the PDF holds none of this job's pages, and its page files were temporary.
     for (auto& page : pageTable_) {
@@ -107,6 +110,10 @@ void TFrmScan::JobInterrupted() {
 std::string TFrmScan::ReportFileName() const {
   if (Settings.Indicator == 2) return platform::ChangeFileExt(Settings.FileName, ".dat");
   return Settings.ExeFolder + "lp_done.dat";
+}
+
+void TFrmScan::RecordReportEntry(const std::string& section, const std::string& key, const std::string& value) {
+  reportEntries_.push_back({section, {key, value}});
 }
 
 TJobReport TFrmScan::BuildReport() const {
@@ -303,6 +310,15 @@ void TFrmScan::PrepareOutput() {
   }
 }
 
+void TFrmScan::StartRecognition() {
+  // Recognition serves the PDF's text layer and page turns; other outputs have neither.
+  if (Settings.OutputFormat != ofPdf || (Settings.OcrLanguages.empty() && !Settings.AutoRotate)) return;
+  const std::string languages = NormalisedOcrLanguages(Settings.OcrLanguages);
+  if (languages.empty() && !Settings.OcrLanguages.empty())
+    throw EJobError("Invalid OCR languages \"" + Settings.OcrLanguages + "\" (names such as eng or eng+deu)");
+  ocr_ = std::make_unique<TOcrQueue>(TOcrModule::Load(platform::SystemFolder()), languages, Settings.AutoRotate);
+}
+
 void TFrmScan::FormCreate() {
   // The failure handler is Run's; the executable's folder comes with the environment.
   Settings.ExeFolder = env_.ExeFolder;
@@ -351,7 +367,10 @@ void TFrmScan::FormCreate() {
   ChooseScanner();
   ConfigureScanner();
 
-  if (!Settings.NoScan) PrepareOutput();
+  if (!Settings.NoScan) {
+    StartRecognition();
+    PrepareOutput();
+  }
 
   bool success = Settings.SelectScanner ? scanner_->SelectSourceDialog() : true;
   if (success && reader.SettingsFileWritable()) reader.WriteScannersKey("LastScanner", CurrentScannerName());

@@ -34,6 +34,8 @@ struct TJobEnvironment {
   std::string TerminalPath = "/dev/tty";
 };
 
+class TOcrQueue;
+
 class TFrmScan {
  public:
   explicit TFrmScan(TJobEnvironment env);
@@ -58,6 +60,8 @@ class TFrmScan {
   // job's entries and Pages). Never raises: a report that cannot be written is kept for standard
   // error and makes Run's exit code 1.
   void WriteReport(const std::string& section, const std::string& key, const std::string& value) noexcept;
+  // Records an entry for the next report, also an empty value; writes nothing now.
+  void RecordReportEntry(const std::string& section, const std::string& key, const std::string& value);
   // The report's entries as they stand: the recorded entries, then [Scan] Pages.
   [[nodiscard]] TJobReport BuildReport() const;
   // Full names of the files this job wrote or changed and that are there now, in page order:
@@ -87,6 +91,8 @@ class TFrmScan {
   std::string EditVer;
   [[nodiscard]] const TCommandLine& CommandLine() const { return env_.CommandLine; }
   [[nodiscard]] ScannerOperations* Scanner() const { return scanner_.get(); }
+  // The job's text recognition; nullptr when the job does not recognise its pages.
+  [[nodiscard]] TOcrQueue* Recognition() const { return ocr_.get(); }
 
   // Replace the page pipeline and the PDF assembly (tests of the controller alone).
   std::function<void(TFrmScan&, TTransferBlock&, std::uint16_t, std::uint16_t)> PageHandler;
@@ -101,6 +107,8 @@ class TFrmScan {
   void TakeJobLock(const TJobSettingsReader& reader);
   void CheckOutputTarget() const;
   void PrepareOutput();
+  // Loads the text recognition a PDF job asks for; raises before scanning when it cannot.
+  void StartRecognition();
   void FinishOutput();
   [[nodiscard]] std::string CurrentScannerName() const;
 
@@ -111,6 +119,7 @@ class TFrmScan {
   bool pdfWritten_ = false;  // the PDF assembly saved the job's PDF
   std::string reportText_;
   std::unique_ptr<ScannerOperations> scanner_;
+  std::unique_ptr<TOcrQueue> ocr_;
   std::vector<TImageProps> pageTable_;  // index 0 unused
   platform::TJobLock jobLock_;  // held until the process ends, after the report is written
   int exitCode_ = 0;

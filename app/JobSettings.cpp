@@ -107,6 +107,7 @@ TJobSettings TJobSettingsReader::LoadJobSettings() const {
   s.Film = flag("Film");
   s.MonoEnhance = flag("MonoEnhance");
   s.Append = flag("Append");
+  s.AutoRotate = flag("AutoRotate");
 
   auto integer = [&](const char* word, int def) {
     int v = ReadInt(ini, word, def);
@@ -132,6 +133,7 @@ TJobSettings TJobSettingsReader::LoadJobSettings() const {
   if (auto e = ParsePdfEncryption(ini.ReadString("Scan", "PDFEncryption", ""))) s.PDFEncryption = *e;
   if (auto e = ParsePdfEncryption(cmd_.ParamValue("PDFEncryption"))) s.PDFEncryption = *e;
   s.FileName = text("filename", "filename", "");
+  s.OcrLanguages = text("OCR", "OCR", "");
 
   if (!s.FileName.empty() && platform::ExtractFilePath(s.FileName).empty())
     s.FileName = exeFolder_ + platform::ExtractFileName(s.FileName);

@@ -51,6 +51,10 @@ struct TJobSettings {
   std::string ScanArea;
   std::string PDFPassword;
   int PDFEncryption = peRC4;
+  // Languages of the PDF's text layer ("eng", "eng+deu"); empty: no text recognition.
+  std::string OcrLanguages;
+  // Pages are turned upright (PDF output) as text recognition finds them.
+  bool AutoRotate = false;
   std::string FileName;
   std::string ExeFolder;
 };

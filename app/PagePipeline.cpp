@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "app/FrmScan.h"
+#include "app/OcrQueue.h"
 #include "imaging/BitmapGraphic.h"
 #include "imaging/Canvas.h"
 #include "imaging/CropTransform.h"
@@ -258,6 +259,10 @@ void StorePage(TFrmScan& form, TTransferBlock& dib, std::uint16_t xres, std::uin
 
   const std::string banner = form.CommandLine().ParamValue("Banner");
   if (!banner.empty()) Caption(page, banner);
+
+  // Recognised as stored (caption included, before any dithering), beside the saving of this
+  // page and the scanning of the next.
+  if (TOcrQueue* ocr = form.Recognition()) ocr->Submit(n, GreyPageOf(page));
 
   // The last point to stop before the page's file is written.
   platform::CheckInterrupt();

@@ -1,13 +1,18 @@
 #include "app/PdfAssembly.h"
 
 #include "app/FrmScan.h"
+#include "app/OcrQueue.h"
+#include "pdf/PDFPageText.h"
+#include "pdf/PDFPageTree.h"
 #include "pdf/Vellox.h"
 #include "platform/FileReplace.h"
 #include "platform/Files.h"
 #include "platform/Interrupt.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <vector>
 
 namespace lumipage {
 namespace {
@@ -37,6 +42,37 @@ void OpenExisting(TVellox& pdf, const std::string& fileName, const std::string& 
   }
 }
 
+// The recognised words of a page as text over its image: words found on the upright page are
+// carried back onto the image as it is stored, running along the turned baseline.
+std::vector<TPageTextWord> TextOverImage(const TOcrResult& result, const TImageProps& page) {
+  std::vector<TPageTextWord> out;
+  out.reserve(result.Words.size());
+  const double w = page.Width, h = page.Height;
+  for (const TOcrWord& word : result.Words) {
+    const double top = std::min(word.LineTop, word.Top);
+    const double size = std::max({1.0, static_cast<double>(word.LineBottom) - top, static_cast<double>(word.Bottom) - top});
+    const double x = word.Left, y = top + kPageTextAscent * size;
+    TPageTextWord t;
+    t.Text = word.Text;
+    t.Size = size;
+    t.Length = std::max(1, word.Right - word.Left);
+    switch (result.Rotation) {
+      case 90: t.X = y; t.Y = h - x; t.DirectionX = 0; t.DirectionY = -1; break;
+      case 180: t.X = w - x; t.Y = h - y; t.DirectionX = -1; t.DirectionY = 0; break;
+      case 270: t.X = w - y; t.Y = x; t.DirectionX = 0; t.DirectionY = 1; break;
+      default: t.X = x; t.Y = y; break;
+    }
+    out.push_back(std::move(t));
+  }
+  return out;
+}
+
+std::string NumberList(const std::vector<int>& numbers) {
+  std::string text;
+  for (int n : numbers) text += (text.empty() ? "" : ",") + std::to_string(n);
+  return text;
+}
+
 void AssemblePdfPages(TFrmScan& form) {
   TJobSettings& s = form.Settings;
   TVellox pdf;
@@ -62,6 +98,12 @@ void AssemblePdfPages(TFrmScan& form) {
   // A new document already has its first page.
   (void)pdf.NewPages(appending ? form.LastPageNo : form.LastPageNo - 1);
 
+  // The text of the last page may still be coming.
+  TOcrQueue* ocr = form.Recognition();
+  if (ocr != nullptr) ocr->WaitAll();
+  TPDFPageText text(pdf.Pages());
+  std::vector<int> turned, withoutText;
+
   const auto& table = form.PageTable();
   for (int i = 1; i <= form.LastPageNo; ++i) {
     platform::CheckInterrupt();
@@ -75,6 +117,23 @@ void AssemblePdfPages(TFrmScan& form) {
     if (!pdf.AddImageFromFile(page.PageFile, 0))
       throw EJobError("Unable to add page file " + page.PageFile + " to the PDF");
     (void)pdf.FitImage(0, 0, pdf.GetPageBox(1, 2), pdf.GetPageBox(1, 3), 1, 1, 0);
+    if (ocr == nullptr) continue;
+    const TOcrResult* result = ocr->Result(i);
+    if (result == nullptr || !result->Recognised) {
+      withoutText.push_back(i);
+      continue;
+    }
+    if (result->Rotation != 0) {
+      pdf.Pages().SetRotation(result->Rotation);
+      turned.push_back(i);
+    }
+    const std::vector<TPageTextWord> words = TextOverImage(*result, page);
+    if (!words.empty() && text.DrawWords(words, page.Width, page.Height) != 1) withoutText.push_back(i);
+  }
+  text.Finish();
+  if (ocr != nullptr) {
+    if (!s.OcrLanguages.empty()) form.RecordReportEntry("Scan", "NoText", NumberList(withoutText));
+    if (s.AutoRotate) form.RecordReportEntry("Scan", "Rotated", NumberList(turned));
   }
 
   (void)pdf.CompressContent();

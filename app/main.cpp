@@ -20,10 +20,10 @@ const char kUsage[] =
     "only when the report cannot be written: the report then goes to standard error.\n"
     "\n"
     "Switches: bmp jpg tif multi_tif pdf Mono ScanMono A4 Letter Bank selectscanner ShowUI\n"
-    "          ShowProgress noscan NoADF Duplex Film MonoEnhance Append Help\n"
+    "          ShowProgress noscan NoADF Duplex Film MonoEnhance Append AutoRotate Help\n"
     "Pairs:    Resolution N, Indicator N, jpg_quality N, Scanner N|name, prodname text,\n"
     "          ScanArea l,t,r,b (mm), PDFPassword text, PDFEncryption RC4|AES256,\n"
-    "          filename path, Banner text\n"
+    "          filename path, Banner text, OCR langs (eng, eng+deu)\n"
     "Defaults come from lumipage.ini ([Scan] section) beside the program.\n"
     "  --help, -h     this text      --version   the program's version\n";
 

@@ -361,6 +361,22 @@ TPDFImage* AddImageFromFile(TPDFPageTree& pages, const std::string& fileName, in
   return AddImageFromBytes(pages, std::move(bytes), option);
 }
 
+namespace {
+
+// The image's unit square to page points, as the operators above draw it (for text over it).
+void RecordPlacement(TPDFPageTree& pages, double dw, double dh, double x, double y, int rotation) {
+  double* m = pages.ImageMatrix;
+  switch (rotation) {
+    case 0: m[0] = dw; m[1] = 0; m[2] = 0; m[3] = dh; m[4] = x; m[5] = y - dh; break;
+    case 1: m[0] = 0; m[1] = dw; m[2] = -dh; m[3] = 0; m[4] = x + dh; m[5] = y - dw; break;
+    case 2: m[0] = 0; m[1] = -dw; m[2] = dh; m[3] = 0; m[4] = x; m[5] = y; break;
+    default: m[0] = -dw; m[1] = 0; m[2] = 0; m[3] = -dh; m[4] = x + dw; m[5] = y; break;
+  }
+  pages.ImageMatrixPage = pages.SelectedPage();
+}
+
+}  // namespace
+
 int FitImage(TPDFPageTree& pages, TPDFImage& image, double left, double top, double width, double height, int hAlign,
              int vAlign, int rotation) {
   if (hAlign < 0 || hAlign > 2 || vAlign < 0 || vAlign > 2 || rotation < 0 || rotation > 3) return 0;
@@ -429,6 +445,7 @@ int FitImage(TPDFPageTree& pages, TPDFImage& image, double left, double top, dou
   painter.AppendLine("/" + image.ResourceName + " Do");
   painter.AppendLine("Q");
   painter.Store();
+  RecordPlacement(pages, dw, dh, x, y, rotation);
   return 1;
 }
 

@@ -148,6 +148,12 @@ TPDFIndRef* TPDFPageTree::Register(TPDFObject* value) {
   return Store().MakeReference(obj->Number, obj->Generation);
 }
 
+void TPDFPageTree::SetRotation(int degrees) {
+  if (page_ == nullptr) return;
+  degrees = ((degrees % 360) + 360) % 360;
+  page_->Put("Rotate", Store().MakeNumber(degrees - degrees % 90));
+}
+
 TPDFIndRef* TPDFPageTree::NewEngineStream() {
   TPDFStream* stream = Store().MakeStream("");
   stream->Dictionary()->Put("LC", Store().MakeName(kEngineStreamMark));

@@ -117,6 +117,14 @@ class TPDFPageTree {
   // On: the writer may draw into a last content stream that the engine did not make.
   bool ForeignStreams = false;
 
+  // Where FitImage drew last: the matrix that maps the image's unit square to points from the
+  // page's bottom-left corner, and the page it drew on (0: none yet).
+  double ImageMatrix[6] = {0, 0, 0, 0, 0, 0};
+  int ImageMatrixPage = 0;
+
+  // /Rotate of the selected page: its clockwise turn for display (0, 90, 180, 270).
+  void SetRotation(int degrees);
+
  private:
   struct CachedPage {
     TPDFDictionary* Page = nullptr;

@@ -8,6 +8,7 @@ packages=(
   zlib1g-dev libjpeg62-turbo-dev libtiff-dev
   libfreetype-dev libfontconfig-dev fonts-liberation
   nettle-dev
+  libtesseract-dev tesseract-ocr-eng tesseract-ocr-osd
   libsane-dev sane-utils
   libgtest-dev libgmock-dev libbenchmark-dev
   qpdf poppler-utils libtiff-tools libjpeg-turbo-progs imagemagick

@@ -1,0 +1,125 @@
+#include "app/OcrModule.h"
+
+#include <dlfcn.h>
+
+#include <cstdlib>
+
+#include "app/JobSettings.h"
+#include "platform/Files.h"
+
+namespace lumipage {
+
+namespace {
+
+bool LanguageChar(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+LumiOcrImage ImageOf(const TGreyPage& page) {
+  return LumiOcrImage{page.Pixels.data(), page.Width, page.Height, page.Width, page.Dpi};
+}
+
+// Debian's name of the package with a language's data.
+std::string LanguagePackage(const std::string& language) {
+  std::string name;
+  for (char c : language) name += c == '_' ? '-' : static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return "tesseract-ocr-" + name;
+}
+
+}  // namespace
+
+std::string NormalisedOcrLanguages(const std::string& text) {
+  bool fresh = true;  // at the start of a name
+  for (char c : text) {
+    if (c == '+') {
+      if (fresh) return {};
+      fresh = true;
+    } else if (LanguageChar(c)) {
+      fresh = false;
+    } else {
+      return {};
+    }
+  }
+  return fresh ? std::string() : text;
+}
+
+void TOcrModule::EngineCloser::operator()(LumiOcrEngine* engine) const {
+  if (engine != nullptr) Module->close_(engine);
+}
+
+std::shared_ptr<TOcrModule> TOcrModule::Load(const std::string& folder) {
+  // Tesseract's own threads would compete with the job's recognition threads for the same
+  // cores; one thread per page recognised is faster on the whole job. A caller's own setting
+  // stays.
+  ::setenv("OMP_THREAD_LIMIT", "1", 0);
+  const std::string path = folder + kOcrModuleFileName;
+  if (!platform::FileExists(path))
+    throw EJobError("Text recognition is not available: " + path + " is missing");
+  std::shared_ptr<TOcrModule> module(new TOcrModule);
+  module->library_ = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (module->library_ == nullptr) {
+    const char* why = ::dlerror();
+    const std::string reason = why != nullptr ? why : "unknown reason";
+    if (reason.find("libtesseract") != std::string::npos || reason.find("libleptonica") != std::string::npos ||
+        reason.find("liblept") != std::string::npos)
+      throw EJobError("Text recognition needs Tesseract: install the package libtesseract5 (" + reason + ")");
+    throw EJobError("Text recognition is not available: " + reason);
+  }
+  auto symbol = [&module](const char* name) {
+    void* p = ::dlsym(module->library_, name);
+    if (p == nullptr) throw EJobError(std::string("Text recognition is not available: ") + kOcrModuleFileName +
+                                      " lacks " + name);
+    return p;
+  };
+  auto version = reinterpret_cast<decltype(&lumi_ocr_abi_version)>(symbol("lumi_ocr_abi_version"));
+  if (version() != LUMI_OCR_ABI_VERSION)
+    throw EJobError(std::string("Text recognition is not available: ") + kOcrModuleFileName +
+                    " belongs to another version of the program");
+  module->open_ = reinterpret_cast<decltype(&lumi_ocr_open)>(symbol("lumi_ocr_open"));
+  module->close_ = reinterpret_cast<decltype(&lumi_ocr_close)>(symbol("lumi_ocr_close"));
+  module->orientation_ = reinterpret_cast<decltype(&lumi_ocr_orientation)>(symbol("lumi_ocr_orientation"));
+  module->recognise_ = reinterpret_cast<decltype(&lumi_ocr_recognise)>(symbol("lumi_ocr_recognise"));
+  return module;
+}
+
+TOcrModule::~TOcrModule() {
+  if (library_ != nullptr) ::dlclose(library_);
+}
+
+TOcrModule::Engine TOcrModule::Open(const std::string& languages, bool withOrientation) const {
+  LumiOcrEngine* engine = nullptr;
+  char message[512] = {};
+  const int r = open_(languages.c_str(), withOrientation ? 1 : 0, &engine, message, sizeof message);
+  Engine owned(engine, EngineCloser{this});
+  if (r == LUMI_OCR_MISSING_LANGUAGE)
+    throw EJobError("Text recognition data for the language " + std::string(message) +
+                    " is not installed: install the package " + LanguagePackage(message));
+  if (r != LUMI_OCR_OK || engine == nullptr)
+    throw EJobError("Text recognition could not start: " + std::string(message[0] != '\0' ? message : "unknown reason"));
+  return owned;
+}
+
+int TOcrModule::Orientation(LumiOcrEngine& engine, const TGreyPage& page, int& degrees, float& confidence) const {
+  const LumiOcrImage image = ImageOf(page);
+  return orientation_(&engine, &image, &degrees, &confidence);
+}
+
+int TOcrModule::Recognise(LumiOcrEngine& engine, const TGreyPage& page, int timeoutMs, const volatile int* cancel,
+                          std::vector<TOcrWord>& words) const {
+  words.clear();
+  const LumiOcrImage image = ImageOf(page);
+  auto sink = [](void* context, const LumiOcrWord* w) {
+    auto* out = static_cast<std::vector<TOcrWord>*>(context);
+    try {
+      out->push_back(TOcrWord{w->Left, w->Top, w->Right, w->Bottom, w->LineTop, w->LineBottom, w->Baseline,
+                              w->Confidence, w->Text != nullptr ? w->Text : ""});
+    } catch (...) {
+      // A word that does not fit in memory is left out; the page keeps the others.
+    }
+  };
+  const int r = recognise_(&engine, &image, timeoutMs, cancel, sink, &words);
+  if (r != LUMI_OCR_OK) words.clear();
+  return r;
+}
+
+}  // namespace lumipage
