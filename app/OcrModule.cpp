@@ -43,6 +43,14 @@ std::string NormalisedOcrLanguages(const std::string& text) {
   return fresh ? std::string() : text;
 }
 
+std::string OcrModuleLoadFailure(const std::string& reason) {
+  if (reason.find("libtesseract.so") != std::string::npos)
+    return "Text recognition needs Tesseract: install the package libtesseract5 (" + reason + ")";
+  if (reason.find("liblept.so") != std::string::npos || reason.find("libleptonica.so") != std::string::npos)
+    return "Text recognition needs Leptonica: install the package liblept5 (" + reason + ")";
+  return "Text recognition is not available: " + reason;
+}
+
 void TOcrModule::EngineCloser::operator()(LumiOcrEngine* engine) const {
   if (engine != nullptr) Module->close_(engine);
 }
@@ -59,11 +67,7 @@ std::shared_ptr<TOcrModule> TOcrModule::Load(const std::string& folder) {
   module->library_ = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (module->library_ == nullptr) {
     const char* why = ::dlerror();
-    const std::string reason = why != nullptr ? why : "unknown reason";
-    if (reason.find("libtesseract") != std::string::npos || reason.find("libleptonica") != std::string::npos ||
-        reason.find("liblept") != std::string::npos)
-      throw EJobError("Text recognition needs Tesseract: install the package libtesseract5 (" + reason + ")");
-    throw EJobError("Text recognition is not available: " + reason);
+    throw EJobError(OcrModuleLoadFailure(why != nullptr ? why : "unknown reason"));
   }
   auto symbol = [&module](const char* name) {
     void* p = ::dlsym(module->library_, name);

@@ -37,6 +37,10 @@ struct TGreyPage {
 // when the text is not such a list (it could name files outside the data folder).
 [[nodiscard]] std::string NormalisedOcrLanguages(const std::string& text);
 
+// The job's message when the module cannot be loaded, from the loader's reason: a missing
+// Tesseract or Leptonica library names the package that brings it.
+[[nodiscard]] std::string OcrModuleLoadFailure(const std::string& reason);
+
 class TOcrModule {
  public:
   struct EngineCloser {
