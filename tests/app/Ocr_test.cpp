@@ -405,3 +405,33 @@ TEST(OcrPage, GreyFromEveryPixelKindAndTurnsThatComeBackRound) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(OcrQueue, APageOutOfTimeIsKeptWithoutTextAndTheNextPageStillGetsIt) {
+  const std::string folder = std::string(LUMIPAGE_BUILD_DIR) + "/";
+  if (!Exists(folder + kOcrModuleFileName)) GTEST_SKIP() << "the text recognition module was not built";
+  Fixture f = RenderFixture();
+  const TGreyPage page = GreyPageOf(*f.Page);
+  auto module = TOcrModule::Load(folder);
+  {
+    // A millisecond is too little for any page.
+    TOcrQueue hurried(module, "eng", false, 1);
+    hurried.Submit(1, page);
+    hurried.WaitAll();
+    ASSERT_NE(hurried.Result(1), nullptr);
+    EXPECT_FALSE(hurried.Result(1)->Recognised);
+    EXPECT_TRUE(hurried.Result(1)->Words.empty());
+  }
+  TOcrQueue queue(module, "eng", false);
+  for (int n = 1; n <= 3; ++n) queue.Submit(n, page);
+  queue.WaitAll();
+  for (int n = 1; n <= 3; ++n) {
+    ASSERT_NE(queue.Result(n), nullptr) << n;
+    EXPECT_TRUE(queue.Result(n)->Recognised) << n;
+    EXPECT_EQ(queue.Result(n)->Words.size(), f.Words.size()) << n;
+  }
+  EXPECT_EQ(queue.Result(4), nullptr);
+}
+
+}  // namespace
