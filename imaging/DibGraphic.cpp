@@ -1,16 +1,12 @@
 #include "imaging/DibGraphic.h"
 
 #include <algorithm>
-#include <cctype>
-#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <map>
-#include <optional>
 
-#include "imaging/BmpReader.h"
 #include "imaging/Canvas.h"
+#include "imaging/DefaultPalettes.h"
 #include "imaging/FileStream.h"
 #include "imaging/MemoryStream.h"
 #include "platform/FileReplace.h"
@@ -21,79 +17,6 @@
 namespace lumipage {
 
 namespace {
-
-// --- Default palettes ------------------------------------------------------------------------
-
-TLogPalette MakePalette(std::uint16_t count) {
-  TLogPalette p{};
-  p.palVersion = kPaletteVersion;
-  p.palNumEntries = count;
-  return p;
-}
-
-void SetEntry(TLogPalette& p, std::size_t i, int r, int g, int b) {
-  p.palPalEntry[i] = TPaletteEntry{static_cast<std::uint8_t>(r), static_cast<std::uint8_t>(g),
-                                   static_cast<std::uint8_t>(b), 0};
-}
-
-constexpr int kColor16[16][3] = {
-    {0, 0, 0},       {0, 0, 170},    {0, 170, 0},     {0, 170, 170},  {170, 0, 0},    {170, 0, 170},
-    {170, 85, 0},    {170, 170, 170}, {85, 85, 85},   {85, 85, 255},  {85, 255, 85},  {85, 255, 255},
-    {255, 85, 85},   {255, 85, 255}, {255, 255, 85},  {255, 255, 255}};
-
-// VGA DAC values are 6 bits; this widens them to 8 bits the way the VGA default palette is
-// usually quoted (63 -> 255, 50 -> 203).
-int Vga8(int v6) { return (v6 << 2) | (v6 >> 4); }
-
-TLogPalette BuildColor256() {
-  TLogPalette p = MakePalette(256);
-  for (std::size_t i = 0; i < 16; ++i) SetEntry(p, i, kColor16[i][0], kColor16[i][1], kColor16[i][2]);
-  constexpr int kGrey[16] = {0, 5, 8, 11, 14, 17, 20, 24, 28, 32, 36, 40, 45, 50, 56, 63};
-  for (std::size_t i = 0; i < 16; ++i) {
-    const int v = Vga8(kGrey[i]);
-    SetEntry(p, 16 + i, v, v, v);
-  }
-  // Nine rings of 24 hues: three intensities, each in three saturations; each ring runs from
-  // blue through magenta, red, yellow, green and cyan. Levels lo..hi in five steps.
-  constexpr int kRings[9][5] = {{0, 16, 31, 47, 63},  {31, 39, 47, 55, 63}, {45, 49, 54, 58, 63},
-                                {0, 7, 14, 21, 28},   {14, 17, 21, 24, 28}, {20, 22, 24, 26, 28},
-                                {0, 4, 8, 12, 16},    {8, 10, 12, 14, 16},  {11, 12, 13, 15, 16}};
-  std::size_t k = 32;
-  for (const auto& ring : kRings) {
-    int v[5];
-    for (int j = 0; j < 5; ++j) v[j] = Vga8(ring[j]);
-    const int lo = v[0];
-    const int hi = v[4];
-    for (int j = 0; j < 4; ++j) SetEntry(p, k++, v[j], lo, hi);       // blue -> magenta
-    for (int j = 4; j > 0; --j) SetEntry(p, k++, hi, lo, v[j]);       // magenta -> red
-    for (int j = 0; j < 4; ++j) SetEntry(p, k++, hi, v[j], lo);       // red -> yellow
-    for (int j = 4; j > 0; --j) SetEntry(p, k++, v[j], hi, lo);       // yellow -> green
-    for (int j = 0; j < 4; ++j) SetEntry(p, k++, lo, hi, v[j]);       // green -> cyan
-    for (int j = 4; j > 0; --j) SetEntry(p, k++, lo, v[j], hi);       // cyan -> blue
-  }
-  for (; k < 256; ++k) SetEntry(p, k, 0, 0, 0);
-  return p;
-}
-
-struct DefaultPalettes {
-  TLogPalette blackWhite = MakePalette(2);
-  TLogPalette gray16 = MakePalette(16);
-  TLogPalette gray256 = MakePalette(256);
-  TLogPalette color16 = MakePalette(16);
-  TLogPalette color256 = BuildColor256();
-
-  DefaultPalettes() {
-    SetEntry(blackWhite, 1, 255, 255, 255);
-    for (int i = 0; i < 16; ++i) SetEntry(gray16, static_cast<std::size_t>(i), 17 * i, 17 * i, 17 * i);
-    for (int i = 0; i < 256; ++i) SetEntry(gray256, static_cast<std::size_t>(i), i, i, i);
-    for (std::size_t i = 0; i < 16; ++i) SetEntry(color16, i, kColor16[i][0], kColor16[i][1], kColor16[i][2]);
-  }
-};
-
-const DefaultPalettes& Palettes() {
-  static const DefaultPalettes palettes;
-  return palettes;
-}
 
 // --- Pixel routines, one pair per bit depth --------------------------------------------------
 
@@ -133,25 +56,6 @@ void Set24(std::uint8_t* row, std::int32_t x, std::uint32_t v) {
   p[2] = static_cast<std::uint8_t>(v >> 16);
 }
 
-std::uint16_t DpiFromHeader(std::int32_t pelsPerMeter) {
-  // Values above 65535 dpi or below 0 mean "unknown".
-  const std::int64_t dpi = DpiFromPelsPerMetre(pelsPerMeter);
-  if (pelsPerMeter <= 0 || dpi > 65535) return 0;
-  return static_cast<std::uint16_t>(dpi);
-}
-
-std::map<std::string, std::pair<std::string, TGraphicFactory>>& Registry() {
-  static std::map<std::string, std::pair<std::string, TGraphicFactory>> registry;
-  return registry;
-}
-
-std::string UpperExtension(const std::string& extension) {
-  std::string key = extension;
-  if (!key.empty() && key.front() == '.') key.erase(0, 1);
-  for (char& c : key) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return key;
-}
-
 }  // namespace
 
 // --- Module functions ----------------------------------------------------------------------------
@@ -179,37 +83,10 @@ std::string ImageKindName(unsigned kind) {
   return kind <= 5 ? kNames[kind] : "";
 }
 
-const TLogPalette* DefaultPalette(TImageKind kind) {
-  const DefaultPalettes& p = Palettes();
-  switch (kind) {
-    case ikBlackWhite: return &p.blackWhite;
-    case ikGray16: return &p.gray16;
-    case ikGray256: return &p.gray256;
-    case ikColor16: return &p.color16;
-    case ikColor256: return &p.color256;
-    default: return nullptr;
-  }
-}
-
 std::int32_t DpiToPelsPerMeter(std::uint16_t dpi) { return PelsPerMetreFromDpi(dpi); }
 
 std::uint16_t PelsPerMeterToDpi(std::int32_t pelsPerMeter) {
   return static_cast<std::uint16_t>(DpiFromPelsPerMetre(pelsPerMeter));
-}
-
-void RegisterImageFileFormat(const std::string& extension, const std::string& description,
-                             TGraphicFactory factory) {
-  Registry()[UpperExtension(extension)] = {description, factory};
-}
-
-TGraphicFactory FindImageFileFormat(const std::string& extension) {
-  const auto it = Registry().find(UpperExtension(extension));
-  return it == Registry().end() ? nullptr : it->second.second;
-}
-
-std::string ImageFileFormatDescription(const std::string& extension) {
-  const auto it = Registry().find(UpperExtension(extension));
-  return it == Registry().end() ? std::string() : it->second.first;
 }
 
 // --- TDibGraphic ------------------------------------------------------------------------------------
@@ -385,127 +262,6 @@ std::uint16_t TDibGraphic::DpiX() const { return PelsPerMeterToDpi(bitmapInfo_.b
 std::uint16_t TDibGraphic::DpiY() const { return PelsPerMeterToDpi(bitmapInfo_.bmiHeader.biYPelsPerMeter); }
 void TDibGraphic::SetDpiX(std::uint16_t dpi) { bitmapInfo_.bmiHeader.biXPelsPerMeter = DpiToPelsPerMeter(dpi); }
 void TDibGraphic::SetDpiY(std::uint16_t dpi) { bitmapInfo_.bmiHeader.biYPelsPerMeter = DpiToPelsPerMeter(dpi); }
-
-void TDibGraphic::LoadFromDibHandle(platform::HGLOBAL handle) { (void)LoadFromDib(handle, nullptr); }
-
-bool TDibGraphic::TakeDibHandle(platform::GlobalBlock& block) { return LoadFromDib(block.get(), &block); }
-
-bool TDibGraphic::LoadFromDib(platform::HGLOBAL handle, platform::GlobalBlock* owner) {
-  platform::GlobalLockGuard lock(handle);
-  const auto* base = lock.as<const std::uint8_t>();
-  const std::size_t available = lock.size();
-  if (!base || available < sizeof(TBitmapInfoHeader)) throw EOvinexError("Invalid HDIB");
-  if (!DibBitCountValid(ReadBitmapInfoHeader(base).biBitCount)) throw EOvinexError("Unsupported bit count");
-  const std::optional<TPackedDibView> dib = ReadPackedDib(base, available, kMaxImageDimension);
-  if (!dib) throw EOvinexError("Invalid HDIB");
-  const TBitmapInfoHeader& header = dib->Header;
-  const unsigned bits = header.biBitCount;
-  const std::int32_t height = dib->Height;
-
-  TLogPalette palette = MakePalette(static_cast<std::uint16_t>(dib->Colours));
-  for (std::uint32_t i = 0; i < dib->Colours; ++i)
-    SetEntry(palette, i, dib->Table[4 * i + 2], dib->Table[4 * i + 1], dib->Table[4 * i]);
-
-  TImageKind kind = ikTrueColor;
-  if (bits == 1) kind = ikBlackWhite;
-  if (bits == 4) kind = ikColor16;
-  if (bits == 8) kind = ikColor256;
-  const std::uint16_t dpiX = PelsPerMeterToDpi(header.biXPelsPerMeter);
-  const std::uint16_t dpiY = PelsPerMeterToDpi(header.biYPelsPerMeter);
-
-  if (dib->Plain()) {
-    std::optional<platform::GlobalLockGuard> relock;
-    if (owner && !dib->TopDown) {
-      // The rows are already where a DIB keeps them: keep the block's memory.
-      const auto rowsAt = static_cast<std::size_t>(dib->Pixels - base);
-      lock.unlock();
-      std::size_t size = 0;
-      adopted_.memory = platform::GlobalDetach(handle, size);
-      if (adopted_.memory) {
-        // The block is gone: its owner must not free the handle, which a new block may reuse.
-        (void)owner->release();
-        adopted_.pixels = adopted_.memory.get() + rowsAt;
-        adopted_.bytes = size - rowsAt;
-        NewImageForOverwrite(header.biWidth, height, kind, bits <= 8 ? &palette : nullptr, dpiX, dpiY);
-        return true;
-      }
-      relock.emplace(handle);  // held by someone else: copied below, under a lock again
-    }
-    NewImageForOverwrite(header.biWidth, height, kind, bits <= 8 ? &palette : nullptr, dpiX, dpiY);
-    const std::uint8_t* src = relock ? relock->as<const std::uint8_t>() + (dib->Pixels - base) : dib->Pixels;
-    if (!dib->TopDown) {
-      std::memcpy(pixels_, src, ImageSize());
-    } else {
-      for (std::int32_t y = 0; y < height; ++y)
-        std::memcpy(RowBits(y), src + static_cast<std::size_t>(y) * bytesPerRow_, bytesPerRow_);
-    }
-    return false;
-  }
-
-  // 16 and 32 bits or compressed data: decode a BMP file image of the block.
-  const std::uint64_t dibSize = dib->Size();
-  TMemoryStream bmp;
-  const auto offBits = static_cast<std::uint32_t>(14 + (dib->Pixels - base));
-  std::uint8_t fileHeader[14] = {'B', 'M'};
-  const auto fileSize = static_cast<std::uint32_t>(14 + dibSize);
-  std::memcpy(fileHeader + 2, &fileSize, 4);
-  std::memcpy(fileHeader + 10, &offBits, 4);
-  bmp.WriteBuffer(fileHeader, sizeof fileHeader);
-  bmp.WriteBuffer(base, static_cast<std::size_t>(dibSize));
-  bmp.SetPosition(0);
-  LoadFromBitmapHandle(TBmpReader::Read(bmp));
-  return false;
-}
-
-void TDibGraphic::NewImageFromBitmapHeader(const TBitmapInfoHeader& header, const std::vector<TRgbQuad>& colors) {
-  const unsigned planes = header.biPlanes == 0 ? 1 : header.biPlanes;
-  const unsigned bits = planes * header.biBitCount;
-  TImageKind kind;
-  switch (bits) {
-    case 1: kind = ikBlackWhite; break;
-    case 4: kind = ikColor16; break;
-    case 8: kind = ikColor256; break;
-    case 24: kind = ikTrueColor; break;
-    default: throw EOvinexError("Unsupported bit count");
-  }
-  if (header.biWidth <= 0 || header.biHeight <= 0 || header.biWidth > kMaxImageDimension ||
-      header.biHeight > kMaxImageDimension)
-    throw EInvalidGraphic("Invalid bitmap");
-  TLogPalette palette{};
-  const TLogPalette* usePalette = nullptr;
-  const std::size_t used = std::min<std::size_t>(header.biClrUsed, colors.size());
-  if (bits <= 8 && used >= 1 && used <= 256) {
-    palette = MakePalette(static_cast<std::uint16_t>(used));
-    for (std::size_t i = 0; i < used; ++i) SetEntry(palette, i, colors[i].rgbRed, colors[i].rgbGreen, colors[i].rgbBlue);
-    usePalette = &palette;
-  }
-  NewImageForOverwrite(header.biWidth, header.biHeight, kind, usePalette, DpiFromHeader(header.biXPelsPerMeter),
-                       DpiFromHeader(header.biYPelsPerMeter));
-}
-
-void TDibGraphic::LoadFromBitmapHandle(const TDecodedBitmap& bitmap) {
-  const TBitmapInfoHeader& header = bitmap.Header;
-  const unsigned bits = (header.biPlanes == 0 ? 1u : header.biPlanes) * header.biBitCount;
-  if (header.biWidth > 0 && header.biHeight > 0 &&
-      bitmap.Bits.size() < BytesPerRowFor(header.biWidth, bits) * static_cast<std::uint64_t>(header.biHeight))
-    throw EInvalidGraphic("Invalid bitmap");
-  NewImageFromBitmapHeader(header, bitmap.Colors);
-  std::memcpy(pixels_, bitmap.Bits.data(), ImageSize());
-}
-
-platform::HGLOBAL TDibGraphic::SaveToDibHandle() const {
-  if (Empty()) return nullptr;
-  const auto total = static_cast<std::size_t>(PackedDibSize(bitmapInfo_.bmiHeader));
-  platform::GlobalBlock block(platform::GMEM_MOVEABLE, total);
-  if (!block) throw EOvinexError("GlobalAlloc failed");
-  {
-    platform::GlobalLockGuard lock(block.get());
-    auto* p = lock.as<std::uint8_t>();
-    if (!p) throw EOvinexError("GlobalAlloc failed");
-    std::memcpy(WritePackedDibHead(p, bitmapInfo_.bmiHeader, bitmapInfo_.bmiColors.data()), pixels_, ImageSize());
-  }
-  return block.release();
-}
 
 void TDibGraphic::Assign(const TDibGraphic* source) {
   if (source == this) return;

@@ -34,9 +34,6 @@ constexpr std::uint64_t kMaxImageBytes = std::uint64_t{1} << 30;
 [[nodiscard]] std::uint64_t BytesPerRowFor(std::int64_t width, unsigned bits);
 // Display text of a kind ("Black and white", ...); empty for codes above 5.
 [[nodiscard]] std::string ImageKindName(unsigned kind);
-// Default palette of a palette kind (black/white, grey ramps, 16 colours, VGA 256 colours);
-// null for ikTrueColor and unknown codes.
-[[nodiscard]] const TLogPalette* DefaultPalette(TImageKind kind);
 
 // Pixels per metre <-> dots per inch by the packed-DIB module's rule; the dpi is taken as a
 // 16-bit quantity, as the header field is read.
@@ -232,14 +229,5 @@ class TDibGraphic {
   std::uint8_t lastProgress_ = kNoProgress;
   bool overwrite_ = false;
 };
-
-// Registry of file classes by extension (without dot, any case), so that LoadFromFile of a
-// caller that does not know the format can pick the class.
-using TGraphicFactory = std::unique_ptr<TDibGraphic> (*)();
-void RegisterImageFileFormat(const std::string& extension, const std::string& description,
-                             TGraphicFactory factory);
-// Null when no class is registered for the extension.
-[[nodiscard]] TGraphicFactory FindImageFileFormat(const std::string& extension);
-[[nodiscard]] std::string ImageFileFormatDescription(const std::string& extension);
 
 }  // namespace lumipage

@@ -1,3 +1,4 @@
+#include "imaging/DefaultPalettes.h"
 #include "imaging/ImageFormatTransform.h"
 
 #include <algorithm>

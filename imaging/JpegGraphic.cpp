@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "imaging/ImageFileFormats.h"
+
 namespace lumipage {
 
 namespace {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "imaging/Errors.h"
+#include "imaging/ImageFileFormats.h"
 #include "imaging/MemoryStream.h"
 #include "imaging/TiffTextTags.h"
 #include "imaging/NegativeTransform.h"

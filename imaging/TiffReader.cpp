@@ -10,6 +10,7 @@
 #include <optional>
 #include <vector>
 
+#include "imaging/DefaultPalettes.h"
 #include "imaging/Errors.h"
 #include "imaging/NegativeTransform.h"
 #include "imaging/TiffError.h"

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "ImagingTestUtil.h"
+#include "imaging/DefaultPalettes.h"
 #include "imaging/MemoryStream.h"
 #include "platform/GlobalMemory.h"
 

@@ -12,6 +12,7 @@
 
 #include "ImagingTestUtil.h"
 #include "imaging/FileStream.h"
+#include "imaging/ImageFileFormats.h"
 #include "imaging/MemoryStream.h"
 
 namespace lumipage {

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "imaging/FileStream.h"
+#include "imaging/ImageFileFormats.h"
 #include "imaging/MemoryStream.h"
 #include "imaging/TiffError.h"
 

@@ -8,6 +8,7 @@
 #include "ImagingTestUtil.h"
 #include "imaging/BitmapGraphic.h"
 #include "imaging/CropTransform.h"
+#include "imaging/DefaultPalettes.h"
 #include "imaging/ImageFormatTransform.h"
 #include "imaging/NegativeTransform.h"
 
