@@ -148,7 +148,8 @@ bool ObjectHeaderAt(std::string_view file, int64_t offset, int32_t number, int32
 void WalkPageTree(TPDFDictionary* root, std::vector<TWalkedPage>& pages,
                   const std::function<TPDFIndRef*(TPDFObject*)>& makeIndirect) {
   pages.clear();
-  if (root == nullptr) return;
+  // A page named as the root is no tree: it is not walked, and takes no /Count.
+  if (root == nullptr || root->TypeName() == "Page") return;
   // Iterative depth-first walk; a node met twice (a loop, or a node shared by two parents) is
   // walked once.
   struct Frame {
@@ -188,11 +189,18 @@ void WalkPageTree(TPDFDictionary* root, std::vector<TWalkedPage>& pages,
     }
     if (ref == nullptr) continue;
     auto* kid = As<TPDFDictionary>(ref->Resolve());
-    if (kid == nullptr || kid == f.Node) continue;
+    if (kid == nullptr) continue;
     const std::string type = kid->TypeName();
     TPDFArray* kids = kidsOf(kid);
     if (type == "Pages" || (kids != nullptr && type != "Page")) {
-      if (static_cast<int>(stack.size()) >= kMaxPageTreeDepth || !nodes.insert(kid).second) continue;
+      if (static_cast<int>(stack.size()) >= kMaxPageTreeDepth) continue;
+      if (!nodes.insert(kid).second) {
+        // A node met before (a loop back up the tree, or a second parent): the link goes, so
+        // that every reader walks the same tree that was counted.
+        f.Kids->Delete(index);
+        --f.Next;
+        continue;
+      }
       stack.push_back({kid, kids, 0, pages.size()});
     } else if (type == "Page" || type.empty()) {
       pages.push_back({kid, f.Node, ref->ObjectNumber(), ref->Generation()});
@@ -367,17 +375,34 @@ bool TPDFDocument::CheckPages() {
   const int state = SecurityState();
   if (state == 2 || (state == 1 && security_.ActiveKey.empty())) return true;
   std::vector<TWalkedPage> pages;
-  WalkPageTree(PagesDictionary(), pages, DirectKidMaker(*this));
-  if (!pages.empty()) return true;
+  // The tree the catalog names; else, when it names a page or a node inside the tree, the tree
+  // above it, found by its /Parent links (and named by the catalog from then on).
+  auto findTree = [&]() {
+    TPDFDictionary* root = PagesDictionary();
+    WalkPageTree(root, pages, DirectKidMaker(*this));
+    if (!pages.empty() || root == nullptr || !AllowRepair) return !pages.empty();
+    TPDFDictionary* top = root;
+    for (int depth = 0; depth < kMaxPageTreeDepth; ++depth) {
+      auto* up = As<TPDFDictionary>(top->Get("Parent", true));
+      if (up == nullptr || up == root || up == top) break;
+      top = up;
+    }
+    if (top == root || !top->IsIndirect()) return false;
+    WalkPageTree(top, pages, DirectKidMaker(*this));
+    if (pages.empty()) return false;
+    Catalog()->Put("Pages", structure_->MakeReference(top->ObjectNumber(), top->Generation()));
+    return true;
+  };
+  if (findTree()) return true;
   if (!AllowRepair) return false;
   if (!repaired_ && state == 0) {
     RepairObjectTable();
     if (!HasCatalog()) return false;
-    WalkPageTree(PagesDictionary(), pages, DirectKidMaker(*this));
-    if (!pages.empty()) return true;
+    if (findTree()) return true;
   }
+  // A new root when there is none, or when the catalog names a page: the page stays a page.
   TPDFDictionary* root = PagesDictionary();
-  if (root == nullptr) {
+  if (root == nullptr || root->TypeName() == "Page") {
     root = structure_->MakeDictionary();
     Catalog()->Put("Pages", MakeIndirect(root));
   }

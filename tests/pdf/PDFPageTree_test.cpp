@@ -340,6 +340,44 @@ TEST(PageTreeTest, DirectKidsBecomeObjectsOfTheirOwn) {
   EXPECT_EQ(pdf.PageWidth(), 300);
 }
 
+TEST(PageTreeTest, LinksBackUpTheTreeAreCut) {
+  // The root lists itself and a node lists the root: the links go, the page stays, and the tree
+  // written is one every reader walks alike.
+  TVellox pdf;
+  Load(pdf, MakePdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [ 2 0 R 3 0 R ] /Count 1 >>",
+                     "<< /Type /Pages /Parent 2 0 R /Kids [ 4 0 R 2 0 R ] /Count 1 >>",
+                     "<< /Type /Page /Parent 3 0 R /MediaBox [ 0 0 300 400 ] >>"}));
+  EXPECT_EQ(pdf.PageCount(), 1);
+  TPDFDocument& doc = *pdf.SelectedDocument();
+  EXPECT_EQ(doc.PagesDictionary()->Get("Kids", true)->ToText(), "[ 3 0 R ]");
+  EXPECT_EQ(As<TPDFDictionary>(doc.GetValue(doc.FindIndirect(3, 0)))->Get("Kids", true)->ToText(), "[ 4 0 R ]");
+  EXPECT_EQ(pdf.NewPages(1), 2);
+}
+
+TEST(PageTreeTest, CatalogNamingAPageFindsTheTreeAboveIt) {
+  // /Pages names the page itself: the tree is the one its /Parent leads to, and the page keeps
+  // every entry it had (no /Count, no /Kids).
+  TVellox pdf;
+  Load(pdf, MakePdf({"<< /Type /Catalog /Pages 3 0 R >>", "<< /Type /Pages /Kids [ 3 0 R ] /Count 1 >>",
+                     "<< /Type /Page /Parent 2 0 R /MediaBox [ 0 0 300 400 ] >>"}));
+  EXPECT_EQ(pdf.PageCount(), 1);
+  TPDFDocument& doc = *pdf.SelectedDocument();
+  EXPECT_EQ(doc.Catalog()->Get("Pages")->ToText(), "2 0 R");
+  auto* page = As<TPDFDictionary>(doc.GetValue(doc.FindIndirect(3, 0)));
+  ASSERT_NE(page, nullptr);
+  EXPECT_EQ(page->TypeName(), "Page");
+  EXPECT_EQ(page->Get("Count"), nullptr);
+  EXPECT_EQ(page->Get("Kids"), nullptr);
+
+  // A page with no tree above it: a new root holds it, and it stays a page.
+  TVellox alone;
+  Load(alone, MakePdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Page /MediaBox [ 0 0 300 400 ] >>"}));
+  EXPECT_EQ(alone.PageCount(), 1);
+  TPDFDocument& single = *alone.SelectedDocument();
+  EXPECT_EQ(As<TPDFDictionary>(single.GetValue(single.FindIndirect(2, 0)))->TypeName(), "Page");
+  EXPECT_NE(single.Catalog()->Get("Pages")->ToText(), "2 0 R");
+}
+
 TEST(PageTreeTest, InsertedPagesCountInEveryAncestor) {
   TempDir dir("pagetree_insert");
   TVellox pdf;

@@ -130,6 +130,17 @@ inspect() {
   # Poppler complained about the original but showed every page: what it showed may be its own
   # misreading (a page tree it cannot follow), so qpdf's copy of the pages is kept as a second
   # reference for the comparison.
+  # No page that qpdf finds by walking the tree: qpdf puts every page object of the original under
+  # a new root (object-number order), the reference for a reader that rebuilds the tree.
+  if [ "$role" = before ] && { [ "$(cat "$out.npages")" = 0 ] || [ "$(cat "$out.npages")" = "?" ]; }; then
+    qpdf --json=2 --json-key=qpdf --json-stream-data=inline --decode-level=none --password="$pw" \
+         "$pdf" "$out.all.json" >/dev/null 2>&1
+    if [ -s "$out.all.json" ] && jq -f "$here/rebuild_tree.jq" "$out.all.json" >"$out.rebuilt.json" 2>/dev/null &&
+       qpdf --json-input "$out.rebuilt.json" "${out%/*}/rebuilt.pdf" >/dev/null 2>&1; then
+      inspect "${out%/*}/rebuilt.pdf" "${out%/*}/rebuilt" "" rebuilt
+    fi
+    rm -f "$out.all.json" "$out.rebuilt.json"
+  fi
   if [ "$role" = before ] && [ ! -f "$out.note" ] && grep -q 'Error' "$out.md5.err" 2>/dev/null &&
      { qpdf --empty --pages "$pdf" --password="$pw" -- "$out.copied.pdf" >/dev/null 2>&1 ||
        [ -f "$out.copied.pdf" ]; }; then
@@ -144,12 +155,46 @@ report_value() {  # section key -> value of the program's report, "<none>" when 
     END { if (!found) print "<none>" }' "$exe/lp_done.dat" 2>/dev/null || echo "<none>"
 }
 
+# Compares the old pages of $2 (the saved file) with reference $1 (the original, or qpdf's
+# rebuild of it): page count, poppler's page count and checksums, dictionaries and content.
+# Sets old_reasons.
+compare_old() {
+  local ref=$1 out=$2 nb na nold nnew changed nd dchanged nc cchanged
+  old_reasons=()
+  nb=$(cat "$ref.npages"); na=$(cat "$out.npages")
+  if [ "$nb" = "?" ]; then
+    :  # qpdf could not walk the original either: poppler's page count below decides
+  elif [ "$na" != "$((nb + 1))" ]; then
+    old_reasons+=("pages $nb -> $na")
+  fi
+  nold=$(wc -l <"$ref.md5"); nnew=$(wc -l <"$out.md5")
+  if [ "$nnew" -ne $((nold + 1)) ]; then
+    old_reasons+=("poppler renders $nold -> $nnew pages")
+  fi
+  changed=$(paste -d' ' <(head -n "$nold" "$ref.md5") <(head -n "$nold" "$out.md5") |
+            awk '$1 != $2 { c++; if (!first) first = NR } END { if (c) print c " (first: page " first ")" }')
+  if [ -n "$changed" ] && [ -s "$ref.alt.md5" ] && [ "$(wc -l <"$ref.alt.md5")" -eq "$nold" ] &&
+     cmp -s "$ref.alt.md5" <(head -n "$nold" "$out.md5"); then
+    changed=""
+    echo "old pages as in qpdf's copy; poppler misread the original" >"$ref.note"
+  fi
+  [ -z "$changed" ] || old_reasons+=("old pages render differently: $changed")
+  nd=$(wc -l <"$ref.dicts")
+  dchanged=$(paste -d'\t' <(head -n "$nd" "$ref.dicts") <(head -n "$nd" "$out.dicts") |
+             awk -F'\t' '$1 != $2 { c++; if (!first) first = NR } END { if (c) print c " (first: page " first ")" }')
+  [ -z "$dchanged" ] || old_reasons+=("old page dictionaries differ: $dchanged")
+  nc=$(wc -l <"$ref.content")
+  cchanged=$(paste -d' ' <(head -n "$nc" "$ref.content") <(head -n "$nc" "$out.content") |
+             awk '$1 != $2 { c++; if (!first) first = NR } END { if (c) print c " (first: page " first ")" }')
+  [ -z "$cchanged" ] || old_reasons+=("old page content differs: $cchanged")
+}
+
 # Checks file number $1 with the program copy in folder $2; prints "result<TAB>table line".
 check_one() {
   local total=$1 exe=$2 src=${files[$1]}
   local name pw expect knownfail d sum_before sum_after job_rc error pages leftovers outcome
-  local nb na rb ra nold nnew changed nd dchanged lost ok result pagecol detail
-  local -a reasons args
+  local rb ra lost ok result pagecol detail
+  local -a reasons args old_reasons
   name=$(basename "$src")
   pw=$(manifest_field "$name" 2)
   [ "$pw" = "-" ] && pw=""
@@ -186,35 +231,22 @@ check_one() {
   else
     outcome=appended
     inspect "$d/doc.pdf" "$d/after" "$pw" after
-    nb=$(cat "$d/before.npages"); na=$(cat "$d/after.npages")
     [ "$pages" = "1" ] || reasons+=("report Pages=$pages")
-    if [ "$nb" = "?" ]; then
-      :  # qpdf could not walk the original either: poppler's page count below decides
-    elif [ "$na" != "$((nb + 1))" ]; then
-      reasons+=("pages $nb -> $na")
-    fi
     rb=$(cat "$d/before.rank"); ra=$(cat "$d/after.rank")
     [ "$ra" -le "$rb" ] || reasons+=("qpdf --check worse (rank $rb -> $ra): $(grep -m1 -iE 'error|warn' "$d/after.check" | cut -c1-100)")
-    nold=$(wc -l <"$d/before.md5"); nnew=$(wc -l <"$d/after.md5")
-    if [ "$nnew" -ne $((nold + 1)) ]; then
-      reasons+=("poppler renders $nold -> $nnew pages")
+    compare_old "$d/before" "$d/after"
+    # No page tree that qpdf can walk in the original: the old pages may be the page objects found
+    # in it, put under a new root by qpdf itself.
+    if [ ${#old_reasons[@]} -gt 0 ] && [ -s "$d/rebuilt.md5" ]; then
+      local -a first_reasons=("${old_reasons[@]}")
+      compare_old "$d/rebuilt" "$d/after"
+      if [ ${#old_reasons[@]} -eq 0 ]; then
+        echo "old pages as qpdf rebuilds them from the page objects found" >"$d/before.note"
+      else
+        old_reasons=("${first_reasons[@]}")
+      fi
     fi
-    changed=$(paste -d' ' <(head -n "$nold" "$d/before.md5") <(head -n "$nold" "$d/after.md5") |
-              awk '$1 != $2 { c++; if (!first) first = NR } END { if (c) print c " (first: page " first ")" }')
-    if [ -n "$changed" ] && [ -s "$d/before.alt.md5" ] && [ "$(wc -l <"$d/before.alt.md5")" -eq "$nold" ] &&
-       cmp -s "$d/before.alt.md5" <(head -n "$nold" "$d/after.md5"); then
-      changed=""
-      echo "old pages as in qpdf's copy; poppler misread the original" >"$d/before.note"
-    fi
-    [ -z "$changed" ] || reasons+=("old pages render differently: $changed")
-    nd=$(wc -l <"$d/before.dicts")
-    dchanged=$(paste -d'\t' <(head -n "$nd" "$d/before.dicts") <(head -n "$nd" "$d/after.dicts") |
-               awk -F'\t' '$1 != $2 { c++; if (!first) first = NR } END { if (c) print c " (first: page " first ")" }')
-    [ -z "$dchanged" ] || reasons+=("old page dictionaries differ: $dchanged")
-    nc=$(wc -l <"$d/before.content")
-    cchanged=$(paste -d' ' <(head -n "$nc" "$d/before.content") <(head -n "$nc" "$d/after.content") |
-               awk '$1 != $2 { c++; if (!first) first = NR } END { if (c) print c " (first: page " first ")" }')
-    [ -z "$cchanged" ] || reasons+=("old page content differs: $cchanged")
+    reasons+=("${old_reasons[@]}")
     cmp -s "$d/before.crypt" "$d/after.crypt" ||
       reasons+=("protection changed: $(cat "$d/before.crypt") -> $(cat "$d/after.crypt")")
     lost=$(LC_ALL=C comm -23 "$d/before.keys" "$d/after.keys" | tr '\n' ' ')
