@@ -3,6 +3,7 @@
 #include <nettle/md5.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <limits>
 #include <iterator>
@@ -270,11 +271,31 @@ bool TPDFDocument::ObjectStreamBytes(const TPDFIndObj& object, std::string_view&
   if (!dropped && !wasParsed) (void)DropParsedValue(*holder);
   const int64_t n = c.Count;
   if (!c.Valid || static_cast<int64_t>(c.Header.size()) < 2 * n) return false;
-  if (object.StreamIndex < 0 || static_cast<double>(object.StreamIndex) >= c.CountValue) return false;
-  const auto index = static_cast<size_t>(object.StreamIndex);
-  const double num = c.Header[2 * index];
+  // The cross-reference entry's index is taken when the header names the object there; else
+  // the object is looked up by its number in the header (an index that is off, or a stream
+  // that lists itself first, as qpdf reads them).
+  size_t index = 0;
+  bool found = false;
+  if (object.StreamIndex >= 0 && static_cast<double>(object.StreamIndex) < c.CountValue &&
+      c.Header[2 * static_cast<size_t>(object.StreamIndex)] == object.Number) {
+    index = static_cast<size_t>(object.StreamIndex);
+    found = true;
+  }
+  if (!found) {
+    if (c.ByNumber.empty()) {
+      c.ByNumber.reserve(static_cast<size_t>(n));
+      for (size_t i = 0; i < static_cast<size_t>(n); ++i)
+        if (!std::isnan(c.Header[2 * i])) c.ByNumber.emplace_back(c.Header[2 * i], i);
+      std::stable_sort(c.ByNumber.begin(), c.ByNumber.end(),
+                       [](const auto& a, const auto& b) { return a.first < b.first; });
+    }
+    const auto it = std::lower_bound(c.ByNumber.begin(), c.ByNumber.end(), static_cast<double>(object.Number),
+                                     [](const auto& entry, double number) { return entry.first < number; });
+    if (it == c.ByNumber.end() || it->first != object.Number) return false;
+    index = it->second;
+  }
   const double off = c.Header[2 * index + 1];
-  if (num != object.Number || !(off >= 0) || off > static_cast<double>(c.Data.size())) return false;
+  if (!(off >= 0) || off > static_cast<double>(c.Data.size())) return false;
   size_t end = c.Data.size();
   if (static_cast<int64_t>(index) < n - 1) {
     const double next = c.Header[2 * index + 3];

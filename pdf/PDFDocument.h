@@ -11,6 +11,7 @@
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "pdf/PDFIndObj.h"
@@ -210,6 +211,8 @@ class TPDFDocument {
     int64_t Count = 0;
     double CountValue = 0;
     bool Valid = false;
+    // Header positions sorted by object number, made on the first lookup by number.
+    std::vector<std::pair<double, size_t>> ByNumber;
   };
   ObjectStreamCache objectStreamCache_;
 

@@ -450,6 +450,42 @@ TEST(Reader, ObjectStreamCommentsNamingTheNextObjectAreNoStreamData) {
   EXPECT_NE(Text(dir.File("out.pdf")).find("Page 3 of lumipage"), std::string::npos);
 }
 
+TEST(Reader, ObjectStreamIndexThatMissesFindsTheObjectByNumber) {
+  // The stream lists itself first, so every index of the cross-reference stream is one short;
+  // the objects are found by the numbers the stream's header gives them.
+  FileBuilder b;
+  const std::string objects[] = {"<< /Type /Catalog /Pages 3 0 R >>", "<< /Type /Pages /Kids [ 4 0 R ] /Count 1 >>",
+                                 "<< /Type /Page /Parent 3 0 R /MediaBox [ 0 0 200 300 ] >>"};
+  std::string header = "1 0 ";
+  std::string body;
+  for (int i = 0; i < 3; ++i) {
+    header += std::to_string(i + 2) + " " + std::to_string(body.size()) + " ";
+    body += objects[i] + "\n";
+  }
+  b.Object(1, "<< /Type /ObjStm /N 4 /First " + std::to_string(header.size()) + " /Length " +
+                  std::to_string(header.size() + body.size()) + " >>\nstream\n" + header + body + "\nendstream");
+  auto entry = [](int type, size_t f2, int f3) {
+    return std::string{static_cast<char>(type), static_cast<char>(f2 >> 8), static_cast<char>(f2 & 0xFF),
+                       static_cast<char>(f3)};
+  };
+  const size_t xref = b.Size();
+  const std::string rows = entry(0, 0, 0) + entry(1, b.Offset(1), 0) + entry(2, 1, 0) + entry(2, 1, 1) +
+                           entry(2, 1, 2) + entry(1, xref, 0);
+  b.Raw("5 0 obj\n<< /Type /XRef /Size 6 /W [ 1 2 1 ] /Root 2 0 R /Length " + std::to_string(rows.size()) +
+        " >>\nstream\n" + rows + "\nendstream\nendobj\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n");
+  TPDFDocument doc;
+  ASSERT_TRUE(doc.LoadFromString(b.Text()));
+  EXPECT_EQ(doc.Catalog()->TypeName(), "Catalog");
+  auto* page = As<TPDFDictionary>(doc.GetValue(doc.FindIndirect(4, 0)));
+  ASSERT_NE(page, nullptr);
+  EXPECT_EQ(page->Get("MediaBox")->ToText(), "[ 0 0 200 300 ]");
+  TempDir dir("objstm_self");
+  WriteFile(dir.File("out.pdf"), doc.SaveToString());
+  std::string check;
+  EXPECT_TRUE(QpdfClean(dir.File("out.pdf"), "", &check)) << check;
+  EXPECT_EQ(PageCount(dir.File("out.pdf")), "1");
+}
+
 TEST(Reader, HostileStructuresReadNullsOrFailCleanly) {
   // Each file loads or fails; reading every object and saving never crashes or hangs.
   std::vector<std::string> files;
