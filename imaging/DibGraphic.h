@@ -12,8 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "imaging/DefaultPalettes.h"
 #include "imaging/DibTypes.h"
 #include "imaging/Errors.h"
+#include "imaging/ImageFileFormats.h"
 #include "imaging/Progress.h"
 #include "imaging/RgbToPaletteConverter.h"
 #include "imaging/Stream.h"
