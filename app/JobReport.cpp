@@ -37,6 +37,11 @@ bool TJobReport::WriteTo(const std::string& fileName, std::string& error) const 
     return false;
   }
   platform::IniFile old(fileName);  // empty unless a regular file is there
+  if (!old.ReadError().empty()) {
+    // Its other sections would be lost with a report written over it.
+    error = fileName + ": " + old.ReadError();
+    return false;
+  }
   for (const auto& section : sections_) old.EraseSection(section.first);
   std::string text = old.Text() + Text();
   return platform::ReplaceFileDurably(fileName, text, error);

@@ -220,6 +220,7 @@ TFileReplacement::TFileReplacement(const std::string& target) {
     releaseSlot(slot_);
     slot_ = -1;
     if (e != EEXIST) {
+      errno_ = e;
       error_ = errnoText(e);
       return;
     }
@@ -263,9 +264,12 @@ bool TFileReplacement::Commit() {
   committed_ = true;
   releaseSlot(slot_);
   slot_ = -1;
-  // The new name is on disk only once the folder is.
+  // The new name is on disk only once the folder is. When that fails, a new file goes again,
+  // so that a failed save leaves no file behind; a replaced file stays the new one, as its old
+  // content is gone.
   if (!SyncFolder(folderOf(target_.Path))) {
     error_ = errnoText(errno);
+    if (!target_.Exists) ::unlink(target_.Path.c_str());
     return false;
   }
   return true;

@@ -57,6 +57,8 @@ class TFileReplacement {
 
   [[nodiscard]] bool Ok() const { return fd_ >= 0 && error_.empty(); }
   [[nodiscard]] const std::string& Error() const { return error_; }
+  // The system's error number behind Error() when the temporary file could not be made; 0 otherwise.
+  [[nodiscard]] int ErrorNumber() const { return errno_; }
   [[nodiscard]] const std::string& TemporaryName() const { return tempName_; }
   [[nodiscard]] const TSaveTarget& Target() const { return target_; }
   // Read-write descriptor of the temporary file, owned by the replacement. Writers that open
@@ -65,7 +67,8 @@ class TFileReplacement {
 
   // Flushes the temporary file, gives it the target's mode (and owner), renames it onto the
   // target and flushes the folder. False with Error() set when any step fails; the target is
-  // then as it was and the temporary file is gone.
+  // then as it was and the temporary file is gone, except when only the folder's flush failed:
+  // a new target is removed again, a replaced one holds the new content.
   [[nodiscard]] bool Commit();
 
  private:
@@ -74,6 +77,7 @@ class TFileReplacement {
   TSaveTarget target_;
   std::string tempName_;
   std::string error_;
+  int errno_ = 0;
   int fd_ = -1;
   int slot_ = -1;
   bool committed_ = false;

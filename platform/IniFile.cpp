@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <cerrno>
 
 #include "platform/FileReplace.h"
@@ -79,7 +80,7 @@ class Fd {
 };
 
 // Replaces the file's content; the old content stays whole when anything fails on the way.
-bool replaceFile(const std::string& name, const std::string& data) {
+bool replaceFile(const std::string& name, const std::string& data, const std::string& previous) {
   // Write through symbolic links to the file they name.
   std::string path = name;
   if (char* real = ::realpath(name.c_str(), nullptr)) {
@@ -101,11 +102,17 @@ bool replaceFile(const std::string& name, const std::string& data) {
     // Flushed, renamed and the folder flushed: a settings write survives a power cut.
     return WriteAll(tmp.Handle(), data) && tmp.Commit();
   }
-  // No temporary file possible in that folder: write in place.
+  // A folder we may not create files in (a writable settings file in a read-only program
+  // folder): write in place. Any other reason (a full disk, an I/O error) fails the write, as
+  // rewriting in place would then likely cut the file short.
+  if (tmp.ErrorNumber() != EACCES && tmp.ErrorNumber() != EPERM) return false;
   Fd out(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
   if (out.get() < 0) return false;
-  bool ok = WriteAll(out.get(), data);
-  return out.close() && ok;
+  if (WriteAll(out.get(), data) && ::fsync(out.get()) == 0 && out.close()) return true;
+  // Put the old content back as well as we can.
+  Fd again(::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
+  if (again.get() >= 0 && WriteAll(again.get(), previous)) (void)again.close();
+  return false;
 }
 
 }  // namespace
@@ -118,8 +125,12 @@ void IniFile::Load() {
   // Only regular files are read: a folder, FIFO or device in the file's place reads as empty.
   // Opening without blocking and checking the opened file leaves no window in which a FIFO
   // swapped in after a check could hold the job.
+  readError_.clear();
   Fd fd(::open(fileName_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-  if (fd.get() < 0) return;
+  if (fd.get() < 0) {
+    if (errno != ENOENT && errno != ENOTDIR) readError_ = std::strerror(errno);
+    return;
+  }
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return;
   std::string text;
@@ -128,11 +139,15 @@ void IniFile::Load() {
     for (;;) {
       ssize_t n = ::read(fd.get(), buf, sizeof buf);
       if (n < 0 && errno == EINTR) continue;
-      if (n < 0) return;
+      if (n < 0) {
+        readError_ = std::strerror(errno);
+        return;
+      }
       if (n == 0) break;
       text.append(buf, static_cast<size_t>(n));
     }
   } catch (const std::exception&) {
+    readError_ = std::strerror(ENOMEM);
     return;
   }
   size_t start = 0;
@@ -231,8 +246,11 @@ bool IniFile::WriteString(const std::string& section, const std::string& key, co
   if (section.empty() || key.empty()) return false;
   if (IsReadOnly(fileName_) || DirectoryExists(fileName_)) return false;
   Load();
+  // A file that is there but cannot be read would be written back with only this key.
+  if (!readError_.empty()) return false;
+  const std::string previous = Text();
   SetString(section, key, value);
-  return replaceFile(fileName_, Text());
+  return replaceFile(fileName_, Text(), previous);
 }
 
 std::string GetPrivateProfileString(const std::string& section, const std::string& key,

@@ -17,6 +17,9 @@ class IniFile {
   [[nodiscard]] std::string ReadString(const std::string& section, const std::string& key,
                                        const std::string& defaultValue) const;
   [[nodiscard]] bool ValueExists(const std::string& section, const std::string& key) const;
+  // Why a file that is there could not be read (it then reads as empty); empty when it was read
+  // or is absent.
+  [[nodiscard]] const std::string& ReadError() const { return readError_; }
 
   // Edits of the lines read, not written anywhere: Text() gives the file's new content.
   void SetString(const std::string& section, const std::string& key, const std::string& value);
@@ -39,6 +42,7 @@ class IniFile {
   std::string fileName_;
   std::vector<std::string> lines_;  // without line terminators
   bool crlf_ = false;
+  std::string readError_;
 };
 
 // The Windows-style calls over a file name, each reading the file anew.
