@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <utility>
+#include <vector>
 
 #include "app/FrmScan.h"
 #include "app/OcrQueue.h"
@@ -183,6 +185,54 @@ void SaveJpeg(TFrmScan& form, TDibGraphic& page, const std::string& base, std::u
   record.PageFile = base + ".jpg";
 }
 
+// An append to a file in place, holding back what it writes inside the old file (the link
+// from the last directory to the new one) until the new page after the old end is on disk.
+// libtiff links the new directory before writing it: a job killed between the two would leave
+// a link into nothing. Held back, the old chain stays whole until the page is complete.
+class TLinkLastStream final : public TStream {
+ public:
+  TLinkLastStream(TFileStream& file, std::int64_t oldSize) : file_(file), oldSize_(oldSize) {}
+
+  std::size_t Read(void* buffer, std::size_t count) override {
+    const std::int64_t at = file_.Position();
+    const std::size_t n = file_.Read(buffer, count);
+    auto* out = static_cast<char*>(buffer);
+    // Reads see the held-back bytes, the later of two over the same place.
+    for (const auto& [pos, bytes] : held_) {
+      const std::int64_t from = std::max(at, pos);
+      const std::int64_t to = std::min<std::int64_t>(at + static_cast<std::int64_t>(n), pos + static_cast<std::int64_t>(bytes.size()));
+      for (std::int64_t i = from; i < to; ++i) out[i - at] = bytes[static_cast<std::size_t>(i - pos)];
+    }
+    return n;
+  }
+  std::size_t Write(const void* buffer, std::size_t count) override {
+    const std::int64_t at = file_.Position();
+    if (at >= oldSize_) return file_.Write(buffer, count);
+    const auto* in = static_cast<const char*>(buffer);
+    const std::size_t inside = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(count), oldSize_ - at));
+    held_.emplace_back(at, std::string(in, inside));
+    file_.SetPosition(at + static_cast<std::int64_t>(inside));
+    return inside == count ? count : inside + file_.Write(in + inside, count - inside);
+  }
+  std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override { return file_.Seek(offset, origin); }
+  std::int64_t Size() override { return file_.Size(); }
+  void SetSize(std::int64_t newSize) override { file_.SetSize(newSize); }
+
+  // Writes the held-back bytes into the old file.
+  void WriteHeldBack() {
+    for (const auto& [pos, bytes] : held_) {
+      file_.SetPosition(pos);
+      file_.WriteBuffer(bytes.data(), bytes.size());
+    }
+    held_.clear();
+  }
+
+ private:
+  TFileStream& file_;
+  std::int64_t oldSize_;
+  std::vector<std::pair<std::int64_t, std::string>> held_;
+};
+
 // Appends the page to the multi-page file in place. Whatever fails on the way, the file is cut
 // back to what it was; once the page is in, it is on disk before the next page comes.
 void AppendTiffPage(TTiffGraphic& tiff, const std::string& name) {
@@ -191,10 +241,16 @@ void AppendTiffPage(TTiffGraphic& tiff, const std::string& name) {
   if (!error.empty()) throw EFOpenError("Cannot open file \"" + name + "\". " + error);
   TFileStream stream(target.Path, fmOpenReadWrite | fmShareExclusive);
   const std::int64_t oldSize = stream.Size();
-  try {
-    tiff.AppendToStream(stream);
+  auto flush = [&] {
     if (::fsync(stream.Handle()) != 0)
       throw EWriteError("Cannot write file \"" + name + "\". " + std::string(std::strerror(errno)));
+  };
+  try {
+    TLinkLastStream appending(stream, oldSize);
+    tiff.AppendToStream(appending);
+    flush();  // the new page, still unlinked
+    appending.WriteHeldBack();
+    flush();
   } catch (...) {
     const std::exception_ptr failure = stream.NameWriteFailure(std::current_exception());
     try {
