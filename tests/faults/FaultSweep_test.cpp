@@ -8,6 +8,7 @@
 // - no temporary file survives (the job's own, or a killed job's once the next job has run);
 // - the settings file keeps the caller's own sections.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -379,6 +380,84 @@ TEST_P(FaultSweep, KilledJobLeavesFilesWholeAndTheNextJobCleansUp) {
     EXPECT_EQ(lumipage::platform::GetPrivateProfileString("Error", "Message", "", report_), "");
     SetUp();  // a fresh earlier output for the next moment
   }
+}
+
+// Jobs started side by side in one program folder, each with its own file name and report
+// (Indicator 2), and two appends to one file: every job gets exactly its own pages.
+TEST(SideBySide, JobsInOneProgramFolderTakeTurns) {
+  Program p;
+  p.Feeder(3);
+  auto start = [&p](const std::string& args) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::execl("/bin/sh", "sh", "-c", p.Command(args, "").c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    return pid;
+  };
+  auto reportOf = [&p](const std::string& name, const std::string& key) {
+    return lumipage::platform::GetPrivateProfileString("Scan", key, "<none>", p.out + name + ".dat") +
+           lumipage::platform::GetPrivateProfileString("Error", "Message", "", p.out + name + ".dat");
+  };
+  const std::string common = " Resolution 20 Indicator 2 filename ";
+  // The PDF's page files and the JPEG job's page files would share names beside the program.
+  const std::vector<std::string> jobs = {"pdf" + common + Quote(p.out + "a.pdf"), "jpg" + common + Quote(p.out + "b.jpg"),
+                                         "multi_tif" + common + Quote(p.out + "c.tif"),
+                                         "pdf Append" + common + Quote(p.out + "d.pdf"),
+                                         "pdf Append" + common + Quote(p.out + "d.pdf"),
+                                         "multi_tif Append" + common + Quote(p.out + "e.tif"),
+                                         "multi_tif Append" + common + Quote(p.out + "e.tif")};
+  std::vector<pid_t> running;
+  for (const auto& args : jobs) running.push_back(start(args));
+  for (pid_t pid : running) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  EXPECT_EQ(reportOf("a", "Pages"), "3");
+  EXPECT_EQ(reportOf("b", "Pages"), "3");
+  EXPECT_EQ(reportOf("c", "Pages"), "3");
+  EXPECT_EQ(reportOf("d", "Pages"), "3");
+  EXPECT_EQ(reportOf("e", "Pages"), "3");
+  int pages = 0;
+  EXPECT_EQ(CheckOutput(p.out + "a.pdf", pages), "");
+  EXPECT_EQ(pages, 3);
+  for (const char* f : {"b.jpg", "b_02.jpg", "b_03.jpg"}) EXPECT_EQ(CheckOutput(p.out + f, pages), "") << f;
+  EXPECT_FALSE(Exists(p.out + "b_04.jpg"));
+  EXPECT_EQ(CheckOutput(p.out + "c.tif", pages), "");
+  EXPECT_EQ(pages, 3);
+  EXPECT_EQ(CheckOutput(p.out + "d.pdf", pages), "");
+  EXPECT_EQ(pages, 6);
+  EXPECT_EQ(CheckOutput(p.out + "e.tif", pages), "");
+  EXPECT_EQ(pages, 6);
+  for (const auto& e : fs::directory_iterator(p.exe)) {
+    const std::string name = e.path().filename().string();
+    EXPECT_TRUE(name == "lumipage" || name == "lumipage.lock") << "left beside the program: " << name;
+  }
+}
+
+// A job that finds the folder taken for longer than LockWait touches nothing and says so on
+// standard error with exit code 1; the running job's report stays as it is.
+TEST(SideBySide, SecondJobGivesUpAfterLockWait) {
+  Program p;
+  WriteText(p.exe + "lp_done.dat", "[Scan]\nPages=7\n");
+  WriteText(p.exe + "page001.jpg", "the running job's page");
+  const int fd = ::open((p.exe + "lumipage.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+  for (const std::string& wait : {std::string("LockWait 1"), std::string("")}) {
+    if (wait.empty()) WriteText(p.exe + "lumipage.ini", "[Scan]\nLockWait=0\n");  // the key, not the pair
+    EXPECT_EQ(p.Run("jpg Resolution 20 " + wait), 1);
+    const std::string err = p.Stderr();
+    EXPECT_NE(err.find("another job is running in " + p.exe), std::string::npos) << err;
+    EXPECT_NE(err.find(wait.empty() ? "within 0 seconds" : "within 1 seconds"), std::string::npos) << err;
+    EXPECT_EQ(ReadText(p.exe + "lp_done.dat"), "[Scan]\nPages=7\n");
+    EXPECT_EQ(ReadText(p.exe + "page001.jpg"), "the running job's page");
+    EXPECT_FALSE(Exists(p.exe + "page002.jpg"));
+  }
+  ::close(fd);
+  EXPECT_EQ(p.Run("jpg Resolution 20"), 0) << p.Stderr();
+  EXPECT_EQ(lumipage::platform::GetPrivateProfileString("Scan", "Pages", "", p.exe + "lp_done.dat"), "2");
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, FaultSweep,
