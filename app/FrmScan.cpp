@@ -298,13 +298,14 @@ void TFrmScan::PrepareOutput() {
   // without a write bit. The PDF or multi-page TIFF is not deleted now but replaced whole when
   // the job has pages for it, so a job that fails keeps the old file and a replaced file keeps
   // its mode; a job that ends without pages deletes it then (FinishOutput).
+  // The file name itself is not deleted for page files: with another extension than the
+  // pages' (`tif filename doc.pdf`) it names someone else's file, and with the same one it is
+  // the first page file, which the loop below deletes.
   if (!Settings.Append) {
     if (f == ofPdf)
       outputToReplace_ = PdfFileName();
     else if (f == ofMultiTiff)
       outputToReplace_ = MultiTiffFileName();
-    else if (!Settings.FileName.empty())
-      platform::DeleteTargetFile(Settings.FileName);
   }
   for (int n = 1; platform::DeleteTargetFile(PageFileName(n)); ++n) {
   }

@@ -143,6 +143,25 @@ TEST_F(Output, DevicesAreNeverDeletedOrReplaced) {
   EXPECT_TRUE(S_ISCHR(ModeOf(dev)));
 }
 
+TEST_F(Output, FileNameOfAnotherKindIsNeverDeleted) {
+  // The pages go to doc.tif (doc_02.tif, ...); doc.pdf is someone else's file.
+  for (const char* format : {"tif", "multi_tif", "jpg", "bmp"}) {
+    WriteText(out / "doc.pdf", "someone's PDF");
+    Run({format, "filename", out / "doc.pdf"}, 2);
+    EXPECT_EQ(Report("Error", "Message"), "<none>") << format;
+    EXPECT_EQ(ReadText(out / "doc.pdf"), "someone's PDF") << format;
+  }
+  // With the pages' own extension the name is the first page file, replaced with the rest.
+  WriteText(out / "doc.jpg", "old page 1");
+  WriteText(out / "doc_02.jpg", "old page 2");
+  WriteText(out / "doc_03.jpg", "old page 3");
+  Run({"jpg", "filename", out / "doc.jpg"}, 1);
+  EXPECT_EQ(Report("Scan", "Pages"), "1");
+  EXPECT_NE(ReadText(out / "doc.jpg"), "old page 1");
+  EXPECT_FALSE(Exists(out / "doc_02.jpg"));
+  EXPECT_FALSE(Exists(out / "doc_03.jpg"));
+}
+
 TEST_F(Output, DamagedMultiPageTiffIsRefusedBeforeScanning) {
   const std::string tif = out / "doc.tif";
   Run({"multi_tif", "filename", tif}, 2);
