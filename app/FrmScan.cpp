@@ -1,7 +1,9 @@
 #include "app/FrmScan.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "app/OcrQueue.h"
 #include "app/PagePipeline.h"
@@ -155,6 +157,11 @@ std::vector<std::string> TFrmScan::OutputFiles() const {
 
 void TFrmScan::WriteReport(const std::string& section, const std::string& key, const std::string& value) noexcept {
   try {
+    // The files the report lists are on disk before it says so. A failure here is the job's
+    // failure unless the job already names one.
+    std::string unsynced;
+    if (!platform::SyncDeferred(unsynced))
+      reportEntries_.push_back({"Error", {"Message", "Cannot flush \"" + unsynced + "\" to disk. " + std::strerror(errno)}});
     if (Settings.Indicator <= 0) return;
     if (!value.empty()) reportEntries_.push_back({section, {key, value}});
     const TJobReport report = BuildReport();
@@ -353,8 +360,9 @@ void TFrmScan::FormCreate() {
 
   if (reader.SettingsFileWritable()) {
     const auto& list = scanner_->Sources();
-    reader.WriteScannersKey("Count", std::to_string(list.size()));
-    for (size_t i = 0; i < list.size(); ++i) reader.WriteScannersKey("Scanner" + std::to_string(i), list[i]);
+    std::vector<std::pair<std::string, std::string>> keys{{"Count", std::to_string(list.size())}};
+    for (size_t i = 0; i < list.size(); ++i) keys.emplace_back("Scanner" + std::to_string(i), list[i]);
+    reader.WriteScannersKeys(keys);
   }
 
   Settings.Help = reader.ReadHelp();

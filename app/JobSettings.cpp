@@ -166,8 +166,11 @@ bool TJobSettingsReader::SettingsFileWritable() const {
 }
 
 void TJobSettingsReader::WriteScannersKey(const std::string& key, const std::string& value) const {
-  if (!platform::WritePrivateProfileString("Scanners", key, value, iniName_))
-    throw EJobError("Unable to write to " + iniName_);
+  WriteScannersKeys({{key, value}});
+}
+
+void TJobSettingsReader::WriteScannersKeys(const std::vector<std::pair<std::string, std::string>>& values) const {
+  if (!platform::IniFile(iniName_).WriteStrings("Scanners", values)) throw EJobError("Unable to write to " + iniName_);
 }
 
 }  // namespace lumipage

@@ -85,6 +85,8 @@ class TJobSettingsReader {
   [[nodiscard]] bool SettingsFileWritable() const;
   // Writes one key of [Scanners]; raises "Unable to write to %s" when the platform refuses.
   void WriteScannersKey(const std::string& key, const std::string& value) const;
+  // Writes several keys of [Scanners] in one replacement of the file (one flush to disk).
+  void WriteScannersKeys(const std::vector<std::pair<std::string, std::string>>& values) const;
 
  private:
   [[nodiscard]] bool ReadBool(const platform::IniFile& ini, const std::string& key) const;

@@ -164,6 +164,12 @@ void Caption(TDibGraphic& page, const std::string& text) {
   canvas.TextOut(x, y, text);
 }
 
+// A PDF's page files are scratch, read back by the same job; other page files are flushed as
+// they are written and their folder once before the report.
+platform::TFlush PageFlush(const TJobSettings& s) {
+  return s.OutputFormat == ofPdf ? platform::TFlush::None : platform::TFlush::FileNow;
+}
+
 // Writes the page as a JPEG file; the page may be left empty (its pixels taken).
 void SaveJpeg(TFrmScan& form, TDibGraphic& page, const std::string& base, std::uint16_t xres, std::uint16_t yres,
               TImageProps& record) {
@@ -181,7 +187,7 @@ void SaveJpeg(TFrmScan& form, TDibGraphic& page, const std::string& base, std::u
   jpeg.Quality = static_cast<std::uint8_t>(s.JpgQuality & 0xFF);
   jpeg.SetDpiX(xres);
   jpeg.SetDpiY(yres);
-  jpeg.SaveToFile(base + ".jpg");
+  jpeg.SaveToFile(base + ".jpg", PageFlush(s));
   record.PageFile = base + ".jpg";
 }
 
@@ -234,7 +240,8 @@ class TLinkLastStream final : public TStream {
 };
 
 // Appends the page to the multi-page file in place. Whatever fails on the way, the file is cut
-// back to what it was; once the page is in, it is on disk before the next page comes.
+// back to what it was. The page is on disk before it is linked in; the link is flushed with the
+// next page, or before the report.
 void AppendTiffPage(TTiffGraphic& tiff, const std::string& name) {
   platform::TSaveTarget target;
   const std::string error = platform::ResolveSaveTarget(name, target);
@@ -250,7 +257,7 @@ void AppendTiffPage(TTiffGraphic& tiff, const std::string& name) {
     tiff.AppendToStream(appending);
     flush();  // the new page, still unlinked
     appending.WriteHeldBack();
-    flush();
+    platform::DeferSync(target.Path);
   } catch (...) {
     const std::exception_ptr failure = stream.NameWriteFailure(std::current_exception());
     try {
@@ -281,7 +288,7 @@ void SaveTiff(TFrmScan& form, TDibGraphic& page, const std::string& base, TImage
   if (appendPage && platform::NameTaken(name)) {
     AppendTiffPage(tiff, name);
   } else {
-    tiff.SaveToFile(name);
+    tiff.SaveToFile(name, PageFlush(s));
     record.PageFile = name;
   }
 }
@@ -328,7 +335,7 @@ void StorePage(TFrmScan& form, TTransferBlock& dib, std::uint16_t xres, std::uin
   } else if (s.OutputFormat == ofTiff || s.OutputFormat == ofMultiTiff || (s.OutputFormat == ofPdf && s.Mono)) {
     SaveTiff(form, page, base, record);
   } else {
-    page.SaveToFile(base + ".bmp");
+    page.SaveToFile(base + ".bmp", PageFlush(s));
     record.PageFile = base + ".bmp";
   }
 }

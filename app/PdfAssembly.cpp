@@ -170,6 +170,8 @@ std::string KeepUnsavedPages(TFrmScan& form, const std::string& pdfName) {
         std::snprintf(digits, sizeof digits, "%03d", ++number);
         const std::string candidate = *base + digits + ext;
         if (platform::NameTaken(candidate)) continue;
+        // Written as scratch; kept, it must survive like any page file.
+        (void)platform::SyncFile(page.PageFile);
         const int e = platform::MoveFileNoReplace(page.PageFile, candidate);
         if (e == 0) kept = candidate;
         if (e != EEXIST) break;

@@ -23,7 +23,7 @@ const char kUsage[] =
     "          ShowProgress noscan NoADF Duplex Film MonoEnhance Append AutoRotate Help\n"
     "Pairs:    Resolution N, Indicator N, jpg_quality N, Scanner N|name, prodname text,\n"
     "          ScanArea l,t,r,b (mm), PDFPassword text, PDFEncryption RC4|AES256,\n"
-    "          filename path, Banner text, OCR langs (eng, eng+deu)\n"
+    "          filename path, Banner text, OCR langs (eng, eng+deu), LockWait N\n"
     "Defaults come from lumipage.ini ([Scan] section) beside the program.\n"
     "  --help, -h     this text      --version   the program's version\n";
 

@@ -355,7 +355,7 @@ void TDibGraphic::LoadFromStream(TStream& stream) {
   LoadImage(stream, FrameIndex);
 }
 
-void TDibGraphic::SaveToFile(const std::string& fileName) {
+void TDibGraphic::SaveToFile(const std::string& fileName, platform::TFlush flush) {
   // The image goes to a temporary file that replaces the target only once it is complete and
   // on disk: a failed or killed save never leaves a truncated file that others take for a page.
   platform::TFileReplacement file(fileName);
@@ -368,7 +368,7 @@ void TDibGraphic::SaveToFile(const std::string& fileName) {
       std::rethrow_exception(stream.NameWriteFailure(std::current_exception()));
     }
   }
-  if (!file.Commit()) throw EFCreateError("Cannot create file \"" + fileName + "\". " + file.Error());
+  if (!file.Commit(flush)) throw EFCreateError("Cannot create file \"" + fileName + "\". " + file.Error());
 }
 
 void TDibGraphic::LoadFromFile(const std::string& fileName) {

@@ -14,6 +14,7 @@
 
 #include "imaging/DefaultPalettes.h"
 #include "imaging/DibTypes.h"
+#include "platform/FileReplace.h"
 #include "imaging/Errors.h"
 #include "imaging/ImageFileFormats.h"
 #include "imaging/Progress.h"
@@ -98,8 +99,9 @@ class TDibGraphic {
   virtual void SaveToStream(TStream& stream);
   // Loads (all frames when MultiFrame is set, else image FrameIndex) from the stream.
   virtual void LoadFromStream(TStream& stream);
-  // Creates (replaces) the file and saves into it.
-  void SaveToFile(const std::string& fileName);
+  // Creates (replaces) the file and saves into it, through a temporary file flushed to disk as
+  // flush says.
+  void SaveToFile(const std::string& fileName, platform::TFlush flush = platform::TFlush::FileAndFolder);
   void LoadFromFile(const std::string& fileName);
 
   // --- Shape ------------------------------------------------------------------------------

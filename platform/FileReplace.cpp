@@ -179,6 +179,33 @@ void RemoveOwnTemporaries() noexcept {
   }
 }
 
+namespace {
+std::vector<std::string>& deferredSyncs() {
+  static std::vector<std::string> paths;
+  return paths;
+}
+}  // namespace
+
+void DeferSync(const std::string& path) {
+  auto& paths = deferredSyncs();
+  for (const auto& p : paths)
+    if (p == path) return;
+  paths.push_back(path);
+}
+
+bool SyncDeferred(std::string& failedPath) {
+  std::vector<std::string> paths;
+  paths.swap(deferredSyncs());
+  for (const auto& p : paths) {
+    const bool folder = !p.empty() && p.back() == '/';
+    if (!(folder ? SyncFolder(p) : SyncFile(p))) {
+      failedPath = p;
+      return false;
+    }
+  }
+  return true;
+}
+
 bool SyncFolder(const std::string& folder) {
   const std::string dir = folder.empty() ? std::string(".") : folder;
   const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -240,7 +267,7 @@ void TFileReplacement::Discard() noexcept {
   slot_ = -1;
 }
 
-bool TFileReplacement::Commit() {
+bool TFileReplacement::Commit(TFlush flush) {
   if (!Ok() || committed_) {
     if (error_.empty()) error_ = errnoText(EBADF);
     return false;
@@ -254,7 +281,7 @@ bool TFileReplacement::Commit() {
   if (target_.Exists && ::geteuid() == 0 && ::fchown(fd_, target_.Owner, target_.Group) != 0) return fail(errno);
   // After fchown, which may clear set-id bits.
   if (::fchmod(fd_, mode) != 0) return fail(errno);
-  if (!fsyncFd(fd_)) return fail(errno);
+  if (flush != TFlush::None && !fsyncFd(fd_)) return fail(errno);
   if (::close(fd_) != 0) {
     fd_ = -1;
     return fail(errno);
@@ -264,6 +291,11 @@ bool TFileReplacement::Commit() {
   committed_ = true;
   releaseSlot(slot_);
   slot_ = -1;
+  if (flush == TFlush::None) return true;
+  if (flush == TFlush::FileNow) {
+    DeferSync(folderOf(target_.Path));
+    return true;
+  }
   // The new name is on disk only once the folder is. When that fails, a new file goes again,
   // so that a failed save leaves no file behind; a replaced file stays the new one, as its old
   // content is gone.

@@ -39,6 +39,19 @@ int RemoveStaleTemporaries(const std::string& folder);
 // handlers of fatal signals.
 void RemoveOwnTemporaries() noexcept;
 
+// How a replacement reaches the disk before Commit returns.
+enum class TFlush {
+  FileAndFolder,  // the file, then its folder after the rename
+  FileNow,        // the file; its folder is left to SyncDeferred (one flush for many pages)
+  None,           // scratch files that nobody reads after the job (flushed if they are kept)
+};
+// Folders (or files) whose flush was put off; SyncDeferred flushes them all. A job flushes them
+// before its report says what it stored.
+void DeferSync(const std::string& path);
+// Flushes what DeferSync collected. False on the first failure, with failedPath and errno set;
+// the list is empty afterwards either way.
+bool SyncDeferred(std::string& failedPath);
+
 // fsync of a folder, making renames and new names in it durable. False on failure.
 bool SyncFolder(const std::string& folder);
 // fsync of a file by name. False on failure.
@@ -69,7 +82,7 @@ class TFileReplacement {
   // target and flushes the folder. False with Error() set when any step fails; the target is
   // then as it was and the temporary file is gone, except when only the folder's flush failed:
   // a new target is removed again, a replaced one holds the new content.
-  [[nodiscard]] bool Commit();
+  [[nodiscard]] bool Commit(TFlush flush = TFlush::FileAndFolder);
 
  private:
   void Discard() noexcept;

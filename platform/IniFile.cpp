@@ -243,13 +243,19 @@ std::string IniFile::Text() const {
 }
 
 bool IniFile::WriteString(const std::string& section, const std::string& key, const std::string& value) {
-  if (section.empty() || key.empty()) return false;
+  return WriteStrings(section, {{key, value}});
+}
+
+bool IniFile::WriteStrings(const std::string& section, const std::vector<std::pair<std::string, std::string>>& values) {
+  if (section.empty()) return false;
+  for (const auto& [key, value] : values)
+    if (key.empty()) return false;
   if (IsReadOnly(fileName_) || DirectoryExists(fileName_)) return false;
   Load();
-  // A file that is there but cannot be read would be written back with only this key.
+  // A file that is there but cannot be read would be written back with only these keys.
   if (!readError_.empty()) return false;
   const std::string previous = Text();
-  SetString(section, key, value);
+  for (const auto& [key, value] : values) SetString(section, key, value);
   return replaceFile(fileName_, Text(), previous);
 }
 

@@ -4,6 +4,7 @@
 // trimmed and stripped of one pair of enclosing quotes, ';' comment lines, CRLF or LF files, and
 // writes that keep every other line of the file as it was.
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace lumipage::platform {
@@ -32,6 +33,9 @@ class IniFile {
   // the file is read-only or cannot be written.
   [[nodiscard]] bool WriteString(const std::string& section, const std::string& key,
                                  const std::string& value);
+  // The same for several keys of one section, in one write.
+  [[nodiscard]] bool WriteStrings(const std::string& section,
+                                  const std::vector<std::pair<std::string, std::string>>& values);
 
  private:
   void Load();
