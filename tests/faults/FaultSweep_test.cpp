@@ -220,7 +220,7 @@ class FaultSweep : public ::testing::TestWithParam<FormatCase> {
     // output and holds a section of the caller's that must stay.
     WriteText(p_.exe + "lumipage.ini", "[Mine]\nKeep=yes\n[Scanners]\nCount=0\n");
     WriteText(p_.exe + "lp_done.dat", "[Scan]\nPages=99\n");
-    args_ = std::string(c.format) + " Resolution 20 filename " + Quote(p_.out + c.file);
+    args_ = std::string(c.format) + " Resolution 50 filename " + Quote(p_.out + c.file);
     if (c.append) {
       args_ += " Append Indicator 2";
       report_ = p_.out + fs::path(c.file).stem().string() + ".dat";
@@ -228,7 +228,7 @@ class FaultSweep : public ::testing::TestWithParam<FormatCase> {
       report_ = p_.exe + "lp_done.dat";
     }
     // An earlier job's output, which this job replaces or appends to.
-    ASSERT_EQ(p_.Run(std::string(c.format) + " Resolution 20 filename " + Quote(p_.out + c.file)), 0) << p_.Stderr();
+    ASSERT_EQ(p_.Run(std::string(c.format) + " Resolution 50 filename " + Quote(p_.out + c.file)), 0) << p_.Stderr();
     if (c.append) WriteText(report_, "[Caller]\nId=7\n");
     before_ = p_.Take();
     oldPages_ = 0;
@@ -400,7 +400,7 @@ TEST(SideBySide, JobsInOneProgramFolderTakeTurns) {
     return lumipage::platform::GetPrivateProfileString("Scan", key, "<none>", p.out + name + ".dat") +
            lumipage::platform::GetPrivateProfileString("Error", "Message", "", p.out + name + ".dat");
   };
-  const std::string common = " Resolution 20 Indicator 2 filename ";
+  const std::string common = " Resolution 50 Indicator 2 filename ";
   // The PDF's page files and the JPEG job's page files would share names beside the program.
   const std::vector<std::string> jobs = {"pdf" + common + Quote(p.out + "a.pdf"), "jpg" + common + Quote(p.out + "b.jpg"),
                                          "multi_tif" + common + Quote(p.out + "c.tif"),
@@ -448,7 +448,7 @@ TEST(SideBySide, SecondJobGivesUpAfterLockWait) {
   ASSERT_EQ(::flock(fd, LOCK_EX), 0);
   for (const std::string& wait : {std::string("LockWait 1"), std::string("")}) {
     if (wait.empty()) WriteText(p.exe + "lumipage.ini", "[Scan]\nLockWait=0\n");  // the key, not the pair
-    EXPECT_EQ(p.Run("jpg Resolution 20 " + wait), 1);
+    EXPECT_EQ(p.Run("jpg Resolution 50 " + wait), 1);
     const std::string err = p.Stderr();
     EXPECT_NE(err.find("another job is running in " + p.exe), std::string::npos) << err;
     EXPECT_NE(err.find(wait.empty() ? "within 0 seconds" : "within 1 seconds"), std::string::npos) << err;
@@ -457,7 +457,7 @@ TEST(SideBySide, SecondJobGivesUpAfterLockWait) {
     EXPECT_FALSE(Exists(p.exe + "page002.jpg"));
   }
   ::close(fd);
-  EXPECT_EQ(p.Run("jpg Resolution 20"), 0) << p.Stderr();
+  EXPECT_EQ(p.Run("jpg Resolution 50"), 0) << p.Stderr();
   EXPECT_EQ(lumipage::platform::GetPrivateProfileString("Scan", "Pages", "", p.exe + "lp_done.dat"), "2");
 }
 
