@@ -95,6 +95,9 @@ TEST_P(StoringFails, ReportNamesTheFailureAndCountsStoredPages) {
   EXPECT_EQ(Run(args, row.prefix), 0) << ReadText(exe / "stderr.txt");
   EXPECT_EQ(Report("Error", "Message"), Replace(row.message, "{out}", out.Folder()));
   EXPECT_EQ(Report("Scan", "Pages"), row.pages);
+  if (Exists(exe / "pages.pdf")) {
+    EXPECT_EQ(ReadText(exe / "pages.pdf"), "someone's PDF");
+  }
   for (const auto& e : std::filesystem::directory_iterator(exe.Folder()))
     EXPECT_NE(e.path().filename().string()[0], '.') << "temporary file left: " << e.path();
 }
@@ -136,6 +139,14 @@ INSTANTIATE_TEST_SUITE_P(
                      return "multi_tif filename '" + out / "disk/doc.tif" + "' Resolution 100";
                    },
                    "Cannot write file \"{out}disk/doc.tif\". No space left on device", "1"},
+        FailureRow{"file_name_through_a_file",
+                   [](RealJob& job, TempDir& out, TempDir&) {
+                     // Ends before the clean-up: the default PDF beside the program is someone else's.
+                     WriteText(out / "plain", "a file, not a folder");
+                     WriteText(job.exe / "pages.pdf", "someone's PDF");
+                     return "pdf filename '" + out / "plain/sub/doc.pdf" + "' Resolution 50";
+                   },
+                   "Unable to create folder {out}plain/sub", "0"},
         FailureRow{"folder_where_the_page_file_goes",
                    [](RealJob&, TempDir& out, TempDir&) {
                      std::filesystem::create_directory(out / "doc_02.jpg");
