@@ -23,8 +23,8 @@ inline constexpr int kMaxPagesInRecognition = 2;
 // Longest recognition of one page, in milliseconds (an A4 page at 300 dpi takes one to three
 // seconds on one core).
 inline constexpr int kOcrPageTimeoutMs = 120000;
-// Tesseract's orientation confidence from which a page is turned. Pages of text give 5 to 40;
-// blank, photographic and very short pages stay below 2.
+// Tesseract's orientation confidence from which a page is turned. Three lines of 14-point text
+// give about 4.5, fuller pages more; a photograph gave 0.2 and a blank page no answer at all.
 inline constexpr float kOrientationThreshold = 3.0f;
 
 struct TOcrResult {
