@@ -159,6 +159,11 @@ void TFrmScan::WriteReport(const std::string& section, const std::string& key, c
   try {
     // The files the report lists are on disk before it says so. A failure here is the job's
     // failure unless the job already names one.
+    try {
+      FinishPreviousPage(*this);
+    } catch (const std::exception& e) {
+      reportEntries_.push_back({"Error", {"Message", e.what()}});
+    }
     std::string unsynced;
     if (!platform::SyncDeferred(unsynced))
       reportEntries_.push_back({"Error", {"Message", "Cannot flush \"" + unsynced + "\" to disk. " + std::strerror(errno)}});

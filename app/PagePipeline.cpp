@@ -164,10 +164,11 @@ void Caption(TDibGraphic& page, const std::string& text) {
   canvas.TextOut(x, y, text);
 }
 
-// A PDF's page files are scratch, read back by the same job; other page files are flushed as
-// they are written and their folder once before the report.
+// A PDF's page files are scratch, read back by the same job. Other page files are flushed and
+// put in place while the next page is scanned (ImageAcquired waits for that first), and their
+// folder is flushed once before the report.
 platform::TFlush PageFlush(const TJobSettings& s) {
-  return s.OutputFormat == ofPdf ? platform::TFlush::None : platform::TFlush::FileNow;
+  return s.OutputFormat == ofPdf ? platform::TFlush::None : platform::TFlush::Background;
 }
 
 // Writes the page as a JPEG file; the page may be left empty (its pixels taken).
@@ -342,8 +343,20 @@ void StorePage(TFrmScan& form, TTransferBlock& dib, std::uint16_t xres, std::uin
 
 }  // namespace
 
+void FinishPreviousPage(TFrmScan& form) {
+  std::string file, why;
+  if (platform::FinishBackground(file, why)) return;
+  // The last page's file could not be put in place after all: it was not stored.
+  if (form.LastPageNo > 0) {
+    form.PageRecord(form.LastPageNo) = TImageProps{};
+    --form.LastPageNo;
+  }
+  throw EJobError("Cannot create file \"" + file + "\". " + why);
+}
+
 void ImageAcquired(TFrmScan& form, TTransferBlock& dib, std::uint16_t xres, std::uint16_t yres) {
   const TJobSettings& s = form.Settings;
+  FinishPreviousPage(form);
   int n = ++form.LastPageNo;
 
   // Page files are saved through a temporary file that replaces an old file of the same name

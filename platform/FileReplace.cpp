@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <thread>
 #include <vector>
 
 #include "platform/Files.h"
@@ -206,6 +207,38 @@ bool SyncDeferred(std::string& failedPath) {
   return true;
 }
 
+namespace {
+
+// The one background save in flight; joined at the latest when the process ends.
+struct TBackgroundSave {
+  std::thread Worker;
+  std::string Target;
+  std::string Error;  // empty: succeeded
+  ~TBackgroundSave() {
+    if (Worker.joinable()) Worker.join();
+  }
+};
+
+TBackgroundSave& backgroundSave() {
+  static TBackgroundSave save;
+  return save;
+}
+
+}  // namespace
+
+bool FinishBackground(std::string& target, std::string& error) {
+  TBackgroundSave& save = backgroundSave();
+  if (!save.Worker.joinable()) return true;
+  save.Worker.join();
+  if (!save.Error.empty()) {
+    target = save.Target;
+    error = save.Error;
+    return false;
+  }
+  DeferSync(folderOf(save.Target));
+  return true;
+}
+
 bool SyncFolder(const std::string& folder) {
   const std::string dir = folder.empty() ? std::string(".") : folder;
   const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -281,6 +314,32 @@ bool TFileReplacement::Commit(TFlush flush) {
   if (target_.Exists && ::geteuid() == 0 && ::fchown(fd_, target_.Owner, target_.Group) != 0) return fail(errno);
   // After fchown, which may clear set-id bits.
   if (::fchmod(fd_, mode) != 0) return fail(errno);
+  if (flush == TFlush::Background) {
+    TBackgroundSave& save = backgroundSave();
+    if (save.Worker.joinable()) {
+      // One is still running (its caller did not finish it): this one is saved here and now.
+      flush = TFlush::FileNow;
+    } else {
+      save.Target = target_.Path;
+      save.Error.clear();
+      const int fd = fd_;
+      const int slot = slot_;
+      fd_ = -1;
+      slot_ = -1;
+      committed_ = true;  // the worker owns the temporary file now
+      save.Worker = std::thread([fd, slot, temp = tempName_, path = target_.Path, &save] {
+        int e = fsyncFd(fd) ? 0 : errno;
+        if (::close(fd) != 0 && e == 0) e = errno;
+        if (e == 0 && ::rename(temp.c_str(), path.c_str()) != 0) e = errno;
+        if (e != 0) {
+          ::unlink(temp.c_str());
+          save.Error = errnoText(e);
+        }
+        releaseSlot(slot);
+      });
+      return true;
+    }
+  }
   if (flush != TFlush::None && !fsyncFd(fd_)) return fail(errno);
   if (::close(fd_) != 0) {
     fd_ = -1;
@@ -292,7 +351,7 @@ bool TFileReplacement::Commit(TFlush flush) {
   releaseSlot(slot_);
   slot_ = -1;
   if (flush == TFlush::None) return true;
-  if (flush == TFlush::FileNow) {
+  if (flush == TFlush::FileNow || flush == TFlush::Background) {
     DeferSync(folderOf(target_.Path));
     return true;
   }

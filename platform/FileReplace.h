@@ -43,6 +43,9 @@ void RemoveOwnTemporaries() noexcept;
 enum class TFlush {
   FileAndFolder,  // the file, then its folder after the rename
   FileNow,        // the file; its folder is left to SyncDeferred (one flush for many pages)
+  // As FileNow, but the file's flush and the rename happen on a helper thread while the job
+  // scans the next page; FinishBackground waits for them. One at a time: a second one waits.
+  Background,
   None,           // scratch files that nobody reads after the job (flushed if they are kept)
 };
 // Folders (or files) whose flush was put off; SyncDeferred flushes them all. A job flushes them
@@ -51,6 +54,11 @@ void DeferSync(const std::string& path);
 // Flushes what DeferSync collected. False on the first failure, with failedPath and errno set;
 // the list is empty afterwards either way.
 bool SyncDeferred(std::string& failedPath);
+
+// Waits for the save that Commit(TFlush::Background) left running. False when it failed:
+// target names the file, error the reason; the target is then as it was and the temporary
+// file gone. True when it succeeded or none was running.
+bool FinishBackground(std::string& target, std::string& error);
 
 // fsync of a folder, making renames and new names in it durable. False on failure.
 bool SyncFolder(const std::string& folder);

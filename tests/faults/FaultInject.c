@@ -104,9 +104,10 @@ static int atUnderPrefix(int dirfd, const char* path) {
 
 // Counts a call of kind k; nonzero when this call is the one to fail (errno set).
 static int faultHere(int k) {
-  ++g_count[k];
-  ++g_any;
-  const long n = g_kind == -1 ? g_any : (g_kind == k ? g_count[k] : 0);
+  // The program may flush on a helper thread.
+  const long kindCount = __atomic_add_fetch(&g_count[k], 1, __ATOMIC_SEQ_CST);
+  const long anyCount = __atomic_add_fetch(&g_any, 1, __ATOMIC_SEQ_CST);
+  const long n = g_kind == -1 ? anyCount : (g_kind == k ? kindCount : 0);
   if (g_at <= 0 || n != g_at) return 0;
   if (g_kill) kill(getpid(), SIGKILL);
   errno = g_errno;
