@@ -221,12 +221,18 @@ std::string PageTextFontProgram() {
 }
 
 uint16_t TPDFPageText::CodeOf(char32_t c) {
-  if (c < 0x10000 && (c < kFirstExtraCode || c > kLastExtraCode)) return static_cast<uint16_t>(c);
-  if (auto it = extraCodes_.find(c); it != extraCodes_.end()) return it->second;
-  const size_t used = extraCodes_.size();
-  if (used > static_cast<size_t>(kLastExtraCode - kFirstExtraCode)) return 0xFFFD;
-  const auto code = static_cast<uint16_t>(kFirstExtraCode + used);
-  extraCodes_.emplace(c, code);
+  uint16_t code = 0xFFFD;
+  if (c < 0x10000 && (c < kFirstExtraCode || c > kLastExtraCode)) {
+    code = static_cast<uint16_t>(c);
+  } else if (auto it = extraCodes_.find(c); it != extraCodes_.end()) {
+    code = it->second;
+  } else if (extraCodes_.size() <= static_cast<size_t>(kLastExtraCode - kFirstExtraCode)) {
+    code = static_cast<uint16_t>(kFirstExtraCode + extraCodes_.size());
+    extraCodes_.emplace(c, code);
+  } else {
+    c = 0xFFFD;  // more characters beyond the plane than codes kept for them
+  }
+  usedCodes_.emplace(code, c);
   return code;
 }
 
@@ -291,31 +297,15 @@ void TPDFPageText::Finish() {
       "/CIDSystemInfo << /Registry (Adobe) /Ordering (UCS) /Supplement 0 >> def\n"
       "/CMapName /Adobe-Identity-UCS def\n/CMapType 2 def\n"
       "1 begincodespacerange\n<0000> <FFFF>\nendcodespacerange\n";
-  // Codes of the Basic Multilingual Plane stand for themselves; a range may only vary the last
-  // byte, and one block holds at most 100 entries.
-  std::vector<int> highs;
-  for (int high = 0; high < 256; ++high)
-    if (high < (kFirstExtraCode >> 8) || high > (kLastExtraCode >> 8)) highs.push_back(high);
-  for (size_t i = 0; i < highs.size(); i += 100) {
-    const size_t n = std::min<size_t>(100, highs.size() - i);
-    cmap += std::to_string(n) + " beginbfrange\n";
-    for (size_t k = i; k < i + n; ++k) {
-      std::string first, last;
-      AppendHex16(first, static_cast<uint32_t>(highs[k] << 8));
-      AppendHex16(last, static_cast<uint32_t>((highs[k] << 8) | 0xFF));
-      cmap += "<" + first + "> <" + last + "> <" + first + ">\n";
-    }
-    cmap += "endbfrange\n";
-  }
-  std::vector<std::pair<uint16_t, char32_t>> extra;
-  for (const auto& [c, code] : extraCodes_) extra.emplace_back(code, c);
-  for (size_t i = 0; i < extra.size(); i += 100) {
-    const size_t n = std::min<size_t>(100, extra.size() - i);
+  // One entry per code used (readers differ in how they read ranges; single codes they all read).
+  std::vector<std::pair<uint16_t, char32_t>> used(usedCodes_.begin(), usedCodes_.end());
+  for (size_t i = 0; i < used.size(); i += 100) {
+    const size_t n = std::min<size_t>(100, used.size() - i);
     cmap += std::to_string(n) + " beginbfchar\n";
     for (size_t k = i; k < i + n; ++k) {
       std::string code;
-      AppendHex16(code, extra[k].first);
-      cmap += "<" + code + "> <" + Utf16Hex(extra[k].second) + ">\n";
+      AppendHex16(code, used[k].first);
+      cmap += "<" + code + "> <" + Utf16Hex(used[k].second) + ">\n";
     }
     cmap += "endbfchar\n";
   }

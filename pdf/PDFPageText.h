@@ -42,7 +42,8 @@ class TPDFPageText {
   // Draws the words over the image that FitImage drew last on the selected page; the image is
   // imageWidth by imageHeight pixels. 0 when no image was drawn on the selected page.
   [[nodiscard]] int DrawWords(std::span<const TPageTextWord> words, int32_t imageWidth, int32_t imageHeight);
-  // Writes the font's map back to Unicode; call once all words are drawn, before saving.
+  // Writes the font's map back to Unicode (the codes used so far); call once all words are
+  // drawn, before saving.
   void Finish();
 
  private:
@@ -55,6 +56,7 @@ class TPDFPageText {
   TPDFIndRef* font_ = nullptr;
   TPDFStream* toUnicode_ = nullptr;
   std::map<char32_t, uint16_t> extraCodes_;
+  std::map<uint16_t, char32_t> usedCodes_;  // what the map back to Unicode lists
 };
 
 // The Unicode characters of UTF-8 text; malformed bytes give U+FFFD.
