@@ -128,6 +128,30 @@ TEST_F(FittedPage, EveryCharacterExtractsAndEachWordCoversItsBox) {
   }
 }
 
+TEST_F(FittedPage, AnotherReaderExtractsTheSameText) {
+  TPDFPageText text(pdf.Pages());
+  std::vector<TPageTextWord> words;
+  double x = 20;
+  for (const char* w : {"na\xC3\xAFve", "\xCE\x95\xCE\xBB\xCE\xBB\xCE\xB7\xCE\xBD\xCE\xB9\xCE\xBA\xCE\xAC",
+                        "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E"}) {
+    TPageTextWord word;
+    word.Text = w;
+    word.X = x;
+    word.Y = 100;
+    word.Length = 200;
+    word.Size = 40;
+    words.push_back(word);
+    x += 260;
+  }
+  ASSERT_EQ(text.DrawWords(words, 800, 400), 1);
+  text.Finish();
+  ASSERT_EQ(pdf.SaveToFile(dir.File("gs.pdf")), 1);
+  const CommandResult gs =
+      RunCommand("gs -q -dNOPAUSE -dBATCH -dSAFER -sDEVICE=txtwrite -sOutputFile=- '" + dir.File("gs.pdf") + "'");
+  if (gs.status != 0 && gs.output.find("not found") != std::string::npos) GTEST_SKIP() << "Ghostscript is not installed";
+  for (const TPageTextWord& w : words) EXPECT_NE(gs.output.find(w.Text), std::string::npos) << w.Text << "\n" << gs.output;
+}
+
 TEST_F(FittedPage, TextRunsAlongATurnedBaseline) {
   // A word running up the image (a page scanned sideways): after /Rotate 90 it reads across.
   TPDFPageText text(pdf.Pages());
