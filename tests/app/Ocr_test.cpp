@@ -9,6 +9,11 @@
 #include <filesystem>
 #include <memory>
 #include <regex>
+#include <thread>
+#include <chrono>
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <sstream>
 
 #include "../support/TempDir.h"
@@ -365,6 +370,33 @@ TEST_F(OcrJob, WhatRecognitionLacksEndsTheJobBeforeScanning) {
   EXPECT_EQ(Run("jpg OCR eng", noModule.Folder()), 0);
   EXPECT_EQ(Report("Error", "Message"), "<none>");
   EXPECT_EQ(Report("Scan", "Pages"), "1");
+}
+
+TEST_F(OcrJob, AnInterruptedJobStopsRecognitionAndWritesNoPdf) {
+  Fixture f = RenderFixture();
+  for (int i = 1; i <= 4; ++i) AddPage(std::to_string(i) + ".bmp", f.Page);
+  const std::string pdf = out / "doc.pdf";
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::setenv("LUMIPAGE_SYSTEM_DIR", sys.Folder().c_str(), 1);
+    ::setenv("SANE_CONFIG_DIR", sys.Folder().c_str(), 1);
+    const std::string program = exe / "lumipage";
+    ::execl(program.c_str(), program.c_str(), "pdf", "OCR", "eng", "filename", pdf.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  // Once the first page is stored its recognition is under way.
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!Exists(exe / "page001.jpg") && std::chrono::steady_clock::now() < limit)
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  ::kill(pid, SIGTERM);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(Report("Error", "Message"), "Job interrupted");
+  EXPECT_EQ(Report("Scan", "Pages"), "0");
+  EXPECT_FALSE(Exists(pdf));
+  for (int i = 1; i <= 4; ++i) EXPECT_FALSE(Exists(exe / ("page00" + std::to_string(i) + ".jpg"))) << i;
 }
 
 TEST(OcrModule, LoadFailuresNameThePackage) {
