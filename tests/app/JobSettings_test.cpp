@@ -132,6 +132,19 @@ TEST(JobSettings, PdfEncryptionFromFileAndCommandLine) {
   EXPECT_EQ(load(dir, {"PDFEncryption", "AES-256"}, "[Scan]\nPDFEncryption=DES\n").PDFEncryption, peRC4);
 }
 
+TEST(JobSettings, RecognitionFromFileAndCommandLine) {
+  TempDir dir;
+  TJobSettings off = load(dir, {});
+  EXPECT_EQ(off.OcrLanguages, "");
+  EXPECT_FALSE(off.AutoRotate);
+  EXPECT_EQ(load(dir, {"ocr", "eng+deu"}).OcrLanguages, "eng+deu");
+  TJobSettings file = load(dir, {}, "[Scan]\nOCR=deu\nAutoRotate=1\n");
+  EXPECT_EQ(file.OcrLanguages, "deu");
+  EXPECT_TRUE(file.AutoRotate);
+  EXPECT_EQ(load(dir, {"OCR", "fra"}, "[Scan]\nOCR=deu\n").OcrLanguages, "fra");  // the command line beats the file
+  EXPECT_TRUE(load(dir, {"autorotate"}).AutoRotate);
+}
+
 TEST(JobSettings, FlagsOnlyTurnOn) {
   TempDir dir;
   TJobSettings s = load(dir, {"append", "NOSCAN"}, "[Scan]\nDuplex=1\nFilm=0\n");
