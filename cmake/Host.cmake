@@ -14,7 +14,7 @@ endfunction()
 function(lumipage_test name)
   cmake_parse_arguments(T "HOST" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
-  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
+  target_link_libraries(${name} PRIVATE ${T_LIBS} lumi_testsupport GTest::gtest GTest::gtest_main GTest::gmock)
   target_compile_definitions(${name} PRIVATE
     LUMIPAGE_TEST_DATA="${PROJECT_SOURCE_DIR}/tests/data"
     LUMIPAGE_BUILD_DIR="${CMAKE_BINARY_DIR}")

@@ -10,7 +10,7 @@
 #include <functional>
 
 #include "../support/TempDir.h"
-#include "app/ScriptedScanner.h"
+#include "tests/support/ScriptedScanner.h"
 #include "platform/IniFile.h"
 
 using namespace lumipage;

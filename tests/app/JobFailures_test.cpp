@@ -16,6 +16,7 @@
 
 #include "../support/TempDir.h"
 #include "platform/IniFile.h"
+#include "tests/support/RunCommand.h"
 
 using namespace lumipage;
 using namespace lumipage::testing;
@@ -217,12 +218,9 @@ class Interrupted : public RealJob {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
   static int TiffPages(const std::string& file) {
-    std::string cmd = "tiffinfo '" + file + "' 2>/dev/null | grep -c 'TIFF Directory'";
-    std::FILE* p = ::popen(cmd.c_str(), "r");
-    int n = -1;
-    if (p && std::fscanf(p, "%d", &n) != 1) n = -1;
-    if (p) ::pclose(p);
-    return n;
+    const CommandResult r =
+        RunCommand("tiffinfo '" + file + "' 2>/dev/null | grep -c 'TIFF Directory'", false);
+    return r.output.empty() ? -1 : std::atoi(r.output.c_str());
   }
 };
 

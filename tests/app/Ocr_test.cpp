@@ -22,6 +22,7 @@
 #include "imaging/BitmapGraphic.h"
 #include "imaging/Canvas.h"
 #include "platform/IniFile.h"
+#include "tests/support/RunCommand.h"
 
 using namespace lumipage;
 using namespace lumipage::testing;
@@ -107,14 +108,9 @@ std::unique_ptr<TBitmapGraphic> Plain(int width, int height, TImageKind kind) {
 }
 
 std::string Shell(const std::string& command, int* status = nullptr) {
-  std::string out;
-  FILE* p = ::popen((command + " 2>&1").c_str(), "r");
-  if (p == nullptr) return out;
-  std::array<char, 4096> buf{};
-  for (size_t n; (n = std::fread(buf.data(), 1, buf.size(), p)) > 0;) out.append(buf.data(), n);
-  const int s = ::pclose(p);
-  if (status != nullptr) *status = WIFEXITED(s) ? WEXITSTATUS(s) : -1;
-  return out;
+  const CommandResult result = RunCommand(command);
+  if (status != nullptr) *status = result.status;
+  return result.output;
 }
 
 struct Box {

@@ -10,7 +10,7 @@
 
 #include "../support/TempDir.h"
 #include "app/FrmScan.h"
-#include "app/ScriptedScanner.h"
+#include "tests/support/ScriptedScanner.h"
 #include "imaging/FileStream.h"
 #include "imaging/TiffGraphic.h"
 #include "platform/IniFile.h"

@@ -10,27 +10,20 @@
 
 #include "../support/TempDir.h"
 #include "app/FrmScan.h"
-#include "app/ScriptedScanner.h"
+#include "tests/support/ScriptedScanner.h"
 #include "imaging/BitmapGraphic.h"
 #include "imaging/FileStream.h"
 #include "imaging/JpegGraphic.h"
 #include "imaging/TiffGraphic.h"
 #include "platform/IniFile.h"
+#include "tests/support/RunCommand.h"
 
 using namespace lumipage;
 using namespace lumipage::testing;
 
 namespace {
 
-std::string Capture(const std::string& cmd) {
-  std::string out;
-  if (FILE* p = ::popen(cmd.c_str(), "r")) {
-    char buf[256];
-    while (size_t n = std::fread(buf, 1, sizeof buf, p)) out.append(buf, n);
-    ::pclose(p);
-  }
-  return out;
-}
+std::string Capture(const std::string& cmd) { return RunCommand(cmd, false).output; }
 
 struct CropCase {
   const char* name;

@@ -9,23 +9,16 @@
 
 #include "../support/TempDir.h"
 #include "app/FrmScan.h"
-#include "app/ScriptedScanner.h"
+#include "tests/support/ScriptedScanner.h"
 #include "platform/IniFile.h"
+#include "tests/support/RunCommand.h"
 
 using namespace lumipage;
 using namespace lumipage::testing;
 
 namespace {
 
-std::string Capture(const std::string& cmd) {
-  std::string out;
-  if (FILE* p = ::popen((cmd + " 2>&1").c_str(), "r")) {
-    char buf[512];
-    while (size_t n = std::fread(buf, 1, sizeof buf, p)) out.append(buf, n);
-    ::pclose(p);
-  }
-  return out;
-}
+std::string Capture(const std::string& cmd) { return RunCommand(cmd).output; }
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 

@@ -14,6 +14,7 @@
 #include "../support/TempDir.h"
 #include "platform/IniFile.h"
 #include "tests/dsm/SaneTestBackend.h"
+#include "tests/support/RunCommand.h"
 
 using namespace lumipage;
 using namespace lumipage::testing;
@@ -35,14 +36,7 @@ const auto* const kNoMachineScanners = ::testing::AddGlobalTestEnvironment(new N
 
 constexpr const char* kDevice = "\"Noname frontend-tester\"";
 
-std::string Output(const std::string& cmd) {
-  std::string out;
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen((cmd + " 2>&1").c_str(), "r"), pclose);
-  if (!pipe) return out;
-  char buf[4096];
-  while (std::size_t n = std::fread(buf, 1, sizeof buf, pipe.get())) out.append(buf, n);
-  return out;
-}
+std::string Output(const std::string& cmd) { return RunCommand(cmd).output; }
 
 // Width, height and components of a JPEG file from its frame header.
 struct JpegFrame {

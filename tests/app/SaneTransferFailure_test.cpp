@@ -4,7 +4,7 @@
 
 #include "../support/TempDir.h"
 #include "app/FrmScan.h"
-#include "app/ScriptedScanner.h"
+#include "tests/support/ScriptedScanner.h"
 #include "platform/IniFile.h"
 #include "twain/Scanner.h"
 

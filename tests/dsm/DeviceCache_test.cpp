@@ -24,7 +24,7 @@ using namespace twain;
 using testing::SaneTestBackend;
 using testing::ScopedEnv;
 using testing::Session;
-using testing::TempFolder;
+using testing::TempDir;
 
 constexpr long long kNow = 1'800'000'000;
 
@@ -181,7 +181,7 @@ TEST(DeviceCacheSpecialFileTest, FifoOrFolderInItsPlaceCostsOnlyADiscovery) {
   SaneTestBackend backend;
   for (const bool fifo : {true, false}) {
     SCOPED_TRACE(fifo ? "fifo" : "folder");
-    TempFolder home;
+    TempDir home;
     ScopedEnv xdg("XDG_CACHE_HOME", home.Path());
     Session s(std::string("[Sources]\nCount=0\n"));
     const std::string file = s.System().Folder().File(TDeviceCache::kFileName);
@@ -229,7 +229,7 @@ TEST(DeviceCacheSettingsTest, CacheSecondsZeroWritesNoCache) {
 // A settings folder without write bits keeps the cache in the user's cache folder instead.
 TEST(DeviceCacheSettingsTest, UnwritableSettingsFolderUsesTheUserCacheFolder) {
   SaneTestBackend backend;
-  TempFolder home;
+  TempDir home;
   ScopedEnv xdg("XDG_CACHE_HOME", home.Path() + "/cache");
   Session s(std::string("[Sources]\nCount=0\n"));
   const std::string folder = s.System().Folder().Path();

@@ -315,7 +315,7 @@ TEST(SaneSourceTest, CapabilitiesTheDeviceLacksAreRefused) {
 // The device's own dialog runs on the terminal: Enter scans, "c" or no terminal cancels.
 TEST(SaneSourceTest, OwnDialogScansOnEnterAndCancelsOtherwise) {
   SaneTestBackend backend;
-  testing::TempFolder answers;
+  testing::TempDir answers;
   answers.Write("scan", "\n");
   answers.Write("cancel", "c\n");
   const std::pair<std::string, TW_UINT16> cases[] = {

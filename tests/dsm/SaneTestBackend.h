@@ -43,7 +43,7 @@ class SaneTestBackend {
   [[nodiscard]] const std::string& Folder() const { return folder_.Path(); }
 
  private:
-  TempFolder folder_;
+  TempDir folder_;
   std::optional<ScopedEnv> env_;
 };
 
@@ -54,7 +54,7 @@ class NoSaneDevices {
   [[nodiscard]] const std::string& Folder() const { return folder_.Path(); }
 
  private:
-  TempFolder folder_;
+  TempDir folder_;
   std::optional<ScopedEnv> env_;
 };
 

@@ -23,7 +23,7 @@ namespace {
 using namespace twain;
 using lumipage::testing::DrainMessages;
 using lumipage::testing::ScopedEnv;
-using lumipage::testing::TempFolder;
+using lumipage::testing::TempDir;
 using lumipage::testing::VirtualSystemFolder;
 using lumipage::testing::Session;
 using lumipage::testing::Header;
@@ -233,7 +233,7 @@ std::string Bmp(std::int32_t width, std::int32_t height, std::uint16_t bits, std
 }
 
 TEST(SourceManagerTest, PageFolderDeliversItsBitmapsUnchangedInNameOrder) {
-  TempFolder pages;
+  TempDir pages;
   const std::string b1 = Bmp(3, 2, 8, 256, 11811);              // 300 dpi, grey table
   const std::string b2 = Bmp(5, 3, 24, 0, 3937, true);          // 100 dpi, top-down
   const std::string b3 = Bmp(9, 4, 1, 2, 0, false, 124);        // extended header, no resolution
@@ -294,7 +294,7 @@ class BadPageFileTest : public ::testing::TestWithParam<BadFile> {};
 
 // A file that is not a usable bitmap fails its transfer; the next file still comes.
 TEST_P(BadPageFileTest, TransferFailsAndTheFeederGoesOn) {
-  TempFolder pages;
+  TempDir pages;
   pages.Write("1-bad.bmp", GetParam().bytes);
   pages.Write("2-good.bmp", Bmp(4, 4, 24, 0, 0));
   Session s("[Source1]\nPageFolder=" + pages.Path() + "\n");
@@ -337,7 +337,7 @@ TEST(SourceManagerTest, RelativePageFolderLiesBesideTheSettingsFile) {
 }
 
 TEST(SourceManagerTest, EmptyFeederFailsTheFirstTransferWithNoPaper) {
-  TempFolder empty;
+  TempDir empty;
   for (const std::string& ini : {"[Source1]\nPageFolder=" + empty.Path() + "\n",
                                  "[Source1]\nPageFolder=" + empty.Path() + "/missing\n", std::string("[Source1]\nPages=0\n")}) {
     Session s(ini);
@@ -352,7 +352,7 @@ TEST(SourceManagerTest, EmptyFeederFailsTheFirstTransferWithNoPaper) {
 }
 
 TEST(SourceManagerTest, UnreadablePageFileIsNamedInTheStatusText) {
-  TempFolder pages;
+  TempDir pages;
   pages.Write("a.bmp", "this is not a bitmap");
   Session s("[Source1]\nPageFolder=" + pages.Path() + "\n");
   s.OpenDs();

@@ -23,6 +23,7 @@
 
 #include "../support/TempDir.h"
 #include "platform/IniFile.h"
+#include "tests/support/RunCommand.h"
 
 using namespace lumipage::testing;
 namespace fs = std::filesystem;
@@ -37,14 +38,9 @@ std::string Quote(const std::string& s) { return "'" + s + "'"; }
 
 // Output of a shell command and its exit code.
 int Shell(const std::string& command, std::string* output = nullptr) {
-  std::FILE* p = ::popen(command.c_str(), "r");
-  if (p == nullptr) return -1;
-  std::string text;
-  char buf[4096];
-  for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) text.append(buf, n);
-  const int status = ::pclose(p);
-  if (output != nullptr) *output = text;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  const CommandResult result = RunCommand(command, false);
+  if (output != nullptr) *output = result.output;
+  return result.status;
 }
 
 bool IsTemporary(const std::string& name) {

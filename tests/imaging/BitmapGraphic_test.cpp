@@ -13,6 +13,7 @@
 #include "imaging/BmpReader.h"
 #include "imaging/FileStream.h"
 #include "imaging/MemoryStream.h"
+#include "tests/support/RunCommand.h"
 
 namespace lumipage {
 namespace {
@@ -281,13 +282,8 @@ TEST(Bmp, IndependentReaderAgrees) {
     image.SetRgbPixel(1, 0, 0x000000);
     const std::string name = dir + "/lumipage_oracle_" + std::to_string(kind) + ".bmp";
     image.SaveToFile(name);
-    const std::string cmd = "identify -format '%w %h %[pixel:p{1,0}] %[pixel:p{2,0}]' " + name + " 2>&1";
-    FILE* p = popen(cmd.c_str(), "r");
-    ASSERT_NE(p, nullptr);
-    char buf[256] = {};
-    const std::size_t n = std::fread(buf, 1, sizeof buf - 1, p);
-    pclose(p);
-    EXPECT_EQ(std::string(buf, n), "33 7 srgb(0,0,0) srgb(255,255,255)") << kind;
+    const std::string cmd = "identify -format '%w %h %[pixel:p{1,0}] %[pixel:p{2,0}]' " + name;
+    EXPECT_EQ(testing::RunCommand(cmd).output, "33 7 srgb(0,0,0) srgb(255,255,255)") << kind;
     std::filesystem::remove(name);
   }
 }

@@ -24,6 +24,7 @@
 #include "imaging/ImageFileFormats.h"
 #include "imaging/MemoryStream.h"
 #include "imaging/TiffError.h"
+#include "tests/support/RunCommand.h"
 
 namespace lumipage {
 namespace {
@@ -33,14 +34,7 @@ namespace fs = std::filesystem;
 // Output of a command; standard error is kept only when asked for (ImageMagick warns about
 // our user tag on standard error, which must not mix with decoded pixels).
 std::string Shell(const std::string& command, bool withErrors = true) {
-  std::string output;
-  FILE* pipe = popen((command + (withErrors ? " 2>&1" : " 2>/dev/null")).c_str(), "r");
-  if (pipe == nullptr) return output;
-  std::array<char, 4096> chunk{};
-  std::size_t got = 0;
-  while ((got = fread(chunk.data(), 1, chunk.size(), pipe)) > 0) output.append(chunk.data(), got);
-  pclose(pipe);
-  return output;
+  return testing::RunCommand(withErrors ? command : command + " 2>/dev/null", withErrors).output;
 }
 
 // Exit status of a command (its warnings about our user tag are not of interest).
@@ -53,7 +47,7 @@ std::vector<std::uint8_t> RunBinary(const std::string& command) {
 
 fs::path TempFile(const std::string& name) {
   // One folder per process: CTest runs the cases of a table in parallel processes.
-  fs::path dir = fs::path(testing::TempDir()) / ("tiff_tests_" + std::to_string(::getpid()));
+  fs::path dir = fs::path(::testing::TempDir()) / ("tiff_tests_" + std::to_string(::getpid()));
   fs::create_directories(dir);
   return dir / name;
 }
@@ -202,7 +196,7 @@ struct RoundTripCase {
   int rowsPerStrip;
 };
 
-class TiffRoundTrip : public testing::TestWithParam<RoundTripCase> {};
+class TiffRoundTrip : public ::testing::TestWithParam<RoundTripCase> {};
 
 TEST_P(TiffRoundTrip, LoadsWhatWasSaved) {
   const RoundTripCase c = GetParam();
@@ -243,8 +237,8 @@ std::vector<RoundTripCase> RoundTripCases() {
   return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(KindsAndCompressions, TiffRoundTrip, testing::ValuesIn(RoundTripCases()),
-                         [](const testing::TestParamInfo<RoundTripCase>& info) {
+INSTANTIATE_TEST_SUITE_P(KindsAndCompressions, TiffRoundTrip, ::testing::ValuesIn(RoundTripCases()),
+                         [](const ::testing::TestParamInfo<RoundTripCase>& info) {
                            return "kind" + std::to_string(info.param.kind) + "_c" +
                                   std::to_string(info.param.compression) + "_rps" +
                                   std::to_string(info.param.rowsPerStrip == 2147483647
@@ -272,10 +266,10 @@ TEST(TiffWrite, TrueColourPageCarriesTheBaselineTags) {
   EXPECT_EQ(tags[284], "1|1");
   EXPECT_EQ(tags[296], "1|2");
   EXPECT_EQ(tags[305], "21|Ovinex Image Library\\0");
-  EXPECT_THAT(tags[306], testing::MatchesRegex(R"(20\|[0-9]{4}:[0-9]{2}:[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\\0)"));
+  EXPECT_THAT(tags[306], ::testing::MatchesRegex(R"(20\|[0-9]{4}:[0-9]{2}:[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\\0)"));
   EXPECT_EQ(tags[40000], "1|\\0");
   EXPECT_THAT(Shell("tiffdump '" + file.string() + "'"),
-              testing::HasSubstr("XResolution (282) RATIONAL (5) 1<300>"));
+              ::testing::HasSubstr("XResolution (282) RATIONAL (5) 1<300>"));
 
   // ImageMagick decodes the same pixels, red first.
   const auto rgb = RunBinary("convert '" + file.string() + "' -depth 8 rgb:-");
@@ -306,7 +300,7 @@ TEST(TiffWrite, SoftwareTextAndOtherTextsAreWritten) {
 }
 
 class TiffBlackWhitePhotometric
-    : public testing::TestWithParam<std::pair<TTiffCompression, int>> {};
+    : public ::testing::TestWithParam<std::pair<TTiffCompression, int>> {};
 
 // CCITT pages store white as zero, so their rows are inverted; other compressions store the
 // rows as they are with black as zero. ImageMagick must see the same black pixels either way.
@@ -332,7 +326,7 @@ TEST_P(TiffBlackWhitePhotometric, IndependentReaderSeesTheSamePixels) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Compressions, TiffBlackWhitePhotometric,
-                         testing::Values(std::pair{tcGroup4, 0}, std::pair{tcGroup3_1D, 0},
+                         ::testing::Values(std::pair{tcGroup4, 0}, std::pair{tcGroup3_1D, 0},
                                          std::pair{tcGroup3_2D, 0}, std::pair{tcPackbits, 1},
                                          std::pair{tcNone, 1}, std::pair{tcZLib, 1}));
 
@@ -374,7 +368,7 @@ TEST(TiffWrite, PaletteImageWritesAColorMapScaledTo16Bits) {
   WriteBytes(file, Contents(stream));
   const std::string dump = Shell("tiffdump '" + file.string() + "'");
   // 16 entries per channel: red, then green, then blue.
-  EXPECT_THAT(dump, testing::HasSubstr("Colormap (320) SHORT (3) 48<65280 0 256 0 0 0 0 0 0 0 0 0 0 0 0 0 0 32768 512 0 0"));
+  EXPECT_THAT(dump, ::testing::HasSubstr("Colormap (320) SHORT (3) 48<65280 0 256 0 0 0 0 0 0 0 0 0 0 0 0 0 0 32768 512 0 0"));
 
   stream.SetPosition(0);
   TTiffGraphic loaded;
@@ -432,7 +426,7 @@ TEST(TiffStream, SavingAtPosition100KeepsTheBytesBeforeIt) {
   // Offsets count from position 100: the tail alone is a valid TIFF.
   const fs::path file = TempFile("tail.tif");
   WriteBytes(file, {bytes.begin() + 100, bytes.end()});
-  EXPECT_THAT(Shell("tiffinfo '" + file.string() + "'"), testing::HasSubstr("Image Width: 21 Image Length: 7"));
+  EXPECT_THAT(Shell("tiffinfo '" + file.string() + "'"), ::testing::HasSubstr("Image Width: 21 Image Length: 7"));
   // And it reads back from position 100 of the stream.
   stream.SetPosition(100);
   TTiffGraphic loaded;
@@ -453,7 +447,7 @@ TEST(TiffStream, AppendBuildsAMultiPageFileWithTheNewPageLast) {
   const fs::path file = TempFile("three.tif");
   WriteBytes(file, Contents(stream));
   const std::string info = Shell("tiffinfo '" + file.string() + "'");
-  EXPECT_THAT(info, testing::HasSubstr("TIFF Directory at offset"));
+  EXPECT_THAT(info, ::testing::HasSubstr("TIFF Directory at offset"));
   EXPECT_EQ(DumpTags(file, 0)[256], "1|10");
   EXPECT_EQ(DumpTags(file, 1)[256], "1|20");
   EXPECT_EQ(DumpTags(file, 2)[256], "1|30");
@@ -489,7 +483,7 @@ TEST(TiffStream, AppendToAFileStreamOpenedForReadingAndWriting) {
     MakeImage(ikBlackWhite, 64 + i, 8)->AppendToStream(stream);
   }
   const std::string info = Shell("tiffinfo '" + file.string() + "'");
-  EXPECT_THAT(info, testing::HasSubstr("Image Width: 65 Image Length: 8"));
+  EXPECT_THAT(info, ::testing::HasSubstr("Image Width: 65 Image Length: 8"));
   EXPECT_EQ(LoadFile(file, 3)->Width(), 65);
   TFileStream stream(file.string(), fmOpenRead);
   EXPECT_EQ(TTiffGraphic().GetImageCount(stream), 3);
@@ -504,7 +498,7 @@ TEST(TiffStream, AppendKeepsTheByteOrderOfAnotherWritersFile) {
     TFileStream stream(file.string(), fmOpenReadWrite);
     MakeImage(ikTrueColor, 11, 3)->AppendToStream(stream);
   }
-  EXPECT_THAT(Shell("tiffdump '" + file.string() + "'"), testing::HasSubstr("big-endian"));
+  EXPECT_THAT(Shell("tiffdump '" + file.string() + "'"), ::testing::HasSubstr("big-endian"));
   EXPECT_EQ(DumpTags(file, 1)[256], "1|11");
   auto second = LoadFile(file, 2);
   ExpectSamePixels(*MakeImage(ikTrueColor, 11, 3), *second);
@@ -643,7 +637,7 @@ TEST(TiffRead, SixteenBitGreyTakesTheHighByte) {
 
 // Files our strip reader does not take (tiles, separate planes, alpha, 2-bit grey, YCbCr
 // JPEG) go through libtiff's RGBA reader; ImageMagick decodes each of them to the same colours.
-class TiffGeneralPath : public testing::TestWithParam<std::string> {};
+class TiffGeneralPath : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(TiffGeneralPath, MatchesImageMagick) {
   const fs::path source = TempFile("general_source.tif");
@@ -677,9 +671,9 @@ TEST_P(TiffGeneralPath, MatchesImageMagick) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, TiffGeneralPath,
-                         testing::Values("-t -w 16 -l 16", "-p separate", "-c jpeg:90",
+                         ::testing::Values("-t -w 16 -l 16", "-p separate", "-c jpeg:90",
                                          "-c jpeg:r:90"),
-                         [](const testing::TestParamInfo<std::string>& info) {
+                         [](const ::testing::TestParamInfo<std::string>& info) {
                            return "case" + std::to_string(info.index);
                          });
 
@@ -761,10 +755,10 @@ TEST(TiffRead, WideColourMapsAreRefused) {
 
 TEST(TiffRead, LibtiffsMessagesAreNotPrinted) {
   std::vector<std::uint8_t> bytes{'I', 'I', 42, 0, 200, 0, 0, 0, 1, 2, 3};
-  testing::internal::CaptureStderr();
+  ::testing::internal::CaptureStderr();
   TMemoryStream stream(bytes.data(), bytes.size());
   EXPECT_THROW(TTiffGraphic().LoadImage(stream, 1), ETiffError);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
 }
 
 TEST(TiffRead, ProgressStartsAtZeroAndEndsAtHundred) {

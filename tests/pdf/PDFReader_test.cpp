@@ -80,7 +80,7 @@ TEST(Reader, ClassicTableLoadsLazilyAndSavesValid) {
   EXPECT_EQ(doc.Trailer()->GetInteger("Size", 0), 6);
 }
 
-class StartXRefShift : public testing::TestWithParam<long> {};
+class StartXRefShift : public ::testing::TestWithParam<long> {};
 
 TEST_P(StartXRefShift, OffByUpToTenBytesStillLoads) {
   TPDFDocument doc;
@@ -88,7 +88,7 @@ TEST_P(StartXRefShift, OffByUpToTenBytesStillLoads) {
   EXPECT_EQ(doc.ObjectCount(), 4u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Reader, StartXRefShift, testing::Values(-10, -3, 0, 4, 10));
+INSTANTIATE_TEST_SUITE_P(Reader, StartXRefShift, ::testing::Values(-10, -3, 0, 4, 10));
 
 TEST(Reader, FailuresResetTheDocument) {
   const std::string good = Minimal();
@@ -337,7 +337,7 @@ struct QpdfVariant {
   const char* options;
 };
 
-class QpdfFiles : public testing::TestWithParam<QpdfVariant> {};
+class QpdfFiles : public ::testing::TestWithParam<QpdfVariant> {};
 
 TEST_P(QpdfFiles, LoadSaveKeepsPagesAndContent) {
   TempDir dir("variant");
@@ -364,11 +364,11 @@ TEST_P(QpdfFiles, LoadSaveKeepsPagesAndContent) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Reader, QpdfFiles,
-                         testing::Values(QpdfVariant{"ObjectStreams", "--object-streams=generate"},
+                         ::testing::Values(QpdfVariant{"ObjectStreams", "--object-streams=generate"},
                                          QpdfVariant{"Linearized", "--linearize"},
                                          QpdfVariant{"LinearizedObjectStreams", "--linearize --object-streams=generate"},
                                          QpdfVariant{"Rewritten", "--object-streams=disable"}),
-                         [](const testing::TestParamInfo<QpdfVariant>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<QpdfVariant>& info) { return std::string(info.param.name); });
 
 TEST(Reader, ObjectStreamFileSavesEveryObjectAsOrdinaryObject) {
   // Enough objects for several object streams: the writer moves from one decoded stream to

@@ -41,7 +41,7 @@ struct ProtectCase {
   const char* expectedLine;  // a line qpdf --show-encryption prints
 };
 
-class Protect : public testing::TestWithParam<ProtectCase> {};
+class Protect : public ::testing::TestWithParam<ProtectCase> {};
 
 TEST_P(Protect, QpdfOpensWithThePasswordAndShowsThePermissions) {
   const auto& c = GetParam();
@@ -85,7 +85,7 @@ TEST_P(Protect, QpdfOpensWithThePasswordAndShowsThePermissions) {
 
 INSTANTIATE_TEST_SUITE_P(
     Security, Protect,
-    testing::Values(ProtectCase{"Rc4_40_All", 0, TPDFSecurity::Permissions(1, 1, 1, 1, 1, 1, 1, 1), -4,
+    ::testing::Values(ProtectCase{"Rc4_40_All", 0, TPDFSecurity::Permissions(1, 1, 1, 1, 1, 1, 1, 1), -4,
                                 "print low resolution: allowed"},
                     ProtectCase{"Rc4_40_None", 0, TPDFSecurity::Permissions(0, 0, 0, 0, 0, 0, 0, 0), -64,
                                 "extract for any purpose: not allowed"},
@@ -95,7 +95,7 @@ INSTANTIATE_TEST_SUITE_P(
                                 "modify document assembly: not allowed"},
                     ProtectCase{"Rc4_128_PrintOnly", 1, TPDFSecurity::Permissions(1, 0, 0, 0, 0, 0, 0, 0), -3900,
                                 "print low resolution: allowed"}),
-    [](const testing::TestParamInfo<ProtectCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<ProtectCase>& info) { return std::string(info.param.name); });
 
 TEST(Security, SamePasswordForBothGivesFiveAndEmptyPasswordsOpenOnLoad) {
   TPDFDocument doc;
@@ -124,7 +124,7 @@ struct QpdfCrypt {
   const char* options = "";  // other qpdf options
 };
 
-class QpdfEncrypted : public testing::TestWithParam<QpdfCrypt> {};
+class QpdfEncrypted : public ::testing::TestWithParam<QpdfCrypt> {};
 
 TEST_P(QpdfEncrypted, OpensWithEitherPasswordAndUnencrypts) {
   TempDir dir("qcrypt");
@@ -194,7 +194,7 @@ TEST_P(QpdfEncrypted, OpensWithEitherPasswordAndUnencrypts) {
 
 INSTANTIATE_TEST_SUITE_P(
     Security, QpdfEncrypted,
-    testing::Values(QpdfCrypt{"Rc4_40", "user owner 40", 40},
+    ::testing::Values(QpdfCrypt{"Rc4_40", "user owner 40", 40},
                     QpdfCrypt{"Rc4_40_NoPrint", "user owner 40 --print=n --modify=n", 40},
                     QpdfCrypt{"Rc4_128", "user owner 128 --use-aes=n", 128},
                     QpdfCrypt{"Rc4_128_Restricted", "user owner 128 --use-aes=n --print=none --extract=n", 128},
@@ -209,7 +209,7 @@ INSTANTIATE_TEST_SUITE_P(
                     QpdfCrypt{"Aes256_R5", "user owner 256 --force-R5", 256},
                     QpdfCrypt{"Aes256_ClearMetadata", "user owner 256 --cleartext-metadata", 256},
                     QpdfCrypt{"EmptyUser_Aes256", "'' owner 256", 256}),
-    [](const testing::TestParamInfo<QpdfCrypt>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<QpdfCrypt>& info) { return std::string(info.param.name); });
 
 TEST(Security, ReachableObjectsReadBeforeThePasswordAreDecryptedAfterIt) {
   TPDFDocument doc;
@@ -306,7 +306,7 @@ struct V5Vector {
   const char* fileKey;
 };
 
-class PublishedV5 : public testing::TestWithParam<V5Vector> {};
+class PublishedV5 : public ::testing::TestWithParam<V5Vector> {};
 
 // Published vectors of the AES-256 password algorithms (the crypto tests of pdf.js): user
 // "user", owner "owner"; revision 5 hashes with SHA-256, revision 6 with Algorithm 2.B. Their
@@ -337,7 +337,7 @@ TEST_P(PublishedV5, BothPasswordsUnlockTheFileKey) {
 
 INSTANTIATE_TEST_SUITE_P(
     Security, PublishedV5,
-    testing::Values(
+    ::testing::Values(
         V5Vector{"Revision5", 5,
                  "83f28fa057028a864ffdbdade04990f1be51c50ff96991970fc24103017ebbdd75a904209f6516dca85ed7c06426bc28",
                  "2396c3a9f53333ff9e9e21f2e74b7dbe197eac72c3f489f5eaa52a4a3c261111",
@@ -350,7 +350,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "58e83e36f51af5d1897bdd48c73125d91f4a73a77f9eb04d2da3572f275ad98d8ee8a9d0cad605b91dd0b92e0b4c8795",
                  "d149e04d679bc9b5be44df143e5a38d205f0b280ee7c44fefdf43e6cd0870afb", "6cad0fa0eb4d86574d3ecbb5e058c937",
                  "2adad527495b484f4326f88512bd3d226b4f1d383bb5d576712241d257ae16ef"}),
-    [](const testing::TestParamInfo<V5Vector>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<V5Vector>& info) { return std::string(info.param.name); });
 
 TEST(Security, AesStringsRoundTripAndDamagedDataStaysHarmless) {
   // A damaged file can give a key of any length: it is never read past its end.

@@ -11,39 +11,14 @@
 #include <string>
 
 #include "pdf/PDFDocument.h"
+#include "tests/support/RunCommand.h"
+#include "tests/support/TempDir.h"
 
 namespace lumipage::testutil {
 
-struct CommandResult {
-  int status = -1;
-  std::string output;
-};
-
-inline CommandResult RunCommand(const std::string& command) {
-  CommandResult r;
-  FILE* p = popen((command + " 2>&1").c_str(), "r");
-  if (p == nullptr) return r;
-  std::array<char, 4096> buf{};
-  size_t n = 0;
-  while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.output.append(buf.data(), n);
-  r.status = pclose(p);
-  return r;
-}
-
-class TempDir {
- public:
-  explicit TempDir(const std::string& tag = "pdf")
-      : path_(std::filesystem::temp_directory_path() / (tag + "_" + std::to_string(getpid()))) {
-    std::filesystem::create_directories(path_);
-  }
-  ~TempDir() { std::filesystem::remove_all(path_); }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  [[nodiscard]] std::string File(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
-};
+using testing::CommandResult;
+using testing::RunCommand;
+using testing::TempDir;
 
 inline std::string ReadFile(const std::string& name) {
   std::ifstream in(name, std::ios::binary);

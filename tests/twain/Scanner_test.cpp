@@ -155,7 +155,7 @@ INSTANTIATE_TEST_SUITE_P(Codes, ScannerStatusTest,
                                            StatusCase{TWRC_CANCEL, TWCC_SUCCESS, false}));
 
 TEST_F(ScannerTest, MissingLibraryNamesTheFullPath) {
-  lumipage::testing::TempFolder empty;
+  lumipage::testing::TempDir empty;
   ScopedEnv env("LUMIPAGE_SYSTEM_DIR", empty.Path());
   try {
     Scanner().Open();

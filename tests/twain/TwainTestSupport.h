@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/Messages.h"
+#include "tests/support/TempDir.h"
 
 namespace lumipage::testing {
 
@@ -34,26 +35,6 @@ class ScopedEnv {
   std::optional<std::string> old_;
 };
 
-// A temporary folder removed with everything in it.
-class TempFolder {
- public:
-  TempFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "lumipage-twain-XXXXXX").string();
-    path_ = mkdtemp(pattern.data()) ? pattern : std::string();
-  }
-  ~TempFolder() {
-    std::error_code ec;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-  }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  [[nodiscard]] const std::string& Path() const { return path_; }
-  [[nodiscard]] std::string File(const std::string& name) const { return path_ + "/" + name; }
-  void Write(const std::string& name, const std::string& text) const { std::ofstream(File(name), std::ios::binary) << text; }
-
- private:
-  std::string path_;
-};
 
 // A system folder holding the real source manager (linked from the build folder) and the given
 // twain_32.ini, made the process's system folder for its lifetime.
@@ -67,10 +48,10 @@ class VirtualSystemFolder {
     // to the machine never join the test's list.
     if (!std::getenv("SANE_CONFIG_DIR")) saneEnv_.emplace("SANE_CONFIG_DIR", folder_.Path());
   }
-  [[nodiscard]] const TempFolder& Folder() const { return folder_; }
+  [[nodiscard]] const TempDir& Folder() const { return folder_; }
 
  private:
-  TempFolder folder_;
+  TempDir folder_;
   std::optional<ScopedEnv> env_;
   std::optional<ScopedEnv> saneEnv_;
 };

@@ -172,7 +172,7 @@ TEST_F(VirtualScannerTest, TransferFailureAfterTwoPagesIsRaised) {
 }
 
 TEST_F(VirtualScannerTest, PageFolderWithABrokenFileReportsTheFailure) {
-  lumipage::testing::TempFolder pages;
+  lumipage::testing::TempDir pages;
   // A 2 x 2 true-colour bitmap, then a file that is no bitmap.
   std::string bmp = "BM";
   const std::uint32_t fileSize = 54 + 16, zero = 0, offset = 54;
@@ -244,7 +244,7 @@ TEST_F(VirtualScannerTest, ShowUIWithoutTerminalIsACancel) {
 }
 
 TEST_F(VirtualScannerTest, ShowUIConfirmedOnTheTerminalScans) {
-  lumipage::testing::TempFolder answers;
+  lumipage::testing::TempDir answers;
   answers.Write("tty", "\n");
   ScopedEnv terminal("LUMIPAGE_TTY", answers.File("tty"));
   TScanner& s = Open("[Source1]\nPages=2\n");
@@ -254,7 +254,7 @@ TEST_F(VirtualScannerTest, ShowUIConfirmedOnTheTerminalScans) {
 }
 
 TEST_F(VirtualScannerTest, SelectionDialogOnTheTerminal) {
-  lumipage::testing::TempFolder answers;
+  lumipage::testing::TempDir answers;
   answers.Write("choose", "2\n");
   answers.Write("cancel", "c\n");
   answers.Write("garbage", "x\n99\n-1\n");

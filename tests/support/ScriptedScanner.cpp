@@ -1,4 +1,4 @@
-#include "app/ScriptedScanner.h"
+#include "tests/support/ScriptedScanner.h"
 
 #include <cstdlib>
 #include <cstring>
