@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -322,22 +323,25 @@ bool TFileReplacement::Commit(TFlush flush) {
     } else {
       save.Target = target_.Path;
       save.Error.clear();
-      const int fd = fd_;
-      const int slot = slot_;
-      fd_ = -1;
-      slot_ = -1;
-      committed_ = true;  // the worker owns the temporary file now
-      save.Worker = std::thread([fd, slot, temp = tempName_, path = target_.Path, &save] {
-        int e = fsyncFd(fd) ? 0 : errno;
-        if (::close(fd) != 0 && e == 0) e = errno;
-        if (e == 0 && ::rename(temp.c_str(), path.c_str()) != 0) e = errno;
-        if (e != 0) {
-          ::unlink(temp.c_str());
-          save.Error = errnoText(e);
-        }
-        releaseSlot(slot);
-      });
-      return true;
+      try {
+        save.Worker = std::thread([fd = fd_, slot = slot_, temp = tempName_, path = target_.Path, &save] {
+          int e = fsyncFd(fd) ? 0 : errno;
+          if (::close(fd) != 0 && e == 0) e = errno;
+          if (e == 0 && ::rename(temp.c_str(), path.c_str()) != 0) e = errno;
+          if (e != 0) {
+            ::unlink(temp.c_str());
+            save.Error = errnoText(e);
+          }
+          releaseSlot(slot);
+        });
+        // The worker owns the descriptor and the temporary file now.
+        fd_ = -1;
+        slot_ = -1;
+        committed_ = true;
+        return true;
+      } catch (const std::system_error&) {
+        flush = TFlush::FileNow;  // no thread to be had: here and now
+      }
     }
   }
   if (flush != TFlush::None && !fsyncFd(fd_)) return fail(errno);
