@@ -1,33 +1,81 @@
 // Loading arbitrary bytes as a PDF file: every object is read, the document is saved, and a
-// document that loaded must load again from its saved bytes.
+// document that loaded must load again from its saved bytes. Then the job's own use of it: a
+// page is appended through the facade (the page tree walked, repaired or rebuilt, the content
+// compressed, a protected file kept protected), and the saved document must hold exactly one
+// page more than it had.
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <sstream>
 #include <string>
 
 #include "pdf/PDFDocument.h"
+#include "pdf/Vellox.h"
+
+namespace {
+
+using namespace lumipage;
+
+// Opens text through the facade as the job does, with the fuzz corpus's password "user" for a
+// protected file; false when the job would refuse it.
+bool OpenAsTheJobDoes(TVellox& pdf, const std::string& text) {
+  std::istringstream in(text);
+  if (pdf.LoadFromStream(in) != 1) return false;
+  if (pdf.Encrypted() == 0) return true;
+  const int r = pdf.SetPassword("user");
+  return r == 1 || r == 2 || r == 5;
+}
+
+void AppendAPage(const std::string& text) {
+  TVellox pdf;
+  if (!OpenAsTheJobDoes(pdf, text)) return;
+  const int existing = pdf.PageCount();
+  (void)pdf.SelectPage(existing);
+  (void)pdf.SetMeasurementUnits(1);
+  if (pdf.NewPages(1) != existing + 1) return;  // a tree that takes no page: the job refuses the file
+  (void)pdf.SelectPage(existing + 1);
+  (void)pdf.SetPageDimensions(210, 297);
+  (void)pdf.CompressContent();
+  const std::string saved = pdf.SelectedDocument()->SaveToString();
+  TVellox again;
+  if (!OpenAsTheJobDoes(again, saved)) {
+    std::fprintf(stderr, "the saved document does not open again\n");
+    std::abort();
+  }
+  if (again.PageCount() != existing + 1) {
+    std::fprintf(stderr, "%d pages appended to become %d\n", existing, again.PageCount());
+    std::abort();
+  }
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  using namespace lumipage;
-  TPDFDocument doc;
-  const bool loaded = doc.LoadFromString(std::string(reinterpret_cast<const char*>(data), size));
-  if (doc.SecurityState() == 1 && doc.OpenPassword().empty()) (void)doc.SetPassword("user");
-  doc.DecryptReachable(1, 0);
-  for (size_t i = 0; i < doc.ObjectCount(); ++i) {
-    TPDFObject* value = doc.GetValue(doc.ObjectAt(i));
-    if (value != nullptr) (void)value->ToText();
+  const std::string text(reinterpret_cast<const char*>(data), size);
+  {
+    TPDFDocument doc;
+    const bool loaded = doc.LoadFromString(text);
+    if (doc.SecurityState() == 1 && doc.OpenPassword().empty()) (void)doc.SetPassword("user");
+    doc.DecryptReachable(1, 0);
+    for (size_t i = 0; i < doc.ObjectCount(); ++i) {
+      TPDFObject* value = doc.GetValue(doc.ObjectAt(i));
+      if (value != nullptr) (void)value->ToText();
+    }
+    (void)doc.GetInfo("Title");
+    if (doc.SecurityState() == 1 && !doc.OpenPassword().empty()) {
+      // Saved still protected: what was decrypted is encrypted again with the file's method.
+      TPDFDocument kept;
+      if (kept.LoadFromString(doc.SaveToString()) && kept.SecurityState() == 1 && kept.OpenPassword().empty())
+        (void)kept.SetPassword("user");
+    }
+    if (doc.SecurityState() == 1) (void)doc.Unencrypt();
+    const std::string saved = doc.SaveToString();
+    if (loaded) {
+      TPDFDocument again;
+      if (!again.LoadFromString(saved)) std::abort();
+      for (size_t i = 0; i < again.ObjectCount(); ++i) (void)again.GetValue(again.ObjectAt(i));
+    }
   }
-  (void)doc.GetInfo("Title");
-  if (doc.SecurityState() == 1 && !doc.OpenPassword().empty()) {
-    // Saved still protected: what was decrypted is encrypted again with the file's method.
-    TPDFDocument kept;
-    if (kept.LoadFromString(doc.SaveToString()) && kept.SecurityState() == 1 && kept.OpenPassword().empty())
-      (void)kept.SetPassword("user");
-  }
-  if (doc.SecurityState() == 1) (void)doc.Unencrypt();
-  const std::string saved = doc.SaveToString();
-  if (!loaded) return 0;
-  TPDFDocument again;
-  if (!again.LoadFromString(saved)) std::abort();
-  for (size_t i = 0; i < again.ObjectCount(); ++i) (void)again.GetValue(again.ObjectAt(i));
+  AppendAPage(text);
   return 0;
 }

@@ -272,8 +272,12 @@ int TVellox::CompressImages(int compress) {
 
 int TVellox::SetPassword(std::string_view password) {
   const int result = selected_->Document->SetPassword(password);
-  // Content read before the password opened the document was still encrypted.
-  if (result == 1 || result == 2 || result == 5) (void)Pages().SelectPage(Pages().SelectedPage());
+  // Content read before the password opened the document was still encrypted, and so were the
+  // page tree's nodes held in object streams: the tree is walked again.
+  if (result == 1 || result == 2 || result == 5) {
+    Pages().ClearCache();
+    (void)Pages().SelectPage(std::max(Pages().SelectedPage(), 1));
+  }
   return result;
 }
 

@@ -156,6 +156,27 @@ TEST(VelloxTest, LoadFailuresKeepTheSelection) {
   EXPECT_EQ(pdf.SelectedDocument(), blank);
 }
 
+TEST(VelloxTest, PasswordOpensPagesHeldInEncryptedObjectStreams) {
+  // The page tree's nodes are compressed and encrypted: before the password there are no pages
+  // to count, after it every page is there, and a new page lands after the last one.
+  TempDir dir("vellox_objstm_password");
+  TPDFDocument plain;
+  BuildTextDocument(plain, 3);
+  ASSERT_TRUE(plain.SaveToFile(dir.File("plain.pdf")));
+  for (const char* method : {"256", "128 --use-aes=y", "128 --use-aes=n"}) {
+    const std::string in = dir.File("protected.pdf");
+    const CommandResult made = RunCommand(std::string("qpdf --allow-weak-crypto --object-streams=generate --encrypt user owner ") + method +
+                                          " -- '" + dir.File("plain.pdf") + "' '" + in + "'");
+    ASSERT_EQ(made.status, 0) << made.output;
+    TVellox pdf;
+    ASSERT_EQ(pdf.LoadFromFile(in), 1) << method;
+    ASSERT_EQ(pdf.SetPassword("user"), 1) << method;
+    EXPECT_EQ(pdf.PageCount(), 3) << method;
+    EXPECT_EQ(pdf.SelectedPage(), 1) << method;
+    EXPECT_EQ(pdf.NewPages(1), 4) << method;
+  }
+}
+
 TEST(VelloxTest, FailedSaveLeavesTheExistingFile) {
   TempDir dir("vellox_save");
   TVellox pdf;
