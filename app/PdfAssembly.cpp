@@ -40,6 +40,8 @@ void OpenExisting(TVellox& pdf, const std::string& fileName, const std::string& 
     // Protected with a password we were not given: adding pages would need the file's key.
     throw EJobError("Unable to open protected PDF file " + fileName);
   }
+  // A protected file's pages can only be looked for once it is open: none, and it is refused.
+  if (pdf.PageCount() < 1) throw EJobError("Unable to open PDF file " + fileName);
 }
 
 // The recognised words of a page as text over its image: words found on the upright page are

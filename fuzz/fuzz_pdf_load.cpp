@@ -8,8 +8,10 @@
 #include <cstdlib>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "pdf/PDFDocument.h"
+#include "pdf/PDFRepair.h"
 #include "pdf/Vellox.h"
 
 namespace {
@@ -54,8 +56,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
   {
     TPDFDocument doc;
-    const bool loaded = doc.LoadFromString(text);
+    bool loaded = doc.LoadFromString(text);
     if (doc.SecurityState() == 1 && doc.OpenPassword().empty()) (void)doc.SetPassword("user");
+    if (doc.SecurityState() == 1 && !doc.OpenPassword().empty()) {
+      // A protected file's pages are looked for only once a password opens it: without any, it
+      // does not count as loaded, as the job refuses it.
+      std::vector<TWalkedPage> pages;
+      WalkPageTree(doc.PagesDictionary(), pages);
+      if (pages.empty()) loaded = false;
+    }
     doc.DecryptReachable(1, 0);
     for (size_t i = 0; i < doc.ObjectCount(); ++i) {
       TPDFObject* value = doc.GetValue(doc.ObjectAt(i));

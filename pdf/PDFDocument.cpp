@@ -939,6 +939,9 @@ int TPDFDocument::SetPassword(std::string_view password) {
     return 0;
   }
   ApplyPassword(password);
+  // The page tree could not be read before the password: it is checked now as on loading an
+  // unprotected file (and rebuilt from the page objects found when it is broken).
+  (void)CheckPages();
   return result;
 }
 

@@ -288,6 +288,29 @@ TEST_F(PdfJob, UnreadableExistingFileIsKeptAndThePagesSurviveTheNextJob) {
   EXPECT_TRUE(Exists(out / "doc-unsaved-003.jpg"));
 }
 
+TEST_F(PdfJob, ProtectedFileWhosePagesCannotBeReadIsRefusedUntouched) {
+  // The page tree lies in an encrypted object stream whose /First is one byte off: nothing can
+  // be checked before the password, and once it opens the file there is no page to add to.
+  Run({"pdf"}, {kSmall});
+  const std::string plain = exe / "plain.pdf", pdf = exe / "pages.pdf";
+  std::filesystem::rename(pdf, plain);
+  ASSERT_EQ(std::system(("qpdf --object-streams=generate --encrypt user owner 256 -- '" + plain + "' '" + pdf +
+                         "' 2>/dev/null")
+                            .c_str()),
+            0);
+  std::string bytes = ReadText(pdf);
+  const size_t first = bytes.find("/First ");
+  ASSERT_NE(first, std::string::npos);
+  const size_t digit = bytes.find_first_not_of("0123456789", first + 7) - 1;
+  ASSERT_NE(bytes[digit], '9');
+  ++bytes[digit];
+  WriteText(pdf, bytes);
+  Run({"pdf", "append", "PDFPassword", "user"}, {kSmall});
+  EXPECT_EQ(Report("Error", "Message"), "Unable to open PDF file " + pdf + "; the scanned page is kept as " +
+                                            exe / "pages-unsaved-001.jpg");
+  EXPECT_EQ(ReadText(pdf), bytes);
+}
+
 TEST_F(PdfJob, UnsaveablePdfIsRefusedBeforeScanning) {
   std::filesystem::create_directories(exe / "taken.pdf/inside");
   Run({"pdf", "filename", exe / "taken.pdf"}, {kSmall});
