@@ -189,7 +189,15 @@ void WalkPageTree(TPDFDictionary* root, std::vector<TWalkedPage>& pages,
     }
     if (ref == nullptr) continue;
     auto* kid = As<TPDFDictionary>(ref->Resolve());
-    if (kid == nullptr) continue;
+    if (kid == nullptr) {
+      // A kid that is no dictionary (a missing object, say) goes when the tree may be mended:
+      // its number could otherwise be given to a new object, which would then count twice.
+      if (makeIndirect) {
+        f.Kids->Delete(index);
+        --f.Next;
+      }
+      continue;
+    }
     const std::string type = kid->TypeName();
     TPDFArray* kids = kidsOf(kid);
     if (type == "Pages" || (kids != nullptr && type != "Page")) {

@@ -46,7 +46,8 @@ struct TWalkedPage {
 // anything with /Kids (or /Type /Pages); a page anything else of /Type /Page or without /Type.
 // Each node's /Count is set to the pages found below it where it differs. A kid written as a
 // direct dictionary is made an indirect object by makeIndirect (which returns the reference that
-// replaces it in /Kids); without makeIndirect, or when it returns nullptr, it is skipped.
+// replaces it in /Kids); without makeIndirect, or when it returns nullptr, it is skipped. With
+// makeIndirect, a kid that is no dictionary (a missing object) is taken out of /Kids.
 void WalkPageTree(TPDFDictionary* root, std::vector<TWalkedPage>& pages,
                   const std::function<TPDFIndRef*(TPDFObject*)>& makeIndirect = {});
 // The makeIndirect for WalkPageTree that adds direct kids to document as new objects (none for a

@@ -354,6 +354,21 @@ TEST(PageTreeTest, LinksBackUpTheTreeAreCut) {
   EXPECT_EQ(pdf.NewPages(1), 2);
 }
 
+TEST(PageTreeTest, KidThatIsMissingGoesSoANewPageCountsOnce) {
+  // /Kids names object 6, which the file lacks; selecting page 1 gives it an engine stream (5)
+  // and the new page takes the next free number, 6: left in the tree, the old reference would
+  // count it a second time.
+  TVellox pdf;
+  Load(pdf, MakePdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [ 3 0 R 6 0 R ] /Count 2 >>",
+                     "<< /Type /Page /Parent 2 0 R /MediaBox [ 0 0 300 400 ] /Contents 4 0 R >>",
+                     "<< /Length 0 >>\nstream\n\nendstream"}));
+  ASSERT_EQ(pdf.PageCount(), 1);
+  ASSERT_EQ(pdf.NewPages(1), 2);
+  TVellox again;
+  Load(again, pdf.SelectedDocument()->SaveToString());
+  EXPECT_EQ(again.PageCount(), 2);
+}
+
 TEST(PageTreeTest, CatalogNamingAPageFindsTheTreeAboveIt) {
   // /Pages names the page itself: the tree is the one its /Parent leads to, and the page keeps
   // every entry it had (no /Count, no /Kids).
