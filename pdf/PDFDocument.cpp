@@ -991,8 +991,15 @@ int TPDFDocument::Unencrypt() {
   TPDFObject* entry = trailer_->Get("Encrypt");
   trailer_->Remove("Encrypt");
   if (auto* ref = As<TPDFIndRef>(entry)) {
+    // The security dictionary goes with the protection, unless the trailer also names it as the
+    // catalog or the information dictionary (a damaged file): that object stays.
+    auto namedAs = [&](const char* key) {
+      const auto* other = As<TPDFIndRef>(trailer_->Get(key));
+      return other != nullptr && other->ObjectNumber() == ref->ObjectNumber() && other->Generation() == ref->Generation();
+    };
     TPDFIndObj* obj = FindIndirect(ref->ObjectNumber(), ref->Generation());
-    if (obj != nullptr && As<TPDFDictionary>(GetValue(obj)) != nullptr) RemoveIndirect(obj);
+    if (obj != nullptr && !namedAs("Root") && !namedAs("Info") && As<TPDFDictionary>(GetValue(obj)) != nullptr)
+      RemoveIndirect(obj);
   }
   security_ = TPDFSecurity();
   FinishWholeDocumentPass();
