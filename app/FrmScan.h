@@ -97,6 +97,9 @@ class TFrmScan {
   // Replace the page pipeline and the PDF assembly (tests of the controller alone).
   std::function<void(TFrmScan&, TTransferBlock&, std::uint16_t, std::uint16_t)> PageHandler;
   std::function<void(TFrmScan&)> PdfAssembler;
+  // Called with the PDF or multi-page TIFF file a save has just written, before the save checks
+  // it (tests damage the file here to see the check refuse it).
+  std::function<void(const std::string& fileName)> OnFileWritten;
 
  private:
   [[noreturn]] void EndProcess();

@@ -192,6 +192,25 @@ void SaveJpeg(TFrmScan& form, TDibGraphic& page, const std::string& base, std::u
   record.PageFile = base + ".jpg";
 }
 
+// A page counts as saved in the multi-page file only once a reader finds exactly the pages
+// expected on the file's chain of directories, the last one readable with the page's size.
+void CheckTiffPages(TStream& stream, int expected, const TTiffGraphic& page) {
+  const TTiffPages found = ReadTiffPages(stream);
+  std::string failure;
+  if (found.Count != expected) {
+    failure = "it has " + std::to_string(found.Count) + (found.Count == 1 ? " page" : " pages") + " instead of " +
+              std::to_string(expected);
+  } else if (found.LastWidth == 0 || found.LastHeight == 0) {
+    failure = "page " + std::to_string(expected) + " cannot be read";
+  } else if (found.LastWidth != static_cast<std::uint32_t>(page.Width()) ||
+             found.LastHeight != static_cast<std::uint32_t>(page.Height())) {
+    failure = "page " + std::to_string(expected) + " is " + std::to_string(found.LastWidth) + " x " +
+              std::to_string(found.LastHeight) + " pixels instead of " + std::to_string(page.Width()) + " x " +
+              std::to_string(page.Height());
+  }
+  if (!failure.empty()) throw EJobError("The saved TIFF could not be verified: " + failure);
+}
+
 // An append to a file in place, holding back what it writes inside the old file (the link
 // from the last directory to the new one) until the new page after the old end is on disk.
 // libtiff links the new directory before writing it: a job killed between the two would leave
@@ -243,7 +262,7 @@ class TLinkLastStream final : public TStream {
 // Appends the page to the multi-page file in place. Whatever fails on the way, the file is cut
 // back to what it was. The page is on disk before it is linked in; the link is flushed with the
 // next page, or before the report.
-void AppendTiffPage(TTiffGraphic& tiff, const std::string& name) {
+void AppendTiffPage(TFrmScan& form, TTiffGraphic& tiff, const std::string& name) {
   platform::TSaveTarget target;
   const std::string error = platform::ResolveSaveTarget(name, target);
   if (!error.empty()) throw EFOpenError("Cannot open file \"" + name + "\". " + error);
@@ -254,10 +273,13 @@ void AppendTiffPage(TTiffGraphic& tiff, const std::string& name) {
       throw EWriteError("Cannot write file \"" + name + "\". " + std::string(std::strerror(errno)));
   };
   try {
+    const int before = oldSize == 0 ? 0 : ReadTiffPages(stream).Count;
     TLinkLastStream appending(stream, oldSize);
     tiff.AppendToStream(appending);
     flush();  // the new page, still unlinked
     appending.WriteHeldBack();
+    if (form.OnFileWritten) form.OnFileWritten(target.Path);
+    CheckTiffPages(stream, before + 1, tiff);
     platform::DeferSync(target.Path);
   } catch (...) {
     const std::exception_ptr failure = stream.NameWriteFailure(std::current_exception());
@@ -287,7 +309,14 @@ void SaveTiff(TFrmScan& form, TDibGraphic& page, const std::string& base, TImage
   // The first page of a new multi-page file replaces it; every other page is appended.
   const bool appendPage = s.OutputFormat == ofMultiTiff && (s.Append || form.LastPageNo > 1);
   if (appendPage && platform::NameTaken(name)) {
-    AppendTiffPage(tiff, name);
+    AppendTiffPage(form, tiff, name);
+  } else if (s.OutputFormat == ofMultiTiff) {
+    // A new multi-page file replaces the old one only once it reads back as this one page.
+    tiff.SaveToFile(name, PageFlush(s), [&](TStream& written, const std::string& temporaryName) {
+      if (form.OnFileWritten) form.OnFileWritten(temporaryName);
+      CheckTiffPages(written, 1, tiff);
+    });
+    record.PageFile = name;
   } else {
     tiff.SaveToFile(name, PageFlush(s));
     record.PageFile = name;

@@ -4,6 +4,7 @@
 #include "app/OcrQueue.h"
 #include "pdf/PDFPageText.h"
 #include "pdf/PDFPageTree.h"
+#include "pdf/PDFSaveCheck.h"
 #include "pdf/Vellox.h"
 #include "platform/FileReplace.h"
 #include "platform/Files.h"
@@ -144,7 +145,20 @@ void AssemblePdfPages(TFrmScan& form) {
                       pdf.Permissions(1, 1, 1, 1, 1, 1, 1, 1));
   // The last point to stop: the PDF on disk is still as it was.
   platform::CheckInterrupt();
-  if (pdf.SaveToFile(s.FileName) != 1) throw EJobError("Unable to save PDF file " + s.FileName);
+  // The written file replaces the old one only once the engine's reader finds in it every old
+  // page and each new page with its image.
+  TSavedPdfExpectation expected;
+  expected.Password = s.PDFPassword;
+  expected.Protected = pdf.Encrypted() != 0;
+  expected.PageCount = existing + form.LastPageNo;
+  for (int i = 1; i <= form.LastPageNo; ++i)
+    expected.NewPageImages.emplace_back(table.at(static_cast<size_t>(i)).Width, table.at(static_cast<size_t>(i)).Height);
+  const int saved = pdf.SaveToFile(s.FileName, [&](const std::string& temporaryName) {
+    if (form.OnFileWritten) form.OnFileWritten(temporaryName);
+    return CheckSavedPdf(temporaryName, expected);
+  });
+  if (!pdf.SaveCheckFailure().empty()) throw EJobError("The saved PDF could not be verified: " + pdf.SaveCheckFailure());
+  if (saved != 1) throw EJobError("Unable to save PDF file " + s.FileName);
 
   // Only now that the PDF holds them are the page files no longer needed.
   for (int i = 1; i <= form.LastPageNo; ++i) platform::DeleteFile(table.at(static_cast<size_t>(i)).PageFile);

@@ -355,7 +355,7 @@ void TDibGraphic::LoadFromStream(TStream& stream) {
   LoadImage(stream, FrameIndex);
 }
 
-void TDibGraphic::SaveToFile(const std::string& fileName, platform::TFlush flush) {
+void TDibGraphic::SaveToFile(const std::string& fileName, platform::TFlush flush, const TSaveCheck& check) {
   // The image goes to a temporary file that replaces the target only once it is complete and
   // on disk: a failed or killed save never leaves a truncated file that others take for a page.
   platform::TFileReplacement file(fileName);
@@ -367,6 +367,7 @@ void TDibGraphic::SaveToFile(const std::string& fileName, platform::TFlush flush
     } catch (...) {
       std::rethrow_exception(stream.NameWriteFailure(std::current_exception()));
     }
+    if (check) check(stream, file.TemporaryName());
   }
   if (!file.Commit(flush)) throw EFCreateError("Cannot create file \"" + fileName + "\". " + file.Error());
 }

@@ -100,8 +100,11 @@ class TDibGraphic {
   // Loads (all frames when MultiFrame is set, else image FrameIndex) from the stream.
   virtual void LoadFromStream(TStream& stream);
   // Creates (replaces) the file and saves into it, through a temporary file flushed to disk as
-  // flush says.
-  void SaveToFile(const std::string& fileName, platform::TFlush flush = platform::TFlush::FileAndFolder);
+  // flush says. check, when given, looks at the written file before it replaces the target
+  // (given the stream on it and the temporary file's name); raising keeps the target as it was.
+  using TSaveCheck = std::function<void(TStream& written, const std::string& temporaryName)>;
+  void SaveToFile(const std::string& fileName, platform::TFlush flush = platform::TFlush::FileAndFolder,
+                  const TSaveCheck& check = {});
   void LoadFromFile(const std::string& fileName);
 
   // --- Shape ------------------------------------------------------------------------------

@@ -204,6 +204,26 @@ bool TiffFileIsWhole(TStream& stream) {
   }
 }
 
+TTiffPages ReadTiffPages(TStream& stream) {
+  TTiffPages pages;
+  try {
+    stream.SetPosition(0);
+    TTiffHandle handle(stream, "r", 0);
+    TIFF* tif = handle.Get();
+    // Follows the chain reading only each directory's entry count and link; loops end it.
+    pages.Count = static_cast<int>(TIFFNumberOfDirectories(tif));
+    if (pages.Count > 0 && TIFFSetDirectory(tif, static_cast<tdir_t>(pages.Count - 1)) == 1) {
+      std::uint32_t width = 0, length = 0;
+      if (TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width) == 1 && TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &length) == 1) {
+        pages.LastWidth = width;
+        pages.LastHeight = length;
+      }
+    }
+  } catch (const std::exception&) {
+  }
+  return pages;
+}
+
 namespace {
 
 std::uint64_t ReadUnsigned(TStream& stream, std::int64_t at, int bytes, bool bigEndian, bool& ok) {

@@ -141,8 +141,11 @@ int TVellox::LoadFromStream(std::istream& in) {
   }
 }
 
-int TVellox::SaveToFile(const std::string& fileName) {
+int TVellox::SaveToFile(const std::string& fileName) { return SaveToFile(fileName, SaveCheck()); }
+
+int TVellox::SaveToFile(const std::string& fileName, const SaveCheck& check) {
   lastError_ = 0;
+  saveCheckFailure_.clear();
   try {
     TPDFDocument& doc = *selected_->Document;
     doc.SetInfo("ModDate", PDFDateNow());
@@ -157,6 +160,10 @@ int TVellox::SaveToFile(const std::string& fileName) {
       if (!doc.SaveToStream(out)) return 0;
       out.close();
       if (out.fail()) return 0;
+    }
+    if (check) {
+      saveCheckFailure_ = check(file.TemporaryName());
+      if (!saveCheckFailure_.empty()) return 0;
     }
     return file.Commit() ? 1 : 0;
   } catch (...) {

@@ -6,6 +6,7 @@
 // Lengths and positions are in the selected document's measurement units, measured from its
 // origin corner.
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <memory>
 #include <string>
@@ -43,6 +44,14 @@ class TVellox {
   // Sets ModDate and writes the selected document. The file is replaced only once the whole
   // document is written: a failed save leaves an existing file as it was.
   [[nodiscard]] int SaveToFile(const std::string& fileName);
+  // Looks at a written file before it replaces the target: given the temporary file's name,
+  // says what is wrong with it (empty when nothing is).
+  using SaveCheck = std::function<std::string(const std::string& temporaryName)>;
+  // SaveToFile, with the target replaced only when check finds nothing wrong; otherwise 0, the
+  // target as it was, and SaveCheckFailure says what the check found.
+  [[nodiscard]] int SaveToFile(const std::string& fileName, const SaveCheck& check);
+  // What the check of the last save found; empty when it found nothing or did not run.
+  [[nodiscard]] const std::string& SaveCheckFailure() const { return saveCheckFailure_; }
   [[nodiscard]] std::string LibraryVersion();
   // 0 none; 101-104 Encrypt; 201, 202 SetInformation.
   [[nodiscard]] int LastErrorCode() const { return lastError_; }
@@ -120,6 +129,7 @@ class TVellox {
   Entry* selected_ = nullptr;
   TPDFImage* selectedImage_ = nullptr;
   int lastError_ = 0;
+  std::string saveCheckFailure_;
   std::string tempFolder_;
 };
 

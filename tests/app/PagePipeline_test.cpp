@@ -110,6 +110,7 @@ class PipelineJob : public ::testing::Test {
       return s;
     };
     form = std::make_unique<TFrmScan>(std::move(env));
+    form->OnFileWritten = onWritten;
     form->Run();
   }
   std::string Report(const std::string& section, const std::string& key) {
@@ -117,6 +118,7 @@ class PipelineJob : public ::testing::Test {
   }
   TempDir exe;
   std::unique_ptr<TFrmScan> form;
+  std::function<void(const std::string&)> onWritten;
   const TScriptedPage kSmall{120, 90, 24, 100, 100};
 };
 
@@ -210,5 +212,91 @@ TEST_F(PipelineJob, NamedPagesAndBankStatement) {
   EXPECT_EQ(form->PageTable()[1].Width, 2481);
   EXPECT_EQ(form->PageTable()[1].Height, 3389);
 }
+
+// ---- The check of the multi-page TIFF ----
+
+uint32_t Get32(const std::string& b, size_t at) {
+  uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<uint8_t>(b[at + static_cast<size_t>(i)]);
+  return v;
+}
+
+// Offset of the last directory of a little-endian classic TIFF.
+size_t LastDirectory(const std::string& b) {
+  size_t at = Get32(b, 4);
+  for (uint32_t next; (next = Get32(b, at + 2 + 12 * static_cast<size_t>(static_cast<uint8_t>(b[at]) | static_cast<uint8_t>(b[at + 1]) << 8))) != 0;)
+    at = next;
+  return at;
+}
+
+// The value of tag in the directory at dir, plus one.
+void BumpTag(std::string& b, size_t dir, uint16_t tag) {
+  const size_t count = static_cast<uint8_t>(b[dir]) | static_cast<uint8_t>(b[dir + 1]) << 8;
+  for (size_t i = 0; i < count; ++i) {
+    const size_t entry = dir + 2 + 12 * i;
+    if ((static_cast<uint8_t>(b[entry]) | static_cast<uint8_t>(b[entry + 1]) << 8) == tag) ++b[entry + 8];
+  }
+}
+
+struct TiffDamageCase {
+  const char* name;
+  bool append;
+  int write;  // the job's write that is damaged (1: its first page)
+  std::function<void(std::string& bytes, size_t oldSize)> damage;
+  const char* failure;
+  int pagesStored;  // by the damaged job
+  int pagesInFile;  // afterwards
+};
+
+void PrintTo(const TiffDamageCase& c, std::ostream* os) { *os << c.name; }
+
+class DamagedTiff : public PipelineJob, public ::testing::WithParamInterface<TiffDamageCase> {};
+
+TEST_P(DamagedTiff, IsCutBackToTheLastPageThatReadsBack) {
+  const TiffDamageCase& c = GetParam();
+  const std::string tif = exe / "pages.tif";
+  Run({"multi_tif"}, {kSmall, kSmall});
+  const std::string before = ReadText(tif);
+  int writes = 0;
+  onWritten = [&](const std::string& file) {
+    if (++writes != c.write) return;
+    std::string bytes = ReadText(file);
+    ASSERT_EQ(bytes.substr(0, 4), std::string("II*\0", 4));
+    c.damage(bytes, before.size());
+    // In place: the job holds the appended file open.
+    FILE* f = std::fopen(file.c_str(), "r+b");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+    std::filesystem::resize_file(file, bytes.size());
+  };
+  Run(c.append ? std::vector<std::string>{"multi_tif", "append"} : std::vector<std::string>{"multi_tif"},
+      {kSmall, kSmall});
+  EXPECT_EQ(Report("Error", "Message"), std::string("The saved TIFF could not be verified: ") + c.failure);
+  EXPECT_EQ(Report("Scan", "Pages"), std::to_string(c.pagesStored));
+  EXPECT_EQ(TiffPages(tif), c.pagesInFile);
+  if (c.pagesStored == 0) {
+    EXPECT_EQ(ReadText(tif), before);
+  }
+  std::string info = Capture("tiffinfo '" + tif + "' 2>&1");
+  EXPECT_EQ(info.find("Error"), std::string::npos) << info;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DamagedTiff,
+    ::testing::Values(
+        TiffDamageCase{"appended_page_cut_off", true, 1, [](std::string& b, size_t old) { b.resize(old); },
+                       "it has 2 pages instead of 3", 0, 2},
+        TiffDamageCase{"appended_page_of_another_width", true, 1,
+                       [](std::string& b, size_t) { BumpTag(b, LastDirectory(b), 256); },
+                       "page 3 is 121 x 90 pixels instead of 120 x 90", 0, 2},
+        TiffDamageCase{"appended_directory_empty", true, 1,
+                       [](std::string& b, size_t) { b[LastDirectory(b)] = b[LastDirectory(b) + 1] = 0; },
+                       "page 3 cannot be read", 0, 2},
+        TiffDamageCase{"new_file_unreadable", false, 1, [](std::string& b, size_t) { b.resize(8); },
+                       "it has 0 pages instead of 1", 0, 2},
+        TiffDamageCase{"second_page_of_a_new_file", false, 2, [](std::string& b, size_t) { b.resize(b.size() - 300); },
+                       "it has 1 page instead of 2", 1, 1}),
+    [](const auto& i) { return std::string(i.param.name); });
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <sstream>
 
 #include "../support/TempDir.h"
@@ -35,6 +36,7 @@ class PdfJob : public ::testing::Test {
       return s;
     };
     form = std::make_unique<TFrmScan>(std::move(env));
+    form->OnFileWritten = onWritten;
     form->Run();
   }
   std::string Report(const std::string& section, const std::string& key) {
@@ -49,6 +51,7 @@ class PdfJob : public ::testing::Test {
 
   TempDir exe;
   std::unique_ptr<TFrmScan> form;
+  std::function<void(const std::string&)> onWritten;
   const TScriptedPage kPage{1654, 2338, 24, 200, 200};
   const TScriptedPage kSmall{170, 220, 24, 20, 20};
 };
@@ -318,5 +321,98 @@ TEST_F(PdfJob, UnsaveablePdfIsRefusedBeforeScanning) {
   EXPECT_EQ(Report("Scan", "Pages"), "0");
   EXPECT_TRUE(Exists(exe / "taken.pdf/inside"));
 }
+
+// ---- The check of the written file ----
+
+// Length-keeping edits of a written file, each at the last place the text occurs: objects are
+// written in number order, so that is the newest page, its image or the trailer.
+void Overwrite(std::string& bytes, const std::string& from, const std::string& to) {
+  const size_t at = bytes.rfind(from);
+  ASSERT_NE(at, std::string::npos) << from;
+  bytes.replace(at, from.size(), to);
+}
+
+struct DamageCase {
+  const char* name;
+  std::vector<std::string> options;  // of both jobs: protection
+  bool append;                       // the damaged job appends to the first job's file
+  std::function<void(std::string&)> damage;
+  const char* failure;
+};
+
+std::string DropLastKid(std::string bytes) {
+  const size_t kids = bytes.find("/Kids [");
+  const size_t end = bytes.find(']', kids);
+  size_t last = bytes.rfind(" R", end);
+  last = bytes.rfind(' ', bytes.rfind(' ', last - 1) - 1);  // the space before "n g R"
+  bytes.replace(last, end - last, std::string(end - last, ' '));
+  return bytes;
+}
+
+void PrintTo(const DamageCase& c, std::ostream* os) { *os << c.name; }
+
+class DamagedSave : public PdfJob, public ::testing::WithParamInterface<DamageCase> {};
+
+TEST_P(DamagedSave, IsRefusedAndTheOldFileAndThePagesStay) {
+  const DamageCase& c = GetParam();
+  const std::string pdf = exe / "pages.pdf";
+  std::vector<std::string> args{"pdf"};
+  args.insert(args.end(), c.options.begin(), c.options.end());
+  Run(args, {kSmall, kSmall});
+  ASSERT_EQ(Report("Error", "Message"), "<none>");
+  const std::string before = ReadText(pdf);
+  if (c.append) args.push_back("append");
+  std::string written;
+  onWritten = [&](const std::string& file) {
+    written = file;
+    std::string bytes = ReadText(file);
+    c.damage(bytes);
+    WriteText(file, bytes);
+  };
+  Run(args, {kPage, kSmall});
+  EXPECT_EQ(Report("Error", "Message"), "The saved PDF could not be verified: " + std::string(c.failure) +
+                                            "; the scanned pages are kept as " + exe / "pages-unsaved-001.jpg" +
+                                            " to pages-unsaved-002.jpg");
+  EXPECT_EQ(ReadText(pdf), before);
+  EXPECT_TRUE(Exists(exe / "pages-unsaved-001.jpg"));
+  EXPECT_TRUE(Exists(exe / "pages-unsaved-002.jpg"));
+  // The damaged file was the save's temporary file, and it is gone.
+  EXPECT_NE(written, pdf);
+  EXPECT_FALSE(written.empty() || Exists(written));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DamagedSave,
+    ::testing::Values(
+        DamageCase{"truncated", {}, true, [](std::string& b) { b.resize(b.size() / 2); },
+                   "it cannot be read as a PDF file"},
+        DamageCase{"entry_misses_its_object", {}, true, [](std::string& b) { Overwrite(b, " 0 obj", " 0 obx"); },
+                   "it cannot be read as a PDF file"},
+        DamageCase{"page_dropped", {}, true, [](std::string& b) { b = DropLastKid(b); }, "it has 3 pages instead of 4"},
+        DamageCase{"count_wrong", {}, true, [](std::string& b) { Overwrite(b, "/Count 4", "/Count 5"); },
+                   "its page tree gives 5 pages where it holds 4"},
+        DamageCase{"no_media_box", {}, true, [](std::string& b) { Overwrite(b, "/MediaBox", "/MediaBax"); },
+                   "page 4 has no media box"},
+        DamageCase{"image_gone", {}, true, [](std::string& b) { Overwrite(b, "/Subtype /Image", "/Subtype /Imagx"); },
+                   "page 4 shows no image"},
+        DamageCase{"image_of_another_page", {}, true, [](std::string& b) { Overwrite(b, "/Width 170", "/Width 190"); },
+                   "page 4 shows an image of 190 x 220 pixels instead of 170 x 220"},
+        DamageCase{"new_file_page_dropped", {}, false, [](std::string& b) { b = DropLastKid(b); },
+                   "it has 1 page instead of 2"},
+        DamageCase{"rc4_page_dropped", {"PDFPassword", "s3cret"}, true, [](std::string& b) { b = DropLastKid(b); },
+                   "it has 3 pages instead of 4"},
+        DamageCase{"rc4_protection_lost", {"PDFPassword", "s3cret"}, false,
+                   [](std::string& b) { Overwrite(b, "/Encrypt", "/Encrypx"); }, "it is not protected"},
+        DamageCase{"aes256_image_gone",
+                   {"PDFPassword", "s3cret", "PDFEncryption", "AES256"},
+                   true,
+                   [](std::string& b) { Overwrite(b, "/Subtype /Image", "/Subtype /Imagx"); },
+                   "page 4 shows no image"},
+        DamageCase{"aes256_truncated",
+                   {"PDFPassword", "s3cret", "PDFEncryption", "AES256"},
+                   false,
+                   [](std::string& b) { b.resize(b.size() - 200); },
+                   "it cannot be read as a PDF file"}),
+    [](const auto& i) { return std::string(i.param.name); });
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "pdf/PDFDocument.h"
 #include "pdf/PDFImage.h"
 #include "pdf/PDFPageTree.h"
+#include "pdf/PDFSaveCheck.h"
 #include "tests/pdf/PDFPageFixtures.h"
 
 namespace lumipage {
@@ -214,9 +215,8 @@ struct AssemblyOptions {
   bool Append = false;
 };
 
-// The facade calls of the scan job's PDF assembly, in order.
-void Assemble(const std::string& fileName, const std::vector<ScanPage>& pages, const AssemblyOptions& o) {
-  TVellox pdf;
+// The facade calls of the scan job's PDF assembly, in order, up to the save.
+void Build(TVellox& pdf, const std::string& fileName, const std::vector<ScanPage>& pages, const AssemblyOptions& o) {
   int existing = 0;
   const bool loaded = o.Append && std::filesystem::exists(fileName);
   if (loaded) {
@@ -250,6 +250,11 @@ void Assemble(const std::string& fileName, const std::vector<ScanPage>& pages, c
   (void)pdf.CompressContent();
   if (!o.Password.empty())
     (void)pdf.Encrypt(o.Password, o.Password, 1, pdf.Permissions(1, 1, 1, 1, 1, 1, 1, 1));
+}
+
+void Assemble(const std::string& fileName, const std::vector<ScanPage>& pages, const AssemblyOptions& o) {
+  TVellox pdf;
+  Build(pdf, fileName, pages, o);
   ASSERT_EQ(pdf.SaveToFile(fileName), 1);
 }
 
@@ -352,6 +357,47 @@ TEST_F(VelloxAssemblyTest, PasswordJobWritesRc4With128BitKeys) {
   EXPECT_NE(RunCommand("pdfinfo '" + out + "'").status, 0);  // needs the password
   EXPECT_EQ(InfoField(out, "Encrypted", "-upw s3cret").substr(0, 3), "yes");
   EXPECT_EQ(ImageList(out, "-upw s3cret").size(), 2u);
+}
+
+TEST_F(VelloxAssemblyTest, SaveCheckReadsTheWrittenFileBackBeforeItReplacesTheTarget) {
+  // A TIFF page in strips is drawn through a form: its strips together are the page's image.
+  WriteTiff(tiff_, TiffSpec{.Width = 1654, .Height = 2338, .RowsPerStrip = 500});
+  const std::string out = dir_.File("checked.pdf");
+  WriteFile(out, "old contents");
+  TVellox pdf;
+  Build(pdf, out, pages_, {.Password = "s3cret"});
+  struct Row {
+    TSavedPdfExpectation expected;
+    std::string failure;
+  };
+  const std::vector<std::pair<int32_t, int32_t>> images{{165, 233}, {1654, 2338}};
+  const Row rows[] = {
+      {{"s3cret", true, 3, images}, "it has 2 pages instead of 3"},
+      {{"guess", true, 2, images}, "it does not open with the password"},
+      {{"s3cret", true, 2, {{165, 233}, {1654, 2000}}},
+       "page 2 shows an image of 1654 x 2338 pixels instead of 1654 x 2000"},
+      {{"s3cret", true, 3, {{165, 233}, {1654, 2338}, {10, 10}}}, "it has 2 pages instead of 3"},
+      {{"s3cret", true, 2, {{0, 0}, {0, 0}}}, ""},
+      {{"s3cret", true, 2, images}, ""},
+  };
+  std::string checked;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.failure);
+    const int saved = pdf.SaveToFile(out, [&](const std::string& temporary) {
+      checked = temporary;
+      return CheckSavedPdf(temporary, row.expected);
+    });
+    EXPECT_EQ(pdf.SaveCheckFailure(), row.failure);
+    EXPECT_FALSE(std::filesystem::exists(checked));
+    if (!row.failure.empty()) {
+      EXPECT_EQ(saved, 0);
+      EXPECT_EQ(ReadFile(out), "old contents");
+    } else {
+      EXPECT_EQ(saved, 1);
+      EXPECT_TRUE(QpdfClean(out, "--password=s3cret"));
+    }
+  }
+  EXPECT_EQ(ImageList(out, "-upw s3cret").size(), 6u);  // a JPEG and five strips
 }
 
 struct ProtectedCase {
