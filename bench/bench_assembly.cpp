@@ -12,6 +12,8 @@
 #include "app/PdfAssembly.h"
 #include "imaging/JpegGraphic.h"
 #include "imaging/TiffGraphic.h"
+#include "pdf/PDFSaveCheck.h"
+#include "pdf/Vellox.h"
 
 namespace fs = std::filesystem;
 using namespace lumipage;
@@ -90,5 +92,44 @@ void BM_AppendOnePageToLongPdf(benchmark::State& state) {
   fs::remove_all(work);
 }
 BENCHMARK(BM_AppendOnePageToLongPdf)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The check alone that the append above runs before its file replaces the old one: the
+// 2,001-page result read back, its pages walked, each page's media box and the new page's image
+// looked up. Its share of the append is this time over the append's.
+void BM_CheckAppendedLongPdf(benchmark::State& state) {
+  auto files = PageFiles();
+  const char* big = std::getenv("LUMIPAGE_BENCH_BIGPDF");
+  if (files.empty() || !big) {
+    state.SkipWithError("set LUMIPAGE_BENCH_PAGES and LUMIPAGE_BENCH_BIGPDF");
+    return;
+  }
+  files.resize(1);
+  fs::path work = fs::temp_directory_path() / "lumipage-bench-check";
+  fs::create_directories(work);
+  fs::copy_file(big, work / "out.pdf", fs::copy_options::overwrite_existing);
+  TSavedPdfExpectation expected;
+  {
+    TVellox pdf;
+    if (pdf.LoadFromFile(big) != 1) {
+      state.SkipWithError("the long PDF does not load");
+      return;
+    }
+    expected.PageCount = pdf.PageCount() + 1;
+  }
+  expected.NewPageImages = {{2481, 3507}};
+  auto form = Job(files, work, true);
+  AssemblePdf(*form);
+  const std::string out = (work / "out.pdf").string();
+  for (auto _ : state) {
+    const std::string failure = CheckSavedPdf(out, expected);
+    if (!failure.empty()) {
+      state.SkipWithError(failure.c_str());
+      break;
+    }
+  }
+  state.counters["pages"] = expected.PageCount;
+  fs::remove_all(work);
+}
+BENCHMARK(BM_CheckAppendedLongPdf)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

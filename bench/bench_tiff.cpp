@@ -118,6 +118,34 @@ void AppendPage(benchmark::State& state) {
   fs::remove(file);
 }
 
+// The check the page pipeline runs around each append to a multi-page file: the directories on
+// the chain counted and the last one read (once before the append, once after).
+void CheckPages(benchmark::State& state) {
+  const auto pages = static_cast<int>(state.range(0));
+  auto page = MakePage(ikBlackWhite);
+  const fs::path file = BenchFile("check_" + std::to_string(pages) + ".tif");
+  fs::remove(file);
+  {
+    TFileStream stream(file.string(), fmCreate);
+    page->AppendToStream(stream);
+  }
+  // The same page data for every further directory: the check reads directories, not strips.
+  for (int i = 1; i < pages; ++i) {
+    TFileStream stream(file.string(), fmOpenReadWrite);
+    TTiffGraphic small;
+    small.NewImage(8, 8, ikBlackWhite, nullptr, 300, 300);
+    small.AppendToStream(stream);
+  }
+  TFileStream stream(file.string(), fmOpenRead);
+  for (auto _ : state) {
+    if (ReadTiffPages(stream).Count != pages) {
+      state.SkipWithError("wrong count");
+      break;
+    }
+  }
+  fs::remove(file);
+}
+
 void BM_SaveGroup4(benchmark::State& state) { SavePage(state, ikBlackWhite); }
 void BM_TiffcpGroup4(benchmark::State& state) { Tiffcp(state, ikBlackWhite, "g4"); }
 void BM_SavePackbits(benchmark::State& state) { SavePage(state, ikTrueColor); }
@@ -132,5 +160,6 @@ BENCHMARK(BM_TiffcpPackbits)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_LoadGroup4)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_LoadPackbits)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(AppendPage)->Arg(1)->Arg(49)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(CheckPages)->Arg(50)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
