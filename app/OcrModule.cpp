@@ -115,7 +115,8 @@ int TOcrModule::Recognise(LumiOcrEngine& engine, const TGreyPage& page, int time
   auto sink = [](void* context, const LumiOcrWord* w) {
     auto* out = static_cast<std::vector<TOcrWord>*>(context);
     try {
-      out->push_back(TOcrWord{w->Left, w->Top, w->Right, w->Bottom, w->LineTop, w->LineBottom, w->Baseline,
+      out->push_back(TOcrWord{w->Left, w->Top, w->Right, w->Bottom, w->LineLeft, w->LineTop, w->LineRight, w->LineBottom,
+                              w->BaselineX1, w->BaselineY1, w->BaselineX2, w->BaselineY2,
                               w->Confidence, w->Text != nullptr ? w->Text : ""});
     } catch (...) {
       // A word that does not fit in memory is left out; the page keeps the others.

@@ -18,9 +18,15 @@ struct TOcrWord {
   int Top = 0;
   int Right = 0;
   int Bottom = 0;
+  int LineLeft = 0;
   int LineTop = 0;
+  int LineRight = 0;
   int LineBottom = 0;
-  int Baseline = 0;
+  // The line's baseline through two points; BaselineX1 == BaselineX2 when there is none.
+  int BaselineX1 = 0;
+  int BaselineY1 = 0;
+  int BaselineX2 = 0;
+  int BaselineY2 = 0;
   float Confidence = 0;
   std::string Text;  // UTF-8
 };

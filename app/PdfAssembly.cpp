@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <vector>
 
@@ -45,30 +46,57 @@ void OpenExisting(TVellox& pdf, const std::string& fileName, const std::string& 
   if (pdf.PageCount() < 1) throw EJobError("Unable to open PDF file " + fileName);
 }
 
-// The recognised words of a page as text over its image: words found on the upright page are
-// carried back onto the image as it is stored, running along the turned baseline.
+}  // namespace
+
+// Each word sits on its line's baseline, sloped as the line is, so that readers put a word with
+// descenders on its own line. The size is the least that lets the font's ascent reach the line's
+// top and its descent the line's bottom, so that selection still covers the word. A line without
+// a usable baseline (none, steeper than 45 degrees, or outside the line) puts the baseline at the
+// ascent's share of the line's height.
 std::vector<TPageTextWord> TextOverImage(const TOcrResult& result, const TImageProps& page) {
   std::vector<TPageTextWord> out;
   out.reserve(result.Words.size());
   const double w = page.Width, h = page.Height;
   for (const TOcrWord& word : result.Words) {
     const double top = std::min(word.LineTop, word.Top);
-    const double size = std::max({1.0, static_cast<double>(word.LineBottom) - top, static_cast<double>(word.Bottom) - top});
-    const double x = word.Left, y = top + kPageTextAscent * size;
+    const double bottom = std::max(word.LineBottom, word.Bottom);
+    const double height = std::max(1.0, bottom - top);
+    double x = word.Left, y = top + kPageTextAscent * height, ux = 1, uy = 0;
     TPageTextWord t;
     t.Text = word.Text;
-    t.Size = size;
+    t.Size = height;
     t.Length = std::max(1, word.Right - word.Left);
+    if (word.BaselineX2 != word.BaselineX1) {
+      const double slope = static_cast<double>(word.BaselineY2 - word.BaselineY1) / (word.BaselineX2 - word.BaselineX1);
+      const auto at = [&word, slope](double px) { return word.BaselineY1 + slope * (px - word.BaselineX1); };
+      // The baseline's highest and lowest points over the line: the line's box holds them and
+      // the glyphs above and below them.
+      const double left = std::min(word.LineLeft, word.Left), right = std::max(word.LineRight, word.Right);
+      const double high = std::min(at(left), at(right)), low = std::max(at(left), at(right));
+      const double base = at(word.Left);
+      if (std::abs(slope) <= 1 && base > top && base <= bottom + 1 && high > top) {
+        const double cosine = 1 / std::hypot(1.0, slope);
+        // Heights are measured upright; the glyphs stand across the sloped baseline.
+        t.Size = cosine * std::max((high - top) / kPageTextAscent, std::max(0.0, bottom - low) / kPageTextDescent);
+        t.Length = std::max(1.0, (word.Right - word.Left) / cosine);
+        y = base;
+        ux = cosine;
+        uy = slope * cosine;
+      }
+    }
+    // Carried back from the upright page onto the image as stored, direction and all.
     switch (result.Rotation) {
-      case 90: t.X = y; t.Y = h - x; t.DirectionX = 0; t.DirectionY = -1; break;
-      case 180: t.X = w - x; t.Y = h - y; t.DirectionX = -1; t.DirectionY = 0; break;
-      case 270: t.X = w - y; t.Y = x; t.DirectionX = 0; t.DirectionY = 1; break;
-      default: t.X = x; t.Y = y; break;
+      case 90: t.X = y; t.Y = h - x; t.DirectionX = uy; t.DirectionY = -ux; break;
+      case 180: t.X = w - x; t.Y = h - y; t.DirectionX = -ux; t.DirectionY = -uy; break;
+      case 270: t.X = w - y; t.Y = x; t.DirectionX = -uy; t.DirectionY = ux; break;
+      default: t.X = x; t.Y = y; t.DirectionX = ux; t.DirectionY = uy; break;
     }
     out.push_back(std::move(t));
   }
   return out;
 }
+
+namespace {
 
 std::string NumberList(const std::vector<int>& numbers) {
   std::string text;

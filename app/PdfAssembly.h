@@ -1,10 +1,13 @@
 #pragma once
 
 #include <string>
+#include <vector>
+
+#include "app/FrmScan.h"
+#include "app/OcrQueue.h"
+#include "pdf/PDFPageText.h"
 
 namespace lumipage {
-
-class TFrmScan;
 
 // Gathers the job's page files into one PDF (new, or appended to the existing file), protected
 // with the job's password when one is set (RC4 128 or AES-256 after PDFEncryption); an existing
@@ -17,5 +20,10 @@ void AssemblePdf(TFrmScan& form);
 // cannot take them), so that no later clean-up deletes them, and updates the page table.
 // Returns the sentence that tells the report where they are ("" when nothing was moved).
 std::string KeepUnsavedPages(TFrmScan& form, const std::string& pdfName);
+
+// A page's recognised words as text over its image (page.Width by page.Height pixels as stored):
+// words found on the upright page are carried back onto the image, running along the turned
+// baseline.
+[[nodiscard]] std::vector<TPageTextWord> TextOverImage(const TOcrResult& result, const TImageProps& page);
 
 }  // namespace lumipage

@@ -174,24 +174,21 @@ LUMI_OCR_EXPORT int lumi_ocr_recognise(LumiOcrEngine* engine, const LumiOcrImage
     }
     std::unique_ptr<tesseract::ResultIterator> it(api.GetIterator());
     if (it != nullptr && !it->Empty(tesseract::RIL_WORD)) {
-      int lineTop = 0, lineBottom = 0, baseline = 0;
+      LumiOcrWord line{};
       do {
         if (it->IsAtBeginningOf(tesseract::RIL_TEXTLINE)) {
-          int l = 0, r2 = 0, x1 = 0, y1 = 0, x2 = 0, y2 = 0;
-          (void)it->BoundingBox(tesseract::RIL_TEXTLINE, &l, &lineTop, &r2, &lineBottom);
-          baseline = lineBottom;
-          if (it->Baseline(tesseract::RIL_TEXTLINE, &x1, &y1, &x2, &y2)) baseline = (y1 + y2) / 2;
+          line = LumiOcrWord{};
+          (void)it->BoundingBox(tesseract::RIL_TEXTLINE, &line.LineLeft, &line.LineTop, &line.LineRight,
+                                &line.LineBottom);
+          if (!it->Baseline(tesseract::RIL_TEXTLINE, &line.BaselineX1, &line.BaselineY1, &line.BaselineX2,
+                            &line.BaselineY2))
+            line.BaselineX1 = line.BaselineX2 = 0;
         }
         std::unique_ptr<char[]> text(it->GetUTF8Text(tesseract::RIL_WORD));
-        LumiOcrWord word{};
+        LumiOcrWord word = line;
         if (text == nullptr || text[0] == '\0' ||
             !it->BoundingBox(tesseract::RIL_WORD, &word.Left, &word.Top, &word.Right, &word.Bottom))
           continue;
-        word.LineTop = lineTop;
-        word.LineBottom = lineBottom;
-        word.Baseline = baseline;
-        int x1 = 0, y1 = 0, x2 = 0, y2 = 0;
-        if (it->Baseline(tesseract::RIL_WORD, &x1, &y1, &x2, &y2)) word.Baseline = (y1 + y2) / 2;
         word.Confidence = it->Confidence(tesseract::RIL_WORD);
         word.Text = text.get();
         sink(context, &word);

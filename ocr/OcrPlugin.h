@@ -9,7 +9,7 @@ extern "C" {
 #endif
 
 // Raised whenever the functions or structures below change shape.
-#define LUMI_OCR_ABI_VERSION 1
+#define LUMI_OCR_ABI_VERSION 2
 
 typedef struct LumiOcrEngine LumiOcrEngine;
 
@@ -21,16 +21,22 @@ typedef struct {
   int Dpi;
 } LumiOcrImage;
 
-// One recognised word, in pixels of the image given. LineTop and LineBottom bound its text line
-// (ascenders to descenders); Baseline is the line's baseline at the word.
+// One recognised word, in pixels of the image given. The Line fields bound its text line
+// (ascenders to descenders). The line's baseline runs through (BaselineX1, BaselineY1) and
+// (BaselineX2, BaselineY2), sloped on a skewed line; BaselineX1 == BaselineX2 when none was found.
 typedef struct {
   int Left;
   int Top;
   int Right;
   int Bottom;
+  int LineLeft;
   int LineTop;
+  int LineRight;
   int LineBottom;
-  int Baseline;
+  int BaselineX1;
+  int BaselineY1;
+  int BaselineX2;
+  int BaselineY2;
   float Confidence;
   const char* Text;  // UTF-8, valid only during the call
 } LumiOcrWord;

@@ -14,6 +14,7 @@
 #include <regex>
 #include <thread>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,6 +23,8 @@
 #include "../support/TempDir.h"
 #include "app/OcrModule.h"
 #include "app/OcrQueue.h"
+#include "app/PdfAssembly.h"
+#include "pdf/PDFPageText.h"
 #include "imaging/BitmapGraphic.h"
 #include "imaging/Canvas.h"
 #include "platform/IniFile.h"
@@ -38,6 +41,7 @@ constexpr int kCell = 64;  // text cell height in pixels: about 14 points at 300
 struct DrawnWord {
   std::string Text;
   int Left, Top, Right, Bottom;  // the word's cell: pen advance by cell height
+  int Baseline;
 };
 
 // A page of three lines of words, black on white, and where each word was drawn.
@@ -55,6 +59,22 @@ Fixture RenderFixture(TColor ink = clBlack, TColor paper = clWhite) {
   canvas.Font().Height = kCell;
   canvas.Font().Color = ink;
   canvas.Brush().Style = bsClear;
+  // The baseline lies where an "H" drawn at the top of the cell ends.
+  TBitmapGraphic probe;
+  probe.NewImage(kCell, kCell, ikTrueColor, nullptr, kDpi, kDpi);
+  probe.FillColor(clWhite);
+  {
+    TCanvas probeCanvas(probe);
+    probeCanvas.Font() = canvas.Font();
+    probeCanvas.Font().Color = clBlack;
+    probeCanvas.Brush().Style = bsClear;
+    probeCanvas.TextOut(0, 0, "H");
+  }
+  int ascent = 0;
+  for (int y = 0; y < kCell; ++y)
+    for (int x = 0; x < kCell; ++x)
+      if ((probe.GetRgbPixel(x, y) & 0xFF) < 128) ascent = y + 1;
+  // Two lines with descenders, one without.
   const char* lines[] = {"Quick Brown Foxes Jump", "Lumipage Searchable Scans", "Invoice Total 2026"};
   int top = 120;
   for (const char* line : lines) {
@@ -63,7 +83,7 @@ Fixture RenderFixture(TColor ink = clBlack, TColor paper = clWhite) {
     for (std::string w; words >> w;) {
       canvas.TextOut(x, top, w);
       const int width = canvas.TextWidth(w);
-      f.Words.push_back(DrawnWord{w, x, top, x + width, top + kCell});
+      f.Words.push_back(DrawnWord{w, x, top, x + width, top + kCell, top + ascent});
       x += width + canvas.TextWidth(" ");
     }
     top += 2 * kCell + 12;
@@ -252,6 +272,9 @@ void ExpectWordsWhereDrawn(const std::string& pdf, int page, const std::vector<D
     EXPECT_GE(b.yMin, d.Top - 3);
     EXPECT_LE(b.yMax, d.Bottom + 3);
     EXPECT_GE(b.yMax - b.yMin, kCell * 0.6);
+    // The text stands on the drawn baseline (the font's ascent is its share of the box), on
+    // lines with descenders and without alike.
+    EXPECT_NEAR(b.yMin + kPageTextAscent * (b.yMax - b.yMin), d.Baseline, 2.5);
   }
 }
 
@@ -503,6 +526,78 @@ TEST(OcrQueue, APageOutOfTimeIsKeptWithoutTextAndTheNextPageStillGetsIt) {
     EXPECT_EQ(queue.Result(n)->Words.size(), f.Words.size()) << n;
   }
   EXPECT_EQ(queue.Result(4), nullptr);
+}
+
+// A word on a line whose baseline climbs 1 in 20 to the right, its line's box holding the
+// baseline with 50 pixels of ascent above its highest point and 15 of descent below its lowest.
+TOcrWord SlopedWord() {
+  TOcrWord w;
+  w.Text = "Jumping";
+  w.Left = 100, w.Right = 300, w.Top = 140, w.Bottom = 205;
+  w.LineLeft = 100, w.LineRight = 700, w.LineTop = 120, w.LineBottom = 215;
+  w.BaselineX1 = 100, w.BaselineY1 = 200, w.BaselineX2 = 700, w.BaselineY2 = 170;
+  return w;
+}
+
+TEST(OcrTextLayer, WordsStandOnTheirSlopedBaselineOnUprightAndTurnedPages) {
+  const double slope = -0.05, cosine = 1 / std::hypot(1.0, slope);
+  const TOcrWord word = SlopedWord();
+  for (int rotation : {0, 90, 180, 270}) {
+    SCOPED_TRACE(rotation);
+    TOcrResult result;
+    result.Recognised = true;
+    result.Rotation = rotation;
+    result.Words = {word};
+    // The image as stored: the upright page (800 x 400) turned back.
+    const bool quarter = rotation == 90 || rotation == 270;
+    const TImageProps stored{quarter ? 400 : 800, quarter ? 800 : 400, kDpi, ""};
+    const std::vector<TPageTextWord> words = TextOverImage(result, stored);
+    ASSERT_EQ(words.size(), 1u);
+    const TPageTextWord& t = words[0];
+    EXPECT_EQ(t.Text, "Jumping");
+    // Back onto the upright page: start and direction.
+    const double w = stored.Width, h = stored.Height;
+    double x = t.X, y = t.Y, ux = t.DirectionX, uy = t.DirectionY;
+    switch (rotation) {
+      case 90: x = h - t.Y, y = t.X, ux = -t.DirectionY, uy = t.DirectionX; break;
+      case 180: x = w - t.X, y = h - t.Y, ux = -t.DirectionX, uy = -t.DirectionY; break;
+      case 270: x = t.Y, y = w - t.X, ux = t.DirectionY, uy = -t.DirectionX; break;
+      default: break;
+    }
+    // Starts on the baseline at the word's left and runs along it to the word's right.
+    EXPECT_NEAR(x, 100, 1e-9);
+    EXPECT_NEAR(y, 200, 1e-9);
+    EXPECT_NEAR(ux, cosine, 1e-9);
+    EXPECT_NEAR(uy, slope * cosine, 1e-9);
+    EXPECT_NEAR(x + t.Length * ux, 300, 1e-9);
+    // Upright, the ascent reaches the line's top from the baseline's highest point and the
+    // descent its bottom from the lowest; the descent is the tighter of the two here.
+    EXPECT_GE(kPageTextAscent * t.Size / cosine, 50 - 1e-9);
+    EXPECT_NEAR(kPageTextDescent * t.Size / cosine, 15, 1e-9);
+  }
+}
+
+TEST(OcrTextLayer, WithoutAUsableBaselineTheWordFillsItsLine) {
+  struct Row {
+    const char* name;
+    int x1, y1, x2, y2;
+  };
+  for (const Row& r : {Row{"none", 0, 0, 0, 0}, Row{"steeper than 45 degrees", 100, 200, 110, 100},
+                       Row{"above the line", 100, 100, 700, 100}, Row{"below the line", 100, 300, 700, 300}}) {
+    SCOPED_TRACE(r.name);
+    TOcrWord word = SlopedWord();
+    word.BaselineX1 = r.x1, word.BaselineY1 = r.y1, word.BaselineX2 = r.x2, word.BaselineY2 = r.y2;
+    TOcrResult result;
+    result.Words = {word};
+    const std::vector<TPageTextWord> words = TextOverImage(result, TImageProps{800, 400, kDpi, ""});
+    ASSERT_EQ(words.size(), 1u);
+    EXPECT_EQ(words[0].X, 100);
+    EXPECT_DOUBLE_EQ(words[0].Y, 120 + kPageTextAscent * 95);
+    EXPECT_EQ(words[0].DirectionX, 1);
+    EXPECT_EQ(words[0].DirectionY, 0);
+    EXPECT_EQ(words[0].Size, 95);
+    EXPECT_EQ(words[0].Length, 200);
+  }
 }
 
 }  // namespace
