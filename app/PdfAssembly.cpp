@@ -53,6 +53,9 @@ void OpenExisting(TVellox& pdf, const std::string& fileName, const std::string& 
 // top and its descent the line's bottom, so that selection still covers the word. A line without
 // a usable baseline (none, steeper than 45 degrees, or outside the line) puts the baseline at the
 // ascent's share of the line's height.
+// The most a sloped word's baseline may drift over its length, in font sizes, before the word is laid level.
+constexpr double kLevelDrift = 0.05;
+
 std::vector<TPageTextWord> TextOverImage(const TOcrResult& result, const TImageProps& page) {
   std::vector<TPageTextWord> out;
   out.reserve(result.Words.size());
@@ -82,6 +85,15 @@ std::vector<TPageTextWord> TextOverImage(const TOcrResult& result, const TImageP
         y = base;
         ux = cosine;
         uy = slope * cosine;
+        // Readers split a word whose characters drift off its first character's baseline (poppler
+        // at a tenth of the font size): such a word stays level, on the baseline at its middle,
+        // so that it is still found whole.
+        if (std::abs(slope) * (word.Right - word.Left) > kLevelDrift * t.Size) {
+          y = at((word.Left + word.Right) / 2.0);
+          t.Length = std::max(1, word.Right - word.Left);
+          ux = 1;
+          uy = 0;
+        }
       }
     }
     // Carried back from the upright page onto the image as stored, direction and all.

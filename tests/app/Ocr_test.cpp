@@ -532,8 +532,8 @@ TEST(OcrQueue, APageOutOfTimeIsKeptWithoutTextAndTheNextPageStillGetsIt) {
 // baseline with 50 pixels of ascent above its highest point and 15 of descent below its lowest.
 TOcrWord SlopedWord() {
   TOcrWord w;
-  w.Text = "Jumping";
-  w.Left = 100, w.Right = 300, w.Top = 140, w.Bottom = 205;
+  w.Text = "Jump";
+  w.Left = 100, w.Right = 160, w.Top = 140, w.Bottom = 205;
   w.LineLeft = 100, w.LineRight = 700, w.LineTop = 120, w.LineBottom = 215;
   w.BaselineX1 = 100, w.BaselineY1 = 200, w.BaselineX2 = 700, w.BaselineY2 = 170;
   return w;
@@ -554,7 +554,7 @@ TEST(OcrTextLayer, WordsStandOnTheirSlopedBaselineOnUprightAndTurnedPages) {
     const std::vector<TPageTextWord> words = TextOverImage(result, stored);
     ASSERT_EQ(words.size(), 1u);
     const TPageTextWord& t = words[0];
-    EXPECT_EQ(t.Text, "Jumping");
+    EXPECT_EQ(t.Text, "Jump");
     // Back onto the upright page: start and direction.
     const double w = stored.Width, h = stored.Height;
     double x = t.X, y = t.Y, ux = t.DirectionX, uy = t.DirectionY;
@@ -569,12 +569,30 @@ TEST(OcrTextLayer, WordsStandOnTheirSlopedBaselineOnUprightAndTurnedPages) {
     EXPECT_NEAR(y, 200, 1e-9);
     EXPECT_NEAR(ux, cosine, 1e-9);
     EXPECT_NEAR(uy, slope * cosine, 1e-9);
-    EXPECT_NEAR(x + t.Length * ux, 300, 1e-9);
+    EXPECT_NEAR(x + t.Length * ux, 160, 1e-9);
     // Upright, the ascent reaches the line's top from the baseline's highest point and the
     // descent its bottom from the lowest; the descent is the tighter of the two here.
     EXPECT_GE(kPageTextAscent * t.Size / cosine, 50 - 1e-9);
     EXPECT_NEAR(kPageTextDescent * t.Size / cosine, 15, 1e-9);
   }
+}
+
+// A long word on the same line would drift off its first letter's baseline by more than readers
+// allow within a word: it lies level, on the baseline at its middle, and is found whole.
+TEST(OcrTextLayer, ALongWordOnASlopedLineLiesLevelOnTheBaselineAtItsMiddle) {
+  TOcrWord word = SlopedWord();
+  word.Text = "Jumpingly";
+  word.Right = 300;
+  TOcrResult result;
+  result.Recognised = true;
+  result.Words = {word};
+  const std::vector<TPageTextWord> words = TextOverImage(result, TImageProps{800, 400, kDpi, ""});
+  ASSERT_EQ(words.size(), 1u);
+  EXPECT_NEAR(words[0].X, 100, 1e-9);
+  EXPECT_NEAR(words[0].Y, 200 - 0.05 * 100, 1e-9);
+  EXPECT_EQ(words[0].DirectionX, 1);
+  EXPECT_EQ(words[0].DirectionY, 0);
+  EXPECT_NEAR(words[0].Length, 200, 1e-9);
 }
 
 TEST(OcrTextLayer, WithoutAUsableBaselineTheWordFillsItsLine) {
@@ -596,7 +614,7 @@ TEST(OcrTextLayer, WithoutAUsableBaselineTheWordFillsItsLine) {
     EXPECT_EQ(words[0].DirectionX, 1);
     EXPECT_EQ(words[0].DirectionY, 0);
     EXPECT_EQ(words[0].Size, 95);
-    EXPECT_EQ(words[0].Length, 200);
+    EXPECT_EQ(words[0].Length, 60);
   }
 }
 
