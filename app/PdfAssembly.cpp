@@ -198,7 +198,11 @@ void AssemblePdfPages(TFrmScan& form) {
     return CheckSavedPdf(temporaryName, expected);
   });
   if (!pdf.SaveCheckFailure().empty()) throw EJobError("The saved PDF could not be verified: " + pdf.SaveCheckFailure());
-  if (saved != 1) throw EJobError("Unable to save PDF file " + s.FileName);
+  if (saved != 1) {
+    if (pdf.LastErrorCode() == TVellox::kErrorTooLarge)
+      throw EJobError("Unable to save PDF file " + s.FileName + ": larger than a PDF file can address (10 GB)");
+    throw EJobError("Unable to save PDF file " + s.FileName);
+  }
 
   // Only now that the PDF holds them are the page files no longer needed.
   for (int i = 1; i <= form.LastPageNo; ++i) platform::DeleteFile(table.at(static_cast<size_t>(i)).PageFile);

@@ -17,6 +17,7 @@
 #include "imaging/NegativeTransform.h"
 #include "imaging/TiffError.h"
 #include "imaging/TiffHandle.h"
+#include "platform/SourceDate.h"
 
 namespace lumipage {
 namespace {
@@ -44,11 +45,16 @@ void SetTextField(TIFF* tif, ttag_t tag, const std::string& value) {
     throw ETiffError("TIFFSetField: Tag = " + std::to_string(tag));
 }
 
-// "YYYY:MM:DD HH:MM:SS" in local time, as the DateTime tag wants it.
+// "YYYY:MM:DD HH:MM:SS" in local time, as the DateTime tag wants it; SOURCE_DATE_EPOCH in UTC
+// when it is set.
 std::string CurrentDateTimeText() {
-  const std::time_t now = std::time(nullptr);
+  const auto epoch = platform::SourceDateEpoch();
+  const std::time_t now = epoch ? static_cast<std::time_t>(*epoch) : std::time(nullptr);
   std::tm local{};
-  localtime_r(&now, &local);
+  if (epoch)
+    gmtime_r(&now, &local);
+  else
+    localtime_r(&now, &local);
   char text[32];
   if (std::strftime(text, sizeof text, "%Y:%m:%d %H:%M:%S", &local) == 0) text[0] = 0;
   return text;

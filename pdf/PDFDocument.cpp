@@ -377,8 +377,9 @@ void TPDFDocument::SetVersion(std::string version) {
 }
 
 TPDFArray* TPDFDocument::MakeID() {
-  // The file identifier: MD5 of the current local time as a decimal day count.
-  const std::string digest = MD5(FormatGeneral(NowLocal()));
+  // The file identifier: MD5 of the current local time as a decimal day count, or of
+  // SOURCE_DATE_EPOCH for reproducible output.
+  const std::string digest = MD5(IdentifierSeed());
   TPDFString* id = structure_->MakeString(digest, TPDFString::kHexadecimal);
   TPDFArray* array = structure_->MakeArray();
   array->Add(id);
@@ -496,7 +497,8 @@ bool TPDFDocument::SaveToStream(std::ostream& out) {
     constexpr size_t kBuffer = size_t{64} << 10;
     std::string pending;
     pending.reserve(kBuffer);
-    uint64_t written = 0;
+    lastSaveResult_ = TSaveResult::WriteFailed;
+    uint64_t written = saveOffsetOrigin_;
     auto flush = [&]() {
       out.write(pending.data(), static_cast<std::streamsize>(pending.size()));
       pending.clear();
@@ -534,7 +536,11 @@ bool TPDFDocument::SaveToStream(std::ostream& out) {
       std::string text = SaveText(*obj);
       if (text.empty()) continue;
       if (text.back() != '\n' && text.back() != '\r') text += '\n';
-      if (written >= (uint64_t{1} << 40)) return false;  // past what a table entry can hold
+      // An entry that needs more digits would make the table unreadable.
+      if (written > kMaxEntryOffset) {
+        lastSaveResult_ = TSaveResult::TooLarge;
+        return false;
+      }
       entry = written << 16 | static_cast<uint64_t>(std::clamp(obj->Generation, 0, 65535));
       if (!put(text)) return false;
     }
@@ -577,6 +583,7 @@ bool TPDFDocument::SaveToStream(std::ostream& out) {
     if (!put(buf) || !flush()) return false;
     out.flush();
     xrefTableSize_ = table.size();
+    if (out) lastSaveResult_ = TSaveResult::Saved;
     return static_cast<bool>(out);
   } catch (...) {
     return false;

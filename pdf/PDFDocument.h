@@ -61,8 +61,22 @@ class TPDFDocument {
   // The trailer's /ID array, made when missing: one MD5 hex string held twice.
   TPDFArray* EnsureID();
 
-  // Writes the whole document; false (with what was written left in the stream) on failure.
+  // How the last save ended.
+  enum class TSaveResult {
+    Saved,
+    WriteFailed,  // the stream refused the bytes, or the document could not be written out
+    TooLarge,     // an object would start past kMaxEntryOffset: its table entry cannot state it
+  };
+  // A cross-reference table entry states an object's offset in 10 digits.
+  static constexpr uint64_t kMaxEntryOffset = 9'999'999'999;
+
+  // Writes the whole document; false (with what was written left in the stream) on failure,
+  // LastSaveResult saying why.
   [[nodiscard]] bool SaveToStream(std::ostream& out);
+  [[nodiscard]] TSaveResult LastSaveResult() const { return lastSaveResult_; }
+  // The writer as if its output began this many bytes into a file, so that offsets near the
+  // limit are reached without writing gigabytes. For tests; 0 otherwise.
+  void SetSaveOffsetOrigin(uint64_t origin) { saveOffsetOrigin_ = origin; }
   [[nodiscard]] bool SaveToFile(const std::string& fileName);
   // The saved bytes, or empty when writing failed.
   [[nodiscard]] std::string SaveToString();
@@ -141,6 +155,8 @@ class TPDFDocument {
   [[nodiscard]] TPDFArray* MakeID();
 
   size_t xrefTableSize_ = 0;
+  TSaveResult lastSaveResult_ = TSaveResult::Saved;
+  uint64_t saveOffsetOrigin_ = 0;
   std::string version_;
   bool versionSet_ = false;
   std::string fileText_;

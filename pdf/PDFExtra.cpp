@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "platform/SourceDate.h"
+
 namespace lumipage {
 
 std::string FormatGeneral(double x) {
@@ -214,7 +216,23 @@ std::string PDFDate(TDateTime t, bool shift) {
   return buf + ZoneText(offset);
 }
 
-std::string PDFDateNow() { return PDFDate(NowLocal(), false); }
+std::string PDFDateNow() {
+  const auto epoch = platform::SourceDateEpoch();
+  if (!epoch) return PDFDate(NowLocal(), false);
+  const int64_t days = *epoch / 86400;
+  const int64_t secs = *epoch % 86400;
+  int y = 0, m = 0, d = 0;
+  CivilFromDays(days, y, m, d);
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "D:%04d%02d%02d%02d%02d%02dZ", y, m, d, static_cast<int>(secs / 3600),
+                static_cast<int>(secs / 60 % 60), static_cast<int>(secs % 60));
+  return buf;
+}
+
+std::string IdentifierSeed() {
+  if (const auto epoch = platform::SourceDateEpoch()) return "SOURCE_DATE_EPOCH " + std::to_string(*epoch);
+  return FormatGeneral(NowLocal());
+}
 
 namespace {
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +15,7 @@
 #include "pdf/PDFPageTree.h"
 #include "pdf/PDFSecurity.h"
 #include "pdf/PDFStructure.h"
+#include "platform/SourceDate.h"
 
 namespace lumipage {
 
@@ -162,10 +164,18 @@ bool TPDFImage::ReadJpegHeader(std::string_view b, TJpegInfo& info) {
 }
 
 std::string TPDFImage::MakeResourceName(int32_t counter, uint64_t owner) {
-  std::string text = FormatGeneral(NowLocal());
-  text += static_cast<char>(RandomByte());
-  text += std::to_string(counter);
-  text += std::to_string(owner);
+  std::string text;
+  if (const auto epoch = platform::SourceDateEpoch()) {
+    // Reproducible output: no clock, chance or address; the names made so far in this run tell
+    // apart two calls with the same counter (a name already taken is asked for again).
+    static std::atomic<uint64_t> made{0};
+    text = std::to_string(*epoch) + "/" + std::to_string(counter) + "/" + std::to_string(made++);
+  } else {
+    text = FormatGeneral(NowLocal());
+    text += static_cast<char>(RandomByte());
+    text += std::to_string(counter);
+    text += std::to_string(owner);
+  }
   const std::string digest = TPDFSecurity::MD5(text);
   static constexpr char kHex[] = "0123456789abcdef";
   std::string name = "VelxIm";

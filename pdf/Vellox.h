@@ -53,8 +53,11 @@ class TVellox {
   // What the check of the last save found; empty when it found nothing or did not run.
   [[nodiscard]] const std::string& SaveCheckFailure() const { return saveCheckFailure_; }
   [[nodiscard]] std::string LibraryVersion();
-  // 0 none; 101-104 Encrypt; 201, 202 SetInformation.
+  // 0 none; 101-104 Encrypt; 201, 202 SetInformation; kErrorTooLarge SaveToFile.
   [[nodiscard]] int LastErrorCode() const { return lastError_; }
+  // SaveToFile: the document is larger than a PDF's cross-reference table can address (an
+  // object would start past 9,999,999,999 bytes); nothing was written.
+  static constexpr int kErrorTooLarge = 301;
 
   // ---- Document information ----
   // Key 0 header version ("1.0" to "1.5"); 1 Author, 2 Title, 3 Subject, 4 Keywords,

@@ -86,4 +86,39 @@ TEST_F(Program, ReportThatCannotBeWrittenGoesToStandardErrorWithExitCode1) {
   EXPECT_EQ(ReadText(err), "; The report could not be written: " + exe / "lp_done.dat" + ": Is a directory\n[Scan]\nPages=0\n[Files]\nCount=0\n");
 }
 
+// With SOURCE_DATE_EPOCH the same job on the same pages writes the same bytes: dates, the PDF's
+// file identifier and its image names come from it, not from the clock. Without it, two jobs
+// differ (the identifier at least) and the date is today's.
+TEST_F(Program, SourceDateEpochMakesTheSameJobWriteTheSameBytes) {
+  WriteText(sys / "twain_32.ini", "[Source1]\nPages=2\n");
+  struct Case {
+    const char* args;
+    const char* file;
+    const char* date;  // as the file states SOURCE_DATE_EPOCH=1700000000
+  };
+  ::setenv("SOURCE_DATE_EPOCH", "1700000000", 1);
+  for (const Case& c : {Case{"pdf", "pages.pdf", "/CreationDate (D:20231114221320Z)"},
+                        Case{"pdf Mono", "pages.pdf", "/ModDate (D:20231114221320Z)"},
+                        Case{"multi_tif", "pages.tif", "2023:11:14 22:13:20"},
+                        Case{"tif Mono", "page001.tif", "2023:11:14 22:13:20"}}) {
+    SCOPED_TRACE(c.args);
+    std::string first;
+    for (int run = 0; run < 2; ++run) {
+      EXPECT_EQ(Run(std::string(c.args) + " Resolution 50", sys.Folder()), 0);
+      EXPECT_EQ(Report("Error", "Message"), "<none>");
+      const std::string bytes = ReadText(exe / c.file);
+      EXPECT_NE(bytes.find(c.date), std::string::npos);
+      if (run == 0) first = bytes;
+      else EXPECT_TRUE(bytes == first) << "the second job wrote other bytes";
+    }
+  }
+  ::unsetenv("SOURCE_DATE_EPOCH");
+  EXPECT_EQ(Run("pdf Resolution 50", sys.Folder()), 0);
+  const std::string first = ReadText(exe / "pages.pdf");
+  EXPECT_EQ(Run("pdf Resolution 50", sys.Folder()), 0);
+  const std::string second = ReadText(exe / "pages.pdf");
+  EXPECT_NE(first, second);
+  EXPECT_EQ(second.find("D:20231114"), std::string::npos);
+}
+
 }  // namespace

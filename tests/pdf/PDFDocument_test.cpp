@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <sstream>
 #include <string>
 
 #include "PdfTestUtil.h"
@@ -195,6 +196,41 @@ TEST(Writer, FailingStreamReportsFalse) {
   std::ofstream closed;
   EXPECT_FALSE(doc.SaveToStream(closed));
   EXPECT_FALSE(doc.SaveToFile("/nonexistent-folder/x.pdf"));
+}
+
+// A table entry states an offset in 10 digits: an object that would start further into the file
+// is refused, not written with an entry of 11. The offset origin stands in for gigabytes before.
+TEST(Writer, OffsetsPastTenDigitsAreRefused) {
+  TPDFDocument doc;
+  ASSERT_TRUE(doc.NewDocument());
+  const std::string plain = doc.SaveToString();
+  const size_t table = plain.find("xref\n");
+  ASSERT_NE(table, std::string::npos);
+  // The last object starts where the trailer's /Info object does, 4 0 obj.
+  const uint64_t last = plain.find("4 0 obj");
+  const uint64_t exact = TPDFDocument::kMaxEntryOffset - last;  // the last object ends up at the limit
+
+  doc.SetSaveOffsetOrigin(exact);
+  const std::string atLimit = doc.SaveToString();
+  EXPECT_EQ(doc.LastSaveResult(), TPDFDocument::TSaveResult::Saved);
+  EXPECT_NE(atLimit.find("9999999999 00000 n \n"), std::string::npos);
+  EXPECT_NE(atLimit.find("startxref\n" + std::to_string(exact + table) + "\n"), std::string::npos);
+
+  for (const uint64_t origin : {exact + 1, TPDFDocument::kMaxEntryOffset, uint64_t{1} << 40}) {
+    SCOPED_TRACE(origin);
+    doc.SetSaveOffsetOrigin(origin);
+    std::ostringstream out;
+    EXPECT_FALSE(doc.SaveToStream(out));
+    EXPECT_EQ(doc.LastSaveResult(), TPDFDocument::TSaveResult::TooLarge);
+    EXPECT_EQ(out.str().find("xref"), std::string::npos);  // no table that lies
+  }
+  // A stream that fails is another matter.
+  doc.SetSaveOffsetOrigin(0);
+  std::ofstream closed;
+  EXPECT_FALSE(doc.SaveToStream(closed));
+  EXPECT_EQ(doc.LastSaveResult(), TPDFDocument::TSaveResult::WriteFailed);
+  EXPECT_EQ(doc.SaveToString(), plain);
+  EXPECT_EQ(doc.LastSaveResult(), TPDFDocument::TSaveResult::Saved);
 }
 
 TEST(TempStore, UnloadedObjectsSaveTheSameAndParseAgain) {

@@ -105,6 +105,22 @@ TEST(VelloxTest, EncryptErrorCodesAndProtectedInformation) {
   EXPECT_TRUE(QpdfClean(file, "--password=u"));
 }
 
+// A document too large for its table is refused with its own code, and the file there stays.
+TEST(VelloxTest, DocumentTooLargeToAddressIsNotSaved) {
+  TempDir dir("vellox_large");
+  const std::string file = dir.File("large.pdf");
+  TVellox pdf;
+  ASSERT_EQ(pdf.SaveToFile(file), 1);
+  const std::string before = ReadFile(file);
+  pdf.SelectedDocument()->SetSaveOffsetOrigin(TPDFDocument::kMaxEntryOffset);
+  EXPECT_EQ(pdf.SaveToFile(file), 0);
+  EXPECT_EQ(pdf.LastErrorCode(), TVellox::kErrorTooLarge);
+  EXPECT_EQ(ReadFile(file), before);
+  pdf.SelectedDocument()->SetSaveOffsetOrigin(0);
+  EXPECT_EQ(pdf.SaveToFile(file), 1);
+  EXPECT_EQ(pdf.LastErrorCode(), 0);
+}
+
 TEST(VelloxTest, DocumentListSelectionRules) {
   TVellox pdf;
   TPDFDocument* first = pdf.SelectedDocument();
