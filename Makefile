@@ -5,6 +5,9 @@ JOBS       ?= $(shell nproc)
 MAKEFLAGS  += --no-print-directory
 # The default job: three pages from the built-in virtual scanner into one PDF.
 ARGS       ?= pdf
+# Warnings are errors in every build made through this Makefile (CI runs `make test`);
+# `make WERROR=OFF ...` builds without.
+WERROR     ?= ON
 
 .PHONY: all deps configure build run test bench clean
 
@@ -14,7 +17,7 @@ deps:
 	@bash scripts/install-deps.sh
 
 configure: deps
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) >/dev/null
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DLUMIPAGE_WERROR=$(WERROR) >/dev/null
 
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
