@@ -268,6 +268,7 @@ void AppendTiffPage(TFrmScan& form, TTiffGraphic& tiff, const std::string& name)
   if (!error.empty()) throw EFOpenError("Cannot open file \"" + name + "\". " + error);
   TFileStream stream(target.Path, fmOpenReadWrite | fmShareExclusive);
   const std::int64_t oldSize = stream.Size();
+  stream.StartWritebackEarly();
   auto flush = [&] {
     if (::fsync(stream.Handle()) != 0)
       throw EWriteError("Cannot write file \"" + name + "\". " + std::string(std::strerror(errno)));

@@ -2,11 +2,13 @@
 # What flushing to disk costs a whole job: 20 A4 pages at 200 dpi from the virtual scanner, each
 # output format, run alternately with the program's fsyncs and with them made no-ops (the fault
 # tests' preloaded library with LUMIPAGE_FAULT_NOSYNC=1; both runs preload it). The folders lie
-# under the build folder, on the disk the build uses (a tmpfs would hide the cost).
+# under the build folder, on the disk the build uses (a tmpfs would hide the cost). Every run starts
+# after a `sync`, so no run pays for the writeback of the one before; the order of the pair swaps
+# every round, so neither kind always runs first.
 #   bash bench/fsync_cost.sh [build-folder] [rounds]
 set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
-rounds=${2:-7}
+rounds=${2:-15}
 lib="$build/test-faults/libfault_inject.so"
 [ -f "$lib" ] || { echo "build the fault_inject target first" >&2; exit 1; }
 work=$(mktemp -d "$build/fsync-bench.XXXXXX")
@@ -20,6 +22,7 @@ printf '[Scan]\n' > "$work/exe/lumipage.ini"   # settings writes are flushed too
 run() {  # nosync(0|1) args...; prints seconds
   local nosync=$1; shift
   rm -f "$work/out/"*
+  sync
   local t0 t1
   t0=$(date +%s.%N)
   LD_PRELOAD="$lib" LUMIPAGE_FAULT_NOSYNC="$nosync" LUMIPAGE_SYSTEM_DIR="$work/sys/" "$work/exe/lumipage" "$@"
@@ -30,13 +33,18 @@ run() {  # nosync(0|1) args...; prints seconds
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
 printf '| Output | with fsync (median of %s) | fsync as no-op | cost |\n|---|---|---|---|\n' "$rounds"
-for fmt in jpg tif multi_tif pdf; do
+for fmt in jpg tif bmp multi_tif pdf; do
   args=("$fmt" Resolution 200 filename "$work/out/doc.$fmt")
   [ "$fmt" = multi_tif ] && args=(multi_tif Resolution 200 filename "$work/out/doc.tif")
   with=() without=()
-  for _ in $(seq "$rounds"); do
-    with+=("$(run 0 "${args[@]}")")
-    without+=("$(run 1 "${args[@]}")")
+  for r in $(seq "$rounds"); do
+    if [ $((r % 2)) = 1 ]; then
+      with+=("$(run 0 "${args[@]}")")
+      without+=("$(run 1 "${args[@]}")")
+    else
+      without+=("$(run 1 "${args[@]}")")
+      with+=("$(run 0 "${args[@]}")")
+    fi
   done
   w=$(printf '%s\n' "${with[@]}" | median)
   n=$(printf '%s\n' "${without[@]}" | median)

@@ -362,6 +362,7 @@ void TDibGraphic::SaveToFile(const std::string& fileName, platform::TFlush flush
   if (!file.Ok()) throw EFCreateError("Cannot create file \"" + fileName + "\". " + file.Error());
   {
     TFileStream stream(fileName, file.Handle(), TFileStream::TBorrowed{});
+    if (flush != platform::TFlush::None) stream.StartWritebackEarly();
     try {
       SaveToStream(stream);
     } catch (...) {

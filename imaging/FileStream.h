@@ -45,12 +45,19 @@ class TFileStream final : public TStream {
   // when a write failed underneath it ("Cannot write file "name". No space left on device");
   // otherwise the failure itself.
   [[nodiscard]] std::exception_ptr NameWriteFailure(std::exception_ptr failure) const;
+  // For files that are flushed once written: the disk starts on what was written after every
+  // few megabytes instead of all of it at the flush, so the flush finds little left to wait for.
+  void StartWritebackEarly() { writeback_ = true; }
 
  private:
+  void kickWriteback(std::size_t written);
+
   std::string fileName_;
   int fd_ = -1;
   int writeError_ = 0;
   bool owned_ = true;
+  bool writeback_ = false;
+  std::size_t unkicked_ = 0;  // bytes written since writeback was last started
 };
 
 }  // namespace lumipage

@@ -7,7 +7,8 @@
 //   LUMIPAGE_FAULT_AT      N: the Nth counted call of that kind fails (from 1)
 //   LUMIPAGE_FAULT_ERRNO   ENOSPC | EIO | EACCES | KILL (SIGKILL before the call is made)
 //   LUMIPAGE_FAULT_COUNTS  file that receives "write W\nfsync F\nrename R\nopen O\n" at exit
-//   LUMIPAGE_FAULT_NOSYNC  1: fsync and fdatasync succeed without flushing (for measurements)
+//   LUMIPAGE_FAULT_NOSYNC  1: fsync, fdatasync and sync_file_range succeed without flushing or
+//                          starting writeback (for measurements)
 //
 // Kinds: write = write, pwrite, writev, pwritev, ftruncate; fsync = fsync, fdatasync;
 // rename = rename, renameat, renameat2, link; open = open, openat, creat, fopen.
@@ -157,6 +158,11 @@ int fsync(int fd) {
 int fdatasync(int fd) {
   if (fdUnderPrefix(fd) && faultHere(kFsync)) return -1;
   return g_nosync ? 0 : REAL(fdatasync)(fd);
+}
+
+// Never made to fail: it only starts writeback early and the program ignores its result.
+int sync_file_range(int fd, off64_t offset, off64_t nbytes, unsigned int flags) {
+  return g_nosync ? 0 : REAL(sync_file_range)(fd, offset, nbytes, flags);
 }
 
 int rename(const char* from, const char* to) {
