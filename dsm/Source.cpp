@@ -60,15 +60,18 @@ TW_UINT16 TSource::StatusText(TW_STATUSUTF8& status) {
   return TWRC_SUCCESS;
 }
 
-TW_UINT16 TSource::SetWaitCapability(TW_CAPABILITY& cap) {
+TW_UINT16 TSource::ReadValueToSet(const TW_CAPABILITY& cap, TW_ONEVALUE& one) {
   if (state_ != ESourceState::Open) return Fail(TWCC_SEQERROR);
   if (cap.ConType != TWON_ONEVALUE) return Fail(TWCC_BADVALUE);
+  platform::GlobalLockGuard lock(static_cast<platform::HGLOBAL>(cap.hContainer));
+  if (!lock.data() || lock.size() < sizeof one) return Fail(TWCC_BADVALUE);
+  std::memcpy(&one, lock.data(), sizeof one);
+  return TWRC_SUCCESS;
+}
+
+TW_UINT16 TSource::SetWaitCapability(TW_CAPABILITY& cap) {
   TW_ONEVALUE one{};
-  {
-    platform::GlobalLockGuard lock(static_cast<platform::HGLOBAL>(cap.hContainer));
-    if (!lock.data() || lock.size() < sizeof one) return Fail(TWCC_BADVALUE);
-    std::memcpy(&one, lock.data(), sizeof one);
-  }
+  if (ReadValueToSet(cap, one) != TWRC_SUCCESS) return TWRC_FAILURE;
   if (one.ItemType != TWTY_UINT16) return Fail(TWCC_BADVALUE);
   const int seconds = std::min<int>(static_cast<TW_UINT16>(one.Item & 0xFFFF), kMaxWaitSeconds);
   (cap.Cap == CAP_LP_WAITFORPAPER ? waitForPaperSeconds_ : retryBusySeconds_) = seconds;

@@ -53,6 +53,9 @@ class TSource {
   // The waits of an unattended job (CAP_LP_WAITFORPAPER, CAP_LP_RETRYBUSY), the same for every
   // source.
   twain::TW_UINT16 SetWaitCapability(twain::TW_CAPABILITY& cap);
+  // The one value a capability is set to: only while open (capabilities are negotiated before the
+  // source is enabled) and only from a one-value container of the right size.
+  twain::TW_UINT16 ReadValueToSet(const twain::TW_CAPABILITY& cap, twain::TW_ONEVALUE& one);
   // Posts a notice (transfer ready, close request) to the application's window.
   void Notify(twain::TW_UINT16 message);
   // Records the condition for the status query and reports failure; a detail names what

@@ -48,16 +48,8 @@ TW_UINT16 TVirtualSource::Disable() {
 }
 
 TW_UINT16 TVirtualSource::SetCapability(TW_CAPABILITY& cap) {
-  // Capabilities are negotiated before the source is enabled.
-  if (state_ != ESourceState::Open) return Fail(TWCC_SEQERROR);
-  if (cap.ConType != TWON_ONEVALUE) return Fail(TWCC_BADVALUE);
-  auto container = static_cast<platform::HGLOBAL>(cap.hContainer);
   TW_ONEVALUE one{};
-  {
-    platform::GlobalLockGuard lock(container);
-    if (!lock.data() || lock.size() < sizeof one) return Fail(TWCC_BADVALUE);
-    std::memcpy(&one, lock.data(), sizeof one);
-  }
+  if (ReadValueToSet(cap, one) != TWRC_SUCCESS) return TWRC_FAILURE;
   const auto u16 = static_cast<TW_UINT16>(one.Item & 0xFFFF);
   auto expect = [&](TW_UINT16 type) { return one.ItemType == type; };
   switch (cap.Cap) {
