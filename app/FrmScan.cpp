@@ -9,6 +9,7 @@
 #include "app/PagePipeline.h"
 #include "imaging/FileStream.h"
 #include "imaging/TiffGraphic.h"
+#include "imaging/TiffWriter.h"
 #include "app/PdfAssembly.h"
 #include "platform/FileReplace.h"
 #include "platform/Files.h"

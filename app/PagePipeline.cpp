@@ -18,6 +18,7 @@
 #include "imaging/ImageFormatTransform.h"
 #include "imaging/JpegGraphic.h"
 #include "imaging/TiffGraphic.h"
+#include "imaging/TiffWriter.h"
 #include "imaging/Errors.h"
 #include "imaging/TiffError.h"
 #include "platform/FileReplace.h"

@@ -13,6 +13,7 @@
 #include "imaging/FileStream.h"
 #include "imaging/MemoryStream.h"
 #include "imaging/TiffGraphic.h"
+#include "imaging/TiffWriter.h"
 
 namespace {
 

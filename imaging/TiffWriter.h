@@ -1,0 +1,28 @@
+#pragma once
+// Appending pages to a TIFF file without damaging it: the check before, the count after and the
+// undo when an append fails. The pages themselves are written by TTiffGraphic::SaveToStream and
+// AppendToStream (TiffWriter.cpp).
+#include <cstdint>
+
+#include "imaging/Stream.h"
+
+namespace lumipage {
+
+// Before appending to an existing TIFF: true when every directory of the file reads and every
+// strip or tile it names lies inside the file. A truncated or damaged file would take the new
+// pages where no reader finds them.
+[[nodiscard]] bool TiffFileIsWhole(TStream& stream);
+// What a reader finds in a multi-page file: the directories on its chain from the header (0
+// when it cannot be read as a TIFF) and the size of the last one, read whole (0 x 0 when it
+// cannot be read).
+struct TTiffPages {
+  int Count = 0;
+  std::uint32_t LastWidth = 0;
+  std::uint32_t LastHeight = 0;
+};
+[[nodiscard]] TTiffPages ReadTiffPages(TStream& stream);
+// Undoes an append that failed: cuts the stream back to oldSize and clears the directory link
+// that pointed past it, so the file reads exactly as before.
+void TiffUndoAppend(TStream& stream, std::int64_t oldSize);
+
+}  // namespace lumipage
