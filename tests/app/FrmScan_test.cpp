@@ -9,8 +9,7 @@
 
 #include <functional>
 
-#include "../support/TempDir.h"
-#include "tests/support/ScriptedScanner.h"
+#include "tests/support/ScriptedJob.h"
 #include "platform/IniFile.h"
 
 using namespace lumipage;
@@ -18,34 +17,25 @@ using namespace lumipage::testing;
 
 namespace {
 
-class Job : public ::testing::Test {
+class Job : public ScriptedJobTest {
  protected:
   // Runs one job in the temporary executable folder with a scripted scanner.
   void Run(std::vector<std::string> args, const std::function<void(TScriptedScanner&)>& script = {}) {
-    TJobEnvironment env;
-    env.CommandLine = TCommandLine(std::move(args));
-    env.ExeFolder = exe.Folder();
-    env.TerminalPath = "/nonexistent/tty";
-    env.CreateScanner = [this, script] {
-      auto s = std::make_unique<TScriptedScanner>();
-      s->Pages.assign(pages, TScriptedPage{40, 30, 24, 100, 100});
-      if (script) script(*s);
-      scanner = s.get();
-      return s;
-    };
-    form = std::make_unique<TFrmScan>(std::move(env));
-    EXPECT_EQ(form->Run(), expectedExit);
+    EXPECT_EQ(RunJob(std::move(args), std::vector<TScriptedPage>(pages, kTinyPage),
+                     [this, script](TScriptedScanner& s) {
+                       if (script) script(s);
+                       scanner = &s;
+                     }),
+              expectedExit);
   }
   std::string Report(const std::string& section, const std::string& key, const std::string& file = "") {
     return platform::GetPrivateProfileString(section, key, "<none>", file.empty() ? exe / "lp_done.dat" : file);
   }
   void Touch(const std::string& name) { WriteText(exe / name, "old"); }
 
-  TempDir exe;
   int expectedExit = 0;
   int pages = 1;
   TScriptedScanner* scanner = nullptr;
-  std::unique_ptr<TFrmScan> form;
 };
 
 TEST_F(Job, NoScanWritesScannerListAndReportsZero) {

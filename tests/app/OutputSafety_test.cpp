@@ -8,9 +8,8 @@
 #include <filesystem>
 #include <functional>
 
-#include "../support/TempDir.h"
 #include "app/FrmScan.h"
-#include "tests/support/ScriptedScanner.h"
+#include "tests/support/ScriptedJob.h"
 #include "imaging/FileStream.h"
 #include "imaging/TiffGraphic.h"
 #include "platform/IniFile.h"
@@ -21,31 +20,16 @@ using namespace lumipage::testing;
 
 namespace {
 
-class Output : public ::testing::Test {
+class Output : public ScriptedJobTest {
  protected:
   int Run(std::vector<std::string> args, int pages = 1) {
-    TJobEnvironment env;
-    env.CommandLine = TCommandLine(std::move(args));
-    env.ExeFolder = exe.Folder();
-    env.TerminalPath = "/nonexistent/tty";
-    env.CreateScanner = [this, pages] {
-      auto s = std::make_unique<TScriptedScanner>();
-      s->Pages.assign(static_cast<size_t>(pages), TScriptedPage{40, 30, 24, 100, 100});
-      scanner = s.get();
-      return s;
-    };
-    form = std::make_unique<TFrmScan>(std::move(env));
-    return form->Run();
-  }
-  std::string Report(const std::string& section, const std::string& key) {
-    return platform::GetPrivateProfileString(section, key, "<none>", exe / "lp_done.dat");
+    return RunJob(std::move(args), std::vector<TScriptedPage>(static_cast<size_t>(pages), kTinyPage),
+                  [this](TScriptedScanner& s) { scanner = &s; });
   }
   int Acquired() const { return scanner ? scanner->AcquireCalls : -1; }
 
-  TempDir exe;
   TempDir out;
   TScriptedScanner* scanner = nullptr;
-  std::unique_ptr<TFrmScan> form;
 };
 
 mode_t ModeOf(const std::string& path) {

@@ -8,9 +8,8 @@
 #include <memory>
 #include <random>
 
-#include "../support/TempDir.h"
 #include "app/FrmScan.h"
-#include "tests/support/ScriptedScanner.h"
+#include "tests/support/ScriptedJob.h"
 #include "imaging/BitmapGraphic.h"
 #include "imaging/FileStream.h"
 #include "imaging/JpegGraphic.h"
@@ -95,30 +94,12 @@ TEST(PagePipeline, DarkenFastPathMatchesReference) {
 }
 
 // Jobs through the real controller with the scripted scanner.
-class PipelineJob : public ::testing::Test {
+class PipelineJob : public ScriptedJobTest {
  protected:
   void Run(std::vector<std::string> args, std::vector<TScriptedPage> pages,
            const std::function<void(TScriptedScanner&)>& script = {}) {
-    TJobEnvironment env;
-    env.CommandLine = TCommandLine(std::move(args));
-    env.ExeFolder = exe.Folder();
-    env.TerminalPath = "/nonexistent/tty";
-    env.CreateScanner = [pages, script] {
-      auto s = std::make_unique<TScriptedScanner>();
-      s->Pages = pages;
-      if (script) script(*s);
-      return s;
-    };
-    form = std::make_unique<TFrmScan>(std::move(env));
-    form->OnFileWritten = onWritten;
-    form->Run();
+    RunJob(std::move(args), std::move(pages), script);
   }
-  std::string Report(const std::string& section, const std::string& key) {
-    return platform::GetPrivateProfileString(section, key, "<none>", exe / "lp_done.dat");
-  }
-  TempDir exe;
-  std::unique_ptr<TFrmScan> form;
-  std::function<void(const std::string&)> onWritten;
   const TScriptedPage kSmall{120, 90, 24, 100, 100};
 };
 

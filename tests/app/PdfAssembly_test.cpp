@@ -8,9 +8,8 @@
 #include <functional>
 #include <sstream>
 
-#include "../support/TempDir.h"
 #include "app/FrmScan.h"
-#include "tests/support/ScriptedScanner.h"
+#include "tests/support/ScriptedJob.h"
 #include "platform/IniFile.h"
 #include "tests/support/RunCommand.h"
 
@@ -23,25 +22,9 @@ std::string Capture(const std::string& cmd) { return RunCommand(cmd).output; }
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-class PdfJob : public ::testing::Test {
+class PdfJob : public ScriptedJobTest {
  protected:
-  void Run(std::vector<std::string> args, std::vector<TScriptedPage> pages) {
-    TJobEnvironment env;
-    env.CommandLine = TCommandLine(std::move(args));
-    env.ExeFolder = exe.Folder();
-    env.TerminalPath = "/nonexistent/tty";
-    env.CreateScanner = [pages] {
-      auto s = std::make_unique<TScriptedScanner>();
-      s->Pages = pages;
-      return s;
-    };
-    form = std::make_unique<TFrmScan>(std::move(env));
-    form->OnFileWritten = onWritten;
-    form->Run();
-  }
-  std::string Report(const std::string& section, const std::string& key) {
-    return platform::GetPrivateProfileString(section, key, "<none>", exe / "lp_done.dat");
-  }
+  void Run(std::vector<std::string> args, std::vector<TScriptedPage> pages) { RunJob(std::move(args), std::move(pages)); }
   std::string Check(const std::string& pdf, const std::string& password = "") {
     return Capture("qpdf --check " + (password.empty() ? "" : "--password=" + password + " ") + "'" + pdf + "'");
   }
@@ -49,9 +32,6 @@ class PdfJob : public ::testing::Test {
     return Capture("pdfinfo " + (password.empty() ? "" : "-upw " + password + " ") + "'" + pdf + "'");
   }
 
-  TempDir exe;
-  std::unique_ptr<TFrmScan> form;
-  std::function<void(const std::string&)> onWritten;
   const TScriptedPage kPage{1654, 2338, 24, 200, 200};
   const TScriptedPage kSmall{170, 220, 24, 20, 20};
 };

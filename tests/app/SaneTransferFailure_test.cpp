@@ -2,10 +2,12 @@
 // and the report names the condition next to the page count. A cancel stays silent.
 #include <gtest/gtest.h>
 
-#include "../support/TempDir.h"
+#include <ostream>
+#include <string>
+#include <vector>
+
 #include "app/FrmScan.h"
-#include "tests/support/ScriptedScanner.h"
-#include "platform/IniFile.h"
+#include "tests/support/ScriptedJob.h"
 #include "twain/Scanner.h"
 
 using namespace lumipage;
@@ -31,17 +33,9 @@ struct Outcome {
 
 Outcome RunJob(const TempDir& exe, std::vector<std::string> args, int pages, twain::TW_UINT16 condition) {
   Outcome out;
-  TJobEnvironment env;
-  env.CommandLine = TCommandLine(std::move(args));
-  env.ExeFolder = exe.Folder();
-  env.TerminalPath = "/nonexistent/tty";
-  env.CreateScanner = [pages, condition] {
-    auto s = std::make_unique<FailingScanner>();
-    s->Pages.assign(static_cast<std::size_t>(pages), TScriptedPage{40, 30, 24, 100, 100});
-    s->Condition = condition;
-    return s;
-  };
-  TFrmScan form(std::move(env));
+  TFrmScan form(ScriptedJob<FailingScanner>(exe, std::move(args),
+                                            std::vector<TScriptedPage>(static_cast<std::size_t>(pages), kTinyPage),
+                                            [condition](FailingScanner& s) { s.Condition = condition; }));
   form.PdfAssembler = [&out](TFrmScan& f) {
     ++out.assembled;
     out.pagesAtAssembly = f.LastPageNo;
@@ -50,35 +44,45 @@ Outcome RunJob(const TempDir& exe, std::vector<std::string> args, int pages, twa
   return out;
 }
 
-std::string Report(const TempDir& exe, const std::string& section, const std::string& key) {
-  return platform::GetPrivateProfileString(section, key, "<none>", exe / "lp_done.dat");
+struct FailureCase {
+  const char* name;
+  std::vector<std::string> args;
+  int pages;                   // delivered before the failure
+  twain::TW_UINT16 condition;
+  int assembled;               // PDF assemblies run, each with all the pages
+  std::string message;
+  std::vector<std::string> kept;  // page files that stay
+};
+
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
+
+class TransferFailureTest : public ::testing::TestWithParam<FailureCase> {};
+
+TEST_P(TransferFailureTest, PagesSoFarStayAndTheConditionIsReported) {
+  const FailureCase& c = GetParam();
+  TempDir exe;
+  Outcome out = RunJob(exe, c.args, c.pages, c.condition);
+  EXPECT_EQ(out.assembled, c.assembled);
+  if (c.assembled > 0) {
+    EXPECT_EQ(out.pagesAtAssembly, c.pages);
+  }
+  for (const std::string& file : c.kept) EXPECT_TRUE(Exists(exe / file)) << file;
+  EXPECT_EQ(ReportValue(exe, "Scan", "Pages"), std::to_string(c.pages));
+  EXPECT_EQ(ReportValue(exe, "Error", "Message"), c.message);
 }
 
-TEST(TransferFailureTest, PagesBeforeAJamAreAssembledAndTheJamIsReported) {
-  TempDir exe;
-  Outcome out = RunJob(exe, {"pdf"}, 2, 20);
-  EXPECT_EQ(out.assembled, 1);
-  EXPECT_EQ(out.pagesAtAssembly, 2);
-  EXPECT_EQ(Report(exe, "Scan", "Pages"), "2");
-  EXPECT_EQ(Report(exe, "Error", "Message"), "Document feeder jammed");
-}
-
-TEST(TransferFailureTest, FailureBeforeTheFirstPageAssemblesNothing) {
-  TempDir exe;
-  Outcome out = RunJob(exe, {"pdf"}, 0, 29);
-  EXPECT_EQ(out.assembled, 0);
-  EXPECT_EQ(Report(exe, "Scan", "Pages"), "0");
-  EXPECT_EQ(Report(exe, "Error", "Message"), "No paper in the document feeder");
-}
-
-TEST(TransferFailureTest, SavedPagesStayAndAnUnknownConditionGivesItsCode) {
-  TempDir exe;
-  Outcome out = RunJob(exe, {"jpg"}, 3, 777);
-  EXPECT_EQ(out.assembled, 0);
-  EXPECT_TRUE(Exists(exe / "page001.jpg"));
-  EXPECT_TRUE(Exists(exe / "page003.jpg"));
-  EXPECT_EQ(Report(exe, "Scan", "Pages"), "3");
-  EXPECT_EQ(Report(exe, "Error", "Message"), "Image transfer failed (TWAIN condition code 777)");
-}
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TransferFailureTest,
+    ::testing::Values(FailureCase{"jam_after_two_pages_assembles_them", {"pdf"}, 2, 20, 1, "Document feeder jammed", {}},
+                      FailureCase{"failure_before_the_first_page_assembles_nothing", {"pdf"}, 0, 29, 0,
+                                  "No paper in the document feeder", {}},
+                      FailureCase{"unknown_condition_gives_its_code",
+                                  {"jpg"},
+                                  3,
+                                  777,
+                                  0,
+                                  "Image transfer failed (TWAIN condition code 777)",
+                                  {"page001.jpg", "page003.jpg"}}),
+    [](const auto& i) { return std::string(i.param.name); });
 
 }  // namespace
