@@ -5,37 +5,16 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "../support/TempDir.h"
 #include "platform/IniFile.h"
 #include "platform/Version.h"
+#include "tests/support/ProgramTest.h"
 
 using namespace lumipage;
 using namespace lumipage::testing;
 
 namespace {
 
-class Program : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::filesystem::copy_file(std::string(LUMIPAGE_BUILD_DIR) + "/lumipage", exe / "lumipage");
-    std::filesystem::copy_file(std::string(LUMIPAGE_BUILD_DIR) + "/libtwain_32.so", sys / "libtwain_32.so");
-  }
-  // Runs the copied program; returns its exit code.
-  int Run(const std::string& args, const std::string& systemDir) {
-    // SANE_CONFIG_DIR: an empty configuration, so no scanner of the machine joins the list.
-    std::string cmd = "cd / && SANE_CONFIG_DIR='" + systemDir + "' LUMIPAGE_SYSTEM_DIR='" + systemDir + "' '" +
-                      exe / "lumipage" + "' " + args +
-                      " </dev/null >/dev/null 2>&1";
-    int status = std::system(cmd.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  std::string Report(const std::string& section, const std::string& key) {
-    return platform::GetPrivateProfileString(section, key, "<none>", exe / "lp_done.dat");
-  }
-
-  TempDir exe;
-  TempDir sys;
-};
+using Program = ProgramTest;
 
 TEST_F(Program, ScansFromTheVirtualScannerWhenCopiedAlone) {
   WriteText(sys / "twain_32.ini", "[Sources]\nCount=2\n[Source1]\nPages=3\n[Source2]\nName=Second\nPages=2\n");
@@ -77,13 +56,8 @@ TEST_F(Program, ReportThatCannotBeWrittenGoesToStandardErrorWithExitCode1) {
   // No report can be written beside the program: the caller gets it on standard error, and the
   // exit code 1 says that the report file is not this job's.
   std::filesystem::create_directory(exe / "lp_done.dat");
-  std::string err = exe / "err.txt";
-  std::string cmd = "cd / && SANE_CONFIG_DIR='" + sys.Folder() + "' LUMIPAGE_SYSTEM_DIR='" + sys.Folder() + "' '" +
-                    exe / "lumipage" + "' noscan </dev/null >/dev/null 2>'" + err + "'";
-  int status = std::system(cmd.c_str());
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 1);
-  EXPECT_EQ(ReadText(err), "; The report could not be written: " + exe / "lp_done.dat" + ": Is a directory\n[Scan]\nPages=0\n[Files]\nCount=0\n");
+  EXPECT_EQ(Run("noscan"), 1);
+  EXPECT_EQ(Stderr(), "; The report could not be written: " + exe / "lp_done.dat" + ": Is a directory\n[Scan]\nPages=0\n[Files]\nCount=0\n");
 }
 
 // With SOURCE_DATE_EPOCH the same job on the same pages writes the same bytes: dates, the PDF's

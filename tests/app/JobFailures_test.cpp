@@ -14,8 +14,7 @@
 #include <functional>
 #include <thread>
 
-#include "../support/TempDir.h"
-#include "platform/IniFile.h"
+#include "tests/support/ProgramTest.h"
 #include "tests/support/RunCommand.h"
 
 using namespace lumipage;
@@ -44,28 +43,16 @@ class SmallDisk {
   bool mounted_ = false;
 };
 
-class RealJob : public ::testing::Test {
+class RealJob : public ProgramTest {
  public:
   void SetUp() override {
-    std::filesystem::copy_file(std::string(LUMIPAGE_BUILD_DIR) + "/lumipage", exe / "lumipage");
-    std::filesystem::copy_file(std::string(LUMIPAGE_BUILD_DIR) + "/libtwain_32.so", sys / "libtwain_32.so");
+    ProgramTest::SetUp();
     Scanner("[Source1]\nPages=3\n");
   }
   void Scanner(const std::string& source) { WriteText(sys / "twain_32.ini", "[Sane]\nEnabled=0\n" + source); }
-  [[nodiscard]] std::string Command(const std::string& args, const std::string& prefix = "") const {
-    return "cd / && " + prefix + " env LUMIPAGE_SYSTEM_DIR='" + sys.Folder() + "' '" + exe / "lumipage" + "' " + args +
-           " </dev/null >/dev/null 2>'" + exe / "stderr.txt" + "'";
-  }
-  int Run(const std::string& args, const std::string& prefix = "") {
-    int status = std::system(Command(args, prefix).c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  std::string Report(const std::string& section, const std::string& key) {
-    return platform::GetPrivateProfileString(section, key, "<none>", exe / "lp_done.dat");
-  }
+  using ProgramTest::exe;
+  using ProgramTest::sys;
 
-  TempDir exe;
-  TempDir sys;
   TempDir out;
   std::unique_ptr<SmallDisk> disk;  // unmounted before the folders go
 };
@@ -93,7 +80,7 @@ TEST_P(StoringFails, ReportNamesTheFailureAndCountsStoredPages) {
   WriteText(exe / "lp_done.dat", "[Scan]\nPages=99\n");  // an old report must not survive
   const std::string args = row.setup(*this, out, sys);
   if (args.empty()) GTEST_SKIP() << "needs root (mount, another user)";
-  EXPECT_EQ(Run(args, row.prefix), 0) << ReadText(exe / "stderr.txt");
+  EXPECT_EQ(Run(args, "", row.prefix), 0) << Stderr();
   EXPECT_EQ(Report("Error", "Message"), Replace(row.message, "{out}", out.Folder()));
   EXPECT_EQ(Report("Scan", "Pages"), row.pages);
   if (Exists(exe / "pages.pdf")) {
@@ -161,7 +148,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "Cannot create file \"{out}" + kLongName + ".jpg\". File name too long", "0"},
         FailureRow{"page_too_large_for_memory",
                    [](RealJob&, TempDir&, TempDir&) { return std::string("tif Resolution 600"); },
-                   "Not enough memory for the page", "0", "ulimit -v 150000 &&"},
+                   "Not enough memory for the page", "0", "prlimit --as=153600000"},
         FailureRow{"empty_feeder",
                    [](RealJob& job, TempDir&, TempDir&) {
                      job.Scanner("[Source1]\nPages=0\n");
@@ -189,7 +176,7 @@ TEST_F(RealJob, BrokenReportChannelGivesTheReportOnStandardErrorAndExitCode1) {
   ::chmod((exe / "lp_done.dat").c_str(), 0444);
   EXPECT_EQ(Run("A4 ScanArea 200,280,10,10 Resolution 50"), 1);
   EXPECT_EQ(ReadText(exe / "lp_done.dat"), "[Scan]\nPages=99\n");
-  EXPECT_EQ(ReadText(exe / "stderr.txt"), "; The report could not be written: " + exe / "lp_done.dat" +
+  EXPECT_EQ(Stderr(), "; The report could not be written: " + exe / "lp_done.dat" +
                                               ": the old report is read-only and was not replaced\n"
                                               "[Error]\nMessage=Invalid crop parameters\n[Scan]\nPages=0\n[Files]\nCount=0\n");
 }
@@ -203,8 +190,7 @@ class Interrupted : public RealJob {
   int RunAndSignal(const std::string& args, const std::function<bool()>& ready) {
     pid_t pid = ::fork();
     if (pid == 0) {
-      ::execl("/bin/sh", "sh", "-c", ("exec " + Command(args).substr(std::string("cd / && ").size())).c_str(),
-              static_cast<char*>(nullptr));
+      ::execl("/bin/sh", "sh", "-c", Command(args).c_str(), static_cast<char*>(nullptr));
       ::_exit(127);
     }
     const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -215,7 +201,7 @@ class Interrupted : public RealJob {
     }
     ::kill(pid, SIGTERM);
     ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return ExitCode(status);
   }
   static int TiffPages(const std::string& file) {
     const CommandResult r =

@@ -20,7 +20,7 @@
 #include <unistd.h>
 #include <sstream>
 
-#include "../support/TempDir.h"
+#include "tests/support/ProgramTest.h"
 #include "app/OcrModule.h"
 #include "app/OcrQueue.h"
 #include "app/PdfAssembly.h"
@@ -218,15 +218,13 @@ bool QpdfChecks(const std::string& pdf, const std::string& password = "") {
   return status == 0;
 }
 
-class OcrJob : public ::testing::Test {
+class OcrJob : public ProgramTest {
  protected:
   void SetUp() override {
     const std::string module = std::string(LUMIPAGE_BUILD_DIR) + "/" + kOcrModuleFileName;
     if (!Exists(module)) GTEST_SKIP() << "the text recognition module was not built (libtesseract-dev missing)";
-    std::filesystem::copy_file(std::string(LUMIPAGE_BUILD_DIR) + "/lumipage", exe / "lumipage");
-    std::filesystem::copy_file(std::string(LUMIPAGE_BUILD_DIR) + "/libtwain_32.so", sys / "libtwain_32.so");
+    ProgramTest::SetUp();
     std::filesystem::copy_file(module, sys / kOcrModuleFileName);
-    std::filesystem::create_directory(pages / "");
     WriteText(sys / "twain_32.ini", "[Sources]\nCount=1\n[Source1]\nPageFolder=" + pages / "" + "\n");
   }
   void AddPage(const std::string& name, TBitmapGraphic& page) { page.SaveToFile(pages / name); }
@@ -234,19 +232,7 @@ class OcrJob : public ::testing::Test {
   void ClearPages() {
     for (const auto& e : std::filesystem::directory_iterator(pages / "")) std::filesystem::remove(e.path());
   }
-  int Run(const std::string& args, const std::string& systemDir = "") {
-    const std::string dir = systemDir.empty() ? sys.Folder() : systemDir;
-    const std::string cmd = "cd / && SANE_CONFIG_DIR='" + dir + "' LUMIPAGE_SYSTEM_DIR='" + dir + "' '" +
-                            exe / "lumipage" + "' " + args + " </dev/null >/dev/null 2>&1";
-    const int status = std::system(cmd.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  std::string Report(const std::string& section, const std::string& key) {
-    return platform::GetPrivateProfileString(section, key, "<none>", exe / "lp_done.dat");
-  }
 
-  TempDir exe;
-  TempDir sys;
   TempDir pages;
   TempDir out;
 };

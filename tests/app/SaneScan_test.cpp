@@ -8,12 +8,11 @@
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <optional>
 #include <string>
 
-#include "../support/TempDir.h"
 #include "platform/IniFile.h"
-#include "tests/dsm/SaneTestBackend.h"
+#include "tests/support/ProgramTest.h"
+#include "tests/support/SaneTestBackend.h"
 #include "tests/support/RunCommand.h"
 
 using namespace lumipage;
@@ -22,17 +21,6 @@ using namespace lumipage::testing;
 namespace {
 
 using Settings = std::map<std::string, std::string>;
-
-// The machine's own scanners stay out of every run of the program in these tests.
-class NoMachineScanners : public ::testing::Environment {
- public:
-  void SetUp() override { none_.emplace(); }
-  void TearDown() override { none_.reset(); }
-
- private:
-  std::optional<NoSaneDevices> none_;
-};
-const auto* const kNoMachineScanners = ::testing::AddGlobalTestEnvironment(new NoMachineScanners);
 
 constexpr const char* kDevice = "\"Noname frontend-tester\"";
 
@@ -61,30 +49,19 @@ JpegFrame ReadJpegFrame(const std::string& path) {
   return f;
 }
 
-class SaneProgram : public ::testing::Test {
+class SaneProgram : public ProgramTest {
  protected:
   void SetUp() override {
-    std::filesystem::copy_file(std::string(LUMIPAGE_BUILD_DIR) + "/lumipage", exe / "lumipage");
-    std::filesystem::copy_file(std::string(LUMIPAGE_BUILD_DIR) + "/libtwain_32.so", sys / "libtwain_32.so");
+    ProgramTest::SetUp();
     // Only the SANE devices; the virtual scanner is there when a test asks for it.
     WriteText(sys / "twain_32.ini", "[Sources]\nCount=0\n");
   }
-  void Run(const std::string& args) {
-    std::string cmd = "cd / && LUMIPAGE_SYSTEM_DIR='" + sys.Folder() + "' '" + exe / "lumipage" + "' " + args +
-                      " </dev/null >/dev/null 2>&1";
-    ASSERT_EQ(std::system(cmd.c_str()), 0);
-  }
-  std::string Report(const std::string& section, const std::string& key) {
-    return platform::GetPrivateProfileString(section, key, "<none>", exe / "lp_done.dat");
-  }
+  void Run(const std::string& args) { ASSERT_EQ(ProgramTest::Run(args), 0) << Stderr(); }
   int PdfPages(const std::string& file) {
     std::string info = Output("pdfinfo '" + file + "'");
     auto at = info.find("Pages:");
     return at == std::string::npos ? -1 : std::atoi(info.c_str() + at + 6);
   }
-
-  TempDir exe;
-  TempDir sys;
 };
 
 TEST_F(SaneProgram, NoScanListsTheDevices) {

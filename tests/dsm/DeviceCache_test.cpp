@@ -13,7 +13,7 @@
 #include <sstream>
 
 #include "tests/dsm/DsmSession.h"
-#include "tests/dsm/SaneTestBackend.h"
+#include "tests/support/SaneTestBackend.h"
 
 namespace lumipage {
 namespace {

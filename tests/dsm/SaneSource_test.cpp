@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "tests/dsm/DsmSession.h"
-#include "tests/dsm/SaneTestBackend.h"
+#include "tests/support/SaneTestBackend.h"
 
 namespace lumipage {
 namespace {

@@ -23,6 +23,7 @@
 
 #include "../support/TempDir.h"
 #include "platform/IniFile.h"
+#include "tests/support/Program.h"
 #include "tests/support/RunCommand.h"
 
 using namespace lumipage::testing;
@@ -94,10 +95,7 @@ class Program {
   Program() {
     fs::create_directories(exe);
     fs::create_directories(out);
-    std::error_code ec;
-    fs::create_hard_link(std::string(LUMIPAGE_BUILD_DIR) + "/lumipage", exe + "lumipage", ec);
-    if (ec) fs::copy_file(std::string(LUMIPAGE_BUILD_DIR) + "/lumipage", exe + "lumipage");
-    fs::copy_file(std::string(LUMIPAGE_BUILD_DIR) + "/libtwain_32.so", sys / "libtwain_32.so");
+    InstallProgram(exe, sys.Folder());
     Feeder(kPages);
   }
   void Feeder(int pages) {
@@ -105,14 +103,13 @@ class Program {
   }
   // The shell command that runs the job with the given faults ("" for none).
   std::string Command(const std::string& args, const std::string& faults) const {
-    return "cd / && exec env LD_PRELOAD=" + Quote(LUMIPAGE_FAULT_LIB) + " LUMIPAGE_FAULT_PREFIX=" + Quote(root.Folder()) +
-           " LUMIPAGE_SYSTEM_DIR=" + Quote(sys.Folder()) + " " + flushes + faults + " " + Quote(exe + "lumipage") + " " + args +
-           " </dev/null >/dev/null 2>" + Quote(sys / "stderr.txt");
+    return ProgramCommand(exe + "lumipage", args,
+                          "LD_PRELOAD=" + Quote(LUMIPAGE_FAULT_LIB) + " LUMIPAGE_FAULT_PREFIX=" + Quote(root.Folder()) +
+                              " LUMIPAGE_SYSTEM_DIR=" + Quote(sys.Folder()) + " " + flushes + faults,
+                          sys / "stderr.txt");
   }
   int Run(const std::string& args, const std::string& faults = "") {
-    const int status = std::system(Command(args, faults).c_str());
-    if (WIFSIGNALED(status)) return -WTERMSIG(status);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1000;
+    return ExitCode(std::system(Command(args, faults).c_str()));
   }
   // How many calls of each kind the job makes under root.
   std::map<std::string, int> Count(const std::string& args) {

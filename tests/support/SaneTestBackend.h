@@ -10,7 +10,8 @@
 #include <sstream>
 #include <string>
 
-#include "tests/twain/TwainTestSupport.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/TempDir.h"
 
 namespace lumipage::testing {
 

@@ -1,6 +1,6 @@
 #pragma once
-// Helpers shared by the scanner tests: environment variables set for one test, a system folder
-// of its own with the source manager library and a twain_32.ini, and a clean message queue.
+// Helpers shared by the scanner tests: a system folder of its own with the source manager library
+// and a twain_32.ini, and a clean message queue.
 #include <unistd.h>
 
 #include <cstdlib>
@@ -10,31 +10,10 @@
 #include <string>
 
 #include "platform/Messages.h"
+#include "tests/support/ScopedEnv.h"
 #include "tests/support/TempDir.h"
 
 namespace lumipage::testing {
-
-class ScopedEnv {
- public:
-  ScopedEnv(std::string name, const std::string& value) : name_(std::move(name)) {
-    if (const char* old = std::getenv(name_.c_str())) old_ = old;
-    setenv(name_.c_str(), value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      setenv(name_.c_str(), old_->c_str(), 1);
-    } else {
-      unsetenv(name_.c_str());
-    }
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  std::string name_;
-  std::optional<std::string> old_;
-};
-
 
 // A system folder holding the real source manager (linked from the build folder) and the given
 // twain_32.ini, made the process's system folder for its lifetime.
