@@ -10,19 +10,13 @@
 #include <new>
 #include <vector>
 
-#include "imaging/PackedDib.h"
+#include "imaging/BmpFile.h"
 
 namespace lumipage::dsm {
 
 using namespace twain;
 
 namespace {
-
-constexpr std::size_t kFileHeaderBytes = 14;
-
-std::uint32_t U32(const std::vector<std::uint8_t>& b, std::size_t at) {
-  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<std::uint32_t>(b[at + 3]) << 24);
-}
 
 TW_FIX32 DpiFromPelsPerMeter(std::int32_t ppm) {
   TW_FIX32 f{};
@@ -66,37 +60,34 @@ std::variant<TPageImage, std::string> TPageFile::Load(const std::string& path) {
 }
 
 std::variant<TPageImage, std::string> TPageFile::Parse(const std::vector<std::uint8_t>& bytes, const std::string& path) {
-  if (bytes.size() < kFileHeaderBytes + sizeof(TBitmapInfoHeader)) return "Page file \"" + path + "\": not a BMP file";
-  if (bytes[0] != 'B' || bytes[1] != 'M') return "Page file \"" + path + "\": not a BMP file";
-  const std::uint64_t offBits = U32(bytes, 10);
-  const std::uint32_t headerSize = U32(bytes, kFileHeaderBytes);
+  auto fault = [&](const char* what) { return "Page file \"" + path + "\": " + what; };
+  if (bytes.size() < kBmpFileHeaderBytes + sizeof(TBitmapInfoHeader)) return fault("not a BMP file");
+  TBmpFileHeaders file;
+  const EBmpFault read = ReadBmpFileHeaders(bytes.data(), bytes.size(), bytes.size(), kMaxDimension, file);
+  if (read == EBmpFault::NoSignature) return fault("not a BMP file");
   // The 40-byte header and its later extensions share their first 40 bytes.
+  const std::uint32_t headerSize = file.HeaderSize;
   if (headerSize != 40 && headerSize != 52 && headerSize != 56 && headerSize != 108 && headerSize != 124) {
-    return "Page file \"" + path + "\": unsupported BMP header";
+    return fault("unsupported BMP header");
   }
-  if (kFileHeaderBytes + headerSize > bytes.size()) return "Page file \"" + path + "\": truncated BMP file";
-  const TBitmapInfoHeader h = ReadBitmapInfoHeader(bytes.data() + kFileHeaderBytes);
-  if (h.biCompression != 0) return "Page file \"" + path + "\": compressed BMP files are not supported";
-  if (h.biPlanes != 1) return "Page file \"" + path + "\": invalid BMP file";
-  if (h.biBitCount != 1 && h.biBitCount != 4 && h.biBitCount != 8 && h.biBitCount != 24) {
-    return "Page file \"" + path + "\": unsupported BMP bit depth";
-  }
-  if (h.biWidth <= 0 || h.biWidth > kMaxDimension || h.biHeight == 0 || h.biHeight < -kMaxDimension ||
-      h.biHeight > kMaxDimension) {
-    return "Page file \"" + path + "\": invalid BMP size";
-  }
-  const bool topDown = h.biHeight < 0;
-  const std::uint64_t height = topDown ? static_cast<std::uint64_t>(-static_cast<std::int64_t>(h.biHeight))
-                                       : static_cast<std::uint64_t>(h.biHeight);
-  const unsigned bits = h.biBitCount;
-  const std::uint64_t colours = DibColourCount(h);
-  if (bits <= 8 && colours > (1u << bits)) return "Page file \"" + path + "\": invalid BMP colour table";
-  const std::uint64_t tableAt = kFileHeaderBytes + headerSize;
-  const std::uint64_t tableBytes = colours * 4;
-  if (tableAt + tableBytes > bytes.size() || tableAt + tableBytes > offBits) return "Page file \"" + path + "\": truncated BMP file";
-  const std::uint64_t stride = DibStride(static_cast<std::uint64_t>(h.biWidth), bits);
+  if (read == EBmpFault::TruncatedHeader) return fault("truncated BMP file");
+  // Only uncompressed rows of 1, 4, 8 or 24 bits are a page as they stand.
+  if (file.Compression != BI_RGB) return fault("compressed BMP files are not supported");
+  if (file.Planes != 1) return fault("invalid BMP file");
+  const unsigned bits = file.Bits;
+  if (bits != 1 && bits != 4 && bits != 8 && bits != 24) return fault("unsupported BMP bit depth");
+  if (read == EBmpFault::Dimensions) return fault("invalid BMP size");
+  if (read == EBmpFault::ColourCount) return fault("invalid BMP colour table");
+  const std::uint64_t height = static_cast<std::uint64_t>(file.Height);
+  const std::uint64_t colours = file.Colours;
+  const std::uint64_t tableAt = file.TableOffset;
+  const std::uint64_t offBits = file.PixelOffset;
+  if (read != EBmpFault::None || tableAt + colours * 4 > offBits) return fault("truncated BMP file");
+  const std::uint64_t stride = DibStride(static_cast<std::uint64_t>(file.Width), bits);
   const std::uint64_t pixelBytes = stride * height;
-  if (offBits > bytes.size() || pixelBytes > bytes.size() - offBits) return "Page file \"" + path + "\": truncated BMP file";
+  if (pixelBytes > bytes.size() - offBits) return fault("truncated BMP file");
+  const bool topDown = file.TopDown;
+  const TBitmapInfoHeader h = ReadBitmapInfoHeader(bytes.data() + kBmpFileHeaderBytes);
 
   TPageImage page;
   TBitmapInfoHeader packed = h;
@@ -105,11 +96,11 @@ std::variant<TPageImage, std::string> TPageFile::Parse(const std::vector<std::ui
   packed.biSizeImage = static_cast<std::uint32_t>(pixelBytes);
   packed.biClrUsed = static_cast<std::uint32_t>(colours);
   page.Dib = platform::GlobalBlock(platform::GHND, PackedDibSize(packed));
-  if (!page.Dib) return "Page file \"" + path + "\": out of memory";
+  if (!page.Dib) return fault("out of memory");
   {
     platform::GlobalLockGuard lock(page.Dib.get());
     auto* out = lock.as<std::uint8_t>();
-    if (!out) return "Page file \"" + path + "\": out of memory";
+    if (!out) return fault("out of memory");
     std::uint8_t* pixels =
         WritePackedDibHead(out, packed, reinterpret_cast<const TRgbQuad*>(bytes.data() + tableAt));
     const std::uint8_t* src = bytes.data() + offBits;

@@ -1,5 +1,7 @@
 #include "imaging/BmpReader.h"
 
+#include "imaging/BmpFile.h"
+
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -9,21 +11,12 @@ namespace lumipage {
 
 namespace {
 
-constexpr std::size_t kFileHeaderSize = 14;
-constexpr std::uint32_t kCoreHeaderSize = 12;
-constexpr std::uint32_t kMaxHeaderSize = 124;  // BITMAPV5HEADER
-constexpr std::uint32_t BI_ALPHABITFIELDS = 6;
-
 [[noreturn]] void Invalid(const char* why) {
   throw EInvalidGraphic(std::string("Bitmap image is not valid: ") + why);
 }
 
-std::uint16_t U16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-std::uint32_t U32(const std::uint8_t* p) {
-  return p[0] | (static_cast<std::uint32_t>(p[1]) << 8) | (static_cast<std::uint32_t>(p[2]) << 16) |
-         (static_cast<std::uint32_t>(p[3]) << 24);
-}
-std::int32_t I32(const std::uint8_t* p) { return static_cast<std::int32_t>(U32(p)); }
+using bmpfile::U16;
+using bmpfile::U32;
 
 // One colour channel of a bit-field pixel, widened or narrowed to 8 bits.
 struct Channel {
@@ -114,90 +107,26 @@ TDecodedBitmap TBmpReader::Read(TStream& stream) {
 }
 
 TBmpLayout TBmpReader::ReadLayout(const std::uint8_t* data, std::size_t headSize, std::uint64_t fileSize) {
-  if (headSize > fileSize) headSize = static_cast<std::size_t>(fileSize);
-  if (headSize < kFileHeaderSize + kCoreHeaderSize) Invalid("file too short");
-  if (data[0] != 'B' || data[1] != 'M') Invalid("no BM signature");
-  const std::uint32_t offBits = U32(data + 10);
-  const std::uint8_t* h = data + kFileHeaderSize;
-  const std::uint32_t headerSize = U32(h);
-  if (headerSize != kCoreHeaderSize && (headerSize < 40 || headerSize > kMaxHeaderSize)) Invalid("unknown header");
-  if (kFileHeaderSize + headerSize > headSize) Invalid("truncated header");
+  TBmpFileHeaders file;
+  const EBmpFault fault = ReadBmpFileHeaders(data, headSize, fileSize, kMaxImageDimension, file);
+  if (fault == EBmpFault::BitCount) throw EOvinexError("Unsupported bit count");
+  if (fault != EBmpFault::None) Invalid(BmpFaultText(fault));
 
   TBmpLayout layout;
-  std::int64_t width = 0;
-  std::int64_t height = 0;
-  unsigned bits = 0;
-  std::uint32_t compression = BI_RGB;
-  std::uint32_t clrUsed = 0;
-  std::int32_t xPels = 0;
-  std::int32_t yPels = 0;
-  std::size_t quadSize = 4;
-  if (headerSize == kCoreHeaderSize) {
-    width = U16(h + 4);
-    height = U16(h + 6);
-    bits = U16(h + 10);
-    quadSize = 3;
-  } else {
-    width = I32(h + 4);
-    height = I32(h + 8);
-    bits = U16(h + 14);
-    compression = U32(h + 16);
-    xPels = I32(h + 24);
-    yPels = I32(h + 28);
-    clrUsed = U32(h + 32);
-  }
-  if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
-    throw EOvinexError("Unsupported bit count");
-  const bool topDown = height < 0;
-  if (topDown) height = -height;
-  if (width <= 0 || height <= 0 || width > kMaxImageDimension || height > kMaxImageDimension)
-    Invalid("bad dimensions");
-
-  const bool rle8 = compression == BI_RLE8;
-  const bool rle4 = compression == BI_RLE4;
-  const bool fields = compression == BI_BITFIELDS || compression == BI_ALPHABITFIELDS;
-  if (compression != BI_RGB && !((rle8 && bits == 8) || (rle4 && bits == 4) || (fields && (bits == 16 || bits == 32))))
-    Invalid("unsupported compression");
-  if ((rle8 || rle4) && topDown) Invalid("top-down RLE data");
-
-  // Bit-field masks: inside a longer header, or right after a 40-byte one.
-  std::size_t tableOffset = kFileHeaderSize + headerSize;
-  if (bits == 16) {
-    layout.Masks = {0x7C00, 0x03E0, 0x001F};
-  } else if (bits == 32) {
-    layout.Masks = {0xFF0000, 0xFF00, 0xFF};
-  }
-  if (fields) {
-    const std::uint8_t* m = h + 40;
-    if (headerSize == 40) {
-      const std::size_t maskBytes = compression == BI_ALPHABITFIELDS ? 16 : 12;
-      if (tableOffset + maskBytes > headSize) Invalid("truncated masks");
-      m = data + tableOffset;
-      tableOffset += maskBytes;
-    } else if (headerSize < 52) {
-      Invalid("missing masks");
-    }
-    for (std::size_t k = 0; k < 3; ++k) layout.Masks[k] = U32(m + 4 * k);
-  }
-
-  std::uint32_t colors = 0;
-  if (bits <= 8) {
-    colors = clrUsed == 0 ? (1u << bits) : clrUsed;
-    if (colors > (1u << bits)) Invalid("colour count larger than the table");
-    if (headerSize == kCoreHeaderSize) colors = 1u << bits;
-  }
-  if (tableOffset + colors * quadSize > headSize) Invalid("truncated colour table");
-
-  const std::uint64_t pixelOffset = offBits != 0 ? offBits : tableOffset + colors * quadSize;
-  if (pixelOffset < kFileHeaderSize + headerSize || pixelOffset > fileSize) Invalid("bad pixel offset");
-  const std::uint64_t available = fileSize - pixelOffset;
+  const std::int64_t width = file.Width;
+  const std::int64_t height = file.Height;
+  const unsigned bits = file.Bits;
+  const std::uint32_t compression = file.Compression;
+  const bool rle = compression == BI_RLE8 || compression == BI_RLE4;
+  const std::uint32_t colors = file.Colours;
+  const std::uint64_t available = fileSize - file.PixelOffset;
 
   const unsigned outBits = bits > 8 ? 24 : bits;
   const std::uint64_t srcRow = BytesPerRowFor(width, bits);
   const std::uint64_t outRow = BytesPerRowFor(width, outBits);
   const std::uint64_t outSize = outRow * static_cast<std::uint64_t>(height);
   if (outSize > kMaxImageBytes) Invalid("image too large");
-  if (rle8 || rle4) {
+  if (rle) {
     if (outSize > std::max<std::uint64_t>(std::uint64_t{1} << 24, kMaxRleExpansion * available))
       Invalid("image too large for its data");
   } else if (srcRow * static_cast<std::uint64_t>(height) > available) {
@@ -212,19 +141,20 @@ TBmpLayout TBmpReader::ReadLayout(const std::uint8_t* data, std::size_t headSize
   oh.biBitCount = static_cast<std::uint16_t>(outBits);
   oh.biCompression = BI_RGB;
   oh.biSizeImage = static_cast<std::uint32_t>(outSize);
-  oh.biXPelsPerMeter = xPels;
-  oh.biYPelsPerMeter = yPels;
+  oh.biXPelsPerMeter = file.XPelsPerMeter;
+  oh.biYPelsPerMeter = file.YPelsPerMeter;
   oh.biClrUsed = colors;
   layout.Colors.resize(colors);
   for (std::uint32_t i = 0; i < colors; ++i) {
-    const std::uint8_t* q = data + tableOffset + i * quadSize;
+    const std::uint8_t* q = data + file.TableOffset + i * file.QuadBytes;
     layout.Colors[i] = TRgbQuad{q[0], q[1], q[2], 0};
   }
-  layout.PixelOffset = pixelOffset;
+  layout.PixelOffset = file.PixelOffset;
   layout.FileBits = bits;
   layout.Compression = compression;
-  layout.TopDown = topDown;
-  layout.Direct = compression == BI_RGB && !topDown && bits != 16 && bits != 32;
+  layout.TopDown = file.TopDown;
+  layout.Masks = file.Masks;
+  layout.Direct = compression == BI_RGB && !file.TopDown && bits != 16 && bits != 32;
   return layout;
 }
 
