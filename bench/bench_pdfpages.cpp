@@ -19,10 +19,13 @@
 
 #include "pdf/PDFDocument.h"
 #include "pdf/Vellox.h"
+#include "tests/pdf/PDFPageFixtures.h"
+#include "tests/pdf/VelloxAssembly.h"
 
 namespace {
 
 using namespace lumipage;
+using testutil::ScanPage;
 
 constexpr int kWidth = 2480;  // A4 at 300 dpi
 constexpr int kHeight = 3508;
@@ -40,24 +43,7 @@ std::filesystem::path Folder() {
 // A colour page: soft gradients with scanner-like noise, quality 75 with the JFIF density.
 void WriteColourPage(const std::string& file, unsigned seed) {
   std::mt19937 noise(seed);
-  jpeg_compress_struct cinfo{};
-  jpeg_error_mgr jerr{};
-  cinfo.err = jpeg_std_error(&jerr);
-  jpeg_create_compress(&cinfo);
-  FILE* out = std::fopen(file.c_str(), "wb");
-  jpeg_stdio_dest(&cinfo, out);
-  cinfo.image_width = kWidth;
-  cinfo.image_height = kHeight;
-  cinfo.input_components = 3;
-  cinfo.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&cinfo);
-  cinfo.density_unit = 1;
-  cinfo.X_density = kDpi;
-  cinfo.Y_density = kDpi;
-  jpeg_set_quality(&cinfo, 75, TRUE);
-  jpeg_start_compress(&cinfo, TRUE);
-  std::vector<JSAMPLE> row(kWidth * 3);
-  for (int y = 0; y < kHeight; ++y) {
+  auto rows = [&noise](int y, JSAMPLE* row) {
     for (int x = 0; x < kWidth; ++x) {
       const int n = static_cast<int>(noise() % 24);
       const bool ink = (x / 40 + y / 60) % 7 == 0 && (y % 60) < 40;
@@ -65,12 +51,9 @@ void WriteColourPage(const std::string& file, unsigned seed) {
       row[static_cast<size_t>(x * 3 + 1)] = static_cast<JSAMPLE>(ink ? 30 + n : 230 - (y >> 5) + n / 2);
       row[static_cast<size_t>(x * 3 + 2)] = static_cast<JSAMPLE>(ink ? 90 + n : 225 + n / 2);
     }
-    JSAMPROW rows[1] = {row.data()};
-    jpeg_write_scanlines(&cinfo, rows, 1);
-  }
-  jpeg_finish_compress(&cinfo);
-  jpeg_destroy_compress(&cinfo);
-  std::fclose(out);
+  };
+  testutil::WriteJpeg(file, {.Width = kWidth, .Height = kHeight, .XDensity = kDpi, .YDensity = kDpi, .Quality = 75,
+                             .Rows = rows});
 }
 
 // A black-and-white page of text-like blocks, CCITT Group 4 in one strip.
@@ -108,17 +91,10 @@ void WriteMonoPage(const std::string& file, unsigned seed) {
   TIFFClose(tif);
 }
 
-struct PageFile {
-  std::string Name;
-  int Width;
-  int Height;
-  int Dpi;
-};
-
 // Ten colour JPEG and ten Group 4 pages, alternating, made once.
-const std::vector<PageFile>& Pages() {
-  static const std::vector<PageFile> pages = [] {
-    std::vector<PageFile> list;
+const std::vector<ScanPage>& Pages() {
+  static const std::vector<ScanPage> pages = [] {
+    std::vector<ScanPage> list;
     for (int i = 1; i <= 20; ++i) {
       const bool colour = i % 2 == 1;
       const std::string name = (Folder() / ("page" + std::to_string(i) + (colour ? ".jpg" : ".tif"))).string();
@@ -135,24 +111,9 @@ const std::vector<PageFile>& Pages() {
 }
 
 // The facade calls of the job's PDF assembly for a new document (page files kept).
-void AssembleNew(const std::vector<PageFile>& pages, const std::string& out) {
+void AssembleNew(const std::vector<ScanPage>& pages, const std::string& out) {
   TVellox pdf;
-  (void)pdf.SetPageSize("A4");
-  const char* texts[] = {"Orrinwell Ltd", "Ferrodoc Document", "", "", "Orrinwell Ltd", "Orrinwell Ltd"};
-  for (int key = 1; key <= 6; ++key) (void)pdf.SetInformation(key, texts[key - 1]);
-  (void)pdf.SetOrigin(1);
-  (void)pdf.SetMeasurementUnits(1);
-  const int count = static_cast<int>(pages.size());
-  (void)pdf.NewPages(count - 1);
-  for (int i = 1; i <= count; ++i) {
-    const PageFile& p = pages[static_cast<size_t>(i - 1)];
-    (void)pdf.SelectPage(i);
-    (void)pdf.SetMeasurementUnits(2);
-    (void)pdf.SetPageDimensions(static_cast<double>(p.Width) / p.Dpi, static_cast<double>(p.Height) / p.Dpi);
-    (void)pdf.AddImageFromFile(p.Name, 0);
-    (void)pdf.FitImage(0, 0, pdf.GetPageBox(1, 2), pdf.GetPageBox(1, 3), 1, 1, 0);
-  }
-  (void)pdf.CompressContent();
+  testutil::BuildAssembly(pdf, out, pages, {});
   if (pdf.SaveToFile(out) != 1) std::abort();
 }
 
@@ -166,7 +127,7 @@ BENCHMARK(BM_AssembleTwentyPages)->Unit(benchmark::kMillisecond)->UseRealTime()-
 
 void BM_Img2pdfTwentyPages(benchmark::State& state) {
   std::string command = "img2pdf";
-  for (const PageFile& p : Pages()) command += " '" + p.Name + "'";
+  for (const ScanPage& p : Pages()) command += " '" + p.File + "'";
   const std::string out = (Folder() / "img2pdf.pdf").string();
   command += " -o '" + out + "'";
   for (auto _ : state)
@@ -180,8 +141,8 @@ void BM_CopyTwentyFiles(benchmark::State& state) {
   const std::string out = (Folder() / "copy.bin").string();
   for (auto _ : state) {
     std::ofstream o(out, std::ios::binary | std::ios::trunc);
-    for (const PageFile& p : pages) {
-      std::ifstream in(p.Name, std::ios::binary);
+    for (const ScanPage& p : pages) {
+      std::ifstream in(p.File, std::ios::binary);
       const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
       o.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     }
@@ -198,32 +159,7 @@ const std::string& BigPdf() {
     const std::string ours = (Folder() / "big_ours.pdf").string();
     const std::string big = (Folder() / "big.pdf").string();
     TPDFDocument doc;
-    (void)doc.NewDocument();
-    TPDFStructure& s = doc.Structure();
-    TPDFDictionary* font = s.MakeDictionary();
-    font->Put("Type", s.CommonName("Font"));
-    font->Put("Subtype", s.CommonName("Type1"));
-    font->Put("BaseFont", s.MakeName("Helvetica"));
-    TPDFIndRef* fontRef = doc.MakeIndirect(font);
-    TPDFDictionary* pagesDict = doc.PagesDictionary();
-    auto* kids = As<TPDFArray>(pagesDict->Get("Kids"));
-    kids->Clear();
-    for (int i = 1; i <= 2000; ++i) {
-      TPDFDictionary* page = s.MakeDictionary();
-      page->Put("Type", s.CommonName("Page"));
-      page->Put("Parent", s.MakeReference(1, 0));
-      page->Put("MediaBox", s.Parse("[ 0 0 612 792 ]"));
-      TPDFDictionary* res = s.MakeDictionary();
-      TPDFDictionary* fonts = s.MakeDictionary();
-      fonts->Put("F1", s.MakeReference(fontRef->ObjectNumber(), 0));
-      res->Put("Font", fonts);
-      page->Put("Resources", res);
-      TPDFStream* content = s.MakeStream("");
-      content->SetData("BT /F1 12 Tf 72 700 Td (Page " + std::to_string(i) + ") Tj ET", true);
-      page->Put("Contents", doc.MakeIndirect(content));
-      kids->Add(doc.MakeIndirect(page));
-    }
-    pagesDict->Put("Count", s.MakeNumber(2000));
+    testutil::BuildTextDocument(doc, 2000);
     if (!doc.SaveToFile(ours)) std::abort();
     if (std::system(("qpdf --object-streams=generate '" + ours + "' '" + big + "'").c_str()) != 0) std::abort();
     return big;
@@ -233,25 +169,14 @@ const std::string& BigPdf() {
 
 void BM_AppendOnePageTo2000(benchmark::State& state) {
   const std::string big = BigPdf();
-  const PageFile& page = Pages()[1];  // a Group 4 page
+  const ScanPage& page = Pages()[1];  // a Group 4 page
   const std::string out = (Folder() / "appended.pdf").string();
   for (auto _ : state) {
     state.PauseTiming();
     std::filesystem::copy_file(big, out, std::filesystem::copy_options::overwrite_existing);
     state.ResumeTiming();
     TVellox pdf;
-    (void)pdf.LoadFromFile(out);
-    const int existing = pdf.PageCount();
-    (void)pdf.SelectPage(existing);
-    (void)pdf.SetPageSize("A4");
-    (void)pdf.SetOrigin(1);
-    (void)pdf.NewPages(1);
-    (void)pdf.SelectPage(existing + 1);
-    (void)pdf.SetMeasurementUnits(2);
-    (void)pdf.SetPageDimensions(static_cast<double>(page.Width) / page.Dpi, static_cast<double>(page.Height) / page.Dpi);
-    (void)pdf.AddImageFromFile(page.Name, 0);
-    (void)pdf.FitImage(0, 0, pdf.GetPageBox(1, 2), pdf.GetPageBox(1, 3), 1, 1, 0);
-    (void)pdf.CompressContent();
+    testutil::BuildAssembly(pdf, out, {page}, {.Append = true});
     if (pdf.SaveToFile(out) != 1) std::abort();
   }
 }

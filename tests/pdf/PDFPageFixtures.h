@@ -25,9 +25,12 @@ struct JpegSpec {
   int JfifUnits = 1;
   int XDensity = 300;
   int YDensity = 300;
+  int Quality = 80;
+  // Fills row y (Width * Components samples); empty: a colour gradient.
+  std::function<void(int y, JSAMPLE* row)> Rows;
 };
 
-// A JPEG of a colour gradient, written with libjpeg so its bytes are known exactly.
+// A JPEG written with libjpeg, so that its bytes are known exactly.
 inline void WriteJpeg(const std::string& file, const JpegSpec& spec) {
   jpeg_compress_struct cinfo{};
   jpeg_error_mgr jerr{};
@@ -44,13 +47,17 @@ inline void WriteJpeg(const std::string& file, const JpegSpec& spec) {
   cinfo.density_unit = static_cast<UINT8>(spec.JfifUnits);
   cinfo.X_density = static_cast<UINT16>(spec.XDensity);
   cinfo.Y_density = static_cast<UINT16>(spec.YDensity);
-  jpeg_set_quality(&cinfo, 80, TRUE);
+  jpeg_set_quality(&cinfo, spec.Quality, TRUE);
   jpeg_start_compress(&cinfo, TRUE);
   std::vector<JSAMPLE> row(static_cast<size_t>(spec.Width * spec.Components));
   for (int y = 0; y < spec.Height; ++y) {
-    for (int x = 0; x < spec.Width; ++x)
-      for (int c = 0; c < spec.Components; ++c)
-        row[static_cast<size_t>(x * spec.Components + c)] = static_cast<JSAMPLE>((x * 4 + y * 2 + c * 60) & 0xFF);
+    if (spec.Rows) {
+      spec.Rows(y, row.data());
+    } else {
+      for (int x = 0; x < spec.Width; ++x)
+        for (int c = 0; c < spec.Components; ++c)
+          row[static_cast<size_t>(x * spec.Components + c)] = static_cast<JSAMPLE>((x * 4 + y * 2 + c * 60) & 0xFF);
+    }
     JSAMPROW rows[1] = {row.data()};
     jpeg_write_scanlines(&cinfo, rows, 1);
   }

@@ -11,6 +11,7 @@
 #include "pdf/PDFPageTree.h"
 #include "pdf/PDFSaveCheck.h"
 #include "tests/pdf/PDFPageFixtures.h"
+#include "tests/pdf/VelloxAssembly.h"
 
 namespace lumipage {
 namespace {
@@ -218,59 +219,9 @@ TEST(VelloxTest, FailedSaveLeavesTheExistingFile) {
 
 // ---- The PDF assembly's sequence ----
 
-struct ScanPage {
-  std::string File;
-  int Width;
-  int Height;
-  int Dpi;
-};
-
-struct AssemblyOptions {
-  std::string Password;
-  std::string ExistingPassword;  // for SetPassword when appending
-  bool Append = false;
-};
-
-// The facade calls of the scan job's PDF assembly, in order, up to the save.
-void Build(TVellox& pdf, const std::string& fileName, const std::vector<ScanPage>& pages, const AssemblyOptions& o) {
-  int existing = 0;
-  const bool loaded = o.Append && std::filesystem::exists(fileName);
-  if (loaded) {
-    (void)pdf.LoadFromFile(fileName);
-    if (!o.ExistingPassword.empty()) {
-      const int r = pdf.SetPassword(o.ExistingPassword);
-      if (r == 1 || r == 2 || r == 5) (void)pdf.Unencrypt();
-    }
-    existing = pdf.PageCount();
-    (void)pdf.SelectPage(existing);
-  }
-  (void)pdf.SetPageSize("A4");
-  const char* texts[] = {"Orrinwell Ltd", "Ferrodoc Document", "", "", "Orrinwell Ltd", "Orrinwell Ltd"};
-  for (int key = 1; key <= 6; ++key) (void)pdf.SetInformation(key, texts[key - 1]);
-  (void)pdf.SetOrigin(1);
-  (void)pdf.SetMeasurementUnits(1);
-  const int count = static_cast<int>(pages.size());
-  (void)pdf.NewPages(loaded ? count : count - 1);
-  for (int i = 1; i <= count; ++i) {
-    const ScanPage& p = pages[static_cast<size_t>(i - 1)];
-    (void)pdf.SelectPage(existing + i);
-    (void)pdf.SetMeasurementUnits(2);
-    if (p.Dpi > 0) {
-      (void)pdf.SetPageDimensions(static_cast<double>(p.Width) / p.Dpi, static_cast<double>(p.Height) / p.Dpi);
-    } else {
-      (void)pdf.SetPageSize("A4");
-    }
-    (void)pdf.AddImageFromFile(p.File, 0);
-    (void)pdf.FitImage(0, 0, pdf.GetPageBox(1, 2), pdf.GetPageBox(1, 3), 1, 1, 0);
-  }
-  (void)pdf.CompressContent();
-  if (!o.Password.empty())
-    (void)pdf.Encrypt(o.Password, o.Password, 1, pdf.Permissions(1, 1, 1, 1, 1, 1, 1, 1));
-}
-
 void Assemble(const std::string& fileName, const std::vector<ScanPage>& pages, const AssemblyOptions& o) {
   TVellox pdf;
-  Build(pdf, fileName, pages, o);
+  BuildAssembly(pdf, fileName, pages, o);
   ASSERT_EQ(pdf.SaveToFile(fileName), 1);
 }
 
@@ -381,7 +332,7 @@ TEST_F(VelloxAssemblyTest, SaveCheckReadsTheWrittenFileBackBeforeItReplacesTheTa
   const std::string out = dir_.File("checked.pdf");
   WriteFile(out, "old contents");
   TVellox pdf;
-  Build(pdf, out, pages_, {.Password = "s3cret"});
+  BuildAssembly(pdf, out, pages_, {.Password = "s3cret"});
   struct Row {
     TSavedPdfExpectation expected;
     std::string failure;
