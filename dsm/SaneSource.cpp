@@ -360,16 +360,6 @@ TW_UINT16 TSaneSource::SetCapability(TW_CAPABILITY& cap) {
   const auto u16 = static_cast<TW_UINT16>(one.Item & 0xFFFF);
   auto expect = [&](TW_UINT16 type) { return one.ItemType == type; };
   switch (cap.Cap) {
-    case ICAP_XFERMECH:
-      return expect(TWTY_UINT16) && u16 == TWSX_NATIVE ? TWRC_SUCCESS : Fail(TWCC_BADVALUE);
-    case CAP_XFERCOUNT: {
-      auto v = static_cast<TW_INT16>(u16);
-      if (!expect(TWTY_INT16) || (v != -1 && v < 1)) return Fail(TWCC_BADVALUE);
-      xferCount_ = v;
-      return TWRC_SUCCESS;
-    }
-    case ICAP_UNITS:
-      return expect(TWTY_UINT16) && u16 == TWUN_INCHES ? TWRC_SUCCESS : Fail(TWCC_BADVALUE);
     case ICAP_XRESOLUTION:
     case ICAP_YRESOLUTION: {
       if (!expect(TWTY_FIX32)) return Fail(TWCC_BADVALUE);
@@ -390,9 +380,6 @@ TW_UINT16 TSaneSource::SetCapability(TW_CAPABILITY& cap) {
       const bool fits = (type == TWPT_BW && u16 == 1) || (type == TWPT_GRAY && u16 == 8) || (type == TWPT_RGB && u16 == 24);
       return expect(TWTY_UINT16) && fits ? TWRC_SUCCESS : Fail(TWCC_BADVALUE);
     }
-    case CAP_INDICATORS:
-    case CAP_AUTOFEED:
-      return expect(TWTY_BOOL) ? TWRC_SUCCESS : Fail(TWCC_BADVALUE);
     case CAP_FEEDERENABLED: {
       if (!expect(TWTY_BOOL)) return Fail(TWCC_BADVALUE);
       const bool on = u16 != 0;
@@ -411,8 +398,6 @@ TW_UINT16 TSaneSource::SetCapability(TW_CAPABILITY& cap) {
       if (wanted_.feeder.value_or(false) && !ApplySource()) return Fail(TWCC_BADVALUE);
       return TWRC_SUCCESS;
     }
-    case CAP_FEEDERORDER:
-      return expect(TWTY_UINT16) && u16 == TWFO_FIRSTPAGEFIRST ? TWRC_SUCCESS : Fail(TWCC_BADVALUE);
     case ICAP_LIGHTPATH: {
       if (!expect(TWTY_UINT16) || u16 > TWLP_TRANSMISSIVE) return Fail(TWCC_BADVALUE);
       const bool on = u16 == TWLP_TRANSMISSIVE;

@@ -117,7 +117,6 @@ class TSaneSource : public TSource {
   TSourceConfig config_;
   int readTimeoutSeconds_;
   Wanted wanted_;
-  twain::TW_INT16 xferCount_ = -1;
 
   // The acquisition in progress.
   bool feederActive_ = false;  // pages come from a feeder until it is empty

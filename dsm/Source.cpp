@@ -15,8 +15,7 @@ TW_UINT16 TSource::Entry(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF d
     switch (dat) {
       case DAT_CAPABILITY:
         if (msg != MSG_SET) return Fail(TWCC_CAPBADOPERATION);
-        if (auto& cap = *static_cast<TW_CAPABILITY*>(data); cap.Cap == CAP_LP_WAITFORPAPER || cap.Cap == CAP_LP_RETRYBUSY)
-          return SetWaitCapability(cap);
+        if (auto& cap = *static_cast<TW_CAPABILITY*>(data); IsSharedCapability(cap.Cap)) return SetSharedCapability(cap);
         return SetCapability(*static_cast<TW_CAPABILITY*>(data));
       case DAT_EVENT:
         if (msg != MSG_PROCESSEVENT) return Fail(TWCC_BADPROTOCOL);
@@ -69,13 +68,53 @@ TW_UINT16 TSource::ReadValueToSet(const TW_CAPABILITY& cap, TW_ONEVALUE& one) {
   return TWRC_SUCCESS;
 }
 
-TW_UINT16 TSource::SetWaitCapability(TW_CAPABILITY& cap) {
+bool TSource::IsSharedCapability(TW_UINT16 cap) {
+  switch (cap) {
+    case ICAP_XFERMECH:
+    case CAP_XFERCOUNT:
+    case ICAP_UNITS:
+    case CAP_INDICATORS:
+    case CAP_AUTOFEED:
+    case CAP_FEEDERORDER:
+    case CAP_LP_WAITFORPAPER:
+    case CAP_LP_RETRYBUSY:
+      return true;
+    default:
+      return false;
+  }
+}
+
+TW_UINT16 TSource::SetSharedCapability(TW_CAPABILITY& cap) {
   TW_ONEVALUE one{};
   if (ReadValueToSet(cap, one) != TWRC_SUCCESS) return TWRC_FAILURE;
-  if (one.ItemType != TWTY_UINT16) return Fail(TWCC_BADVALUE);
-  const int seconds = std::min<int>(static_cast<TW_UINT16>(one.Item & 0xFFFF), kMaxWaitSeconds);
-  (cap.Cap == CAP_LP_WAITFORPAPER ? waitForPaperSeconds_ : retryBusySeconds_) = seconds;
-  return TWRC_SUCCESS;
+  const auto u16 = static_cast<TW_UINT16>(one.Item & 0xFFFF);
+  bool valid = false;
+  switch (cap.Cap) {
+    case ICAP_XFERMECH:
+      valid = one.ItemType == TWTY_UINT16 && u16 == TWSX_NATIVE;
+      break;
+    case CAP_XFERCOUNT: {
+      const auto count = static_cast<TW_INT16>(u16);
+      valid = one.ItemType == TWTY_INT16 && (count == -1 || count >= 1);
+      if (valid) xferCount_ = count;
+      break;
+    }
+    case ICAP_UNITS:
+      valid = one.ItemType == TWTY_UINT16 && u16 == TWUN_INCHES;
+      break;
+    case CAP_INDICATORS:
+    case CAP_AUTOFEED:
+      valid = one.ItemType == TWTY_BOOL;
+      break;
+    case CAP_FEEDERORDER:
+      valid = one.ItemType == TWTY_UINT16 && u16 == TWFO_FIRSTPAGEFIRST;
+      break;
+    default:  // the waits
+      valid = one.ItemType == TWTY_UINT16;
+      if (valid) (cap.Cap == CAP_LP_WAITFORPAPER ? waitForPaperSeconds_ : retryBusySeconds_) = std::min<int>(u16, kMaxWaitSeconds);
+      break;
+  }
+  return valid ? TWRC_SUCCESS : Fail(TWCC_BADVALUE);
 }
 
 TW_UINT16 TSource::ProcessEvent(TW_EVENT& event) {

@@ -39,7 +39,8 @@ class TSource {
                                        twain::TW_MEMREF data);
 
  protected:
-  // The operations, each in the state the source is in.
+  // The operations, each in the state the source is in; SetCapability gets only the capabilities
+  // that are not shared (see SetSharedCapability).
   virtual twain::TW_UINT16 SetCapability(twain::TW_CAPABILITY& cap) = 0;
   virtual twain::TW_UINT16 Enable(twain::TW_USERINTERFACE& ui) = 0;
   virtual twain::TW_UINT16 Disable() = 0;
@@ -50,9 +51,11 @@ class TSource {
 
   // Whether the event is this source's notice to the application, and which.
   twain::TW_UINT16 ProcessEvent(twain::TW_EVENT& event);
-  // The waits of an unattended job (CAP_LP_WAITFORPAPER, CAP_LP_RETRYBUSY), the same for every
-  // source.
-  twain::TW_UINT16 SetWaitCapability(twain::TW_CAPABILITY& cap);
+  // Capabilities every source treats alike: native transfers only, the count of transfers, units
+  // in inches, indicators and automatic feeding accepted, first page first, and the waits of an
+  // unattended job (CAP_LP_WAITFORPAPER, CAP_LP_RETRYBUSY).
+  static bool IsSharedCapability(twain::TW_UINT16 cap);
+  twain::TW_UINT16 SetSharedCapability(twain::TW_CAPABILITY& cap);
   // The one value a capability is set to: only while open (capabilities are negotiated before the
   // source is enabled) and only from a one-value container of the right size.
   twain::TW_UINT16 ReadValueToSet(const twain::TW_CAPABILITY& cap, twain::TW_ONEVALUE& one);
@@ -72,6 +75,8 @@ class TSource {
   // Seconds an empty feeder at the first page is waited on, and a busy device tried again.
   int waitForPaperSeconds_ = 0;
   int retryBusySeconds_ = 0;
+  // Transfers the application asked for; -1: as many as there are.
+  twain::TW_INT16 xferCount_ = -1;
 
  private:
   // The text of the last failure's condition, handed out once.

@@ -53,18 +53,6 @@ TW_UINT16 TVirtualSource::SetCapability(TW_CAPABILITY& cap) {
   const auto u16 = static_cast<TW_UINT16>(one.Item & 0xFFFF);
   auto expect = [&](TW_UINT16 type) { return one.ItemType == type; };
   switch (cap.Cap) {
-    case ICAP_XFERMECH:
-      if (!expect(TWTY_UINT16) || u16 != TWSX_NATIVE) return Fail(TWCC_BADVALUE);
-      return TWRC_SUCCESS;
-    case CAP_XFERCOUNT: {
-      auto v = static_cast<TW_INT16>(u16);
-      if (!expect(TWTY_INT16) || (v != -1 && v < 1)) return Fail(TWCC_BADVALUE);
-      xferCount_ = v;
-      return TWRC_SUCCESS;
-    }
-    case ICAP_UNITS:
-      if (!expect(TWTY_UINT16) || u16 != TWUN_INCHES) return Fail(TWCC_BADVALUE);
-      return TWRC_SUCCESS;
     case ICAP_XRESOLUTION:
     case ICAP_YRESOLUTION: {
       TW_FIX32 f{static_cast<TW_INT16>(u16), static_cast<TW_UINT16>(one.Item >> 16)};
@@ -81,10 +69,6 @@ TW_UINT16 TVirtualSource::SetCapability(TW_CAPABILITY& cap) {
       if (!expect(TWTY_UINT16) || !TTestPage::Supports(pixelType_, u16)) return Fail(TWCC_BADVALUE);
       bitDepth_ = u16;
       return TWRC_SUCCESS;
-    case CAP_INDICATORS:
-    case CAP_AUTOFEED:
-      if (!expect(TWTY_BOOL)) return Fail(TWCC_BADVALUE);
-      return TWRC_SUCCESS;
     case CAP_FEEDERENABLED:
       if (!expect(TWTY_BOOL)) return Fail(TWCC_BADVALUE);
       feederEnabled_ = u16 != 0;
@@ -93,9 +77,6 @@ TW_UINT16 TVirtualSource::SetCapability(TW_CAPABILITY& cap) {
       if (!config_.Duplex) return Fail(TWCC_CAPUNSUPPORTED);
       if (!expect(TWTY_BOOL)) return Fail(TWCC_BADVALUE);
       duplexEnabled_ = u16 != 0;
-      return TWRC_SUCCESS;
-    case CAP_FEEDERORDER:
-      if (!expect(TWTY_UINT16) || u16 != TWFO_FIRSTPAGEFIRST) return Fail(TWCC_BADVALUE);
       return TWRC_SUCCESS;
     default:
       // No transparency unit, and nothing else beyond the above.

@@ -58,7 +58,6 @@ class TVirtualSource : public TSource {
   twain::TW_UINT16 bitDepth_ = 24;
   bool feederEnabled_ = true;
   bool duplexEnabled_ = false;
-  twain::TW_INT16 xferCount_ = -1;
 
   // The current acquisition.
   std::vector<PageSpec> plan_;
