@@ -113,6 +113,14 @@ class Session {
     TW_IMAGEINFO info{};
     TW_UINT16 pending = 0;
   };
+  // Enables the source and takes its transfer-ready notice; whether both came.
+  [[nodiscard]] bool Start(bool showUI = false) {
+    const TW_UINT16 rc = Enable(showUI);
+    EXPECT_EQ(rc, TWRC_SUCCESS);
+    const std::optional<TW_UINT16> notice = rc == TWRC_SUCCESS ? Notification() : std::nullopt;
+    EXPECT_EQ(notice, std::optional<TW_UINT16>(MSG_XFERREADY));
+    return notice == MSG_XFERREADY;
+  }
   // One page: image information, native transfer, end of transfer.
   Transfer Next() {
     Transfer t;

@@ -50,13 +50,13 @@ std::vector<std::uint8_t> Pixels(const platform::GlobalBlock& dib) {
   return std::vector<std::uint8_t>(p + offset, p + lock.size());
 }
 
-// One page from the first test device with the given capabilities set first.
-Session::Transfer ScanOne(Session& s, const std::vector<std::pair<TW_UINT16, std::pair<TW_UINT16, TW_UINT32>>>& caps) {
-  s.OpenDs(kFirst);
+using Caps = std::vector<std::pair<TW_UINT16, std::pair<TW_UINT16, TW_UINT32>>>;
+
+// One page from a device (the first test device unless named) with the given capabilities set first.
+Session::Transfer ScanOne(Session& s, const Caps& caps, const char* device = kFirst) {
+  s.OpenDs(device);
   for (const auto& [cap, value] : caps) EXPECT_EQ(s.SetCap(cap, value.first, value.second).first, TWRC_SUCCESS) << cap;
-  EXPECT_EQ(s.Enable(), TWRC_SUCCESS);
-  EXPECT_EQ(s.Notification(), MSG_XFERREADY);
-  return s.Next();
+  return s.Start() ? s.Next() : Session::Transfer{};
 }
 
 auto Dpi(TW_UINT32 dpi) { return std::make_pair(ICAP_XRESOLUTION, std::make_pair(TWTY_FIX32, dpi)); }
@@ -258,8 +258,7 @@ TEST(SaneSourceTest, FeederGivesTenSheetsThenEndsCleanly) {
   s.OpenDs(kFirst);
   ASSERT_EQ(s.SetCap(ICAP_XRESOLUTION, TWTY_FIX32, 20).first, TWRC_SUCCESS);
   ASSERT_EQ(s.SetCap(CAP_FEEDERENABLED, TWTY_BOOL, 1).first, TWRC_SUCCESS);
-  ASSERT_EQ(s.Enable(), TWRC_SUCCESS);
-  ASSERT_EQ(s.Notification(), MSG_XFERREADY);
+  ASSERT_TRUE(s.Start());
   std::vector<TW_UINT16> pending;
   for (int i = 0; i < 10; ++i) {
     Session::Transfer t = s.Next();
@@ -278,8 +277,7 @@ TEST(SaneSourceTest, TransferCountAndFlatbedLimitThePages) {
     ASSERT_EQ(s.SetCap(ICAP_XRESOLUTION, TWTY_FIX32, 20).first, TWRC_SUCCESS);
     ASSERT_EQ(s.SetCap(CAP_FEEDERENABLED, TWTY_BOOL, 1).first, TWRC_SUCCESS);
     ASSERT_EQ(s.SetCap(CAP_XFERCOUNT, TWTY_INT16, 3).first, TWRC_SUCCESS);
-    ASSERT_EQ(s.Enable(), TWRC_SUCCESS);
-    ASSERT_EQ(s.Notification(), MSG_XFERREADY);
+    ASSERT_TRUE(s.Start());
     EXPECT_EQ(s.Next().pending, 1);
     EXPECT_EQ(s.Next().pending, 1);
     EXPECT_EQ(s.Next().pending, 0);
@@ -399,8 +397,7 @@ TEST(SaneBadDeviceTest, MissingOrStubbornOptionsRefuseCapabilitiesButThePageCome
     EXPECT_EQ(s.SetCap(CAP_FEEDERENABLED, TWTY_BOOL, 1),
               std::make_pair(TWRC_FAILURE, stubborn ? TWCC_BADVALUE : TWCC_CAPUNSUPPORTED)) << mode;
     EXPECT_EQ(s.SetCap(CAP_FEEDERENABLED, TWTY_BOOL, 0).first, stubborn ? TWRC_FAILURE : TWRC_SUCCESS) << mode;
-    ASSERT_EQ(s.Enable(), TWRC_SUCCESS);
-    ASSERT_EQ(s.Notification(), MSG_XFERREADY);
+    ASSERT_TRUE(s.Start());
     Session::Transfer t = s.Next();
     ASSERT_EQ(t.rc, TWRC_XFERDONE) << mode;
     EXPECT_EQ(t.pending, 0);
@@ -428,10 +425,7 @@ class SaneBadReadTest : public ::testing::TestWithParam<BadReadCase> {};
 TEST_P(SaneBadReadTest, EndsInAClearOutcome) {
   ScopedEnv env("FAKE_SANE_MODE", GetParam().mode);
   Session s(FakeIni());
-  s.OpenDs(kFake);
-  ASSERT_EQ(s.Enable(), TWRC_SUCCESS);
-  ASSERT_EQ(s.Notification(), MSG_XFERREADY);
-  Session::Transfer t = s.Next();
+  Session::Transfer t = ScanOne(s, {}, kFake);
   EXPECT_EQ(t.rc, GetParam().rc);
   EXPECT_EQ(t.condition, GetParam().condition);
   EXPECT_EQ(t.pending, 0);
@@ -482,16 +476,10 @@ TEST_P(SaneWaitTest, FirstPageComesOrTheConditionIsReported) {
   ScopedEnv mode("FAKE_SANE_MODE", c.mode);
   ScopedEnv count("FAKE_SANE_COUNT", c.failures);
   Session s(FakeIni());
-  s.OpenDs(kFake);
-  if (c.waitForPaper) {
-    EXPECT_EQ(s.SetCap(CAP_LP_WAITFORPAPER, TWTY_UINT16, c.waitForPaper).first, TWRC_SUCCESS);
-  }
-  if (c.retryBusy) {
-    EXPECT_EQ(s.SetCap(CAP_LP_RETRYBUSY, TWTY_UINT16, c.retryBusy).first, TWRC_SUCCESS);
-  }
-  ASSERT_EQ(s.Enable(), TWRC_SUCCESS);
-  ASSERT_EQ(s.Notification(), MSG_XFERREADY);
-  Session::Transfer t = s.Next();
+  Caps waits;
+  if (c.waitForPaper) waits.push_back({CAP_LP_WAITFORPAPER, {TWTY_UINT16, c.waitForPaper}});
+  if (c.retryBusy) waits.push_back({CAP_LP_RETRYBUSY, {TWTY_UINT16, c.retryBusy}});
+  Session::Transfer t = ScanOne(s, waits, kFake);
   EXPECT_EQ(t.rc, c.rc);
   EXPECT_EQ(t.condition, c.condition);
   EXPECT_EQ(static_cast<bool>(t.dib), c.rc == TWRC_XFERDONE);

@@ -87,8 +87,7 @@ TEST(SourceManagerTest, FeederCountsDownAndHonoursTheTransferCount) {
   Session s("[Source1]\nPages=5\n");
   s.OpenDs();
   EXPECT_EQ(s.SetCap(CAP_XFERCOUNT, TWTY_INT16, 3).first, TWRC_SUCCESS);
-  ASSERT_EQ(s.Enable(), TWRC_SUCCESS);
-  ASSERT_EQ(s.Notification(), MSG_XFERREADY);
+  ASSERT_TRUE(s.Start());
   std::vector<TW_UINT16> counts;
   for (int i = 0; i < 3; ++i) {
     Session::Transfer t = s.Next();
@@ -122,8 +121,7 @@ TEST(SourceManagerTest, RefusedCapabilitiesLeaveTheSourcesSettings) {
   EXPECT_EQ(refused[6].first, TWRC_SUCCESS);
   EXPECT_EQ(refused[7], std::make_pair(TWRC_FAILURE, TWCC_BADVALUE));
   EXPECT_EQ(refused[8], std::make_pair(TWRC_FAILURE, TWCC_BADVALUE));
-  ASSERT_EQ(s.Enable(), TWRC_SUCCESS);
-  ASSERT_EQ(s.Notification(), MSG_XFERREADY);
+  ASSERT_TRUE(s.Start());
   Session::Transfer t = s.Next();
   Header h = HeaderOf(t.dib);
   EXPECT_EQ(h.bits, 1);
@@ -149,8 +147,7 @@ TEST_P(PageKindTest, RendersAPackedBitmapOfTheKind) {
   ASSERT_EQ(s.SetCap(ICAP_YRESOLUTION, TWTY_FIX32, 60u | (0x8000u << 16)).first, TWRC_SUCCESS);
   ASSERT_EQ(s.SetCap(ICAP_PIXELTYPE, TWTY_UINT16, k.pixelType).first, TWRC_SUCCESS);
   ASSERT_EQ(s.SetCap(ICAP_BITDEPTH, TWTY_UINT16, k.bitDepth).first, TWRC_SUCCESS);
-  ASSERT_EQ(s.Enable(), TWRC_SUCCESS);
-  ASSERT_EQ(s.Notification(), MSG_XFERREADY);
+  ASSERT_TRUE(s.Start());
   Session::Transfer first = s.Next();
   Session::Transfer second = s.Next();
   ASSERT_EQ(first.rc, TWRC_XFERDONE);
@@ -243,8 +240,7 @@ TEST(SourceManagerTest, PageFolderDeliversItsBitmapsUnchangedInNameOrder) {
   pages.Write(".hidden", "not a page");
   Session s("[Source1]\nPageFolder=" + pages.Path() + "\n");
   s.OpenDs();
-  ASSERT_EQ(s.Enable(), TWRC_SUCCESS);
-  ASSERT_EQ(s.Notification(), MSG_XFERREADY);
+  ASSERT_TRUE(s.Start());
 
   Session::Transfer t1 = s.Next();
   ASSERT_EQ(t1.rc, TWRC_XFERDONE);
@@ -299,8 +295,7 @@ TEST_P(BadPageFileTest, TransferFailsAndTheFeederGoesOn) {
   pages.Write("2-good.bmp", Bmp(4, 4, 24, 0, 0));
   Session s("[Source1]\nPageFolder=" + pages.Path() + "\n");
   s.OpenDs();
-  ASSERT_EQ(s.Enable(), TWRC_SUCCESS);
-  ASSERT_EQ(s.Notification(), MSG_XFERREADY);
+  ASSERT_TRUE(s.Start());
   Session::Transfer bad = s.Next();
   EXPECT_EQ(bad.rc, TWRC_FAILURE);
   EXPECT_EQ(bad.condition, TWCC_OPERATIONERROR);
@@ -329,8 +324,7 @@ TEST(SourceManagerTest, RelativePageFolderLiesBesideTheSettingsFile) {
   std::filesystem::create_directory(folder);
   std::ofstream(folder + "/a.bmp", std::ios::binary) << Bmp(2, 2, 24, 0, 0);
   s.OpenDs();
-  ASSERT_EQ(s.Enable(), TWRC_SUCCESS);
-  ASSERT_EQ(s.Notification(), MSG_XFERREADY);
+  ASSERT_TRUE(s.Start());
   Session::Transfer t = s.Next();
   EXPECT_EQ(t.rc, TWRC_XFERDONE);
   EXPECT_EQ(HeaderOf(t.dib).width, 2);
@@ -342,8 +336,7 @@ TEST(SourceManagerTest, EmptyFeederFailsTheFirstTransferWithNoPaper) {
                                  "[Source1]\nPageFolder=" + empty.Path() + "/missing\n", std::string("[Source1]\nPages=0\n")}) {
     Session s(ini);
     s.OpenDs();
-    ASSERT_EQ(s.Enable(), TWRC_SUCCESS);
-    EXPECT_EQ(s.Notification(), MSG_XFERREADY) << ini;
+    ASSERT_TRUE(s.Start()) << ini;
     auto t = s.Next();
     EXPECT_EQ(t.rc, TWRC_FAILURE) << ini;
     EXPECT_EQ(t.condition, TWCC_NOMEDIA) << ini;
@@ -356,8 +349,7 @@ TEST(SourceManagerTest, UnreadablePageFileIsNamedInTheStatusText) {
   pages.Write("a.bmp", "this is not a bitmap");
   Session s("[Source1]\nPageFolder=" + pages.Path() + "\n");
   s.OpenDs();
-  ASSERT_EQ(s.Enable(), TWRC_SUCCESS);
-  ASSERT_EQ(s.Notification(), MSG_XFERREADY);
+  ASSERT_TRUE(s.Start());
   TW_IMAGEINFO info{};
   ASSERT_EQ(s.Call(&s.src_, DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info), TWRC_SUCCESS);
   platform::HGLOBAL h = nullptr;
@@ -428,8 +420,7 @@ TEST(SourceManagerTest, NonsenseNumbersFallBackToDefaults) {
   Session s("[Source1]\nPages=1000000\nCancelAfter=x\nFailAfter=-7\nDuplex=2\n");
   s.OpenDs();
   EXPECT_EQ(s.SetCap(CAP_DUPLEXENABLED, TWTY_BOOL, 1).second, TWCC_CAPUNSUPPORTED);
-  ASSERT_EQ(s.Enable(), TWRC_SUCCESS);
-  ASSERT_EQ(s.Notification(), MSG_XFERREADY);
+  ASSERT_TRUE(s.Start());
   Session::Transfer t = s.Next();
   EXPECT_EQ(t.rc, TWRC_XFERDONE);
   EXPECT_EQ(t.pending, 0);  // one sheet
