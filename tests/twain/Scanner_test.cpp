@@ -19,6 +19,7 @@ using namespace twain;
 using fakedsm::FakeDsmScript;
 using fakedsm::FakeTransfer;
 using lumipage::testing::DrainMessages;
+using lumipage::testing::FailureOf;
 using lumipage::testing::ScopedEnv;
 
 struct Delivered {
@@ -136,12 +137,7 @@ TEST_P(ScannerStatusTest, OpenDsmAnswerFollowsTheStatusRule) {
     Scanner().Open();
     EXPECT_EQ(Scanner().Sources().size(), 2u);
   } else {
-    try {
-      Scanner().Open();
-      FAIL() << "no failure";
-    } catch (const EScannerError& e) {
-      EXPECT_STREQ(e.what(), "Unable to open TWAIN source manager");
-    }
+    EXPECT_EQ(FailureOf<EScannerError>([&] { Scanner().Open(); }), "Unable to open TWAIN source manager");
     EXPECT_FALSE(Scanner().DsmLoaded());
     EXPECT_EQ(Scanner().TwainWindow(), nullptr);
   }
@@ -157,12 +153,7 @@ INSTANTIATE_TEST_SUITE_P(Codes, ScannerStatusTest,
 TEST_F(ScannerTest, MissingLibraryNamesTheFullPath) {
   lumipage::testing::TempDir empty;
   ScopedEnv env("LUMIPAGE_SYSTEM_DIR", empty.Path());
-  try {
-    Scanner().Open();
-    FAIL() << "no failure";
-  } catch (const EScannerError& e) {
-    EXPECT_EQ(std::string(e.what()), "LoadLibrary(" + empty.Path() + "/libtwain_32.so) failed");
-  }
+  EXPECT_EQ(FailureOf<EScannerError>([&] { Scanner().Open(); }), "LoadLibrary(" + empty.Path() + "/libtwain_32.so) failed");
   EXPECT_FALSE(Scanner().DsmLoaded());
 }
 
@@ -202,12 +193,7 @@ TEST_F(ScannerTest, ErrorHandlerThatReturnsLeavesTheConnectionClosed) {
 TEST_F(ScannerTest, NoSourcesGiveNoDefaultSource) {
   script_->sources.clear();
   script_->defaultFails = true;
-  try {
-    Scanner().Open();
-    FAIL() << "no failure";
-  } catch (const EScannerError& e) {
-    EXPECT_STREQ(e.what(), "Unable to get TWAIN default source");
-  }
+  EXPECT_EQ(FailureOf<EScannerError>([&] { Scanner().Open(); }), "Unable to get TWAIN default source");
   EXPECT_TRUE(Scanner().Sources().empty());
 }
 
@@ -424,12 +410,7 @@ TEST_F(ScannerTest, ImageInformationFailingBrieflyIsRetried) {
 TEST_F(ScannerTest, FailedTransferOfAnAnnouncedPageIsReported) {
   script_->transfers = {FakeTransfer{.pendingAfter = 2}, FakeTransfer{.pendingAfter = 1},
                         FakeTransfer{.xferRc = TWRC_FAILURE, .xferCondition = TWCC_LOWMEMORY}};
-  try {
-    Acquire();
-    FAIL() << "no failure";
-  } catch (const ETwainError& e) {
-    EXPECT_STREQ(e.what(), "Image transfer failed (TWAIN condition code 2)");
-  }
+  EXPECT_EQ(FailureOf<ETwainError>([&] { Acquire(); }), "Image transfer failed (TWAIN condition code 2)");
   EXPECT_EQ(pages_.size(), 2u);
   EXPECT_EQ(doneCalls_, 0);
   EXPECT_EQ(script_->Calls(DAT_PENDINGXFERS, MSG_RESET).size(), 1u);
@@ -464,12 +445,7 @@ class AcquireFailureTest : public ScannerTest, public ::testing::WithParamInterf
 TEST_P(AcquireFailureTest, RaisesAndTidiesUp) {
   GetParam().arrange(*script_, Scanner());
   script_->transfers = {FakeTransfer{}};
-  try {
-    Acquire();
-    FAIL() << "no failure";
-  } catch (const ETwainError& e) {
-    EXPECT_STREQ(e.what(), GetParam().message);
-  }
+  EXPECT_EQ(FailureOf<ETwainError>([&] { Acquire(); }), GetParam().message);
   EXPECT_EQ(doneCalls_, 0);
   EXPECT_EQ(script_->Calls(DAT_USERINTERFACE, MSG_DISABLEDS).size(), GetParam().enabled ? 1u : 0u);
   EXPECT_EQ(script_->Calls(DAT_IDENTITY, MSG_CLOSEDS).size(), GetParam().closes);

@@ -1,6 +1,7 @@
 #pragma once
 // Helpers shared by the scanner tests: a system folder of its own with the source manager library
-// and a twain_32.ini, and a clean message queue.
+// and a twain_32.ini, the text of an expected failure, and a clean message queue.
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -34,6 +35,23 @@ class VirtualSystemFolder {
   std::optional<ScopedEnv> env_;
   std::optional<ScopedEnv> saneEnv_;
 };
+
+// What the failure of type E that call raises says: its Text() where it has one, else what().
+// A test failure when call raises nothing.
+template <class E, class Call>
+std::string FailureOf(Call&& call) {
+  try {
+    call();
+  } catch (const E& e) {
+    if constexpr (requires { e.Text(); }) {
+      return e.Text();
+    } else {
+      return e.what();
+    }
+  }
+  ADD_FAILURE() << "no failure";
+  return "<no failure>";
+}
 
 // Drops whatever a test left in the thread's message queue.
 inline void DrainMessages() {

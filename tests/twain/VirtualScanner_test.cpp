@@ -14,6 +14,7 @@ namespace lumipage {
 namespace {
 
 using lumipage::testing::DrainMessages;
+using lumipage::testing::FailureOf;
 using lumipage::testing::ScopedEnv;
 using lumipage::testing::VirtualSystemFolder;
 
@@ -145,24 +146,14 @@ TEST_F(VirtualScannerTest, CancelBeforeTheFirstPageEndsAtOnce) {
 
 TEST_F(VirtualScannerTest, EmptyFeederSaysNoPaper) {
   Open("[Source1]\nPages=0\n");
-  try {
-    Acquire();
-    FAIL() << "no failure";
-  } catch (const ETransferError& e) {
-    EXPECT_EQ(e.Text(), "No paper in the document feeder");
-  }
+  EXPECT_EQ(FailureOf<ETransferError>([&] { Acquire(); }), "No paper in the document feeder");
   EXPECT_TRUE(pages_.empty());
   EXPECT_EQ(doneCalls_, 0);
 }
 
 TEST_F(VirtualScannerTest, TransferFailureAfterTwoPagesIsRaised) {
   Open("[Source1]\nPages=3\nFailAfter=2\n");
-  try {
-    Acquire();
-    FAIL() << "no failure";
-  } catch (const ETwainError& e) {
-    EXPECT_STREQ(e.what(), "Image transfer failed (TWAIN condition code 5)");
-  }
+  EXPECT_EQ(FailureOf<ETwainError>([&] { Acquire(); }), "Image transfer failed (TWAIN condition code 5)");
   EXPECT_EQ(pages_.size(), 2u);
   EXPECT_EQ(doneCalls_, 0);
   // The source was closed: the next acquisition opens it again.
@@ -186,12 +177,7 @@ TEST_F(VirtualScannerTest, PageFolderWithABrokenFileReportsTheFailure) {
   pages.Write("b.bmp", "this is not a bitmap");
   pages.Write("c.bmp", bmp);
   Open("[Source1]\nPageFolder=" + pages.Path() + "\n");
-  try {
-    Acquire();
-    FAIL() << "no failure";
-  } catch (const ETransferError& e) {
-    EXPECT_EQ(e.Text(), "Page file \"" + pages.Path() + "/b.bmp\": not a BMP file");
-  }
+  EXPECT_EQ(FailureOf<ETransferError>([&] { Acquire(); }), "Page file \"" + pages.Path() + "/b.bmp\": not a BMP file");
   ASSERT_EQ(pages_.size(), 1u);
   EXPECT_EQ(pages_[0].width, 2);
   EXPECT_EQ(pages_[0].bits, 24);
@@ -225,12 +211,7 @@ TEST_F(VirtualScannerTest, PageFolderOfBrokenFilesFailsAtTheFirstPage) {
 TEST_F(VirtualScannerTest, NoSourcesGiveNoDefaultSource) {
   system_ = std::make_unique<VirtualSystemFolder>("[Sources]\nCount=0\n");
   scanner_ = std::make_unique<TScanner>();
-  try {
-    scanner_->Open();
-    FAIL() << "no failure";
-  } catch (const EScannerError& e) {
-    EXPECT_STREQ(e.what(), "Unable to get TWAIN default source");
-  }
+  EXPECT_EQ(FailureOf<EScannerError>([&] { scanner_->Open(); }), "Unable to get TWAIN default source");
   EXPECT_TRUE(scanner_->Sources().empty());
 }
 
