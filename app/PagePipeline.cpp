@@ -2,10 +2,12 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -166,10 +168,38 @@ void Caption(TDibGraphic& page, const std::string& text) {
 }
 
 // A PDF's page files are scratch, read back by the same job. Other page files are flushed and
-// put in place while the next page is scanned (ImageAcquired waits for that first), and their
-// folder is flushed once before the report.
+// put in place while the next page is scanned and written (the next page's save waits for that
+// just before its own file is put in place), and their folder is flushed once before the report.
 platform::TFlush PageFlush(const TJobSettings& s) {
   return s.OutputFormat == ofPdf ? platform::TFlush::None : platform::TFlush::Background;
+}
+
+// The last moment of a page file's save: its data is written, and the page before must now be
+// in place (or be taken out of the count) before this one is.
+TDibGraphic::TSaveCheck FinishingPrevious(TFrmScan& form) {
+  return [&form](TStream&, const std::string&) { FinishPreviousPage(form); };
+}
+
+using THeldBytes = std::vector<std::pair<std::int64_t, std::string>>;
+
+// The page saved last, whose file the helper thread may still be flushing (and putting in
+// place). A page appended to a multi-page file is linked into the file's chain only once its
+// data is on disk: just before the next page is appended, or before the report.
+struct TPendingPage {
+  int Page = 0;                       // its number; 0: none
+  std::unique_ptr<TFileStream> Tiff;  // the multi-page file, open and locked until then
+  std::string TiffName;               // as the job names it
+  std::string TiffPath;               // after following links
+  std::int64_t TiffOldSize = 0;       // before the page
+  THeldBytes Link;                    // what links the page in, held back
+  int Expected = 0;                   // pages on the chain once it is linked in
+  std::int32_t Width = 0;
+  std::int32_t Height = 0;
+};
+
+TPendingPage& PendingPage() {
+  static TPendingPage pending;
+  return pending;
 }
 
 // Writes the page as a JPEG file; the page may be left empty (its pixels taken).
@@ -189,13 +219,13 @@ void SaveJpeg(TFrmScan& form, TDibGraphic& page, const std::string& base, std::u
   jpeg.Quality = static_cast<std::uint8_t>(s.JpgQuality & 0xFF);
   jpeg.SetDpiX(xres);
   jpeg.SetDpiY(yres);
-  jpeg.SaveToFile(base + ".jpg", PageFlush(s));
+  jpeg.SaveToFile(base + ".jpg", PageFlush(s), FinishingPrevious(form));
   record.PageFile = base + ".jpg";
 }
 
 // A page counts as saved in the multi-page file only once a reader finds exactly the pages
 // expected on the file's chain of directories, the last one readable with the page's size.
-void CheckTiffPages(TStream& stream, int expected, const TTiffGraphic& page) {
+void CheckTiffPages(TStream& stream, int expected, std::int32_t width, std::int32_t height) {
   const TTiffPages found = ReadTiffPages(stream);
   std::string failure;
   if (found.Count != expected) {
@@ -203,11 +233,11 @@ void CheckTiffPages(TStream& stream, int expected, const TTiffGraphic& page) {
               std::to_string(expected);
   } else if (found.LastWidth == 0 || found.LastHeight == 0) {
     failure = "page " + std::to_string(expected) + " cannot be read";
-  } else if (found.LastWidth != static_cast<std::uint32_t>(page.Width()) ||
-             found.LastHeight != static_cast<std::uint32_t>(page.Height())) {
+  } else if (found.LastWidth != static_cast<std::uint32_t>(width) ||
+             found.LastHeight != static_cast<std::uint32_t>(height)) {
     failure = "page " + std::to_string(expected) + " is " + std::to_string(found.LastWidth) + " x " +
-              std::to_string(found.LastHeight) + " pixels instead of " + std::to_string(page.Width()) + " x " +
-              std::to_string(page.Height());
+              std::to_string(found.LastHeight) + " pixels instead of " + std::to_string(width) + " x " +
+              std::to_string(height);
   }
   if (!failure.empty()) throw EJobError("The saved TIFF could not be verified: " + failure);
 }
@@ -245,52 +275,77 @@ class TLinkLastStream final : public TStream {
   std::int64_t Size() override { return file_.Size(); }
   void SetSize(std::int64_t newSize) override { file_.SetSize(newSize); }
 
-  // Writes the held-back bytes into the old file.
-  void WriteHeldBack() {
-    for (const auto& [pos, bytes] : held_) {
-      file_.SetPosition(pos);
-      file_.WriteBuffer(bytes.data(), bytes.size());
-    }
-    held_.clear();
-  }
+  // The held-back bytes, for writing into the old file later.
+  THeldBytes TakeHeldBack() { return std::exchange(held_, {}); }
 
  private:
   TFileStream& file_;
   std::int64_t oldSize_;
-  std::vector<std::pair<std::int64_t, std::string>> held_;
+  THeldBytes held_;
 };
 
-// Appends the page to the multi-page file in place. Whatever fails on the way, the file is cut
-// back to what it was. The page is on disk before it is linked in; the link is flushed with the
-// next page, or before the report.
-void AppendTiffPage(TFrmScan& form, TTiffGraphic& tiff, const std::string& name) {
+// Cuts an append back to the file's old length; the first failure is the one to report.
+void UndoAppend(TFileStream& stream, std::int64_t oldSize) noexcept {
+  try {
+    TiffUndoAppend(stream, oldSize);
+    (void)::fsync(stream.Handle());
+  } catch (...) {
+  }
+}
+
+// Links the appended page in once its data is on disk (flushed) and checks the chain it makes.
+// Whatever fails, the file is cut back to what it was before the page. Returns the failure.
+std::exception_ptr LinkAppendedPage(TFrmScan& form, TPendingPage& p, bool flushed, const std::string& why) {
+  const std::unique_ptr<TFileStream> stream = std::move(p.Tiff);
+  const THeldBytes link = std::exchange(p.Link, {});
+  try {
+    if (!flushed) throw EWriteError("Cannot write file \"" + p.TiffName + "\". " + why);
+    for (const auto& [pos, bytes] : link) {
+      stream->SetPosition(pos);
+      stream->WriteBuffer(bytes.data(), bytes.size());
+    }
+    if (form.OnFileWritten) form.OnFileWritten(p.TiffPath);
+    CheckTiffPages(*stream, p.Expected, p.Width, p.Height);
+    // The link is on disk with the next page's flush, or before the report.
+    platform::DeferSync(p.TiffPath);
+    return nullptr;
+  } catch (...) {
+    const std::exception_ptr failure = stream->NameWriteFailure(std::current_exception());
+    UndoAppend(*stream, p.TiffOldSize);
+    return failure;
+  }
+}
+
+// Appends the page to the multi-page file in place, after the old end and not yet linked in: the
+// helper thread flushes it while the next page is scanned, and FinishPreviousPage links it in.
+// Whatever fails on the way, the file is cut back to what it was.
+void AppendTiffPage(TTiffGraphic& tiff, const std::string& name) {
   platform::TSaveTarget target;
   const std::string error = platform::ResolveSaveTarget(name, target);
   if (!error.empty()) throw EFOpenError("Cannot open file \"" + name + "\". " + error);
-  TFileStream stream(target.Path, fmOpenReadWrite | fmShareExclusive);
-  const std::int64_t oldSize = stream.Size();
-  stream.StartWritebackEarly();
-  auto flush = [&] {
-    if (::fsync(stream.Handle()) != 0)
-      throw EWriteError("Cannot write file \"" + name + "\". " + std::string(std::strerror(errno)));
-  };
+  auto stream = std::make_unique<TFileStream>(target.Path, fmOpenReadWrite | fmShareExclusive);
+  const std::int64_t oldSize = stream->Size();
+  stream->StartWritebackEarly();
+  TPendingPage& p = PendingPage();
   try {
-    const int before = oldSize == 0 ? 0 : ReadTiffPages(stream).Count;
-    TLinkLastStream appending(stream, oldSize);
+    const int before = oldSize == 0 ? 0 : ReadTiffPages(*stream).Count;
+    TLinkLastStream appending(*stream, oldSize);
     tiff.AppendToStream(appending);
-    flush();  // the new page, still unlinked
-    appending.WriteHeldBack();
-    if (form.OnFileWritten) form.OnFileWritten(target.Path);
-    CheckTiffPages(stream, before + 1, tiff);
-    platform::DeferSync(target.Path);
+    p.TiffName = name;
+    p.TiffPath = target.Path;
+    p.TiffOldSize = oldSize;
+    p.Link = appending.TakeHeldBack();
+    p.Expected = before + 1;
+    p.Width = tiff.Width();
+    p.Height = tiff.Height();
+    std::string why;
+    if (!platform::FlushInBackground(stream->Handle(), name, why))
+      throw EWriteError("Cannot write file \"" + name + "\". " + why);
+    p.Tiff = std::move(stream);
   } catch (...) {
-    const std::exception_ptr failure = stream.NameWriteFailure(std::current_exception());
-    try {
-      TiffUndoAppend(stream, oldSize);
-      (void)::fsync(stream.Handle());
-    } catch (...) {
-      // The first failure is the one to report.
-    }
+    p.Link.clear();
+    const std::exception_ptr failure = stream->NameWriteFailure(std::current_exception());
+    UndoAppend(*stream, oldSize);
     std::rethrow_exception(failure);
   }
 }
@@ -310,17 +365,19 @@ void SaveTiff(TFrmScan& form, TDibGraphic& page, const std::string& base, TImage
   const std::string name = base + ".tif";
   // The first page of a new multi-page file replaces it; every other page is appended.
   const bool appendPage = s.OutputFormat == ofMultiTiff && (s.Append || form.LastPageNo > 1);
+  // The page before is in the file (and linked in) before this one follows it.
+  if (s.OutputFormat == ofMultiTiff) FinishPreviousPage(form);
   if (appendPage && platform::NameTaken(name)) {
-    AppendTiffPage(form, tiff, name);
+    AppendTiffPage(tiff, name);
   } else if (s.OutputFormat == ofMultiTiff) {
     // A new multi-page file replaces the old one only once it reads back as this one page.
     tiff.SaveToFile(name, PageFlush(s), [&](TStream& written, const std::string& temporaryName) {
       if (form.OnFileWritten) form.OnFileWritten(temporaryName);
-      CheckTiffPages(written, 1, tiff);
+      CheckTiffPages(written, 1, tiff.Width(), tiff.Height());
     });
     record.PageFile = name;
   } else {
-    tiff.SaveToFile(name, PageFlush(s));
+    tiff.SaveToFile(name, PageFlush(s), FinishingPrevious(form));
     record.PageFile = name;
   }
 }
@@ -367,7 +424,7 @@ void StorePage(TFrmScan& form, TTransferBlock& dib, std::uint16_t xres, std::uin
   } else if (s.OutputFormat == ofTiff || s.OutputFormat == ofMultiTiff || (s.OutputFormat == ofPdf && s.Mono)) {
     SaveTiff(form, page, base, record);
   } else {
-    page.SaveToFile(base + ".bmp", PageFlush(s));
+    page.SaveToFile(base + ".bmp", PageFlush(s), FinishingPrevious(form));
     record.PageFile = base + ".bmp";
   }
 }
@@ -375,19 +432,27 @@ void StorePage(TFrmScan& form, TTransferBlock& dib, std::uint16_t xres, std::uin
 }  // namespace
 
 void FinishPreviousPage(TFrmScan& form) {
+  TPendingPage& p = PendingPage();
+  const int page = std::exchange(p.Page, 0);
   std::string file, why;
-  if (platform::FinishBackground(file, why)) return;
-  // The last page's file could not be put in place after all: it was not stored.
-  if (form.LastPageNo > 0) {
-    form.PageRecord(form.LastPageNo) = TImageProps{};
-    --form.LastPageNo;
+  const bool flushed = platform::FinishBackground(file, why);
+  std::exception_ptr failure;
+  if (p.Tiff) {
+    failure = LinkAppendedPage(form, p, flushed, why);
+  } else if (!flushed) {
+    failure = std::make_exception_ptr(EJobError("Cannot create file \"" + file + "\". " + why));
   }
-  throw EJobError("Cannot create file \"" + file + "\". " + why);
+  if (!failure) return;
+  // The page's file could not be put in place (or linked in) after all: it was not stored.
+  if (page > 0) {
+    form.PageRecord(page) = TImageProps{};
+    form.LastPageNo = std::min(form.LastPageNo, page - 1);
+  }
+  std::rethrow_exception(failure);
 }
 
 void ImageAcquired(TFrmScan& form, TTransferBlock& dib, std::uint16_t xres, std::uint16_t yres) {
   const TJobSettings& s = form.Settings;
-  FinishPreviousPage(form);
   int n = ++form.LastPageNo;
 
   // Page files are saved through a temporary file that replaces an old file of the same name
@@ -407,11 +472,13 @@ void ImageAcquired(TFrmScan& form, TTransferBlock& dib, std::uint16_t xres, std:
   // The report counts stored pages only: a page that fails was not stored, and no file of its
   // own stays (a failed save leaves the target as it was; a multi-page TIFF is cut back).
   auto unstore = [&] {
-    form.LastPageNo = before;
+    // The page before may have failed too (its flush is finished while this page is saved).
+    form.LastPageNo = std::min(form.LastPageNo, before);
     form.PageRecord(n) = TImageProps{};
   };
   try {
     StorePage(form, dib, xres, yres, n, base);
+    PendingPage().Page = n;
   } catch (const std::bad_alloc&) {
     unstore();
     throw EJobError("Not enough memory for the page");

@@ -215,6 +215,7 @@ struct TBackgroundSave {
   std::thread Worker;
   std::string Target;
   std::string Error;  // empty: succeeded
+  bool Renamed = false;  // a replacement (its folder wants a flush), not a flush alone
   ~TBackgroundSave() {
     if (Worker.joinable()) Worker.join();
   }
@@ -236,8 +237,28 @@ bool FinishBackground(std::string& target, std::string& error) {
     error = save.Error;
     return false;
   }
-  DeferSync(folderOf(save.Target));
+  if (save.Renamed) DeferSync(folderOf(save.Target));
   return true;
+}
+
+bool FlushInBackground(int fd, const std::string& name, std::string& error) {
+  TBackgroundSave& save = backgroundSave();
+  if (!save.Worker.joinable()) {
+    save.Target = name;
+    save.Error.clear();
+    save.Renamed = false;
+    try {
+      save.Worker = std::thread([fd, &save] {
+        if (!fsyncFd(fd)) save.Error = errnoText(errno);
+      });
+      return true;
+    } catch (const std::system_error&) {
+      // No thread to be had: here and now.
+    }
+  }
+  if (fsyncFd(fd)) return true;
+  error = errnoText(errno);
+  return false;
 }
 
 bool SyncFolder(const std::string& folder) {
@@ -323,6 +344,7 @@ bool TFileReplacement::Commit(TFlush flush) {
     } else {
       save.Target = target_.Path;
       save.Error.clear();
+      save.Renamed = true;
       try {
         save.Worker = std::thread([fd = fd_, slot = slot_, temp = tempName_, path = target_.Path, &save] {
           int e = fsyncFd(fd) ? 0 : errno;

@@ -44,7 +44,8 @@ enum class TFlush {
   FileAndFolder,  // the file, then its folder after the rename
   FileNow,        // the file; its folder is left to SyncDeferred (one flush for many pages)
   // As FileNow, but the file's flush and the rename happen on a helper thread while the job
-  // scans the next page; FinishBackground waits for them. One at a time: a second one waits.
+  // scans and saves the next page; FinishBackground waits for them. One at a time: while one
+  // runs, a second one is made here and now.
   Background,
   None,           // scratch files that nobody reads after the job (flushed if they are kept)
 };
@@ -55,10 +56,16 @@ void DeferSync(const std::string& path);
 // the list is empty afterwards either way.
 bool SyncDeferred(std::string& failedPath);
 
-// Waits for the save that Commit(TFlush::Background) left running. False when it failed:
+// Waits for the save that Commit(TFlush::Background) left running (or the flush that
+// FlushInBackground did). False when it failed:
 // target names the file, error the reason; the target is then as it was and the temporary
 // file gone. True when it succeeded or none was running.
 bool FinishBackground(std::string& target, std::string& error);
+// Flushes an open file (fd stays open until FinishBackground) on the helper thread while the job
+// goes on; FinishBackground waits for it and names name when it failed. When another one is still
+// running or no thread can be had, the flush is made here and now: false with error set when it
+// failed.
+[[nodiscard]] bool FlushInBackground(int fd, const std::string& name, std::string& error);
 
 // fsync of a folder, making renames and new names in it durable. False on failure.
 bool SyncFolder(const std::string& folder);
