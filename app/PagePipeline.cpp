@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <deque>
 #include <limits>
 #include <memory>
 #include <utility>
@@ -174,17 +175,25 @@ platform::TFlush PageFlush(const TJobSettings& s) {
   return s.OutputFormat == ofPdf ? platform::TFlush::None : platform::TFlush::Background;
 }
 
-// The last moment of a page file's save: its data is written, and the page before must now be
-// in place (or be taken out of the count) before this one is.
-TDibGraphic::TSaveCheck FinishingPrevious(TFrmScan& form) {
-  return [&form](TStream&, const std::string&) { FinishPreviousPage(form); };
+void SettleBackground(TFrmScan& form, bool wait);
+
+// The last moment of a page file's save: its data is written. A page before it that the helper
+// thread could not put in place ends the job here, before this one is handed over.
+TDibGraphic::TSaveCheck CheckingEarlierPages(TFrmScan& form) {
+  return [&form](TStream&, const std::string&) { SettleBackground(form, false); };
+}
+
+// Pages whose files the helper thread is still flushing and putting in place (or, appended to
+// a multi-page file, flushing), oldest first.
+std::deque<int>& PagesInFlight() {
+  static std::deque<int> pages;
+  return pages;
 }
 
 using THeldBytes = std::vector<std::pair<std::int64_t, std::string>>;
 
-// The page saved last, whose file the helper thread may still be flushing (and putting in
-// place). A page appended to a multi-page file is linked into the file's chain only once its
-// data is on disk: just before the next page is appended, or before the report.
+// A page appended to a multi-page file is linked into the file's chain only once the helper
+// thread has flushed its data: just before the next page is appended, or before the report.
 struct TPendingPage {
   int Page = 0;                       // its number; 0: none
   std::unique_ptr<TFileStream> Tiff;  // the multi-page file, open and locked until then
@@ -219,7 +228,7 @@ void SaveJpeg(TFrmScan& form, TDibGraphic& page, const std::string& base, std::u
   jpeg.Quality = static_cast<std::uint8_t>(s.JpgQuality & 0xFF);
   jpeg.SetDpiX(xres);
   jpeg.SetDpiY(yres);
-  jpeg.SaveToFile(base + ".jpg", PageFlush(s), FinishingPrevious(form));
+  jpeg.SaveToFile(base + ".jpg", PageFlush(s), CheckingEarlierPages(form));
   record.PageFile = base + ".jpg";
 }
 
@@ -319,7 +328,7 @@ std::exception_ptr LinkAppendedPage(TFrmScan& form, TPendingPage& p, bool flushe
 // Appends the page to the multi-page file in place, after the old end and not yet linked in: the
 // helper thread flushes it while the next page is scanned, and FinishPreviousPage links it in.
 // Whatever fails on the way, the file is cut back to what it was.
-void AppendTiffPage(TTiffGraphic& tiff, const std::string& name) {
+void AppendTiffPage(TFrmScan& form, TTiffGraphic& tiff, const std::string& name) {
   platform::TSaveTarget target;
   const std::string error = platform::ResolveSaveTarget(name, target);
   if (!error.empty()) throw EFOpenError("Cannot open file \"" + name + "\". " + error);
@@ -335,12 +344,11 @@ void AppendTiffPage(TTiffGraphic& tiff, const std::string& name) {
     p.TiffPath = target.Path;
     p.TiffOldSize = oldSize;
     p.Link = appending.TakeHeldBack();
+    p.Page = form.LastPageNo;
     p.Expected = before + 1;
     p.Width = tiff.Width();
     p.Height = tiff.Height();
-    std::string why;
-    if (!platform::FlushInBackground(stream->Handle(), name, why))
-      throw EWriteError("Cannot write file \"" + name + "\". " + why);
+    platform::FlushInBackground(stream->Handle(), name);
     p.Tiff = std::move(stream);
   } catch (...) {
     p.Link.clear();
@@ -368,7 +376,7 @@ void SaveTiff(TFrmScan& form, TDibGraphic& page, const std::string& base, TImage
   // The page before is in the file (and linked in) before this one follows it.
   if (s.OutputFormat == ofMultiTiff) FinishPreviousPage(form);
   if (appendPage && platform::NameTaken(name)) {
-    AppendTiffPage(tiff, name);
+    AppendTiffPage(form, tiff, name);
   } else if (s.OutputFormat == ofMultiTiff) {
     // A new multi-page file replaces the old one only once it reads back as this one page.
     tiff.SaveToFile(name, PageFlush(s), [&](TStream& written, const std::string& temporaryName) {
@@ -377,7 +385,7 @@ void SaveTiff(TFrmScan& form, TDibGraphic& page, const std::string& base, TImage
     });
     record.PageFile = name;
   } else {
-    tiff.SaveToFile(name, PageFlush(s), FinishingPrevious(form));
+    tiff.SaveToFile(name, PageFlush(s), CheckingEarlierPages(form));
     record.PageFile = name;
   }
 }
@@ -424,32 +432,52 @@ void StorePage(TFrmScan& form, TTransferBlock& dib, std::uint16_t xres, std::uin
   } else if (s.OutputFormat == ofTiff || s.OutputFormat == ofMultiTiff || (s.OutputFormat == ofPdf && s.Mono)) {
     SaveTiff(form, page, base, record);
   } else {
-    page.SaveToFile(base + ".bmp", PageFlush(s), FinishingPrevious(form));
+    page.SaveToFile(base + ".bmp", PageFlush(s), CheckingEarlierPages(form));
     record.PageFile = base + ".bmp";
   }
 }
 
 }  // namespace
 
-void FinishPreviousPage(TFrmScan& form) {
-  TPendingPage& p = PendingPage();
-  const int page = std::exchange(p.Page, 0);
+namespace {
+
+// Takes the pages the helper thread has done off the list (with wait: all of them, and links in
+// an appended page). A page whose file could not be put in place after all was not stored:
+// it and every page after it (which the helper thread drops) leave the count, and the failure
+// is raised.
+void SettleBackground(TFrmScan& form, bool wait) {
+  int done = 0;
   std::string file, why;
-  const bool flushed = platform::FinishBackground(file, why);
+  const bool ok = wait ? platform::FinishBackground(done, file, why) : platform::BackgroundProgress(done, file, why);
+  std::deque<int>& pages = PagesInFlight();
+  for (; done > 0 && !pages.empty(); --done) pages.pop_front();
   std::exception_ptr failure;
-  if (p.Tiff) {
-    failure = LinkAppendedPage(form, p, flushed, why);
-  } else if (!flushed) {
+  int failed = 0;
+  if (!ok) {
+    failed = pages.empty() ? 0 : pages.front();
     failure = std::make_exception_ptr(EJobError("Cannot create file \"" + file + "\". " + why));
+    pages.clear();
+  }
+  // After a failure nothing is in flight any more either.
+  TPendingPage& p = PendingPage();
+  if (p.Tiff && (wait || !ok)) {
+    const std::exception_ptr linking = LinkAppendedPage(form, p, ok, why);
+    if (linking) {
+      if (ok) failed = p.Page;
+      failure = linking;
+    }
   }
   if (!failure) return;
-  // The page's file could not be put in place (or linked in) after all: it was not stored.
-  if (page > 0) {
-    form.PageRecord(page) = TImageProps{};
-    form.LastPageNo = std::min(form.LastPageNo, page - 1);
+  if (failed > 0) {
+    for (int k = failed; k <= form.LastPageNo; ++k) form.PageRecord(k) = TImageProps{};
+    form.LastPageNo = std::min(form.LastPageNo, failed - 1);
   }
   std::rethrow_exception(failure);
 }
+
+}  // namespace
+
+void FinishPreviousPage(TFrmScan& form) { SettleBackground(form, true); }
 
 void ImageAcquired(TFrmScan& form, TTransferBlock& dib, std::uint16_t xres, std::uint16_t yres) {
   const TJobSettings& s = form.Settings;
@@ -478,7 +506,7 @@ void ImageAcquired(TFrmScan& form, TTransferBlock& dib, std::uint16_t xres, std:
   };
   try {
     StorePage(form, dib, xres, yres, n, base);
-    PendingPage().Page = n;
+    if (s.OutputFormat != ofPdf) PagesInFlight().push_back(n);
   } catch (const std::bad_alloc&) {
     unstore();
     throw EJobError("Not enough memory for the page");

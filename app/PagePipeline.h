@@ -45,9 +45,9 @@ void DarkenPageReference(TDibGraphic& page);
 // The scanner's image handler for the job. It takes the page's block over when it can. A page
 // that fails leaves no file of its own behind and is not counted in LastPageNo.
 void ImageAcquired(TFrmScan& form, TTransferBlock& dib, std::uint16_t xres, std::uint16_t yres);
-// Waits until the last page's file is in place (a page appended to a multi-page file: on disk
-// and linked in); when that failed, the page is taken back out of the count and the failure,
-// naming the file and the reason, is raised.
+// Waits until the files of the pages stored so far are in place (a page appended to a
+// multi-page file: on disk and linked in); when one failed, it and every later page are taken
+// back out of the count and the failure, naming the file and the reason, is raised.
 void FinishPreviousPage(TFrmScan& form);
 
 }  // namespace lumipage

@@ -5,10 +5,11 @@
 # under the build folder, on the disk the build uses (a tmpfs would hide the cost). Every run starts
 # after a `sync`, so no run pays for the writeback of the one before; the order of the pair swaps
 # every round, so neither kind always runs first.
-#   bash bench/fsync_cost.sh [build-folder] [rounds]
+#   bash bench/fsync_cost.sh [build-folder] [rounds] [formats, default "jpg tif bmp multi_tif pdf"]
 set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
 rounds=${2:-15}
+formats=${3:-jpg tif bmp multi_tif pdf}
 lib="$build/test-faults/libfault_inject.so"
 [ -f "$lib" ] || { echo "build the fault_inject target first" >&2; exit 1; }
 work=$(mktemp -d "$build/fsync-bench.XXXXXX")
@@ -33,7 +34,7 @@ run() {  # nosync(0|1) args...; prints seconds
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
 printf '| Output | with fsync (median of %s) | fsync as no-op | cost |\n|---|---|---|---|\n' "$rounds"
-for fmt in jpg tif bmp multi_tif pdf; do
+for fmt in $formats; do
   args=("$fmt" Resolution 200 filename "$work/out/doc.$fmt")
   [ "$fmt" = multi_tif ] && args=(multi_tif Resolution 200 filename "$work/out/doc.tif")
   with=() without=()

@@ -11,9 +11,13 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <condition_variable>
 #include <ctime>
+#include <deque>
+#include <mutex>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/Files.h"
@@ -210,55 +214,141 @@ bool SyncDeferred(std::string& failedPath) {
 
 namespace {
 
-// The one background save in flight; joined at the latest when the process ends.
-struct TBackgroundSave {
-  std::thread Worker;
-  std::string Target;
-  std::string Error;  // empty: succeeded
-  bool Renamed = false;  // a replacement (its folder wants a flush), not a flush alone
-  ~TBackgroundSave() {
-    if (Worker.joinable()) Worker.join();
-  }
+// One piece of work for the helper thread: a replacement to flush, close and rename (Temp set),
+// or an open file to flush (Temp empty; its descriptor stays its owner's).
+struct TBackgroundItem {
+  int Fd = -1;
+  int Slot = -1;
+  std::string Temp;
+  std::string Path;  // the target, or the name of the file flushed
 };
 
-TBackgroundSave& backgroundSave() {
-  static TBackgroundSave save;
-  return save;
+// The helper thread and the work queued for it, done in order. After a failure the rest of the
+// queue is dropped (temporary files removed) until the failure has been collected.
+class TBackgroundQueue {
+ public:
+  ~TBackgroundQueue() {
+    {
+      std::lock_guard lock(mutex_);
+      quit_ = true;
+    }
+    changed_.notify_all();
+    if (worker_.joinable()) worker_.join();
+  }
+
+  void Push(TBackgroundItem item) {
+    std::unique_lock lock(mutex_);
+    if (!worker_.joinable()) {
+      try {
+        worker_ = std::thread([this] { Run(); });
+      } catch (const std::system_error&) {
+        // No thread to be had: here and now.
+        lock.unlock();
+        Process(item);
+        return;
+      }
+    }
+    // A few waiting at most: each holds a temporary file until it is done.
+    changed_.wait(lock, [this] { return items_.size() < kMaxWaiting; });
+    items_.push_back(std::move(item));
+    changed_.notify_all();
+  }
+
+  // How many items were done since the last call (done), and whether one failed. With wait,
+  // or once one failed, waits until the queue is empty and then starts afresh.
+  bool Collect(bool wait, int& done, std::string& target, std::string& error) {
+    std::unique_lock lock(mutex_);
+    if (wait || failed_) changed_.wait(lock, [this] { return items_.empty() && !busy_; });
+    done = std::exchange(done_, 0);
+    for (auto& folder : std::exchange(renamedFolders_, {})) DeferSync(folder);
+    if (!failed_) return true;
+    failed_ = false;
+    target = std::exchange(failedTarget_, {});
+    error = std::exchange(failedError_, {});
+    return false;
+  }
+
+ private:
+  static constexpr std::size_t kMaxWaiting = 3;
+
+  void Run() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [this] { return quit_ || !items_.empty(); });
+      if (items_.empty()) return;
+      TBackgroundItem item = std::move(items_.front());
+      items_.pop_front();
+      busy_ = true;
+      changed_.notify_all();
+      lock.unlock();
+      Process(item);
+      lock.lock();
+      busy_ = false;
+      changed_.notify_all();
+    }
+  }
+
+  void Process(TBackgroundItem& item) {
+    bool drop;
+    {
+      std::lock_guard lock(mutex_);
+      drop = failed_;
+    }
+    int e = 0;
+    if (item.Temp.empty()) {
+      if (!drop && !fsyncFd(item.Fd)) e = errno;
+    } else {
+      if (!drop && !fsyncFd(item.Fd)) e = errno;
+      if (::close(item.Fd) != 0 && e == 0 && !drop) e = errno;
+      if (!drop && e == 0 && ::rename(item.Temp.c_str(), item.Path.c_str()) != 0) e = errno;
+      if (drop || e != 0) ::unlink(item.Temp.c_str());
+      releaseSlot(item.Slot);
+    }
+    std::lock_guard lock(mutex_);
+    if (drop) return;
+    if (e != 0) {
+      failed_ = true;
+      failedTarget_ = item.Path;
+      failedError_ = errnoText(e);
+      return;
+    }
+    ++done_;
+    if (!item.Temp.empty()) renamedFolders_.push_back(folderOf(item.Path));
+  }
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<TBackgroundItem> items_;
+  std::thread worker_;
+  bool busy_ = false;
+  bool quit_ = false;
+  int done_ = 0;
+  bool failed_ = false;
+  std::string failedTarget_;
+  std::string failedError_;
+  std::vector<std::string> renamedFolders_;
+};
+
+TBackgroundQueue& backgroundQueue() {
+  static TBackgroundQueue queue;
+  return queue;
 }
 
 }  // namespace
 
-bool FinishBackground(std::string& target, std::string& error) {
-  TBackgroundSave& save = backgroundSave();
-  if (!save.Worker.joinable()) return true;
-  save.Worker.join();
-  if (!save.Error.empty()) {
-    target = save.Target;
-    error = save.Error;
-    return false;
-  }
-  if (save.Renamed) DeferSync(folderOf(save.Target));
-  return true;
+bool BackgroundProgress(int& done, std::string& target, std::string& error) {
+  return backgroundQueue().Collect(false, done, target, error);
 }
 
-bool FlushInBackground(int fd, const std::string& name, std::string& error) {
-  TBackgroundSave& save = backgroundSave();
-  if (!save.Worker.joinable()) {
-    save.Target = name;
-    save.Error.clear();
-    save.Renamed = false;
-    try {
-      save.Worker = std::thread([fd, &save] {
-        if (!fsyncFd(fd)) save.Error = errnoText(errno);
-      });
-      return true;
-    } catch (const std::system_error&) {
-      // No thread to be had: here and now.
-    }
-  }
-  if (fsyncFd(fd)) return true;
-  error = errnoText(errno);
-  return false;
+bool FinishBackground(int& done, std::string& target, std::string& error) {
+  return backgroundQueue().Collect(true, done, target, error);
+}
+
+void FlushInBackground(int fd, const std::string& name) {
+  TBackgroundItem item;
+  item.Fd = fd;
+  item.Path = name;
+  backgroundQueue().Push(std::move(item));
 }
 
 bool SyncFolder(const std::string& folder) {
@@ -337,34 +427,17 @@ bool TFileReplacement::Commit(TFlush flush) {
   // After fchown, which may clear set-id bits.
   if (::fchmod(fd_, mode) != 0) return fail(errno);
   if (flush == TFlush::Background) {
-    TBackgroundSave& save = backgroundSave();
-    if (save.Worker.joinable()) {
-      // One is still running (its caller did not finish it): this one is saved here and now.
-      flush = TFlush::FileNow;
-    } else {
-      save.Target = target_.Path;
-      save.Error.clear();
-      save.Renamed = true;
-      try {
-        save.Worker = std::thread([fd = fd_, slot = slot_, temp = tempName_, path = target_.Path, &save] {
-          int e = fsyncFd(fd) ? 0 : errno;
-          if (::close(fd) != 0 && e == 0) e = errno;
-          if (e == 0 && ::rename(temp.c_str(), path.c_str()) != 0) e = errno;
-          if (e != 0) {
-            ::unlink(temp.c_str());
-            save.Error = errnoText(e);
-          }
-          releaseSlot(slot);
-        });
-        // The worker owns the descriptor and the temporary file now.
-        fd_ = -1;
-        slot_ = -1;
-        committed_ = true;
-        return true;
-      } catch (const std::system_error&) {
-        flush = TFlush::FileNow;  // no thread to be had: here and now
-      }
-    }
+    TBackgroundItem item;
+    item.Fd = fd_;
+    item.Slot = slot_;
+    item.Temp = tempName_;
+    item.Path = target_.Path;
+    // The helper thread owns the descriptor and the temporary file now.
+    fd_ = -1;
+    slot_ = -1;
+    committed_ = true;
+    backgroundQueue().Push(std::move(item));
+    return true;
   }
   if (flush != TFlush::None && !fsyncFd(fd_)) return fail(errno);
   if (::close(fd_) != 0) {
@@ -377,7 +450,7 @@ bool TFileReplacement::Commit(TFlush flush) {
   releaseSlot(slot_);
   slot_ = -1;
   if (flush == TFlush::None) return true;
-  if (flush == TFlush::FileNow || flush == TFlush::Background) {
+  if (flush == TFlush::FileNow) {
     DeferSync(folderOf(target_.Path));
     return true;
   }

@@ -43,9 +43,9 @@ void RemoveOwnTemporaries() noexcept;
 enum class TFlush {
   FileAndFolder,  // the file, then its folder after the rename
   FileNow,        // the file; its folder is left to SyncDeferred (one flush for many pages)
-  // As FileNow, but the file's flush and the rename happen on a helper thread while the job
-  // scans and saves the next page; FinishBackground waits for them. One at a time: while one
-  // runs, a second one is made here and now.
+  // As FileNow, but the file's flush and the rename happen on a helper thread, in the order of
+  // the commits, while the job scans and saves the next pages; Commit returns at once (unless a
+  // few are already waiting) and the outcome comes from BackgroundProgress or FinishBackground.
   Background,
   None,           // scratch files that nobody reads after the job (flushed if they are kept)
 };
@@ -56,16 +56,18 @@ void DeferSync(const std::string& path);
 // the list is empty afterwards either way.
 bool SyncDeferred(std::string& failedPath);
 
-// Waits for the save that Commit(TFlush::Background) left running (or the flush that
-// FlushInBackground did). False when it failed:
-// target names the file, error the reason; the target is then as it was and the temporary
-// file gone. True when it succeeded or none was running.
-bool FinishBackground(std::string& target, std::string& error);
-// Flushes an open file (fd stays open until FinishBackground) on the helper thread while the job
-// goes on; FinishBackground waits for it and names name when it failed. When another one is still
-// running or no thread can be had, the flush is made here and now: false with error set when it
-// failed.
-[[nodiscard]] bool FlushInBackground(int fd, const std::string& name, std::string& error);
+// The work of the helper thread: the saves Commit(TFlush::Background) handed over and the
+// flushes FlushInBackground did, in the order they were handed over. done gets how many of
+// them were done since the last look. False when one failed: target names its file, error the
+// reason; that target is as it was (a temporary file is removed), and every later save handed
+// over is dropped the same way and not counted in done.
+// BackgroundProgress does not wait, unless one failed: then it waits for the dropping to end.
+[[nodiscard]] bool BackgroundProgress(int& done, std::string& target, std::string& error);
+// Waits until the helper thread has done everything it was handed.
+[[nodiscard]] bool FinishBackground(int& done, std::string& target, std::string& error);
+// Hands the flush of an open file to the helper thread; fd must stay open until
+// FinishBackground. A failure is reported under name.
+void FlushInBackground(int fd, const std::string& name);
 
 // fsync of a folder, making renames and new names in it durable. False on failure.
 bool SyncFolder(const std::string& folder);

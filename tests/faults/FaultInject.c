@@ -9,6 +9,8 @@
 //   LUMIPAGE_FAULT_COUNTS  file that receives "write W\nfsync F\nrename R\nopen O\n" at exit
 //   LUMIPAGE_FAULT_NOSYNC  1: fsync, fdatasync and sync_file_range succeed without flushing or
 //                          starting writeback (for measurements)
+//   LUMIPAGE_FAULT_SLOWSYNC  milliseconds every fsync and fdatasync under the folder takes (a slow
+//                          disk: work queued behind a flush piles up)
 //
 // Kinds: write = write, pwrite, writev, pwritev, ftruncate; fsync = fsync, fdatasync;
 // rename = rename, renameat, renameat2, link; open = open, openat, creat, fopen.
@@ -25,6 +27,7 @@
 #include <sys/syscall.h>
 #include <sys/types.h>
 #include <sys/uio.h>
+#include <time.h>
 #include <unistd.h>
 
 enum { kWrite, kFsync, kRename, kOpen, kKinds };
@@ -37,6 +40,7 @@ static long g_at;
 static int g_errno;
 static int g_kill;
 static int g_nosync;
+static long g_slowSync;  // milliseconds
 static long g_count[kKinds];
 static long g_any;
 
@@ -63,6 +67,8 @@ __attribute__((constructor)) static void faultSetUp(void) {
   if (e != NULL && strcmp(e, "KILL") == 0) g_kill = 1;
   const char* nosync = getenv("LUMIPAGE_FAULT_NOSYNC");
   g_nosync = nosync != NULL && strcmp(nosync, "1") == 0;
+  const char* slow = getenv("LUMIPAGE_FAULT_SLOWSYNC");
+  g_slowSync = slow != NULL ? atol(slow) : 0;
 }
 
 __attribute__((destructor)) static void faultReport(void) {
@@ -150,13 +156,23 @@ int ftruncate64(int fd, off64_t length) {
   return REAL(ftruncate64)(fd, length);
 }
 
+static void slowSync(void) {
+  if (g_slowSync <= 0) return;
+  const struct timespec pause = {g_slowSync / 1000, (g_slowSync % 1000) * 1000000L};
+  nanosleep(&pause, NULL);
+}
+
 int fsync(int fd) {
-  if (fdUnderPrefix(fd) && faultHere(kFsync)) return -1;
+  if (!fdUnderPrefix(fd)) return REAL(fsync)(fd);
+  slowSync();
+  if (faultHere(kFsync)) return -1;
   return g_nosync ? 0 : REAL(fsync)(fd);
 }
 
 int fdatasync(int fd) {
-  if (fdUnderPrefix(fd) && faultHere(kFsync)) return -1;
+  if (!fdUnderPrefix(fd)) return REAL(fdatasync)(fd);
+  slowSync();
+  if (faultHere(kFsync)) return -1;
   return g_nosync ? 0 : REAL(fdatasync)(fd);
 }
 

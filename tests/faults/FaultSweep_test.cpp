@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -373,6 +374,41 @@ TEST_P(KilledAppend, LeavesFilesWholeAndTheNextJobCleansUp) {
     EXPECT_EQ(pagesAfter, pagesBefore + kPages) << "killed before call " << n;
     EXPECT_EQ(lumipage::platform::GetPrivateProfileString("Error", "Message", "", report_), "");
     SetUp();  // a fresh earlier output for the next moment
+  }
+}
+
+// Page files are flushed and put in place on a helper thread while later pages are saved; on a
+// slow disk several wait behind the flush that fails. The failing page and every later one are
+// neither stored nor counted, the pages before stay, and no temporary file is left.
+TEST(HelperThread, AFailedFlushEndsTheJobAtThatPage) {
+  Program p;
+  p.Feeder(6);
+  p.flushes += "LUMIPAGE_FAULT_SLOWSYNC=15 ";
+  const int fsyncs = p.Count("jpg Resolution 100").at("fsync");
+  ASSERT_GT(fsyncs, 6) << p.Stderr();
+  for (int n = 1; n <= fsyncs; ++n) {
+    for (const auto& e : fs::directory_iterator(p.exe))
+      if (e.path().extension() == ".jpg") fs::remove(e.path());
+    const int rc = p.Run("jpg Resolution 100", "LUMIPAGE_FAULT_CALL=fsync LUMIPAGE_FAULT_ERRNO=EIO LUMIPAGE_FAULT_AT=" +
+                                                   std::to_string(n));
+    const Report r = ReadReport(p, rc, p.exe + "lp_done.dat");
+    ASSERT_EQ(r.Problem, "") << "fsync #" << n;
+    if (r.Error.empty()) {
+      EXPECT_EQ(r.Pages, 6) << "fsync #" << n;
+    }
+    std::vector<std::string> expected;
+    for (int k = 1; k <= r.Pages; ++k) expected.push_back(p.exe + "page00" + std::to_string(k) + ".jpg");
+    EXPECT_EQ(r.Files, expected) << "fsync #" << n << ": " << r.Error;
+    std::vector<std::string> found;
+    for (const auto& e : fs::directory_iterator(p.exe))
+      if (e.path().extension() == ".jpg") found.push_back(e.path().string());
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(found, expected) << "fsync #" << n << ": " << r.Error;
+    for (const auto& f : found) {
+      int pages = 0;
+      EXPECT_EQ(CheckOutput(f, pages), "") << f;
+    }
+    EXPECT_EQ(p.Temporaries(), std::vector<std::string>{}) << "fsync #" << n;
   }
 }
 
