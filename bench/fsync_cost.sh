@@ -18,7 +18,7 @@ mkdir -p "$work/exe" "$work/sys" "$work/out"
 cp "$build/lumipage" "$work/exe/"
 cp "$build/libtwain_32.so" "$work/sys/"
 printf '[Sane]\nEnabled=0\n[Source1]\nPages=20\n' > "$work/sys/twain_32.ini"
-printf '[Scan]\n' > "$work/exe/lumipage.ini"   # settings writes are flushed too
+printf '[Scan]\n' > "$work/exe/lumipage.ini"   # written by the first job only: later ones find the same scanners
 
 run() {  # nosync(0|1) args...; prints seconds
   local nosync=$1; shift

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -67,26 +68,32 @@ std::size_t TFileStream::Read(void* buffer, std::size_t count) {
   return done;
 }
 
+namespace {
+constexpr std::size_t kWritebackChunk = std::size_t{1} << 20;
+}  // namespace
+
 std::size_t TFileStream::Write(const void* buffer, std::size_t count) {
   const auto* p = static_cast<const std::uint8_t*>(buffer);
   std::size_t done = 0;
   while (done < count) {
-    const ssize_t n = ::write(fd_, p + done, count - done);
+    // A large write (a whole uncompressed page) goes in pieces, so that the disk starts on the
+    // first while the rest is still being copied.
+    const std::size_t piece = writeback_ ? std::min(count - done, kWritebackChunk) : count - done;
+    const ssize_t n = ::write(fd_, p + done, piece);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       if (writeError_ == 0) writeError_ = n < 0 ? errno : ENOSPC;
       break;
     }
     done += static_cast<std::size_t>(n);
+    if (writeback_) kickWriteback(static_cast<std::size_t>(n));
   }
-  if (writeback_) kickWriteback(done);
   return done;
 }
 
 void TFileStream::kickWriteback(std::size_t written) {
-  constexpr std::size_t kChunk = std::size_t{1} << 20;
   unkicked_ += written;
-  if (unkicked_ < kChunk) return;
+  if (unkicked_ < kWritebackChunk) return;
   unkicked_ = 0;
   // Only a start: it waits for nothing and promises nothing; the flush is what makes it durable.
   (void)::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);

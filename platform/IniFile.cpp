@@ -99,8 +99,9 @@ bool replaceFile(const std::string& name, const std::string& data, const std::st
   }
   TFileReplacement tmp(path);
   if (tmp.Ok()) {
-    // Flushed, renamed and the folder flushed: a settings write survives a power cut.
-    return WriteAll(tmp.Handle(), data) && tmp.Commit();
+    // Flushed and renamed; the folder is flushed with the job's other folders before its report
+    // (SyncDeferred), once for both settings writes of a job.
+    return WriteAll(tmp.Handle(), data) && tmp.Commit(TFlush::FileNow);
   }
   // A folder we may not create files in (a writable settings file in a read-only program
   // folder): write in place. Any other reason (a full disk, an I/O error) fails the write, as
@@ -256,7 +257,10 @@ bool IniFile::WriteStrings(const std::string& section, const std::vector<std::pa
   if (!readError_.empty()) return false;
   const std::string previous = Text();
   for (const auto& [key, value] : values) SetString(section, key, value);
-  return replaceFile(fileName_, Text(), previous);
+  const std::string text = Text();
+  // The same scanners as last time: nothing to write, nothing to flush.
+  if (text == previous) return true;
+  return replaceFile(fileName_, text, previous);
 }
 
 std::string GetPrivateProfileString(const std::string& section, const std::string& key,

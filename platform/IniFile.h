@@ -29,8 +29,9 @@ class IniFile {
   [[nodiscard]] std::string Text() const;
 
   // Reads the file again, sets the key (creating file and section when missing) and writes the
-  // file back through a temporary file, so a failed write leaves the old file whole. False when
-  // the file is read-only or cannot be written.
+  // file back through a temporary file, so a failed write leaves the old file whole; a key that
+  // already has the value writes nothing. The file is flushed before the rename, its folder
+  // later by SyncDeferred. False when the file is read-only or cannot be written.
   [[nodiscard]] bool WriteString(const std::string& section, const std::string& key,
                                  const std::string& value);
   // The same for several keys of one section, in one write.
