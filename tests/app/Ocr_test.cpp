@@ -272,9 +272,7 @@ TEST_F(OcrJob, UprightAndTurnedPagesBecomeSearchableAndUpright) {
   auto upsideDown = Turned(*f.Page, 180);
   AddPage("3.bmp", upsideDown);
   const std::string pdf = out / "doc.pdf";
-  EXPECT_EQ(Run("pdf OCR eng AutoRotate filename '" + pdf + "'"), 0);
-  EXPECT_EQ(Report("Error", "Message"), "<none>");
-  EXPECT_EQ(Report("Scan", "Pages"), "3");
+  EXPECT_TRUE(Scans("pdf OCR eng AutoRotate filename '" + pdf + "'", 3));
   EXPECT_EQ(Report("Scan", "NoText"), "");
   EXPECT_EQ(Report("Scan", "Rotated"), "2,3");
   EXPECT_TRUE(QpdfChecks(pdf));
@@ -369,9 +367,7 @@ TEST_F(OcrJob, PagesWithoutUsableTextKeepTheirPlaceInANormalJob) {
   AddPage("6-cyrillic.bmp", cyrillic);
 
   const std::string pdf = out / "bad.pdf";
-  EXPECT_EQ(Run("pdf OCR eng AutoRotate filename '" + pdf + "'"), 0);
-  EXPECT_EQ(Report("Error", "Message"), "<none>");
-  EXPECT_EQ(Report("Scan", "Pages"), "6");
+  EXPECT_TRUE(Scans("pdf OCR eng AutoRotate filename '" + pdf + "'", 6));
   EXPECT_EQ(Report("Scan", "Rotated"), "");
   const std::string noText = Report("Scan", "NoText");
   EXPECT_NE(("," + noText + ",").find(",5,"), std::string::npos) << noText;
@@ -415,9 +411,7 @@ TEST_F(OcrJob, WhatRecognitionLacksEndsTheJobBeforeScanning) {
     EXPECT_EQ(ReadText(exe / "page001.jpg"), "a page of an older job");
   }
   // Other outputs have no text layer: the same job without a PDF needs no module.
-  EXPECT_EQ(Run("jpg OCR eng", noModule.Folder()), 0);
-  EXPECT_EQ(Report("Error", "Message"), "<none>");
-  EXPECT_EQ(Report("Scan", "Pages"), "1");
+  EXPECT_TRUE(Scans("jpg OCR eng", 1, noModule.Folder()));
 }
 
 TEST_F(OcrJob, AnInterruptedJobStopsRecognitionAndWritesNoPdf) {

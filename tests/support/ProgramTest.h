@@ -27,6 +27,15 @@ class ProgramTest : public ::testing::Test {
   int Run(const std::string& args, const std::string& systemDir = "", const std::string& prefix = "") const {
     return ExitCode(std::system(Command(args, systemDir, prefix).c_str()));
   }
+  // Whether a job with args ends with exit code 0, no error and the given number of pages.
+  [[nodiscard]] ::testing::AssertionResult Scans(const std::string& args, int pages, const std::string& systemDir = "") const {
+    const int code = Run(args, systemDir);
+    const std::string error = Report("Error", "Message");
+    const std::string count = Report("Scan", "Pages");
+    if (code == 0 && error == "<none>" && count == std::to_string(pages)) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "exit code " << code << ", error \"" << error << "\", pages " << count
+                                         << "; standard error: " << Stderr();
+  }
   [[nodiscard]] std::string Report(const std::string& section, const std::string& key) const {
     return platform::GetPrivateProfileString(section, key, "<none>", exe / "lp_done.dat");
   }
