@@ -354,35 +354,32 @@ void TSaneSource::ApplyAll() {
   ApplyFullArea();
 }
 
-TW_UINT16 TSaneSource::SetCapability(TW_CAPABILITY& cap) {
-  TW_ONEVALUE one{};
-  if (ReadValueToSet(cap, one) != TWRC_SUCCESS) return TWRC_FAILURE;
-  const auto u16 = static_cast<TW_UINT16>(one.Item & 0xFFFF);
-  auto expect = [&](TW_UINT16 type) { return one.ItemType == type; };
-  switch (cap.Cap) {
+TW_UINT16 TSaneSource::SetCapability(TW_UINT16 cap, const TCapValue& value) {
+  switch (cap) {
     case ICAP_XRESOLUTION:
     case ICAP_YRESOLUTION: {
-      if (!expect(TWTY_FIX32)) return Fail(TWCC_BADVALUE);
-      const double dpi = static_cast<TW_INT16>(u16) + (one.Item >> 16) / 65536.0;
+      if (!value.Is(TWTY_FIX32)) return Fail(TWCC_BADVALUE);
+      const double dpi = value.Fix32.Whole + value.Fix32.Frac / 65536.0;
       if (dpi <= 0) return Fail(TWCC_BADVALUE);
-      const bool x = cap.Cap == ICAP_XRESOLUTION;
+      const bool x = cap == ICAP_XRESOLUTION;
       if (!ApplyResolution(x, dpi)) return Fail(TWCC_BADVALUE);
       (x ? wanted_.xres : wanted_.yres) = dpi;
       return TWRC_SUCCESS;
     }
     case ICAP_PIXELTYPE:
-      if (!expect(TWTY_UINT16) || !ApplyPixelType(u16)) return Fail(TWCC_BADVALUE);
-      wanted_.pixelType = u16;
+      if (!value.Is(TWTY_UINT16) || !ApplyPixelType(value.U16)) return Fail(TWCC_BADVALUE);
+      wanted_.pixelType = value.U16;
       return TWRC_SUCCESS;
     case ICAP_BITDEPTH: {
       // The depth that goes with the pixel type is set with it; other depths are not offered.
       const TW_UINT16 type = wanted_.pixelType.value_or(TWPT_RGB);
-      const bool fits = (type == TWPT_BW && u16 == 1) || (type == TWPT_GRAY && u16 == 8) || (type == TWPT_RGB && u16 == 24);
-      return expect(TWTY_UINT16) && fits ? TWRC_SUCCESS : Fail(TWCC_BADVALUE);
+      const TW_UINT16 depth = value.U16;
+      const bool fits = (type == TWPT_BW && depth == 1) || (type == TWPT_GRAY && depth == 8) || (type == TWPT_RGB && depth == 24);
+      return value.Is(TWTY_UINT16) && fits ? TWRC_SUCCESS : Fail(TWCC_BADVALUE);
     }
     case CAP_FEEDERENABLED: {
-      if (!expect(TWTY_BOOL)) return Fail(TWCC_BADVALUE);
-      const bool on = u16 != 0;
+      if (!value.Is(TWTY_BOOL)) return Fail(TWCC_BADVALUE);
+      const bool on = value.U16 != 0;
       auto entry = SourceEntry(on, on && wanted_.duplex, false);
       // A flatbed without a source option is a flatbed already.
       if (!entry) return !on && StringChoices(SANE_NAME_SCAN_SOURCE).empty() ? TWRC_SUCCESS : Fail(TWCC_CAPUNSUPPORTED);
@@ -391,16 +388,16 @@ TW_UINT16 TSaneSource::SetCapability(TW_CAPABILITY& cap) {
       return TWRC_SUCCESS;
     }
     case CAP_DUPLEXENABLED: {
-      if (!expect(TWTY_BOOL)) return Fail(TWCC_BADVALUE);
-      const bool on = u16 != 0;
+      if (!value.Is(TWTY_BOOL)) return Fail(TWCC_BADVALUE);
+      const bool on = value.U16 != 0;
       if (on && !SourceEntry(true, true, false)) return Fail(TWCC_CAPUNSUPPORTED);
       wanted_.duplex = on;
       if (wanted_.feeder.value_or(false) && !ApplySource()) return Fail(TWCC_BADVALUE);
       return TWRC_SUCCESS;
     }
     case ICAP_LIGHTPATH: {
-      if (!expect(TWTY_UINT16) || u16 > TWLP_TRANSMISSIVE) return Fail(TWCC_BADVALUE);
-      const bool on = u16 == TWLP_TRANSMISSIVE;
+      if (!value.Is(TWTY_UINT16) || value.U16 > TWLP_TRANSMISSIVE) return Fail(TWCC_BADVALUE);
+      const bool on = value.U16 == TWLP_TRANSMISSIVE;
       if (on && !SourceEntry(false, false, true)) return Fail(TWCC_CAPUNSUPPORTED);
       wanted_.transmissive = on;
       if ((on || wanted_.feeder) && !ApplySource()) return Fail(TWCC_BADVALUE);

@@ -61,7 +61,7 @@ class TSaneSource : public TSource {
   TSaneSource(const TSaneLibrary& lib, SANE_Handle handle, TSourceConfig config, int readTimeoutSeconds,
               twain::TW_UINT32 id);
 
-  twain::TW_UINT16 SetCapability(twain::TW_CAPABILITY& cap) override;
+  twain::TW_UINT16 SetCapability(twain::TW_UINT16 cap, const TCapValue& value) override;
   twain::TW_UINT16 Enable(twain::TW_USERINTERFACE& ui) override;
   twain::TW_UINT16 Disable() override;
   twain::TW_UINT16 ImageInfo(twain::TW_IMAGEINFO& info) override;

@@ -13,10 +13,13 @@ TW_UINT16 TSource::Entry(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF d
   if (!data) return Fail(TWCC_BADVALUE);
   if (dg == DG_CONTROL) {
     switch (dat) {
-      case DAT_CAPABILITY:
+      case DAT_CAPABILITY: {
         if (msg != MSG_SET) return Fail(TWCC_CAPBADOPERATION);
-        if (auto& cap = *static_cast<TW_CAPABILITY*>(data); IsSharedCapability(cap.Cap)) return SetSharedCapability(cap);
-        return SetCapability(*static_cast<TW_CAPABILITY*>(data));
+        const auto& cap = *static_cast<const TW_CAPABILITY*>(data);
+        TCapValue value;
+        if (ReadValueToSet(cap, value) != TWRC_SUCCESS) return TWRC_FAILURE;
+        return IsSharedCapability(cap.Cap) ? SetSharedCapability(cap.Cap, value) : SetCapability(cap.Cap, value);
+      }
       case DAT_EVENT:
         if (msg != MSG_PROCESSEVENT) return Fail(TWCC_BADPROTOCOL);
         return ProcessEvent(*static_cast<TW_EVENT*>(data));
@@ -59,12 +62,16 @@ TW_UINT16 TSource::StatusText(TW_STATUSUTF8& status) {
   return TWRC_SUCCESS;
 }
 
-TW_UINT16 TSource::ReadValueToSet(const TW_CAPABILITY& cap, TW_ONEVALUE& one) {
+TW_UINT16 TSource::ReadValueToSet(const TW_CAPABILITY& cap, TCapValue& value) {
   if (state_ != ESourceState::Open) return Fail(TWCC_SEQERROR);
   if (cap.ConType != TWON_ONEVALUE) return Fail(TWCC_BADVALUE);
+  TW_ONEVALUE one{};
   platform::GlobalLockGuard lock(static_cast<platform::HGLOBAL>(cap.hContainer));
   if (!lock.data() || lock.size() < sizeof one) return Fail(TWCC_BADVALUE);
   std::memcpy(&one, lock.data(), sizeof one);
+  value.Type = one.ItemType;
+  value.U16 = static_cast<TW_UINT16>(one.Item & 0xFFFF);
+  value.Fix32 = TW_FIX32{static_cast<TW_INT16>(value.U16), static_cast<TW_UINT16>(one.Item >> 16)};
   return TWRC_SUCCESS;
 }
 
@@ -84,34 +91,31 @@ bool TSource::IsSharedCapability(TW_UINT16 cap) {
   }
 }
 
-TW_UINT16 TSource::SetSharedCapability(TW_CAPABILITY& cap) {
-  TW_ONEVALUE one{};
-  if (ReadValueToSet(cap, one) != TWRC_SUCCESS) return TWRC_FAILURE;
-  const auto u16 = static_cast<TW_UINT16>(one.Item & 0xFFFF);
+TW_UINT16 TSource::SetSharedCapability(TW_UINT16 cap, const TCapValue& value) {
   bool valid = false;
-  switch (cap.Cap) {
+  switch (cap) {
     case ICAP_XFERMECH:
-      valid = one.ItemType == TWTY_UINT16 && u16 == TWSX_NATIVE;
+      valid = value.Is(TWTY_UINT16) && value.U16 == TWSX_NATIVE;
       break;
     case CAP_XFERCOUNT: {
-      const auto count = static_cast<TW_INT16>(u16);
-      valid = one.ItemType == TWTY_INT16 && (count == -1 || count >= 1);
+      const auto count = static_cast<TW_INT16>(value.U16);
+      valid = value.Is(TWTY_INT16) && (count == -1 || count >= 1);
       if (valid) xferCount_ = count;
       break;
     }
     case ICAP_UNITS:
-      valid = one.ItemType == TWTY_UINT16 && u16 == TWUN_INCHES;
+      valid = value.Is(TWTY_UINT16) && value.U16 == TWUN_INCHES;
       break;
     case CAP_INDICATORS:
     case CAP_AUTOFEED:
-      valid = one.ItemType == TWTY_BOOL;
+      valid = value.Is(TWTY_BOOL);
       break;
     case CAP_FEEDERORDER:
-      valid = one.ItemType == TWTY_UINT16 && u16 == TWFO_FIRSTPAGEFIRST;
+      valid = value.Is(TWTY_UINT16) && value.U16 == TWFO_FIRSTPAGEFIRST;
       break;
     default:  // the waits
-      valid = one.ItemType == TWTY_UINT16;
-      if (valid) (cap.Cap == CAP_LP_WAITFORPAPER ? waitForPaperSeconds_ : retryBusySeconds_) = std::min<int>(u16, kMaxWaitSeconds);
+      valid = value.Is(TWTY_UINT16);
+      if (valid) (cap == CAP_LP_WAITFORPAPER ? waitForPaperSeconds_ : retryBusySeconds_) = std::min<int>(value.U16, kMaxWaitSeconds);
       break;
   }
   return valid ? TWRC_SUCCESS : Fail(TWCC_BADVALUE);

@@ -18,6 +18,14 @@ enum class ESourceState : std::uint8_t {
   Transferring = 7,   // the page is being transferred
 };
 
+// The one value a capability is set to, as its container held it.
+struct TCapValue {
+  twain::TW_UINT16 Type = 0;  // TWTY_...
+  twain::TW_UINT16 U16 = 0;   // the value of a TW_UINT16, TW_INT16 or TW_BOOL item
+  twain::TW_FIX32 Fix32{};    // the value of a TW_FIX32 item
+  [[nodiscard]] bool Is(twain::TW_UINT16 type) const { return Type == type; }
+};
+
 class TSource {
  public:
   explicit TSource(twain::TW_UINT32 id) : id_(id) {}
@@ -39,9 +47,9 @@ class TSource {
                                        twain::TW_MEMREF data);
 
  protected:
-  // The operations, each in the state the source is in; SetCapability gets only the capabilities
-  // that are not shared (see SetSharedCapability).
-  virtual twain::TW_UINT16 SetCapability(twain::TW_CAPABILITY& cap) = 0;
+  // The operations, each in the state the source is in. SetCapability gets the capabilities that
+  // are not shared (see SetSharedCapability), with the value already read.
+  virtual twain::TW_UINT16 SetCapability(twain::TW_UINT16 cap, const TCapValue& value) = 0;
   virtual twain::TW_UINT16 Enable(twain::TW_USERINTERFACE& ui) = 0;
   virtual twain::TW_UINT16 Disable() = 0;
   virtual twain::TW_UINT16 EndTransfer(twain::TW_PENDINGXFERS& pending) = 0;
@@ -55,10 +63,10 @@ class TSource {
   // in inches, indicators and automatic feeding accepted, first page first, and the waits of an
   // unattended job (CAP_LP_WAITFORPAPER, CAP_LP_RETRYBUSY).
   static bool IsSharedCapability(twain::TW_UINT16 cap);
-  twain::TW_UINT16 SetSharedCapability(twain::TW_CAPABILITY& cap);
+  twain::TW_UINT16 SetSharedCapability(twain::TW_UINT16 cap, const TCapValue& value);
   // The one value a capability is set to: only while open (capabilities are negotiated before the
   // source is enabled) and only from a one-value container of the right size.
-  twain::TW_UINT16 ReadValueToSet(const twain::TW_CAPABILITY& cap, twain::TW_ONEVALUE& one);
+  twain::TW_UINT16 ReadValueToSet(const twain::TW_CAPABILITY& cap, TCapValue& value);
   // Posts a notice (transfer ready, close request) to the application's window.
   void Notify(twain::TW_UINT16 message);
   // Records the condition for the status query and reports failure; a detail names what

@@ -47,36 +47,32 @@ TW_UINT16 TVirtualSource::Disable() {
   return TWRC_SUCCESS;
 }
 
-TW_UINT16 TVirtualSource::SetCapability(TW_CAPABILITY& cap) {
-  TW_ONEVALUE one{};
-  if (ReadValueToSet(cap, one) != TWRC_SUCCESS) return TWRC_FAILURE;
-  const auto u16 = static_cast<TW_UINT16>(one.Item & 0xFFFF);
-  auto expect = [&](TW_UINT16 type) { return one.ItemType == type; };
-  switch (cap.Cap) {
+TW_UINT16 TVirtualSource::SetCapability(TW_UINT16 cap, const TCapValue& value) {
+  switch (cap) {
     case ICAP_XRESOLUTION:
     case ICAP_YRESOLUTION: {
-      TW_FIX32 f{static_cast<TW_INT16>(u16), static_cast<TW_UINT16>(one.Item >> 16)};
-      if (!expect(TWTY_FIX32) || f.Whole < kMinDpi || f.Whole > kMaxDpi) return Fail(TWCC_BADVALUE);
-      (cap.Cap == ICAP_XRESOLUTION ? xres_ : yres_) = f;
+      const TW_FIX32 f = value.Fix32;
+      if (!value.Is(TWTY_FIX32) || f.Whole < kMinDpi || f.Whole > kMaxDpi) return Fail(TWCC_BADVALUE);
+      (cap == ICAP_XRESOLUTION ? xres_ : yres_) = f;
       return TWRC_SUCCESS;
     }
     case ICAP_PIXELTYPE:
-      if (!expect(TWTY_UINT16) || u16 > TWPT_PALETTE) return Fail(TWCC_BADVALUE);
-      pixelType_ = u16;
-      bitDepth_ = u16 == TWPT_BW ? 1 : u16 == TWPT_RGB ? 24 : 8;
+      if (!value.Is(TWTY_UINT16) || value.U16 > TWPT_PALETTE) return Fail(TWCC_BADVALUE);
+      pixelType_ = value.U16;
+      bitDepth_ = value.U16 == TWPT_BW ? 1 : value.U16 == TWPT_RGB ? 24 : 8;
       return TWRC_SUCCESS;
     case ICAP_BITDEPTH:
-      if (!expect(TWTY_UINT16) || !TTestPage::Supports(pixelType_, u16)) return Fail(TWCC_BADVALUE);
-      bitDepth_ = u16;
+      if (!value.Is(TWTY_UINT16) || !TTestPage::Supports(pixelType_, value.U16)) return Fail(TWCC_BADVALUE);
+      bitDepth_ = value.U16;
       return TWRC_SUCCESS;
     case CAP_FEEDERENABLED:
-      if (!expect(TWTY_BOOL)) return Fail(TWCC_BADVALUE);
-      feederEnabled_ = u16 != 0;
+      if (!value.Is(TWTY_BOOL)) return Fail(TWCC_BADVALUE);
+      feederEnabled_ = value.U16 != 0;
       return TWRC_SUCCESS;
     case CAP_DUPLEXENABLED:
       if (!config_.Duplex) return Fail(TWCC_CAPUNSUPPORTED);
-      if (!expect(TWTY_BOOL)) return Fail(TWCC_BADVALUE);
-      duplexEnabled_ = u16 != 0;
+      if (!value.Is(TWTY_BOOL)) return Fail(TWCC_BADVALUE);
+      duplexEnabled_ = value.U16 != 0;
       return TWRC_SUCCESS;
     default:
       // No transparency unit, and nothing else beyond the above.

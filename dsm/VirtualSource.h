@@ -32,7 +32,7 @@ class TVirtualSource : public TSource {
     std::string file;        // empty: rendered
   };
 
-  twain::TW_UINT16 SetCapability(twain::TW_CAPABILITY& cap) override;
+  twain::TW_UINT16 SetCapability(twain::TW_UINT16 cap, const TCapValue& value) override;
   twain::TW_UINT16 Enable(twain::TW_USERINTERFACE& ui) override;
   twain::TW_UINT16 Disable() override;
   twain::TW_UINT16 ImageInfo(twain::TW_IMAGEINFO& info) override;
