@@ -410,22 +410,9 @@ TW_UINT16 TSaneSource::SetCapability(TW_UINT16 cap, const TCapValue& value) {
 
 // ---- Acquisition ----
 
-bool TSaneSource::RunUserInterface() {
-  auto tty = TTerminal::Open();
-  if (!tty) return false;
-  tty->Write(config_.Name + " (" + config_.SaneDevice + ")\nPress Enter to scan, or type c to cancel: ");
-  auto answer = tty->ReadLine();
-  if (!answer) return false;
-  std::string a = Lower(*answer);
-  a.erase(std::remove_if(a.begin(), a.end(), [](char c) { return c == ' ' || c == '\t'; }), a.end());
-  return !(a == "c" || a == "cancel" || a == "q");
-}
+bool TSaneSource::RunUserInterface() { return ConfirmScan(config_.Name + " (" + config_.SaneDevice + ")"); }
 
 TW_UINT16 TSaneSource::Enable(TW_USERINTERFACE& ui) {
-  if (state_ != ESourceState::Open) return Fail(TWCC_SEQERROR);
-  auto parent = static_cast<platform::HWND>(ui.hParent);
-  if (!platform::IsWindow(parent)) return Fail(TWCC_BADVALUE);
-  parent_ = parent;
   ApplyAll();
   // Options are read before scanning: many backends refuse them while a page is being read.
   xdpi_ = Resolution(true);

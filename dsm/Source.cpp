@@ -24,7 +24,14 @@ TW_UINT16 TSource::Entry(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF d
         if (msg != MSG_PROCESSEVENT) return Fail(TWCC_BADPROTOCOL);
         return ProcessEvent(*static_cast<TW_EVENT*>(data));
       case DAT_USERINTERFACE:
-        if (msg == MSG_ENABLEDS) return Enable(*static_cast<TW_USERINTERFACE*>(data));
+        if (msg == MSG_ENABLEDS) {
+          auto& ui = *static_cast<TW_USERINTERFACE*>(data);
+          if (state_ != ESourceState::Open) return Fail(TWCC_SEQERROR);
+          auto parent = static_cast<platform::HWND>(ui.hParent);
+          if (!platform::IsWindow(parent)) return Fail(TWCC_BADVALUE);
+          parent_ = parent;
+          return Enable(ui);
+        }
         if (msg == MSG_DISABLEDS) return Disable();
         return Fail(TWCC_BADPROTOCOL);
       case DAT_STATUSUTF8:

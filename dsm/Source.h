@@ -48,7 +48,8 @@ class TSource {
 
  protected:
   // The operations, each in the state the source is in. SetCapability gets the capabilities that
-  // are not shared (see SetSharedCapability), with the value already read.
+  // are not shared (see SetSharedCapability), with the value already read; Enable is called on an
+  // open source once the application's window is known (parent_).
   virtual twain::TW_UINT16 SetCapability(twain::TW_UINT16 cap, const TCapValue& value) = 0;
   virtual twain::TW_UINT16 Enable(twain::TW_USERINTERFACE& ui) = 0;
   virtual twain::TW_UINT16 Disable() = 0;

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 
@@ -43,6 +44,18 @@ std::optional<std::string> TTerminal::ReadLine() {
   }
   if (!any) return std::nullopt;
   return line;
+}
+
+bool ConfirmScan(const std::string& heading) {
+  auto tty = TTerminal::Open();
+  if (!tty) return false;
+  tty->Write(heading + "\nPress Enter to scan, or type c to cancel: ");
+  auto answer = tty->ReadLine();
+  if (!answer) return false;
+  std::string a;
+  for (char c : *answer)
+    if (c != ' ' && c != '\t') a += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return !(a == "c" || a == "cancel" || a == "q");
 }
 
 }  // namespace lumipage::dsm

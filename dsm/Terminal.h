@@ -29,4 +29,9 @@ class TTerminal {
   bool interactive_;
 };
 
+// A source's own dialog: shows heading, asks for Enter to scan, and tells whether to go on. An
+// answer of c, cancel or q (in any letter case, spaces ignored) cancels, as do no terminal and the
+// end of the input.
+[[nodiscard]] bool ConfirmScan(const std::string& heading);
+
 }  // namespace lumipage::dsm

@@ -29,12 +29,6 @@ const char* KindName(TW_UINT16 pixelType, TW_UINT16 bitDepth) {
   }
 }
 
-std::string Trim(const std::string& s) {
-  auto b = s.find_first_not_of(" \t");
-  if (b == std::string::npos) return {};
-  return s.substr(b, s.find_last_not_of(" \t") - b + 1);
-}
-
 }  // namespace
 
 TVirtualSource::TVirtualSource(TSourceConfig config, TW_UINT32 id) : TSource(id), config_(std::move(config)) {}
@@ -115,22 +109,12 @@ void TVirtualSource::PlanPages() {
 }
 
 bool TVirtualSource::RunUserInterface() {
-  auto tty = TTerminal::Open();
-  if (!tty) return false;
-  tty->Write(config_.Name + ": " + std::to_string(plan_.size()) + " page(s) ready, " +
-             std::to_string(xres_.Whole) + " x " + std::to_string(yres_.Whole) + " dpi, " +
-             KindName(pixelType_, bitDepth_) + ".\nPress Enter to scan, or type c to cancel: ");
-  auto answer = tty->ReadLine();
-  if (!answer) return false;
-  std::string a = Trim(*answer);
-  return !(a == "c" || a == "C" || a == "cancel" || a == "q");
+  return ConfirmScan(config_.Name + ": " + std::to_string(plan_.size()) + " page(s) ready, " +
+                     std::to_string(xres_.Whole) + " x " + std::to_string(yres_.Whole) + " dpi, " +
+                     KindName(pixelType_, bitDepth_) + ".");
 }
 
 TW_UINT16 TVirtualSource::Enable(TW_USERINTERFACE& ui) {
-  if (state_ != ESourceState::Open) return Fail(TWCC_SEQERROR);
-  auto parent = static_cast<platform::HWND>(ui.hParent);
-  if (!platform::IsWindow(parent)) return Fail(TWCC_BADVALUE);
-  parent_ = parent;
   PlanPages();
   paperAt_ = std::chrono::steady_clock::now() + std::chrono::seconds(config_.PaperAfter);
   state_ = ESourceState::Enabled;
