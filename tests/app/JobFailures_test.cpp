@@ -50,6 +50,7 @@ class RealJob : public ProgramTest {
     Scanner("[Source1]\nPages=3\n");
   }
   void Scanner(const std::string& source) { WriteText(sys / "twain_32.ini", "[Sane]\nEnabled=0\n" + source); }
+  // The rows' set-ups reach the folders.
   using ProgramTest::exe;
   using ProgramTest::sys;
 
