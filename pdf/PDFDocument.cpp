@@ -1,46 +1,22 @@
 #include "pdf/PDFDocument.h"
 
-#include <nettle/md5.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <limits>
 #include <iterator>
-#include <ostream>
+#include <limits>
 #include <sstream>
 
 #include "pdf/PDFExtra.h"
 #include "pdf/PDFLimits.h"
 #include "pdf/PDFParser.h"
 #include "pdf/PDFRepair.h"
-#include "pdf/PDFXRefReader.h"
 
 namespace lumipage {
 
 namespace {
 
-std::string MD5(std::string_view data) {
-  md5_ctx ctx;
-  md5_init(&ctx);
-  md5_update(&ctx, data.size(), reinterpret_cast<const uint8_t*>(data.data()));
-  std::string digest(MD5_DIGEST_SIZE, '\0');
-  md5_digest(&ctx, MD5_DIGEST_SIZE, reinterpret_cast<uint8_t*>(digest.data()));
-  return digest;
-}
-
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-// A 32-bit decimal from a run of digits and points; 0 when it is not a valid integer.
-int32_t RunToInt(std::string_view run) {
-  if (run.empty() || run.size() > 10) return 0;
-  int64_t v = 0;
-  for (char c : run) {
-    if (!IsDigit(c)) return 0;
-    v = v * 10 + (c - '0');
-  }
-  return v > INT32_MAX ? 0 : static_cast<int32_t>(v);
-}
 
 }  // namespace
 
@@ -58,10 +34,14 @@ TPDFDocument::TPDFDocument() : structure_(std::make_unique<TPDFStructure>()) {
 
 TPDFDocument::~TPDFDocument() { ClearTempStore(); }
 
-void TPDFDocument::Reset() {
+void TPDFDocument::ClearObjects() {
   objects_.clear();
   byNumber_.clear();
   highestNumber_ = 0;
+}
+
+void TPDFDocument::Reset() {
+  ClearObjects();
   structure_->Reset();
   trailer_ = structure_->MakeDictionary();
   fileText_.clear();
@@ -70,10 +50,8 @@ void TPDFDocument::Reset() {
   objectStreamCache_ = ObjectStreamCache{};
   sectionOffsets_.clear();
   linearized_ = false;
-  headerOffset_ = 0;
   repaired_ = false;
-  trailerTaken_ = false;
-  security_ = TPDFSecurity();
+  security_.Reset();
 }
 
 void TPDFDocument::AppendObject(std::unique_ptr<TPDFIndObj> object) {
@@ -123,6 +101,22 @@ TPDFIndObj* TPDFDocument::FindIndirect(int32_t number, int32_t generation) const
   return nullptr;
 }
 
+void TPDFDocument::RemoveIndirect(TPDFIndObj* object) {
+  auto it = std::find_if(objects_.begin(), objects_.end(), [&](const auto& o) { return o.get() == object; });
+  if (it == objects_.end()) return;
+  std::unique_ptr<TPDFIndObj> owned = std::move(*it);
+  objects_.erase(it);
+  if (objectStreamCache_.Holder == object) objectStreamCache_ = ObjectStreamCache{};
+  byNumber_.assign(byNumber_.size(), 0);
+  highestNumber_ = 0;
+  for (size_t i = 0; i < objects_.size(); ++i) {
+    const int32_t n = objects_[i]->Number;
+    if (n >= 0 && byNumber_[static_cast<size_t>(n)] == 0) byNumber_[static_cast<size_t>(n)] = static_cast<uint32_t>(i + 1);
+    highestNumber_ = std::max(highestNumber_, n);
+  }
+  if (owned->Value != nullptr) structure_->ReleaseIndirect(owned->Value);
+}
+
 TPDFObject* TPDFDocument::GetValue(TPDFIndObj* object) {
   if (object == nullptr) return nullptr;
   if (!object->Parsed) {
@@ -137,7 +131,7 @@ TPDFObject* TPDFDocument::GetValue(TPDFIndObj* object) {
 void TPDFDocument::ParseObject(TPDFIndObj& object) {
   // Objects of a protected file's object streams cannot be read before a password opens it;
   // they stay unparsed so that they read correctly once it does.
-  if (object.InObjectStream && security_.ActiveKey.empty() && SecurityState() == 1) return;
+  if (object.InObjectStream && !security_.HasKey() && SecurityState() == 1) return;
   // Marked first, so that a failing parse is not retried and a /Length that refers back to
   // this object finds no value instead of recursing.
   object.Parsed = true;
@@ -149,7 +143,7 @@ void TPDFDocument::ParseObject(TPDFIndObj& object) {
     while (p < text.size() && !IsDigit(text[p]) && text[p] != '.') ++p;
     const size_t start = p;
     while (p < text.size() && (IsDigit(text[p]) || text[p] == '.')) ++p;
-    return RunToInt(std::string_view(text).substr(start, p - start));
+    return DigitRunToInt(std::string_view(text).substr(start, p - start));
   };
   const int32_t number = readRun();
   const int32_t generation = readRun();
@@ -239,6 +233,8 @@ bool TPDFDocument::FillObjectStreamCache(TPDFIndObj& holder, TPDFStream* stream)
   }
   return true;
 }
+
+void TPDFDocument::ReleaseObjectStreamCache() { objectStreamCache_ = ObjectStreamCache{}; }
 
 bool TPDFDocument::DropParsedValue(TPDFIndObj& object) {
   if (!object.Parsed || object.TextCached || object.InObjectStream || object.Offset <= 0 || object.Length <= 0 ||
@@ -362,7 +358,7 @@ std::string TPDFDocument::GetInfo(std::string_view key) {
   const int state = SecurityState();
   if (state == 2) return {};
   if (state == 1) {
-    if (security_.OpenPassword.empty()) return {};
+    if (security_.OpenPassword().empty()) return {};
     if (TPDFIndObj* info = InfoObject()) DecryptObject(*info);
   }
   TPDFObject* v = InfoDictionary()->Get(key, true);
@@ -379,7 +375,7 @@ void TPDFDocument::SetVersion(std::string version) {
 TPDFArray* TPDFDocument::MakeID() {
   // The file identifier: MD5 of the current local time as a decimal day count, or of
   // SOURCE_DATE_EPOCH for reproducible output.
-  const std::string digest = MD5(IdentifierSeed());
+  const std::string digest = TPDFSecurity::MD5(IdentifierSeed());
   TPDFString* id = structure_->MakeString(digest, TPDFString::kHexadecimal);
   TPDFArray* array = structure_->MakeArray();
   array->Add(id);
@@ -432,162 +428,29 @@ bool TPDFDocument::NewDocument() {
   return true;
 }
 
-int TPDFDocument::SecurityState() {
-  TPDFObject* entry = trailer_->Get("Encrypt");
-  if (entry == nullptr) return 0;
-  if (auto* ref = As<TPDFIndRef>(entry)) entry = ref->Resolve();
-  auto* dict = As<TPDFDictionary>(entry);
-  return dict != nullptr && security_.ReadDictionary(*dict) ? 1 : 2;
+bool TPDFDocument::LoadFromStream(std::istream& in) {
+  std::string bytes;
+  try {
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  } catch (...) {
+    Reset();
+    lastLoadResult_ = TLoadResult::ReadFailed;
+    return false;
+  }
+  return LoadFromString(std::move(bytes));
 }
 
-namespace {
-
-bool IsCrossReferenceData(const TPDFObject* value) {
-  const auto* stream = As<TPDFStream>(value);
-  if (stream == nullptr) return false;
-  const std::string type = stream->Dictionary()->TypeName();
-  return type == "ObjStm" || type == "XRef";
-}
-
-}  // namespace
-
-std::string TPDFDocument::SaveText(TPDFIndObj& object) {
-  if (!object.Parsed) {
-    // Objects from object streams are written as ordinary objects; object streams and
-    // cross-reference streams would dangle beside a classic table and are left out.
-    if (object.InObjectStream && !object.TextCached && SecurityState() == 0) {
-      // Copied as an ordinary object without parsing (objects in streams are never streams).
-      std::string_view bytes;
-      if (!ObjectStreamBytes(object, bytes)) return {};
-      std::string text = std::to_string(object.Number) + ' ' + std::to_string(object.Generation) + " obj\n";
-      text += bytes;
-      text += "\nendobj\n";
-      return text;
-    }
-    bool parse = object.InObjectStream;
-    if (!parse && !object.TextCached) {
-      const std::string_view raw =
-          object.Offset > 0 && static_cast<size_t>(object.Offset) < fileText_.size()
-              ? std::string_view(fileText_).substr(static_cast<size_t>(object.Offset), static_cast<size_t>(object.Length))
-              : std::string_view();
-      parse = raw.find("/ObjStm") != std::string_view::npos || raw.find("/XRef") != std::string_view::npos;
-    }
-    if (!parse) return object.RawText();
-    GetValue(&object);
-    if (IsCrossReferenceData(object.Value)) {
-      // Parsed only to be recognised and left out: its file text still holds it.
-      (void)DropParsedValue(object);
-      return {};
-    }
-  }
-  if (IsCrossReferenceData(object.Value)) return {};
-  if (object.Decrypted && !security_.ActiveKey.empty() && SecurityState() == 1 && !IsEncryptObject(object)) {
-    security_.CryptValue(object.Value, object.Number, object.Generation, true);
-    object.Decrypted = false;
-  }
-  return object.ObjectText();
+bool TPDFDocument::LoadFromString(std::string bytes) {
+  lastLoadResult_ = TPDFLoader(*this).Load(std::move(bytes));
+  return lastLoadResult_ == TLoadResult::Loaded;
 }
 
 bool TPDFDocument::SaveToStream(std::ostream& out) {
-  try {
-    xrefTableSize_ = 0;
-    // Written through a modest buffer: the document is never held twice, and a file stream
-    // still gets few large writes (a write costs far more than copying 64 KB) rather than one
-    // for every 8 KB of its own buffer.
-    constexpr size_t kBuffer = size_t{64} << 10;
-    std::string pending;
-    pending.reserve(kBuffer);
-    lastSaveResult_ = TSaveResult::WriteFailed;
-    uint64_t written = saveOffsetOrigin_;
-    auto flush = [&]() {
-      out.write(pending.data(), static_cast<std::streamsize>(pending.size()));
-      pending.clear();
-      return static_cast<bool>(out);
-    };
-    // The last bytes written, for the look-back check before the table.
-    std::string tail;
-    auto put = [&](std::string_view text) {
-      written += text.size();
-      if (text.size() >= 10) {
-        tail.assign(text.substr(text.size() - 10));
-      } else {
-        tail += text;
-        if (tail.size() > 10) tail.erase(0, tail.size() - 10);
-      }
-      if (pending.size() + text.size() > kBuffer) {
-        if (!flush()) return false;
-        if (text.size() >= kBuffer) {
-          out.write(text.data(), static_cast<std::streamsize>(text.size()));
-          return static_cast<bool>(out);
-        }
-      }
-      pending += text;
-      return true;
-    };
-    if (!put("%PDF-" + version_ + "\n%\xE2\xE3\xCF\xD3\n")) return false;
-
-    // One entry per number: offset << 16 | generation, 0 while the number is free. Offsets
-    // are never 0 (the header comes first).
-    std::vector<uint64_t> table(static_cast<size_t>(highestNumber_) + 1, 0);
-    for (const auto& obj : objects_) {
-      if (obj->Number <= 0) continue;
-      uint64_t& entry = table[static_cast<size_t>(obj->Number)];
-      if (entry != 0) continue;  // a second object of one number cannot be addressed
-      std::string text = SaveText(*obj);
-      if (text.empty()) continue;
-      if (text.back() != '\n' && text.back() != '\r') text += '\n';
-      // An entry that needs more digits would make the table unreadable.
-      if (written > kMaxEntryOffset) {
-        lastSaveResult_ = TSaveResult::TooLarge;
-        return false;
-      }
-      entry = written << 16 | static_cast<uint64_t>(std::clamp(obj->Generation, 0, 65535));
-      if (!put(text)) return false;
-    }
-    // Released at once: nothing else reads the decoded stream after the copy.
-    objectStreamCache_ = ObjectStreamCache{};
-
-    // The reader looks for "xref" in a window starting 10 bytes before it; copied text that
-    // ends in an object header or in "xref" there would hide the table from it.
-    if (tail.find(" obj") != std::string::npos || tail.find("xref") != std::string::npos) {
-      if (!put(std::string(10, '\n'))) return false;
-    }
-    const uint64_t xref = written;
-    std::string buf = "xref\n0 " + std::to_string(table.size()) + "\n";
-    char line[40];
-    for (size_t i = 0; i < table.size(); ++i) {
-      const uint64_t entry = table[i];
-      if (i == 0) {
-        buf += "0000000000 65535 f \n";
-      } else if (entry == 0) {
-        buf += "0000000000 00000 f \n";
-      } else {
-        std::snprintf(line, sizeof line, "%010llu %05u n \n", static_cast<unsigned long long>(entry >> 16),
-                      static_cast<unsigned>(entry & 0xFFFF));
-        buf += line;
-      }
-      if (buf.size() >= 4096) {
-        if (!put(buf)) return false;
-        buf.clear();
-      }
-    }
-    buf += "trailer\n";
-    // A loaded trailer's /Size describes the old file; the table written here decides it.
-    if (auto* size = As<TPDFNumeric>(trailer_->Get("Size"))) {
-      size->Value = static_cast<double>(table.size());
-    } else {
-      trailer_->Put("Size", structure_->MakeNumber(static_cast<double>(table.size())));
-    }
-    trailer_->AppendText(buf, 0);
-    buf += "startxref\n" + std::to_string(xref) + "\n%%EOF\n";
-    if (!put(buf) || !flush()) return false;
-    out.flush();
-    xrefTableSize_ = table.size();
-    if (out) lastSaveResult_ = TSaveResult::Saved;
-    return static_cast<bool>(out);
-  } catch (...) {
-    return false;
-  }
+  TPDFWriter writer(*this);
+  writer.OffsetOrigin = saveOffsetOrigin_;
+  lastSaveResult_ = writer.Write(out);
+  xrefTableSize_ = writer.TableSize();
+  return lastSaveResult_ == TSaveResult::Saved;
 }
 
 bool TPDFDocument::SaveToFile(const std::string& fileName) {
@@ -676,409 +539,6 @@ std::string TPDFDocument::ReadStoredText(int32_t number) {
   std::string text;
   if (scan(tempStoreReadPos_, end, text) || scan(0, end, text)) return text;
   return {};
-}
-
-// ---- Loading ----
-
-bool TPDFDocument::LoadFromStream(std::istream& in) {
-  std::string bytes;
-  try {
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  } catch (...) {
-    Reset();
-    return false;
-  }
-  return LoadFromString(std::move(bytes));
-}
-
-bool TPDFDocument::LoadFromString(std::string bytes) {
-  bool ok = false;
-  try {
-    Reset();
-    fileText_ = std::move(bytes);
-    ok = Open();
-  } catch (...) {
-    ok = false;
-  }
-  if (!ok) Reset();
-  try {
-    ApplyPassword("");
-  } catch (...) {
-  }
-  if (ok) {
-    try {
-      ok = CheckPages();
-    } catch (...) {
-      ok = false;
-    }
-    if (!ok) Reset();
-  }
-  return ok;
-}
-
-bool TPDFDocument::HasCatalog() { return As<TPDFDictionary>(trailer_->Get("Root", true)) != nullptr; }
-
-bool TPDFDocument::Open() {
-  if (!ReadHeader()) return false;
-  // The cross-reference data as the file names it; then, for a file with junk before its
-  // header, with offsets counted from the header; then rebuilt by scanning the file.
-  bool ok = ReadCrossReference(0) && EntriesValid();
-  if (!ok && headerOffset_ > 0) ok = ReadCrossReference(headerOffset_) && EntriesValid();
-  if (!ok || !HasCatalog()) {
-    if (!AllowRepair) return false;
-    RepairObjectTable();
-  }
-  if (!HasCatalog()) return false;
-  CheckLinearized();
-  return true;
-}
-
-bool TPDFDocument::ReadHeader() {
-  const std::string_view head = std::string_view(fileText_).substr(0, 1024);
-  auto versionAfter = [&](size_t at, std::string& version) {
-    if (at >= head.size()) return false;
-    const std::string_view run = head.substr(at, 10);
-    size_t k = 0;
-    while (k < run.size() && (IsDigit(run[k]) || run[k] == '.')) ++k;
-    version = std::string(run.substr(0, k));
-    return IsNumber(version);
-  };
-  std::string version;
-  bool found = false;
-  const size_t ps = head.find("%!PS-Adobe-");
-  if (ps != std::string_view::npos) {
-    const size_t pdf = head.substr(ps + 11, 20).find("PDF-");
-    if (pdf != std::string_view::npos) found = versionAfter(ps + 11 + pdf + 4, version);
-  }
-  if (!found) {
-    const size_t pdf = head.find("%PDF-");
-    if (pdf != std::string_view::npos) found = versionAfter(pdf + 5, version);
-    if (found) headerOffset_ = static_cast<int64_t>(pdf);
-  }
-  if (!found) return false;
-  version_ = version;
-  return true;
-}
-
-bool TPDFDocument::ReadCrossReference(int64_t base) {
-  // A second attempt starts afresh.
-  sectionOffsets_.clear();
-  trailer_ = structure_->MakeDictionary();
-  objectStreamCache_ = ObjectStreamCache{};
-  TPDFXRefReader reader(fileText_);
-  reader.Base = base;
-  std::vector<XRefEntry> entries;
-  // Sections are read newest first: the first registration of a number wins.
-  std::vector<bool> seen;
-  reader.OnEntry = [&](int64_t number, int64_t value1, char kind, int64_t value2) {
-    if (kind != 'n' && kind != 'c') return;
-    if (number < 0 || number > kMaxObjectNumber) return;
-    // An in-use entry at offset 0 is how some writers mark a deleted object.
-    if (kind == 'n' && value1 <= base) return;
-    const auto n = static_cast<size_t>(number);
-    if (n >= seen.size()) seen.resize(std::max(n + 1, seen.size() * 2));
-    if (seen[n]) return;
-    seen[n] = true;
-    XRefEntry e;
-    e.Number = static_cast<int32_t>(n);
-    e.Value1 = static_cast<int32_t>(std::clamp<int64_t>(value1, 0, INT32_MAX));
-    e.Compressed = kind == 'c';
-    e.Value2 = static_cast<int32_t>(e.Compressed ? std::clamp<int64_t>(value2, 0, INT32_MAX)
-                                                 : std::clamp<int64_t>(value2, -1, 65535));
-    entries.push_back(e);
-  };
-  reader.OnTrailer = [this](const std::string& text) { TakeTrailer(text); };
-  reader.OnSection = [this](int64_t offset) {
-    if (offset >= 0 && offset <= INT32_MAX) sectionOffsets_.push_back(static_cast<int32_t>(offset));
-  };
-  trailerTaken_ = false;
-  const bool ok = reader.ReadSection(reader.FindStartXRef());
-  BuildObjectTable(entries);
-  return ok && trailerTaken_;
-}
-
-bool TPDFDocument::EntriesValid() {
-  for (const auto& obj : objects_) {
-    if (obj->InObjectStream) {
-      if (FindIndirect(obj->StreamNumber, 0) == nullptr) return false;
-    } else if (!ObjectHeaderAt(fileText_, obj->Offset, obj->Number, obj->Generation)) {
-      return false;
-    }
-  }
-  return true;
-}
-
-void TPDFDocument::TakeTrailer(const std::string& text) {
-  if (trailerTaken_) return;
-  auto* dict = As<TPDFDictionary>(structure_->Parse(text));
-  if (dict == nullptr) return;
-  // Keys describing the old file's cross-reference data would not fit the saved file.
-  for (const char* key : {"Prev", "Type", "W", "Index", "Length", "Filter", "XRefStm", "DecodeParms"})
-    dict->Delete(key);
-  trailer_ = dict;
-  trailerTaken_ = true;
-}
-
-void TPDFDocument::BuildObjectTable(const std::vector<XRefEntry>& entries) {
-  // An object's text runs up to the next object or cross-reference section in the file.
-  struct Item {
-    int32_t key;
-    int32_t tag;  // index into entries; -1 for a section
-  };
-  std::vector<Item> items;
-  items.reserve(sectionOffsets_.size() + entries.size());
-  for (int32_t offset : sectionOffsets_) items.push_back({offset, -1});
-  for (size_t i = 0; i < entries.size(); ++i)
-    items.push_back({entries[i].Compressed ? 0 : entries[i].Value1, static_cast<int32_t>(i)});
-  std::stable_sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return a.key < b.key; });
-  objects_.clear();
-  byNumber_.clear();
-  highestNumber_ = 0;
-  objects_.reserve(entries.size());
-  const auto fileLength = static_cast<int64_t>(fileText_.size());
-  for (size_t i = 0; i < items.size(); ++i) {
-    if (items[i].tag < 0) continue;
-    const XRefEntry& e = entries[static_cast<size_t>(items[i].tag)];
-    if (!e.Compressed && e.Value2 < 0) continue;
-    const int64_t next = i + 1 < items.size() ? items[i + 1].key : fileLength;
-    auto obj = std::make_unique<TPDFIndObj>(*this);
-    obj->Number = e.Number;
-    if (e.Compressed) {
-      obj->InObjectStream = true;
-      obj->StreamNumber = e.Value1;
-      obj->StreamIndex = e.Value2;
-      obj->Length = static_cast<int32_t>(std::clamp<int64_t>(next, 0, INT32_MAX));
-    } else {
-      obj->Generation = e.Value2;
-      obj->Offset = e.Value1;
-      obj->Length = static_cast<int32_t>(std::clamp<int64_t>(next - e.Value1, 0, INT32_MAX));
-    }
-    AppendObject(std::move(obj));
-  }
-}
-
-void TPDFDocument::CheckLinearized() {
-  linearized_ = false;
-  const std::string_view head = std::string_view(fileText_).substr(0, 1024);
-  if (head.find("/Linearized") == std::string_view::npos) return;
-  const size_t obj = head.find(" obj");
-  if (obj == std::string_view::npos) return;
-  // The two digit runs before the first " obj": number and generation.
-  size_t p = obj;
-  int32_t values[2] = {0, 0};
-  for (int k = 1; k >= 0; --k) {
-    while (p > 0 && !IsDigit(head[p - 1])) --p;
-    const size_t end = p;
-    while (p > 0 && IsDigit(head[p - 1])) --p;
-    values[k] = RunToInt(head.substr(p, end - p));
-  }
-  auto* dict = As<TPDFDictionary>(GetValue(FindIndirect(values[0], values[1])));
-  if (dict == nullptr || dict->Get("Linearized") == nullptr) return;
-  linearized_ = true;
-  dict->Clear();  // a saved copy no longer claims to be linearized
-}
-
-void TPDFDocument::DecryptReachable(int32_t number, int32_t generation) {
-  std::vector<std::pair<int32_t, int32_t>> pending{{number, generation}};
-  std::vector<TPDFObject*> walk;
-  // Objects that could not be decrypted (no password yet) keep their mark clear, so the walk
-  // remembers what it visited by itself.
-  std::unordered_set<TPDFIndObj*> visited;
-  while (!pending.empty()) {
-    const auto [n, g] = pending.back();
-    pending.pop_back();
-    TPDFIndObj* obj = FindIndirect(n, g);
-    if (obj == nullptr || obj->Decrypted || !visited.insert(obj).second) continue;
-    TPDFObject* value = GetValue(obj);
-    DecryptObject(*obj);
-    walk.assign(1, value);
-    int steps = 0;
-    while (!walk.empty() && ++steps < 10000000) {
-      TPDFObject* v = walk.back();
-      walk.pop_back();
-      if (auto* ref = As<TPDFIndRef>(v)) {
-        pending.emplace_back(ref->ObjectNumber(), ref->Generation());
-      } else if (auto* d = As<TPDFDictionary>(v)) {
-        for (int i = 0; i < d->Count(); ++i) walk.push_back(d->EntryAt(i).Value);
-      } else if (auto* a = As<TPDFArray>(v)) {
-        for (int i = 0; i < a->Count(); ++i) walk.push_back(a->Item(i));
-      }
-    }
-  }
-}
-
-// ---- Security ----
-
-std::string TPDFDocument::FirstID() {
-  TPDFArray* id = EnsureID();
-  auto* first = As<TPDFString>(id->Item(0));
-  return first == nullptr ? std::string() : first->Value;
-}
-
-bool TPDFDocument::IsEncryptObject(const TPDFIndObj& object) {
-  auto* ref = As<TPDFIndRef>(trailer_->Get("Encrypt"));
-  return ref != nullptr && ref->ObjectNumber() == object.Number && ref->Generation() == object.Generation;
-}
-
-int TPDFDocument::EncryptionStrength() { return SecurityState() == 1 ? security_.KeyBits : 0; }
-
-void TPDFDocument::ApplyPassword(std::string_view password) {
-  if (SecurityState() != 1) return;
-  const std::string id0 = FirstID();
-  if (security_.CheckUser(password, id0) || security_.CheckOwner(password, id0)) {
-    security_.OpenPassword = "!" + std::string(password);
-    security_.ActiveKey = security_.FileKey;
-  } else {
-    security_.OpenPassword.clear();
-  }
-}
-
-int TPDFDocument::SetPassword(std::string_view password) {
-  const int state = SecurityState();
-  if (state == 0) return 3;
-  if (state == 2) return 4;
-  const std::string id0 = FirstID();
-  const bool user = security_.CheckUser(password, id0);
-  const bool owner = security_.CheckOwner(password, id0);
-  const int result = user && owner ? 5 : user ? 1 : owner ? 2 : 0;
-  if (result == 0) {
-    security_.OpenPassword.clear();
-    return 0;
-  }
-  ApplyPassword(password);
-  // The page tree could not be read before the password: it is checked now as on loading an
-  // unprotected file (and rebuilt from the page objects found when it is broken).
-  (void)CheckPages();
-  return result;
-}
-
-void TPDFDocument::DecryptObject(TPDFIndObj& object) {
-  if (object.Decrypted || security_.ActiveKey.empty() || SecurityState() != 1) return;
-  if (IsEncryptObject(object)) return;  // the security dictionary itself is never encrypted
-  TPDFObject* value = GetValue(&object);
-  if (object.Decrypted) return;  // it came from an object stream, decrypted with it
-  security_.CryptValue(value, object.Number, object.Generation, false);
-  object.Decrypted = true;
-}
-
-void TPDFDocument::CryptAll(bool encrypt) {
-  for (size_t i = 0; i < objects_.size(); ++i) {
-    TPDFIndObj& obj = *objects_[i];
-    if (obj.Decrypted) continue;
-    TPDFObject* value = GetValue(&obj);
-    if (obj.Decrypted) continue;
-    if (!IsEncryptObject(obj)) security_.CryptValue(value, obj.Number, obj.Generation, encrypt);
-    if (HasTempStore()) obj.Unload();
-  }
-}
-
-void TPDFDocument::RemoveIndirect(TPDFIndObj* object) {
-  auto it = std::find_if(objects_.begin(), objects_.end(), [&](const auto& o) { return o.get() == object; });
-  if (it == objects_.end()) return;
-  std::unique_ptr<TPDFIndObj> owned = std::move(*it);
-  objects_.erase(it);
-  if (objectStreamCache_.Holder == object) objectStreamCache_ = ObjectStreamCache{};
-  byNumber_.assign(byNumber_.size(), 0);
-  highestNumber_ = 0;
-  for (size_t i = 0; i < objects_.size(); ++i) {
-    const int32_t n = objects_[i]->Number;
-    if (n >= 0 && byNumber_[static_cast<size_t>(n)] == 0) byNumber_[static_cast<size_t>(n)] = static_cast<uint32_t>(i + 1);
-    highestNumber_ = std::max(highestNumber_, n);
-  }
-  if (owned->Value != nullptr) structure_->ReleaseIndirect(owned->Value);
-}
-
-int TPDFDocument::Unencrypt() {
-  if (SecurityState() != 1 || security_.OpenPassword.empty()) return 0;
-  const std::string password = security_.OpenPassword.substr(1);
-  const std::string id0 = FirstID();
-  if (!security_.CheckUser(password, id0)) (void)security_.CheckOwner(password, id0);
-  security_.ActiveKey = security_.FileKey;
-  CryptAll(false);
-  TPDFObject* entry = trailer_->Get("Encrypt");
-  trailer_->Remove("Encrypt");
-  if (auto* ref = As<TPDFIndRef>(entry)) {
-    // The security dictionary goes with the protection, unless the trailer also names it as the
-    // catalog or the information dictionary (a damaged file): that object stays.
-    auto namedAs = [&](const char* key) {
-      const auto* other = As<TPDFIndRef>(trailer_->Get(key));
-      return other != nullptr && other->ObjectNumber() == ref->ObjectNumber() && other->Generation() == ref->Generation();
-    };
-    TPDFIndObj* obj = FindIndirect(ref->ObjectNumber(), ref->Generation());
-    if (obj != nullptr && !namedAs("Root") && !namedAs("Info") && As<TPDFDictionary>(GetValue(obj)) != nullptr)
-      RemoveIndirect(obj);
-  }
-  security_ = TPDFSecurity();
-  FinishWholeDocumentPass();
-  return 1;
-}
-
-int TPDFDocument::Encrypt(std::string_view owner, std::string_view user, int strength, int32_t permissions) {
-  if (SecurityState() != 0) return 103;
-  if (strength < 0 || strength > 2) return 101;
-  if (!TPDFSecurity::ValidPermissions(permissions)) return 102;
-  try {
-    TPDFSecurity& sec = security_;
-    const bool aes = strength == 2;
-    sec.SetA = permissions & 0xF;
-    sec.SetB = (permissions >> 4) & 0xF;
-    sec.Revision3 = strength >= 1;
-    sec.KeyBytes = aes ? 32 : strength == 1 ? 16 : 5;
-    sec.OwnerPassword = owner;
-    sec.UserPassword = user;
-    sec.O.clear();
-    sec.U.clear();
-    if (aes) {
-      sec.StreamMethod = sec.StringMethod = sec.FileMethod = TCryptMethod::kAESV3;
-      sec.ComputeRevision6();
-    } else {
-      sec.StreamMethod = sec.StringMethod = sec.FileMethod = TCryptMethod::kRC4;
-      sec.Compute(FirstID());
-    }
-    sec.ActiveKey = sec.FileKey;
-    CryptAll(true);
-
-    TPDFStructure& s = *structure_;
-    TPDFDictionary* dict = s.MakeDictionary();
-    dict->Put("Filter", s.MakeName("Standard"));
-    if (aes) {
-      // AES-256 through one crypt filter for strings and streams alike.
-      dict->Put("V", s.MakeNumber(5));
-      dict->Put("R", s.MakeNumber(6));
-      dict->Put("Length", s.MakeNumber(256));
-      dict->Put("CF", s.Parse("<< /StdCF << /AuthEvent /DocOpen /CFM /AESV3 /Length 32 >> >>"));
-      dict->Put("StmF", s.MakeName("StdCF"));
-      dict->Put("StrF", s.MakeName("StdCF"));
-    } else {
-      dict->Put("V", s.MakeNumber(strength == 1 ? 2 : 1));
-      dict->Put("R", s.MakeNumber(strength == 1 ? 3 : 2));
-      if (strength == 1) dict->Put("Length", s.MakeNumber(128));
-    }
-    dict->Put("O", s.MakeString(sec.O, TPDFString::kHexadecimal));
-    dict->Put("U", s.MakeString(sec.U, TPDFString::kHexadecimal));
-    if (aes) {
-      dict->Put("OE", s.MakeString(sec.OE, TPDFString::kHexadecimal));
-      dict->Put("UE", s.MakeString(sec.UE, TPDFString::kHexadecimal));
-      dict->Put("Perms", s.MakeString(sec.Perms, TPDFString::kHexadecimal));
-    }
-    dict->Put("P", s.MakeNumber(sec.P));
-    trailer_->Put("Encrypt", MakeIndirect(dict));
-    // AES-256 came with PDF 1.7's extension level 8 (ISO 32000-2 made it standard): readers
-    // that know the version know the handler.
-    if (aes && version_ < "1.7") version_ = "1.7";
-    FinishWholeDocumentPass();
-    return 0;
-  } catch (...) {
-    return 104;
-  }
-}
-
-void TPDFDocument::FinishWholeDocumentPass() {
-  if (!HasTempStore()) return;
-  // The unloaded objects live in the store: the document is saved and loaded again whole.
-  const std::string saved = SaveToString();
-  ClearTempStore();
-  if (!saved.empty()) (void)LoadFromString(saved);
 }
 
 }  // namespace lumipage

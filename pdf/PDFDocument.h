@@ -1,7 +1,8 @@
 #pragma once
-// One PDF document in memory: its indirect objects, trailer, version and the loaded file text
-// that unparsed objects still point into; and the writer that saves it as a complete file
-// with one classic cross-reference table.
+// One PDF document in memory: its indirect objects, parsed from the loaded file text on first
+// use, trailer and version, the cache of the object stream read last and the temporary store.
+// TPDFLoader reads a file into it, TPDFWriter writes it out, TPDFDocumentSecurity holds its
+// protection; the calls below are their entry points.
 #include <cstdint>
 #include <fstream>
 #include <functional>
@@ -14,9 +15,11 @@
 #include <utility>
 #include <vector>
 
+#include "pdf/PDFDocumentSecurity.h"
 #include "pdf/PDFIndObj.h"
-#include "pdf/PDFSecurity.h"
+#include "pdf/PDFLoader.h"
 #include "pdf/PDFStructure.h"
+#include "pdf/PDFWriter.h"
 
 namespace lumipage {
 
@@ -61,21 +64,12 @@ class TPDFDocument {
   // The trailer's /ID array, made when missing: one MD5 hex string held twice.
   TPDFArray* EnsureID();
 
-  // How the last save ended.
-  enum class TSaveResult {
-    Saved,
-    WriteFailed,  // the stream refused the bytes, or the document could not be written out
-    TooLarge,     // an object would start past kMaxEntryOffset: its table entry cannot state it
-  };
-  // A cross-reference table entry states an object's offset in 10 digits.
-  static constexpr uint64_t kMaxEntryOffset = 9'999'999'999;
-
   // Writes the whole document; false (with what was written left in the stream) on failure,
   // LastSaveResult saying why.
   [[nodiscard]] bool SaveToStream(std::ostream& out);
   [[nodiscard]] TSaveResult LastSaveResult() const { return lastSaveResult_; }
-  // The writer as if its output began this many bytes into a file, so that offsets near the
-  // limit are reached without writing gigabytes. For tests; 0 otherwise.
+  // The writer as if its output began this many bytes into a file, so that offsets near
+  // TPDFWriter::kMaxEntryOffset are reached without writing gigabytes. For tests; 0 otherwise.
   void SetSaveOffsetOrigin(uint64_t origin) { saveOffsetOrigin_ = origin; }
   [[nodiscard]] bool SaveToFile(const std::string& fileName);
   // The saved bytes, or empty when writing failed.
@@ -110,33 +104,36 @@ class TPDFDocument {
 
   // Loading: the whole stream (or the bytes) becomes the file text; cross-reference data is
   // read, objects stay unparsed until first used. False (and the document reset) when the
-  // file cannot be read. Afterwards the empty password is tried.
+  // file cannot be read, LastLoadResult saying why. Afterwards the empty password is tried.
   [[nodiscard]] bool LoadFromStream(std::istream& in);
   [[nodiscard]] bool LoadFromString(std::string bytes);
+  [[nodiscard]] TLoadResult LastLoadResult() const { return lastLoadResult_; }
   [[nodiscard]] bool Linearized() const { return linearized_; }
   [[nodiscard]] const std::vector<int32_t>& SectionOffsets() const { return sectionOffsets_; }
   // Makes the object and everything reachable from it readable in decrypted form.
-  void DecryptReachable(int32_t number, int32_t generation);
+  void DecryptReachable(int32_t number, int32_t generation) { security_.DecryptReachable(number, generation); }
 
   // 0 unprotected, 1 standard security handler (RC4 or AES: /V 1 or 2 with /R 2 or 3, /V 4
   // /R 4, /V 5 with /R 5 or 6), 2 any other.
-  [[nodiscard]] int SecurityState();
+  [[nodiscard]] int SecurityState() { return security_.State(); }
   // Key length in bits of the document's protection; 0 when unprotected.
-  [[nodiscard]] int EncryptionStrength();
+  [[nodiscard]] int EncryptionStrength() { return security_.Strength(); }
   // 3 unprotected, 4 unsupported protection; otherwise 5 the password passes as user and
   // owner password, 1 only as user, 2 only as owner, 0 neither. 1, 2 and 5 open the document.
-  [[nodiscard]] int SetPassword(std::string_view password);
+  [[nodiscard]] int SetPassword(std::string_view password) { return security_.SetPassword(password); }
   // Removes the protection of an opened document: 1, or 0 when it is not open or not protected.
-  [[nodiscard]] int Unencrypt();
+  [[nodiscard]] int Unencrypt() { return security_.Unencrypt(); }
   // Protects the document with RC4 (strength 0: 40 bits, 1: 128 bits) or AES-256 (strength 2,
   // revision 6). 0 on success, else the
   // error code: 101 bad strength, 102 permission value without its check byte, 103 already
   // protected, 104 the encryption failed.
-  [[nodiscard]] int Encrypt(std::string_view owner, std::string_view user, int strength, int32_t permissions);
+  [[nodiscard]] int Encrypt(std::string_view owner, std::string_view user, int strength, int32_t permissions) {
+    return security_.Encrypt(owner, user, strength, permissions);
+  }
   // The open password ("!" and the password), empty when no password opened the document.
-  [[nodiscard]] const std::string& OpenPassword() const { return security_.OpenPassword; }
+  [[nodiscard]] const std::string& OpenPassword() const { return security_.OpenPassword(); }
   // Decrypts one object in place with its object key when the document is protected and open.
-  void DecryptObject(TPDFIndObj& object);
+  void DecryptObject(TPDFIndObj& object) { security_.Decrypt(object); }
   // Removes an object from the document, freeing its value.
   void RemoveIndirect(TPDFIndObj* object);
 
@@ -148,15 +145,20 @@ class TPDFDocument {
   [[nodiscard]] bool Repaired() const { return repaired_; }
 
  private:
-  // The text the writer writes for one object; empty for none.
-  [[nodiscard]] std::string SaveText(TPDFIndObj& object);
+  friend class TPDFLoader;
+  friend class TPDFWriter;
+  friend class TPDFDocumentSecurity;
+
   void ParseObject(TPDFIndObj& object);
   void AppendObject(std::unique_ptr<TPDFIndObj> object);
+  // No objects, no numbers in use.
+  void ClearObjects();
   [[nodiscard]] TPDFArray* MakeID();
 
   size_t xrefTableSize_ = 0;
   TSaveResult lastSaveResult_ = TSaveResult::Saved;
   uint64_t saveOffsetOrigin_ = 0;
+  TLoadResult lastLoadResult_ = TLoadResult::Loaded;
   std::string version_;
   bool versionSet_ = false;
   std::string fileText_;
@@ -171,39 +173,6 @@ class TPDFDocument {
   // Nesting of on-demand parses (a /Length behind a reference parses another object).
   int parseNesting_ = 0;
 
-  [[nodiscard]] bool Open();
-  [[nodiscard]] bool ReadHeader();
-  // The cross-reference data with every offset moved by base; false when it cannot be read.
-  [[nodiscard]] bool ReadCrossReference(int64_t base);
-  // Every entry of the object table points at its object's header.
-  [[nodiscard]] bool EntriesValid();
-  [[nodiscard]] bool HasCatalog();
-  // Rebuilds the object table from the object headers found in the file (the last definition
-  // of a number wins, objects of object streams included) and takes the trailer from the last
-  // trailer dictionary or cross-reference stream that names a catalog.
-  void RepairObjectTable();
-  // The page tree, walked: a tree without pages is rebuilt from the page objects found; false
-  // when the document has none.
-  [[nodiscard]] bool CheckPages();
-  void TakeTrailer(const std::string& text);
-  // One in-use entry of the file's cross-reference data: offset and generation, or object
-  // stream number and index when Compressed.
-  struct XRefEntry {
-    int32_t Number = 0;
-    int32_t Value1 = 0;
-    int32_t Value2 = 0;
-    bool Compressed = false;
-  };
-  void BuildObjectTable(const std::vector<XRefEntry>& entries);
-  void CheckLinearized();
-  void ApplyPassword(std::string_view password);
-  [[nodiscard]] std::string FirstID();
-  // Encrypts (or decrypts) every object not marked decrypted, with its own key.
-  void CryptAll(bool encrypt);
-  // With a temporary store set, the document is saved and loaded again after a whole pass.
-  void FinishWholeDocumentPass();
-  [[nodiscard]] bool IsEncryptObject(const TPDFIndObj& object);
-
   // The bytes of one object inside its object stream; false when the stream cannot give them.
   [[nodiscard]] bool ObjectStreamBytes(const TPDFIndObj& object, std::string_view& bytes);
 
@@ -213,6 +182,8 @@ class TPDFDocument {
   // Returns an object parsed from the loaded file to its unparsed state, its value freed; false
   // (nothing changed) when its text is not in the file as loaded or the document is protected.
   bool DropParsedValue(TPDFIndObj& object);
+  // Frees the decoded object stream.
+  void ReleaseObjectStreamCache();
 
   struct ObjectStreamCache {
     const TPDFIndObj* Holder = nullptr;
@@ -233,11 +204,9 @@ class TPDFDocument {
   ObjectStreamCache objectStreamCache_;
 
   std::vector<int32_t> sectionOffsets_;
-  int64_t headerOffset_ = 0;
   bool repaired_ = false;
   bool linearized_ = false;
-  bool trailerTaken_ = false;
-  TPDFSecurity security_;
+  TPDFDocumentSecurity security_{*this};
 
   std::string tempStoreName_;
   std::fstream tempStore_;

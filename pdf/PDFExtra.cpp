@@ -110,6 +110,16 @@ bool ToInt32(std::string_view s, int32_t& v) {
 
 }  // namespace
 
+int32_t DigitRunToInt(std::string_view run) {
+  if (run.empty() || run.size() > 10) return 0;
+  int64_t v = 0;
+  for (char c : run) {
+    if (c < '0' || c > '9') return 0;
+    v = v * 10 + (c - '0');
+  }
+  return v > INT32_MAX ? 0 : static_cast<int32_t>(v);
+}
+
 bool IsNumber(std::string_view text) {
   text = Trim(text);
   const size_t minus = text.find('-');

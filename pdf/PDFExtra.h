@@ -20,6 +20,9 @@ void AppendNumberText(std::string& out, double x, int precision);
 [[nodiscard]] double ParseNumber(std::string_view text);
 // Digits, at most one point and a leading minus only (after trimming); empty text counts.
 [[nodiscard]] bool IsNumber(std::string_view text);
+// An object number or generation from a run of at most 10 digits; 0 when the run is empty, holds
+// anything else or exceeds 32 bits.
+[[nodiscard]] int32_t DigitRunToInt(std::string_view run);
 
 [[nodiscard]] TDateTime NowLocal();
 // Minutes east of UTC of the local zone now, daylight saving included.

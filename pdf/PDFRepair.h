@@ -1,8 +1,9 @@
 #pragma once
 // Reading files as they are written rather than as they should be: where a stream's data ends
-// when its /Length is wrong, the object table rebuilt by scanning the file for object headers
-// when the cross-reference data cannot be trusted, and the page tree walked (never trusting
-// /Count) and rebuilt from the page objects found when it is broken.
+// when its /Length is wrong, the object headers and trailers found by scanning the file (from
+// which the loader rebuilds the object table when the cross-reference data cannot be trusted),
+// and the page tree walked (never trusting /Count) and rebuilt from the page objects found when
+// it is broken.
 #include <cstdint>
 #include <functional>
 #include <string_view>

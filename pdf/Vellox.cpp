@@ -158,7 +158,7 @@ int TVellox::SaveToFile(const std::string& fileName, const SaveCheck& check) {
       std::ofstream out(file.TemporaryName(), std::ios::binary | std::ios::trunc);
       if (!out) return 0;
       if (!doc.SaveToStream(out)) {
-        if (doc.LastSaveResult() == TPDFDocument::TSaveResult::TooLarge) lastError_ = kErrorTooLarge;
+        if (doc.LastSaveResult() == TSaveResult::TooLarge) lastError_ = kErrorTooLarge;
         return 0;
       }
       out.close();

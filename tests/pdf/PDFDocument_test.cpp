@@ -208,29 +208,29 @@ TEST(Writer, OffsetsPastTenDigitsAreRefused) {
   ASSERT_NE(table, std::string::npos);
   // The last object starts where the trailer's /Info object does, 4 0 obj.
   const uint64_t last = plain.find("4 0 obj");
-  const uint64_t exact = TPDFDocument::kMaxEntryOffset - last;  // the last object ends up at the limit
+  const uint64_t exact = TPDFWriter::kMaxEntryOffset - last;  // the last object ends up at the limit
 
   doc.SetSaveOffsetOrigin(exact);
   const std::string atLimit = doc.SaveToString();
-  EXPECT_EQ(doc.LastSaveResult(), TPDFDocument::TSaveResult::Saved);
+  EXPECT_EQ(doc.LastSaveResult(), TSaveResult::Saved);
   EXPECT_NE(atLimit.find("9999999999 00000 n \n"), std::string::npos);
   EXPECT_NE(atLimit.find("startxref\n" + std::to_string(exact + table) + "\n"), std::string::npos);
 
-  for (const uint64_t origin : {exact + 1, TPDFDocument::kMaxEntryOffset, uint64_t{1} << 40}) {
+  for (const uint64_t origin : {exact + 1, TPDFWriter::kMaxEntryOffset, uint64_t{1} << 40}) {
     SCOPED_TRACE(origin);
     doc.SetSaveOffsetOrigin(origin);
     std::ostringstream out;
     EXPECT_FALSE(doc.SaveToStream(out));
-    EXPECT_EQ(doc.LastSaveResult(), TPDFDocument::TSaveResult::TooLarge);
+    EXPECT_EQ(doc.LastSaveResult(), TSaveResult::TooLarge);
     EXPECT_EQ(out.str().find("xref"), std::string::npos);  // no table that lies
   }
   // A stream that fails is another matter.
   doc.SetSaveOffsetOrigin(0);
   std::ofstream closed;
   EXPECT_FALSE(doc.SaveToStream(closed));
-  EXPECT_EQ(doc.LastSaveResult(), TPDFDocument::TSaveResult::WriteFailed);
+  EXPECT_EQ(doc.LastSaveResult(), TSaveResult::WriteFailed);
   EXPECT_EQ(doc.SaveToString(), plain);
-  EXPECT_EQ(doc.LastSaveResult(), TPDFDocument::TSaveResult::Saved);
+  EXPECT_EQ(doc.LastSaveResult(), TSaveResult::Saved);
 }
 
 TEST(TempStore, UnloadedObjectsSaveTheSameAndParseAgain) {

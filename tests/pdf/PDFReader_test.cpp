@@ -104,18 +104,28 @@ TEST(Reader, FailuresResetTheDocument) {
   struct Case {
     const char* name;
     std::string bytes;
+    TLoadResult why;
+    bool repair = true;
   } cases[] = {
-      {"NotPdf", "GIF89a not a pdf at all %%EOF"},
-      {"Empty", ""},
-      {"NoCatalogAnywhere", replaced({{"/Type /Catalog", "/Type /Nothing"}, {"/Root 1 0 R", "/Info 1 0 R"}})},
-      {"NoPageAnywhere", replaced({{"/Type /Page ", "/Type /Leaf "}})},
+      {"NotPdf", "GIF89a not a pdf at all %%EOF", TLoadResult::NoHeader},
+      {"Empty", "", TLoadResult::NoHeader},
+      {"NoCatalogAnywhere", replaced({{"/Type /Catalog", "/Type /Nothing"}, {"/Root 1 0 R", "/Info 1 0 R"}}),
+       TLoadResult::NoCatalog},
+      {"NoPageAnywhere", replaced({{"/Type /Page ", "/Type /Leaf "}}), TLoadResult::NoPages},
+      {"BrokenTableNotRepaired", good.substr(0, good.find("xref")), TLoadResult::BrokenCrossReference, false},
+      {"NoRootNotRepaired", replaced({{"/Root 1 0 R", "/Info 1 0 R"}}), TLoadResult::NoCatalog, false},
   };
   for (const auto& c : cases) {
     TPDFDocument doc;
     doc.NewDocument();
+    doc.AllowRepair = c.repair;
     EXPECT_FALSE(doc.LoadFromString(c.bytes)) << c.name;
+    EXPECT_EQ(doc.LastLoadResult(), c.why) << c.name;
     EXPECT_EQ(doc.ObjectCount(), 0u) << c.name;
   }
+  TPDFDocument doc;
+  EXPECT_TRUE(doc.LoadFromString(good));
+  EXPECT_EQ(doc.LastLoadResult(), TLoadResult::Loaded);
 }
 
 TEST(Reader, BrokenCrossReferenceDataIsRebuiltByScanning) {

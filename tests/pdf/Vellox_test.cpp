@@ -113,7 +113,7 @@ TEST(VelloxTest, DocumentTooLargeToAddressIsNotSaved) {
   TVellox pdf;
   ASSERT_EQ(pdf.SaveToFile(file), 1);
   const std::string before = ReadFile(file);
-  pdf.SelectedDocument()->SetSaveOffsetOrigin(TPDFDocument::kMaxEntryOffset);
+  pdf.SelectedDocument()->SetSaveOffsetOrigin(TPDFWriter::kMaxEntryOffset);
   EXPECT_EQ(pdf.SaveToFile(file), 0);
   EXPECT_EQ(pdf.LastErrorCode(), TVellox::kErrorTooLarge);
   EXPECT_EQ(ReadFile(file), before);

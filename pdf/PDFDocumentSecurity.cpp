@@ -1,0 +1,212 @@
+#include "pdf/PDFDocumentSecurity.h"
+
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "pdf/PDFDocument.h"
+#include "pdf/PDFLoader.h"
+
+namespace lumipage {
+
+int TPDFDocumentSecurity::State() {
+  TPDFObject* entry = document_.Trailer()->Get("Encrypt");
+  if (entry == nullptr) return 0;
+  if (auto* ref = As<TPDFIndRef>(entry)) entry = ref->Resolve();
+  auto* dict = As<TPDFDictionary>(entry);
+  return dict != nullptr && handler_.ReadDictionary(*dict) ? 1 : 2;
+}
+
+std::string TPDFDocumentSecurity::FirstID() {
+  TPDFArray* id = document_.EnsureID();
+  auto* first = As<TPDFString>(id->Item(0));
+  return first == nullptr ? std::string() : first->Value;
+}
+
+bool TPDFDocumentSecurity::IsEncryptObject(const TPDFIndObj& object) {
+  auto* ref = As<TPDFIndRef>(document_.Trailer()->Get("Encrypt"));
+  return ref != nullptr && ref->ObjectNumber() == object.Number && ref->Generation() == object.Generation;
+}
+
+int TPDFDocumentSecurity::Strength() { return State() == 1 ? handler_.KeyBits : 0; }
+
+void TPDFDocumentSecurity::ApplyPassword(std::string_view password) {
+  if (State() != 1) return;
+  const std::string id0 = FirstID();
+  if (handler_.CheckUser(password, id0) || handler_.CheckOwner(password, id0)) {
+    handler_.OpenPassword = "!" + std::string(password);
+    handler_.ActiveKey = handler_.FileKey;
+  } else {
+    handler_.OpenPassword.clear();
+  }
+}
+
+int TPDFDocumentSecurity::SetPassword(std::string_view password) {
+  const int state = State();
+  if (state == 0) return 3;
+  if (state == 2) return 4;
+  const std::string id0 = FirstID();
+  const bool user = handler_.CheckUser(password, id0);
+  const bool owner = handler_.CheckOwner(password, id0);
+  const int result = user && owner ? 5 : user ? 1 : owner ? 2 : 0;
+  if (result == 0) {
+    handler_.OpenPassword.clear();
+    return 0;
+  }
+  ApplyPassword(password);
+  // The page tree could not be read before the password: it is checked now as on loading an
+  // unprotected file (and rebuilt from the page objects found when it is broken).
+  (void)TPDFLoader(document_).CheckPages();
+  return result;
+}
+
+void TPDFDocumentSecurity::Decrypt(TPDFIndObj& object) {
+  if (object.Decrypted || !HasKey() || State() != 1) return;
+  if (IsEncryptObject(object)) return;  // the security dictionary itself is never encrypted
+  TPDFObject* value = document_.GetValue(&object);
+  if (object.Decrypted) return;  // it came from an object stream, decrypted with it
+  handler_.CryptValue(value, object.Number, object.Generation, false);
+  object.Decrypted = true;
+}
+
+void TPDFDocumentSecurity::CryptAll(bool encrypt) {
+  for (size_t i = 0; i < document_.ObjectCount(); ++i) {
+    TPDFIndObj& obj = *document_.ObjectAt(i);
+    if (obj.Decrypted) continue;
+    TPDFObject* value = document_.GetValue(&obj);
+    if (obj.Decrypted) continue;
+    if (!IsEncryptObject(obj)) handler_.CryptValue(value, obj.Number, obj.Generation, encrypt);
+    if (document_.HasTempStore()) obj.Unload();
+  }
+}
+
+int TPDFDocumentSecurity::Unencrypt() {
+  if (State() != 1 || handler_.OpenPassword.empty()) return 0;
+  const std::string password = handler_.OpenPassword.substr(1);
+  const std::string id0 = FirstID();
+  if (!handler_.CheckUser(password, id0)) (void)handler_.CheckOwner(password, id0);
+  handler_.ActiveKey = handler_.FileKey;
+  CryptAll(false);
+  TPDFObject* entry = document_.Trailer()->Get("Encrypt");
+  document_.Trailer()->Remove("Encrypt");
+  if (auto* ref = As<TPDFIndRef>(entry)) {
+    // The security dictionary goes with the protection, unless the trailer also names it as the
+    // catalog or the information dictionary (a damaged file): that object stays.
+    auto namedAs = [&](const char* key) {
+      const auto* other = As<TPDFIndRef>(document_.Trailer()->Get(key));
+      return other != nullptr && other->ObjectNumber() == ref->ObjectNumber() && other->Generation() == ref->Generation();
+    };
+    TPDFIndObj* obj = document_.FindIndirect(ref->ObjectNumber(), ref->Generation());
+    if (obj != nullptr && !namedAs("Root") && !namedAs("Info") && As<TPDFDictionary>(document_.GetValue(obj)) != nullptr)
+      document_.RemoveIndirect(obj);
+  }
+  Reset();
+  FinishWholeDocumentPass();
+  return 1;
+}
+
+int TPDFDocumentSecurity::Encrypt(std::string_view owner, std::string_view user, int strength, int32_t permissions) {
+  if (State() != 0) return 103;
+  if (strength < 0 || strength > 2) return 101;
+  if (!TPDFSecurity::ValidPermissions(permissions)) return 102;
+  try {
+    TPDFSecurity& sec = handler_;
+    const bool aes = strength == 2;
+    sec.SetA = permissions & 0xF;
+    sec.SetB = (permissions >> 4) & 0xF;
+    sec.Revision3 = strength >= 1;
+    sec.KeyBytes = aes ? 32 : strength == 1 ? 16 : 5;
+    sec.OwnerPassword = owner;
+    sec.UserPassword = user;
+    sec.O.clear();
+    sec.U.clear();
+    if (aes) {
+      sec.StreamMethod = sec.StringMethod = sec.FileMethod = TCryptMethod::kAESV3;
+      sec.ComputeRevision6();
+    } else {
+      sec.StreamMethod = sec.StringMethod = sec.FileMethod = TCryptMethod::kRC4;
+      sec.Compute(FirstID());
+    }
+    sec.ActiveKey = sec.FileKey;
+    CryptAll(true);
+
+    TPDFStructure& s = document_.Structure();
+    TPDFDictionary* dict = s.MakeDictionary();
+    dict->Put("Filter", s.MakeName("Standard"));
+    if (aes) {
+      // AES-256 through one crypt filter for strings and streams alike.
+      dict->Put("V", s.MakeNumber(5));
+      dict->Put("R", s.MakeNumber(6));
+      dict->Put("Length", s.MakeNumber(256));
+      dict->Put("CF", s.Parse("<< /StdCF << /AuthEvent /DocOpen /CFM /AESV3 /Length 32 >> >>"));
+      dict->Put("StmF", s.MakeName("StdCF"));
+      dict->Put("StrF", s.MakeName("StdCF"));
+    } else {
+      dict->Put("V", s.MakeNumber(strength == 1 ? 2 : 1));
+      dict->Put("R", s.MakeNumber(strength == 1 ? 3 : 2));
+      if (strength == 1) dict->Put("Length", s.MakeNumber(128));
+    }
+    dict->Put("O", s.MakeString(sec.O, TPDFString::kHexadecimal));
+    dict->Put("U", s.MakeString(sec.U, TPDFString::kHexadecimal));
+    if (aes) {
+      dict->Put("OE", s.MakeString(sec.OE, TPDFString::kHexadecimal));
+      dict->Put("UE", s.MakeString(sec.UE, TPDFString::kHexadecimal));
+      dict->Put("Perms", s.MakeString(sec.Perms, TPDFString::kHexadecimal));
+    }
+    dict->Put("P", s.MakeNumber(sec.P));
+    document_.Trailer()->Put("Encrypt", document_.MakeIndirect(dict));
+    // AES-256 came with PDF 1.7's extension level 8 (ISO 32000-2 made it standard): readers
+    // that know the version know the handler.
+    if (aes && document_.version_ < "1.7") document_.version_ = "1.7";
+    FinishWholeDocumentPass();
+    return 0;
+  } catch (...) {
+    return 104;
+  }
+}
+
+void TPDFDocumentSecurity::FinishWholeDocumentPass() {
+  if (!document_.HasTempStore()) return;
+  // The unloaded objects live in the store: the document is saved and loaded again whole.
+  const std::string saved = document_.SaveToString();
+  document_.ClearTempStore();
+  if (!saved.empty()) (void)document_.LoadFromString(saved);
+}
+
+void TPDFDocumentSecurity::EncryptForWriting(TPDFIndObj& object) {
+  if (object.Decrypted && HasKey() && State() == 1 && !IsEncryptObject(object)) {
+    handler_.CryptValue(object.Value, object.Number, object.Generation, true);
+    object.Decrypted = false;
+  }
+}
+
+void TPDFDocumentSecurity::DecryptReachable(int32_t number, int32_t generation) {
+  std::vector<std::pair<int32_t, int32_t>> pending{{number, generation}};
+  std::vector<TPDFObject*> walk;
+  // Objects that could not be decrypted (no password yet) keep their mark clear, so the walk
+  // remembers what it visited by itself.
+  std::unordered_set<TPDFIndObj*> visited;
+  while (!pending.empty()) {
+    const auto [n, g] = pending.back();
+    pending.pop_back();
+    TPDFIndObj* obj = document_.FindIndirect(n, g);
+    if (obj == nullptr || obj->Decrypted || !visited.insert(obj).second) continue;
+    TPDFObject* value = document_.GetValue(obj);
+    Decrypt(*obj);
+    walk.assign(1, value);
+    int steps = 0;
+    while (!walk.empty() && ++steps < 10000000) {
+      TPDFObject* v = walk.back();
+      walk.pop_back();
+      if (auto* ref = As<TPDFIndRef>(v)) {
+        pending.emplace_back(ref->ObjectNumber(), ref->Generation());
+      } else if (auto* d = As<TPDFDictionary>(v)) {
+        for (int i = 0; i < d->Count(); ++i) walk.push_back(d->EntryAt(i).Value);
+      } else if (auto* a = As<TPDFArray>(v)) {
+        for (int i = 0; i < a->Count(); ++i) walk.push_back(a->Item(i));
+      }
+    }
+  }
+}
+
+}  // namespace lumipage

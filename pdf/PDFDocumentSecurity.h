@@ -1,0 +1,55 @@
+#pragma once
+// The protection of one document: what protects it, opening it with a password, decrypting its
+// objects as they are read and encrypting them again as they are written, and protecting or
+// unprotecting it whole. The standard security handler's computations live in TPDFSecurity.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "pdf/PDFSecurity.h"
+
+namespace lumipage {
+
+class TPDFDocument;
+class TPDFIndObj;
+
+class TPDFDocumentSecurity {
+ public:
+  explicit TPDFDocumentSecurity(TPDFDocument& document) : document_(document) {}
+  TPDFDocumentSecurity(const TPDFDocumentSecurity&) = delete;
+  TPDFDocumentSecurity& operator=(const TPDFDocumentSecurity&) = delete;
+
+  // Unprotected, no password known.
+  void Reset() { handler_ = TPDFSecurity(); }
+
+  // The codes of the same calls on TPDFDocument, which says what they mean.
+  [[nodiscard]] int State();
+  [[nodiscard]] int Strength();
+  [[nodiscard]] int SetPassword(std::string_view password);
+  [[nodiscard]] int Unencrypt();
+  [[nodiscard]] int Encrypt(std::string_view owner, std::string_view user, int strength, int32_t permissions);
+  [[nodiscard]] const std::string& OpenPassword() const { return handler_.OpenPassword; }
+
+  // A key is at hand: a password opened the document, or it has just been protected.
+  [[nodiscard]] bool HasKey() const { return !handler_.ActiveKey.empty(); }
+  // Opens the document when the password passes; forgets the open password when it does not.
+  void ApplyPassword(std::string_view password);
+  // Decrypts the object in place with its own key when the document is protected and open.
+  void Decrypt(TPDFIndObj& object);
+  void DecryptReachable(int32_t number, int32_t generation);
+  // An object held decrypted is encrypted again, so that it is written as the file states it.
+  void EncryptForWriting(TPDFIndObj& object);
+
+ private:
+  [[nodiscard]] std::string FirstID();
+  [[nodiscard]] bool IsEncryptObject(const TPDFIndObj& object);
+  // Encrypts (or decrypts) every object not marked decrypted, with its own key.
+  void CryptAll(bool encrypt);
+  // With a temporary store set, the document is saved and loaded again after a whole pass.
+  void FinishWholeDocumentPass();
+
+  TPDFDocument& document_;
+  TPDFSecurity handler_;
+};
+
+}  // namespace lumipage

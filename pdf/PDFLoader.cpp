@@ -1,0 +1,366 @@
+#include "pdf/PDFLoader.h"
+
+#include <algorithm>
+#include <cmath>
+#include <iterator>
+#include <string_view>
+#include <utility>
+
+#include "pdf/PDFDocument.h"
+#include "pdf/PDFExtra.h"
+#include "pdf/PDFLimits.h"
+#include "pdf/PDFRepair.h"
+#include "pdf/PDFXRefReader.h"
+
+namespace lumipage {
+
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Positions of a keyword standing at the start of a line (or of the file).
+void KeywordsAtLineStart(std::string_view file, std::string_view keyword, std::vector<int32_t>& out) {
+  for (size_t i = file.find(keyword); i != std::string_view::npos; i = file.find(keyword, i + keyword.size())) {
+    if (i > 0 && file[i - 1] != '\n' && file[i - 1] != '\r') continue;
+    if (i <= INT32_MAX) out.push_back(static_cast<int32_t>(i));
+  }
+}
+
+}  // namespace
+
+TLoadResult TPDFLoader::Load(std::string bytes) {
+  TPDFDocument& doc = document_;
+  TLoadResult result = TLoadResult::ReadFailed;
+  try {
+    doc.Reset();
+    doc.fileText_ = std::move(bytes);
+    result = Open();
+  } catch (...) {
+    result = TLoadResult::ReadFailed;
+  }
+  if (result != TLoadResult::Loaded) doc.Reset();
+  try {
+    doc.security_.ApplyPassword("");
+  } catch (...) {
+  }
+  if (result == TLoadResult::Loaded) {
+    try {
+      if (!CheckPages()) result = TLoadResult::NoPages;
+    } catch (...) {
+      result = TLoadResult::ReadFailed;
+    }
+    if (result != TLoadResult::Loaded) doc.Reset();
+  }
+  return result;
+}
+
+bool TPDFLoader::HasCatalog() { return As<TPDFDictionary>(document_.Trailer()->Get("Root", true)) != nullptr; }
+
+TLoadResult TPDFLoader::Open() {
+  if (!ReadHeader()) return TLoadResult::NoHeader;
+  // The cross-reference data as the file names it; then, for a file with junk before its
+  // header, with offsets counted from the header; then rebuilt by scanning the file.
+  bool ok = ReadCrossReference(0) && EntriesValid();
+  if (!ok && headerOffset_ > 0) ok = ReadCrossReference(headerOffset_) && EntriesValid();
+  if (!ok || !HasCatalog()) {
+    if (!document_.AllowRepair) return ok ? TLoadResult::NoCatalog : TLoadResult::BrokenCrossReference;
+    RepairObjectTable();
+  }
+  if (!HasCatalog()) return TLoadResult::NoCatalog;
+  CheckLinearized();
+  return TLoadResult::Loaded;
+}
+
+bool TPDFLoader::ReadHeader() {
+  const std::string_view head = std::string_view(document_.fileText_).substr(0, 1024);
+  auto versionAfter = [&](size_t at, std::string& version) {
+    if (at >= head.size()) return false;
+    const std::string_view run = head.substr(at, 10);
+    size_t k = 0;
+    while (k < run.size() && (IsDigit(run[k]) || run[k] == '.')) ++k;
+    version = std::string(run.substr(0, k));
+    return IsNumber(version);
+  };
+  std::string version;
+  bool found = false;
+  const size_t ps = head.find("%!PS-Adobe-");
+  if (ps != std::string_view::npos) {
+    const size_t pdf = head.substr(ps + 11, 20).find("PDF-");
+    if (pdf != std::string_view::npos) found = versionAfter(ps + 11 + pdf + 4, version);
+  }
+  if (!found) {
+    const size_t pdf = head.find("%PDF-");
+    if (pdf != std::string_view::npos) found = versionAfter(pdf + 5, version);
+    if (found) headerOffset_ = static_cast<int64_t>(pdf);
+  }
+  if (!found) return false;
+  document_.version_ = version;
+  return true;
+}
+
+bool TPDFLoader::ReadCrossReference(int64_t base) {
+  // A second attempt starts afresh.
+  document_.sectionOffsets_.clear();
+  document_.trailer_ = document_.structure_->MakeDictionary();
+  document_.ReleaseObjectStreamCache();
+  TPDFXRefReader reader(document_.fileText_);
+  reader.Base = base;
+  std::vector<XRefEntry> entries;
+  // Sections are read newest first: the first registration of a number wins.
+  std::vector<bool> seen;
+  reader.OnEntry = [&](int64_t number, int64_t value1, char kind, int64_t value2) {
+    if (kind != 'n' && kind != 'c') return;
+    if (number < 0 || number > kMaxObjectNumber) return;
+    // An in-use entry at offset 0 is how some writers mark a deleted object.
+    if (kind == 'n' && value1 <= base) return;
+    const auto n = static_cast<size_t>(number);
+    if (n >= seen.size()) seen.resize(std::max(n + 1, seen.size() * 2));
+    if (seen[n]) return;
+    seen[n] = true;
+    XRefEntry e;
+    e.Number = static_cast<int32_t>(n);
+    e.Value1 = static_cast<int32_t>(std::clamp<int64_t>(value1, 0, INT32_MAX));
+    e.Compressed = kind == 'c';
+    e.Value2 = static_cast<int32_t>(e.Compressed ? std::clamp<int64_t>(value2, 0, INT32_MAX)
+                                                 : std::clamp<int64_t>(value2, -1, 65535));
+    entries.push_back(e);
+  };
+  reader.OnTrailer = [this](const std::string& text) { TakeTrailer(text); };
+  reader.OnSection = [this](int64_t offset) {
+    if (offset >= 0 && offset <= INT32_MAX) document_.sectionOffsets_.push_back(static_cast<int32_t>(offset));
+  };
+  trailerTaken_ = false;
+  const bool ok = reader.ReadSection(reader.FindStartXRef());
+  BuildObjectTable(entries);
+  return ok && trailerTaken_;
+}
+
+bool TPDFLoader::EntriesValid() {
+  for (const auto& obj : document_.objects_) {
+    if (obj->InObjectStream) {
+      if (document_.FindIndirect(obj->StreamNumber, 0) == nullptr) return false;
+    } else if (!ObjectHeaderAt(document_.fileText_, obj->Offset, obj->Number, obj->Generation)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+void TPDFLoader::TakeTrailer(const std::string& text) {
+  if (trailerTaken_) return;
+  auto* dict = As<TPDFDictionary>(document_.structure_->Parse(text));
+  if (dict == nullptr) return;
+  // Keys describing the old file's cross-reference data would not fit the saved file.
+  for (const char* key : {"Prev", "Type", "W", "Index", "Length", "Filter", "XRefStm", "DecodeParms"})
+    dict->Delete(key);
+  document_.trailer_ = dict;
+  trailerTaken_ = true;
+}
+
+void TPDFLoader::BuildObjectTable(const std::vector<XRefEntry>& entries) {
+  // An object's text runs up to the next object or cross-reference section in the file.
+  struct Item {
+    int32_t key;
+    int32_t tag;  // index into entries; -1 for a section
+  };
+  std::vector<Item> items;
+  items.reserve(document_.sectionOffsets_.size() + entries.size());
+  for (int32_t offset : document_.sectionOffsets_) items.push_back({offset, -1});
+  for (size_t i = 0; i < entries.size(); ++i)
+    items.push_back({entries[i].Compressed ? 0 : entries[i].Value1, static_cast<int32_t>(i)});
+  std::stable_sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return a.key < b.key; });
+  document_.ClearObjects();
+  document_.objects_.reserve(entries.size());
+  const auto fileLength = static_cast<int64_t>(document_.fileText_.size());
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (items[i].tag < 0) continue;
+    const XRefEntry& e = entries[static_cast<size_t>(items[i].tag)];
+    if (!e.Compressed && e.Value2 < 0) continue;
+    const int64_t next = i + 1 < items.size() ? items[i + 1].key : fileLength;
+    auto obj = std::make_unique<TPDFIndObj>(document_);
+    obj->Number = e.Number;
+    if (e.Compressed) {
+      obj->InObjectStream = true;
+      obj->StreamNumber = e.Value1;
+      obj->StreamIndex = e.Value2;
+      obj->Length = static_cast<int32_t>(std::clamp<int64_t>(next, 0, INT32_MAX));
+    } else {
+      obj->Generation = e.Value2;
+      obj->Offset = e.Value1;
+      obj->Length = static_cast<int32_t>(std::clamp<int64_t>(next - e.Value1, 0, INT32_MAX));
+    }
+    document_.AppendObject(std::move(obj));
+  }
+}
+
+void TPDFLoader::CheckLinearized() {
+  document_.linearized_ = false;
+  const std::string_view head = std::string_view(document_.fileText_).substr(0, 1024);
+  if (head.find("/Linearized") == std::string_view::npos) return;
+  const size_t obj = head.find(" obj");
+  if (obj == std::string_view::npos) return;
+  // The two digit runs before the first " obj": number and generation.
+  size_t p = obj;
+  int32_t values[2] = {0, 0};
+  for (int k = 1; k >= 0; --k) {
+    while (p > 0 && !IsDigit(head[p - 1])) --p;
+    const size_t end = p;
+    while (p > 0 && IsDigit(head[p - 1])) --p;
+    values[k] = DigitRunToInt(head.substr(p, end - p));
+  }
+  auto* dict = As<TPDFDictionary>(document_.GetValue(document_.FindIndirect(values[0], values[1])));
+  if (dict == nullptr || dict->Get("Linearized") == nullptr) return;
+  document_.linearized_ = true;
+  dict->Clear();  // a saved copy no longer claims to be linearized
+}
+
+void TPDFLoader::RepairObjectTable() {
+  document_.repaired_ = true;
+  const std::string_view file(document_.fileText_);
+  // Objects end where the next one starts, or at a table or trailer between them.
+  document_.sectionOffsets_.clear();
+  KeywordsAtLineStart(file, "xref", document_.sectionOffsets_);
+  KeywordsAtLineStart(file, "trailer", document_.sectionOffsets_);
+  KeywordsAtLineStart(file, "startxref", document_.sectionOffsets_);
+
+  // Every header, the last definition of a number winning; positions decide between direct
+  // objects and those of object streams alike.
+  struct Candidate {
+    XRefEntry Entry;
+    int64_t Position = -1;
+  };
+  std::vector<Candidate> best;
+  auto offer = [&](const XRefEntry& e, int64_t position) {
+    if (e.Number <= 0 || e.Number > kMaxObjectNumber) return;
+    const auto n = static_cast<size_t>(e.Number);
+    if (n >= best.size()) best.resize(n + 1);
+    if (position >= best[n].Position) best[n] = {e, position};
+  };
+  for (const TScannedObject& h : ScanObjectHeaders(file)) {
+    if (h.Offset > INT32_MAX) break;
+    offer({h.Number, static_cast<int32_t>(h.Offset), h.Generation, false}, h.Offset);
+  }
+  auto collect = [&]() {
+    std::vector<XRefEntry> entries;
+    for (const Candidate& c : best)
+      if (c.Position >= 0) entries.push_back(c.Entry);
+    return entries;
+  };
+  document_.ReleaseObjectStreamCache();
+  BuildObjectTable(collect());
+
+  // Objects in object streams (their data cannot be read before a password opens a protected
+  // file; such objects are then only those found directly).
+  std::vector<std::pair<int32_t, int64_t>> streams;
+  for (const auto& obj : document_.objects_) {
+    if (obj->InObjectStream || obj->Offset <= 0) continue;
+    const std::string_view raw = file.substr(static_cast<size_t>(obj->Offset), static_cast<size_t>(obj->Length));
+    const size_t s = raw.find("stream");
+    if (raw.substr(0, s).find("/ObjStm") != std::string_view::npos) streams.emplace_back(obj->Number, obj->Offset);
+  }
+  for (const auto& [number, position] : streams) {
+    TPDFIndObj* holder = document_.FindIndirect(number, best[static_cast<size_t>(number)].Entry.Value2);
+    auto* stream = As<TPDFStream>(document_.GetValue(holder));
+    if (stream == nullptr || stream->Dictionary()->TypeName() != "ObjStm") continue;
+    const int32_t first = stream->Dictionary()->GetInteger("First", 0);
+    const int32_t count = stream->Dictionary()->GetInteger("N", 0);
+    if (first <= 0 || count <= 0) continue;
+    const std::string data = stream->Decode();
+    if (static_cast<size_t>(first) > data.size()) continue;
+    TPDFStructure scratch;
+    auto* pairs = As<TPDFArray>(scratch.Parse("[ " + data.substr(0, static_cast<size_t>(first)) + " ]"));
+    if (pairs == nullptr) continue;
+    for (int i = 0; i < count && 2 * i + 1 < pairs->Count(); ++i) {
+      auto* n = As<TPDFNumeric>(pairs->Item(2 * i));
+      if (n == nullptr || n->Value != std::trunc(n->Value)) continue;
+      // Just after the stream's own header: a later direct definition still wins.
+      offer({n->AsInteger(), number, i, true}, position + 1);
+    }
+  }
+  if (!streams.empty()) {
+    document_.ReleaseObjectStreamCache();
+    BuildObjectTable(collect());
+  }
+
+  // The trailer: the one read from the cross-reference data when it names a catalog; else the
+  // last trailer dictionary, then the last cross-reference stream, that does; else a catalog
+  // object found in the file.
+  if (trailerTaken_ && HasCatalog()) return;
+  TPDFDictionary* previous = document_.trailer_;
+  auto tryTrailer = [&](const std::string& text) {
+    trailerTaken_ = false;
+    TakeTrailer(text);
+    if (trailerTaken_ && HasCatalog()) return true;
+    document_.trailer_ = previous;
+    return false;
+  };
+  const std::vector<int64_t> trailers = ScanTrailers(file);
+  for (auto it = trailers.rbegin(); it != trailers.rend(); ++it) {
+    TPDFStructure scratch;
+    auto* dict = As<TPDFDictionary>(scratch.Parse(file.substr(static_cast<size_t>(*it) + 7)));
+    if (dict != nullptr && dict->Get("Root") != nullptr && tryTrailer(dict->ToText())) return;
+  }
+  std::vector<TPDFIndObj*> byOffset;
+  for (const auto& obj : document_.objects_)
+    if (!obj->InObjectStream) byOffset.push_back(obj.get());
+  std::sort(byOffset.begin(), byOffset.end(), [](const TPDFIndObj* a, const TPDFIndObj* b) { return a->Offset > b->Offset; });
+  for (TPDFIndObj* obj : byOffset) {
+    const std::string_view raw = file.substr(static_cast<size_t>(obj->Offset), static_cast<size_t>(obj->Length));
+    if (raw.substr(0, raw.find("stream")).find("/XRef") == std::string_view::npos) continue;
+    auto* stream = As<TPDFStream>(document_.GetValue(obj));
+    if (stream != nullptr && stream->Dictionary()->TypeName() == "XRef" && stream->Dictionary()->Get("Root") != nullptr &&
+        tryTrailer(stream->Dictionary()->ToText()))
+      return;
+  }
+  for (TPDFIndObj* obj : byOffset) {
+    const std::string_view raw = file.substr(static_cast<size_t>(obj->Offset), static_cast<size_t>(obj->Length));
+    if (raw.find("/Catalog") == std::string_view::npos) continue;
+    auto* dict = As<TPDFDictionary>(document_.GetValue(obj));
+    if (dict == nullptr || dict->TypeName() != "Catalog") continue;
+    if (!trailerTaken_) document_.trailer_ = document_.structure_->MakeDictionary();
+    trailerTaken_ = true;
+    document_.trailer_->Put("Root", document_.structure_->MakeReference(obj->Number, obj->Generation));
+    return;
+  }
+}
+
+bool TPDFLoader::CheckPages() {
+  // A protected file whose password is not known yet cannot be read that far.
+  const int state = document_.security_.State();
+  if (state == 2 || (state == 1 && !document_.security_.HasKey())) return true;
+  std::vector<TWalkedPage> pages;
+  // The tree the catalog names; else, when it names a page or a node inside the tree, the tree
+  // above it, found by its /Parent links (and named by the catalog from then on).
+  auto findTree = [&]() {
+    TPDFDictionary* root = document_.PagesDictionary();
+    WalkPageTree(root, pages, DirectKidMaker(document_));
+    if (!pages.empty() || root == nullptr || !document_.AllowRepair) return !pages.empty();
+    TPDFDictionary* top = root;
+    for (int depth = 0; depth < kMaxPageTreeDepth; ++depth) {
+      auto* up = As<TPDFDictionary>(top->Get("Parent", true));
+      if (up == nullptr || up == root || up == top) break;
+      top = up;
+    }
+    if (top == root || !top->IsIndirect()) return false;
+    WalkPageTree(top, pages, DirectKidMaker(document_));
+    if (pages.empty()) return false;
+    document_.Catalog()->Put("Pages", document_.structure_->MakeReference(top->ObjectNumber(), top->Generation()));
+    return true;
+  };
+  if (findTree()) return true;
+  if (!document_.AllowRepair) return false;
+  if (!document_.repaired_ && state == 0) {
+    RepairObjectTable();
+    if (!HasCatalog()) return false;
+    if (findTree()) return true;
+  }
+  // A new root when there is none, or when the catalog names a page: the page stays a page.
+  TPDFDictionary* root = document_.PagesDictionary();
+  if (root == nullptr || root->TypeName() == "Page") {
+    root = document_.structure_->MakeDictionary();
+    document_.Catalog()->Put("Pages", document_.MakeIndirect(root));
+  }
+  return RebuildPageTree(document_, root) > 0;
+}
+
+}  // namespace lumipage
