@@ -80,22 +80,22 @@ TPDFObject* TPDFDictionary::Get(std::string_view key, bool resolve) const {
   return v;
 }
 
-void TPDFDictionary::Remove(std::string_view key) {
+std::optional<TPDFDictionary::Entry> TPDFDictionary::TakeOut(std::string_view key) {
   const int i = IndexOf(key);
-  if (i < 0) return;
+  if (i < 0) return std::nullopt;
   const Entry e = entries_[static_cast<size_t>(i)];
   entries_.erase(entries_.begin() + i);
   Unhold(e.Key);
   Unhold(e.Value);
+  return e;
 }
 
+void TPDFDictionary::Remove(std::string_view key) { (void)TakeOut(key); }
+
 void TPDFDictionary::Delete(std::string_view key) {
-  const int i = IndexOf(key);
-  if (i < 0) return;
-  const Entry e = entries_[static_cast<size_t>(i)];
-  entries_.erase(entries_.begin() + i);
-  Unhold(e.Key);
-  Unhold(e.Value);
+  const std::optional<Entry> taken = TakeOut(key);
+  if (!taken) return;
+  const Entry e = *taken;
   if (e.Value->Kind() == kKindDictionary || e.Value->Kind() == kKindArray) e.Value->Release();
   if (!TPDFStructure::IsCommonName(e.Key->Value)) Owner().DeleteObject(e.Key);
 }

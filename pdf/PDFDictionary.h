@@ -1,4 +1,5 @@
 #pragma once
+#include <optional>
 #include <string_view>
 
 #include "pdf/PDFObject.h"
@@ -51,6 +52,9 @@ class TPDFDictionary final : public TPDFObject {
   void AppendEntry(TPDFName* key, TPDFObject* value);
 
  private:
+  // Takes the entry out and drops the holds it had; nothing when the key is absent.
+  std::optional<Entry> TakeOut(std::string_view key);
+
   std::vector<Entry> entries_;
 };
 

@@ -11,6 +11,7 @@
 
 #include "pdf/PDFDocument.h"
 #include "pdf/PDFExtra.h"
+#include "pdf/PDFImageDecodedPixels.h"
 #include "pdf/PDFImageTIFF.h"
 #include "pdf/PDFPageTree.h"
 #include "pdf/PDFSecurity.h"
@@ -191,12 +192,8 @@ bool TPDFImage::BuildJpeg(TPDFPageTree& pages, std::string bytes) {
   TJpegInfo info;
   if (!ReadJpegHeader(bytes, info)) return false;
   TPDFStructure& s = Store();
-  TPDFStream* stream = s.MakeStream(std::move(bytes));
+  TPDFStream* stream = MakeImageStream(s, info.Width, info.Height, std::move(bytes));
   TPDFDictionary* d = stream->Dictionary();
-  d->Put("Type", s.CommonName("XObject"));
-  d->Put("Subtype", s.CommonName("Image"));
-  d->Put("Width", s.MakeNumber(info.Width));
-  d->Put("Height", s.MakeNumber(info.Height));
   if (info.Components == 1) {
     d->Put("ColorSpace", s.CommonName("DeviceGray"));
   } else if (info.Components == 4) {

@@ -47,11 +47,7 @@ bool BuildBmpImage(TPDFStructure& store, std::string_view bytes, bool compress, 
     return false;
   }
   if (pixels.Width <= 0 || pixels.Height <= 0) return false;
-  result.Stream = MakeDecodedPixelsStream(store, pixels, compress);
-  result.Width = pixels.Width;
-  result.Height = pixels.Height;
-  result.Kind = EPDFImageKind::Pixels;
-  return true;
+  return BuildDecodedImage(store, pixels, compress, EPDFImageKind::Pixels, result);
 }
 
 }  // namespace lumipage

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <utility>
 
 #include "pdf/PDFStructure.h"
 
@@ -78,6 +79,16 @@ std::string RowsAsBytes(const TDecodedPixels& p) {
 
 }  // namespace
 
+TPDFStream* MakeImageStream(TPDFStructure& store, double width, double height, std::string bytes) {
+  TPDFStream* stream = store.MakeStream(std::move(bytes));
+  TPDFDictionary* dict = stream->Dictionary();
+  dict->Put("Type", store.CommonName("XObject"));
+  dict->Put("Subtype", store.CommonName("Image"));
+  dict->Put("Width", store.MakeNumber(width));
+  dict->Put("Height", store.MakeNumber(height));
+  return stream;
+}
+
 TPDFStream* MakeDecodedPixelsStream(TPDFStructure& store, const TDecodedPixels& pixels, bool compress) {
   const std::string* space = nullptr;
   static const std::string kGray = "DeviceGray";
@@ -113,18 +124,23 @@ TPDFStream* MakeDecodedPixelsStream(TPDFStructure& store, const TDecodedPixels& 
     data = ToRgb(pixels);
   }
 
-  TPDFStream* stream = store.MakeStream({});
+  TPDFStream* stream = MakeImageStream(store, pixels.Width, pixels.Height);
   TPDFDictionary* dict = stream->Dictionary();
-  dict->Put("Type", store.CommonName("XObject"));
-  dict->Put("Subtype", store.CommonName("Image"));
-  dict->Put("Width", store.MakeNumber(pixels.Width));
-  dict->Put("Height", store.MakeNumber(pixels.Height));
   dict->Put("ColorSpace", store.CommonName(*space));
   dict->Put("BitsPerComponent", store.MakeNumber(bits));
   if (hasDecode) dict->Put("Decode", store.MakeIntegerArray(decode, 1));
   // An empty image has nothing to compress (zlib would give no valid stream for it).
   stream->SetData(data, compress && !data.empty());
   return stream;
+}
+
+bool BuildDecodedImage(TPDFStructure& store, const TDecodedPixels& pixels, bool compress, EPDFImageKind kind,
+                       TBuiltImage& result) {
+  result.Stream = MakeDecodedPixelsStream(store, pixels, compress);
+  result.Width = pixels.Width;
+  result.Height = pixels.Height;
+  result.Kind = kind;
+  return true;
 }
 
 }  // namespace lumipage

@@ -60,8 +60,17 @@ struct TBuiltImage {
   int ResolutionUnit = 0;
 };
 
+// An image XObject stream holding bytes: /Type, /Subtype, /Width and /Height are set, the rest
+// is the caller's.
+[[nodiscard]] TPDFStream* MakeImageStream(TPDFStructure& store, double width, double height, std::string bytes = {});
+
 // The image stream for a decoded bitmap (see the header comment for the encodings), with
 // /Filter /FlateDecode when compress is set.
 [[nodiscard]] TPDFStream* MakeDecodedPixelsStream(TPDFStructure& store, const TDecodedPixels& pixels, bool compress);
+
+// Fills result with the decoded bitmap's stream, its size and the kind; always true, so that
+// a builder can end with it.
+bool BuildDecodedImage(TPDFStructure& store, const TDecodedPixels& pixels, bool compress, EPDFImageKind kind,
+                       TBuiltImage& result);
 
 }  // namespace lumipage

@@ -208,11 +208,7 @@ bool BuildGifImage(TPDFStructure& store, std::string_view bytes, TBuiltImage& re
   if (!gif.Read(bytes)) return false;
   const TDecodedPixels canvas = gif.Decode(bytes.size());
   if (canvas.Width == 0) return false;
-  result.Stream = MakeDecodedPixelsStream(store, canvas, true);
-  result.Width = canvas.Width;
-  result.Height = canvas.Height;
-  result.Kind = EPDFImageKind::Pixels;
-  return true;
+  return BuildDecodedImage(store, canvas, true, EPDFImageKind::Pixels, result);
 }
 
 }  // namespace lumipage

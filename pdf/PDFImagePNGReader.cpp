@@ -235,12 +235,8 @@ bool BuildPngImage(TPDFStructure& store, std::string_view bytes, TBuiltImage& re
   const std::string rows = png.DecodeRows();
   if (rows.empty()) return false;
 
-  TPDFStream* stream = store.MakeStream({});
+  TPDFStream* stream = MakeImageStream(store, png.Width, png.Height);
   TPDFDictionary* dict = stream->Dictionary();
-  dict->Put("Type", store.CommonName("XObject"));
-  dict->Put("Subtype", store.CommonName("Image"));
-  dict->Put("Width", store.MakeNumber(png.Width));
-  dict->Put("Height", store.MakeNumber(png.Height));
   if (png.ColorType == 3) {
     TPDFArray* indexed = store.MakeArray();
     indexed->Add(store.CommonName("Indexed"));

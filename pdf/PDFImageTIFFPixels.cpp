@@ -131,12 +131,8 @@ bool BuildTiffPixelsImage(TPDFStructure& store, const TTiffPixelPage& page, bool
   result.ResolutionUnit = 2;
 
   if (page.Compression == ETiffPixelCompression::PackBits && PackBitsDirect(page)) {
-    TPDFStream* stream = store.MakeStream({});
+    TPDFStream* stream = MakeImageStream(store, page.Width, page.Length);
     TPDFDictionary* dict = stream->Dictionary();
-    dict->Put("Type", store.CommonName("XObject"));
-    dict->Put("Subtype", store.CommonName("Image"));
-    dict->Put("Width", store.MakeNumber(page.Width));
-    dict->Put("Height", store.MakeNumber(page.Length));
     dict->Put("ColorSpace", store.CommonName(page.Photometric == 2 ? "DeviceRGB" : "DeviceGray"));
     dict->Put("BitsPerComponent", store.MakeNumber(page.BitsPerSample));
     // WhiteIsZero grey would otherwise show as its negative.
@@ -160,10 +156,7 @@ bool BuildTiffPixelsImage(TPDFStructure& store, const TTiffPixelPage& page, bool
   pixels.Photometric = page.Photometric;
   if (page.Compression != ETiffPixelCompression::Other && !DecodeTiffPixels(page, pixels)) return false;
   // A compression the engine does not decode leaves the bitmap empty: a 0 by 0 image.
-  result.Stream = MakeDecodedPixelsStream(store, pixels, compress);
-  result.Width = pixels.Width;
-  result.Height = pixels.Height;
-  return true;
+  return BuildDecodedImage(store, pixels, compress, EPDFImageKind::Tiff, result);
 }
 
 }  // namespace lumipage
