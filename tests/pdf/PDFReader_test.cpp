@@ -49,11 +49,16 @@ const char* kCatalog = "<< /Type /Catalog /Pages 2 0 R >>";
 const char* kPages = "<< /Type /Pages /Kids [ 3 0 R ] /Count 1 >>";
 const char* kPage = "<< /Type /Page /Parent 2 0 R /MediaBox [ 0 0 200 200 ] >>";
 
-std::string Minimal(long shift = 0) {
-  FileBuilder b;
+// The catalog, the page tree and its one page as objects 1 to 3.
+void OnePage(FileBuilder& b) {
   b.Object(1, kCatalog);
   b.Object(2, kPages);
   b.Object(3, kPage);
+}
+
+std::string Minimal(long shift = 0) {
+  FileBuilder b;
+  OnePage(b);
   b.Object(4, "(four, long enough to keep its header out of the table's window)");
   b.ClassicTable(4, "/Size 5 /Root 1 0 R", shift);
   return b.Text();
@@ -154,9 +159,7 @@ TEST(Reader, BrokenCrossReferenceDataIsRebuiltByScanning) {
 TEST(Reader, HeaderMarkerAnywhereInTheFirstKilobyte) {
   // Offsets stay counted from the first byte: prefix the file and shift its table.
   FileBuilder b("junk before the header\n%!PS-Adobe-3.0 PDF-1.3\n%PDF-1.7\n");
-  b.Object(1, kCatalog);
-  b.Object(2, kPages);
-  b.Object(3, kPage);
+  OnePage(b);
   b.ClassicTable(3, "/Size 4 /Root 1 0 R");
   TPDFDocument doc;
   ASSERT_TRUE(doc.LoadFromString(b.Text()));
@@ -165,9 +168,7 @@ TEST(Reader, HeaderMarkerAnywhereInTheFirstKilobyte) {
 
 TEST(Reader, HeaderNumberMismatchRebuildsTheTableFromTheHeaders) {
   FileBuilder b;
-  b.Object(1, kCatalog);
-  b.Object(2, kPages);
-  b.Object(3, kPage);
+  OnePage(b);
   b.Object(5, "(says five)");  // the table below files it as object 6
   b.Raw("7 0 objx\n(bad keyword)\nendobj\n");
   std::string text = b.Text();
@@ -192,9 +193,7 @@ TEST(Reader, HeaderNumberMismatchRebuildsTheTableFromTheHeaders) {
 
 TEST(Reader, IncrementalUpdateTakesNewestDefinitionsAndTrailer) {
   FileBuilder b;
-  b.Object(1, kCatalog);
-  b.Object(2, kPages);
-  b.Object(3, kPage);
+  OnePage(b);
   b.Object(4, "(old)");
   b.ClassicTable(4, "/Size 5 /Root 1 0 R");
   const size_t prev = b.Text().rfind("xref\n0 5");
@@ -308,9 +307,7 @@ std::string Hybrid(bool withTypeThree) {
 TEST(Reader, CopiedTextEndingInAHeaderDoesNotHideTheTable) {
   // Object 4's copied text runs to the table and ends in something that looks like a header.
   FileBuilder b;
-  b.Object(1, kCatalog);
-  b.Object(2, kPages);
-  b.Object(3, kPage);
+  OnePage(b);
   b.Object(4, "(x)");
   b.Raw("9 0 obj");
   // startxref seven bytes late: the original's window starts after the header.
