@@ -7,6 +7,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "app/FrmScan.h"
 #include "app/PdfAssembly.h"
@@ -72,16 +75,32 @@ void BM_AssembleNewPdf(benchmark::State& state) {
 }
 BENCHMARK(BM_AssembleNewPdf)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-void BM_AppendOnePageToLongPdf(benchmark::State& state) {
+// What appending one page to the long PDF needs: the first page file, the long PDF and a work
+// folder made under the given name. Nothing, with the benchmark skipped, when the environment
+// names no pages or no long PDF.
+struct AppendInput {
+  std::vector<fs::path> Files;
+  std::string Big;
+  fs::path Work;
+};
+
+std::optional<AppendInput> AppendInputOrSkip(benchmark::State& state, const char* workName) {
   auto files = PageFiles();
   const char* big = std::getenv("LUMIPAGE_BENCH_BIGPDF");
   if (files.empty() || !big) {
     state.SkipWithError("set LUMIPAGE_BENCH_PAGES and LUMIPAGE_BENCH_BIGPDF");
-    return;
+    return std::nullopt;
   }
   files.resize(1);
-  fs::path work = fs::temp_directory_path() / "lumipage-bench-append";
+  fs::path work = fs::temp_directory_path() / workName;
   fs::create_directories(work);
+  return AppendInput{std::move(files), big, work};
+}
+
+void BM_AppendOnePageToLongPdf(benchmark::State& state) {
+  const auto input = AppendInputOrSkip(state, "lumipage-bench-append");
+  if (!input) return;
+  const auto& [files, big, work] = *input;
   for (auto _ : state) {
     state.PauseTiming();
     fs::copy_file(big, work / "out.pdf", fs::copy_options::overwrite_existing);
@@ -97,15 +116,9 @@ BENCHMARK(BM_AppendOnePageToLongPdf)->Unit(benchmark::kMillisecond)->UseRealTime
 // 2,001-page result read back, its pages walked, each page's media box and the new page's image
 // looked up. Its share of the append is this time over the append's.
 void BM_CheckAppendedLongPdf(benchmark::State& state) {
-  auto files = PageFiles();
-  const char* big = std::getenv("LUMIPAGE_BENCH_BIGPDF");
-  if (files.empty() || !big) {
-    state.SkipWithError("set LUMIPAGE_BENCH_PAGES and LUMIPAGE_BENCH_BIGPDF");
-    return;
-  }
-  files.resize(1);
-  fs::path work = fs::temp_directory_path() / "lumipage-bench-check";
-  fs::create_directories(work);
+  const auto input = AppendInputOrSkip(state, "lumipage-bench-check");
+  if (!input) return;
+  const auto& [files, big, work] = *input;
   fs::copy_file(big, work / "out.pdf", fs::copy_options::overwrite_existing);
   TSavedPdfExpectation expected;
   {

@@ -146,26 +146,21 @@ void SetPixels(benchmark::State& state, const TDibGraphic& image) {
   state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(image.Width()) * image.Height());
 }
 
-void BM_DitherBlackWhite(benchmark::State& state) {
+// The page dithered to the kind, row-wise (fast:1) or through the pixel routines (fast:0).
+void Dither(benchmark::State& state, TImageKind kind) {
   Warm();
   TImageFormatTransform t;
-  t.TargetKind = ikBlackWhite;
+  t.TargetKind = kind;
   t.UseFastPaths = state.range(0) != 0;
   TBitmapGraphic out;
   for (auto _ : state) t.ApplyOnDest(Page(), out);
   SetPixels(state, Page());
 }
+
+void BM_DitherBlackWhite(benchmark::State& state) { Dither(state, ikBlackWhite); }
 BENCHMARK(BM_DitherBlackWhite)->Arg(1)->Arg(0)->ArgName("fast")->Unit(benchmark::kMillisecond);
 
-void BM_DitherGray256(benchmark::State& state) {
-  Warm();
-  TImageFormatTransform t;
-  t.TargetKind = ikGray256;
-  t.UseFastPaths = state.range(0) != 0;
-  TBitmapGraphic out;
-  for (auto _ : state) t.ApplyOnDest(Page(), out);
-  SetPixels(state, Page());
-}
+void BM_DitherGray256(benchmark::State& state) { Dither(state, ikGray256); }
 BENCHMARK(BM_DitherGray256)->Arg(1)->Arg(0)->ArgName("fast")->Unit(benchmark::kMillisecond);
 
 void BM_JpegTrueColor85(benchmark::State& state) {

@@ -26,24 +26,24 @@ std::string Fixture(const std::string& name, const std::string& args) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-void BM_Png(benchmark::State& state, const std::string& bytes) {
+// One image stream built from the file's bytes per iteration, into a fresh store.
+void BuildEach(benchmark::State& state, const std::string& bytes,
+               bool (*build)(TPDFStructure&, std::string_view, TBuiltImage&), const char* refused) {
   for (auto _ : state) {
     TPDFStructure store;
     TBuiltImage built;
-    if (!BuildPngImage(store, bytes, built)) state.SkipWithError("PNG refused");
+    if (!build(store, bytes, built)) state.SkipWithError(refused);
     benchmark::DoNotOptimize(built.Stream);
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * 1200 * 900 * 3);
 }
 
+void BM_Png(benchmark::State& state, const std::string& bytes) {
+  BuildEach(state, bytes, BuildPngImage, "PNG refused");
+}
+
 void BM_Gif(benchmark::State& state, const std::string& bytes) {
-  for (auto _ : state) {
-    TPDFStructure store;
-    TBuiltImage built;
-    if (!BuildGifImage(store, bytes, built)) state.SkipWithError("GIF refused");
-    benchmark::DoNotOptimize(built.Stream);
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * 1200 * 900 * 3);
+  BuildEach(state, bytes, BuildGifImage, "GIF refused");
 }
 
 void BM_TiffLzw(benchmark::State& state, const std::string& bytes) {
