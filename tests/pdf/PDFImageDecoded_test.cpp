@@ -21,10 +21,7 @@
 namespace lumipage {
 namespace {
 
-using formatstest::Magick;
-using formatstest::MagickPixels;
-using formatstest::RenderImage;
-using formatstest::TRgbImage;
+using namespace formatstest;
 
 // The image in bytes added to the selected document the way AddImageFromFile adds a decoded
 // format; nullptr when the build fails.

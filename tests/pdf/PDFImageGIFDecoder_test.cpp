@@ -8,10 +8,7 @@
 namespace lumipage {
 namespace {
 
-using formatstest::Magick;
-using formatstest::MagickPixels;
-using formatstest::RenderImage;
-using formatstest::TRgbImage;
+using namespace formatstest;
 
 size_t GlobalTableBytes(const std::string& gif) {
   const auto flags = static_cast<uint8_t>(gif[10]);

@@ -12,9 +12,7 @@
 namespace lumipage {
 namespace {
 
-using formatstest::Magick;
-using formatstest::MagickPixels;
-using formatstest::RenderImage;
+using namespace formatstest;
 
 // ---- A small PNG writer: every row gets the filter type given for it -----------------------
 

@@ -11,7 +11,7 @@
 namespace lumipage {
 namespace {
 
-using formatstest::Magick;
+using namespace formatstest;
 
 struct Built {
   TPDFStructure Store;

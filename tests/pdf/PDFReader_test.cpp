@@ -339,6 +339,15 @@ TEST(Reader, HybridFileTableWinsAndStreamObjectsLoad) {
   }
 }
 
+// Saves a text document of that many pages as src.pdf in dir and has qpdf rewrite it with the
+// options as in.pdf.
+CommandResult QpdfRewrite(const TempDir& dir, int pages, const std::string& options) {
+  TPDFDocument src;
+  BuildTextDocument(src, pages);
+  if (!src.SaveToFile(dir.File("src.pdf"))) return {-1, "src.pdf not saved"};
+  return RunCommand("qpdf " + options + " '" + dir.File("src.pdf") + "' '" + dir.File("in.pdf") + "'");
+}
+
 struct QpdfVariant {
   const char* name;
   const char* options;
@@ -348,11 +357,7 @@ class QpdfFiles : public ::testing::TestWithParam<QpdfVariant> {};
 
 TEST_P(QpdfFiles, LoadSaveKeepsPagesAndContent) {
   TempDir dir("variant");
-  TPDFDocument src;
-  BuildTextDocument(src, 3);
-  ASSERT_TRUE(src.SaveToFile(dir.File("src.pdf")));
-  const CommandResult made =
-      RunCommand(std::string("qpdf ") + GetParam().options + " '" + dir.File("src.pdf") + "' '" + dir.File("in.pdf") + "'");
+  const CommandResult made = QpdfRewrite(dir, 3, GetParam().options);
   ASSERT_EQ(made.status, 0) << made.output;
 
   TPDFDocument doc;
@@ -381,11 +386,7 @@ TEST(Reader, ObjectStreamFileSavesEveryObjectAsOrdinaryObject) {
   // Enough objects for several object streams: the writer moves from one decoded stream to
   // the next and drops each stream's parsed value behind it.
   TempDir dir("objstm");
-  TPDFDocument src;
-  BuildTextDocument(src, 150);
-  ASSERT_TRUE(src.SaveToFile(dir.File("src.pdf")));
-  const CommandResult made =
-      RunCommand("qpdf --object-streams=generate '" + dir.File("src.pdf") + "' '" + dir.File("in.pdf") + "'");
+  const CommandResult made = QpdfRewrite(dir, 150, "--object-streams=generate");
   ASSERT_EQ(made.status, 0) << made.output;
 
   TPDFDocument doc;
@@ -432,11 +433,7 @@ TEST(Reader, ObjectStreamCommentsNamingTheNextObjectAreNoStreamData) {
   // qpdf's QDF form writes "%% Object stream: object N, index I" after every object of an object
   // stream; the word "stream" in it must not turn the dictionary before it into a stream.
   TempDir dir("objstm_qdf");
-  TPDFDocument src;
-  BuildTextDocument(src, 3);
-  ASSERT_TRUE(src.SaveToFile(dir.File("src.pdf")));
-  const CommandResult made = RunCommand("qpdf --qdf --object-streams=generate '" + dir.File("src.pdf") + "' '" +
-                                        dir.File("in.pdf") + "'");
+  const CommandResult made = QpdfRewrite(dir, 3, "--qdf --object-streams=generate");
   ASSERT_EQ(made.status, 0) << made.output;
   ASSERT_NE(ReadFile(dir.File("in.pdf")).find("%% Object stream: object"), std::string::npos);
 

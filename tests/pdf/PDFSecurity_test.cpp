@@ -97,21 +97,23 @@ INSTANTIATE_TEST_SUITE_P(
                                 "print low resolution: allowed"}),
     [](const ::testing::TestParamInfo<ProtectCase>& info) { return std::string(info.param.name); });
 
-TEST(Security, SamePasswordForBothGivesFiveAndEmptyPasswordsOpenOnLoad) {
+// A one-page text document encrypted with every permission, as saved.
+std::string EncryptedTextDocument(std::string_view owner, std::string_view user, int strength) {
   TPDFDocument doc;
   BuildTextDocument(doc, 1);
-  ASSERT_EQ(doc.Encrypt("same", "same", 1, TPDFSecurity::Permissions(1, 1, 1, 1, 1, 1, 1, 1)), 0);
+  EXPECT_EQ(doc.Encrypt(owner, user, strength, TPDFSecurity::Permissions(1, 1, 1, 1, 1, 1, 1, 1)), 0);
+  return doc.SaveToString();
+}
+
+TEST(Security, SamePasswordForBothGivesFiveAndEmptyPasswordsOpenOnLoad) {
   TPDFDocument again;
-  ASSERT_TRUE(again.LoadFromString(doc.SaveToString()));
+  ASSERT_TRUE(again.LoadFromString(EncryptedTextDocument("same", "same", 1)));
   EXPECT_EQ(again.OpenPassword(), "");
   EXPECT_EQ(again.SetPassword("same"), 5);
   EXPECT_EQ(again.OpenPassword(), "!same");
 
-  TPDFDocument open;
-  BuildTextDocument(open, 1);
-  ASSERT_EQ(open.Encrypt("", "", 0, TPDFSecurity::Permissions(1, 1, 1, 1, 1, 1, 1, 1)), 0);
   TPDFDocument loaded;
-  ASSERT_TRUE(loaded.LoadFromString(open.SaveToString()));
+  ASSERT_TRUE(loaded.LoadFromString(EncryptedTextDocument("", "", 0)));
   EXPECT_EQ(loaded.OpenPassword(), "!");
   EXPECT_EQ(loaded.GetInfo("Title"), "lumipage test");
   EXPECT_EQ(loaded.Unencrypt(), 1);
@@ -212,11 +214,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<QpdfCrypt>& info) { return std::string(info.param.name); });
 
 TEST(Security, ReachableObjectsReadBeforeThePasswordAreDecryptedAfterIt) {
-  TPDFDocument doc;
-  BuildTextDocument(doc, 1);
-  ASSERT_EQ(doc.Encrypt("o", "u", 1, TPDFSecurity::Permissions(1, 1, 1, 1, 1, 1, 1, 1)), 0);
   TPDFDocument again;
-  ASSERT_TRUE(again.LoadFromString(doc.SaveToString()));
+  ASSERT_TRUE(again.LoadFromString(EncryptedTextDocument("o", "u", 1)));
   again.DecryptReachable(3, 0);  // no password yet: nothing can be decrypted
   ASSERT_EQ(again.SetPassword("u"), 1);
   again.DecryptReachable(3, 0);
