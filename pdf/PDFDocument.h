@@ -141,6 +141,9 @@ class TPDFDocument {
   // Off: a file whose cross-reference data does not hold is refused instead of rebuilt (the
   // check of a file just written).
   bool AllowRepair = true;
+  // Off: loading and opening with a password leave the page tree unwalked and unmended, for a
+  // reader that walks it itself (the check of a file just written).
+  bool WalkPagesOnLoad = true;
   // The object table was rebuilt by scanning the file.
   [[nodiscard]] bool Repaired() const { return repaired_; }
 

@@ -43,7 +43,7 @@ TLoadResult TPDFLoader::Load(std::string bytes) {
     doc.security_.ApplyPassword("");
   } catch (...) {
   }
-  if (result == TLoadResult::Loaded) {
+  if (result == TLoadResult::Loaded && doc.WalkPagesOnLoad) {
     try {
       if (!CheckPages()) result = TLoadResult::NoPages;
     } catch (...) {
