@@ -1,8 +1,16 @@
 #include "pdf/PDFSaveCheck.h"
 
-#include <fstream>
-#include <string_view>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "pdf/PDFArray.h"
 #include "pdf/PDFDictionary.h"
@@ -10,6 +18,7 @@
 #include "pdf/PDFIndRef.h"
 #include "pdf/PDFLimits.h"
 #include "pdf/PDFName.h"
+#include "pdf/PDFPageTreeEntries.h"
 #include "pdf/PDFNumeric.h"
 #include "pdf/PDFParser.h"
 #include "pdf/PDFRepair.h"
@@ -97,17 +106,34 @@ bool PaintedImages(TPDFDocument& doc, TPDFObject* resources, const std::string& 
   return found;
 }
 
+// Empty when page (number) paints an image of the size given (0 x 0: any); else what it shows.
+std::string NewPageFailure(TPDFDocument& doc, TPDFDictionary* page, int number, std::pair<int32_t, int32_t> size) {
+  const auto [w, h] = size;
+  double width = 0, height = 0;
+  const std::string n = std::to_string(number);
+  if (!PaintedImages(doc, page->Get("Resources"), DecodedContent(doc, page->Get("Contents")), 0, width, height))
+    return "page " + n + " shows no image";
+  if ((w > 0 || h > 0) && (width != w || height != h))
+    return "page " + n + " shows an image of " + std::to_string(static_cast<long long>(width)) + " x " +
+           std::to_string(static_cast<long long>(height)) + " pixels instead of " + std::to_string(w) + " x " +
+           std::to_string(h);
+  return {};
+}
+
+// A media box as the page (or node) gives it: an array of four numbers.
+bool ValidMediaBox(TPDFDocument& doc, TPDFObject* box) {
+  const auto* array = As<TPDFArray>(Open(doc, box));
+  if (array == nullptr || array->Count() != 4) return false;
+  for (int i = 0; i < 4; ++i)
+    if (As<TPDFNumeric>(Open(doc, array->Item(i))) == nullptr) return false;
+  return true;
+}
+
 // The page's media box, its own or the nearest ancestor's: an array of four numbers.
 bool HasMediaBox(TPDFDocument& doc, TPDFDictionary* page) {
   TPDFDictionary* node = page;
   for (int depth = 0; node != nullptr && depth <= kMaxPageTreeDepth; ++depth) {
-    if (TPDFObject* box = node->Get("MediaBox")) {
-      const auto* array = As<TPDFArray>(Open(doc, box));
-      if (array == nullptr || array->Count() != 4) return false;
-      for (int i = 0; i < 4; ++i)
-        if (As<TPDFNumeric>(Open(doc, array->Item(i))) == nullptr) return false;
-      return true;
-    }
+    if (TPDFObject* box = node->Get("MediaBox")) return ValidMediaBox(doc, box);
     node = As<TPDFDictionary>(Open(doc, node->Get("Parent")));
   }
   return false;
@@ -132,7 +158,10 @@ std::string PagesText(double n) {
   return std::to_string(static_cast<long long>(n)) + (n == 1 ? " page" : " pages");
 }
 
-std::string Check(TPDFDocument& doc, std::string bytes, const TSavedPdfExpectation& expected) {
+// The reading every loader does: the file loaded as for an append (its page tree walked on
+// loading), then walked again and every page's media box looked up through the parsed values.
+// It names what failed.
+std::string CheckInFull(TPDFDocument& doc, std::string bytes, const TSavedPdfExpectation& expected) {
   // A file just written reads as it was written or not at all: repairing it would prove
   // nothing.
   doc.AllowRepair = false;
@@ -159,26 +188,181 @@ std::string Check(TPDFDocument& doc, std::string bytes, const TSavedPdfExpectati
 
   const int first = count - static_cast<int>(expected.NewPageImages.size());
   for (int i = std::max(first, 0); i < count; ++i) {
-    const auto [w, h] = expected.NewPageImages[static_cast<size_t>(i - first)];
-    TPDFDictionary* page = pages[static_cast<size_t>(i)].Page;
-    double width = 0, height = 0;
-    const std::string number = std::to_string(i + 1);
-    if (!PaintedImages(doc, page->Get("Resources"), DecodedContent(doc, page->Get("Contents")), 0, width, height))
-      return "page " + number + " shows no image";
-    if ((w > 0 || h > 0) && (width != w || height != h))
-      return "page " + number + " shows an image of " + std::to_string(static_cast<long long>(width)) + " x " +
-             std::to_string(static_cast<long long>(height)) + " pixels instead of " + std::to_string(w) + " x " +
-             std::to_string(h);
+    std::string failure = NewPageFailure(doc, pages[static_cast<size_t>(i)].Page, i + 1,
+                                         expected.NewPageImages[static_cast<size_t>(i - first)]);
+    if (!failure.empty()) return failure;
   }
   return {};
 }
+
+
+// The quick reading: the file loaded without walking its page tree, the tree then walked on
+// the entries each node and page gives in its text (ReadPageTreeEntries), parsing in full only
+// objects whose text is not plain and the new pages, whose images are looked up. It only ever
+// says that all holds, and says so exactly where the full reading would: whatever it cannot
+// read plainly or finds amiss (a kid that is no dictionary, a node met twice, a count or a
+// media box not as it should be) leaves the verdict, and the words for it, to the full reading.
+class TQuickCheck {
+ public:
+  explicit TQuickCheck(TPDFDocument& doc) : doc_(doc) {}
+
+  [[nodiscard]] bool Passes(const TSavedPdfExpectation& expected) {
+    if (doc_.SecurityState() != 0) {
+      const int opened = doc_.SetPassword(expected.Password);
+      if (opened != 1 && opened != 2 && opened != 5) return false;
+    } else if (expected.Protected) {
+      return false;
+    }
+    const auto* rootRef = As<TPDFIndRef>(doc_.Catalog()->Get("Pages"));
+    if (rootRef == nullptr) return false;
+    const TPageTreeEntries* root = Node(rootRef->ObjectNumber(), rootRef->Generation());
+    // A page named as the root is no tree.
+    if (root == nullptr || root->Type == "Page") return false;
+
+    // The walk of WalkPageTree, on a tree it would neither mend nor cut short.
+    struct Frame {
+      const std::vector<std::pair<int32_t, int32_t>>* Kids;
+      size_t Next;
+    };
+    std::vector<Frame> stack{{&root->Kids, 0}};
+    std::unordered_set<int64_t> walked{Key(rootRef->ObjectNumber(), rootRef->Generation())};
+    std::vector<std::pair<int32_t, int32_t>> pages;
+    TPageTreeEntries scratch;
+    while (!stack.empty()) {
+      Frame& f = stack.back();
+      if (f.Next >= f.Kids->size()) {
+        stack.pop_back();
+        continue;
+      }
+      const auto [n, g] = (*f.Kids)[f.Next++];
+      const TPageTreeEntries* kid = Cached(n, g);
+      if (kid == nullptr) {
+        if (!Read(n, g, scratch)) return false;
+        kid = &scratch;
+      }
+      if (kid->Type == "Pages" || (kid->HasKids && kid->Type != "Page")) {
+        if (stack.size() >= static_cast<size_t>(kMaxPageTreeDepth) || !walked.insert(Key(n, g)).second) return false;
+        if (kid == &scratch) kid = &(nodes_[Key(n, g)] = std::move(scratch));
+        stack.push_back({&kid->Kids, 0});
+      } else if (kid->Type == "Page" || kid->Type.empty()) {
+        if (!MediaBoxFound(*kid)) return false;
+        pages.emplace_back(n, g);
+      } else {
+        return false;
+      }
+    }
+    const auto count = static_cast<int64_t>(pages.size());
+    if (count == 0 || count != expected.PageCount || !root->HasCount || root->Count != count) return false;
+
+    const int64_t first = count - static_cast<int64_t>(expected.NewPageImages.size());
+    for (int64_t i = std::max<int64_t>(first, 0); i < count; ++i) {
+      const auto [n, g] = pages[static_cast<size_t>(i)];
+      auto* page = As<TPDFDictionary>(doc_.GetValue(doc_.FindIndirect(n, g)));
+      if (page == nullptr || !NewPageFailure(doc_, page, static_cast<int>(i + 1),
+                                             expected.NewPageImages[static_cast<size_t>(i - first)])
+                                  .empty())
+        return false;
+    }
+    return true;
+  }
+
+ private:
+  static int64_t Key(int32_t number, int32_t generation) { return int64_t{number} << 16 | generation; }
+
+  const TPageTreeEntries* Cached(int32_t number, int32_t generation) const {
+    const auto it = nodes_.find(Key(number, generation));
+    return it == nodes_.end() ? nullptr : &it->second;
+  }
+
+  // A node's entries, read once: nodes are met again as the parents of their pages.
+  const TPageTreeEntries* Node(int32_t number, int32_t generation) {
+    if (const TPageTreeEntries* cached = Cached(number, generation)) return cached;
+    TPageTreeEntries entries;
+    if (!Read(number, generation, entries)) return nullptr;
+    return &(nodes_[Key(number, generation)] = std::move(entries));
+  }
+
+  // The object's entries from its text, or from its parsed value when the text is not plain.
+  // False when it is no dictionary or an entry is not of the kind the walk takes.
+  bool Read(int32_t number, int32_t generation, TPageTreeEntries& entries) {
+    TPDFIndObj* object = doc_.FindIndirect(number, generation);
+    if (object == nullptr) return false;
+    const std::string& file = doc_.FileText();
+    if (!object->Parsed && !object->InObjectStream && !object->TextCached && object->Offset > 0 &&
+        object->Length > 0 && static_cast<size_t>(object->Offset) < file.size()) {
+      const std::string_view text = std::string_view(file).substr(static_cast<size_t>(object->Offset),
+                                                                  static_cast<size_t>(object->Length));
+      if (ReadPageTreeEntries(text, number, generation, entries)) return true;
+    }
+    entries = TPageTreeEntries{};
+    auto* dict = As<TPDFDictionary>(doc_.GetValue(object));
+    if (dict == nullptr) return false;
+    entries.Type = dict->TypeName();
+    if (auto* kids = As<TPDFArray>(dict->Get("Kids", true))) {
+      entries.HasKids = true;
+      for (int i = 0; i < kids->Count(); ++i) {
+        auto* ref = As<TPDFIndRef>(kids->Item(i));
+        if (ref == nullptr) return false;
+        entries.Kids.emplace_back(ref->ObjectNumber(), ref->Generation());
+      }
+    }
+    if (const auto* count = As<TPDFNumeric>(dict->Get("Count"))) {
+      entries.HasCount = count->Value >= 0 && count->Value <= INT32_MAX && count->Value == std::trunc(count->Value);
+      entries.Count = static_cast<int64_t>(count->Value);
+    }
+    if (TPDFObject* parent = dict->Get("Parent")) {
+      auto* ref = As<TPDFIndRef>(parent);
+      if (ref == nullptr) return false;
+      entries.HasParent = true;
+      entries.ParentNumber = ref->ObjectNumber();
+      entries.ParentGeneration = ref->Generation();
+    }
+    if (TPDFObject* box = dict->Get("MediaBox")) {
+      if (!ValidMediaBox(doc_, box)) return false;
+      entries.HasMediaBox = true;
+    }
+    return true;
+  }
+
+  // HasMediaBox on the entries: the page's own box or the nearest ancestor's.
+  bool MediaBoxFound(const TPageTreeEntries& page) {
+    const TPageTreeEntries* node = &page;
+    for (int depth = 0; depth <= kMaxPageTreeDepth; ++depth) {
+      if (node->HasMediaBox) return true;
+      if (!node->HasParent || depth == kMaxPageTreeDepth) return false;
+      node = Node(node->ParentNumber, node->ParentGeneration);
+      if (node == nullptr) return false;
+    }
+    return false;
+  }
+
+  TPDFDocument& doc_;
+  std::unordered_map<int64_t, TPageTreeEntries> nodes_;
+};
 
 }  // namespace
 
 std::string CheckSavedPdfBytes(std::string bytes, const TSavedPdfExpectation& expected) {
   try {
+    std::string kept;
+    {
+      TPDFDocument doc;
+      // A file just written reads as it was written or not at all: repairing it would prove
+      // nothing.
+      doc.AllowRepair = false;
+      doc.WalkPagesOnLoad = false;
+      // Loading up to the page tree is the same either way: a file that fails here fails both.
+      if (!doc.LoadFromString(std::move(bytes))) return "it cannot be read as a PDF file";
+      try {
+        if (TQuickCheck(doc).Passes(expected)) return {};
+      } catch (const std::bad_alloc&) {
+        throw;
+      } catch (...) {
+      }
+      kept = doc.FileText();
+    }
     TPDFDocument doc;
-    return Check(doc, std::move(bytes), expected);
+    return CheckInFull(doc, std::move(kept), expected);
   } catch (const std::bad_alloc&) {
     return "there is not enough memory to read it back";
   } catch (...) {
@@ -187,15 +371,28 @@ std::string CheckSavedPdfBytes(std::string bytes, const TSavedPdfExpectation& ex
 }
 
 std::string CheckSavedPdf(const std::string& fileName, const TSavedPdfExpectation& expected) {
+  // The file as it stands on disk, in one read: not the bytes the save meant to write.
   std::string bytes;
   try {
-    std::ifstream in(fileName, std::ios::binary | std::ios::ate);
-    if (!in) return "it cannot be opened";
-    const std::streamoff size = in.tellg();
-    if (size < 0) return "it cannot be read";
-    bytes.resize(static_cast<size_t>(size));
-    in.seekg(0);
-    if (!in.read(bytes.data(), size)) return "it cannot be read";
+    const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return "it cannot be opened";
+    struct stat st {};
+    bool read = ::fstat(fd, &st) == 0 && st.st_size >= 0;
+    if (read) {
+      bytes.resize(static_cast<size_t>(st.st_size));
+      size_t done = 0;
+      while (done < bytes.size()) {
+        const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+      }
+      // A file that changed size under the read is not the file that was written.
+      char extra = 0;
+      read = done == bytes.size() && ::read(fd, &extra, 1) == 0;
+    }
+    ::close(fd);
+    if (!read) return "it cannot be read";
   } catch (const std::bad_alloc&) {
     return "there is not enough memory to read it back";
   }
