@@ -52,7 +52,7 @@ void BM_TiffLzw(benchmark::State& state, const std::string& bytes) {
     state.SkipWithError("TIFF unreadable");
     return;
   }
-  const TTiffPixelPage page = ToPixelPage(tiff.Page(0));
+  const TTIFFPage page = tiff.Page(0);
   for (auto _ : state) {
     TPDFStructure store;
     TBuiltImage built;

@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (int i = 0; i < std::min(tiff.PageCount(), kMaxPagesTried); ++i) {
     lumipage::TPDFStructure store;
     lumipage::TBuiltImage built;
-    (void)lumipage::BuildTiffPixelsImage(store, lumipage::ToPixelPage(tiff.Page(i)), i % 2 == 0, built);
+    (void)lumipage::BuildTiffPixelsImage(store, tiff.Page(i), i % 2 == 0, built);
   }
   return 0;
 }

@@ -14,38 +14,16 @@
 
 namespace lumipage {
 
-TTiffPixelPage ToPixelPage(const TTIFFPage& page) {
-  TTiffPixelPage p;
-  p.Width = page.Width;
-  p.Length = page.Length;
-  p.BitsPerSample = page.BitsPerSample;
-  p.SamplesPerPixel = page.SamplesPerPixel;
-  p.Photometric = page.Photometric;
-  p.Predictor = page.Predictor;
-  p.RowsPerStrip = page.RowsPerStrip;
-  switch (page.Compression) {
-    case ETIFFCompression::None: p.Compression = ETiffPixelCompression::None; break;
-    case ETIFFCompression::Lzw: p.Compression = ETiffPixelCompression::Lzw; break;
-    case ETIFFCompression::PackBits: p.Compression = ETiffPixelCompression::PackBits; break;
-    default: p.Compression = ETiffPixelCompression::Other; break;
-  }
-  p.Strips = page.Strips;
-  p.HorizontalResolution = page.HorizontalResolution;
-  p.VerticalResolution = page.VerticalResolution;
-  return p;
-}
-
 namespace {
 
 bool BuildTiffPage(TPDFStructure& store, const TPDFTIFF* tiff, int page, bool compress, TBuiltImage& built) {
   if (tiff == nullptr || tiff->PageCount() == 0) return false;
   const TTIFFPage& record = tiff->Page(std::clamp(page, 1, tiff->PageCount()) - 1);
-  const TTiffPixelPage pixels = ToPixelPage(record);
-  if (pixels.Compression != ETiffPixelCompression::Other) {
+  if (DecodesTiffPixels(record.Compression)) {
     // Strips pointing outside the file, or none at all: there is no picture to show.
     if (!record.StripsValid || (record.Strips.empty() && record.Width > 0 && record.Length > 0)) return false;
   }
-  return BuildTiffPixelsImage(store, pixels, compress, built);
+  return BuildTiffPixelsImage(store, record, compress, built);
 }
 
 }  // namespace

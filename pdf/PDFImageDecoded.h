@@ -10,12 +10,6 @@ namespace lumipage {
 
 class TPDFPageTree;
 class TPDFTIFF;
-struct TTIFFPage;
-struct TTiffPixelPage;
-
-// The fields of a parsed TIFF directory that pixel decoding needs.
-[[nodiscard]] TTiffPixelPage ToPixelPage(const TTIFFPage& page);
-
 // tiff and page (1-based, clamped) are used for TIFF only. False (nothing usable made) when the
 // file cannot be decoded as that type.
 [[nodiscard]] bool BuildImageByDecoding(TPDFImage& image, TPDFPageTree& pages, EImageFileType type,

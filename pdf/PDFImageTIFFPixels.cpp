@@ -37,7 +37,7 @@ std::string JoinPackBits(const std::vector<std::string_view>& strips) {
 }
 
 // Pages whose strips a PDF reader expands to the right picture with /RunLengthDecode alone.
-bool PackBitsDirect(const TTiffPixelPage& page) {
+bool PackBitsDirect(const TTIFFPage& page) {
   if (page.Predictor != 1) return false;
   const uint32_t b = page.BitsPerSample;
   if (page.SamplesPerPixel == 1 && page.Photometric <= 1)
@@ -64,7 +64,7 @@ std::string UnpackBits(std::string_view data, size_t maxOutput) {
   return out;
 }
 
-bool DecodeTiffPixels(const TTiffPixelPage& page, TDecodedPixels& pixels) {
+bool DecodeTiffPixels(const TTIFFPage& page, TDecodedPixels& pixels) {
   pixels = TDecodedPixels{};
   pixels.Source = EPixelSource::Tiff;
   pixels.Photometric = page.Photometric;
@@ -90,7 +90,7 @@ bool DecodeTiffPixels(const TTiffPixelPage& page, TDecodedPixels& pixels) {
 
   const uint64_t rowsPerStrip = page.RowsPerStrip == 0 ? page.Length : page.RowsPerStrip;
   std::unique_ptr<TPDFLZWDecompressor> lzw;
-  if (page.Compression == ETiffPixelCompression::Lzw) {
+  if (page.Compression == ETIFFCompression::Lzw) {
     lzw = std::make_unique<TPDFLZWDecompressor>();
     lzw->FillOrder = 1;
     lzw->EarlyChange = true;
@@ -103,10 +103,10 @@ bool DecodeTiffPixels(const TTiffPixelPage& page, TDecodedPixels& pixels) {
     const auto expected = static_cast<size_t>(rows * rowBytes);
     std::string decoded;
     std::string_view data = strip;
-    if (page.Compression == ETiffPixelCompression::Lzw) {
+    if (page.Compression == ETIFFCompression::Lzw) {
       decoded = lzw->Decompress(strip, expected);
       data = decoded;
-    } else if (page.Compression == ETiffPixelCompression::PackBits) {
+    } else if (page.Compression == ETIFFCompression::PackBits) {
       decoded = UnpackBits(strip, expected);
       data = decoded;
     }
@@ -124,13 +124,13 @@ bool DecodeTiffPixels(const TTiffPixelPage& page, TDecodedPixels& pixels) {
   return true;
 }
 
-bool BuildTiffPixelsImage(TPDFStructure& store, const TTiffPixelPage& page, bool compress, TBuiltImage& result) {
+bool BuildTiffPixelsImage(TPDFStructure& store, const TTIFFPage& page, bool compress, TBuiltImage& result) {
   result.Kind = EPDFImageKind::Tiff;
   result.HorizontalResolution = page.HorizontalResolution;
   result.VerticalResolution = page.VerticalResolution;
   result.ResolutionUnit = 2;
 
-  if (page.Compression == ETiffPixelCompression::PackBits && PackBitsDirect(page)) {
+  if (page.Compression == ETIFFCompression::PackBits && PackBitsDirect(page)) {
     TPDFStream* stream = MakeImageStream(store, page.Width, page.Length);
     TPDFDictionary* dict = stream->Dictionary();
     dict->Put("ColorSpace", store.CommonName(page.Photometric == 2 ? "DeviceRGB" : "DeviceGray"));
@@ -154,7 +154,7 @@ bool BuildTiffPixelsImage(TPDFStructure& store, const TTiffPixelPage& page, bool
   TDecodedPixels pixels;
   pixels.Source = EPixelSource::Tiff;
   pixels.Photometric = page.Photometric;
-  if (page.Compression != ETiffPixelCompression::Other && !DecodeTiffPixels(page, pixels)) return false;
+  if (DecodesTiffPixels(page.Compression) && !DecodeTiffPixels(page, pixels)) return false;
   // A compression the engine does not decode leaves the bitmap empty: a 0 by 0 image.
   return BuildDecodedImage(store, pixels, compress, EPDFImageKind::Tiff, result);
 }

@@ -9,27 +9,17 @@
 #include <vector>
 
 #include "pdf/PDFImageDecodedPixels.h"
+#include "pdf/PDFImageTIFF.h"
 
 namespace lumipage {
 
 class TPDFStructure;
 
-enum class ETiffPixelCompression : uint8_t { None, Lzw, PackBits, Other };
-
-// The fields of one TIFF image directory that decoding needs; strips are views into the file.
-struct TTiffPixelPage {
-  uint32_t Width = 0;
-  uint32_t Length = 0;
-  uint32_t BitsPerSample = 8;
-  uint32_t SamplesPerPixel = 1;
-  uint32_t Photometric = 0;
-  uint32_t Predictor = 1;
-  uint32_t RowsPerStrip = 0;  // 0: one strip for the whole image
-  ETiffPixelCompression Compression = ETiffPixelCompression::None;
-  std::vector<std::string_view> Strips;
-  int32_t HorizontalResolution = 0;
-  int32_t VerticalResolution = 0;
-};
+// Whether the engine decodes a page of that compression to rows (uncompressed, LZW, PackBits).
+[[nodiscard]] constexpr bool DecodesTiffPixels(ETIFFCompression compression) {
+  return compression == ETIFFCompression::None || compression == ETIFFCompression::Lzw ||
+         compression == ETIFFCompression::PackBits;
+}
 
 // TIFF PackBits to bytes, stopping at maxOutput. The no-operation header 128 is skipped; a run
 // cut off by the end of the data gives what is there.
@@ -39,11 +29,11 @@ struct TTiffPixelPage {
 // samples) or four 8-bit samples. Strips shorter than their rows are filled up with zero
 // bytes. False, with pixels left empty, for another sample layout, a palette page or one too
 // large (see PixelBufferAllowed, measured against the strips' bytes).
-[[nodiscard]] bool DecodeTiffPixels(const TTiffPixelPage& page, TDecodedPixels& pixels);
+[[nodiscard]] bool DecodeTiffPixels(const TTIFFPage& page, TDecodedPixels& pixels);
 
 // The page as a kind-3 image, resolution per inch from the page. compress: Flate for decoded
 // rows. False for a page whose samples cannot be shown faithfully (see DecodeTiffPixels).
-[[nodiscard]] bool BuildTiffPixelsImage(TPDFStructure& store, const TTiffPixelPage& page, bool compress,
+[[nodiscard]] bool BuildTiffPixelsImage(TPDFStructure& store, const TTIFFPage& page, bool compress,
                                         TBuiltImage& result);
 
 }  // namespace lumipage

@@ -31,7 +31,7 @@ void FromMagick(const std::string& args, Built& out, bool compress = false) {
   const std::string bytes = testutil::ReadFile(file);
   TPDFTIFF tiff;
   ASSERT_TRUE(tiff.Read(bytes));
-  TTiffPixelPage page = ToPixelPage(tiff.Page(0));
+  TTIFFPage page = tiff.Page(0);
   out.Ok = BuildTiffPixelsImage(out.Store, page, compress, out.Image);
   // The strips view the file's bytes: keep what the stream needs decoded now.
   if (out.Ok) (void)out.Image.Stream->RawData();
@@ -63,11 +63,11 @@ TEST(TiffPixelsTest, UnpackBitsAndTheNoOperationHeader) {
   EXPECT_EQ(UnpackBits(packed, 3), std::string("\xAA\xBB\xCC", 3));
   EXPECT_EQ(UnpackBits(std::string("\x05\x01", 2), 100), std::string("\x01", 1));  // run cut off
 
-  TTiffPixelPage page;
+  TTIFFPage page;
   page.Width = 5;
   page.Length = 1;
   page.Photometric = 1;
-  page.Compression = ETiffPixelCompression::PackBits;
+  page.Compression = ETIFFCompression::PackBits;
   page.Strips = {packed};
   TPDFStructure store;
   TBuiltImage built;
@@ -76,14 +76,14 @@ TEST(TiffPixelsTest, UnpackBitsAndTheNoOperationHeader) {
 }
 
 TEST(TiffPixelsTest, ShortStripsFilledWithZeroRowsAndPredictorUndone) {
-  TTiffPixelPage page;
+  TTIFFPage page;
   page.Width = 3;
   page.Length = 4;
   page.SamplesPerPixel = 1;
   page.Photometric = 1;
   page.RowsPerStrip = 2;
   page.Predictor = 2;
-  page.Compression = ETiffPixelCompression::None;
+  page.Compression = ETIFFCompression::None;
   const std::string first("\x10\x01\x01\x20\x02\x02\x30", 7);  // two rows and one byte too many
   const std::string second("\x40\x01", 2);                     // one byte of two rows
   page.Strips = {first, second};
@@ -100,7 +100,7 @@ TEST(TiffPixelsTest, ShortStripsFilledWithZeroRowsAndPredictorUndone) {
 }
 
 TEST(TiffPixelsTest, LayoutsThatCannotBeShownAreRefused) {
-  TTiffPixelPage page;
+  TTIFFPage page;
   page.Width = 2;
   page.Length = 2;
   page.Strips = {std::string_view("\1\2\3\4\5\6\7\x08", 8)};
@@ -138,7 +138,7 @@ TEST(TiffPixelsTest, BrokenStripsNeverCrash) {
   const std::string bytes = testutil::ReadFile(file);
   TPDFTIFF tiff;
   ASSERT_TRUE(tiff.Read(bytes));
-  TTiffPixelPage page = ToPixelPage(tiff.Page(0));
+  TTIFFPage page = tiff.Page(0);
   // Every strip cut in half, then every strip garbage: rows come out, zero-filled as needed.
   std::vector<std::string> cut;
   for (const auto s : page.Strips) cut.emplace_back(s.substr(0, s.size() / 2));
