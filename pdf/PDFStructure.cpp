@@ -66,28 +66,29 @@ TPDFString* TPDFStructure::MakeString(std::string bytes, uint8_t mode) {
 TPDFDictionary* TPDFStructure::MakeDictionary() { return Add<TPDFDictionary>(); }
 TPDFArray* TPDFStructure::MakeArray() { return Add<TPDFArray>(); }
 
-TPDFArray* TPDFStructure::MakeArray(std::span<TPDFObject* const> values, int lastIndex) {
-  TPDFArray* a = MakeArray();
+namespace {
+
+// An array of values[0..lastIndex] (fewer when values end first), each element made by element.
+template <typename T, typename Element>
+TPDFArray* ArrayOf(TPDFArray* a, std::span<const T> values, int lastIndex, Element element) {
   const int n = std::min<int>(lastIndex + 1, static_cast<int>(values.size()));
   a->Reserve(std::max(n, 0));
-  for (int i = 0; i < n; ++i) a->Add(values[static_cast<size_t>(i)]);
+  for (int i = 0; i < n; ++i) a->Add(element(values[static_cast<size_t>(i)]));
   return a;
+}
+
+}  // namespace
+
+TPDFArray* TPDFStructure::MakeArray(std::span<TPDFObject* const> values, int lastIndex) {
+  return ArrayOf(MakeArray(), values, lastIndex, [](TPDFObject* value) { return value; });
 }
 
 TPDFArray* TPDFStructure::MakeIntegerArray(std::span<const int32_t> values, int lastIndex) {
-  TPDFArray* a = MakeArray();
-  const int n = std::min<int>(lastIndex + 1, static_cast<int>(values.size()));
-  a->Reserve(std::max(n, 0));
-  for (int i = 0; i < n; ++i) a->Add(MakeNumber(values[static_cast<size_t>(i)]));
-  return a;
+  return ArrayOf(MakeArray(), values, lastIndex, [this](int32_t value) { return MakeNumber(value); });
 }
 
 TPDFArray* TPDFStructure::MakeRealArray(std::span<const double> values, int lastIndex) {
-  TPDFArray* a = MakeArray();
-  const int n = std::min<int>(lastIndex + 1, static_cast<int>(values.size()));
-  a->Reserve(std::max(n, 0));
-  for (int i = 0; i < n; ++i) a->Add(MakeNumber(values[static_cast<size_t>(i)]));
-  return a;
+  return ArrayOf(MakeArray(), values, lastIndex, [this](double value) { return MakeNumber(value); });
 }
 
 TPDFStream* TPDFStructure::MakeStream(std::string bytes) {
