@@ -33,7 +33,9 @@ run() {  # nosync(0|1) args...; prints seconds
 }
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
-printf '| Output | with fsync (median of %s) | fsync as no-op | cost |\n|---|---|---|---|\n' "$rounds"
+# The last column pairs the two runs of each round, next to each other in time, so that a load
+# that changes during the run moves both alike.
+printf '| Output | with fsync (median of %s) | fsync as no-op | cost | cost, median of the pairs |\n|---|---|---|---|---|\n' "$rounds"
 for fmt in $formats; do
   args=("$fmt" Resolution 200 filename "$work/out/doc.$fmt")
   [ "$fmt" = multi_tif ] && args=(multi_tif Resolution 200 filename "$work/out/doc.tif")
@@ -49,5 +51,6 @@ for fmt in $formats; do
   done
   w=$(printf '%s\n' "${with[@]}" | median)
   n=$(printf '%s\n' "${without[@]}" | median)
-  awk -v f="$fmt" -v w="$w" -v n="$n" 'BEGIN { printf "| %s | %.3f s | %.3f s | %+.1f%% |\n", f, w, n, (w - n) / n * 100 }'
+  p=$(for i in "${!with[@]}"; do awk -v w="${with[$i]}" -v n="${without[$i]}" 'BEGIN { print (w - n) / n * 100 }'; done | median)
+  awk -v f="$fmt" -v w="$w" -v n="$n" -v p="$p" 'BEGIN { printf "| %s | %.3f s | %.3f s | %+.1f%% | %+.1f%% |\n", f, w, n, (w - n) / n * 100, p }'
 done
