@@ -202,8 +202,19 @@ struct TPendingPage {
   std::int64_t TiffOldSize = 0;       // before the page
   THeldBytes Link;                    // what links the page in, held back
   int Expected = 0;                   // pages on the chain once it is linked in
+  std::uint64_t PreviousLast = 0;     // the directory the page is linked to; 0: none known
   std::int32_t Width = 0;
   std::int32_t Height = 0;
+  // What the job's last checked append left on the chain. The next page of the same job counts
+  // on from there while the file is as that append left it: each page's check reads its own
+  // directory and the one before, however many pages the file holds.
+  struct {
+    std::string Path;
+    int Page = 0;
+    std::int64_t Size = 0;
+    int Count = 0;
+    std::uint64_t LastOffset = 0;
+  } Chain;
 };
 
 TPendingPage& PendingPage() {
@@ -234,7 +245,8 @@ void SaveJpeg(TFrmScan& form, TDibGraphic& page, const std::string& base, std::u
 
 // A page counts as saved in the multi-page file only once a reader finds exactly the pages
 // expected on the file's chain of directories, the last one readable with the page's size.
-void CheckTiffPages(TStream& stream, int expected, std::int32_t width, std::int32_t height) {
+// Returns where the last directory starts.
+std::uint64_t CheckTiffPages(TStream& stream, int expected, std::int32_t width, std::int32_t height) {
   const TTiffPages found = ReadTiffPages(stream);
   std::string failure;
   if (found.Count != expected) {
@@ -249,6 +261,7 @@ void CheckTiffPages(TStream& stream, int expected, std::int32_t width, std::int3
               std::to_string(height);
   }
   if (!failure.empty()) throw EJobError("The saved TIFF could not be verified: " + failure);
+  return found.LastOffset;
 }
 
 // An append to a file in place, holding back what it writes inside the old file (the link
@@ -314,7 +327,16 @@ std::exception_ptr LinkAppendedPage(TFrmScan& form, TPendingPage& p, bool flushe
       stream->WriteBuffer(bytes.data(), bytes.size());
     }
     if (form.OnFileWritten) form.OnFileWritten(p.TiffPath);
-    CheckTiffPages(*stream, p.Expected, p.Width, p.Height);
+    p.Chain = {};
+    // The directory the page was linked to leads to the page's own, and that ends the chain:
+    // with the pages counted up to there, the file holds one more. Anything else, and the
+    // whole chain is counted to say what is wrong.
+    const TTiffPages added = p.PreviousLast != 0 ? ReadTiffPagesFrom(*stream, p.PreviousLast, 2) : TTiffPages{};
+    const std::uint64_t last = added.Count == 2 && added.LastWidth == static_cast<std::uint32_t>(p.Width) &&
+                                       added.LastHeight == static_cast<std::uint32_t>(p.Height)
+                                   ? added.LastOffset
+                                   : CheckTiffPages(*stream, p.Expected, p.Width, p.Height);
+    p.Chain = {p.TiffPath, p.Page, stream->Size(), p.Expected, last};
     // The link is on disk with the next page's flush, or before the report.
     platform::DeferSync(p.TiffPath);
     return nullptr;
@@ -337,7 +359,20 @@ void AppendTiffPage(TFrmScan& form, TTiffGraphic& tiff, const std::string& name)
   stream->StartWritebackEarly();
   TPendingPage& p = PendingPage();
   try {
-    const int before = oldSize == 0 ? 0 : ReadTiffPages(*stream).Count;
+    // The chain is counted once a job; later pages count on from the page before.
+    const auto& chain = p.Chain;
+    int before = 0;
+    std::uint64_t previousLast = 0;
+    if (form.LastPageNo > 1 && chain.Page == form.LastPageNo - 1 && chain.Path == target.Path &&
+        chain.Size == oldSize && chain.LastOffset != 0) {
+      before = chain.Count;
+      previousLast = chain.LastOffset;
+    } else if (oldSize != 0) {
+      const TTiffPages found = ReadTiffPages(*stream);
+      before = found.Count;
+      previousLast = found.LastOffset;
+    }
+    p.Chain = {};
     TLinkLastStream appending(*stream, oldSize);
     tiff.AppendToStream(appending);
     p.TiffName = name;
@@ -346,6 +381,7 @@ void AppendTiffPage(TFrmScan& form, TTiffGraphic& tiff, const std::string& name)
     p.Link = appending.TakeHeldBack();
     p.Page = form.LastPageNo;
     p.Expected = before + 1;
+    p.PreviousLast = previousLast;
     p.Width = tiff.Width();
     p.Height = tiff.Height();
     platform::FlushInBackground(stream->Handle(), name);

@@ -147,6 +147,35 @@ void CheckPages(benchmark::State& state) {
   fs::remove(file);
 }
 
+// The check of one appended page once the job knows the chain: from the directory the page was
+// linked to, through the page's own, to the end of the chain.
+void CheckAppendedPage(benchmark::State& state) {
+  const auto pages = static_cast<int>(state.range(0));
+  auto page = MakePage(ikBlackWhite);
+  const fs::path file = BenchFile("check_appended_" + std::to_string(pages) + ".tif");
+  fs::remove(file);
+  {
+    TFileStream stream(file.string(), fmCreate);
+    page->AppendToStream(stream);
+  }
+  std::uint64_t previousLast = 0;
+  for (int i = 1; i < pages; ++i) {
+    TFileStream stream(file.string(), fmOpenReadWrite);
+    if (i == pages - 1) previousLast = ReadTiffPages(stream).LastOffset;
+    TTiffGraphic small;
+    small.NewImage(8, 8, ikBlackWhite, nullptr, 300, 300);
+    small.AppendToStream(stream);
+  }
+  TFileStream stream(file.string(), fmOpenRead);
+  for (auto _ : state) {
+    if (ReadTiffPagesFrom(stream, previousLast, 2).Count != 2) {
+      state.SkipWithError("wrong count");
+      break;
+    }
+  }
+  fs::remove(file);
+}
+
 void BM_SaveGroup4(benchmark::State& state) { SavePage(state, ikBlackWhite); }
 void BM_TiffcpGroup4(benchmark::State& state) { Tiffcp(state, ikBlackWhite, "g4"); }
 void BM_SavePackbits(benchmark::State& state) { SavePage(state, ikTrueColor); }
@@ -162,5 +191,6 @@ BENCHMARK(BM_LoadGroup4)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_LoadPackbits)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(AppendPage)->Arg(1)->Arg(49)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(CheckPages)->Arg(50)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(CheckAppendedPage)->Arg(50)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

@@ -240,7 +240,78 @@ TTiffPages ReadTiffPages(TStream& stream) {
       if (TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width) == 1 && TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &length) == 1) {
         pages.LastWidth = width;
         pages.LastHeight = length;
+        pages.LastOffset = TIFFCurrentDirOffset(tif);
       }
+    }
+  } catch (const std::exception&) {
+  }
+  return pages;
+}
+
+namespace {
+
+// The file as a reader sees it when its header names another directory as the first: libtiff
+// then reads the chain from there on without following it from the start, as it would to place
+// a directory it is sent to.
+class TChainFromStream final : public TStream {
+ public:
+  TChainFromStream(TStream& file, std::int64_t linkAt, const std::uint8_t* link, std::size_t linkSize)
+      : file_(file), linkAt_(linkAt), linkSize_(linkSize) {
+    std::copy(link, link + linkSize, link_);
+  }
+  std::size_t Read(void* buffer, std::size_t count) override {
+    const std::int64_t at = file_.Position();
+    const std::size_t n = file_.Read(buffer, count);
+    auto* bytes = static_cast<std::uint8_t*>(buffer);
+    for (std::size_t i = 0; i < linkSize_; ++i) {
+      const std::int64_t pos = linkAt_ + static_cast<std::int64_t>(i);
+      if (pos >= at && pos < at + static_cast<std::int64_t>(n)) bytes[pos - at] = link_[i];
+    }
+    return n;
+  }
+  std::size_t Write(const void*, std::size_t) override { return 0; }
+  std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override { return file_.Seek(offset, origin); }
+  std::int64_t Size() override { return file_.Size(); }
+
+ private:
+  TStream& file_;
+  std::int64_t linkAt_;
+  std::size_t linkSize_;
+  std::uint8_t link_[8] = {};
+};
+
+}  // namespace
+
+TTiffPages ReadTiffPagesFrom(TStream& stream, std::uint64_t offset, int limit) {
+  TTiffPages pages;
+  try {
+    std::uint8_t head[4] = {};
+    stream.SetPosition(0);
+    if (offset == 0 || stream.Read(head, 4) != 4) return pages;
+    const bool bigEndian = head[0] == 'M';
+    if (head[0] != head[1] || (head[0] != 'I' && head[0] != 'M')) return pages;
+    const int version = bigEndian ? head[2] << 8 | head[3] : head[3] << 8 | head[2];
+    if (version != 42 && version != 43) return pages;
+    // Where the header names the first directory: 4 bytes at 4, or 8 at 8 in a BigTIFF.
+    const std::size_t size = version == 42 ? 4 : 8;
+    if (size == 4 && offset > 0xFFFFFFFFu) return pages;
+    std::uint8_t link[8] = {};
+    for (std::size_t i = 0; i < size; ++i) link[bigEndian ? size - 1 - i : i] = static_cast<std::uint8_t>(offset >> (8 * i));
+    TChainFromStream from(stream, static_cast<std::int64_t>(size), link, size);
+    stream.SetPosition(0);
+    TTiffHandle handle(from, "r", 0);
+    TIFF* tif = handle.Get();
+    pages.Count = 1;
+    while (!TIFFLastDirectory(tif)) {
+      // A link on past the limit, or into something that is no directory.
+      if (pages.Count >= limit || TIFFReadDirectory(tif) != 1) return TTiffPages{limit + 1, 0, 0, 0};
+      ++pages.Count;
+    }
+    std::uint32_t width = 0, length = 0;
+    if (TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width) == 1 && TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &length) == 1) {
+      pages.LastWidth = width;
+      pages.LastHeight = length;
+      pages.LastOffset = TIFFCurrentDirOffset(tif);
     }
   } catch (const std::exception&) {
   }

@@ -19,8 +19,15 @@ struct TTiffPages {
   int Count = 0;
   std::uint32_t LastWidth = 0;
   std::uint32_t LastHeight = 0;
+  // Where the last directory starts (0 when it cannot be read).
+  std::uint64_t LastOffset = 0;
 };
 [[nodiscard]] TTiffPages ReadTiffPages(TStream& stream);
+// The same for the chain from the directory at offset onwards (that one counted), reading each
+// directory whole: what an append adds after a directory known to be on the chain costs the
+// same however long the file is. A chain that goes on past limit directories, or links on to
+// something that is no directory, gives limit + 1 and no last directory.
+[[nodiscard]] TTiffPages ReadTiffPagesFrom(TStream& stream, std::uint64_t offset, int limit);
 // Undoes an append that failed: cuts the stream back to oldSize and clears the directory link
 // that pointed past it, so the file reads exactly as before.
 void TiffUndoAppend(TStream& stream, std::int64_t oldSize);

@@ -271,6 +271,9 @@ INSTANTIATE_TEST_SUITE_P(
         TiffDamageCase{"appended_page_of_another_width", true, 1,
                        [](std::string& b, size_t) { BumpTag(b, LastDirectory(b), 256); },
                        "page 3 is 121 x 90 pixels instead of 120 x 90", 0, 2},
+        // The job's second page counts on from its first.
+        TiffDamageCase{"second_appended_page_cut_short", true, 2,
+                       [](std::string& b, size_t) { b.resize(b.size() - 300); }, "it has 3 pages instead of 4", 1, 3},
         TiffDamageCase{"appended_directory_empty", true, 1,
                        [](std::string& b, size_t) { b[LastDirectory(b)] = b[LastDirectory(b) + 1] = 0; },
                        "page 3 cannot be read", 0, 2},
