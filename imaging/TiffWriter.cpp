@@ -227,6 +227,19 @@ bool TiffFileIsWhole(TStream& stream) {
   }
 }
 
+namespace {
+
+// The size and place of the directory libtiff has read last, when it gives a size.
+void TakeLastDirectory(TIFF* tif, TTiffPages& pages) {
+  std::uint32_t width = 0, length = 0;
+  if (TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width) != 1 || TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &length) != 1) return;
+  pages.LastWidth = width;
+  pages.LastHeight = length;
+  pages.LastOffset = TIFFCurrentDirOffset(tif);
+}
+
+}  // namespace
+
 TTiffPages ReadTiffPages(TStream& stream) {
   TTiffPages pages;
   try {
@@ -235,14 +248,7 @@ TTiffPages ReadTiffPages(TStream& stream) {
     TIFF* tif = handle.Get();
     // Follows the chain reading only each directory's entry count and link; loops end it.
     pages.Count = static_cast<int>(TIFFNumberOfDirectories(tif));
-    if (pages.Count > 0 && TIFFSetDirectory(tif, static_cast<tdir_t>(pages.Count - 1)) == 1) {
-      std::uint32_t width = 0, length = 0;
-      if (TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width) == 1 && TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &length) == 1) {
-        pages.LastWidth = width;
-        pages.LastHeight = length;
-        pages.LastOffset = TIFFCurrentDirOffset(tif);
-      }
-    }
+    if (pages.Count > 0 && TIFFSetDirectory(tif, static_cast<tdir_t>(pages.Count - 1)) == 1) TakeLastDirectory(tif, pages);
   } catch (const std::exception&) {
   }
   return pages;
@@ -307,12 +313,7 @@ TTiffPages ReadTiffPagesFrom(TStream& stream, std::uint64_t offset, int limit) {
       if (pages.Count >= limit || TIFFReadDirectory(tif) != 1) return TTiffPages{limit + 1, 0, 0, 0};
       ++pages.Count;
     }
-    std::uint32_t width = 0, length = 0;
-    if (TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width) == 1 && TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &length) == 1) {
-      pages.LastWidth = width;
-      pages.LastHeight = length;
-      pages.LastOffset = TIFFCurrentDirOffset(tif);
-    }
+    TakeLastDirectory(tif, pages);
   } catch (const std::exception&) {
   }
   return pages;
