@@ -195,7 +195,6 @@ std::string CheckInFull(TPDFDocument& doc, std::string bytes, const TSavedPdfExp
   return {};
 }
 
-
 // The quick reading: the file loaded without walking its page tree, the tree then walked on
 // the entries each node and page gives in its text (ReadPageTreeEntries), parsing in full only
 // objects whose text is not plain and the new pages, whose images are looked up. It only ever
@@ -267,7 +266,9 @@ class TQuickCheck {
   }
 
  private:
-  static int64_t Key(int32_t number, int32_t generation) { return int64_t{number} << 16 | generation; }
+  static int64_t Key(int32_t number, int32_t generation) {
+    return static_cast<int64_t>(static_cast<uint64_t>(static_cast<uint32_t>(number)) << 32 | static_cast<uint32_t>(generation));
+  }
 
   const TPageTreeEntries* Cached(int32_t number, int32_t generation) const {
     const auto it = nodes_.find(Key(number, generation));
