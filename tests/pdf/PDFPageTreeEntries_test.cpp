@@ -3,45 +3,19 @@
 // another way; the save check built on it gives the full reading's verdict on odd trees.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <map>
 #include <string>
-#include <vector>
 
-#include "pdf/PDFArray.h"
-#include "pdf/PDFDictionary.h"
 #include "pdf/PDFDocument.h"
-#include "pdf/PDFIndRef.h"
-#include "pdf/PDFNumeric.h"
 #include "pdf/PDFPageTreeEntries.h"
 #include "pdf/PDFSaveCheck.h"
+#include "tests/pdf/PageTreeEntriesCheck.h"
 
 namespace lumipage {
 namespace {
 
-// A file of the given objects (number, text between "obj" and "endobj") with a classic table
-// and object 1 as its catalog.
-std::string MakeFile(const std::map<int, std::string>& objects) {
-  std::string text = "%PDF-1.7\n";
-  std::map<int, size_t> offsets;
-  for (const auto& [number, body] : objects) {
-    offsets[number] = text.size();
-    text += std::to_string(number) + " 0 obj\n" + body + "\nendobj\n";
-  }
-  const int max = objects.rbegin()->first;
-  const size_t xref = text.size();
-  text += "xref\n0 " + std::to_string(max + 1) + "\n0000000000 65535 f \n";
-  char line[24];
-  for (int i = 1; i <= max; ++i) {
-    const auto it = offsets.find(i);
-    std::snprintf(line, sizeof line, "%010zu 00000 %c \n", it == offsets.end() ? 0 : it->second,
-                  it == offsets.end() ? 'f' : 'n');
-    text += line;
-  }
-  text += "trailer\n<< /Size " + std::to_string(max + 1) + " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) +
-          "\n%%EOF\n";
-  return text;
-}
+using testutil::MakeObjectsFile;
+using testutil::PageTreeEntriesMismatch;
 
 struct EntriesCase {
   const char* name;
@@ -55,7 +29,7 @@ TEST_P(PageTreeEntriesTest, AgreesWithTheParserOrDeclines) {
   const EntriesCase& c = GetParam();
   TPDFDocument doc;
   doc.WalkPagesOnLoad = false;
-  ASSERT_TRUE(doc.LoadFromString(MakeFile({{1, "<< /Type /Catalog /Pages 2 0 R >>"}, {5, c.body}})));
+  ASSERT_TRUE(doc.LoadFromString(MakeObjectsFile({{1, "<< /Type /Catalog /Pages 2 0 R >>"}, {5, c.body}})));
   TPDFIndObj* object = doc.FindIndirect(5, 0);
   ASSERT_NE(object, nullptr);
   const std::string text = object->RawText();
@@ -63,38 +37,7 @@ TEST_P(PageTreeEntriesTest, AgreesWithTheParserOrDeclines) {
   ASSERT_EQ(ReadPageTreeEntries(text, 5, 0, quick), c.quick) << text;
   if (!c.quick) return;
 
-  auto* dict = As<TPDFDictionary>(doc.GetValue(object));
-  ASSERT_NE(dict, nullptr);
-  EXPECT_EQ(quick.Type, dict->TypeName());
-  auto* kids = As<TPDFArray>(dict->Get("Kids"));
-  ASSERT_EQ(quick.HasKids, kids != nullptr);
-  if (kids != nullptr) {
-    ASSERT_EQ(quick.Kids.size(), static_cast<size_t>(kids->Count()));
-    for (int i = 0; i < kids->Count(); ++i) {
-      auto* ref = As<TPDFIndRef>(kids->Item(i));
-      ASSERT_NE(ref, nullptr);
-      EXPECT_EQ(quick.Kids[static_cast<size_t>(i)], std::make_pair(ref->ObjectNumber(), ref->Generation()));
-    }
-  }
-  auto* count = As<TPDFNumeric>(dict->Get("Count"));
-  ASSERT_EQ(quick.HasCount, count != nullptr);
-  if (count != nullptr) {
-    EXPECT_EQ(static_cast<double>(quick.Count), count->Value);
-  }
-  auto* parent = As<TPDFIndRef>(dict->Get("Parent"));
-  ASSERT_EQ(quick.HasParent, parent != nullptr);
-  if (parent != nullptr) {
-    EXPECT_EQ(quick.ParentNumber, parent->ObjectNumber());
-    EXPECT_EQ(quick.ParentGeneration, parent->Generation());
-  }
-  auto* box = As<TPDFArray>(dict->Get("MediaBox"));
-  ASSERT_EQ(quick.HasMediaBox, box != nullptr);
-  if (box != nullptr) {
-    ASSERT_EQ(box->Count(), 4);
-    for (int i = 0; i < 4; ++i) {
-      EXPECT_NE(As<TPDFNumeric>(box->Item(i)), nullptr);
-    }
-  }
+  EXPECT_EQ(PageTreeEntriesMismatch(doc, object, quick), "") << text;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -192,7 +135,7 @@ TEST(SaveCheckOnOddTrees, GivesTheFullReadingsVerdict) {
     SCOPED_TRACE(row.name);
     TSavedPdfExpectation expected;
     expected.PageCount = row.pages;
-    EXPECT_EQ(CheckSavedPdfBytes(MakeFile(row.objects), expected), row.failure);
+    EXPECT_EQ(CheckSavedPdfBytes(MakeObjectsFile(row.objects), expected), row.failure);
   }
 }
 
