@@ -41,7 +41,10 @@ class TReader {
   bool Integer(int64_t& value) {
     const size_t start = p;
     value = 0;
-    while (p < text_.size() && IsDigit(text_[p])) value = value * 10 + (text_[p++] - '0');
+    // A longer run is passed over without adding it up: it is declined all the same.
+    for (; p < text_.size() && IsDigit(text_[p]); ++p) {
+      if (p - start < 9) value = value * 10 + (text_[p] - '0');
+    }
     return p > start && p - start <= 9 && Ended();
   }
 
