@@ -4,6 +4,7 @@
 // tool, on the same pixels, as the yardstick.
 #include <benchmark/benchmark.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -119,24 +120,32 @@ void AppendPage(benchmark::State& state) {
   fs::remove(file);
 }
 
-// The check the page pipeline runs around each append to a multi-page file: the directories on
-// the chain counted and the last one read (once before the append, once after).
-void CheckPages(benchmark::State& state) {
-  const auto pages = static_cast<int>(state.range(0));
-  auto page = MakePage(ikBlackWhite);
-  const fs::path file = BenchFile("check_" + std::to_string(pages) + ".tif");
+// A file of that many pages: a full A4 page first, then 8 x 8 pages (the checks read directories,
+// not strips). Returns where the last-but-one directory starts: the one the last page was
+// linked to.
+std::uint64_t WriteChain(const fs::path& file, int pages) {
   fs::remove(file);
   {
     TFileStream stream(file.string(), fmCreate);
-    page->AppendToStream(stream);
+    MakePage(ikBlackWhite)->AppendToStream(stream);
   }
-  // The same page data for every further directory: the check reads directories, not strips.
+  std::uint64_t previousLast = 0;
   for (int i = 1; i < pages; ++i) {
     TFileStream stream(file.string(), fmOpenReadWrite);
+    if (i == pages - 1) previousLast = ReadTiffPages(stream).LastOffset;
     TTiffGraphic small;
     small.NewImage(8, 8, ikBlackWhite, nullptr, 300, 300);
     small.AppendToStream(stream);
   }
+  return previousLast;
+}
+
+// The check the page pipeline runs around each append to a multi-page file: the directories on
+// the chain counted and the last one read (once before the append, once after).
+void CheckPages(benchmark::State& state) {
+  const auto pages = static_cast<int>(state.range(0));
+  const fs::path file = BenchFile("check_" + std::to_string(pages) + ".tif");
+  (void)WriteChain(file, pages);
   TFileStream stream(file.string(), fmOpenRead);
   for (auto _ : state) {
     if (ReadTiffPages(stream).Count != pages) {
@@ -151,21 +160,8 @@ void CheckPages(benchmark::State& state) {
 // linked to, through the page's own, to the end of the chain.
 void CheckAppendedPage(benchmark::State& state) {
   const auto pages = static_cast<int>(state.range(0));
-  auto page = MakePage(ikBlackWhite);
   const fs::path file = BenchFile("check_appended_" + std::to_string(pages) + ".tif");
-  fs::remove(file);
-  {
-    TFileStream stream(file.string(), fmCreate);
-    page->AppendToStream(stream);
-  }
-  std::uint64_t previousLast = 0;
-  for (int i = 1; i < pages; ++i) {
-    TFileStream stream(file.string(), fmOpenReadWrite);
-    if (i == pages - 1) previousLast = ReadTiffPages(stream).LastOffset;
-    TTiffGraphic small;
-    small.NewImage(8, 8, ikBlackWhite, nullptr, 300, 300);
-    small.AppendToStream(stream);
-  }
+  const std::uint64_t previousLast = WriteChain(file, pages);
   TFileStream stream(file.string(), fmOpenRead);
   for (auto _ : state) {
     if (ReadTiffPagesFrom(stream, previousLast, 2).Count != 2) {
