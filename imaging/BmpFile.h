@@ -81,7 +81,6 @@ inline std::uint32_t U32(const std::uint8_t* p) {
   return p[0] | (static_cast<std::uint32_t>(p[1]) << 8) | (static_cast<std::uint32_t>(p[2]) << 16) |
          (static_cast<std::uint32_t>(p[3]) << 24);
 }
-inline std::int32_t I32(const std::uint8_t* p) { return static_cast<std::int32_t>(U32(p)); }
 }  // namespace bmpfile
 
 // Reads the headers in the first headSize bytes of a BMP file of fileSize bytes (headSize at
@@ -90,7 +89,6 @@ inline std::int32_t I32(const std::uint8_t* p) { return static_cast<std::int32_t
 [[nodiscard]] inline EBmpFault ReadBmpFileHeaders(const std::uint8_t* data, std::size_t headSize,
                                                   std::uint64_t fileSize, std::int64_t maxDimension,
                                                   TBmpFileHeaders& out) {
-  using bmpfile::I32;
   using bmpfile::U16;
   using bmpfile::U32;
   if (headSize > fileSize) headSize = static_cast<std::size_t>(fileSize);
@@ -104,23 +102,24 @@ inline std::int32_t I32(const std::uint8_t* p) { return static_cast<std::int32_t
     return EBmpFault::UnknownHeader;
   if (kBmpFileHeaderBytes + headerSize > headSize) return EBmpFault::TruncatedHeader;
 
-  std::uint32_t clrUsed = 0;
+  // A core header in the shape of the 40-byte one: no compression, resolution or colour count.
+  TBitmapInfoHeader ih;
   if (headerSize == kBmpCoreHeaderBytes) {
-    out.Width = U16(h + 4);
-    out.Height = U16(h + 6);
-    out.Planes = U16(h + 8);
-    out.Bits = U16(h + 10);
+    ih.biWidth = U16(h + 4);
+    ih.biHeight = U16(h + 6);
+    ih.biPlanes = U16(h + 8);
+    ih.biBitCount = U16(h + 10);
     out.QuadBytes = 3;
   } else {
-    out.Width = I32(h + 4);
-    out.Height = I32(h + 8);
-    out.Planes = U16(h + 12);
-    out.Bits = U16(h + 14);
-    out.Compression = U32(h + 16);
-    out.XPelsPerMeter = I32(h + 24);
-    out.YPelsPerMeter = I32(h + 28);
-    clrUsed = U32(h + 32);
+    ih = ReadBitmapInfoHeader(h);
   }
+  out.Width = ih.biWidth;
+  out.Height = ih.biHeight;
+  out.Planes = ih.biPlanes;
+  out.Bits = ih.biBitCount;
+  out.Compression = ih.biCompression;
+  out.XPelsPerMeter = ih.biXPelsPerMeter;
+  out.YPelsPerMeter = ih.biYPelsPerMeter;
   const unsigned bits = out.Bits;
   if (!DibBitCountValid(bits)) return EBmpFault::BitCount;
   out.TopDown = out.Height < 0;
@@ -156,11 +155,10 @@ inline std::int32_t I32(const std::uint8_t* p) { return static_cast<std::int32_t
     for (std::size_t k = 0; k < 3; ++k) out.Masks[k] = U32(m + 4 * k);
   }
 
-  if (bits <= 8) {
-    // As DibColourCount counts; a core file always carries the whole table.
-    if (clrUsed > (1u << bits)) return EBmpFault::ColourCount;
-    out.Colours = clrUsed == 0 ? (1u << bits) : clrUsed;
-  }
+  // A core file always carries the whole table.
+  const std::uint64_t colours = DibColourCount(ih);
+  if (bits <= 8 && colours > (1u << bits)) return EBmpFault::ColourCount;
+  out.Colours = static_cast<std::uint32_t>(colours);
   out.TableOffset = tableOffset;
   const std::uint64_t tableEnd = tableOffset + std::uint64_t{out.Colours} * out.QuadBytes;
   if (tableEnd > headSize) return EBmpFault::TruncatedTable;
