@@ -295,10 +295,8 @@ class TBackgroundQueue {
       drop = failed_;
     }
     int e = 0;
-    if (item.Temp.empty()) {
-      if (!drop && !fsyncFd(item.Fd)) e = errno;
-    } else {
-      if (!drop && !fsyncFd(item.Fd)) e = errno;
+    if (!drop && !fsyncFd(item.Fd)) e = errno;
+    if (!item.Temp.empty()) {
       if (::close(item.Fd) != 0 && e == 0 && !drop) e = errno;
       if (!drop && e == 0 && ::rename(item.Temp.c_str(), item.Path.c_str()) != 0) e = errno;
       if (drop || e != 0) ::unlink(item.Temp.c_str());
