@@ -542,7 +542,8 @@ void ImageAcquired(TFrmScan& form, TTransferBlock& dib, std::uint16_t xres, std:
   };
   try {
     StorePage(form, dib, xres, yres, n, base);
-    if (s.OutputFormat != ofPdf) PagesInFlight().push_back(n);
+    // The helper thread puts its file on disk; SettleBackground counts it done.
+    if (PageFlush(s) == platform::TFlush::Background) PagesInFlight().push_back(n);
   } catch (const std::bad_alloc&) {
     unstore();
     throw EJobError("Not enough memory for the page");
