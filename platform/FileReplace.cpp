@@ -477,7 +477,8 @@ bool NameTaken(const std::string& name) {
 int MoveFileNoReplace(const std::string& from, const std::string& to) {
   if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
     (void)SyncFolder(folderOf(to));
-    (void)SyncFolder(folderOf(from));
+    // A move within one folder is on disk with that one flush.
+    if (folderOf(from) != folderOf(to)) (void)SyncFolder(folderOf(from));
     return 0;
   }
   int e = errno;
