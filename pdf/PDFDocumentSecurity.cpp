@@ -56,7 +56,7 @@ int TPDFDocumentSecurity::SetPassword(std::string_view password) {
   ApplyPassword(password);
   // The page tree could not be read before the password: it is checked now as on loading an
   // unprotected file (and rebuilt from the page objects found when it is broken).
-  if (document_.WalkPagesOnLoad) (void)TPDFLoader(document_).CheckPages();
+  (void)TPDFLoader(document_).CheckPages();
   return result;
 }
 

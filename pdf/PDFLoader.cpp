@@ -43,7 +43,7 @@ TLoadResult TPDFLoader::Load(std::string bytes) {
     doc.security_.ApplyPassword("");
   } catch (...) {
   }
-  if (result == TLoadResult::Loaded && doc.WalkPagesOnLoad) {
+  if (result == TLoadResult::Loaded) {
     try {
       if (!CheckPages()) result = TLoadResult::NoPages;
     } catch (...) {
@@ -325,6 +325,8 @@ void TPDFLoader::RepairObjectTable() {
 }
 
 bool TPDFLoader::CheckPages() {
+  // The reader that turned the walk off walks the tree itself.
+  if (!document_.WalkPagesOnLoad) return true;
   // A protected file whose password is not known yet cannot be read that far.
   const int state = document_.security_.State();
   if (state == 2 || (state == 1 && !document_.security_.HasKey())) return true;

@@ -28,7 +28,8 @@ class TPDFLoader {
   // password is tried. Anything but Loaded leaves the document reset.
   [[nodiscard]] TLoadResult Load(std::string bytes);
   // The page tree, walked: a tree without pages is rebuilt from the page objects found; false
-  // when the document has none. Also once a password has opened a protected document.
+  // when the document has none. Also once a password has opened a protected document. True,
+  // without a walk, when the document's WalkPagesOnLoad is off.
   [[nodiscard]] bool CheckPages();
 
  private:
