@@ -2,7 +2,6 @@
 // What the quick page-tree reading is held to, shared by its table test and its fuzzer: a small
 // file built around an object's text, and the comparison of the quick entries with the parser's
 // dictionary.
-#include <cstdio>
 #include <map>
 #include <string>
 
@@ -13,31 +12,18 @@
 #include "pdf/PDFIndRef.h"
 #include "pdf/PDFNumeric.h"
 #include "pdf/PDFPageTreeEntries.h"
+#include "tests/pdf/PdfFileBuilder.h"
 
 namespace lumipage::testutil {
 
 // A file of the given objects (number, text between "obj" and "endobj") with a classic table
 // and object 1 as its catalog.
 inline std::string MakeObjectsFile(const std::map<int, std::string>& objects) {
-  std::string text = "%PDF-1.7\n";
-  std::map<int, size_t> offsets;
-  for (const auto& [number, body] : objects) {
-    offsets[number] = text.size();
-    text += std::to_string(number) + " 0 obj\n" + body + "\nendobj\n";
-  }
+  FileBuilder b("%PDF-1.7\n");
+  for (const auto& [number, body] : objects) b.Object(number, body);
   const int max = objects.rbegin()->first;
-  const size_t xref = text.size();
-  text += "xref\n0 " + std::to_string(max + 1) + "\n0000000000 65535 f \n";
-  char line[24];
-  for (int i = 1; i <= max; ++i) {
-    const auto it = offsets.find(i);
-    std::snprintf(line, sizeof line, "%010zu 00000 %c \n", it == offsets.end() ? 0 : it->second,
-                  it == offsets.end() ? 'f' : 'n');
-    text += line;
-  }
-  text += "trailer\n<< /Size " + std::to_string(max + 1) + " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) +
-          "\n%%EOF\n";
-  return text;
+  b.ClassicTable(max, "/Size " + std::to_string(max + 1) + " /Root 1 0 R");
+  return b.Text();
 }
 
 // Where the entries read quickly from the object's text differ from the parser's reading of
