@@ -158,6 +158,17 @@ std::string PagesText(double n) {
   return std::to_string(static_cast<long long>(n)) + (n == 1 ? " page" : " pages");
 }
 
+// Empty when the file is protected as expected and opens with the password; else what failed.
+std::string OpenFailure(TPDFDocument& doc, const TSavedPdfExpectation& expected) {
+  if (doc.SecurityState() != 0) {
+    const int opened = doc.SetPassword(expected.Password);
+    if (opened != 1 && opened != 2 && opened != 5) return "it does not open with the password";
+  } else if (expected.Protected) {
+    return "it is not protected";
+  }
+  return {};
+}
+
 // The reading every loader does: the file loaded as for an append (its page tree walked on
 // loading), then walked again and every page's media box looked up through the parsed values.
 // It names what failed.
@@ -166,12 +177,7 @@ std::string CheckInFull(TPDFDocument& doc, std::string bytes, const TSavedPdfExp
   // nothing.
   doc.AllowRepair = false;
   if (!doc.LoadFromString(std::move(bytes))) return "it cannot be read as a PDF file";
-  if (doc.SecurityState() != 0) {
-    const int opened = doc.SetPassword(expected.Password);
-    if (opened != 1 && opened != 2 && opened != 5) return "it does not open with the password";
-  } else if (expected.Protected) {
-    return "it is not protected";
-  }
+  if (std::string failure = OpenFailure(doc, expected); !failure.empty()) return failure;
 
   const double written = WrittenRootCount(doc);
   std::vector<TWalkedPage> pages;
@@ -206,12 +212,7 @@ class TQuickCheck {
   explicit TQuickCheck(TPDFDocument& doc) : doc_(doc) {}
 
   [[nodiscard]] bool Passes(const TSavedPdfExpectation& expected) {
-    if (doc_.SecurityState() != 0) {
-      const int opened = doc_.SetPassword(expected.Password);
-      if (opened != 1 && opened != 2 && opened != 5) return false;
-    } else if (expected.Protected) {
-      return false;
-    }
+    if (!OpenFailure(doc_, expected).empty()) return false;
     const auto* rootRef = As<TPDFIndRef>(doc_.Catalog()->Get("Pages"));
     if (rootRef == nullptr) return false;
     const TPageTreeEntries* root = Node(rootRef->ObjectNumber(), rootRef->Generation());
