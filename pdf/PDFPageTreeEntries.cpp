@@ -28,10 +28,14 @@ class TReader {
   // The token ends here: whitespace, a delimiter or the end follows.
   [[nodiscard]] bool Ended() const { return AtEnd() || IsWhite(text_[p]) || IsDelimiter(text_[p]); }
 
+  void SkipWhite() {
+    while (p < text_.size() && IsWhite(text_[p])) ++p;
+  }
+
   // Whitespace and comments, as the parser skips them.
   void Skip() {
     for (;;) {
-      while (p < text_.size() && IsWhite(text_[p])) ++p;
+      SkipWhite();
       if (Peek() != '%') return;
       while (p < text_.size() && text_[p] != '\r' && text_[p] != '\n') ++p;
     }
@@ -228,15 +232,12 @@ bool ReadPageTreeEntries(std::string_view text, int32_t number, int32_t generati
   entries = TPageTreeEntries{};
   TReader r(text);
   // "n g obj" as the object table found it.
-  while (!r.AtEnd() && IsWhite(r.Peek())) ++r.p;
-  auto skipWhite = [&r]() {
-    while (!r.AtEnd() && IsWhite(r.Peek())) ++r.p;
-  };
+  r.SkipWhite();
   int64_t n = 0, g = 0;
   if (!r.Integer(n) || n != number) return false;
-  skipWhite();
+  r.SkipWhite();
   if (!r.Integer(g) || g != generation) return false;
-  skipWhite();
+  r.SkipWhite();
   if (!r.At("obj")) return false;
   r.p += 3;
   if (!r.Ended()) return false;
