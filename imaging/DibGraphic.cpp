@@ -72,11 +72,6 @@ unsigned BitsPerPixelOf(TImageKind kind) {
   throw EOvinexError("Internal error: Invalid image format");
 }
 
-std::uint64_t BytesPerRowFor(std::int64_t width, unsigned bits) {
-  if (width <= 0) return 0;
-  return DibStride(static_cast<std::uint64_t>(width), bits);
-}
-
 std::string ImageKindName(unsigned kind) {
   static const char* const kNames[] = {"Black and white", "16 shades of gray", "256 shades of gray",
                                        "16 color",        "256 color",         "True color"};

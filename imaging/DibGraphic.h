@@ -33,8 +33,6 @@ constexpr std::uint64_t kMaxImageBytes = std::uint64_t{1} << 30;
 
 // Bits per pixel of a kind; EOvinexError "Internal error: Invalid image format" above 5.
 [[nodiscard]] unsigned BitsPerPixelOf(TImageKind kind);
-// DibStride for a signed width: 0 for a width of 0 or less.
-[[nodiscard]] std::uint64_t BytesPerRowFor(std::int64_t width, unsigned bits);
 // Display text of a kind ("Black and white", ...); empty for codes above 5.
 [[nodiscard]] std::string ImageKindName(unsigned kind);
 

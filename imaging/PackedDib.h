@@ -48,6 +48,11 @@ constexpr std::uint32_t BI_BITFIELDS = 3;
   return ((width * bits + 31) / 32) * 4;
 }
 
+// DibStride for a signed width, as headers carry it: 0 for a width of 0 or less.
+[[nodiscard]] constexpr std::uint64_t BytesPerRowFor(std::int64_t width, unsigned bits) {
+  return width > 0 ? DibStride(static_cast<std::uint64_t>(width), bits) : 0;
+}
+
 // --- Resolution -----------------------------------------------------------------------------
 // One inch is 0.0254 m exactly, so pixels per metre = dpi * 5000 / 127. Both directions round
 // to nearest with halves away from zero; from pixels per metre the arithmetic is exact.
@@ -80,8 +85,8 @@ constexpr std::uint32_t BI_BITFIELDS = 3;
   h.biPlanes = 1;
   h.biBitCount = static_cast<std::uint16_t>(bits);
   h.biCompression = BI_RGB;
-  h.biSizeImage = static_cast<std::uint32_t>(DibStride(width > 0 ? static_cast<std::uint64_t>(width) : 0, bits) *
-                                             (height > 0 ? static_cast<std::uint64_t>(height) : 0));
+  h.biSizeImage =
+      static_cast<std::uint32_t>(BytesPerRowFor(width, bits) * (height > 0 ? static_cast<std::uint64_t>(height) : 0));
   h.biXPelsPerMeter = PelsPerMetreFromDpi(dpiX);
   h.biYPelsPerMeter = PelsPerMetreFromDpi(dpiY);
   h.biClrUsed = colours;
@@ -91,8 +96,7 @@ constexpr std::uint32_t BI_BITFIELDS = 3;
 // Bytes of a packed DIB with that header: the header, biClrUsed colour entries and its rows.
 [[nodiscard]] inline std::uint64_t PackedDibSize(const TBitmapInfoHeader& h) {
   const std::uint64_t height = h.biHeight < 0 ? -static_cast<std::int64_t>(h.biHeight) : h.biHeight;
-  return sizeof h + 4ull * h.biClrUsed + DibStride(h.biWidth > 0 ? static_cast<std::uint64_t>(h.biWidth) : 0,
-                                                   h.biBitCount) * height;
+  return sizeof h + 4ull * h.biClrUsed + BytesPerRowFor(h.biWidth, h.biBitCount) * height;
 }
 
 // Writes the header and its biClrUsed colour entries at out (PackedDibSize(h) bytes long);
