@@ -261,12 +261,18 @@ void TFrmScan::ConfigureScanner() {
 
 void TFrmScan::TakeJobLock(const TJobSettingsReader& reader) {
   const int wait = reader.ReadLockWait();
-  if (jobLock_.Acquire(env_.ExeFolder + kJobLockFile, wait) != platform::TJobLock::TResult::TimedOut) return;
+  const auto result = jobLock_.Acquire(env_.ExeFolder + kJobLockFile, wait);
+  using TResult = platform::TJobLock::TResult;
+  if (result != TResult::TimedOut && result != TResult::Interrupted) return;
   // The other job owns the folder and its report: say so elsewhere and touch nothing.
-  std::fprintf(stderr,
-               "lumipage: another job is running in %s and did not finish within %d seconds (LockWait); "
-               "nothing was done\n",
-               env_.ExeFolder.c_str(), wait);
+  if (result == TResult::Interrupted)
+    std::fprintf(stderr, "lumipage: Job interrupted while another job was running in %s; nothing was done\n",
+                 env_.ExeFolder.c_str());
+  else
+    std::fprintf(stderr,
+                 "lumipage: another job is running in %s and did not finish within %d seconds (LockWait); "
+                 "nothing was done\n",
+                 env_.ExeFolder.c_str(), wait);
   exitCode_ = 1;
   EndProcess();
 }

@@ -1,5 +1,6 @@
 #include "app/JobReport.h"
 
+#include <strings.h>
 #include <unistd.h>
 
 #include "platform/Files.h"
@@ -7,11 +8,16 @@
 
 namespace lumipage {
 
-void TJobReport::Set(const std::string& section, const std::string& key, const std::string& value) {
+void TJobReport::Set(const std::string& rawSection, const std::string& rawKey, const std::string& rawValue) {
+  // No value, whatever it holds, reads back as more than its own key: a file name with a line
+  // break must not add a line of its own to the caller's list.
+  const std::string section = platform::IniSectionText(rawSection);
+  const std::string key = platform::IniKeyText(rawKey);
+  const std::string value = platform::IniValueText(rawValue);
   for (auto& [name, entries] : sections_) {
-    if (name != section) continue;
+    if (strcasecmp(name.c_str(), section.c_str()) != 0) continue;
     for (auto& [k, v] : entries) {
-      if (k == key) {
+      if (strcasecmp(k.c_str(), key.c_str()) == 0) {
         v = value;
         return;
       }
@@ -40,6 +46,10 @@ bool TJobReport::WriteTo(const std::string& fileName, std::string& error) const 
   if (!old.ReadError().empty()) {
     // Its other sections would be lost with a report written over it.
     error = fileName + ": " + old.ReadError();
+    return false;
+  }
+  if (old.Truncated()) {
+    error = fileName + ": the old file is larger than a report can be and was not replaced";
     return false;
   }
   for (const auto& section : sections_) old.EraseSection(section.first);

@@ -9,11 +9,16 @@ namespace lumipage {
 
 class TJobReport {
  public:
-  // Sets key in section; sections and keys keep the order in which they were first set.
+  // Sets key in section; sections and keys keep the order in which they were first set and are
+  // matched without regard to case, as readers match them. Each is stored as it will be read
+  // back (platform::IniKeyText and its kin): no text can add lines or keys of its own.
   void Set(const std::string& section, const std::string& key, const std::string& value);
   [[nodiscard]] bool Empty() const { return sections_.empty(); }
   // The entries as INI text.
   [[nodiscard]] std::string Text() const;
+  // The entries as stored, section by section.
+  using Entries = std::vector<std::pair<std::string, std::string>>;
+  [[nodiscard]] const std::vector<std::pair<std::string, Entries>>& Sections() const { return sections_; }
   // Writes the entries to fileName, durably. Sections of an existing report that this report
   // does not hold are kept (a caller's own notes beside the output); the sections it holds are
   // replaced whole. A read-only existing report is left alone: a caller must not read it as
@@ -22,7 +27,6 @@ class TJobReport {
   [[nodiscard]] bool WriteTo(const std::string& fileName, std::string& error) const;
 
  private:
-  using Entries = std::vector<std::pair<std::string, std::string>>;
   std::vector<std::pair<std::string, Entries>> sections_;
 };
 

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "platform/Files.h"
+#include "platform/IntegerText.h"
 
 namespace lumipage {
 
@@ -118,8 +119,8 @@ TJobSettings TJobSettingsReader::LoadJobSettings() const {
   s.Indicator = integer("Indicator", 1);
   s.JpgQuality = integer("jpg_quality", 85);
   s.LockWait = ReadLockWait();
-  s.WaitForPaper = std::clamp(integer("WaitForPaper", 0), 0, kMaxWaitSeconds);
-  s.RetryBusy = std::clamp(integer("RetryBusy", 0), 0, kMaxWaitSeconds);
+  s.WaitForPaper = BoundedInteger(ini, "WaitForPaper", 0, 0, kMaxWaitSeconds);
+  s.RetryBusy = BoundedInteger(ini, "RetryBusy", 0, 0, kMaxWaitSeconds);
 
   auto text = [&](const char* word, const char* key, const char* def) {
     std::string v = cmd_.ParamValue(word);
@@ -135,8 +136,12 @@ TJobSettings TJobSettingsReader::LoadJobSettings() const {
   s.FileName = text("filename", "filename", "");
   s.OcrLanguages = text("OCR", "OCR", "");
 
+  RefuseMultiLineText(s);
+
   if (!s.FileName.empty() && platform::ExtractFilePath(s.FileName).empty())
     s.FileName = exeFolder_ + platform::ExtractFileName(s.FileName);
+  // The report lies elsewhere than the caller's current folder: every name it gives is whole.
+  if (!s.FileName.empty()) s.FileName = platform::AbsoluteFileName(s.FileName);
   // A folder that cannot be made is not cleared away: falling back to the default names would
   // delete and overwrite output beside the program that belongs to someone else. The job
   // controller refuses the name before touching anything (FileNameFolderMissing).
@@ -144,15 +149,66 @@ TJobSettings TJobSettingsReader::LoadJobSettings() const {
   return s;
 }
 
+namespace {
+
+// The text as it can be shown on one line: line breaks, carriage returns and NULs as escapes.
+std::string Escaped(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\n') out += "\\n";
+    else if (c == '\r') out += "\\r";
+    else if (c == '\0') out += "\\0";
+    else if (c == '\\') out += "\\\\";
+    else out += c;
+  }
+  return out;
+}
+
+const char* LineBreakIn(const std::string& text) {
+  if (text.find('\n') != std::string::npos) return "a line break";
+  if (text.find('\r') != std::string::npos) return "a carriage return";
+  if (text.find('\0') != std::string::npos) return "a NUL character";
+  return nullptr;
+}
+
+}  // namespace
+
+void TJobSettingsReader::RefuseMultiLineText(const TJobSettings& s) const {
+  // No file name or other text of these systems needs them, and each of these values reaches the
+  // report, the settings file or a file name: refused before anything is deleted or scanned.
+  if (const char* what = LineBreakIn(s.FileName))
+    throw EJobError("Invalid file name \"" + Escaped(s.FileName) + "\": it holds " + what);
+  const std::string banner = cmd_.ParamValue("Banner");
+  const struct {
+    const char* name;
+    const std::string& value;
+    bool secret;
+  } texts[] = {{"Banner", banner, false}, {"prodname", s.ProdName, false},
+               {"Scanner", s.Scanner, false},           {"ScanArea", s.ScanArea, false},
+               {"OCR", s.OcrLanguages, false},           {"PDFPassword", s.PDFPassword, true}};
+  for (const auto& t : texts) {
+    if (const char* what = LineBreakIn(t.value)) {
+      if (t.secret) throw EJobError(std::string("Invalid ") + t.name + ": it holds " + what);
+      throw EJobError(std::string("Invalid ") + t.name + " \"" + Escaped(t.value) + "\": it holds " + what);
+    }
+  }
+}
+
 bool FileNameFolderMissing(const TJobSettings& s) {
   return !s.FileName.empty() && !platform::DirectoryExists(platform::ExtractFilePath(s.FileName));
 }
 
+int TJobSettingsReader::BoundedInteger(const platform::IniFile& ini, const std::string& key, int def, int lo,
+                                       int hi) const {
+  std::int64_t v = def;
+  if (auto p = platform::ParseClampedInteger(ini.ReadString("Scan", key, ""), true, lo, hi)) v = *p;
+  if (auto p = platform::ParseClampedInteger(cmd_.ParamValue(key), false, lo, hi)) v = *p;
+  return static_cast<int>(v);
+}
+
 int TJobSettingsReader::ReadLockWait() const {
   platform::IniFile ini(iniName_);
-  int v = ReadInt(ini, "LockWait", kDefaultLockWait);
-  if (auto p = ParseInteger(cmd_.ParamValue("LockWait"), false)) v = *p;
-  return v < 0 ? 0 : (v > kMaxLockWait ? kMaxLockWait : v);
+  return BoundedInteger(ini, "LockWait", kDefaultLockWait, 0, kMaxLockWait);
 }
 
 bool TJobSettingsReader::ReadHelp() const {
@@ -162,7 +218,9 @@ bool TJobSettingsReader::ReadHelp() const {
 
 bool TJobSettingsReader::SettingsFileWritable() const {
   // A FIFO or device in the file's place counts as no settings file: writing to it could block.
-  return platform::IsRegularFile(iniName_) && !platform::IsReadOnly(iniName_);
+  // Nor is a file too large to be read whole: writing it back would cut it short.
+  return platform::IsRegularFile(iniName_) && !platform::IsReadOnly(iniName_) &&
+         !platform::IniFile(iniName_).Truncated();
 }
 
 void TJobSettingsReader::WriteScannersKey(const std::string& key, const std::string& value) const {

@@ -91,6 +91,13 @@ class TJobSettingsReader {
  private:
   [[nodiscard]] bool ReadBool(const platform::IniFile& ini, const std::string& key) const;
   [[nodiscard]] int ReadInt(const platform::IniFile& ini, const std::string& key, int def) const;
+  // A setting within [lo, hi]: values beyond are cut to the bounds; malformed ones keep the
+  // file's value or def. The command line's name is the key's.
+  // Raises "Invalid file name ..." (or the setting's name) for a text setting that holds a line
+  // break, a carriage return or a NUL.
+  void RefuseMultiLineText(const TJobSettings& s) const;
+  [[nodiscard]] int BoundedInteger(const platform::IniFile& ini, const std::string& key, int def, int lo,
+                                   int hi) const;
 
   const TCommandLine& cmd_;
   std::string exeFolder_;

@@ -133,6 +133,7 @@ void DarkenPageReference(TDibGraphic& page) {
   for (std::int32_t y = 0; y < page.Height(); ++y) {
     for (std::int32_t x = 0; x < page.Width(); ++x) page.SetRgbPixel(x, y, DarkenColor(page.GetRgbPixel(x, y)));
     platform::ProcessMessages();
+    platform::CheckInterrupt();
   }
 }
 
@@ -153,6 +154,7 @@ void DarkenPage(TDibGraphic& page) {
       }
     }
     platform::ProcessMessages();
+    platform::CheckInterrupt();
   }
 }
 
@@ -355,7 +357,7 @@ void AppendTiffPage(TFrmScan& form, TTiffGraphic& tiff, const std::string& name)
   const std::string error = platform::ResolveSaveTarget(name, target);
   if (!error.empty()) throw EFOpenError("Cannot open file \"" + name + "\". " + error);
   auto stream = std::make_unique<TFileStream>(target.Path, fmOpenReadWrite | fmShareExclusive);
-  const std::int64_t oldSize = stream->Size();
+  std::int64_t oldSize = stream->Size();
   stream->StartWritebackEarly();
   TPendingPage& p = PendingPage();
   try {
@@ -368,6 +370,13 @@ void AppendTiffPage(TFrmScan& form, TTiffGraphic& tiff, const std::string& name)
       before = chain.Count;
       previousLast = chain.LastOffset;
     } else if (oldSize != 0) {
+      // The bytes of a page that a killed job wrote but never linked in: when the file proves
+      // that no directory refers to them, this page takes their place instead of following them.
+      const std::int64_t used = TiffReferencedEnd(*stream);
+      if (used > 0 && used < oldSize) {
+        stream->SetSize(used);
+        oldSize = used;
+      }
       const TTiffPages found = ReadTiffPages(*stream);
       before = found.Count;
       previousLast = found.LastOffset;

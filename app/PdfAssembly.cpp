@@ -14,6 +14,8 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <string>
+#include <utility>
 #include <vector>
 
 namespace lumipage {
@@ -116,6 +118,14 @@ std::string NumberList(const std::vector<int>& numbers) {
   return text;
 }
 
+// A save that failed, with the system's reason, which ends the report's message after the list
+// of the pages kept.
+class EPdfNotSaved : public EJobError {
+ public:
+  EPdfNotSaved(const std::string& message, std::string reason) : EJobError(message), Reason(std::move(reason)) {}
+  std::string Reason;
+};
+
 void AssemblePdfPages(TFrmScan& form) {
   TJobSettings& s = form.Settings;
   TVellox pdf;
@@ -127,10 +137,9 @@ void AssemblePdfPages(TFrmScan& form) {
     OpenExisting(pdf, s.FileName, s.PDFPassword);
     existing = pdf.PageCount();
     (void)pdf.SelectPage(existing);
-  } else if (s.FileName != s.ExeFolder + "pages.pdf") {
-    // The save below replaces the file it writes; only another PDF of the default name goes.
-    platform::DeleteTargetFile(s.ExeFolder + "pages.pdf");
   }
+  // The save below replaces the file it writes; no other file goes (a PDF of the default name
+  // beside the program belongs to other jobs when this one names its own).
 
   // A new document's first page starts as A4. An existing document's last page keeps its size:
   // resizing it would change a page the job never scanned.
@@ -201,7 +210,7 @@ void AssemblePdfPages(TFrmScan& form) {
   if (saved != 1) {
     if (pdf.LastErrorCode() == TVellox::kErrorTooLarge)
       throw EJobError("Unable to save PDF file " + s.FileName + ": larger than a PDF file can address (10 GB)");
-    throw EJobError("Unable to save PDF file " + s.FileName);
+    throw EPdfNotSaved("Unable to save PDF file " + s.FileName, pdf.SaveSystemError());
   }
 
   // Only now that the PDF holds them are the page files no longer needed.
@@ -210,13 +219,52 @@ void AssemblePdfPages(TFrmScan& form) {
 
 }  // namespace
 
+// The files as a reader takes them in: runs of one folder and one numbering as "first to last",
+// the rest one by one, in the order given: "a-001.jpg to a-003.jpg and b-001.jpg".
+std::string FileListText(const std::vector<std::string>& files) {
+  struct Numbered {
+    std::string head, ext;
+    long number = -1;
+  };
+  auto split = [](const std::string& name) {
+    Numbered n;
+    n.ext = platform::ExtractFileExt(name);
+    const std::string stem = name.substr(0, name.size() - n.ext.size());
+    std::size_t digits = stem.size();
+    while (digits > 0 && stem[digits - 1] >= '0' && stem[digits - 1] <= '9') --digits;
+    n.head = stem.substr(0, digits);
+    if (digits < stem.size() && stem.size() - digits < 10) n.number = std::stol(stem.substr(digits));
+    return n;
+  };
+  std::vector<std::string> runs;
+  for (std::size_t i = 0; i < files.size();) {
+    std::size_t j = i;
+    Numbered previous = split(files[i]);
+    while (j + 1 < files.size()) {
+      const Numbered next = split(files[j + 1]);
+      if (previous.number < 0 || next.number != previous.number + 1 || next.head != previous.head ||
+          next.ext != previous.ext)
+        break;
+      previous = next;
+      ++j;
+    }
+    runs.push_back(i == j ? files[i] : files[i] + " to " + files[j]);
+    i = j + 1;
+  }
+  std::string text;
+  for (std::size_t k = 0; k < runs.size(); ++k)
+    text += (k == 0 ? "" : k + 1 == runs.size() ? " and " : ", ") + runs[k];
+  return text;
+}
+
 // The pages of a PDF that could not be written: moved beside the intended PDF under names that
 // no clean-up of page files ever touches (doc-unsaved-001.jpg, ...), never over an existing
-// file. The page table follows the moves. Returns the sentence for the report.
+// file, or beside the program where the PDF's folder takes no more. The page table follows the
+// moves. Returns the sentence for the report, which names every kept file.
 std::string KeepUnsavedPages(TFrmScan& form, const std::string& pdfName) {
   const std::string stem = platform::ChangeFileExt(pdfName, "") + "-unsaved-";
   const std::string fallbackStem = form.Settings.ExeFolder + platform::ExtractFileName(stem);
-  std::string first, last;
+  std::vector<std::string> keptFiles;
   int number = 0;
   for (int i = 1; i <= form.LastPageNo; ++i) {
     TImageProps& page = form.PageRecord(i);
@@ -225,9 +273,10 @@ std::string KeepUnsavedPages(TFrmScan& form, const std::string& pdfName) {
     const std::string ext = platform::ExtractFileExt(page.PageFile);
     std::string kept;
     for (const std::string* base : {&stem, &fallbackStem}) {
+      int tried = base == &stem ? number : 0;
       for (int attempt = 0; attempt < 10000; ++attempt) {
         char digits[16];
-        std::snprintf(digits, sizeof digits, "%03d", ++number);
+        std::snprintf(digits, sizeof digits, "%03d", ++tried);
         const std::string candidate = *base + digits + ext;
         if (platform::NameTaken(candidate)) continue;
         // Written as scratch; kept, it must survive like any page file.
@@ -236,17 +285,16 @@ std::string KeepUnsavedPages(TFrmScan& form, const std::string& pdfName) {
         if (e == 0) kept = candidate;
         if (e != EEXIST) break;
       }
+      if (base == &stem) number = tried;
       if (!kept.empty()) break;
-      number = 0;
     }
-    if (kept.empty()) continue;  // it stays where it is, under its page name
+    if (kept.empty()) kept = page.PageFile;  // it stays where it is, under its page name
     page.PageFile = kept;
-    if (first.empty()) first = kept;
-    last = kept;
+    keptFiles.push_back(kept);
   }
-  if (first.empty()) return {};
-  return first == last ? "; the scanned page is kept as " + first
-                       : "; the scanned pages are kept as " + first + " to " + platform::ExtractFileName(last);
+  if (keptFiles.empty()) return {};
+  return (keptFiles.size() == 1 ? "; the scanned page is kept as " : "; the scanned pages are kept as ") +
+         FileListText(keptFiles);
 }
 
 void AssemblePdf(TFrmScan& form) {
@@ -254,9 +302,12 @@ void AssemblePdf(TFrmScan& form) {
     AssemblePdfPages(form);
   } catch (const platform::EJobInterrupted&) {
     throw;  // the job's own clean-up: an interrupted job keeps no page of an unwritten PDF
+  } catch (const EPdfNotSaved& e) {
+    // The report names the failure, where the pages went and, last, the system's reason; the
+    // next job's clean-up of page files beside the program must not find them.
+    const std::string kept = KeepUnsavedPages(form, form.PdfFileName());
+    throw EJobError(e.what() + kept + (e.Reason.empty() ? "" : ". " + e.Reason));
   } catch (const std::exception& e) {
-    // The report names the failure and where the pages went; the next job's clean-up of page
-    // files beside the program must not find them.
     throw EJobError(std::string(e.what()) + KeepUnsavedPages(form, form.PdfFileName()));
   }
 }

@@ -14,6 +14,7 @@
 #include "dsm/RowConvert.h"
 #include "dsm/Terminal.h"
 #include "imaging/PackedDib.h"
+#include "platform/Interrupt.h"
 #include "platform/LargeMemory.h"
 #include "platform/ThreadCancel.h"
 
@@ -472,7 +473,8 @@ void TSaneSource::StartPage() {
     if (waited >= limit) return;
     CancelScan();
     const Clock::duration pause = noPaper ? kPaperPoll : busyPause;
-    std::this_thread::sleep_for(std::min(pause, limit - waited));
+    // A caller's time-out ends the wait: the page then fails, and the job finds the request.
+    if (!platform::SleepUnlessInterrupted(std::min(pause, limit - waited))) return;
     if (busy) busyPause = std::min(busyPause * 2, kLongestBusyPause);
   }
   if (lib_.GetParameters(handle_, &params_) != SANE_STATUS_GOOD) {
@@ -515,6 +517,8 @@ SANE_Status TSaneSource::ReadRows(std::uint64_t maxRows, const std::function<boo
   // The read that returns a frame's last bytes is where some backends stop their reader.
   platform::TCancelDeferral defer(readers_, kReaderExit);
   for (;;) {
+    // A caller's time-out also ends a page whose data trickles in.
+    if (platform::InterruptRequested()) return SANE_STATUS_CANCELLED;
     SANE_Int len = 0;
     const auto room = static_cast<SANE_Int>(std::min<std::size_t>(buf.size() - have, kChunk));
     SANE_Status st = lib_.Read(handle_, buf.data() + have, room, &len);
@@ -544,7 +548,7 @@ SANE_Status TSaneSource::ReadRows(std::uint64_t maxRows, const std::function<boo
       stalled_ = true;
       return SANE_STATUS_IO_ERROR;
     }
-    std::this_thread::sleep_for(pause);
+    if (!platform::SleepUnlessInterrupted(pause)) return SANE_STATUS_CANCELLED;
     pause = std::min(pause * 2, std::chrono::milliseconds(50));
   }
   return SANE_STATUS_GOOD;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "platform/IniFile.h"
+#include "platform/IntegerText.h"
 
 namespace lumipage::dsm {
 namespace {
@@ -22,6 +23,13 @@ int ReadInt(const platform::IniFile& ini, const std::string& section, const std:
   if (errno != 0 || end == text.c_str() || *end != '\0' || value < lo || value > hi) return fallback;
   if (present) *present = true;
   return static_cast<int>(value);
+}
+
+// A number of seconds: values beyond [lo, hi] are cut to the bounds, as the job's own waits are.
+int ReadSeconds(const platform::IniFile& ini, const std::string& section, const std::string& key, int fallback,
+                int lo, int hi) {
+  const auto value = platform::ParseClampedInteger(ini.ReadString(section, key, ""), true, lo, hi);
+  return value ? static_cast<int>(*value) : fallback;
 }
 
 }  // namespace
@@ -47,7 +55,8 @@ TSourceConfigList TSourceConfigList::Load(const std::string& iniPath) {
     c.Duplex = ReadInt(ini, section, "Duplex", 0, 0, 1) == 1;
     c.CancelAfter = ReadInt(ini, section, "CancelAfter", -1, 0, 2 * kMaxSheets);
     c.FailAfter = ReadInt(ini, section, "FailAfter", -1, 0, 2 * kMaxSheets);
-    c.PaperAfter = ReadInt(ini, section, "PaperAfter", 0, 0, kMaxWaitSeconds);
+    c.PaperAfter = ReadSeconds(ini, section, "PaperAfter", 0, 0, kMaxWaitSeconds);
+    c.BusyFor = ReadSeconds(ini, section, "BusyFor", 0, 0, kMaxWaitSeconds);
     list.Sources.push_back(std::move(c));
   }
   list.DefaultName = ini.ReadString("Sources", "Default", "");
@@ -56,8 +65,8 @@ TSourceConfigList TSourceConfigList::Load(const std::string& iniPath) {
   list.Sane.Library = ini.ReadString("Sane", "Library", TSaneLibrary::kDefaultLibrary);
   if (list.Sane.Library.empty()) list.Sane.Library = TSaneLibrary::kDefaultLibrary;
   list.Sane.ReadTimeoutSeconds =
-      ReadInt(ini, "Sane", "ReadTimeout", kDefaultReadTimeoutSeconds, 1, kMaxReadTimeoutSeconds);
-  list.Sane.CacheSeconds = ReadInt(ini, "Sane", "CacheSeconds", kDefaultCacheSeconds, 0, kMaxCacheSeconds);
+      ReadSeconds(ini, "Sane", "ReadTimeout", kDefaultReadTimeoutSeconds, 1, kMaxReadTimeoutSeconds);
+  list.Sane.CacheSeconds = ReadSeconds(ini, "Sane", "CacheSeconds", kDefaultCacheSeconds, 0, kMaxCacheSeconds);
   list.ChooseDefault();
   return list;
 }

@@ -33,6 +33,7 @@ struct TSourceConfig {
   int CancelAfter = -1;       // the user cancels after this many pages; -1: never
   int FailAfter = -1;         // the transfer after this many pages fails; -1: never
   int PaperAfter = 0;         // the feeder stays empty for this many seconds after enabling
+  int BusyFor = 0;            // opening answers "busy" for this many seconds after the first try
   // Identity texts.
   std::string Manufacturer = "lumipage";
   std::string Family = "Virtual Scanner";

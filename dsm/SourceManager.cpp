@@ -1,5 +1,7 @@
 #include "dsm/SourceManager.h"
 
+#include <chrono>
+
 #include <strings.h>
 
 #include <cstdlib>
@@ -185,7 +187,9 @@ TW_UINT16 TSourceManager::OpenSource(TW_IDENTITY& id) {
     } else {
       const TSourceConfig& c = config_.Sources[static_cast<std::size_t>(index)];
       const TW_UINT32 sourceId = nextSourceId_;
-      if (c.SaneDevice.empty()) {
+      if (c.SaneDevice.empty() && VirtualSourceBusy(c)) {
+        condition = TWCC_DENIED;
+      } else if (c.SaneDevice.empty()) {
         open_ = std::make_unique<TVirtualSource>(c, sourceId);
       } else if (TSaneLibrary* sane = Sane()) {
         open_ = TSaneSource::Open(*sane, c, config_.Sane.ReadTimeoutSeconds, sourceId, condition);
@@ -204,6 +208,14 @@ TW_UINT16 TSourceManager::OpenSource(TW_IDENTITY& id) {
     if (!fromCache_ || condition == TWCC_DENIED) return Fail(condition);
     Discover();
   }
+}
+
+bool TSourceManager::VirtualSourceBusy(const TSourceConfig& c) {
+  if (c.BusyFor <= 0) return false;
+  // Busy from the first try to open it in this process on, as a scanner of another program.
+  const auto now = std::chrono::steady_clock::now();
+  if (!busySince_) busySince_ = now;
+  return now - *busySince_ < std::chrono::seconds(c.BusyFor);
 }
 
 TW_UINT16 TSourceManager::UserSelect(TW_IDENTITY& id) {

@@ -2,8 +2,10 @@
 // The source manager: TWAIN states 1 to 3 for the application, the list of sources (the virtual
 // scanners of twain_32.ini in the system folder, then the SANE devices), the default source, the
 // selection dialog, and the routing of every other triplet to the one open source.
+#include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "dsm/SaneLibrary.h"
@@ -46,6 +48,8 @@ class TSourceManager {
   [[nodiscard]] std::string CacheKey() const;
   void FillIdentity(std::size_t index, twain::TW_UINT32 id, twain::TW_IDENTITY& out) const;
   [[nodiscard]] int FindSource(const twain::TW_IDENTITY& id) const;
+  // A virtual scanner set to answer "busy" (BusyFor) that is still busy.
+  bool VirtualSourceBusy(const TSourceConfig& c);
 
   EManagerState state_ = EManagerState::Loaded;
   twain::TW_UINT16 condition_ = twain::TWCC_SUCCESS;
@@ -62,6 +66,7 @@ class TSourceManager {
   std::unique_ptr<TSaneLibrary> sane_;
   std::unique_ptr<TSource> open_;
   twain::TW_UINT32 nextSourceId_ = 100;
+  std::optional<std::chrono::steady_clock::time_point> busySince_;
 };
 
 }  // namespace lumipage::dsm

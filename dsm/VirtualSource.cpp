@@ -9,6 +9,7 @@
 #include "dsm/PageFile.h"
 #include "dsm/Terminal.h"
 #include "dsm/TestPage.h"
+#include "platform/Interrupt.h"
 
 namespace lumipage::dsm {
 
@@ -140,7 +141,9 @@ bool TVirtualSource::WaitForPaper() const {
     const auto now = Clock::now();
     if (now >= paperAt_) return true;
     if (now >= deadline) return false;
-    std::this_thread::sleep_for(std::min<Clock::duration>({kPaperPoll, deadline - now, paperAt_ - now}));
+    // A caller's time-out ends the wait at once; the transfer then fails and the job sees why.
+    if (!platform::SleepUnlessInterrupted(std::min<Clock::duration>({kPaperPoll, deadline - now, paperAt_ - now})))
+      return false;
   }
 }
 

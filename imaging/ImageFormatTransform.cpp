@@ -6,6 +6,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/Interrupt.h"
+
 namespace lumipage {
 
 namespace {
@@ -214,6 +216,8 @@ void TImageFormatTransform::Copy(const TDibGraphic& source, TDibGraphic& dest) {
     }
   }
   for (std::int32_t y = 0; y < height; ++y) {
+    // A safe point on huge pages: the copy reports no progress of its own.
+    if ((y & 255) == 255) platform::CheckInterrupt();
     if (rowCopy) {
       // Only the pixels' bits: the fill bits of a source row may be set (a negative inverts
       // them), while a new image has them clear.
@@ -233,6 +237,7 @@ void TImageFormatTransform::Quantize(const TDibGraphic& source, unsigned count, 
   std::vector<std::uint16_t> histogram(32768, 0);
   std::size_t distinct = 0;
   for (std::int32_t y = 0; y < source.Height(); ++y) {
+    if ((y & 255) == 255) platform::CheckInterrupt();
     for (std::int32_t x = 0; x < source.Width(); ++x) {
       const std::uint32_t c = source.GetRgbPixel(x, y);
       const std::size_t index = ((c >> 16) & 0xFF) / 8 + (((c >> 8) & 0xFF) / 8) * 32 + ((c & 0xFF) / 8) * 1024;

@@ -1,5 +1,7 @@
 #include "imaging/Progress.h"
 
+#include "platform/Interrupt.h"
+
 namespace lumipage {
 
 std::uint8_t DoProgress(const TProgressEvent& callback, const void* sender, std::int64_t current,
@@ -11,7 +13,12 @@ std::uint8_t DoProgress(const TProgressEvent& callback, const void* sender, std:
     if (percent > 100) percent = 100;
   }
   const auto p = static_cast<std::uint8_t>(percent);
-  if (callback && p != last) callback(sender, p);
+  if (p != last) {
+    // Every long image step reports its progress: where it does, a caller's time-out ends it
+    // (every hundredth of the rows, a few hundred rows at the most on the largest pages).
+    platform::CheckInterrupt();
+    if (callback) callback(sender, p);
+  }
   return p;
 }
 

@@ -335,6 +335,127 @@ std::uint64_t ReadUnsigned(TStream& stream, std::int64_t at, int bytes, bool big
 
 }  // namespace
 
+namespace {
+
+// Bytes per value of a TIFF field type; 0 for a type this reader does not know.
+int TiffTypeSize(std::uint16_t type) {
+  switch (type) {
+    case 1: case 2: case 6: case 7: return 1;    // BYTE, ASCII, SBYTE, UNDEFINED
+    case 3: case 8: return 2;                    // SHORT, SSHORT
+    case 4: case 9: case 11: case 13: return 4;  // LONG, SLONG, FLOAT, IFD
+    case 5: case 10: case 12: case 16: case 17: case 18: return 8;  // RATIONAL, SRATIONAL, DOUBLE, LONG8, SLONG8, IFD8
+    default: return 0;
+  }
+}
+
+// Tags of whole-number type that hold no place in the file: anything else of such a type may be
+// an offset to bytes of its own, and the end is then not proven.
+bool TiffCountTag(std::uint16_t tag) {
+  switch (tag) {
+    case 254: case 255: case 256: case 257: case 258: case 259: case 262: case 263: case 264: case 265:
+    case 266: case 274: case 277: case 278: case 280: case 281: case 284: case 290: case 292: case 293:
+    case 296: case 297: case 317: case 318: case 319: case 320: case 321: case 322: case 323: case 332:
+    case 338: case 339: case 340: case 341: case 530: case 531: case 532:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+std::int64_t TiffReferencedEnd(TStream& stream) {
+  const std::int64_t size = stream.Size();
+  bool ok = true;
+  std::uint8_t head[4] = {};
+  stream.SetPosition(0);
+  if (size < 8 || stream.Read(head, 4) != 4 || head[0] != head[1] || (head[0] != 'I' && head[0] != 'M')) return -1;
+  const bool bigEndian = head[0] == 'M';
+  const std::uint64_t version = ReadUnsigned(stream, 2, 2, bigEndian, ok);
+  if (!ok || (version != 42 && version != 43)) return -1;
+  const bool big = version == 43;
+  const int pointer = big ? 8 : 4;
+  const int countBytes = big ? 8 : 2;
+  const int entryBytes = big ? 20 : 12;
+  const auto fileSize = static_cast<std::uint64_t>(size);
+  std::uint64_t end = big ? 16 : 8;
+  auto covers = [&](std::uint64_t offset, std::uint64_t bytes) {
+    if (offset > fileSize || bytes > fileSize - offset) return false;
+    end = std::max(end, offset + bytes);
+    return true;
+  };
+  // Reads a field's values as unsigned numbers (SHORT, LONG or LONG8).
+  auto values = [&](std::uint16_t type, std::uint64_t count, std::int64_t at, std::vector<std::uint64_t>& out) {
+    const int each = TiffTypeSize(type);
+    if ((type != 3 && type != 4 && type != 16) || count > fileSize / static_cast<std::uint64_t>(each)) return false;
+    std::uint64_t from = static_cast<std::uint64_t>(at);
+    if (count * static_cast<std::uint64_t>(each) > static_cast<std::uint64_t>(pointer)) {
+      from = ReadUnsigned(stream, at, pointer, bigEndian, ok);
+      if (!ok) return false;
+    }
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(count) * static_cast<std::size_t>(each));
+    stream.SetPosition(static_cast<std::int64_t>(from));
+    if (!bytes.empty() && stream.Read(bytes.data(), bytes.size()) != bytes.size()) return false;
+    out.resize(static_cast<std::size_t>(count));
+    for (std::size_t i = 0; i < out.size(); ++i) {
+      std::uint64_t v = 0;
+      for (int k = 0; k < each; ++k) {
+        const std::uint8_t b = bytes[i * static_cast<std::size_t>(each) + static_cast<std::size_t>(bigEndian ? k : each - 1 - k)];
+        v = v << 8 | b;
+      }
+      out[i] = v;
+    }
+    return true;
+  };
+  std::vector<std::uint64_t> seen;
+  std::uint64_t next = ReadUnsigned(stream, big ? 8 : 4, pointer, bigEndian, ok);
+  while (ok && next != 0) {
+    if (seen.size() >= 65536 || std::find(seen.begin(), seen.end(), next) != seen.end()) return -1;
+    seen.push_back(next);
+    const std::uint64_t count = ReadUnsigned(stream, static_cast<std::int64_t>(next), countBytes, bigEndian, ok);
+    if (!ok || count == 0 || count > 0xFFFF) return -1;
+    const std::uint64_t entries = next + static_cast<std::uint64_t>(countBytes);
+    if (!covers(next, static_cast<std::uint64_t>(countBytes) + count * static_cast<std::uint64_t>(entryBytes) +
+                          static_cast<std::uint64_t>(pointer)))
+      return -1;
+    std::vector<std::uint64_t> pieceOffsets[2], pieceCounts[2];  // strips, tiles
+    for (std::uint64_t i = 0; i < count; ++i) {
+      const auto at = static_cast<std::int64_t>(entries + i * static_cast<std::uint64_t>(entryBytes));
+      const auto tag = static_cast<std::uint16_t>(ReadUnsigned(stream, at, 2, bigEndian, ok));
+      const auto type = static_cast<std::uint16_t>(ReadUnsigned(stream, at + 2, 2, bigEndian, ok));
+      const std::uint64_t n = ReadUnsigned(stream, at + 4, big ? 8 : 4, bigEndian, ok);
+      const std::int64_t valueAt = at + (big ? 12 : 8);
+      const int each = TiffTypeSize(type);
+      if (!ok || each == 0 || n > fileSize) return -1;
+      const std::uint64_t bytes = n * static_cast<std::uint64_t>(each);
+      if (bytes > static_cast<std::uint64_t>(pointer)) {
+        const std::uint64_t offset = ReadUnsigned(stream, valueAt, pointer, bigEndian, ok);
+        if (!ok || !covers(offset, bytes)) return -1;
+      }
+      if (tag == 273 || tag == 279 || tag == 324 || tag == 325) {
+        const int kind = tag == 273 || tag == 279 ? 0 : 1;
+        auto& list = tag == 273 || tag == 324 ? pieceOffsets[kind] : pieceCounts[kind];
+        if (!values(type, n, valueAt, list)) return -1;
+        continue;
+      }
+      const bool number = type == 3 || type == 4 || type == 8 || type == 9 || type == 13 || type == 16 ||
+                          type == 17 || type == 18;
+      // Text, rationals, bytes and the like are values; whole numbers may be offsets.
+      if (number && (type == 13 || type == 18 || !TiffCountTag(tag))) return -1;
+    }
+    for (int kind = 0; kind < 2; ++kind) {
+      if (pieceOffsets[kind].size() != pieceCounts[kind].size()) return -1;
+      for (std::size_t k = 0; k < pieceOffsets[kind].size(); ++k)
+        if (!covers(pieceOffsets[kind][k], pieceCounts[kind][k])) return -1;
+    }
+    if (pieceOffsets[0].empty() && pieceOffsets[1].empty()) return -1;
+    next = ReadUnsigned(stream, static_cast<std::int64_t>(entries + count * static_cast<std::uint64_t>(entryBytes)),
+                        pointer, bigEndian, ok);
+  }
+  if (!ok) return -1;
+  return static_cast<std::int64_t>(end);
+}
+
 void TiffUndoAppend(TStream& stream, std::int64_t oldSize) {
   stream.SetSize(oldSize);
   bool ok = true;

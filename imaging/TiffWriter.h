@@ -28,6 +28,13 @@ struct TTiffPages {
 // same however long the file is. A chain that goes on past limit directories, or links on to
 // something that is no directory, gives limit + 1 and no last directory.
 [[nodiscard]] TTiffPages ReadTiffPagesFrom(TStream& stream, std::uint64_t offset, int limit);
+// Where the last byte that the file's chain of directories refers to ends: the header, every
+// directory, every value stored outside its entry, every strip and tile. -1 when that cannot be
+// proven from the file: a directory or value that cannot be read, a loop, an entry of unknown
+// type, or a tag that may point elsewhere in the file (sub-directories, EXIF and GPS blocks,
+// free lists, private offsets). What lies beyond a proven end (the page of an append that was
+// killed before it was linked in) belongs to no page.
+[[nodiscard]] std::int64_t TiffReferencedEnd(TStream& stream);
 // Undoes an append that failed: cuts the stream back to oldSize and clears the directory link
 // that pointed past it, so the file reads exactly as before.
 void TiffUndoAppend(TStream& stream, std::int64_t oldSize);

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <istream>
 
@@ -146,6 +148,12 @@ int TVellox::SaveToFile(const std::string& fileName) { return SaveToFile(fileNam
 int TVellox::SaveToFile(const std::string& fileName, const SaveCheck& check) {
   lastError_ = 0;
   saveCheckFailure_.clear();
+  saveSystemError_.clear();
+  // The system's reason for a failed step, taken before anything else can change errno.
+  auto systemFailure = [this](int error) {
+    if (error != 0) saveSystemError_ = std::strerror(error);
+    return 0;
+  };
   try {
     TPDFDocument& doc = *selected_->Document;
     doc.SetInfo("ModDate", PDFDateNow());
@@ -153,22 +161,36 @@ int TVellox::SaveToFile(const std::string& fileName, const SaveCheck& check) {
     // it is complete and on disk: a full disk or a killed process leaves an existing file as
     // it was. Links are followed; devices, FIFOs and files without a write bit are refused.
     platform::TFileReplacement file(fileName);
-    if (!file.Ok()) return 0;
+    if (!file.Ok()) {
+      saveSystemError_ = file.Error();
+      return 0;
+    }
     {
+      errno = 0;
       std::ofstream out(file.TemporaryName(), std::ios::binary | std::ios::trunc);
-      if (!out) return 0;
+      if (!out) return systemFailure(errno);
+      errno = 0;
       if (!doc.SaveToStream(out)) {
-        if (doc.LastSaveResult() == TSaveResult::TooLarge) lastError_ = kErrorTooLarge;
-        return 0;
+        const int error = errno;
+        if (doc.LastSaveResult() == TSaveResult::TooLarge) {
+          lastError_ = kErrorTooLarge;
+          return 0;
+        }
+        return systemFailure(error);
       }
+      errno = 0;
       out.close();
-      if (out.fail()) return 0;
+      if (out.fail()) return systemFailure(errno);
     }
     if (check) {
       saveCheckFailure_ = check(file.TemporaryName());
       if (!saveCheckFailure_.empty()) return 0;
     }
-    return file.Commit() ? 1 : 0;
+    if (file.Commit()) return 1;
+    saveSystemError_ = file.Error();
+    return 0;
+  } catch (const std::bad_alloc&) {
+    return systemFailure(ENOMEM);
   } catch (...) {
     return 0;
   }

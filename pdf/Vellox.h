@@ -52,6 +52,9 @@ class TVellox {
   [[nodiscard]] int SaveToFile(const std::string& fileName, const SaveCheck& check);
   // What the check of the last save found; empty when it found nothing or did not run.
   [[nodiscard]] const std::string& SaveCheckFailure() const { return saveCheckFailure_; }
+  // After a SaveToFile that failed for a reason of the system (a full disk, no permission), that
+  // reason as the system words it ("No space left on device"); empty otherwise.
+  [[nodiscard]] const std::string& SaveSystemError() const { return saveSystemError_; }
   [[nodiscard]] std::string LibraryVersion();
   // 0 none; 101-104 Encrypt; 201, 202 SetInformation; kErrorTooLarge SaveToFile.
   [[nodiscard]] int LastErrorCode() const { return lastError_; }
@@ -133,6 +136,7 @@ class TVellox {
   TPDFImage* selectedImage_ = nullptr;
   int lastError_ = 0;
   std::string saveCheckFailure_;
+  std::string saveSystemError_;
   std::string tempFolder_;
 };
 

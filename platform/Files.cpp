@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 namespace lumipage::platform {
@@ -127,6 +128,55 @@ std::string ChangeFileExt(const std::string& name, const std::string& ext) {
   auto dot = name.rfind('.');
   if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return name + ext;
   return name.substr(0, dot) + ext;
+}
+
+std::string AbsoluteFileName(const std::string& path) {
+  if (path.empty()) return path;
+  std::string base;
+  if (path[0] != '/') {
+    char* cwd = ::getcwd(nullptr, 0);
+    if (cwd == nullptr) return path;
+    base = cwd;
+    std::free(cwd);
+  }
+  const bool folder = path.back() == '/';
+  std::vector<std::string> parts;
+  auto joined = [&parts] {
+    std::string out;
+    for (const std::string& p : parts) out += "/" + p;
+    return out.empty() ? std::string("/") : out;
+  };
+  std::function<void(const std::string&)> add = [&](const std::string& text) {
+    std::size_t start = 0;
+    while (start <= text.size()) {
+      std::size_t slash = text.find('/', start);
+      if (slash == std::string::npos) slash = text.size();
+      const std::string part = text.substr(start, slash - start);
+      start = slash + 1;
+      if (part.empty() || part == ".") continue;
+      if (part != "..") {
+        parts.push_back(part);
+        continue;
+      }
+      if (parts.empty()) continue;
+      struct stat st {};
+      if (::lstat(joined().c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        // ".." after a link leaves the folder the link points to, not the one holding the link.
+        if (char* real = ::realpath(joined().c_str(), nullptr)) {
+          const std::string resolved = real;
+          std::free(real);
+          parts.clear();
+          add(resolved);
+        }
+      }
+      if (!parts.empty()) parts.pop_back();
+    }
+  };
+  add(base);
+  add(path);
+  std::string out = joined();
+  if (folder && out.back() != '/') out += '/';
+  return out;
 }
 
 }  // namespace lumipage::platform

@@ -35,6 +35,11 @@ bool WriteAll(int fd, const std::string& data);
 // The system's text for an errno value ("No space left on device").
 [[nodiscard]] std::string SystemErrorText(int error);
 
+// The absolute name of path, taken against the current folder when it is relative, with "." and
+// empty parts dropped and ".." taking off the part before it. Symbolic links stay as they are
+// named, except one that a ".." follows: it is resolved first, as the system would resolve it.
+// A name that ends in '/' keeps it. Unchanged when the current folder cannot be had.
+[[nodiscard]] std::string AbsoluteFileName(const std::string& path);
 // Folder part including the trailing '/', empty when the name has none.
 [[nodiscard]] std::string ExtractFilePath(const std::string& name);
 // Name after the last '/'.

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -116,7 +118,48 @@ bool replaceFile(const std::string& name, const std::string& data, const std::st
   return false;
 }
 
+bool writableKey(const std::string& key) {
+  return !key.empty() && IniTextIsOneLine(key) && key.find('=') == std::string::npos && key == trim(key) &&
+         key[0] != ';' && key[0] != '[';
+}
+
+bool writableSection(const std::string& name) {
+  return !name.empty() && IniTextIsOneLine(name) && name.find(']') == std::string::npos && name == trim(name);
+}
+
+std::string oneLine(std::string text) {
+  for (char& c : text)
+    if (c == '\n' || c == '\r' || c == '\0') c = ' ';
+  return text;
+}
+
 }  // namespace
+
+bool IniTextIsOneLine(const std::string& text) { return text.find_first_of(std::string("\n\r\0", 3)) == std::string::npos; }
+
+std::string IniSectionText(const std::string& name) {
+  std::string t = oneLine(name);
+  for (char& c : t)
+    if (c == ']') c = ' ';
+  t = trim(t);
+  return t.empty() ? "_" : t;
+}
+
+std::string IniKeyText(const std::string& key) {
+  std::string t = oneLine(key);
+  for (char& c : t)
+    if (c == '=') c = ' ';
+  t = trim(t);
+  if (t.empty() || t[0] == ';' || t[0] == '[') t.insert(0, "_");
+  return t;
+}
+
+std::string IniValueText(const std::string& value) {
+  std::string t = oneLine(value);
+  // Reading trims blanks and takes off one pair of enclosing quotes: such a value is quoted.
+  if (t != trim(t) || unquote(t) != t) return "\"" + t + "\"";
+  return t;
+}
 
 IniFile::IniFile(std::string fileName) : fileName_(std::move(fileName)) { Load(); }
 
@@ -135,10 +178,12 @@ void IniFile::Load() {
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return;
   std::string text;
+  truncated_ = false;
   try {
     char buf[65536];
-    for (;;) {
-      ssize_t n = ::read(fd.get(), buf, sizeof buf);
+    while (text.size() < kMaxIniFileSize) {
+      const std::size_t want = std::min(sizeof buf, kMaxIniFileSize - text.size());
+      ssize_t n = ::read(fd.get(), buf, want);
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) {
         readError_ = std::strerror(errno);
@@ -146,6 +191,12 @@ void IniFile::Load() {
       }
       if (n == 0) break;
       text.append(buf, static_cast<size_t>(n));
+    }
+    if (text.size() >= kMaxIniFileSize && static_cast<std::uint64_t>(st.st_size) > kMaxIniFileSize) {
+      truncated_ = true;
+      // The last line may be cut in the middle: it counts as absent too.
+      const auto nl = text.rfind('\n');
+      text.resize(nl == std::string::npos ? 0 : nl + 1);
     }
   } catch (const std::exception&) {
     readError_ = std::strerror(ENOMEM);
@@ -248,13 +299,15 @@ bool IniFile::WriteString(const std::string& section, const std::string& key, co
 }
 
 bool IniFile::WriteStrings(const std::string& section, const std::vector<std::pair<std::string, std::string>>& values) {
-  if (section.empty()) return false;
+  // Nothing that would read back as other keys or sections than these is written.
+  if (!writableSection(section)) return false;
   for (const auto& [key, value] : values)
-    if (key.empty()) return false;
+    if (!writableKey(key) || !IniTextIsOneLine(value)) return false;
   if (IsReadOnly(fileName_) || DirectoryExists(fileName_)) return false;
   Load();
-  // A file that is there but cannot be read would be written back with only these keys.
-  if (!readError_.empty()) return false;
+  // A file that is there but cannot be read (or only in part) would be written back with only
+  // these keys.
+  if (!readError_.empty() || truncated_) return false;
   const std::string previous = Text();
   for (const auto& [key, value] : values) SetString(section, key, value);
   const std::string text = Text();

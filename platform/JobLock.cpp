@@ -8,6 +8,8 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/Interrupt.h"
+
 namespace lumipage::platform {
 
 namespace {
@@ -44,7 +46,10 @@ TJobLock::TResult TJobLock::Acquire(const std::string& lockFile, int waitSeconds
       ::close(fd);
       return TResult::TimedOut;
     }
-    std::this_thread::sleep_for(kPollInterval);
+    if (!SleepUnlessInterrupted(kPollInterval)) {
+      ::close(fd);
+      return TResult::Interrupted;
+    }
   }
 }
 

@@ -7,7 +7,7 @@ namespace lumipage::platform {
 
 class TJobLock {
  public:
-  enum class TResult { Acquired, TimedOut, Unavailable };
+  enum class TResult { Acquired, TimedOut, Interrupted, Unavailable };
 
   TJobLock() = default;
   ~TJobLock();
@@ -17,6 +17,7 @@ class TJobLock {
   // Takes the lock on lockFile (created when missing), waiting up to waitSeconds for another
   // holder to let go. Unavailable: the lock file can be neither created nor opened (a folder
   // without write permission); the job then runs unlocked, as it could not write there anyway.
+  // Interrupted: a caller's time-out ended the wait.
   TResult Acquire(const std::string& lockFile, int waitSeconds);
   void Release() noexcept;
   [[nodiscard]] bool Held() const { return fd_ >= 0; }

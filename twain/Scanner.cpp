@@ -22,8 +22,13 @@ namespace {
 
 std::atomic<bool> g_scannerExists{false};
 
+// A source's name as the job shows it (the settings file's scanner list, the report): one line,
+// whatever a driver put into its model string.
 std::string ProductNameOf(const TW_IDENTITY& id) {
-  return std::string(id.ProductName, strnlen(id.ProductName, sizeof id.ProductName));
+  std::string name(id.ProductName, strnlen(id.ProductName, sizeof id.ProductName));
+  for (char& c : name)
+    if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+  return name;
 }
 
 void CopyText(TW_STR32& dest, const std::string& text, std::size_t maxChars) {
@@ -313,7 +318,10 @@ void TScanner::Acquire(std::intptr_t passThrough, TImageHandler handler) {
   }
   std::memcpy(sourceIdentity_.ProductName, sourceIdentities_[sourceIndex_]->ProductName,
               sizeof sourceIdentity_.ProductName);
-  if (!OpenSource() && !OpenInPlaceOfGoneSource()) throw ETwainError("Unable to open TWAIN source");
+  if (!OpenSource() && !OpenInPlaceOfGoneSource()) {
+    platform::CheckInterrupt();  // the retries ended by a caller's time-out, not by the scanner
+    throw ETwainError("Unable to open TWAIN source");
+  }
 
   bool wasEnabled = !platform::EnableWindow(twainWindow_, false);
   imageHandler_ = std::move(handler);
@@ -376,7 +384,7 @@ bool TScanner::OpenSource() {
                          lastCondition_ == TWCC_BUMMER;
     const auto now = Clock::now();
     if (!mayPass || now >= deadline) return false;
-    std::this_thread::sleep_for(std::min<Clock::duration>(pause, deadline - now));
+    if (!platform::SleepUnlessInterrupted(std::min<Clock::duration>(pause, deadline - now))) return false;
     pause = std::min(pause * 2, std::chrono::milliseconds(kLongestRetryPauseMs));
     sourceIdentity_ = asked;
   }
@@ -446,6 +454,8 @@ void TScanner::TransferLoop(bool& done) {
       if (pending) ResetPendingTransfers();
       pending = false;
       done = true;
+      // A source breaks off a page or a wait when the job is interrupted: that is no user's Cancel.
+      platform::CheckInterrupt();
     } else {
       TW_UINT16 condition = lastCondition_;
       const std::string detail = StatusText(condition);
@@ -454,6 +464,8 @@ void TScanner::TransferLoop(bool& done) {
       ResetPendingTransfers();
       pending = false;
       done = true;
+      // A wait for paper or for a busy scanner that a caller's time-out ended fails the page.
+      platform::CheckInterrupt();
       // A source that announced further pages and then fails one has lost that page: the job
       // must hear of it. After an unknown count (-1) a failing transfer is how such a source
       // says its feeder is empty.

@@ -203,6 +203,7 @@ struct WaitCase {
   const char* ini;
   int waitForPaper;
   int retryBusy;
+  int lockWait = 60;
 };
 
 class UnattendedWaits : public ::testing::TestWithParam<WaitCase> {};
@@ -213,6 +214,7 @@ TEST_P(UnattendedWaits, AreReadAndKeptWithinLimits) {
   TJobSettings s = load(dir, GetParam().args, GetParam().ini);
   EXPECT_EQ(s.WaitForPaper, GetParam().waitForPaper);
   EXPECT_EQ(s.RetryBusy, GetParam().retryBusy);
+  EXPECT_EQ(s.LockWait, GetParam().lockWait);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -222,7 +224,12 @@ INSTANTIATE_TEST_SUITE_P(
                       WaitCase{"pairs_beat_keys", {"waitforpaper", "5", "RETRYBUSY", "7"}, "[Scan]\nWaitForPaper=30\n", 5, 7},
                       WaitCase{"negative", {"WaitForPaper", "-5", "RetryBusy", "-1"}, "", 0, 0},
                       WaitCase{"absurd", {"WaitForPaper", "99999999"}, "[Scan]\nRetryBusy=0x7FFFFFFF\n", 3600, 3600},
-                      WaitCase{"malformed", {"WaitForPaper", "soon"}, "[Scan]\nWaitForPaper=12\nRetryBusy=x\n", 12, 0}),
+                      WaitCase{"malformed", {"WaitForPaper", "soon"}, "[Scan]\nWaitForPaper=12\nRetryBusy=x\n", 12, 0},
+                      // Values that wrap into 32 bits or beyond still mean the longest wait.
+                      WaitCase{"all_ones", {"WaitForPaper", "$FFFFFFFF", "RetryBusy", "4294967295", "LockWait", "$FFFFFFFF"}, "", 3600, 3600, 3600},
+                      WaitCase{"beyond_64_bits", {"WaitForPaper", "99999999999999999999999", "LockWait", "99999999999"}, "", 3600, 0, 3600},
+                      WaitCase{"file_all_ones", {}, "[Scan]\nWaitForPaper=0xFFFFFFFF\nRetryBusy=$FFFFFFFF\nLockWait=0xFFFFFFFF\n", 3600, 3600, 3600},
+                      WaitCase{"very_negative", {"LockWait", "-99999999999", "RetryBusy", "-$FFFFFFFF"}, "", 0, 0, 0}),
     [](const auto& i) { return std::string(i.param.name); });
 
 }  // namespace

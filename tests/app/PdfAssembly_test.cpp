@@ -181,7 +181,7 @@ TEST_P(AppendProtected, KeepsTheFilesProtectionAndItsOldPages) {
   if (!GetParam().opens) {
     EXPECT_EQ(Report("Error", "Message"), "Unable to open protected PDF file " + pdf +
                                               "; the scanned pages are kept as " + exe / "pages-unsaved-001.jpg" +
-                                              " to pages-unsaved-002.jpg");
+                                              " to " + exe / "pages-unsaved-002.jpg");
     EXPECT_EQ(ReadText(pdf), before);  // the existing file is left untouched
     // and the scanned pages stay, where no clean-up of page files reaches them
     EXPECT_TRUE(Exists(exe / "pages-unsaved-001.jpg"));
@@ -259,7 +259,7 @@ TEST_F(PdfJob, UnreadableExistingFileIsKeptAndThePagesSurviveTheNextJob) {
   WriteText(out / "doc-unsaved-001.jpg", "an earlier job's page");
   Run({"pdf", "append", "filename", pdf}, {kSmall, kSmall});
   EXPECT_EQ(Report("Error", "Message"), "Unable to open PDF file " + pdf + "; the scanned pages are kept as " +
-                                            out / "doc-unsaved-002.jpg" + " to doc-unsaved-003.jpg");
+                                            out / "doc-unsaved-002.jpg" + " to " + out / "doc-unsaved-003.jpg");
   EXPECT_EQ(ReadText(pdf), "this is not a PDF");
   EXPECT_EQ(ReadText(out / "doc-unsaved-001.jpg"), "an earlier job's page");
   EXPECT_EQ(form->PageTable()[2].PageFile, out / "doc-unsaved-003.jpg");
@@ -352,7 +352,7 @@ TEST_P(DamagedSave, IsRefusedAndTheOldFileAndThePagesStay) {
   Run(args, {kPage, kSmall});
   EXPECT_EQ(Report("Error", "Message"), "The saved PDF could not be verified: " + std::string(c.failure) +
                                             "; the scanned pages are kept as " + exe / "pages-unsaved-001.jpg" +
-                                            " to pages-unsaved-002.jpg");
+                                            " to " + exe / "pages-unsaved-002.jpg");
   EXPECT_EQ(ReadText(pdf), before);
   EXPECT_TRUE(Exists(exe / "pages-unsaved-001.jpg"));
   EXPECT_TRUE(Exists(exe / "pages-unsaved-002.jpg"));

@@ -24,6 +24,7 @@
 #include "imaging/ImageFileFormats.h"
 #include "imaging/MemoryStream.h"
 #include "imaging/TiffError.h"
+#include "platform/Interrupt.h"
 #include "tests/support/RunCommand.h"
 
 namespace lumipage {
@@ -294,6 +295,25 @@ TEST(TiffWrite, TrueColourPageCarriesTheBaselineTags) {
       const std::uint8_t* p = &rgb[(std::size_t(y) * 40 + x) * 3];
       ASSERT_EQ(std::uint32_t(p[0] << 16 | p[1] << 8 | p[2]), image->GetRgbPixel(x, y)) << x << "," << y;
     }
+}
+
+// A caller's time-out ends the encoding of a huge page within a few of its rows' hundreds: the
+// request comes once a tenth is written, and the writing stops soon after.
+TEST(TiffWrite, AnInterruptionStopsTheEncoding) {
+  platform::ClearInterrupt();
+  TTiffGraphic tiff;
+  tiff.NewImage(64, 4000, ikBlackWhite, nullptr, 300, 300);
+  tiff.SetCompression(tcGroup4);
+  int last = -1;
+  tiff.ProgressCallback = [&last](const void*, std::uint8_t percent) {
+    last = percent;
+    if (percent >= 10) platform::RequestInterrupt();
+  };
+  TMemoryStream out;
+  EXPECT_THROW(tiff.SaveToStream(out), platform::EJobInterrupted);
+  platform::ClearInterrupt();
+  EXPECT_GE(last, 10);
+  EXPECT_LT(last, 13);
 }
 
 TEST(TiffWrite, SoftwareTextAndOtherTextsAreWritten) {
