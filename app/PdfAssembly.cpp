@@ -219,8 +219,6 @@ void AssemblePdfPages(TFrmScan& form) {
 
 }  // namespace
 
-// The files as a reader takes them in: runs of one folder and one numbering as "first to last",
-// the rest one by one, in the order given: "a-001.jpg to a-003.jpg and b-001.jpg".
 std::string FileListText(const std::vector<std::string>& files) {
   struct Numbered {
     std::string head, ext;

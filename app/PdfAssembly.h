@@ -20,6 +20,9 @@ void AssemblePdf(TFrmScan& form);
 // cannot take them), so that no later clean-up deletes them, and updates the page table.
 // Returns the sentence that tells the report where they are ("" when nothing was moved).
 std::string KeepUnsavedPages(TFrmScan& form, const std::string& pdfName);
+// Files as the report names them, in the order given: a run of one folder and one numbering as
+// "first to last", the others one by one, joined by ", " and a last " and ".
+[[nodiscard]] std::string FileListText(const std::vector<std::string>& files);
 
 // A page's recognised words as text over its image (page.Width by page.Height pixels as stored):
 // words found on the upright page are carried back onto the image, running along the turned

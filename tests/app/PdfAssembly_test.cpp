@@ -36,6 +36,26 @@ class PdfJob : public ScriptedJobTest {
   const TScriptedPage kSmall{170, 220, 24, 20, 20};
 };
 
+// Kept pages named in the report: every file, in every folder, runs shortened.
+TEST(KeptFiles, AreNamedWholeAndRunsShortened) {
+  const struct {
+    std::vector<std::string> files;
+    std::string text;
+  } rows[] = {
+      {{"/out/d-unsaved-001.jpg"}, "/out/d-unsaved-001.jpg"},
+      {{"/out/d-unsaved-001.jpg", "/out/d-unsaved-002.jpg", "/out/d-unsaved-003.jpg"},
+       "/out/d-unsaved-001.jpg to /out/d-unsaved-003.jpg"},
+      // Two folders with numberings of their own: each run by itself.
+      {{"/out/d-unsaved-001.jpg", "/out/d-unsaved-002.jpg", "/exe/d-unsaved-001.jpg"},
+       "/out/d-unsaved-001.jpg to /out/d-unsaved-002.jpg and /exe/d-unsaved-001.jpg"},
+      // A gap in the numbering, another extension, a page left under its own name.
+      {{"/out/d-unsaved-001.jpg", "/out/d-unsaved-003.jpg", "/out/d-unsaved-004.tif", "/exe/page004.jpg"},
+       "/out/d-unsaved-001.jpg, /out/d-unsaved-003.jpg, /out/d-unsaved-004.tif and /exe/page004.jpg"},
+      {{}, ""},
+  };
+  for (const auto& row : rows) EXPECT_EQ(FileListText(row.files), row.text);
+}
+
 TEST_F(PdfJob, TwoJpegPagesBecomeOnePdfAndPageFilesGo) {
   Run({"pdf"}, {kPage, kSmall});
   EXPECT_EQ(Report("Error", "Message"), "<none>");
