@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "imaging/DibGraphic.h"
+#include "platform/Interrupt.h"
 
 namespace lumipage {
 
@@ -167,12 +168,15 @@ void TCanvas::TextOut(std::int32_t x, std::int32_t y, const std::string& text) {
   const std::int32_t baseline = y + face.Ascent();
   std::int64_t pen = x;
   for (const char32_t cp : DecodeUtf8(text)) {
+    platform::CheckInterrupt();
     if (!face.Load(cp)) continue;
     const FT_GlyphSlot g = face.Glyph();
     const FT_Bitmap& bm = g->bitmap;
     const std::int64_t left = pen + g->bitmap_left;
     const std::int64_t top = static_cast<std::int64_t>(baseline) - g->bitmap_top;
     for (unsigned row = 0; row < bm.rows; ++row) {
+      // The caption of a huge page has glyphs of hundreds of rows: a safe point for a time-out.
+      if ((row & 255) == 255) platform::CheckInterrupt();
       const std::int64_t py = top + row;
       if (py < 0 || py >= height) continue;
       const unsigned char* bits = bm.buffer + static_cast<std::ptrdiff_t>(row) * bm.pitch;
@@ -195,8 +199,10 @@ void TCanvas::FillRect(std::int32_t left, std::int32_t top, std::int32_t right, 
   right = std::min(right, image_.Width());
   bottom = std::min(bottom, image_.Height());
   const std::uint32_t rgb = ColorToRgb(brush_.Color);
-  for (std::int32_t yy = top; yy < bottom; ++yy)
+  for (std::int32_t yy = top; yy < bottom; ++yy) {
+    if (((yy - top) & 255) == 255) platform::CheckInterrupt();
     for (std::int32_t xx = left; xx < right; ++xx) image_.SetRgbPixel(xx, yy, rgb);
+  }
 }
 
 }  // namespace lumipage

@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "imaging/Canvas.h"
 #include "imaging/CropTransform.h"
 #include "imaging/ImageFormatTransform.h"
 #include "imaging/JpegGraphic.h"
@@ -100,6 +101,18 @@ TEST(LongStep, ConversionWithoutProgressStopsToo) {
   TImageFormatTransform t;
   t.TargetKind = ikGray256;
   EXPECT_THROW(t.ApplyOnDest(page, grey), platform::EJobInterrupted);
+}
+
+// The caption of a huge page: its glyphs are hundreds of rows high.
+TEST(LongStep, CaptionStopsToo) {
+  InterruptAfterATenth watch;
+  TDibGraphic page;
+  page.NewImage(4000, 4000, ikTrueColor, nullptr, 300, 300);
+  TCanvas& canvas = page.Canvas();
+  canvas.Font().Name = "Arial";
+  canvas.Font().Height = 1000;
+  platform::RequestInterrupt();
+  EXPECT_THROW(canvas.TextOut(0, 0, "BANNER"), platform::EJobInterrupted);
 }
 
 // Without a request every step runs to its end: the checks cost a job nothing else.
