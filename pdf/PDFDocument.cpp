@@ -51,6 +51,7 @@ void TPDFDocument::Reset() {
   sectionOffsets_.clear();
   linearized_ = false;
   repaired_ = false;
+  emptyPageTree_ = false;
   security_.Reset();
 }
 
@@ -199,7 +200,9 @@ bool TPDFDocument::FillObjectStreamCache(TPDFIndObj& holder, TPDFStream* stream)
   // A protected document's object stream is decrypted as a whole, its objects with it.
   DecryptObject(holder);
   TPDFDictionary* dict = stream->Dictionary();
-  if (dict->TypeName() != "ObjStm") return false;
+  // The cross-reference data says it holds objects: a /Type of another name does not keep
+  // readers from taking them out of it, only a cross-reference stream's does.
+  if (dict->TypeName() == "XRef") return false;
   auto* first = As<TPDFNumeric>(dict->Get("First", true));
   auto* count = As<TPDFNumeric>(dict->Get("N", true));
   if (first == nullptr || count == nullptr || first->Value <= 0 || count->Value <= 0) return false;
@@ -352,6 +355,12 @@ void TPDFDocument::SetInfo(std::string_view key, std::string_view text) {
     return;
   }
   info->Put(key, structure_->MakeString(converted, TPDFString::kLiteral));
+}
+
+bool TPDFDocument::HasInfo(std::string_view key) {
+  auto* info = As<TPDFDictionary>(trailer_->Get("Info", true));
+  TPDFObject* value = info == nullptr ? nullptr : info->Get(key, true);
+  return value != nullptr && As<TPDFNull>(value) == nullptr;
 }
 
 std::string TPDFDocument::GetInfo(std::string_view key) {

@@ -56,6 +56,9 @@ class TPDFDocument {
   TPDFIndObj* InfoObject();
   // Sets (or with empty text removes) one Info entry; nothing on a protected document.
   void SetInfo(std::string_view key, std::string_view text);
+  // The Info dictionary has the entry with a value (of any kind, read or not); a null or a
+  // reference to no object is no entry. Creates nothing.
+  [[nodiscard]] bool HasInfo(std::string_view key);
   // One Info entry as Windows-1252 text; empty when absent or unreadable.
   [[nodiscard]] std::string GetInfo(std::string_view key);
   void SetVersion(std::string version);
@@ -146,6 +149,9 @@ class TPDFDocument {
   bool WalkPagesOnLoad = true;
   // The object table was rebuilt by scanning the file.
   [[nodiscard]] bool Repaired() const { return repaired_; }
+  // The page tree, as the file gives it, lists no page at all: a document without pages, not
+  // one whose pages could not be found.
+  [[nodiscard]] bool EmptyPageTree() const { return emptyPageTree_; }
 
  private:
   friend class TPDFLoader;
@@ -208,6 +214,7 @@ class TPDFDocument {
 
   std::vector<int32_t> sectionOffsets_;
   bool repaired_ = false;
+  bool emptyPageTree_ = false;
   bool linearized_ = false;
   TPDFDocumentSecurity security_{*this};
 

@@ -18,9 +18,30 @@ int TPDFDocumentSecurity::State() {
 }
 
 std::string TPDFDocumentSecurity::FirstID() {
-  TPDFArray* id = document_.EnsureID();
-  auto* first = As<TPDFString>(id->Item(0));
-  return first == nullptr ? std::string() : first->Value;
+  // Read, never made: an ID added to a protected file would change the key readers compute.
+  auto* id = As<TPDFArray>(document_.Trailer()->Get("ID", true));
+  TPDFObject* first = id == nullptr || id->Count() < 1 ? nullptr : id->Item(0);
+  if (auto* ref = As<TPDFIndRef>(first)) first = ref->Resolve();
+  auto* text = As<TPDFString>(first);
+  return text == nullptr ? std::string() : text->Value;
+}
+
+int TPDFDocumentSecurity::CheckPassword(std::string_view password) {
+  // Readers take the first string of /ID, or an empty one when /ID is missing or not the pair
+  // it should be; either may have been the writer's, so both are tried.
+  std::string id0 = FirstID();
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const bool user = handler_.CheckUser(password, id0);
+    const bool owner = handler_.CheckOwner(password, id0);
+    if (user || owner) {
+      // The key of the check that passed (the owner check ran last), the user check's when both do.
+      if (user) (void)handler_.CheckUser(password, id0);
+      return user && owner ? 5 : user ? 1 : 2;
+    }
+    if (id0.empty() || handler_.Revision >= 5) break;
+    id0.clear();
+  }
+  return 0;
 }
 
 bool TPDFDocumentSecurity::IsEncryptObject(const TPDFIndObj& object) {
@@ -32,8 +53,7 @@ int TPDFDocumentSecurity::Strength() { return State() == 1 ? handler_.KeyBits : 
 
 void TPDFDocumentSecurity::ApplyPassword(std::string_view password) {
   if (State() != 1) return;
-  const std::string id0 = FirstID();
-  if (handler_.CheckUser(password, id0) || handler_.CheckOwner(password, id0)) {
+  if (CheckPassword(password) != 0) {
     handler_.OpenPassword = "!" + std::string(password);
     handler_.ActiveKey = handler_.FileKey;
   } else {
@@ -45,15 +65,13 @@ int TPDFDocumentSecurity::SetPassword(std::string_view password) {
   const int state = State();
   if (state == 0) return 3;
   if (state == 2) return 4;
-  const std::string id0 = FirstID();
-  const bool user = handler_.CheckUser(password, id0);
-  const bool owner = handler_.CheckOwner(password, id0);
-  const int result = user && owner ? 5 : user ? 1 : owner ? 2 : 0;
+  const int result = CheckPassword(password);
   if (result == 0) {
     handler_.OpenPassword.clear();
     return 0;
   }
-  ApplyPassword(password);
+  handler_.OpenPassword = "!" + std::string(password);
+  handler_.ActiveKey = handler_.FileKey;
   // The page tree could not be read before the password: it is checked now as on loading an
   // unprotected file (and rebuilt from the page objects found when it is broken).
   (void)TPDFLoader(document_).CheckPages();
@@ -82,9 +100,7 @@ void TPDFDocumentSecurity::CryptAll(bool encrypt) {
 
 int TPDFDocumentSecurity::Unencrypt() {
   if (State() != 1 || handler_.OpenPassword.empty()) return 0;
-  const std::string password = handler_.OpenPassword.substr(1);
-  const std::string id0 = FirstID();
-  if (!handler_.CheckUser(password, id0)) (void)handler_.CheckOwner(password, id0);
+  if (CheckPassword(handler_.OpenPassword.substr(1)) == 0) return 0;
   handler_.ActiveKey = handler_.FileKey;
   CryptAll(false);
   TPDFObject* entry = document_.Trailer()->Get("Encrypt");
@@ -125,6 +141,8 @@ int TPDFDocumentSecurity::Encrypt(std::string_view owner, std::string_view user,
       sec.ComputeRevision6();
     } else {
       sec.StreamMethod = sec.StringMethod = sec.FileMethod = TCryptMethod::kRC4;
+      // A new protection needs the ID its key is made with.
+      (void)document_.EnsureID();
       sec.Compute(FirstID());
     }
     sec.ActiveKey = sec.FileKey;

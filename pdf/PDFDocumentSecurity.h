@@ -42,6 +42,9 @@ class TPDFDocumentSecurity {
 
  private:
   [[nodiscard]] std::string FirstID();
+  // The password against the stored entries with the ID readers would use: 0 it fails, 1 user,
+  // 2 owner, 5 both. The key it unlocks is left in the handler's FileKey.
+  [[nodiscard]] int CheckPassword(std::string_view password);
   [[nodiscard]] bool IsEncryptObject(const TPDFIndObj& object);
   // Encrypts (or decrypts) every object not marked decrypted, with its own key.
   void CryptAll(bool encrypt);

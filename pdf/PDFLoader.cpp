@@ -9,6 +9,7 @@
 #include "pdf/PDFDocument.h"
 #include "pdf/PDFExtra.h"
 #include "pdf/PDFLimits.h"
+#include "pdf/PDFParser.h"
 #include "pdf/PDFRepair.h"
 #include "pdf/PDFXRefReader.h"
 
@@ -17,6 +18,21 @@ namespace lumipage {
 namespace {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// A text without a header starts as the body of a PDF does: after leading whitespace, the
+// comment line of binary bytes that follows a header, or the first object's "n g obj".
+bool StartsLikeABody(std::string_view text) {
+  size_t p = 0;
+  while (p < text.size() && TPDFParser::IsWhite(static_cast<unsigned char>(text[p]))) ++p;
+  if (p < text.size() && text[p] == '%') return true;
+  for (int part = 0; part < 2; ++part) {
+    const size_t digits = p;
+    while (p < text.size() && IsDigit(text[p])) ++p;
+    if (p == digits || p >= text.size() || !TPDFParser::IsWhite(static_cast<unsigned char>(text[p]))) return false;
+    while (p < text.size() && TPDFParser::IsWhite(static_cast<unsigned char>(text[p]))) ++p;
+  }
+  return text.substr(p, 3) == "obj";
+}
 
 // Positions of a keyword standing at the start of a line (or of the file).
 void KeywordsAtLineStart(std::string_view file, std::string_view keyword, std::vector<int32_t>& out) {
@@ -57,7 +73,13 @@ TLoadResult TPDFLoader::Load(std::string bytes) {
 bool TPDFLoader::HasCatalog() { return As<TPDFDictionary>(document_.Trailer()->Get("Root", true)) != nullptr; }
 
 TLoadResult TPDFLoader::Open() {
-  if (!ReadHeader()) return TLoadResult::NoHeader;
+  const bool header = ReadHeader();
+  if (!header) {
+    // A file that lost its header line still reads, as readers take it, when what is left
+    // starts as a PDF's body does and its catalog is found; anything else is no PDF at all.
+    if (!document_.AllowRepair || !StartsLikeABody(document_.fileText_)) return TLoadResult::NoHeader;
+    document_.version_ = "1.4";
+  }
   // The cross-reference data as the file names it; then, for a file with junk before its
   // header, with offsets counted from the header; then rebuilt by scanning the file.
   bool ok = ReadCrossReference(0) && EntriesValid();
@@ -66,7 +88,7 @@ TLoadResult TPDFLoader::Open() {
     if (!document_.AllowRepair) return ok ? TLoadResult::NoCatalog : TLoadResult::BrokenCrossReference;
     RepairObjectTable();
   }
-  if (!HasCatalog()) return TLoadResult::NoCatalog;
+  if (!HasCatalog()) return header ? TLoadResult::NoCatalog : TLoadResult::NoHeader;
   CheckLinearized();
   return TLoadResult::Loaded;
 }
@@ -327,6 +349,7 @@ void TPDFLoader::RepairObjectTable() {
 bool TPDFLoader::CheckPages() {
   // The reader that turned the walk off walks the tree itself.
   if (!document_.WalkPagesOnLoad) return true;
+  document_.emptyPageTree_ = false;
   // A protected file whose password is not known yet cannot be read that far.
   const int state = document_.security_.State();
   if (state == 2 || (state == 1 && !document_.security_.HasKey())) return true;
@@ -350,6 +373,15 @@ bool TPDFLoader::CheckPages() {
     return true;
   };
   if (findTree()) return true;
+  // A tree that is there and lists no kid is a document without pages, as every reader shows
+  // it: nothing to mend, and no page object found elsewhere belongs to it.
+  if (TPDFDictionary* root = document_.PagesDictionary(); root != nullptr && root->TypeName() != "Page") {
+    auto* kids = As<TPDFArray>(root->Get("Kids", true));
+    if (kids != nullptr && kids->Count() == 0) {
+      document_.emptyPageTree_ = true;
+      return true;
+    }
+  }
   if (!document_.AllowRepair) return false;
   if (!document_.repaired_ && state == 0) {
     RepairObjectTable();

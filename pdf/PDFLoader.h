@@ -14,7 +14,7 @@ class TPDFDocument;
 enum class TLoadResult {
   Loaded,
   ReadFailed,            // the bytes could not be read, or reading them failed part-way
-  NoHeader,              // no "%PDF-" header in the first 1024 bytes
+  NoHeader,              // no "%PDF-" header in the first 1024 bytes, and no catalog found by scanning
   BrokenCrossReference,  // the cross-reference data does not hold, and repair is off
   NoCatalog,             // no catalog, not even among the objects found by scanning the file
   NoPages,               // the document holds no page, and none was found to rebuild the tree from

@@ -85,21 +85,52 @@ TPDFObject* TPDFParser::ScanDictionary(int depth) {
   TPDFDictionary* dict = owner_.MakeDictionary();
   for (;;) {
     Skip();
+    if (At(">>") || Peek() < 0 || tooDeep_) break;
     TPDFObject* key = ScanValue(depth + 1);
+    auto* name = As<TPDFName>(key);
+    if (name == nullptr) {
+      // A stray token where a key belongs (a second "0 R", a word, a lone bracket) is passed
+      // over, as readers do: the keys after it still count.
+      owner_.ReleaseObject(key);
+      if (key == nullptr && !SkipStrayToken()) break;
+      continue;
+    }
     Skip();
     TPDFObject* value = ScanValue(depth + 1);
-    auto* name = As<TPDFName>(key);
-    if (name != nullptr && value != nullptr) {
+    if (value != nullptr) {
       dict->AppendEntry(name, value);
       continue;
     }
-    // Whatever was read of the broken pair is dropped.
-    owner_.ReleaseObject(value);
-    owner_.ReleaseObject(key);
-    break;
+    // A key without a readable value is dropped with the word that stands in its place.
+    owner_.ReleaseObject(name);
+    if (tooDeep_ || At(">>") || !SkipStrayToken()) break;
   }
   if (At(">>")) pos_ += 2;
   return dict;
+}
+
+bool TPDFParser::SkipStrayToken() {
+  const int c = Peek();
+  if (c < 0) return false;
+  if (c == ')' || c == ']' || c == '{' || c == '>') {
+    ++pos_;
+    return true;
+  }
+  // An unclosed string or anything else that is no token of its own ends the dictionary.
+  if (IsWhite(static_cast<unsigned char>(c)) || IsDelimiter(static_cast<unsigned char>(c))) return false;
+  const size_t start = pos_;
+  while (pos_ < text_.size() && !IsWhite(static_cast<unsigned char>(text_[pos_])) &&
+         !IsDelimiter(static_cast<unsigned char>(text_[pos_])))
+    ++pos_;
+  // The words of the file's structure mean the dictionary was never closed: it ends there.
+  const std::string_view word = text_.substr(start, pos_ - start);
+  for (std::string_view structural : {"obj", "endobj", "stream", "endstream", "xref", "trailer", "startxref"}) {
+    if (word == structural) {
+      pos_ = start;
+      return false;
+    }
+  }
+  return true;
 }
 
 TPDFObject* TPDFParser::ScanArray(int depth) {
@@ -145,6 +176,13 @@ void TPDFParser::ReadNumberToken(bool& hasPoint, double& value, int32_t& integer
   } else {
     integer = ToInt32(token);
     value = integer;
+    // Beyond 32 bits (an unsigned /P, a large offset) the value still counts; only object
+    // numbers and generations need the 32-bit form.
+    if (integer == 0 && token.find_first_not_of("-0") != std::string::npos) {
+      double wide = 0;
+      const auto [end, ec] = std::from_chars(token.data(), token.data() + token.size(), wide);
+      if (ec == std::errc() && end == token.data() + token.size() && std::isfinite(wide)) value = wide;
+    }
   }
 }
 

@@ -32,6 +32,9 @@ class TPDFParser {
   [[nodiscard]] int Peek() const { return pos_ < text_.size() ? static_cast<unsigned char>(text_[pos_]) : -1; }
   TPDFObject* ScanValue(int depth);
   TPDFObject* ScanDictionary(int depth);
+  // Passes over one token that is no value (a word, a lone closing bracket); false, nothing
+  // passed, when the token ends the dictionary instead.
+  bool SkipStrayToken();
   TPDFObject* ScanArray(int depth);
   TPDFObject* ScanNumber();
   TPDFObject* ScanLiteral();

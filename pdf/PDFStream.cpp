@@ -111,7 +111,8 @@ void TPDFStream::SetData(std::string_view bytes, bool compress) {
   // Stale parameters would make readers apply a predictor to data that has none.
   dictionary_->Delete("DecodeParms");
   dictionary_->Delete("DP");
-  if (compress) {
+  // No data is no Flate data: an empty stream goes without a filter.
+  if (compress && !bytes.empty()) {
     SetRawData(FlateEncode(bytes));
     dictionary_->Delete("Filter");
     dictionary_->Put("Filter", Owner().CommonName("FlateDecode"));

@@ -84,6 +84,8 @@ TEST(Reader, FailuresResetTheDocument) {
   } cases[] = {
       {"NotPdf", "GIF89a not a pdf at all %%EOF", TLoadResult::NoHeader},
       {"Empty", "", TLoadResult::NoHeader},
+      // Without a header, only what starts as a PDF's body is looked into.
+      {"DamagedHeaderBeforeTheBody", "UPDF-1\n" + good.substr(good.find('\n') + 1), TLoadResult::NoHeader},
       {"NoCatalogAnywhere", replaced({{"/Type /Catalog", "/Type /Nothing"}, {"/Root 1 0 R", "/Info 1 0 R"}}),
        TLoadResult::NoCatalog},
       {"NoPageAnywhere", replaced({{"/Type /Page ", "/Type /Leaf "}}), TLoadResult::NoPages},
@@ -115,6 +117,9 @@ TEST(Reader, BrokenCrossReferenceDataIsRebuiltByScanning) {
                              std::to_string(good.find("xref")) + "\n%%EOF\n"},
       {"StartXRefAnywhere", good.substr(0, good.rfind("startxref")) + "startxref\n77\n%%EOF\n"},
       {"NoTrailer", good.substr(0, good.find("trailer")) + "startxref\n" + std::to_string(good.find("xref")) + "\n%%EOF\n"},
+      // A header line lost (as readers take it: the objects and the catalog are all there).
+      {"HeaderLineLost", good.substr(good.find('\n') + 1)},
+      {"HeaderBlanked", std::string(good.find('\n'), ' ') + good.substr(good.find('\n'))},
   };
   for (const auto& c : cases) {
     TPDFDocument doc;
@@ -307,6 +312,18 @@ TEST(Reader, HybridFileTableWinsAndStreamObjectsLoad) {
     std::string out;
     EXPECT_TRUE(QpdfClean(dir.File("out.pdf"), "", &out)) << out;
   }
+}
+
+TEST(Reader, ObjectStreamOfAnotherTypeStillGivesItsObjects) {
+  // The cross-reference data says the objects are in it; readers take them, whatever its /Type.
+  std::string bytes = Hybrid(false);
+  bytes.replace(bytes.find("/Type /ObjStm"), 13, "/Type /Potato");
+  TPDFDocument doc;
+  ASSERT_TRUE(doc.LoadFromString(bytes));
+  EXPECT_EQ(doc.GetValue(doc.FindIndirect(5, 0))->ToText(), "(from stream)");
+  TPDFDocument again;
+  ASSERT_TRUE(again.LoadFromString(doc.SaveToString()));
+  EXPECT_EQ(again.GetValue(again.FindIndirect(5, 0))->ToText(), "(from stream)");
 }
 
 // Saves a text document of that many pages as src.pdf in dir and has qpdf rewrite it with the

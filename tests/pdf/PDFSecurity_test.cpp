@@ -428,5 +428,50 @@ TEST(Security, UnsupportedAndShortEntries) {
   EXPECT_EQ(doc.SetPassword("x"), 0);
 }
 
+struct TrailerIdCase {
+  const char* name;
+  const char* keyedWith;  // the first ID the writer made the key with
+  const char* written;    // the trailer's /ID as the writer left it ("" for none)
+};
+
+class TrailerId : public ::testing::TestWithParam<TrailerIdCase> {};
+
+// Readers take the first string of an /ID pair, or an empty ID when /ID is missing or odd; a
+// file keyed either way opens, and an ID is never added where the file had none.
+TEST_P(TrailerId, RevisionsTwoToFourOpenAsReadersOpenThem) {
+  for (int strength : {0, 1}) {
+    SCOPED_TRACE(strength);
+    TPDFDocument writer;
+    BuildTextDocument(writer, 1);
+    writer.Trailer()->Put("ID", writer.Structure().Parse("[<" + std::string(GetParam().keyedWith) + "> <" +
+                                                         GetParam().keyedWith + ">]"));
+    ASSERT_EQ(writer.Encrypt("owner", "user", strength, TPDFSecurity::Permissions(1, 1, 1, 1, 1, 1, 1, 1)), 0);
+    std::string bytes = writer.SaveToString();
+    // The trailer comes after every object and the table: editing it moves no offset.
+    const size_t id = bytes.find("/ID [", bytes.rfind("trailer"));
+    ASSERT_NE(id, std::string::npos);
+    bytes.replace(id, bytes.find(']', id) + 1 - id, GetParam().written);
+    for (const char* password : {"user", "owner"}) {
+      TPDFDocument doc;
+      ASSERT_TRUE(doc.LoadFromString(bytes));
+      EXPECT_EQ(doc.SetPassword(password), std::string(password) == "user" ? 1 : 2) << password;
+      EXPECT_EQ(doc.GetInfo("Title"), "lumipage test");
+      if (std::string(GetParam().written).empty()) {
+        EXPECT_EQ(doc.Trailer()->Get("ID"), nullptr);
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Security, TrailerId,
+    ::testing::Values(TrailerIdCase{"Pair", "0A0B", "/ID [<0A0B> <0C0D>]"},
+                      TrailerIdCase{"Missing", "", ""},
+                      TrailerIdCase{"NotAnArray", "", "/ID <0A0B>"},
+                      TrailerIdCase{"FirstNotAString", "", "/ID [1 <0A0B>]"},
+                      TrailerIdCase{"OneStringKeyedWithIt", "0A0B", "/ID [<0A0B>]"},
+                      TrailerIdCase{"OneStringKeyedEmpty", "", "/ID [<0A0B>]"}),
+    [](const ::testing::TestParamInfo<TrailerIdCase>& info) { return std::string(info.param.name); });
+
 }  // namespace
 }  // namespace lumipage
