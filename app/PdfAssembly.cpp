@@ -2,6 +2,7 @@
 
 #include "app/FrmScan.h"
 #include "app/OcrQueue.h"
+#include "pdf/PDFDocument.h"
 #include "pdf/PDFPageText.h"
 #include "pdf/PDFPageTree.h"
 #include "pdf/PDFSaveCheck.h"
@@ -44,8 +45,21 @@ void OpenExisting(TVellox& pdf, const std::string& fileName, const std::string& 
     // Protected with a password we were not given: adding pages would need the file's key.
     throw EJobError("Unable to open protected PDF file " + fileName);
   }
-  // A protected file's pages can only be looked for once it is open: none, and it is refused.
-  if (pdf.PageCount() < 1) throw EJobError("Unable to open PDF file " + fileName);
+  // A protected file's pages can only be looked for once it is open: none, and it is refused,
+  // unless the file's page tree is there and lists none (a document without pages takes new
+  // ones like any other).
+  if (pdf.PageCount() < 1 && !pdf.SelectedDocument()->EmptyPageTree())
+    throw EJobError("Unable to open PDF file " + fileName);
+}
+
+// The old pages that have no media box, not even one they inherit: they are written as they
+// are (readers show them at their default size), and the save check must let them be.
+std::vector<int> PagesWithoutMediaBox(TVellox& pdf, int existing) {
+  std::vector<int> pages;
+  TPDFDocument& doc = *pdf.SelectedDocument();
+  for (int n = 1; n <= existing; ++n)
+    if (!PageHasMediaBox(doc, pdf.Pages().FindPage(n))) pages.push_back(n);
+  return pages;
 }
 
 }  // namespace
@@ -132,10 +146,12 @@ void AssemblePdfPages(TFrmScan& form) {
   if (s.FileName.empty()) s.FileName = s.ExeFolder + "pages.pdf";
 
   int existing = 0;
+  std::vector<int> withoutMediaBox;
   const bool appending = s.Append && platform::FileExists(s.FileName);
   if (appending) {
     OpenExisting(pdf, s.FileName, s.PDFPassword);
     existing = pdf.PageCount();
+    withoutMediaBox = PagesWithoutMediaBox(pdf, existing);
     (void)pdf.SelectPage(existing);
   }
   // The save below replaces the file it writes; no other file goes (a PDF of the default name
@@ -144,7 +160,9 @@ void AssemblePdfPages(TFrmScan& form) {
   // A new document's first page starts as A4. An existing document's last page keeps its size:
   // resizing it would change a page the job never scanned.
   if (!appending) (void)pdf.SetPageSize("A4");
-  for (int key = 1; key <= 6; ++key) (void)pdf.SetInformation(key, kInformation[key - 1]);
+  // Another writer's document keeps its title, author and the rest: only entries it lacks are set.
+  for (int key = 1; key <= 6; ++key)
+    if (!appending || pdf.InformationPresent(key) == 0) (void)pdf.SetInformation(key, kInformation[key - 1]);
   (void)pdf.SetOrigin(kOriginTopLeft);
   (void)pdf.SetMeasurementUnits(kUnitsMillimetres);
   // A new document already has its first page.
@@ -200,6 +218,7 @@ void AssemblePdfPages(TFrmScan& form) {
   expected.Password = s.PDFPassword;
   expected.Protected = pdf.Encrypted() != 0;
   expected.PageCount = existing + form.LastPageNo;
+  expected.PagesWithoutMediaBox = withoutMediaBox;
   for (int i = 1; i <= form.LastPageNo; ++i)
     expected.NewPageImages.emplace_back(table.at(static_cast<size_t>(i)).Width, table.at(static_cast<size_t>(i)).Height);
   const int saved = pdf.SaveToFile(s.FileName, [&](const std::string& temporaryName) {

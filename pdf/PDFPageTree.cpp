@@ -280,9 +280,8 @@ double TPDFPageTree::Dimension(int index) {
   } else {
     double w = 0;
     double h = 0;
+    // Read, not written: a page without a media box keeps showing at the reader's default size.
     DefaultSize(w, h);
-    const double corners[4] = {0, 0, w, h};
-    page_->Put("MediaBox", Store().MakeRealArray(corners, 3));
     value = index == 0 ? w : h;
   }
   cachedSize_[index] = value;

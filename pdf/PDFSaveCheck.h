@@ -18,11 +18,21 @@ struct TSavedPdfExpectation {
   // The last pages are the save's own, one entry each in page order: the width and height in
   // pixels of the image the page must paint (0 x 0: any image).
   std::vector<std::pair<int32_t, int32_t>> NewPageImages;
+  // Old pages (numbered from 1) that had no media box in the file they come from: they may
+  // still have none, since readers give such a page their default size.
+  std::vector<int> PagesWithoutMediaBox;
 };
+
+class TPDFDocument;
+class TPDFDictionary;
+// The page has a media box of four numbers, its own or the nearest ancestor's: the save
+// check's reading.
+[[nodiscard]] bool PageHasMediaBox(TPDFDocument& doc, TPDFDictionary* page);
 
 // Reads the file and checks it against what the save meant to write: it reads without repair
 // (and opens with the password), its page tree holds PageCount pages and says so in its /Count,
-// every page is a dictionary with a media box (its own or inherited), and each new page paints
+// every page is a dictionary with a media box (its own or inherited; old pages listed in
+// PagesWithoutMediaBox may lack one), and each new page paints
 // its image. Empty when all holds; otherwise what failed, as a phrase ("it has 4 pages instead
 // of 5"). Only what a check needs is parsed, so a long document costs little more than reading
 // its page dictionaries.

@@ -235,6 +235,15 @@ std::string TVellox::GetInformation(int key) {
   return {};
 }
 
+int TVellox::InformationPresent(int key) {
+  lastError_ = 0;
+  TPDFDocument& doc = *selected_->Document;
+  if (key >= 1 && key <= 6) return doc.HasInfo(kInfoKeys[key - 1]) ? 1 : 0;
+  if (key == 7) return doc.HasInfo("CreationDate") ? 1 : 0;
+  if (key == 8) return doc.HasInfo("ModDate") ? 1 : 0;
+  return 0;
+}
+
 // ---- Pages and geometry ----
 
 int TVellox::PageCount() { return Pages().PageCount(); }

@@ -68,6 +68,9 @@ class TVellox {
   [[nodiscard]] int SetInformation(int key, std::string_view value);
   // As SetInformation, and 7 CreationDate, 8 ModDate; empty for other keys.
   [[nodiscard]] std::string GetInformation(int key);
+  // 1 when the document already has the entry of that key (1 to 8 as GetInformation), whatever
+  // its value and whether or not it can be read; 0 otherwise.
+  [[nodiscard]] int InformationPresent(int key);
 
   // ---- Pages and geometry ----
   [[nodiscard]] int PageCount();

@@ -11,6 +11,8 @@
 #include "app/FrmScan.h"
 #include "tests/support/ScriptedJob.h"
 #include "platform/IniFile.h"
+#include "tests/pdf/PdfFileBuilder.h"
+#include "tests/support/PdfEdit.h"
 #include "tests/support/RunCommand.h"
 
 using namespace lumipage;
@@ -131,6 +133,8 @@ struct ProtectedCase {
   const char* qpdfEncrypt;  // how the existing file was protected
   const char* password;     // PDFPassword of the appending job
   bool opens;
+  // /P written unsigned (4294967292 for -4), as several writers do.
+  bool unsignedP = false;
 };
 
 // Poppler's option for the password: the owner password is not a user password.
@@ -187,6 +191,11 @@ TEST_P(AppendProtected, KeepsTheFilesProtectionAndItsOldPages) {
                          plain + "' '" + pdf + "' 2>/dev/null")
                             .c_str()),
             0);
+  if (GetParam().unsignedP) {
+    const std::string bytes = ReplaceInPdf(ReadText(pdf), "/P -4", "/P 4294967292");
+    ASSERT_FALSE(bytes.empty());
+    WriteText(pdf, bytes);
+  }
   const std::string before = ReadText(pdf);
   const std::string password = GetParam().password;
   // What the file held, read by the independent readers with the file's own passwords.
@@ -213,6 +222,11 @@ TEST_P(AppendProtected, KeepsTheFilesProtectionAndItsOldPages) {
   EXPECT_TRUE(Has(Check(pdf, password), "No syntax or stream encoding errors")) << Check(pdf, password);
   EXPECT_TRUE(Has(Check(pdf, open), "No syntax or stream encoding errors"));
   EXPECT_EQ(EncryptionMethod(pdf, open), method);  // the same protection, not one of ours
+  if (GetParam().unsignedP) {
+    // Written back as the file had it, and AES-256's /Perms still agrees with it.
+    EXPECT_TRUE(Has(ReadText(pdf), "/P 4294967292"));
+    EXPECT_FALSE(Has(Check(pdf, open), "WARNING")) << Check(pdf, open);
+  }
   EXPECT_TRUE(Has(Capture("pdfinfo " + PopplerPassword(password) + "'" + pdf + "'"), "Pages:           5"));
   if (!open.empty()) {
     EXPECT_FALSE(Has(Info(pdf), "Pages:"));  // still closed without a password
@@ -246,8 +260,143 @@ INSTANTIATE_TEST_SUITE_P(
                       ProtectedCase{"aes128_no_password", "user owner 128 --use-aes=y", "", false},
                       ProtectedCase{"wrong_password", "user owner 128 --use-aes=n", "guess", false},
                       ProtectedCase{"no_password", "user owner 128 --use-aes=n", "", false},
-                      ProtectedCase{"empty_user_password", "'' owner 128 --use-aes=n", "", true}),
+                      ProtectedCase{"empty_user_password", "'' owner 128 --use-aes=n", "", true},
+                      ProtectedCase{"unsigned_p_rc4_40", "user owner 40", "user", true, true},
+                      ProtectedCase{"unsigned_p_rc4_128", "user owner 128 --use-aes=n", "owner", true, true},
+                      ProtectedCase{"unsigned_p_rc4_crypt_filters", "user owner 128 --use-aes=n --force-V4", "user", true, true},
+                      ProtectedCase{"unsigned_p_aes128", "user owner 128 --use-aes=y", "user", true, true},
+                      ProtectedCase{"unsigned_p_aes256_r5", "user owner 256 --force-R5", "owner", true, true},
+                      ProtectedCase{"unsigned_p_aes256", "user owner 256", "user", true, true}),
     [](const auto& i) { return std::string(i.param.name); });
+
+// ---- Files other writers made ----
+
+// A one-page document as another writer puts it together: catalog 1, page tree 2, page 3,
+// content 4, then the extra objects (from 5 on) and trailer entries given.
+std::string OtherWritersFile(const std::string& catalogExtra, const std::string& trailerExtra,
+                             const std::vector<std::string>& extraObjects = {}) {
+  testutil::FileBuilder b("%PDF-1.4\n%\xE2\xE3\xCF\xD3\n");
+  b.Object(1, "<< /Type /Catalog /Pages 2 0 R" + catalogExtra + " >>");
+  b.Object(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+  b.Object(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] /Contents 4 0 R >>");
+  const std::string content = "4 w 20 20 m 180 180 l S";
+  b.Object(4, "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream");
+  int n = 5;
+  for (const std::string& body : extraObjects) b.Object(n++, body);
+  b.ClassicTable(n - 1, "/Size " + std::to_string(n) + " /Root 1 0 R" + trailerExtra);
+  return b.Text();
+}
+
+// The six information entries as poppler shows them, one "Key: text" a line in a fixed order.
+std::string ShownInformation(const std::string& info) {
+  std::string shown;
+  for (const char* key : {"Title:", "Subject:", "Keywords:", "Author:", "Creator:", "Producer:"}) {
+    std::istringstream lines(info);
+    for (std::string line; std::getline(lines, line);) {
+      if (!line.starts_with(key)) continue;
+      shown += key + std::string(" ") + line.substr(line.find_first_not_of(' ', std::string(key).size())) + '\n';
+    }
+  }
+  return shown;
+}
+
+struct InformationCase {
+  const char* name;
+  std::string trailer;               // the trailer's /Info entry
+  std::vector<std::string> objects;  // objects 5, 6, ...
+  std::string shown;                 // ShownInformation after the append
+};
+
+class AppendKeepsInformation : public PdfJob, public ::testing::WithParamInterface<InformationCase> {};
+
+TEST_P(AppendKeepsInformation, SetsOnlyTheEntriesTheDocumentLacks) {
+  const std::string pdf = exe / "other.pdf";
+  WriteText(pdf, OtherWritersFile("", GetParam().trailer, GetParam().objects));
+  Run({"pdf", "append", "filename", pdf}, {kSmall});
+  ASSERT_EQ(Report("Error", "Message"), "<none>");
+  EXPECT_TRUE(Has(Info(pdf), "Pages:           2"));
+  EXPECT_EQ(ShownInformation(Info(pdf)), GetParam().shown);
+}
+
+const std::string kOurs = "Author: Orrinwell Ltd\nCreator: Orrinwell Ltd\nProducer: Orrinwell Ltd\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Producers, AppendKeepsInformation,
+    ::testing::Values(
+        InformationCase{"office_suite_all_entries",
+                        " /Info 5 0 R",
+                        {"<< /Title (Annual report) /Author (Jane Roe) /Subject (Figures) /Keywords (finance, 2025)"
+                         " /Creator (Writer) /Producer (LibreOffice 7.4) >>"},
+                        "Title: Annual report\nSubject: Figures\nKeywords: finance, 2025\nAuthor: Jane Roe\n"
+                        "Creator: Writer\nProducer: LibreOffice 7.4\n"},
+        InformationCase{"direct_in_the_trailer", " /Info << /Title (Direct) /Producer (a library) >>", {},
+                        "Title: Direct\nAuthor: Orrinwell Ltd\nCreator: Orrinwell Ltd\nProducer: a library\n"},
+        InformationCase{"values_in_objects_of_their_own",
+                        " /Info 5 0 R",
+                        {"<< /Title 6 0 R /Author 7 0 R >>", "(Held apart)", "<4A6F686E20446F65>"},
+                        "Title: Held apart\nAuthor: John Doe\nCreator: Orrinwell Ltd\nProducer: Orrinwell Ltd\n"},
+        InformationCase{"utf16_text",
+                        " /Info 5 0 R",
+                        {"<< /Title <FEFF00C4007000660065006C> /Creator <FEFF004A0061006E00E9> >>"},
+                        "Title: \xC3\x84pfel\nAuthor: Orrinwell Ltd\nCreator: Jan\xC3\xA9\nProducer: Orrinwell Ltd\n"},
+        // An entry of another kind stays as it is; null and a reference to nothing are no entry.
+        InformationCase{"broken_entries",
+                        " /Info 5 0 R",
+                        {"<< /Title 42 /Author 99 0 R /Creator null /Subject /Name /Keywords [(a)] >>"},
+                        kOurs},
+        InformationCase{"none", "", {}, "Title: Ferrodoc Document\n" + kOurs},
+        InformationCase{"not_a_dictionary", " /Info 5 0 R", {"42"}, "Title: Ferrodoc Document\n" + kOurs}),
+    [](const auto& i) { return std::string(i.param.name); });
+
+// The catalog and trailer keys after a stray token, as qpdf reads the appended file.
+std::string QpdfKeys(const std::string& pdf, const std::string& which) {
+  return Capture("qpdf --json=2 --json-key=qpdf '" + pdf + "' | jq -r '.qpdf[1] as $o | " +
+                 (which == "trailer" ? std::string("$o.trailer.value") : std::string("$o[\"obj:\" + $o.trailer.value[\"/Root\"]].value")) +
+                 " | keys | join(\" \")'");
+}
+
+TEST_F(PdfJob, StrayTokensInOtherWritersDictionariesLoseNoKey) {
+  const std::string pdf = exe / "other.pdf";
+  WriteText(pdf, OtherWritersFile(" /X 3 0 R 0 R /PageMode /UseOutlines /Lang (en)",
+                                  " Junk 2 0 R /ID [<0A0B0C0D><0A0B0C0D>] /Info 5 0 R", {"<< /Title (Kept) >>"}));
+  Run({"pdf", "append", "filename", pdf}, {kSmall});
+  ASSERT_EQ(Report("Error", "Message"), "<none>");
+  EXPECT_EQ(QpdfKeys(pdf, "catalog"), "/Lang /PageMode /Pages /Type /X\n");
+  EXPECT_EQ(QpdfKeys(pdf, "trailer"), "/ID /Info /Root /Size\n");
+  EXPECT_TRUE(Has(ReadText(pdf), "/ID [ <0A0B0C0D> <0A0B0C0D> ]"));
+  EXPECT_TRUE(Has(Check(pdf), "No syntax or stream encoding errors")) << Check(pdf);
+}
+
+TEST_F(PdfJob, PageTreesWithoutPagesOrMediaBoxesTakeTheNewPages) {
+  // No page at all: the new page is the first.
+  const std::string empty = exe / "empty.pdf";
+  testutil::FileBuilder b("%PDF-1.4\n");
+  b.Object(1, "<< /Type /Catalog /Pages 2 0 R >>");
+  b.Object(2, "<< /Type /Pages /Kids [] /Count 0 >>");
+  b.ClassicTable(2, "/Size 3 /Root 1 0 R");
+  WriteText(empty, b.Text());
+  Run({"pdf", "append", "filename", empty}, {kSmall});
+  ASSERT_EQ(Report("Error", "Message"), "<none>");
+  EXPECT_TRUE(Has(Info(empty), "Pages:           1"));
+  EXPECT_TRUE(Has(Check(empty), "No syntax or stream encoding errors")) << Check(empty);
+
+  // A page without a media box keeps none: readers give it their default size, as before.
+  const std::string boxless = exe / "boxless.pdf";
+  std::string text = OtherWritersFile("", "");
+  text = ReplaceInPdf(text, " /MediaBox [0 0 200 200]", "");
+  ASSERT_FALSE(text.empty());
+  WriteText(boxless, text);
+  const std::string sizeBefore = Capture("pdfinfo -f 1 -l 1 '" + boxless + "' | grep 'Page    1 size'");
+  Run({"pdf", "append", "filename", boxless}, {kSmall, kSmall});
+  ASSERT_EQ(Report("Error", "Message"), "<none>");
+  EXPECT_TRUE(Has(Info(boxless), "Pages:           3"));
+  EXPECT_EQ(Capture("pdfinfo -f 1 -l 1 '" + boxless + "' | grep 'Page    1 size'"), sizeBefore);
+  EXPECT_EQ(Capture("qpdf --show-object=3 '" + boxless + "'").find("/MediaBox"), std::string::npos);
+  // The old page's empty content stream of the engine is no Flate data of zero bytes.
+  EXPECT_EQ(Capture("qpdf --json=2 --json-key=qpdf '" + boxless + "' | jq '[.qpdf[1][] | .stream.dict // empty |"
+                    " select(.[\"/Filter\"] == \"/FlateDecode\" and .[\"/Length\"] == 0)] | length'"),
+            "0\n");
+}
 
 TEST_F(PdfJob, Aes256ProtectsNewAndReprotectedFiles) {
   Run({"pdf", "PDFPassword", "s3cret", "PDFEncryption", "aes256"}, {kSmall});
