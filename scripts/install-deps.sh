@@ -12,7 +12,7 @@ packages=(
   libsane-dev sane-utils
   libgtest-dev libgmock-dev libbenchmark-dev
   qpdf poppler-utils libtiff-tools libjpeg-turbo-progs imagemagick
-  img2pdf bc jq ghostscript
+  img2pdf bc jq ghostscript python3
 )
 
 missing=()

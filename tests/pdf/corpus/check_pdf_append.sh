@@ -7,7 +7,8 @@
 #   - every old page renders to the same pixels as before (pdftoppm, low resolution), keeps its
 #     dictionary entries (apart from the page tree link and the content reference) and its content
 #     (the content streams decoded and joined);
-#   - every key of the document catalog is still there;
+#   - every key of the document catalog is still there, and every document information entry
+#     (but /ModDate) with its value;
 #   - a protected file keeps its kind of protection (RC4, AES-128, AES-256; qpdf --show-encryption).
 # A file the program refuses must be left byte for byte as it was, with an error in the report.
 #
@@ -34,11 +35,11 @@ while getopts "b:m:j:kv" opt; do
     j) jobs=$OPTARG ;;
     k) keep=1 ;;
     v) verbose=1 ;;
-    *) sed -n '2,21p' "$0"; exit 2 ;;
+    *) sed -n '2,22p' "$0"; exit 2 ;;
   esac
 done
 shift $((OPTIND - 1))
-[ $# -ge 1 ] || { sed -n '2,21p' "$0"; exit 2; }
+[ $# -ge 1 ] || { sed -n '2,22p' "$0"; exit 2; }
 build=$(cd "$build" && pwd) || exit 2
 for tool in qpdf pdftoppm jq md5sum; do
   command -v $tool >/dev/null || { echo "missing tool: $tool" >&2; exit 2; }
@@ -102,9 +103,25 @@ inspect() {
        --password="$pw" "$pdf" >"$out.json" 2>/dev/null
   jq -r '.pages | length' "$out.json" >"$out.npages" 2>/dev/null
   [ -s "$out.npages" ] || echo "?" >"$out.npages"
+  # Keys named /QPDFFake... are qpdf's own, for stray tokens where a key belongs.
   jq -r '.qpdf[1] as $o | ($o.trailer.value["/Root"] // "") as $r |
-         ($o["obj:" + $r].value // {}) | keys[]' "$out.json" 2>/dev/null | LC_ALL=C sort >"$out.keys"
+         ($o["obj:" + $r].value // {}) | keys[] | select(startswith("/QPDFFake") | not)' "$out.json" 2>/dev/null |
+     LC_ALL=C sort >"$out.keys"
+  # The document information entries (references followed one step), one "key<TAB>value" a line;
+  # /ModDate changes with every save, and a null value is no entry.
+  jq -r '.qpdf[1] as $o | ($o.trailer.value["/Info"] // {}) as $i |
+         (if ($i | type) == "string" then ($o["obj:" + $i].value // {}) else $i end) |
+         if type == "object" then . else {} end | del(.["/ModDate"]) | to_entries[] |
+         select(.key | startswith("/QPDFFake") | not) |
+         .value = (if (.value | type) == "string" and (.value | test("^[0-9]+ [0-9]+ R$"))
+                   then ($o["obj:" + .value].value // null) else .value end) |
+         select(.value != null) | .key + "\t" + (.value | tojson)' \
+     "$out.json" 2>/dev/null | LC_ALL=C sort >"$out.info"
+  # Streams that say they are Flate-compressed but hold no byte: no reader can decode them.
+  jq -r '.qpdf[1] | to_entries[] | select(.value.stream.dict["/Filter"] == "/FlateDecode" and
+         .value.stream.dict["/Length"] == 0) | .key' "$out.json" 2>/dev/null >"$out.emptyflate"
   jq -c '.qpdf[1] as $o | .pages[] | $o["obj:" + .object].value | del(.["/Parent"], .["/Contents"]) |
+         with_entries(select(.key | startswith("/QPDFFake") | not)) |
          walk(if type == "string" and test("^[0-9]+ [0-9]+ R$") then "R" else . end)' \
      "$out.json" >"$out.dicts" 2>/dev/null
   # Each page's content streams decoded and joined, as one checksum a page.
@@ -251,6 +268,10 @@ check_one() {
       reasons+=("protection changed: $(cat "$d/before.crypt") -> $(cat "$d/after.crypt")")
     lost=$(LC_ALL=C comm -23 "$d/before.keys" "$d/after.keys" | tr '\n' ' ')
     [ -z "$lost" ] || reasons+=("catalog keys lost: $lost")
+    lost=$(LC_ALL=C comm -23 "$d/before.info" "$d/after.info" | cut -f1 | tr '\n' ' ')
+    [ -z "$lost" ] || reasons+=("information entries lost or changed: $lost")
+    [ ! -s "$d/after.emptyflate" ] ||
+      reasons+=("empty streams marked as Flate data: $(head -3 "$d/after.emptyflate" | tr '\n' ' ')")
   fi
   # Pages of a refused job are kept on purpose; once added to the PDF they must be gone.
   if [ -n "$leftovers" ] && [ "$outcome" = appended ]; then
