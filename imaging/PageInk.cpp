@@ -19,6 +19,9 @@ constexpr std::int32_t kMinSamples = 16;
 constexpr double kPaperBlockMm = 6.0;
 // Share of a square's samples at or below its paper level: ink covers less than the rest.
 constexpr std::uint32_t kPaperPercentile = 70;
+// How far the paper of a square may fall below the page's paper: uneven light and a tint do,
+// a picture or a large grey area darker than that is ink, not paper.
+constexpr int kMaxShading = 24;
 
 // The darkest colour channel of each palette entry: a coloured mark on white paper is as dark
 // in it as the mark's strongest colour, and tinted paper stays light.
@@ -109,7 +112,11 @@ std::vector<int> PaperBlocks(const TPageInk& ink, std::int32_t block, std::int32
     const std::int32_t y1 = std::min(ink.Height, (by + 1) * block);
     for (std::int32_t y = by * block; y < y1; ++y) {
       const std::uint8_t* p = ink.Level.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(ink.Width);
-      for (std::int32_t x = 0; x < ink.Width; ++x) ++histograms[static_cast<std::size_t>(x / block)][p[x]];
+      for (std::int32_t bx = 0; bx < bw; ++bx) {
+        auto& h = histograms[static_cast<std::size_t>(bx)];
+        const std::int32_t x1 = std::min(ink.Width, (bx + 1) * block);
+        for (std::int32_t x = bx * block; x < x1; ++x) ++h[p[x]];
+      }
     }
     for (std::int32_t bx = 0; bx < bw; ++bx) {
       const auto& h = histograms[static_cast<std::size_t>(bx)];
@@ -146,12 +153,13 @@ std::vector<int> PaperBlocks(const TPageInk& ink, std::int32_t block, std::int32
 void MeasureDarkness(TPageInk& ink) {
   const std::int32_t block = std::max<std::int32_t>(8, static_cast<std::int32_t>(std::lround(ink.Samples(kPaperBlockMm))));
   const std::int32_t bw = (ink.Width + block - 1) / block, bh = (ink.Height + block - 1) / block;
-  const std::vector<int> paper = PaperBlocks(ink, block, bw, bh);
+  std::vector<int> paper = PaperBlocks(ink, block, bw, bh);
   {
     std::vector<int> sorted = paper;
     std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2), sorted.end());
     ink.PaperLevel = sorted[sorted.size() / 2];
   }
+  for (int& level : paper) level = std::max(level, ink.PaperLevel - kMaxShading);
   // Where each column lies between two squares' centres, in 1/256.
   std::vector<std::int32_t> left(static_cast<std::size_t>(ink.Width)), weight(static_cast<std::size_t>(ink.Width));
   auto place = [block](std::int32_t v, std::int32_t count, std::int32_t& lower, std::int32_t& w256) {

@@ -400,6 +400,7 @@ std::vector<TSideSpec> ContentSides(const std::vector<int>& dpis, double widthMm
       {TSideMark::Tick, "tick", 0xEEF4FB, {4, 2, false, false, false, false, 0, 10}},
       {TSideMark::PencilNote, "pencil_on_noise", 0xFFFFFF, {9, 0, false, false, false, false, 0, 20}},
       {TSideMark::PageNumber, "number_framed", 0xF8F8F4, {4, 0, false, true, false, true, 0, 0}},
+      {TSideMark::Photo, "soft_photo", 0xFFFFFF, {4, 0, false, false, false, false, 0, 0}},
   };
   std::vector<TSideSpec> sides;
   std::uint32_t seed = 100;
