@@ -156,8 +156,11 @@ TBlankVerdict JudgeBlank(const TPageInk& ink) {
   const TThresholds t = ThresholdsFor(ink);
   TSpotFinder finder(ink, t.Grow, t.Peak);
   for (std::int32_t y = 0; y < ink.Height; ++y) {
+    const std::uint8_t* row = ink.Darkness.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(ink.Width);
     for (std::int32_t x = 0; x < ink.Width; ++x) {
-      if (!finder.Unseen(x, y)) continue;
+      // A spot is grown only from a sample dark enough to be part of a mark: faint
+      // show-through and texture, however wide, cost nothing.
+      if (row[x] < t.Peak || !finder.Unseen(x, y)) continue;
       const TSpot s = finder.Grow(x, y);
       if (!IsMark(s, ink, t)) continue;
       verdict.MarkLeft = s.Left;

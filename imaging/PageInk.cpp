@@ -57,6 +57,28 @@ void RowLevels(const TDibGraphic& page, std::int32_t y, const std::array<std::ui
   }
 }
 
+// Adds each run of F levels of a row to its sample's sum.
+template <int F>
+void AddRow(const std::uint8_t* levels, std::uint32_t* sums, std::int32_t samples) {
+  for (std::int32_t sx = 0; sx < samples; ++sx, levels += F) {
+    std::uint32_t s = 0;
+    for (int k = 0; k < F; ++k) s += levels[k];
+    sums[sx] += s;
+  }
+}
+
+void AddRow(const std::uint8_t* levels, std::uint32_t* sums, std::int32_t samples, std::int32_t f) {
+  switch (f) {
+    case 1: return AddRow<1>(levels, sums, samples);
+    case 2: return AddRow<2>(levels, sums, samples);
+    case 3: return AddRow<3>(levels, sums, samples);
+    case 4: return AddRow<4>(levels, sums, samples);
+    default:
+      for (std::int32_t sx = 0; sx < samples; ++sx)
+        for (std::int32_t k = 0; k < f; ++k) sums[sx] += *levels++;
+  }
+}
+
 // Averages factor x factor pixels into each sample.
 void Reduce(const TDibGraphic& page, TPageInk& ink) {
   const std::int32_t f = ink.Factor;
@@ -64,22 +86,19 @@ void Reduce(const TDibGraphic& page, TPageInk& ink) {
   std::vector<std::uint8_t> row(static_cast<std::size_t>(page.Width()));
   std::vector<std::uint32_t> sums(static_cast<std::size_t>(ink.Width));
   const std::uint32_t area = static_cast<std::uint32_t>(f * f);
+  // Division by the area as a multiplication: exact for sums up to 255 * 16 * 16.
+  const std::uint32_t reciprocal = ((1u << 24) + area - 1) / area;
   ink.Level.resize(static_cast<std::size_t>(ink.Width) * static_cast<std::size_t>(ink.Height));
   for (std::int32_t sy = 0; sy < ink.Height; ++sy) {
     if (sy % std::max(1, kRowsBetweenChecks / f) == 0) platform::CheckInterrupt();
     std::fill(sums.begin(), sums.end(), 0u);
     for (std::int32_t r = 0; r < f; ++r) {
       RowLevels(page, sy * f + r, palette, row.data());
-      const std::uint8_t* p = row.data();
-      for (std::int32_t sx = 0; sx < ink.Width; ++sx) {
-        std::uint32_t s = 0;
-        for (std::int32_t k = 0; k < f; ++k) s += *p++;
-        sums[static_cast<std::size_t>(sx)] += s;
-      }
+      AddRow(row.data(), sums.data(), ink.Width, f);
     }
     std::uint8_t* out = ink.Level.data() + static_cast<std::size_t>(sy) * static_cast<std::size_t>(ink.Width);
     for (std::int32_t sx = 0; sx < ink.Width; ++sx)
-      out[sx] = static_cast<std::uint8_t>((sums[static_cast<std::size_t>(sx)] + area / 2) / area);
+      out[sx] = static_cast<std::uint8_t>(((sums[static_cast<std::size_t>(sx)] + area / 2) * std::uint64_t{reciprocal}) >> 24);
   }
 }
 
@@ -160,18 +179,17 @@ void MeasureDarkness(TPageInk& ink) {
     ink.PaperLevel = sorted[sorted.size() / 2];
   }
   for (int& level : paper) level = std::max(level, ink.PaperLevel - kMaxShading);
-  // Where each column lies between two squares' centres, in 1/256.
-  std::vector<std::int32_t> left(static_cast<std::size_t>(ink.Width)), weight(static_cast<std::size_t>(ink.Width));
+  // Where a row lies between two squares' centres, in 1/256.
   auto place = [block](std::int32_t v, std::int32_t count, std::int32_t& lower, std::int32_t& w256) {
     const double u = std::clamp((v + 0.5) / block - 0.5, 0.0, static_cast<double>(count - 1));
     lower = std::min(static_cast<std::int32_t>(u), std::max(0, count - 2));
     w256 = count > 1 ? static_cast<std::int32_t>(std::lround((u - lower) * 256)) : 0;
   };
-  for (std::int32_t x = 0; x < ink.Width; ++x)
-    place(x, bw, left[static_cast<std::size_t>(x)], weight[static_cast<std::size_t>(x)]);
   ink.Darkness.resize(ink.Level.size());
-  std::vector<std::int32_t> across(static_cast<std::size_t>(bw));
+  std::vector<std::int32_t> across(static_cast<std::size_t>(bw));  // paper at the centres, in 1/256
+  std::vector<std::int32_t> background(static_cast<std::size_t>(ink.Width));
   for (std::int32_t y = 0; y < ink.Height; ++y) {
+    if (y % kRowsBetweenChecks == 0) platform::CheckInterrupt();
     std::int32_t top = 0, wy = 0;
     place(y, bh, top, wy);
     const std::int32_t bottom = std::min(top + 1, bh - 1);
@@ -179,14 +197,29 @@ void MeasureDarkness(TPageInk& ink) {
       across[static_cast<std::size_t>(bx)] =
           paper[static_cast<std::size_t>(top) * static_cast<std::size_t>(bw) + static_cast<std::size_t>(bx)] * (256 - wy) +
           paper[static_cast<std::size_t>(bottom) * static_cast<std::size_t>(bw) + static_cast<std::size_t>(bx)] * wy;
+    // Flat before the first centre and after the last, straight lines between them.
+    const std::int32_t half = block / 2;
+    for (std::int32_t x = 0; x < ink.Width; ++x) {
+      const std::int32_t u = x - half;
+      std::int32_t i = u < 0 ? 0 : u / block;
+      if (u < 0 || i >= bw - 1) {
+        background[static_cast<std::size_t>(x)] = across[static_cast<std::size_t>(u < 0 ? 0 : bw - 1)];
+        continue;
+      }
+      // One division per square, then steps (in 1/65536).
+      const std::int32_t end = std::min(ink.Width, half + (i + 1) * block);
+      const std::int32_t a = across[static_cast<std::size_t>(i)], b = across[static_cast<std::size_t>(i + 1)];
+      const std::int32_t step = (b - a) * 256 / block;
+      std::int32_t v = a * 256 + step * (u - i * block);
+      for (; x < end; ++x, v += step) background[static_cast<std::size_t>(x)] = v >> 8;
+      --x;
+    }
     const std::size_t at = static_cast<std::size_t>(y) * static_cast<std::size_t>(ink.Width);
     const std::uint8_t* level = ink.Level.data() + at;
     std::uint8_t* dark = ink.Darkness.data() + at;
     for (std::int32_t x = 0; x < ink.Width; ++x) {
-      const std::int32_t l = left[static_cast<std::size_t>(x)], wx = weight[static_cast<std::size_t>(x)];
-      const std::int32_t r = std::min(l + 1, bw - 1);
-      const std::int32_t bg = (across[static_cast<std::size_t>(l)] * (256 - wx) + across[static_cast<std::size_t>(r)] * wx + 32768) >> 16;
-      dark[x] = static_cast<std::uint8_t>(std::clamp(bg - level[x], 0, 255));
+      const std::int32_t d = ((background[static_cast<std::size_t>(x)] + 128) >> 8) - level[x];
+      dark[x] = static_cast<std::uint8_t>(d < 0 ? 0 : (d > 255 ? 255 : d));
     }
   }
 }

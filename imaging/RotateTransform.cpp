@@ -42,11 +42,7 @@ inline std::uint64_t Spread(const std::uint8_t* p) {
   return std::uint64_t{p[0]} | (std::uint64_t{p[1]} << 16) | (std::uint64_t{p[2]} << 32);
 }
 constexpr std::uint64_t kLaneMask = 0x000000FF00FF00FFull;
-
-inline std::uint64_t Blend(std::uint64_t a, std::uint64_t b, std::uint32_t w) {
-  // Each lane stays below 2^16: 255 * 256.
-  return (((a * (256 - w) + b * w + 0x0000008000800080ull) >> 8) & kLaneMask);
-}
+constexpr std::uint64_t kLaneHalf = 0x0000008000800080ull;
 
 void RotateTrueColor(const TDibGraphic& src, TDibGraphic& dst, const TMapping& m, std::uint32_t fill) {
   const std::int32_t w = src.Width(), h = src.Height();
@@ -71,9 +67,11 @@ void RotateTrueColor(const TDibGraphic& src, TDibGraphic& dst, const TMapping& m
       // Rows are stored bottom-up: the row below in the picture lies one stride lower.
       const std::uint8_t* upper = bits + static_cast<std::size_t>(h - 1 - iy) * stride + static_cast<std::size_t>(ix) * 3;
       const std::uint8_t* lower = upper - stride;
-      const std::uint64_t top = Blend(Spread(upper), Spread(upper + 3), fx);
-      const std::uint64_t bottom = Blend(Spread(lower), Spread(lower + 3), fx);
-      const std::uint64_t v = Blend(top, bottom, fy);
+      // The four weights sum to 256, so that no lane passes 255 * 256.
+      const std::uint32_t w00 = ((256 - fx) * (256 - fy) + 128) >> 8, w01 = (fx * (256 - fy) + 128) >> 8;
+      const std::uint32_t w10 = ((256 - fx) * fy + 128) >> 8, w11 = 256 - w00 - w01 - w10;
+      const std::uint64_t v = ((Spread(upper) * w00 + Spread(upper + 3) * w01 + Spread(lower) * w10 +
+                                Spread(lower + 3) * w11 + kLaneHalf) >> 8) & kLaneMask;
       out[0] = static_cast<std::uint8_t>(v);
       out[1] = static_cast<std::uint8_t>(v >> 16);
       out[2] = static_cast<std::uint8_t>(v >> 32);
@@ -110,9 +108,9 @@ void RotateGrey(const TDibGraphic& src, TDibGraphic& dst, const TMapping& m, std
       const auto fx = static_cast<std::uint32_t>((sx >> 8) & 0xFF), fy = static_cast<std::uint32_t>((sy >> 8) & 0xFF);
       const std::uint8_t* upper = bits + static_cast<std::size_t>(h - 1 - iy) * stride + static_cast<std::size_t>(ix);
       const std::uint8_t* lower = upper - stride;
-      const std::uint32_t top = upper[0] * (256 - fx) + upper[1] * fx;
-      const std::uint32_t bottom = lower[0] * (256 - fx) + lower[1] * fx;
-      out[x] = static_cast<std::uint8_t>((top * (256 - fy) + bottom * fy + 32768) >> 16);
+      const std::uint32_t w00 = ((256 - fx) * (256 - fy) + 128) >> 8, w01 = (fx * (256 - fy) + 128) >> 8;
+      const std::uint32_t w10 = ((256 - fx) * fy + 128) >> 8, w11 = 256 - w00 - w01 - w10;
+      out[x] = static_cast<std::uint8_t>((upper[0] * w00 + upper[1] * w01 + lower[0] * w10 + lower[1] * w11 + 128) >> 8);
     }
   }
 }
