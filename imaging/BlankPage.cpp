@@ -20,6 +20,9 @@ constexpr int kMinGrowDarkness = 12;
 constexpr int kMinPeakDarkness = 34;
 // Nothing of the outer band of the scan is read as a mark: feeder edges, a sheet's own edge.
 constexpr double kOuterBandMm = 3.0;
+// What reaches the edge of the scan is the lid, a shadow or the sheet's edge as long as it stays
+// within this band; a picture or a dark area printed to the edge reaches further in.
+constexpr double kEdgeBandMm = 20.0;
 // Punch holes: round, this wide, their centres this near an edge.
 constexpr double kMinHoleMm = 3.5;
 constexpr double kMaxHoleMm = 10.0;
@@ -44,6 +47,7 @@ TThresholds ThresholdsFor(const TPageInk& ink) {
 struct TSpot {
   std::int32_t Left = 0, Top = 0, Right = 0, Bottom = 0;  // core, inclusive
   std::int64_t Count = 0;                                  // core samples
+  std::int64_t Inner = 0;  // core samples beyond the edge band
   // Darkest pair of neighbouring samples, averaged: a single noisy sample counts half.
   int Peak = 0;
   bool Border = false;  // reaches the edge of the scan
@@ -52,7 +56,7 @@ struct TSpot {
 class TSpotFinder {
  public:
   TSpotFinder(const TPageInk& ink, int grow, int peak)
-      : ink_(ink), grow_(grow), peak_(peak), seen_(static_cast<std::size_t>(ink.Width) * static_cast<std::size_t>(ink.Height)) {}
+      : ink_(ink), grow_(grow), peak_(peak), band_(static_cast<std::int32_t>(ink.Samples(kEdgeBandMm))), seen_(static_cast<std::size_t>(ink.Width) * static_cast<std::size_t>(ink.Height)) {}
 
   [[nodiscard]] bool Unseen(std::int32_t x, std::int32_t y) const {
     const std::size_t i = Index(x, y);
@@ -61,7 +65,7 @@ class TSpotFinder {
 
   // The spot through (x, y), eight-connected.
   TSpot Grow(std::int32_t x0, std::int32_t y0) {
-    TSpot s{ink_.Width, ink_.Height, -1, -1, 0, 0, false};
+    TSpot s{ink_.Width, ink_.Height, -1, -1, 0, 0, 0, false};
     stack_.clear();
     seen_[Index(x0, y0)] = 1;
     stack_.push_back({x0, y0});
@@ -103,11 +107,13 @@ class TSpotFinder {
     s.Top = std::min(s.Top, y);
     s.Bottom = std::max(s.Bottom, y);
     ++s.Count;
+    if (x >= band_ && y >= band_ && x < ink_.Width - band_ && y < ink_.Height - band_) ++s.Inner;
   }
 
   const TPageInk& ink_;
   int grow_;
   int peak_;
+  std::int32_t band_;
   std::vector<std::uint8_t> seen_;
   std::vector<std::pair<std::int32_t, std::int32_t>> stack_;
 };
@@ -140,9 +146,10 @@ bool InOuterBand(const TSpot& s, const TPageInk& ink) {
 }
 
 bool IsMark(const TSpot& s, const TPageInk& ink, const TThresholds& t) {
-  if (s.Border || s.Peak < t.Peak) return false;
-  const double w = s.Right - s.Left + 1, h = s.Bottom - s.Top + 1;
+  if (s.Peak < t.Peak) return false;
   const double minArea = kMinMarkAreaMm2 * ink.Samples(1.0) * ink.Samples(1.0);
+  if (s.Border) return static_cast<double>(s.Inner) >= minArea;
+  const double w = s.Right - s.Left + 1, h = s.Bottom - s.Top + 1;
   if (std::max(w, h) < ink.Samples(kMinMarkMm) || static_cast<double>(s.Count) < minArea) return false;
   return !InOuterBand(s, ink) && !PunchHole(s, ink, w, h) && !EdgeStrip(s, ink, w, h);
 }

@@ -233,6 +233,10 @@ void DrawMark(TSheet& s, TSideMark mark, TRandom& rnd) {
         s.Path(curve, 0.3 * px, {30, 30, 30}, 1.0);
       }
       break;
+    case TSideMark::EdgeToEdgeBand:
+      for (int y = static_cast<int>(s.H * 0.3); y < static_cast<int>(s.H * 0.3 + 30 * px); ++y)
+        for (int x = 0; x < s.W; ++x) s.Ink(x, y, {120, 140, 160}, 1.0);
+      break;
     case TSideMark::Photo: {
       // A picture that fades into the paper at its edges: it has no straight edge of its own.
       const int x0 = static_cast<int>(s.W * 0.1), x1 = static_cast<int>(s.W * 0.9);
@@ -401,6 +405,7 @@ std::vector<TSideSpec> ContentSides(const std::vector<int>& dpis, double widthMm
       {TSideMark::PencilNote, "pencil_on_noise", 0xFFFFFF, {9, 0, false, false, false, false, 0, 20}},
       {TSideMark::PageNumber, "number_framed", 0xF8F8F4, {4, 0, false, true, false, true, 0, 0}},
       {TSideMark::Photo, "soft_photo", 0xFFFFFF, {4, 0, false, false, false, false, 0, 0}},
+      {TSideMark::EdgeToEdgeBand, "edge_to_edge_band", 0xFFFFFF, {4, 0, false, false, false, false, 0, 0}},
   };
   std::vector<TSideSpec> sides;
   std::uint32_t seed = 100;

@@ -26,6 +26,7 @@ enum class TSideMark {
   TextPage,        // lines of ordinary black text
   Drawing,         // freehand circles and curves, no lines of text
   Photo,           // a smooth picture with soft shapes
+  EdgeToEdgeBand,  // a grey band printed across the sheet, edge to edge
 };
 
 // What is on a blank side that is no content.
