@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "platform/Interrupt.h"
+
 namespace lumipage {
 
 namespace {
@@ -163,6 +165,7 @@ TBlankVerdict JudgeBlank(const TPageInk& ink) {
   const TThresholds t = ThresholdsFor(ink);
   TSpotFinder finder(ink, t.Grow, t.Peak);
   for (std::int32_t y = 0; y < ink.Height; ++y) {
+    if (y % 256 == 0) platform::CheckInterrupt();
     const std::uint8_t* row = ink.Darkness.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(ink.Width);
     for (std::int32_t x = 0; x < ink.Width; ++x) {
       // A spot is grown only from a sample dark enough to be part of a mark: faint

@@ -37,6 +37,7 @@ std::vector<TPoint> LowerEdges(const TPageInk& ink) {
   const auto margin = static_cast<std::int32_t>(ink.Samples(kMarginMm));
   const int dark = std::max(kMinEdgeDarkness, ink.Noise * 4);
   for (std::int32_t y = margin; y + 1 < ink.Height - margin; ++y) {
+    if (y % 256 == 0) platform::CheckInterrupt();
     for (std::int32_t x = margin; x < ink.Width - margin; ++x) {
       if (ink.DarknessAt(x, y) >= dark && ink.DarknessAt(x, y + 1) < dark) points.push_back({x, y});
     }
