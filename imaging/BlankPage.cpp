@@ -1,7 +1,6 @@
 #include "imaging/BlankPage.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <vector>
 
 #include "platform/Interrupt.h"

@@ -1,8 +1,9 @@
 #pragma once
 // Whether a page carries anything a person put or printed on it. A mark counts however faint or
-// small it is, as long as it is sharp and at least a letter's stroke in size (a pencil note, a
-// page number alone, a signature line). Paper texture and noise, tinted paper, a shadow along an
-// edge, punch holes, show-through from the back and specks of dust do not count.
+// small it is, as long as its core stands out from the paper more than show-through does and is
+// at least a letter's stroke in size (a pencil note, a page number alone, a signature line).
+// Paper texture and noise, tinted paper, a shadow along an edge, punch holes, show-through from
+// the back and specks of dust do not count. Separator-sheet detection builds on the same verdict.
 #include <cstdint>
 
 #include "imaging/DibGraphic.h"
