@@ -3,7 +3,7 @@
 // small it is, as long as its core stands out from the paper more than show-through does and is
 // at least a letter's stroke in size (a pencil note, a page number alone, a signature line).
 // Paper texture and noise, tinted paper, a shadow along an edge, punch holes, show-through from
-// the back and specks of dust do not count. Separator-sheet detection builds on the same verdict.
+// the back and specks of dust do not count.
 #include <cstdint>
 
 #include "imaging/DibGraphic.h"
