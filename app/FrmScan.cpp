@@ -123,11 +123,27 @@ TJobReport TFrmScan::BuildReport() const {
   TJobReport report;
   for (const auto& [section, entry] : reportEntries_) report.Set(section, entry.first, entry.second);
   report.Set("Scan", "Pages", std::to_string(LastPageNo));
+  if (Settings.SkipBlank) report.Set("Scan", "Blank", JoinNumbers(BlankSides));
+  if (Settings.Deskew) report.Set("Scan", "Deskewed", JoinNumbers(StoredSides(DeskewedSides)));
   // Always written, so that the list of an earlier job in the same report never survives.
   const std::vector<std::string> files = OutputFiles();
   report.Set("Files", "Count", std::to_string(files.size()));
   for (std::size_t i = 0; i < files.size(); ++i) report.Set("Files", "File" + std::to_string(i + 1), files[i]);
   return report;
+}
+
+std::vector<int> TFrmScan::StoredSides(const std::vector<int>& sides) const {
+  std::vector<int> stored;
+  const int last = std::min<int>(LastPageNo, static_cast<int>(pageTable_.size()) - 1);
+  for (int side : sides) {
+    for (int n = 1; n <= last; ++n) {
+      if (pageTable_[static_cast<std::size_t>(n)].Side == side) {
+        stored.push_back(side);
+        break;
+      }
+    }
+  }
+  return stored;
 }
 
 std::vector<std::string> TFrmScan::OutputFiles() const {

@@ -23,6 +23,7 @@ struct TImageProps {
   std::int32_t Height = 0;
   std::int32_t Dpi = 0;      // horizontal dots per inch, used for both directions
   std::string PageFile;      // empty for pages appended to a multi-page TIFF
+  int Side = 0;              // the job's page number: its place among the sides this job scanned
 };
 
 // What the job needs from its surroundings; tests give a temporary executable folder and a
@@ -68,6 +69,8 @@ class TFrmScan {
   // the page files, the multi-page TIFF or the PDF; for a PDF that was not written, the pages
   // the job kept. Reported under [Files].
   [[nodiscard]] std::vector<std::string> OutputFiles() const;
+  // Those of the sides (job's page numbers) whose pages are stored now.
+  [[nodiscard]] std::vector<int> StoredSides(const std::vector<int>& sides) const;
   // Why the last report could not be written; empty when it was (or none was due).
   [[nodiscard]] const std::string& ReportFailure() const { return reportFailure_; }
 
@@ -86,6 +89,11 @@ class TFrmScan {
 
   TJobSettings Settings;
   std::int32_t LastPageNo = 0;
+  // Sides the scanner delivered in this job, stored or not; the job's page numbers count them.
+  int SidesScanned = 0;
+  // Sides dropped as blank, and sides straightened, by the job's page numbers.
+  std::vector<int> BlankSides;
+  std::vector<int> DeskewedSides;
   // Set when the source failed a transfer after the pages in the table: ScanDone reports it.
   std::string TransferFailure;
   std::string EditVer;

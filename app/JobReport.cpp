@@ -57,6 +57,12 @@ bool TJobReport::WriteTo(const std::string& fileName, std::string& error) const 
   return platform::ReplaceFileDurably(fileName, text, error);
 }
 
+std::string JoinNumbers(const std::vector<int>& numbers) {
+  std::string text;
+  for (int n : numbers) text += (text.empty() ? "" : ",") + std::to_string(n);
+  return text;
+}
+
 int ReportOnStandardError(const std::string& text, const std::string& why) noexcept {
   try {
     std::string reason = why;

@@ -30,6 +30,9 @@ class TJobReport {
   std::vector<std::pair<std::string, Entries>> sections_;
 };
 
+// Numbers as the report lists pages: "2,4,6"; empty for none.
+[[nodiscard]] std::string JoinNumbers(const std::vector<int>& numbers);
+
 // For a report that could not reach the file the caller reads: writes the report's text to
 // standard error, after a comment line that says why (the text stays valid INI), and returns the
 // process's exit code for that case, 1.

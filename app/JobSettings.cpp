@@ -109,6 +109,8 @@ TJobSettings TJobSettingsReader::LoadJobSettings() const {
   s.MonoEnhance = flag("MonoEnhance");
   s.Append = flag("Append");
   s.AutoRotate = flag("AutoRotate");
+  s.SkipBlank = flag("SkipBlank");
+  s.Deskew = flag("Deskew");
 
   auto integer = [&](const char* word, int def) {
     int v = ReadInt(ini, word, def);

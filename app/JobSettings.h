@@ -55,6 +55,10 @@ struct TJobSettings {
   std::string OcrLanguages;
   // Pages are turned upright (PDF output) as text recognition finds them.
   bool AutoRotate = false;
+  // Sides without content are not stored.
+  bool SkipBlank = false;
+  // Pages turned by a few degrees are straightened before anything else is done to them.
+  bool Deskew = false;
   std::string FileName;
   std::string ExeFolder;
 };

@@ -20,6 +20,7 @@
 #include "imaging/FileStream.h"
 #include "imaging/ImageFormatTransform.h"
 #include "imaging/JpegGraphic.h"
+#include "imaging/PageCleaning.h"
 #include "imaging/TiffGraphic.h"
 #include "imaging/TiffWriter.h"
 #include "imaging/Errors.h"
@@ -439,13 +440,9 @@ void SaveTiff(TFrmScan& form, TDibGraphic& page, const std::string& base, TImage
 
 namespace {
 
-void StorePage(TFrmScan& form, TTransferBlock& dib, std::uint16_t xres, std::uint16_t yres, int n,
+void StorePage(TFrmScan& form, TBitmapGraphic& page, std::uint16_t xres, std::uint16_t yres, int n,
                const std::string& base) {
   const TJobSettings& s = form.Settings;
-  TBitmapGraphic page;
-  // The block is not used again: the page keeps its memory rather than a copy.
-  page.TakeDibHandle(dib);
-
   if (auto rect = CropRectangle(s, xres, yres, page.DpiY())) {
     TCropTransform crop;
     crop.Left = rect->Left;
@@ -526,6 +523,24 @@ void FinishPreviousPage(TFrmScan& form) { SettleBackground(form, true); }
 
 void ImageAcquired(TFrmScan& form, TTransferBlock& dib, std::uint16_t xres, std::uint16_t yres) {
   const TJobSettings& s = form.Settings;
+  const int side = ++form.SidesScanned;
+  TBitmapGraphic page;
+  TCleaning cleaning = TCleaning::Kept;
+  try {
+    // The block is not used again: the page keeps its memory rather than a copy.
+    page.TakeDibHandle(dib);
+    // Straightened before the crop, the caption and the conversion, so that all of them see
+    // the straight page; a blank side is not stored at all.
+    cleaning = CleanPage(page, xres, s.SkipBlank, s.Deskew);
+  } catch (const std::bad_alloc&) {
+    throw EJobError("Not enough memory for the page");
+  } catch (const EOutOfResources&) {
+    throw EJobError("Not enough memory for the page");
+  }
+  if (cleaning == TCleaning::Blank) {
+    form.BlankSides.push_back(side);
+    return;
+  }
   int n = ++form.LastPageNo;
 
   // Page files are saved through a temporary file that replaces an old file of the same name
@@ -550,7 +565,9 @@ void ImageAcquired(TFrmScan& form, TTransferBlock& dib, std::uint16_t xres, std:
     form.PageRecord(n) = TImageProps{};
   };
   try {
-    StorePage(form, dib, xres, yres, n, base);
+    form.PageRecord(n).Side = side;
+    StorePage(form, page, xres, yres, n, base);
+    if (cleaning == TCleaning::Straightened) form.DeskewedSides.push_back(side);
     // The helper thread puts its file on disk; SettleBackground counts it done.
     if (PageFlush(s) == platform::TFlush::Background) PagesInFlight().push_back(n);
   } catch (const std::bad_alloc&) {

@@ -126,12 +126,6 @@ std::vector<TPageTextWord> TextOverImage(const TOcrResult& result, const TImageP
 
 namespace {
 
-std::string NumberList(const std::vector<int>& numbers) {
-  std::string text;
-  for (int n : numbers) text += (text.empty() ? "" : ",") + std::to_string(n);
-  return text;
-}
-
 // A save that failed, with the system's reason, which ends the report's message after the list
 // of the pages kept.
 class EPdfNotSaved : public EJobError {
@@ -178,6 +172,8 @@ void AssemblePdfPages(TFrmScan& form) {
   for (int i = 1; i <= form.LastPageNo; ++i) {
     platform::CheckInterrupt();
     const TImageProps& page = table.at(static_cast<size_t>(i));
+    // The report names pages by the job's page numbers, which blank sides left out may skip.
+    const int side = page.Side > 0 ? page.Side : i;
     (void)pdf.SelectPage(existing + i);
     (void)pdf.SetMeasurementUnits(kUnitsInches);
     if (page.Dpi > 0)
@@ -190,20 +186,20 @@ void AssemblePdfPages(TFrmScan& form) {
     if (ocr == nullptr) continue;
     const TOcrResult* result = ocr->Result(i);
     if (result == nullptr || !result->Recognised) {
-      withoutText.push_back(i);
+      withoutText.push_back(side);
       continue;
     }
     if (result->Rotation != 0) {
       pdf.Pages().SetRotation(result->Rotation);
-      turned.push_back(i);
+      turned.push_back(side);
     }
     const std::vector<TPageTextWord> words = TextOverImage(*result, page);
-    if (!words.empty() && text.DrawWords(words, page.Width, page.Height) != 1) withoutText.push_back(i);
+    if (!words.empty() && text.DrawWords(words, page.Width, page.Height) != 1) withoutText.push_back(side);
   }
   text.Finish();
   if (ocr != nullptr) {
-    if (!s.OcrLanguages.empty()) form.RecordReportEntry("Scan", "NoText", NumberList(withoutText));
-    if (s.AutoRotate) form.RecordReportEntry("Scan", "Rotated", NumberList(turned));
+    if (!s.OcrLanguages.empty()) form.RecordReportEntry("Scan", "NoText", JoinNumbers(withoutText));
+    if (s.AutoRotate) form.RecordReportEntry("Scan", "Rotated", JoinNumbers(turned));
   }
 
   (void)pdf.CompressContent();

@@ -145,6 +145,19 @@ TEST(JobSettings, RecognitionFromFileAndCommandLine) {
   EXPECT_TRUE(load(dir, {"autorotate"}).AutoRotate);
 }
 
+TEST(JobSettings, CleaningFromFileAndCommandLine) {
+  TempDir dir;
+  TJobSettings off = load(dir, {});
+  EXPECT_FALSE(off.SkipBlank);
+  EXPECT_FALSE(off.Deskew);
+  TJobSettings file = load(dir, {}, "[Scan]\nSkipBlank=1\nDeskew=$1\n");
+  EXPECT_TRUE(file.SkipBlank);
+  EXPECT_TRUE(file.Deskew);
+  TJobSettings switches = load(dir, {"skipblank", "DESKEW"}, "[Scan]\nSkipBlank=0\n");
+  EXPECT_TRUE(switches.SkipBlank);
+  EXPECT_TRUE(switches.Deskew);
+}
+
 TEST(JobSettings, FlagsOnlyTurnOn) {
   TempDir dir;
   TJobSettings s = load(dir, {"append", "NOSCAN"}, "[Scan]\nDuplex=1\nFilm=0\n");

@@ -122,6 +122,21 @@ TEST_F(SaneProgram, OneBitGreyIsBlackAndWhiteInAGroup4Tiff) {
   EXPECT_NE(info.find("Resolution: 200, 200 pixels/inch"), std::string::npos) << info;
 }
 
+// The bridge's pages go through the same cleaning: a white page is dropped, a straight grid kept
+// as it is.
+TEST_F(SaneProgram, SkipBlankAndDeskewTakeTheBridgesPages) {
+  {
+    SaneTestBackend backend(Settings{{"test-picture", "\"Solid white\""}});
+    ASSERT_TRUE(Scans(std::string("pdf SkipBlank Deskew NoADF Resolution 100 Scanner ") + kDevice, 0));
+    EXPECT_EQ(Report("Scan", "Blank"), "1");
+  }
+  SaneTestBackend backend(Settings{{"test-picture", "\"Grid\""}});
+  ASSERT_TRUE(Scans(std::string("pdf SkipBlank Deskew NoADF Resolution 100 Scanner ") + kDevice, 1));
+  EXPECT_EQ(Report("Scan", "Blank"), "");
+  EXPECT_EQ(Report("Scan", "Deskewed"), "");
+  EXPECT_EQ(PdfPages(exe / "pages.pdf"), 1);
+}
+
 TEST_F(SaneProgram, FeederGivesAMultiPagePdf) {
   SaneTestBackend backend;
   ASSERT_TRUE(Scans(std::string("pdf Resolution 50 Scanner ") + kDevice, 10));

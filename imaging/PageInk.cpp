@@ -1,0 +1,269 @@
+#include "imaging/PageInk.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+#include "platform/Interrupt.h"
+
+namespace lumipage {
+
+namespace {
+
+// Rows read between two looks at an interruption of the job.
+constexpr std::int32_t kRowsBetweenChecks = 256;
+// Smallest page worth a verdict, in samples along each axis.
+constexpr std::int32_t kMinSamples = 16;
+// Side of the squares whose paper level is measured, in millimetres: large beside a letter's
+// stroke, small beside a shadow's gradient.
+constexpr double kPaperBlockMm = 6.0;
+// Share of a square's samples at or below its paper level: ink covers less than the rest.
+constexpr std::uint32_t kPaperPercentile = 70;
+// How far the paper of a square may fall below the page's paper: uneven light and a tint do,
+// a picture or a large grey area darker than that is ink, not paper.
+constexpr int kMaxShading = 24;
+
+// The darkest colour channel of each palette entry: a coloured mark on white paper is as dark
+// in it as the mark's strongest colour, and tinted paper stays light.
+std::array<std::uint8_t, 256> PaletteLevels(const TDibGraphic& page) {
+  std::array<std::uint8_t, 256> levels{};
+  for (std::size_t i = 0; i < levels.size(); ++i) {
+    const TRgbQuad& c = page.BitmapInfo().bmiColors[i];
+    levels[i] = std::min({c.rgbRed, c.rgbGreen, c.rgbBlue});
+  }
+  return levels;
+}
+
+// One row of the page as levels (darkest channel per pixel).
+void RowLevels(const TDibGraphic& page, std::int32_t y, const std::array<std::uint8_t, 256>& palette,
+               std::uint8_t* out) {
+  const std::uint8_t* p = page.RowBits(y);
+  const std::int32_t w = page.Width();
+  switch (page.ImageKind()) {
+    case ikTrueColor:
+      for (std::int32_t x = 0; x < w; ++x, p += 3) out[x] = std::min({p[0], p[1], p[2]});
+      break;
+    case ikGray256:
+    case ikColor256:
+      for (std::int32_t x = 0; x < w; ++x) out[x] = palette[p[x]];
+      break;
+    case ikGray16:
+    case ikColor16:
+      for (std::int32_t x = 0; x < w; ++x) out[x] = palette[(p[x >> 1] >> ((x & 1) != 0 ? 0 : 4)) & 0x0F];
+      break;
+    default:
+      for (std::int32_t x = 0; x < w; ++x) out[x] = palette[(p[x >> 3] >> (7 - (x & 7))) & 1];
+      break;
+  }
+}
+
+// Adds each run of F levels of a row to its sample's sum.
+template <int F>
+void AddRow(const std::uint8_t* levels, std::uint32_t* sums, std::int32_t samples) {
+  for (std::int32_t sx = 0; sx < samples; ++sx, levels += F) {
+    std::uint32_t s = 0;
+    for (int k = 0; k < F; ++k) s += levels[k];
+    sums[sx] += s;
+  }
+}
+
+void AddRow(const std::uint8_t* levels, std::uint32_t* sums, std::int32_t samples, std::int32_t f) {
+  switch (f) {
+    case 1: return AddRow<1>(levels, sums, samples);
+    case 2: return AddRow<2>(levels, sums, samples);
+    case 3: return AddRow<3>(levels, sums, samples);
+    case 4: return AddRow<4>(levels, sums, samples);
+    default:
+      for (std::int32_t sx = 0; sx < samples; ++sx)
+        for (std::int32_t k = 0; k < f; ++k) sums[sx] += *levels++;
+  }
+}
+
+// Averages factor x factor pixels into each sample.
+void Reduce(const TDibGraphic& page, TPageInk& ink) {
+  const std::int32_t f = ink.Factor;
+  const auto palette = PaletteLevels(page);
+  std::vector<std::uint8_t> row(static_cast<std::size_t>(page.Width()));
+  std::vector<std::uint32_t> sums(static_cast<std::size_t>(ink.Width));
+  const std::uint32_t area = static_cast<std::uint32_t>(f * f);
+  // Division by the area as a multiplication: exact for sums up to 255 * 16 * 16.
+  const std::uint32_t reciprocal = ((1u << 24) + area - 1) / area;
+  ink.Level.resize(static_cast<std::size_t>(ink.Width) * static_cast<std::size_t>(ink.Height));
+  for (std::int32_t sy = 0; sy < ink.Height; ++sy) {
+    if (sy % std::max(1, kRowsBetweenChecks / f) == 0) platform::CheckInterrupt();
+    std::fill(sums.begin(), sums.end(), 0u);
+    for (std::int32_t r = 0; r < f; ++r) {
+      RowLevels(page, sy * f + r, palette, row.data());
+      AddRow(row.data(), sums.data(), ink.Width, f);
+    }
+    std::uint8_t* out = ink.Level.data() + static_cast<std::size_t>(sy) * static_cast<std::size_t>(ink.Width);
+    for (std::int32_t sx = 0; sx < ink.Width; ++sx)
+      out[sx] = static_cast<std::uint8_t>(((sums[static_cast<std::size_t>(sx)] + area / 2) * std::uint64_t{reciprocal}) >> 24);
+  }
+}
+
+// The typical step between neighbouring samples on a line: its upper quartile, which plain
+// paper sets however much ink the page holds.
+int MeasureNoise(const TPageInk& ink) {
+  std::array<std::uint32_t, 256> histogram{};
+  std::uint32_t total = 0;
+  for (std::int32_t y = 0; y < ink.Height; y += 2) {
+    const std::uint8_t* p = ink.Level.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(ink.Width);
+    for (std::int32_t x = 0; x + 1 < ink.Width; ++x) ++histogram[static_cast<std::size_t>(std::abs(p[x + 1] - p[x]))];
+    total += static_cast<std::uint32_t>(ink.Width - 1);
+  }
+  std::uint32_t seen = 0;
+  for (int d = 0; d < 256; ++d) {
+    seen += histogram[static_cast<std::size_t>(d)];
+    if (seen * 4 >= total * 3) return d;
+  }
+  return 255;
+}
+
+// Paper level of each square of side block, then each square's value replaced by the median of
+// it and its neighbours, so that a large dark area (a stamp, a photograph) does not pass for
+// paper.
+std::vector<int> PaperBlocks(const TPageInk& ink, std::int32_t block, std::int32_t bw, std::int32_t bh) {
+  std::vector<int> levels(static_cast<std::size_t>(bw) * static_cast<std::size_t>(bh));
+  std::vector<std::array<std::uint32_t, 256>> histograms(static_cast<std::size_t>(bw));
+  for (std::int32_t by = 0; by < bh; ++by) {
+    for (auto& h : histograms) h.fill(0);
+    const std::int32_t y1 = std::min(ink.Height, (by + 1) * block);
+    for (std::int32_t y = by * block; y < y1; ++y) {
+      const std::uint8_t* p = ink.Level.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(ink.Width);
+      for (std::int32_t bx = 0; bx < bw; ++bx) {
+        auto& h = histograms[static_cast<std::size_t>(bx)];
+        const std::int32_t x1 = std::min(ink.Width, (bx + 1) * block);
+        for (std::int32_t x = bx * block; x < x1; ++x) ++h[p[x]];
+      }
+    }
+    for (std::int32_t bx = 0; bx < bw; ++bx) {
+      const auto& h = histograms[static_cast<std::size_t>(bx)];
+      std::uint32_t total = 0;
+      for (std::uint32_t c : h) total += c;
+      std::uint32_t seen = 0;
+      int level = 255;
+      for (int v = 0; v < 256; ++v) {
+        seen += h[static_cast<std::size_t>(v)];
+        if (seen * 100 >= total * kPaperPercentile) {
+          level = v;
+          break;
+        }
+      }
+      levels[static_cast<std::size_t>(by) * static_cast<std::size_t>(bw) + static_cast<std::size_t>(bx)] = level;
+    }
+  }
+  std::vector<int> smoothed(levels.size());
+  for (std::int32_t by = 0; by < bh; ++by) {
+    for (std::int32_t bx = 0; bx < bw; ++bx) {
+      int around[9];
+      int n = 0;
+      for (std::int32_t j = std::max(0, by - 1); j <= std::min(bh - 1, by + 1); ++j)
+        for (std::int32_t i = std::max(0, bx - 1); i <= std::min(bw - 1, bx + 1); ++i)
+          around[n++] = levels[static_cast<std::size_t>(j) * static_cast<std::size_t>(bw) + static_cast<std::size_t>(i)];
+      std::nth_element(around, around + n / 2, around + n);
+      smoothed[static_cast<std::size_t>(by) * static_cast<std::size_t>(bw) + static_cast<std::size_t>(bx)] = around[n / 2];
+    }
+  }
+  return smoothed;
+}
+
+// Darkness of every sample against the paper level, interpolated between the squares' centres.
+void MeasureDarkness(TPageInk& ink) {
+  const std::int32_t block = std::max<std::int32_t>(8, static_cast<std::int32_t>(std::lround(ink.Samples(kPaperBlockMm))));
+  const std::int32_t bw = (ink.Width + block - 1) / block, bh = (ink.Height + block - 1) / block;
+  std::vector<int> paper = PaperBlocks(ink, block, bw, bh);
+  {
+    std::vector<int> sorted = paper;
+    std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2), sorted.end());
+    ink.PaperLevel = sorted[sorted.size() / 2];
+  }
+  for (int& level : paper) level = std::max(level, ink.PaperLevel - kMaxShading);
+  // Where a row lies between two squares' centres, in 1/256.
+  auto place = [block](std::int32_t v, std::int32_t count, std::int32_t& lower, std::int32_t& w256) {
+    const double u = std::clamp((v + 0.5) / block - 0.5, 0.0, static_cast<double>(count - 1));
+    lower = std::min(static_cast<std::int32_t>(u), std::max(0, count - 2));
+    w256 = count > 1 ? static_cast<std::int32_t>(std::lround((u - lower) * 256)) : 0;
+  };
+  ink.Darkness.resize(ink.Level.size());
+  std::vector<std::int32_t> across(static_cast<std::size_t>(bw));  // paper at the centres, in 1/256
+  std::vector<std::int32_t> background(static_cast<std::size_t>(ink.Width));
+  for (std::int32_t y = 0; y < ink.Height; ++y) {
+    if (y % kRowsBetweenChecks == 0) platform::CheckInterrupt();
+    std::int32_t top = 0, wy = 0;
+    place(y, bh, top, wy);
+    const std::int32_t bottom = std::min(top + 1, bh - 1);
+    for (std::int32_t bx = 0; bx < bw; ++bx)
+      across[static_cast<std::size_t>(bx)] =
+          paper[static_cast<std::size_t>(top) * static_cast<std::size_t>(bw) + static_cast<std::size_t>(bx)] * (256 - wy) +
+          paper[static_cast<std::size_t>(bottom) * static_cast<std::size_t>(bw) + static_cast<std::size_t>(bx)] * wy;
+    // Flat before the first centre and after the last, straight lines between them.
+    const std::int32_t half = block / 2;
+    for (std::int32_t x = 0; x < ink.Width; ++x) {
+      const std::int32_t u = x - half;
+      std::int32_t i = u < 0 ? 0 : u / block;
+      if (u < 0 || i >= bw - 1) {
+        background[static_cast<std::size_t>(x)] = across[static_cast<std::size_t>(u < 0 ? 0 : bw - 1)];
+        continue;
+      }
+      // One division per square, then steps (in 1/65536).
+      const std::int32_t end = std::min(ink.Width, half + (i + 1) * block);
+      const std::int32_t a = across[static_cast<std::size_t>(i)], b = across[static_cast<std::size_t>(i + 1)];
+      const std::int32_t step = (b - a) * 256 / block;
+      std::int32_t v = a * 256 + step * (u - i * block);
+      for (; x < end; ++x, v += step) background[static_cast<std::size_t>(x)] = v >> 8;
+      --x;
+    }
+    const std::size_t at = static_cast<std::size_t>(y) * static_cast<std::size_t>(ink.Width);
+    const std::uint8_t* level = ink.Level.data() + at;
+    std::uint8_t* dark = ink.Darkness.data() + at;
+    for (std::int32_t x = 0; x < ink.Width; ++x) {
+      const std::int32_t d = ((background[static_cast<std::size_t>(x)] + 128) >> 8) - level[x];
+      dark[x] = static_cast<std::uint8_t>(d < 0 ? 0 : (d > 255 ? 255 : d));
+    }
+  }
+}
+
+}  // namespace
+
+TPageInk MeasureInk(const TDibGraphic& page, std::uint16_t dpi) {
+  TPageInk ink;
+  if (page.Empty()) return ink;
+  const std::uint64_t pixels = static_cast<std::uint64_t>(page.Width()) * static_cast<std::uint64_t>(page.Height());
+  if (pixels > kMaxAnalysedPixels) return ink;
+  if (dpi == 0) dpi = page.DpiX();
+  if (dpi == 0) dpi = 200;
+  ink.Factor = std::clamp(static_cast<std::int32_t>(std::lround(dpi / static_cast<double>(kAnalysisDpi))), 1, 16);
+  const std::int32_t w = page.Width() / ink.Factor, h = page.Height() / ink.Factor;
+  if (w < kMinSamples || h < kMinSamples) return ink;
+  ink.Width = w;
+  ink.Height = h;
+  ink.Dpi = static_cast<double>(dpi) / ink.Factor;
+  Reduce(page, ink);
+  ink.Noise = MeasureNoise(ink);
+  MeasureDarkness(ink);
+  return ink;
+}
+
+std::uint32_t PaperColor(const TDibGraphic& page, const TPageInk& ink) {
+  if (page.Empty()) return 0xFFFFFF;
+  if (!ink.Analysed()) return page.GetRgbPixel(0, 0);
+  // About 4,000 places spread over the page.
+  const std::int32_t step = std::max<std::int32_t>(
+      1, static_cast<std::int32_t>(std::sqrt(static_cast<double>(ink.Width) * ink.Height / 4096.0)));
+  std::uint64_t r = 0, g = 0, b = 0, n = 0;
+  for (std::int32_t y = step / 2; y < ink.Height; y += step) {
+    for (std::int32_t x = step / 2; x < ink.Width; x += step) {
+      if (ink.DarknessAt(x, y) != 0) continue;
+      const std::uint32_t c = page.GetRgbPixel(x * ink.Factor + ink.Factor / 2, y * ink.Factor + ink.Factor / 2);
+      r += (c >> 16) & 0xFF;
+      g += (c >> 8) & 0xFF;
+      b += c & 0xFF;
+      ++n;
+    }
+  }
+  if (n == 0) return page.GetRgbPixel(0, 0);
+  return static_cast<std::uint32_t>(((r + n / 2) / n) << 16 | ((g + n / 2) / n) << 8 | ((b + n / 2) / n));
+}
+
+}  // namespace lumipage
