@@ -249,7 +249,8 @@ int TFrmScan::NamedScanner() const {
   for (size_t i = 0; i < list.size(); ++i) {
     if (SameText(list[i], Settings.Scanner)) return static_cast<int>(i);
   }
-  return -1;
+  // A SANE device name, as a scanner-button daemon hands it to its scripts (SCANBD_DEVICE).
+  return Settings.Scanner.empty() ? -1 : scanner_->DeviceSource(Settings.Scanner);
 }
 
 void TFrmScan::ChooseScanner() {

@@ -111,7 +111,8 @@ class TFrmScan {
 
  private:
   [[noreturn]] void EndProcess();
-  // Position of the scanner that Settings.Scanner names in the list; -1 when it names none.
+  // Position of the scanner that Settings.Scanner names in the list (by position, product name or
+  // device name); -1 when it names none.
   [[nodiscard]] int NamedScanner() const;
   void ChooseScanner();
   void ConfigureScanner();

@@ -3,6 +3,7 @@
 #include <malloc.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "app/FrmScan.h"
@@ -10,22 +11,26 @@
 #include "platform/Files.h"
 #include "platform/InfoDialog.h"
 #include "platform/Interrupt.h"
+#include "platform/SystemFolder.h"
 
 namespace {
 
 const char kUsage[] =
     "Usage: lumipage [switch | name value] ...\n"
     "Scans pages and stores them as BMP, JPEG or TIFF files, one multi-page TIFF or one PDF,\n"
-    "then writes the report file (lp_done.dat beside the program). The exit code is 0; it is 1\n"
+    "then writes the report file (lp_done.dat in the job folder). The exit code is 0; it is 1\n"
     "only when the report cannot be written: the report then goes to standard error.\n"
     "\n"
     "Switches: bmp jpg tif multi_tif pdf Mono ScanMono A4 Letter Bank selectscanner ShowUI\n"
     "          ShowProgress noscan NoADF Duplex Film MonoEnhance Append AutoRotate SkipBlank\n"
     "          Deskew Help\n"
-    "Pairs:    Resolution N, Indicator N, jpg_quality N, Scanner N|name, prodname text,\n"
-    "          ScanArea l,t,r,b (mm), PDFPassword text, PDFEncryption RC4|AES256,\n"
-    "          filename path, Banner text, OCR langs (eng, eng+deu), LockWait N\n"
-    "Defaults come from lumipage.ini ([Scan] section) beside the program.\n"
+    "Pairs:    Resolution N, Indicator N, jpg_quality N, Scanner N|name|SANE device,\n"
+    "          prodname text, ScanArea l,t,r,b (mm), PDFPassword text, PDFEncryption RC4|AES256,\n"
+    "          filename path, Banner text, OCR langs (eng or eng+deu), LockWait N,\n"
+    "          WaitForPaper N, RetryBusy N\n"
+    "Defaults come from lumipage.ini ([Scan] section) in the job folder: the program's own\n"
+    "folder, or for an installed program $LUMIPAGE_HOME, else the working folder.\n"
+    "See lumipage(1).\n"
     "  --help, -h     this text      --version   the program's version\n";
 
 }  // namespace
@@ -53,7 +58,14 @@ int main(int argc, char** argv) {
   KeepPageBuffersInHeap();
   lumipage::TJobEnvironment env;
   env.CommandLine = lumipage::TCommandLine(argc, argv);
-  env.ExeFolder = lumipage::platform::ExeFolder();
+  env.ExeFolder = lumipage::platform::ProgramFolders().Job;
+  if (!lumipage::platform::DirectoryExists(env.ExeFolder)) {
+    // No report can be written anywhere the caller would look.
+    const char* home = std::getenv("LUMIPAGE_HOME");
+    std::fprintf(stderr, "lumipage: the job folder %s is not a folder (LUMIPAGE_HOME, else the working folder); nothing was done\n",
+                 env.ExeFolder.empty() ? (home && *home ? home : "(the working folder is unknown)") : env.ExeFolder.c_str());
+    return 1;
+  }
   env.CreateScanner = lumipage::CreateProcessScanner;
   // A caller's time-out (SIGTERM, SIGINT, SIGHUP) stops the job at its next safe point.
   lumipage::platform::TInterruptWatch interrupts;

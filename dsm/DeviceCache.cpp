@@ -193,7 +193,7 @@ bool TDeviceCache::Save(const std::vector<TCachedDevice>& devices) const {
   const std::string text = Format(devices, key_, static_cast<long long>(std::time(nullptr)));
   // The write bits first (root may write anywhere, but a folder without them is meant to stay
   // as it is), then the write itself, which may still be refused (a read-only file system).
-  if (HasWriteBit(settingsFolder_) && WriteAtomically(settingsFolder_, kFileName, text)) return true;
+  if (!settingsFolder_.empty() && HasWriteBit(settingsFolder_) && WriteAtomically(settingsFolder_, kFileName, text)) return true;
   const std::string folder = UserCacheFolder();
   return !folder.empty() && MakeFolders(folder) && WriteAtomically(folder, kFileName, text);
 }

@@ -1,7 +1,8 @@
 #pragma once
 // The SANE devices found by the last discovery, kept in a small text file so that a job that names
 // its scanner does not wait for discovery (seconds with network scanners) on every run. The file
-// lies beside twain_32.ini when that folder can be written, else in the user's cache folder. It
+// lies beside twain_32.ini when that folder can be written, else in the user's cache folder (always
+// there for an installed program, whose configuration folder holds configuration only). It
 // names the configuration it was found with; a file that is damaged, of another format, of
 // another configuration or too old is not used, and the next discovery writes it anew.
 #include <optional>
@@ -24,8 +25,9 @@ class TDeviceCache {
   // Larger files are not ours.
   static constexpr std::size_t kMaxFileSize = 256 * 1024;
 
-  // settingsFolder: the folder of twain_32.ini, with its trailing '/'. key: what the devices were
-  // found with (library, network discovery, SANE's configuration folder).
+  // settingsFolder: the folder of twain_32.ini, with its trailing '/', or empty when the cache
+  // must not go there. key: what the devices were found with (library, network discovery, SANE's
+  // configuration folder).
   TDeviceCache(std::string settingsFolder, std::string key);
 
   // The devices of the first file, beside the settings or in the user's cache folder, that is
@@ -37,7 +39,9 @@ class TDeviceCache {
 
   // The files looked at, in order: beside the settings, then the user's cache folder
   // ($XDG_CACHE_HOME/lumipage, else ~/.cache/lumipage; empty when neither is known).
-  [[nodiscard]] std::string BesideSettings() const { return settingsFolder_ + kFileName; }
+  [[nodiscard]] std::string BesideSettings() const {
+    return settingsFolder_.empty() ? settingsFolder_ : settingsFolder_ + kFileName;
+  }
   [[nodiscard]] static std::string UserCacheFile();
 
   // The file's text for the devices, written now; and the devices of a text, when it is valid

@@ -80,11 +80,14 @@ TW_UINT16 TSourceManager::ManagerEntry(TW_IDENTITY* origin, TW_UINT16 dat, TW_UI
     auto* window = static_cast<platform::HWND*>(data);
     if (!window || !platform::IsWindow(*window)) return Fail(TWCC_BADVALUE);
     parent_ = *window;
-    settingsFolder_ = platform::SystemFolder();
+    const platform::TProgramFolders folders = platform::ProgramFolders();
+    settingsFolder_ = folders.Config;
+    cacheFolder_ = folders.DeviceCache;
     config_ = TSourceConfigList::Load(settingsFolder_ + kSettingsName);
     virtualOnly_ = config_;
     fromCache_ = false;
     saneTried_ = false;
+    namedDevices_.clear();
     if (config_.Sane.Enabled) ListSaneDevices();
     cursor_ = 0;
     appId_ = 1;
@@ -99,6 +102,11 @@ TW_UINT16 TSourceManager::ManagerEntry(TW_IDENTITY* origin, TW_UINT16 dat, TW_UI
     sane_.reset();
     saneTried_ = false;
     return TWRC_SUCCESS;
+  }
+  if (dat == DAT_LP_DEVICE && msg == MSG_GET) {
+    if (state_ != EManagerState::Open) return Fail(TWCC_SEQERROR);
+    if (!data) return Fail(TWCC_BADVALUE);
+    return DeviceEntry(*static_cast<TW_LP_DEVICE*>(data));
   }
   if (dat == DAT_IDENTITY) {
     if (state_ != EManagerState::Open) return Fail(TWCC_SEQERROR);
@@ -134,6 +142,53 @@ int TSourceManager::FindSource(const TW_IDENTITY& id) const {
     if (strcasecmp(config_.Sources[i].Name.c_str(), name.c_str()) == 0) return static_cast<int>(i);
   }
   return -1;
+}
+
+namespace {
+
+// A device name as SANE writes it: the backend's name (lower-case letters, digits, '_'), a colon
+// and the backend's own part ("test:0", "airscan:e0:Brother", "net:host:fujitsu:fi-7160").
+bool IsSaneDeviceName(const std::string& name) {
+  const std::size_t colon = name.find(':');
+  if (colon == 0 || colon == std::string::npos || colon + 1 >= name.size()) return false;
+  for (std::size_t i = 0; i < colon; ++i) {
+    const char c = name[i];
+    if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_')) return false;
+  }
+  for (const char c : name) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int TSourceManager::FindDevice(const std::string& deviceName) const {
+  for (std::size_t i = 0; i < config_.Sources.size(); ++i) {
+    if (!config_.Sources[i].SaneDevice.empty() && config_.Sources[i].SaneDevice == deviceName) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+TW_UINT16 TSourceManager::DeviceEntry(TW_LP_DEVICE& query) {
+  const std::string name(query.DeviceName, strnlen(query.DeviceName, sizeof query.DeviceName));
+  if (!config_.Sane.Enabled || !IsSaneDeviceName(name)) return Fail(TWCC_NODS);
+  int index = FindDevice(name);
+  // A device attached since the cached list was made.
+  if (index < 0 && fromCache_) {
+    Discover();
+    index = FindDevice(name);
+  }
+  // Not found by discovery, yet SANE may open it by name as scanimage -d does: a network scanner
+  // that a local discovery leaves out, a device that does not list itself. Opening it tells.
+  if (index < 0 && Sane()) {
+    namedDevices_.push_back(name);
+    config_.AddSaneDevices({TSaneDevice{name, "", "", ""}});
+    index = FindDevice(name);
+  }
+  if (index < 0) return Fail(TWCC_NODS);
+  FillIdentity(static_cast<std::size_t>(index), 0, query.Source);
+  return TWRC_SUCCESS;
 }
 
 TW_UINT16 TSourceManager::IdentityEntry(TW_UINT16 msg, TW_IDENTITY& id) {
@@ -273,7 +328,7 @@ std::string TSourceManager::CacheKey() const {
 }
 
 void TSourceManager::ListSaneDevices() {
-  const TDeviceCache cache(settingsFolder_, CacheKey());
+  const TDeviceCache cache(cacheFolder_, CacheKey());
   if (auto cached = cache.Load(config_.Sane.CacheSeconds)) {
     std::vector<TSaneDevice> devices;
     for (TCachedDevice& d : *cached) devices.push_back(std::move(d.Device));
@@ -291,6 +346,12 @@ void TSourceManager::Discover() {
   const std::vector<TSaneDevice> devices = sane ? sane->Devices(config_.Sane.LocalOnly) : std::vector<TSaneDevice>{};
   config_ = virtualOnly_;
   config_.AddSaneDevices(devices);
+  // Devices a job named that discovery does not list stay sources of the session.
+  std::vector<TSaneDevice> named;
+  for (const std::string& name : namedDevices_) {
+    if (FindDevice(name) < 0) named.push_back(TSaneDevice{name, "", "", ""});
+  }
+  if (!named.empty()) config_.AddSaneDevices(named);
   if (!sane || config_.Sane.CacheSeconds <= 0) return;
   std::vector<TCachedDevice> entries;
   for (const TSourceConfig& c : config_.Sources) {
@@ -300,7 +361,7 @@ void TSourceManager::Discover() {
     }
   }
   // A cache that cannot be written only costs the next job a discovery.
-  (void)TDeviceCache(settingsFolder_, CacheKey()).Save(entries);
+  (void)TDeviceCache(cacheFolder_, CacheKey()).Save(entries);
 }
 
 }  // namespace lumipage::dsm

@@ -1,12 +1,13 @@
 #pragma once
 // The source manager: TWAIN states 1 to 3 for the application, the list of sources (the virtual
-// scanners of twain_32.ini in the system folder, then the SANE devices), the default source, the
+// scanners of twain_32.ini in the configuration folder, then the SANE devices), the default source, the
 // selection dialog, and the routing of every other triplet to the one open source.
 #include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "dsm/SaneLibrary.h"
 #include "dsm/Source.h"
@@ -39,6 +40,9 @@ class TSourceManager {
   twain::TW_UINT16 IdentityEntry(twain::TW_UINT16 msg, twain::TW_IDENTITY& id);
   twain::TW_UINT16 UserSelect(twain::TW_IDENTITY& id);
   twain::TW_UINT16 OpenSource(twain::TW_IDENTITY& id);
+  twain::TW_UINT16 DeviceEntry(twain::TW_LP_DEVICE& query);
+  // Position of the source of the SANE device of that name; -1 when none is listed.
+  [[nodiscard]] int FindDevice(const std::string& deviceName) const;
   // The SANE devices of the session: from the device cache when it has them, else discovery.
   void ListSaneDevices();
   // Looks for the SANE devices anew and keeps them in the device cache.
@@ -57,7 +61,9 @@ class TSourceManager {
   platform::HWND parent_ = nullptr;
   TSourceConfigList config_;
   TSourceConfigList virtualOnly_;  // config_ before the SANE devices were added
-  std::string settingsFolder_;
+  std::string settingsFolder_;    // the folder of twain_32.ini
+  std::string cacheFolder_;       // where the device cache may lie besides the user's cache folder
+  std::vector<std::string> namedDevices_;  // devices named by the application, not discovered
   bool fromCache_ = false;         // the SANE devices listed came from the device cache
   bool saneTried_ = false;         // loading libsane was tried in this session
   std::size_t cursor_ = 0;         // enumeration position of MSG_GETNEXT

@@ -234,6 +234,34 @@ void TScanner::RefreshSources() {
   }
 }
 
+int TScanner::DeviceSource(const std::string& deviceName) {
+  Open();
+  TW_LP_DEVICE query{};
+  if (!dsmEntry_ || deviceName.empty() || deviceName.size() >= sizeof query.DeviceName) return -1;
+  std::memcpy(query.DeviceName, deviceName.data(), deviceName.size());
+  if (!DsmCall(nullptr, DG_CONTROL, DAT_LP_DEVICE, MSG_GET, &query)) return -1;
+  const std::string name = ProductNameOf(query.Source);
+  auto position = [this, &name] {
+    for (std::size_t i = 0; i < sourceNames_.size(); ++i) {
+      if (sourceNames_[i] == name) return static_cast<int>(i);
+    }
+    return -1;
+  };
+  if (position() < 0) {
+    // The source manager looked for devices anew or made a source for the name: list again,
+    // keeping the current source current.
+    const std::string current =
+        sourceIndex_ >= 0 && static_cast<std::size_t>(sourceIndex_) < sourceNames_.size() ? sourceNames_[sourceIndex_] : "";
+    FillSources();
+    sourceIndex_ = -1;
+    for (std::size_t i = 0; i < sourceNames_.size(); ++i) {
+      if (!current.empty() && sourceNames_[i] == current) sourceIndex_ = static_cast<int>(i);
+    }
+    if (sourceIndex_ < 0) GetDefaultSource();
+  }
+  return position();
+}
+
 void TScanner::SetProductName(const std::string& text) { CopyText(appIdentity_.ProductName, text, 32); }
 
 bool TScanner::ProcessTwainEvent(const platform::MSG& msg, bool& done) {

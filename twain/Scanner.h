@@ -63,6 +63,7 @@ class TScanner : public ScannerOperations {
   void SelectSource(int index) override;
   [[nodiscard]] bool SelectSourceDialog() override;
   void RefreshSources() override;
+  [[nodiscard]] int DeviceSource(const std::string& deviceName) override;
   void SetProductName(const std::string& text) override;
 
   // Calls the source manager with AppIdentity as origin. True on TWRC_SUCCESS, or on

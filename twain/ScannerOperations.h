@@ -44,6 +44,13 @@ class ScannerOperations {
   // from a cache of devices found by an earlier run); the current source stays current when it
   // is still listed, else the default becomes current. Scanners without such a cache do nothing.
   virtual void RefreshSources() {}
+  // Position in Sources() of the scanner that drives the device of that name as the scanner
+  // drivers write it (a SANE device name such as "test:0"); the list may grow by that scanner.
+  // -1 when there is none; the current scanner stays current.
+  [[nodiscard]] virtual int DeviceSource(const std::string& deviceName) {
+    (void)deviceName;
+    return -1;
+  }
   // The product name announced to the source manager (its first 32 characters).
   virtual void SetProductName(const std::string& text) = 0;
   // Scans until the source reports the end, calling handler once per page; then calls OnDone.

@@ -15,6 +15,7 @@ using TW_BOOL = std::uint16_t;
 using TW_MEMREF = void*;
 using TW_HANDLE = void*;
 using TW_STR32 = char[34];
+using TW_STR255 = char[256];
 
 #pragma pack(push, 2)
 
@@ -95,6 +96,13 @@ struct TW_IMAGEINFO {
   TW_UINT16 Compression;
 };
 
+// lumipage's own source manager (DAT_LP_DEVICE): a device name as the driver layer writes it,
+// and the identity of the source that drives that device.
+struct TW_LP_DEVICE {
+  TW_STR255 DeviceName;
+  TW_IDENTITY Source;
+};
+
 #pragma pack(pop)
 
 static_assert(sizeof(TW_FIX32) == 4);
@@ -124,6 +132,13 @@ constexpr TW_UINT16 DAT_USERINTERFACE = 0x0009;
 constexpr TW_UINT16 DAT_STATUSUTF8 = 0x0026;
 constexpr TW_UINT16 DAT_IMAGEINFO = 0x0101;
 constexpr TW_UINT16 DAT_IMAGENATIVEXFER = 0x0104;
+constexpr TW_UINT16 DAT_CUSTOMBASE = 0x8000;
+// lumipage's own source manager: DG_CONTROL / DAT_LP_DEVICE / MSG_GET fills Source with the
+// identity of the source that drives the SANE device named DeviceName ("test:0",
+// "fujitsu:fi-7160:1234"): a listed one, else one listed after looking for devices anew, else a
+// source made for that name when SANE may know it (a network scanner left out of a local
+// discovery). TWCC_NODS when there is none; other source managers refuse the triplet.
+constexpr TW_UINT16 DAT_LP_DEVICE = DAT_CUSTOMBASE + 0x4C01;
 
 // Messages.
 constexpr TW_UINT16 MSG_NULL = 0x0000;

@@ -254,3 +254,67 @@ TEST_F(SaneProgram, CachedDeviceThatHasGoneIsAJobWithoutIt) {
 }
 
 }  // namespace
+
+namespace {
+
+struct DeviceNameCase {
+  const char* name;
+  std::string ini;      // twain_32.ini
+  const char* scanner;  // the Scanner value, as a scanner-button daemon hands it on
+  const char* pages;
+  const char* message;  // nullptr: no error entry
+  const char* used;     // [Scanners] LastScanner; nullptr: not written (the job failed first)
+};
+
+void PrintTo(const DeviceNameCase& c, std::ostream* os) { *os << c.name; }
+
+class SaneDeviceName : public SaneProgram, public ::testing::WithParamInterface<DeviceNameCase> {};
+
+// A SANE device name picks that device, listed or not; one that no device answers to is an
+// error, not a scan from another scanner.
+TEST_P(SaneDeviceName, PicksTheDevice) {
+  const DeviceNameCase& c = GetParam();
+  SaneTestBackend backend;
+  WriteText(sys / "twain_32.ini", c.ini);
+  WriteText(exe / "lumipage.ini", "[Scan]\n");
+  Run(std::string("jpg NoADF Resolution 50 Scanner ") + c.scanner);
+  EXPECT_EQ(Report("Scan", "Pages"), c.pages);
+  EXPECT_EQ(Report("Error", "Message"), c.message ? c.message : "<none>");
+  EXPECT_EQ(platform::GetPrivateProfileString("Scanners", "LastScanner", "<none>", exe / "lumipage.ini"),
+            c.used ? c.used : "<none>");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SaneDeviceName,
+    ::testing::Values(
+        DeviceNameCase{"Listed", "[Source1]\nName=Desk\n", "test:1", "1", nullptr, "Noname frontend-tester 2"},
+        // Not listed by discovery (the fake library lists fake:0 only) but opened by name, as a
+        // network scanner left out of a local discovery is.
+        DeviceNameCase{"OpenedByName", "[Sources]\nCount=0\n[Sane]\nLibrary=" + std::string(LUMIPAGE_FAKE_SANE) + "\n",
+                       "fake:network-scanner", "1", nullptr, "fake:network-scanner"},
+        DeviceNameCase{"NoSuchDevice", "[Source1]\nName=Desk\n", "test:7", "0", "Unable to open TWAIN source",
+                       "test:7"},
+        // With the bridge off a device name names nothing: the default scanner scans, as for
+        // any name not listed.
+        DeviceNameCase{"BridgeOff", "[Source1]\nName=Desk\n[Sane]\nEnabled=0\n", "test:1", "1", nullptr, "Desk"}),
+    [](const ::testing::TestParamInfo<DeviceNameCase>& info) { return std::string(info.param.name); });
+
+// A device attached after the device cache was written is found by its name all the same.
+TEST_F(SaneProgram, DeviceNameMissingFromTheCacheIsLookedFor) {
+  SaneTestBackend backend;
+  WriteText(exe / "lumipage.ini", "[Scan]\n");
+  Run("noscan");
+  const std::string cache = sys / "sane-devices.cache";
+  std::string text = ReadText(cache);
+  const std::string second = "device\tNoname frontend-tester 2\ttest:1\tNoname\tfrontend-tester\tvirtual device\n";
+  const std::size_t at = text.find(second);
+  ASSERT_NE(at, std::string::npos) << text;
+  text.erase(at, second.size());
+  text.replace(text.find("end\t2"), 5, "end\t1");
+  WriteText(cache, text);
+  ASSERT_TRUE(Scans("jpg NoADF Resolution 50 Scanner test:1", 1));
+  EXPECT_EQ(platform::GetPrivateProfileString("Scanners", "LastScanner", "", exe / "lumipage.ini"),
+            "Noname frontend-tester 2");
+}
+
+}  // namespace
