@@ -306,6 +306,7 @@ void TFrmScan::CheckOutputTarget() const {
     if (f == ofPdf) throw EJobError("Unable to save PDF file " + name + ": " + error);
     throw EJobError("Cannot create file \"" + name + "\". " + error);
   }
+  if (f == ofPdf) CheckPdfaJob(Settings, name, target.Exists);
   if (f == ofMultiTiff && Settings.Append && target.Exists) {
     // Appending to a damaged file would bury the new pages where no reader finds them.
     bool whole = false;

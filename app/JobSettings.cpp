@@ -111,6 +111,8 @@ TJobSettings TJobSettingsReader::LoadJobSettings() const {
   s.AutoRotate = flag("AutoRotate");
   s.SkipBlank = flag("SkipBlank");
   s.Deskew = flag("Deskew");
+  s.PDFA = flag("PDFA");
+  s.MonoText = flag("MonoText");
 
   auto integer = [&](const char* word, int def) {
     int v = ReadInt(ini, word, def);

@@ -59,6 +59,11 @@ struct TJobSettings {
   bool SkipBlank = false;
   // Pages turned by a few degrees are straightened before anything else is done to them.
   bool Deskew = false;
+  // New and appended PDFs are written as PDF/A-1b (archival).
+  bool PDFA = false;
+  // Black-and-white pages are thresholded by their neighbourhood instead of dithered: text
+  // stays sharp and compresses far better.
+  bool MonoText = false;
   std::string FileName;
   std::string ExeFolder;
 };

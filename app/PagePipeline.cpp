@@ -14,6 +14,7 @@
 
 #include "app/FrmScan.h"
 #include "app/OcrQueue.h"
+#include "imaging/AdaptiveThresholdTransform.h"
 #include "imaging/BitmapGraphic.h"
 #include "imaging/Canvas.h"
 #include "imaging/CropTransform.h"
@@ -404,11 +405,22 @@ void AppendTiffPage(TFrmScan& form, TTiffGraphic& tiff, const std::string& name)
   }
 }
 
+// Pages go into TIFF files (page files, the multi-page file, or the PDF's black-and-white pages).
+bool StoredAsTiff(const TJobSettings& s) {
+  return s.OutputFormat == ofTiff || s.OutputFormat == ofMultiTiff || (s.OutputFormat == ofPdf && s.Mono);
+}
+
+// MonoText: solid strokes instead of dots, and a fraction of the dithered page's size.
+bool ThresholdedPage(const TJobSettings& s) { return s.Mono && s.MonoText && StoredAsTiff(s); }
+
 void SaveTiff(TFrmScan& form, TDibGraphic& page, const std::string& base, TImageProps& record) {
   const TJobSettings& s = form.Settings;
-  if (s.Mono && s.MonoEnhance) DarkenPage(page);
   TTiffGraphic tiff;
-  {
+  if (ThresholdedPage(s)) {
+    // Thresholded before recognition saw it (StorePage).
+    tiff.TakeImage(page);
+  } else {
+    if (s.Mono && s.MonoEnhance) DarkenPage(page);
     TImageFormatTransform transform;
     transform.TargetKind = s.Mono ? ikBlackWhite : ikTrueColor;
     transform.DitherEnabled = true;
@@ -462,6 +474,13 @@ void StorePage(TFrmScan& form, TBitmapGraphic& page, std::uint16_t xres, std::ui
   const std::string banner = form.CommandLine().ParamValue("Banner");
   if (!banner.empty()) Caption(page, banner);
 
+  // A text page is recognised as it is stored, thresholded: recognition of the grey page passes
+  // over faint writing that the threshold keeps.
+  if (ThresholdedPage(s)) {
+    if (s.MonoEnhance) DarkenPage(page);
+    TAdaptiveThresholdTransform().Apply(page);
+  }
+
   // Recognised as stored (caption included, before any dithering), beside the saving of this
   // page and the scanning of the next.
   if (TOcrQueue* ocr = form.Recognition()) ocr->Submit(n, GreyPageOf(page));
@@ -471,7 +490,7 @@ void StorePage(TFrmScan& form, TBitmapGraphic& page, std::uint16_t xres, std::ui
 
   if (s.OutputFormat == ofJpeg || (s.OutputFormat == ofPdf && !s.Mono)) {
     SaveJpeg(form, page, base, xres, yres, record);
-  } else if (s.OutputFormat == ofTiff || s.OutputFormat == ofMultiTiff || (s.OutputFormat == ofPdf && s.Mono)) {
+  } else if (StoredAsTiff(s)) {
     SaveTiff(form, page, base, record);
   } else {
     page.SaveToFile(base + ".bmp", PageFlush(s), CheckingEarlierPages(form));

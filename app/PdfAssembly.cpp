@@ -3,6 +3,7 @@
 #include "app/FrmScan.h"
 #include "app/OcrQueue.h"
 #include "pdf/PDFDocument.h"
+#include "pdf/PDFArchive.h"
 #include "pdf/PDFPageText.h"
 #include "pdf/PDFPageTree.h"
 #include "pdf/PDFSaveCheck.h"
@@ -62,7 +63,36 @@ std::vector<int> PagesWithoutMediaBox(TVellox& pdf, int existing) {
   return pages;
 }
 
+// The PDF/A part the saved file is written as; 0 for none. A PDF/A job writes PDF/A-1b. Another
+// job keeps the claim of a file that claims PDF/A true, its metadata following its new pages and
+// dates, where that needs no change to how the file's colours are read: the file already has
+// the output intent the new pages need (a new intent changes how colour-managed readers show
+// the old pages).
+int PdfaPartToWrite(TVellox& pdf, const TJobSettings& s, const std::string& fileName, bool appending) {
+  if (!appending) return s.PDFA ? 1 : 0;
+  TPDFDocument& doc = *pdf.SelectedDocument();
+  if (s.PDFA) {
+    const std::string refusal = PdfaAppendRefusal(doc, !s.Mono);
+    if (!refusal.empty()) throw EJobError("Unable to append to PDF file " + fileName + " as PDF/A-1b: " + refusal);
+    return 1;
+  }
+  if (pdf.Encrypted() != 0) return 0;
+  const TPdfaIdentification id = ReadPdfaIdentification(doc);
+  const bool keep = id.Claim == TPdfaClaim::Claimed && id.Part >= 1 && id.Part <= 3 && PdfaOutputIntentSuits(doc, !s.Mono);
+  return keep ? id.Part : 0;
+}
+
 }  // namespace
+
+void CheckPdfaJob(const TJobSettings& s, const std::string& pdfName, bool pdfExists) {
+  if (!s.PDFA) return;
+  if (!s.PDFPassword.empty())
+    throw EJobError("A PDF/A file cannot be protected with a password: PDFA and PDFPassword exclude each other");
+  if (!s.Append || !pdfExists) return;
+  TVellox pdf;
+  OpenExisting(pdf, pdfName, s.PDFPassword);
+  (void)PdfaPartToWrite(pdf, s, pdfName, true);
+}
 
 // Each word sits on its line's baseline, sloped as the line is, so that readers put a word with
 // descenders on its own line. The size is the least that lets the font's ascent reach the line's
@@ -151,6 +181,9 @@ void AssemblePdfPages(TFrmScan& form) {
   // The save below replaces the file it writes; no other file goes (a PDF of the default name
   // beside the program belongs to other jobs when this one names its own).
 
+  const int pdfaPart = PdfaPartToWrite(pdf, s, s.FileName, appending);
+  if (pdfaPart > 0 && pdf.SetPdfA(pdfaPart) != 1) throw EJobError("Unable to write PDF file " + s.FileName + " as PDF/A");
+
   // A new document's first page starts as A4. An existing document's last page keeps its size:
   // resizing it would change a page the job never scanned.
   if (!appending) (void)pdf.SetPageSize("A4");
@@ -215,6 +248,7 @@ void AssemblePdfPages(TFrmScan& form) {
   expected.Protected = pdf.Encrypted() != 0;
   expected.PageCount = existing + form.LastPageNo;
   expected.PagesWithoutMediaBox = withoutMediaBox;
+  expected.Pdfa = pdfaPart > 0;
   for (int i = 1; i <= form.LastPageNo; ++i)
     expected.NewPageImages.emplace_back(table.at(static_cast<size_t>(i)).Width, table.at(static_cast<size_t>(i)).Height);
   const int saved = pdf.SaveToFile(s.FileName, [&](const std::string& temporaryName) {

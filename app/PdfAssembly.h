@@ -15,6 +15,11 @@ namespace lumipage {
 // cannot be added or the file cannot be saved; page files are removed only once the PDF is saved.
 void AssemblePdf(TFrmScan& form);
 
+// Refuses, before anything is scanned, a PDF/A job that could only write a file that is not
+// PDF/A: one with a password, or one that appends to a file that cannot stay PDF/A-1b (which is
+// left as it was). Raises EJobError naming the reason.
+void CheckPdfaJob(const TJobSettings& settings, const std::string& pdfName, bool pdfExists);
+
 // After a failed PDF job: moves the intermediate page files beside the intended PDF as
 // <name>-unsaved-001.jpg, ... (never over an existing file; beside the program when that folder
 // cannot take them), so that no later clean-up deletes them, and updates the page table.

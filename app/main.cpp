@@ -23,7 +23,7 @@ const char kUsage[] =
     "\n"
     "Switches: bmp jpg tif multi_tif pdf Mono ScanMono A4 Letter Bank selectscanner ShowUI\n"
     "          ShowProgress noscan NoADF Duplex Film MonoEnhance Append AutoRotate SkipBlank\n"
-    "          Deskew Help\n"
+    "          Deskew PDFA MonoText Help\n"
     "Pairs:    Resolution N, Indicator N, jpg_quality N, Scanner N|name|SANE device,\n"
     "          prodname text, ScanArea l,t,r,b (mm), PDFPassword text, PDFEncryption RC4|AES256,\n"
     "          filename path, Banner text, OCR langs (eng or eng+deu), LockWait N,\n"

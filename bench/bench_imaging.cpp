@@ -1,7 +1,8 @@
 // Hot paths of the image library on an A4 page at 300 dpi (2481 x 3507, true colour, text on
 // noisy off-white): Floyd-Steinberg to black and white and to 256 greys, JPEG quality 85 in
 // true colour and grey, crop of A4 out of a Letter-size scan (against one memcpy of the
-// result), BMP output and input.
+// result), BMP output and input; black and white by local threshold (MonoText) against the
+// dither and against Leptonica's Sauvola threshold, and the Group 4 size of each.
 //
 // Environment:
 //   LUMIPAGE_BENCH_SAVE_PAGE=<folder>  write the page as page.bmp (24-bit), page.ppm, and its
@@ -22,12 +23,18 @@
 #include <string>
 #include <vector>
 
+#include "imaging/AdaptiveThresholdTransform.h"
 #include "imaging/BitmapGraphic.h"
 #include "imaging/Canvas.h"
 #include "imaging/CropTransform.h"
 #include "imaging/ImageFormatTransform.h"
 #include "imaging/JpegGraphic.h"
 #include "imaging/MemoryStream.h"
+#include "imaging/TiffGraphic.h"
+
+#ifdef LUMIPAGE_HAVE_LEPTONICA
+#include <leptonica/allheaders.h>
+#endif
 
 namespace {
 
@@ -159,6 +166,65 @@ void Dither(benchmark::State& state, TImageKind kind) {
 
 void BM_DitherBlackWhite(benchmark::State& state) { Dither(state, ikBlackWhite); }
 BENCHMARK(BM_DitherBlackWhite)->Arg(1)->Arg(0)->ArgName("fast")->Unit(benchmark::kMillisecond);
+
+// The page to black and white by local threshold (MonoText), grey conversion included.
+void BM_MonoTextThreshold(benchmark::State& state) {
+  Warm();
+  TAdaptiveThresholdTransform t;
+  TBitmapGraphic out;
+  for (auto _ : state) t.ApplyOnDest(Page(), out);
+  SetPixels(state, Page());
+}
+BENCHMARK(BM_MonoTextThreshold)->Unit(benchmark::kMillisecond);
+
+// The stored size of the page as a Group 4 TIFF, thresholded (threshold:1) or dithered (0):
+// the time is the conversion and the coding, the counter the bytes.
+void BM_Group4PageSize(benchmark::State& state) {
+  Warm();
+  std::int64_t bytes = 0;
+  for (auto _ : state) {
+    TTiffGraphic tiff;
+    if (state.range(0) != 0) {
+      TAdaptiveThresholdTransform().ApplyOnDest(Page(), tiff);
+    } else {
+      TImageFormatTransform t;
+      t.TargetKind = ikBlackWhite;
+      t.ApplyOnDest(Page(), tiff);
+    }
+    tiff.SetCompression(tcGroup4);
+    TMemoryStream stream;
+    tiff.SaveToStream(stream);
+    bytes = stream.Size();
+  }
+  state.counters["bytes"] = static_cast<double>(bytes);
+}
+BENCHMARK(BM_Group4PageSize)->Arg(1)->Arg(0)->ArgName("threshold")->Unit(benchmark::kMillisecond);
+
+#ifdef LUMIPAGE_HAVE_LEPTONICA
+// Leptonica's Sauvola threshold of the same page (one tile, half-window 16, k 0.34 as its
+// documentation suggests), its grey conversion included; the colour PIX is made beforehand.
+void BM_LeptonicaSauvola(benchmark::State& state) {
+  Warm();
+  const TBitmapGraphic& page = Page();
+  PIX* colour = pixCreate(page.Width(), page.Height(), 32);
+  for (std::int32_t y = 0; y < page.Height(); ++y) {
+    const std::uint8_t* in = page.RowBits(y);
+    l_uint32* line = pixGetData(colour) + static_cast<std::size_t>(y) * pixGetWpl(colour);
+    for (std::int32_t x = 0; x < page.Width(); ++x)
+      composeRGBPixel(in[3 * x + 2], in[3 * x + 1], in[3 * x], line + x);
+  }
+  for (auto _ : state) {
+    PIX* grey = pixConvertRGBToGray(colour, 0.299f, 0.587f, 0.114f);
+    PIX* bw = nullptr;
+    pixSauvolaBinarize(grey, 16, 0.34f, 1, nullptr, nullptr, nullptr, &bw);
+    pixDestroy(&bw);
+    pixDestroy(&grey);
+  }
+  pixDestroy(&colour);
+  SetPixels(state, page);
+}
+BENCHMARK(BM_LeptonicaSauvola)->Unit(benchmark::kMillisecond);
+#endif
 
 void BM_DitherGray256(benchmark::State& state) { Dither(state, ikGray256); }
 BENCHMARK(BM_DitherGray256)->Arg(1)->Arg(0)->ArgName("fast")->Unit(benchmark::kMillisecond);

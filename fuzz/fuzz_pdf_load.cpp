@@ -2,7 +2,8 @@
 // document that loaded must load again from its saved bytes. Then the job's own use of it: a
 // page is appended through the facade (the page tree walked, repaired or rebuilt, the content
 // compressed, a protected file kept protected), and the saved document must hold exactly one
-// page more than it had.
+// page more than it had; an unprotected one is also made PDF/A, and must read back with every
+// PDF/A part the save check looks for.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "pdf/PDFArchive.h"
 #include "pdf/PDFDocument.h"
 #include "pdf/PDFRepair.h"
 #include "pdf/Vellox.h"
@@ -38,6 +40,8 @@ void AppendAPage(const std::string& text) {
   (void)pdf.SelectPage(existing + 1);
   (void)pdf.SetPageDimensions(210, 297);
   (void)pdf.CompressContent();
+  (void)ReadPdfaIdentification(*pdf.SelectedDocument());
+  const bool pdfa = MakePdfa(*pdf.SelectedDocument());
   const std::string saved = pdf.SelectedDocument()->SaveToString();
   TVellox again;
   if (!OpenAsTheJobDoes(again, saved)) {
@@ -47,6 +51,13 @@ void AppendAPage(const std::string& text) {
   if (again.PageCount() != existing + 1) {
     std::fprintf(stderr, "%d pages appended to become %d\n", existing, again.PageCount());
     std::abort();
+  }
+  if (pdfa) {
+    const std::string failure = PdfaFailure(*again.SelectedDocument());
+    if (!failure.empty()) {
+      std::fprintf(stderr, "made PDF/A, it reads back as not: %s\n", failure.c_str());
+      std::abort();
+    }
   }
 }
 

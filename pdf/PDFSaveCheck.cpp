@@ -12,6 +12,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "pdf/PDFArchive.h"
 #include "pdf/PDFArray.h"
 #include "pdf/PDFDictionary.h"
 #include "pdf/PDFDocument.h"
@@ -363,7 +364,7 @@ std::string CheckSavedPdfBytes(std::string bytes, const TSavedPdfExpectation& ex
       // Loading up to the page tree is the same either way: a file that fails here fails both.
       if (!doc.LoadFromString(std::move(bytes))) return "it cannot be read as a PDF file";
       try {
-        if (TQuickCheck(doc).Passes(expected)) return {};
+        if (TQuickCheck(doc).Passes(expected)) return expected.Pdfa ? PdfaFailure(doc) : std::string();
       } catch (const std::bad_alloc&) {
         throw;
       } catch (...) {
@@ -371,7 +372,9 @@ std::string CheckSavedPdfBytes(std::string bytes, const TSavedPdfExpectation& ex
       kept = doc.FileText();
     }
     TPDFDocument doc;
-    return CheckInFull(doc, std::move(kept), expected);
+    std::string failure = CheckInFull(doc, std::move(kept), expected);
+    if (failure.empty() && expected.Pdfa) failure = PdfaFailure(doc);
+    return failure;
   } catch (const std::bad_alloc&) {
     return "there is not enough memory to read it back";
   } catch (...) {

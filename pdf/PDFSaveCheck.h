@@ -21,6 +21,9 @@ struct TSavedPdfExpectation {
   // Old pages (numbered from 1) that had no media box in the file they come from: they may
   // still have none, since readers give such a page their default size.
   std::vector<int> PagesWithoutMediaBox;
+  // The file must be PDF/A as the save made it: identifier, unfiltered metadata that claims
+  // level B and repeats the Info dictionary, an output intent with a colour profile.
+  bool Pdfa = false;
 };
 
 class TPDFDocument;
@@ -32,8 +35,8 @@ class TPDFDictionary;
 // Reads the file and checks it against what the save meant to write: it reads without repair
 // (and opens with the password), its page tree holds PageCount pages and says so in its /Count,
 // every page is a dictionary with a media box (its own or inherited; old pages listed in
-// PagesWithoutMediaBox may lack one), and each new page paints
-// its image. Empty when all holds; otherwise what failed, as a phrase ("it has 4 pages instead
+// PagesWithoutMediaBox may lack one), each new page paints its image, and a PDF/A file
+// holds its PDF/A parts. Empty when all holds; otherwise what failed, as a phrase ("it has 4 pages instead
 // of 5"). Only what a check needs is parsed, so a long document costs little more than reading
 // its page dictionaries.
 [[nodiscard]] std::string CheckSavedPdf(const std::string& fileName, const TSavedPdfExpectation& expected);

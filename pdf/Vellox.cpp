@@ -10,6 +10,7 @@
 #include <fstream>
 #include <istream>
 
+#include "pdf/PDFArchive.h"
 #include "pdf/PDFDocument.h"
 #include "pdf/PDFExtra.h"
 #include "pdf/PDFImage.h"
@@ -34,6 +35,7 @@ constexpr std::string_view kInfoKeys[] = {"Author", "Title", "Subject", "Keyword
 struct TVellox::Entry {
   std::unique_ptr<TPDFDocument> Document;
   std::unique_ptr<TPDFPageTree> Pages;
+  int PdfaPart = 0;  // written as PDF/A of this part; 0 not
 };
 
 TVellox::TVellox() {
@@ -157,6 +159,8 @@ int TVellox::SaveToFile(const std::string& fileName, const SaveCheck& check) {
   try {
     TPDFDocument& doc = *selected_->Document;
     doc.SetInfo("ModDate", PDFDateNow());
+    // The metadata repeats the Info dictionary as written, dates included.
+    if (selected_->PdfaPart > 0 && !MakePdfa(doc, selected_->PdfaPart)) return 0;
     // The document goes to a new file beside the target, which replaces the target only once
     // it is complete and on disk: a full disk or a killed process leaves an existing file as
     // it was. Links are followed; devices, FIFOs and files without a write bit are refused.
@@ -199,6 +203,13 @@ int TVellox::SaveToFile(const std::string& fileName, const SaveCheck& check) {
 std::string TVellox::LibraryVersion() {
   lastError_ = 0;
   return std::string(kLibraryVersion);
+}
+
+int TVellox::SetPdfA(int part) {
+  lastError_ = 0;
+  if (part < 0 || part > 3 || (part > 0 && selected_->Document->SecurityState() != 0)) return 0;
+  selected_->PdfaPart = part;
+  return 1;
 }
 
 // ---- Document information ----

@@ -56,6 +56,10 @@ class TVellox {
   // reason as the system words it ("No space left on device"); empty otherwise.
   [[nodiscard]] const std::string& SaveSystemError() const { return saveSystemError_; }
   [[nodiscard]] std::string LibraryVersion();
+  // Saves of the selected document write PDF/A (part 1, or the part an appended file claims),
+  // level B: metadata, output intent and identifier are made as it is saved. 0 turns it off.
+  // 0 (nothing changed) for a protected document or a part outside 0 to 3.
+  [[nodiscard]] int SetPdfA(int part);
   // 0 none; 101-104 Encrypt; 201, 202 SetInformation; kErrorTooLarge SaveToFile.
   [[nodiscard]] int LastErrorCode() const { return lastError_; }
   // SaveToFile: the document is larger than a PDF's cross-reference table can address (an

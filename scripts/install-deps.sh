@@ -13,6 +13,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qpdf poppler-utils libtiff-tools libjpeg-turbo-progs imagemagick
   img2pdf bc jq ghostscript python3
+  icc-profiles-free
+  libpdfbox2-java libactivation-java libjaxb-api-java default-jre-headless
 )
 
 missing=()

@@ -158,6 +158,19 @@ TEST(JobSettings, CleaningFromFileAndCommandLine) {
   EXPECT_TRUE(switches.Deskew);
 }
 
+TEST(JobSettings, ArchivalAndTextSwitchesFromFileAndCommandLine) {
+  TempDir dir;
+  TJobSettings off = load(dir, {});
+  EXPECT_FALSE(off.PDFA);
+  EXPECT_FALSE(off.MonoText);
+  TJobSettings file = load(dir, {}, "[Scan]\nPDFA=1\nMonoText=1\n");
+  EXPECT_TRUE(file.PDFA);
+  EXPECT_TRUE(file.MonoText);
+  TJobSettings cmd = load(dir, {"pdfa", "MONOTEXT"});
+  EXPECT_TRUE(cmd.PDFA);
+  EXPECT_TRUE(cmd.MonoText);
+}
+
 TEST(JobSettings, FlagsOnlyTurnOn) {
   TempDir dir;
   TJobSettings s = load(dir, {"append", "NOSCAN"}, "[Scan]\nDuplex=1\nFilm=0\n");
