@@ -1,7 +1,6 @@
 #include "app/JobSettings.h"
 
 #include <algorithm>
-#include <limits>
 
 #include "platform/Files.h"
 #include "platform/IntegerText.h"
@@ -18,36 +17,17 @@ std::optional<TPdfEncryption> ParsePdfEncryption(const std::string& text) {
 }
 
 std::optional<std::int32_t> ParseInteger(const std::string& text, bool allowCHex) {
-  size_t i = 0;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  bool hex = false;
-  if (i < text.size() && text[i] == '$') {
-    hex = true;
-    ++i;
-  } else if (allowCHex && i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
-    hex = true;
-    i += 2;
+  const auto n = platform::ReadIntegerText(text, allowCHex);
+  if (!n) return std::nullopt;
+  if (n->Hex) {
+    // Hexadecimal wraps into 32 bits.
+    if (n->Magnitude > 0xFFFFFFFFull) return std::nullopt;
+    const auto v = static_cast<std::uint32_t>(n->Magnitude);
+    return static_cast<std::int32_t>(n->Negative ? 0u - v : v);
   }
-  if (i >= text.size()) return std::nullopt;
-  std::uint64_t value = 0;
-  for (; i < text.size(); ++i) {
-    char c = text[i];
-    unsigned digit;
-    if (c >= '0' && c <= '9') digit = static_cast<unsigned>(c - '0');
-    else if (hex && c >= 'a' && c <= 'f') digit = static_cast<unsigned>(c - 'a' + 10);
-    else if (hex && c >= 'A' && c <= 'F') digit = static_cast<unsigned>(c - 'A' + 10);
-    else return std::nullopt;
-    value = value * (hex ? 16 : 10) + digit;
-    if (value > (hex ? 0xFFFFFFFFull : 0x80000000ull)) return std::nullopt;
-  }
-  if (hex) {
-    auto v = static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
-    return negative ? static_cast<std::int32_t>(0u - static_cast<std::uint32_t>(v)) : v;
-  }
-  if (negative) return static_cast<std::int32_t>(-static_cast<std::int64_t>(value));
-  if (value > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) return std::nullopt;
-  return static_cast<std::int32_t>(value);
+  if (n->Magnitude > (n->Negative ? 0x80000000ull : 0x7FFFFFFFull)) return std::nullopt;
+  return static_cast<std::int32_t>(n->Negative ? -static_cast<std::int64_t>(n->Magnitude)
+                                               : static_cast<std::int64_t>(n->Magnitude));
 }
 
 TJobSettingsReader::TJobSettingsReader(const TCommandLine& cmd, std::string exeFolder)

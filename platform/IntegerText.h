@@ -1,44 +1,57 @@
 #pragma once
-// Integers of bounded settings (seconds to wait, and the like): decimal, or hexadecimal after
-// '$' (and '0x' where the caller allows it), with an optional sign. A value beyond the range,
-// however large its digits, stands for the nearest bound, so that "$FFFFFFFF" or "99999999999"
-// ask for the longest wait and a negative value for the shortest. Text that is no number gives
-// nothing, and the caller keeps its default.
+// Integers of settings: decimal, or hexadecimal after '$' (and '0x' where the caller allows it),
+// with an optional sign. For bounded settings (seconds to wait, and the like) a value beyond the
+// range, however large its digits, stands for the nearest bound, so that "$FFFFFFFF" or
+// "99999999999" ask for the longest wait and a negative value for the shortest. Text that is no
+// number gives nothing, and the caller keeps its default.
 #include <cstdint>
 #include <optional>
 #include <string_view>
 
 namespace lumipage::platform {
 
-[[nodiscard]] inline std::optional<std::int64_t> ParseClampedInteger(std::string_view text, bool allowCHex,
-                                                                     std::int64_t lo, std::int64_t hi) {
+// The parts of an integer's text: its sign, whether it was hexadecimal, and its magnitude, held
+// at 2^60 once the digits go beyond (far past any bound, far from overflowing). Nothing for text
+// that is no number.
+struct TIntegerText {
+  bool Negative = false;
+  bool Hex = false;
+  std::uint64_t Magnitude = 0;
+};
+
+[[nodiscard]] inline std::optional<TIntegerText> ReadIntegerText(std::string_view text, bool allowCHex) {
+  TIntegerText n;
   std::size_t i = 0;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  bool hex = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) n.Negative = text[i++] == '-';
   if (i < text.size() && text[i] == '$') {
-    hex = true;
+    n.Hex = true;
     ++i;
   } else if (allowCHex && i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
-    hex = true;
+    n.Hex = true;
     i += 2;
   }
   if (i >= text.size()) return std::nullopt;
-  // Far beyond any bound, and far from overflowing while digits are added.
   constexpr std::uint64_t kSaturated = std::uint64_t{1} << 60;
-  std::uint64_t value = 0;
   for (; i < text.size(); ++i) {
     const char c = text[i];
     unsigned digit;
     if (c >= '0' && c <= '9') digit = static_cast<unsigned>(c - '0');
-    else if (hex && c >= 'a' && c <= 'f') digit = static_cast<unsigned>(c - 'a' + 10);
-    else if (hex && c >= 'A' && c <= 'F') digit = static_cast<unsigned>(c - 'A' + 10);
+    else if (n.Hex && c >= 'a' && c <= 'f') digit = static_cast<unsigned>(c - 'a' + 10);
+    else if (n.Hex && c >= 'A' && c <= 'F') digit = static_cast<unsigned>(c - 'A' + 10);
     else return std::nullopt;
-    if (value < kSaturated) value = value * (hex ? 16 : 10) + digit;
+    if (n.Magnitude < kSaturated) n.Magnitude = n.Magnitude * (n.Hex ? 16 : 10) + digit;
   }
-  if (value > kSaturated) value = kSaturated;
-  const std::int64_t signedValue = negative ? -static_cast<std::int64_t>(value) : static_cast<std::int64_t>(value);
-  return signedValue < lo ? lo : (signedValue > hi ? hi : signedValue);
+  if (n.Magnitude > kSaturated) n.Magnitude = kSaturated;
+  return n;
+}
+
+[[nodiscard]] inline std::optional<std::int64_t> ParseClampedInteger(std::string_view text, bool allowCHex,
+                                                                     std::int64_t lo, std::int64_t hi) {
+  const auto n = ReadIntegerText(text, allowCHex);
+  if (!n) return std::nullopt;
+  const auto magnitude = static_cast<std::int64_t>(n->Magnitude);
+  const std::int64_t value = n->Negative ? -magnitude : magnitude;
+  return value < lo ? lo : (value > hi ? hi : value);
 }
 
 }  // namespace lumipage::platform
