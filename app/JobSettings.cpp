@@ -1,6 +1,8 @@
 #include "app/JobSettings.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
 
 #include "platform/Files.h"
 #include "platform/IntegerText.h"
@@ -203,8 +205,11 @@ bool TJobSettingsReader::ReadHelp() const {
 bool TJobSettingsReader::SettingsFileWritable() const {
   // A FIFO or device in the file's place counts as no settings file: writing to it could block.
   // Nor is a file too large to be read whole: writing it back would cut it short.
-  return platform::IsRegularFile(iniName_) && !platform::IsReadOnly(iniName_) &&
-         !platform::IniFile(iniName_).Truncated();
+  // Its size says so without reading it (the job asks twice).
+  std::error_code error;
+  const auto size = std::filesystem::file_size(iniName_, error);
+  return platform::IsRegularFile(iniName_) && !platform::IsReadOnly(iniName_) && !error &&
+         size <= platform::kMaxIniFileSize;
 }
 
 void TJobSettingsReader::WriteScannersKey(const std::string& key, const std::string& value) const {
