@@ -321,6 +321,13 @@ TTiffPages ReadTiffPagesFrom(TStream& stream, std::uint64_t offset, int limit) {
 
 namespace {
 
+// An unsigned number of 1 to 8 bytes in the file's byte order.
+std::uint64_t FromBytes(const std::uint8_t* b, int bytes, bool bigEndian) {
+  std::uint64_t v = 0;
+  for (int i = 0; i < bytes; ++i) v |= static_cast<std::uint64_t>(b[bigEndian ? i : bytes - 1 - i]) << (8 * (bytes - 1 - i));
+  return v;
+}
+
 std::uint64_t ReadUnsigned(TStream& stream, std::int64_t at, int bytes, bool bigEndian, bool& ok) {
   std::uint8_t b[8] = {};
   stream.SetPosition(at);
@@ -328,9 +335,7 @@ std::uint64_t ReadUnsigned(TStream& stream, std::int64_t at, int bytes, bool big
     ok = false;
     return 0;
   }
-  std::uint64_t v = 0;
-  for (int i = 0; i < bytes; ++i) v |= static_cast<std::uint64_t>(b[bigEndian ? i : bytes - 1 - i]) << (8 * (bytes - 1 - i));
-  return v;
+  return FromBytes(b, bytes, bigEndian);
 }
 
 }  // namespace
@@ -397,14 +402,8 @@ std::int64_t TiffReferencedEnd(TStream& stream) {
     stream.SetPosition(static_cast<std::int64_t>(from));
     if (!bytes.empty() && stream.Read(bytes.data(), bytes.size()) != bytes.size()) return false;
     out.resize(static_cast<std::size_t>(count));
-    for (std::size_t i = 0; i < out.size(); ++i) {
-      std::uint64_t v = 0;
-      for (int k = 0; k < each; ++k) {
-        const std::uint8_t b = bytes[i * static_cast<std::size_t>(each) + static_cast<std::size_t>(bigEndian ? k : each - 1 - k)];
-        v = v << 8 | b;
-      }
-      out[i] = v;
-    }
+    for (std::size_t i = 0; i < out.size(); ++i)
+      out[i] = FromBytes(bytes.data() + i * static_cast<std::size_t>(each), each, bigEndian);
     return true;
   };
   std::vector<std::uint64_t> seen;
