@@ -46,30 +46,6 @@ class CallerJob : public ProgramTest {
     command.replace(0, root.size(), "cd '" + folder + "' && ");
     return ExitCode(std::system(command.c_str()));
   }
-  // Starts the job, waits until ready() holds, then the delay, and sends the signal; waits for the
-  // end. Returns the exit code (-2: the job ended before the signal) and how long the job took
-  // to end after the signal.
-  int RunAndSignal(const std::string& args, const std::function<bool()>& ready, std::chrono::milliseconds delay,
-                   int sig, Clock::duration& after) {
-    pid_t pid = ::fork();
-    if (pid == 0) {
-      ::execl("/bin/sh", "sh", "-c", Command(args).c_str(), static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-    int status = 0;
-    const auto limit = Clock::now() + std::chrono::seconds(60);
-    while (!ready() && Clock::now() < limit) {
-      if (::waitpid(pid, &status, WNOHANG) == pid) return -2;
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    std::this_thread::sleep_for(delay);
-    if (::waitpid(pid, &status, WNOHANG) == pid) return -2;
-    const auto sent = Clock::now();
-    ::kill(pid, sig);
-    ::waitpid(pid, &status, 0);
-    after = Clock::now() - sent;
-    return ExitCode(status);
-  }
   [[nodiscard]] bool Began() const { return !Exists(exe / "lp_done.dat"); }
 
   TempDir out{"out"};
@@ -106,8 +82,8 @@ TEST_P(SignalDuringWait, EndsTheJobAtOnceWithTheUsualReport) {
   WriteText(out / "doc.pdf", "someone's PDF");
   WriteText(exe / "lp_done.dat", "old");  // deleted once the job's signal handling is in place
   Clock::duration after{};
-  const int rc = RunAndSignal(std::string(row.args) + " filename '" + out / "doc.pdf" + "'", [&] { return Began(); },
-                              std::chrono::milliseconds(row.delayMs), row.signal, after);
+  const int rc = RunAndSignal(Command(std::string(row.args) + " filename '" + out / "doc.pdf" + "'"),
+                              [&] { return Began(); }, row.signal, std::chrono::milliseconds(row.delayMs), &after);
   ASSERT_NE(rc, -2) << "the job ended before the signal: " << Report("Error", "Message");
   EXPECT_EQ(rc, 0) << Stderr();
   // The waits run for an hour; the signal ends them (the bound leaves room for a loaded machine).
@@ -143,7 +119,8 @@ TEST_F(CallerJob, SignalDuringTheLockWaitTouchesNothing) {
   ASSERT_EQ(::flock(fd, LOCK_EX), 0);  // the other job
   WriteText(exe / "lp_done.dat", "the running job's report");
   Clock::duration after{};
-  const int rc = RunAndSignal("pdf LockWait 3600", [] { return true; }, std::chrono::milliseconds(700), SIGTERM, after);
+  const int rc =
+      RunAndSignal(Command("pdf LockWait 3600"), [] { return true; }, SIGTERM, std::chrono::milliseconds(700), &after);
   ::close(fd);
   ASSERT_NE(rc, -2);
   EXPECT_EQ(rc, 1);

@@ -189,20 +189,7 @@ class Interrupted : public RealJob {
  protected:
   // Starts the job, waits until ready() holds (or the job ends), sends SIGTERM, waits for the end.
   int RunAndSignal(const std::string& args, const std::function<bool()>& ready) {
-    pid_t pid = ::fork();
-    if (pid == 0) {
-      ::execl("/bin/sh", "sh", "-c", Command(args).c_str(), static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    int status = 0;
-    while (!ready() && std::chrono::steady_clock::now() < limit) {
-      if (::waitpid(pid, &status, WNOHANG) == pid) return -2;  // ended before the moment came
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    ::kill(pid, SIGTERM);
-    ::waitpid(pid, &status, 0);
-    return ExitCode(status);
+    return lumipage::testing::RunAndSignal(Command(args), ready);
   }
   static int TiffPages(const std::string& file) {
     const CommandResult r =
