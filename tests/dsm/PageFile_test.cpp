@@ -1,8 +1,11 @@
 #include "dsm/PageFile.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <variant>
 #include <vector>
@@ -107,6 +110,33 @@ TEST(PageFileTest, TopDownGreyFileBecomesABottomUpPackedDib) {
   const std::uint8_t* rows = dib + 40 + 4 * 256;
   EXPECT_EQ(rows[0], 2);
   EXPECT_EQ(rows[4], 1);
+}
+
+// A page read from disk is the page its bytes make: rows go straight from the file into the
+// page, bottom-up and top-down files alike, and a file cut short is refused as the bytes are.
+TEST(PageFileTest, LoadedFileEqualsItsBytes) {
+  const auto dir = std::filesystem::temp_directory_path() / ("pagefile_test_" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  for (const std::int32_t height : {3, -3}) {
+    std::vector<std::uint8_t> file = File(Header(5, height, 24));
+    for (std::size_t i = 54; i < file.size(); ++i) file[i] = static_cast<std::uint8_t>(i * 7);
+    const std::string path = (dir / "p.bmp").string();
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+    auto loaded = TPageFile::Load(path);
+    auto parsed = TPageFile::Parse(file, path);
+    ASSERT_TRUE(std::holds_alternative<TPageImage>(loaded)) << std::get<std::string>(loaded);
+    ASSERT_TRUE(std::holds_alternative<TPageImage>(parsed));
+    platform::GlobalLockGuard a(std::get<TPageImage>(loaded).Dib.get());
+    platform::GlobalLockGuard b(std::get<TPageImage>(parsed).Dib.get());
+    ASSERT_EQ(a.size(), b.size());
+    EXPECT_EQ(std::memcmp(a.as<const std::uint8_t>(), b.as<const std::uint8_t>(), a.size()), 0) << height;
+
+    std::filesystem::resize_file(path, file.size() - 1);
+    auto cut = TPageFile::Load(path);
+    ASSERT_TRUE(std::holds_alternative<std::string>(cut));
+    EXPECT_EQ(std::get<std::string>(cut), "Page file \"" + path + "\": truncated BMP file");
+  }
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace
