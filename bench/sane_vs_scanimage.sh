@@ -6,7 +6,8 @@
 #     of the test backend, whose area is square; JPEG quality 75 on both sides), run alternately,
 #     median wall time of N runs each;
 #     then the same without compression (`lumipage bmp` against `scanimage --format=pnm`), which
-#     shows the bridge's own share;
+#     shows the bridge's own share. Our job flushes its files before the report, so scanimage is
+#     timed as it is and followed by `sync -f` of its page;
 #  2. what the bridge adds to a `lumipage noscan` job with the machine's own SANE configuration:
 #     bridge off, on with LocalOnly=1 (the default) and on with LocalOnly=0.
 #   bash bench/sane_vs_scanimage.sh [build-folder] [runs]
@@ -37,33 +38,33 @@ lumipage_page() {  # output switch, default jpg
   grep -q '^\[Error\]' "$work/exe/lp_done.dat" && { cat "$work/exe/lp_done.dat" >&2; exit 1; }
   elapsed "$t0" "$t1"
 }
-scanimage_page() {  # format, default jpeg
+scanimage_page() {  # format, default jpeg; flush (1: sync -f the page, as our job flushes its files)
   local t0 t1
   t0=$(now)
   SANE_CONFIG_DIR="$work/sane" timeout 60 scanimage -d test:0 --mode Color --depth 8 --resolution 300 --source Flatbed \
     -l 0 -t 0 -x 297 -y 297 --format="${1:-jpeg}" -o "$work/out/page.${1:-jpeg}"
+  [ "${2:-0}" = 1 ] && sync -f "$work/out/page.${1:-jpeg}"
   t1=$(now)
   elapsed "$t0" "$t1"
 }
 
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+side_by_side() {  # our output switch, scanimage format
+  : > "$work/l.txt"; : > "$work/s.txt"; : > "$work/f.txt"
+  for _ in $(seq "$runs"); do
+    lumipage_page "$1" >> "$work/l.txt"
+    scanimage_page "$2" >> "$work/s.txt"
+    scanimage_page "$2" 1 >> "$work/f.txt"
+  done
+  local l s f
+  l=$(median < "$work/l.txt"); s=$(median < "$work/s.txt"); f=$(median < "$work/f.txt")
+  printf '  lumipage %-4s median %s s | scanimage --format=%-4s median %s s, ratio %s | with sync -f median %s s, ratio %s\n' \
+    "$1" "$l" "$2" "$s" "$(ratio "$l" "$s")" "$f" "$(ratio "$l" "$f")"
+}
 echo "colour page, 300 dpi, 297 x 297 mm (3508 x 3508 pixels), $runs runs each:"
-: > "$work/l.txt"; : > "$work/s.txt"
-for _ in $(seq "$runs"); do
-  lumipage_page >> "$work/l.txt"
-  scanimage_page >> "$work/s.txt"
-done
-l=$(median < "$work/l.txt"); s=$(median < "$work/s.txt")
-printf '  lumipage jpg            median %s s\n  scanimage --format=jpeg median %s s\n  ratio %s\n' "$l" "$s" \
-  "$(awk -v a="$l" -v b="$s" 'BEGIN { printf "%.2f", a / b }')"
+side_by_side jpg jpeg
 identify "$work/exe/page001.jpg" "$work/out/page.jpeg" 2>/dev/null | sed 's/^/  /' || true
-: > "$work/l.txt"; : > "$work/s.txt"
-for _ in $(seq "$runs"); do
-  lumipage_page bmp >> "$work/l.txt"
-  scanimage_page pnm >> "$work/s.txt"
-done
-l=$(median < "$work/l.txt"); s=$(median < "$work/s.txt")
-printf '  lumipage bmp            median %s s\n  scanimage --format=pnm  median %s s\n  ratio %s\n' "$l" "$s" \
-  "$(awk -v a="$l" -v b="$s" 'BEGIN { printf "%.2f", a / b }')"
+side_by_side bmp pnm
 
 echo "noscan with the machine's SANE configuration, $runs runs each:"
 noscan() {  # twain_32.ini text
