@@ -63,7 +63,6 @@ std::string ConditionText(TW_UINT16 condition) {
 
 ETransferError::ETransferError(TW_UINT16 condition, const std::string& detail)
     : ETwainError("Image transfer failed (TWAIN condition code " + std::to_string(condition) + ")"),
-      condition_(condition),
       text_(detail.empty() ? ConditionText(condition) : detail) {}
 
 void TScanner::LibraryCloser::operator()(void* handle) const {
