@@ -81,7 +81,8 @@ std::optional<TFrameLayout> LayoutOf(const SANE_Parameters& params) {
   f.bpl = params.bytes_per_line;
   f.depth = params.depth;
   f.threePass = params.format == SANE_FRAME_RED || params.format == SANE_FRAME_GREEN || params.format == SANE_FRAME_BLUE;
-  f.colour = params.format != SANE_FRAME_GRAY;
+  const TBitmapKind kind = BitmapKindOf(params);
+  f.colour = kind.colour;
   const int channels = params.format == SANE_FRAME_RGB ? 3 : 1;
   if (params.format > SANE_FRAME_BLUE || f.width <= 0 || f.bpl <= 0 || f.bpl > TSaneFrameReader::kMaxBytesPerLine ||
       (f.depth != 1 && f.depth != 8 && f.depth != 16) ||
@@ -89,8 +90,8 @@ std::optional<TFrameLayout> LayoutOf(const SANE_Parameters& params) {
           static_cast<std::uint64_t>(f.width) * channels * static_cast<unsigned>(f.depth)) {
     return std::nullopt;
   }
-  f.bw = !f.colour && f.depth == 1;
-  f.bits = f.colour ? 24 : f.bw ? 1 : 8;
+  f.bw = kind.bw;
+  f.bits = kind.bits;
   f.colours = f.colour ? 0 : f.bw ? 2 : 256;
   f.stride = DibStride(static_cast<std::uint64_t>(f.width), f.bits);
   f.used = (static_cast<std::size_t>(f.width) * f.bits + 7) / 8;
@@ -160,6 +161,12 @@ SANE_Status MergeFrames(const TFrameLayout& f, const TFramePlanes& planes, TFram
 }
 
 }  // namespace
+
+TBitmapKind BitmapKindOf(const SANE_Parameters& params) {
+  const bool colour = params.format != SANE_FRAME_GRAY;
+  const bool bw = !colour && params.depth == 1;
+  return TBitmapKind{colour, bw, colour ? 24u : bw ? 1u : 8u};
+}
 
 std::uint8_t* TFrameBitmap::Allocate(std::uint64_t rows) {
   const auto height = static_cast<std::int32_t>(rows);

@@ -18,6 +18,15 @@
 
 namespace lumipage::dsm {
 
+// What the frames params describes become in the bitmap: colour (24 bits a pixel), black and
+// white (1 bit) or grey (8 bits).
+struct TBitmapKind {
+  bool colour;
+  bool bw;
+  unsigned bits;
+};
+[[nodiscard]] TBitmapKind BitmapKindOf(const SANE_Parameters& params);
+
 // The reader's working parts, defined beside its code.
 struct TFrameLayout;
 class TFrameBitmap;

@@ -117,7 +117,7 @@ TW_UINT16 TSaneSource::SetCapability(TW_UINT16 cap, const TCapValue& value) {
 
 TW_UINT16 TSaneSource::SetResolution(bool x, const TCapValue& value) {
   if (!value.Is(TWTY_FIX32)) return Fail(TWCC_BADVALUE);
-  const double dpi = value.Fix32.Whole + value.Fix32.Frac / 65536.0;
+  const double dpi = Fix32Value(value.Fix32);
   if (dpi <= 0) return Fail(TWCC_BADVALUE);
   if (!options_.ApplyResolution(x, dpi)) return Fail(TWCC_BADVALUE);
   (x ? wanted_.xres : wanted_.yres) = dpi;
@@ -241,12 +241,11 @@ TW_UINT16 TSaneSource::ImageInfo(TW_IMAGEINFO& info) {
   info.YResolution = ToFix32(ydpi_);
   info.ImageWidth = params_.pixels_per_line;
   info.ImageLength = params_.lines;  // -1 when the height is known only at the end
-  const bool colour = params_.format != SANE_FRAME_GRAY;
-  const bool bw = !colour && params_.depth == 1;
-  info.SamplesPerPixel = colour ? 3 : 1;
-  for (int i = 0; i < info.SamplesPerPixel; ++i) info.BitsPerSample[i] = bw ? 1 : 8;
-  info.BitsPerPixel = static_cast<TW_INT16>(colour ? 24 : bw ? 1 : 8);
-  info.PixelType = static_cast<TW_INT16>(colour ? TWPT_RGB : bw ? TWPT_BW : TWPT_GRAY);
+  const TBitmapKind kind = BitmapKindOf(params_);
+  info.SamplesPerPixel = kind.colour ? 3 : 1;
+  for (int i = 0; i < info.SamplesPerPixel; ++i) info.BitsPerSample[i] = kind.bw ? 1 : 8;
+  info.BitsPerPixel = static_cast<TW_INT16>(kind.bits);
+  info.PixelType = static_cast<TW_INT16>(kind.colour ? TWPT_RGB : kind.bw ? TWPT_BW : TWPT_GRAY);
   return TWRC_SUCCESS;
 }
 
