@@ -1,7 +1,5 @@
 #include "dsm/PageImage.h"
 
-#include <cstring>
-
 #include "imaging/PackedDib.h"
 
 namespace lumipage::dsm {
@@ -9,7 +7,7 @@ namespace lumipage::dsm {
 void DescribeDib(TPageImage& page, twain::TW_UINT16 pixelType, twain::TW_FIX32 xres, twain::TW_FIX32 yres) {
   platform::GlobalLockGuard lock(page.Dib.get());
   TBitmapInfoHeader h{};
-  if (lock.data() && lock.size() >= sizeof h) std::memcpy(&h, lock.data(), sizeof h);
+  if (lock.data() && lock.size() >= sizeof h) h = ReadBitmapInfoHeader(lock.as<std::uint8_t>());
   twain::TW_IMAGEINFO& info = page.Info;
   info = twain::TW_IMAGEINFO{};
   info.XResolution = xres;

@@ -12,6 +12,7 @@
 #include "dsm/Terminal.h"
 #include "dsm/VirtualSource.h"
 #include "platform/SystemFolder.h"
+#include "twain/TwainText.h"
 
 namespace lumipage::dsm {
 
@@ -19,12 +20,7 @@ using namespace twain;
 
 namespace {
 
-void CopyText(TW_STR32& dest, const std::string& text) {
-  std::memset(dest, 0, sizeof dest);
-  std::memcpy(dest, text.data(), std::min(text.size(), sizeof dest - 1));
-}
-
-std::string NameOf(const TW_IDENTITY& id) { return std::string(id.ProductName, strnlen(id.ProductName, sizeof id.ProductName)); }
+std::string NameOf(const TW_IDENTITY& id) { return FieldText(id.ProductName); }
 
 std::string Trim(const std::string& s) {
   auto b = s.find_first_not_of(" \t");
@@ -171,7 +167,7 @@ int TSourceManager::FindDevice(const std::string& deviceName) const {
 }
 
 TW_UINT16 TSourceManager::DeviceEntry(TW_LP_DEVICE& query) {
-  const std::string name(query.DeviceName, strnlen(query.DeviceName, sizeof query.DeviceName));
+  const std::string name = FieldText(query.DeviceName);
   if (!config_.Sane.Enabled || !IsSaneDeviceName(name)) return Fail(TWCC_NODS);
   int index = FindDevice(name);
   // A device attached since the cached list was made.

@@ -53,8 +53,6 @@ constexpr std::array<Rgb, 16> kVga{{{0, 0, 0},       {128, 0, 0},     {0, 128, 0
 
 constexpr std::array<std::array<int, 4>, 4> kBayer{{{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}}};
 
-double Dpi(TW_FIX32 f) { return f.Whole + f.Frac / 65536.0; }
-
 int Luma(Rgb c) { return (c.r * 299 + c.g * 587 + c.b * 114 + 500) / 1000; }
 
 // A small deterministic generator, so the same page number always gives the same page.
@@ -216,12 +214,12 @@ bool TTestPage::Supports(TW_UINT16 pixelType, TW_UINT16 bitDepth) {
 }
 
 int TTestPage::PixelsFor(double inches, TW_FIX32 dpi) {
-  return std::max(1, static_cast<int>(std::lround(inches * Dpi(dpi))));
+  return std::max(1, static_cast<int>(std::lround(inches * Fix32Value(dpi))));
 }
 
 std::optional<TPageImage> TTestPage::Render(int pageNo, TW_FIX32 xres, TW_FIX32 yres, TW_UINT16 pixelType,
                                             TW_UINT16 bitDepth) {
-  if (!Supports(pixelType, bitDepth) || Dpi(xres) <= 0 || Dpi(yres) <= 0) return std::nullopt;
+  if (!Supports(pixelType, bitDepth) || Fix32Value(xres) <= 0 || Fix32Value(yres) <= 0) return std::nullopt;
   const int width = PixelsFor(kWidthInches, xres);
   const int height = PixelsFor(kHeightInches, yres);
   const unsigned bits = bitDepth;
@@ -230,7 +228,7 @@ std::optional<TPageImage> TTestPage::Render(int pageNo, TW_FIX32 xres, TW_FIX32 
   std::vector<TRgbQuad> table;
   for (const Rgb& c : mapper.Table()) table.push_back(TRgbQuad{c.b, c.g, c.r, 0});
   const TBitmapInfoHeader header =
-      PackedDibHeader(width, height, bits, static_cast<std::uint32_t>(table.size()), Dpi(xres), Dpi(yres));
+      PackedDibHeader(width, height, bits, static_cast<std::uint32_t>(table.size()), Fix32Value(xres), Fix32Value(yres));
   const auto total = static_cast<std::size_t>(PackedDibSize(header));
 
   TPageImage page;
@@ -242,7 +240,7 @@ std::optional<TPageImage> TTestPage::Render(int pageNo, TW_FIX32 xres, TW_FIX32 
     if (!base) return std::nullopt;
     std::uint8_t* pixels = WritePackedDibHead(base, header, table.data());
 
-    Layout layout = BuildLayout(pageNo, Dpi(xres), Dpi(yres));
+    Layout layout = BuildLayout(pageNo, Fix32Value(xres), Fix32Value(yres));
     std::vector<Rgb> row(static_cast<std::size_t>(width));
     for (int y = 0; y < height; ++y) {
       std::fill(row.begin(), row.end(), kWhite);

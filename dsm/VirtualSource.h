@@ -24,8 +24,6 @@ class TVirtualSource : public TSource {
 
   TVirtualSource(TSourceConfig config, twain::TW_UINT32 id);
 
-  [[nodiscard]] const TSourceConfig& Config() const { return config_; }
-
  private:
   struct PageSpec {
     int number = 0;          // page number across the job, from 1

@@ -13,6 +13,7 @@
 #include "platform/GlobalMemory.h"
 #include "platform/Interrupt.h"
 #include "platform/SystemFolder.h"
+#include "twain/TwainText.h"
 
 namespace lumipage {
 
@@ -22,19 +23,16 @@ namespace {
 
 std::atomic<bool> g_scannerExists{false};
 
-// A source's name as the job shows it (the settings file's scanner list, the report): one line,
-// whatever a driver put into its model string.
-std::string ProductNameOf(const TW_IDENTITY& id) {
-  std::string name(id.ProductName, strnlen(id.ProductName, sizeof id.ProductName));
-  for (char& c : name)
+// One line of printable text, whatever a driver put into it: it goes into the settings file's
+// scanner list and the report as a value.
+std::string OneLine(std::string text) {
+  for (char& c : text)
     if (static_cast<unsigned char>(c) < 0x20) c = ' ';
-  return name;
+  return text;
 }
 
-void CopyText(TW_STR32& dest, const std::string& text, std::size_t maxChars) {
-  std::memset(dest, 0, sizeof dest);
-  std::memcpy(dest, text.data(), std::min({text.size(), maxChars, sizeof dest - 1}));
-}
+// A source's name as the job shows it.
+std::string ProductNameOf(const TW_IDENTITY& id) { return OneLine(FieldText(id.ProductName)); }
 
 std::string ConditionText(TW_UINT16 condition) {
   switch (condition) {
@@ -63,7 +61,6 @@ std::string ConditionText(TW_UINT16 condition) {
 
 ETransferError::ETransferError(TW_UINT16 condition, const std::string& detail)
     : ETwainError("Image transfer failed (TWAIN condition code " + std::to_string(condition) + ")"),
-      condition_(condition),
       text_(detail.empty() ? ConditionText(condition) : detail) {}
 
 void TScanner::LibraryCloser::operator()(void* handle) const {
@@ -238,7 +235,7 @@ int TScanner::DeviceSource(const std::string& deviceName) {
   Open();
   TW_LP_DEVICE query{};
   if (!dsmEntry_ || deviceName.empty() || deviceName.size() >= sizeof query.DeviceName) return -1;
-  std::memcpy(query.DeviceName, deviceName.data(), deviceName.size());
+  CopyText(query.DeviceName, deviceName);
   if (!DsmCall(nullptr, DG_CONTROL, DAT_LP_DEVICE, MSG_GET, &query)) return -1;
   const std::string name = ProductNameOf(query.Source);
   auto position = [this, &name] {
@@ -516,11 +513,7 @@ std::string TScanner::StatusText(TW_UINT16 condition) {
   const auto* text = lock.as<const char>();
   if (!text) return {};
   const std::size_t size = std::min<std::size_t>(status.Size, lock.size());
-  std::string out(text, strnlen(text, size));
-  // One line of printable text: it goes into the report as a value.
-  for (char& c : out)
-    if (static_cast<unsigned char>(c) < 0x20) c = ' ';
-  return out;
+  return OneLine(std::string(text, strnlen(text, size)));
 }
 
 bool TScanner::EndTransfer() {

@@ -22,11 +22,9 @@ namespace lumipage {
 class ETransferError : public ETwainError {
  public:
   explicit ETransferError(twain::TW_UINT16 condition, const std::string& detail = {});
-  [[nodiscard]] twain::TW_UINT16 Condition() const { return condition_; }
   [[nodiscard]] const std::string& Text() const { return text_; }
 
  private:
-  twain::TW_UINT16 condition_;
   std::string text_;
 };
 
@@ -90,8 +88,6 @@ class TScanner : public ScannerOperations {
   [[nodiscard]] const twain::TW_IDENTITY& SourceIdentity() const { return sourceIdentity_; }
   // The identity the source manager listed for Sources()[index].
   [[nodiscard]] const twain::TW_IDENTITY& SourceEntry(std::size_t index) const { return *sourceIdentities_.at(index); }
-  // Condition code of the last status query made after a failed call.
-  [[nodiscard]] twain::TW_UINT16 LastConditionCode() const { return lastCondition_; }
 
  private:
   struct LibraryCloser {

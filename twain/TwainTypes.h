@@ -246,6 +246,9 @@ constexpr TW_UINT16 TWFO_FIRSTPAGEFIRST = 0;
 constexpr TW_UINT16 TWLP_REFLECTIVE = 0;
 constexpr TW_UINT16 TWLP_TRANSMISSIVE = 1;
 
+// The number a TW_FIX32 stands for: the whole part and the fraction in 1/65536.
+[[nodiscard]] constexpr double Fix32Value(TW_FIX32 f) { return f.Whole + f.Frac / 65536.0; }
+
 // Supported groups and languages of an identity.
 constexpr TW_UINT32 DG_SUPPORTED = DG_CONTROL | DG_IMAGE;
 constexpr TW_UINT16 TWLG_ENGLISH = 2;
