@@ -396,6 +396,12 @@ TEST(Security, Aes256ProtectionOpensInQpdfAndPoppler) {
   EXPECT_EQ(again.SetPassword("owner pw"), TPasswordResult::Owner);
   EXPECT_EQ(again.SetPassword("user pw"), TPasswordResult::User);
   EXPECT_EQ(again.GetInfo("Title"), "lumipage test");
+  // Unprotected with the key the password unlocked when it opened the document.
+  ASSERT_TRUE(again.Unencrypt());
+  EXPECT_EQ(again.SecurityState(), TSecurityState::Unprotected);
+  ASSERT_TRUE(SaveDocument(again, dir.File("plain.pdf")));
+  EXPECT_TRUE(QpdfClean(dir.File("plain.pdf"), "", &out)) << out;
+  EXPECT_NE(Text(dir.File("plain.pdf"), "").find("Page 2 of lumipage"), std::string::npos);
 }
 
 TEST(Security, UnsupportedAndShortEntries) {
