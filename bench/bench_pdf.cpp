@@ -14,10 +14,12 @@
 #include <string>
 
 #include "pdf/PDFDocument.h"
+#include "tests/support/PdfSave.h"
 
 namespace {
 
 using namespace lumipage;
+using lumipage::testing::SaveDocument;
 
 // A blank document plus n small objects (dictionaries, arrays, numbers, strings), all
 // reachable from the catalog.
@@ -120,7 +122,7 @@ struct Fixtures {
     TPDFStream* content = s.MakeStream("");
     content->SetData("BT /F1 12 Tf 72 700 Td (one page of text) Tj ET", true);
     page->Put("Contents", doc.MakeIndirect(content));
-    (void)doc.SaveToFile(one);
+    (void)SaveDocument(doc, one);
     std::string ones = "1";
     for (int i = 1; i < 2000; ++i) ones += ",1";
     files[0] = dir + "/pages2000.pdf";
@@ -153,7 +155,7 @@ bool LoadAddSave(const std::string& in, const std::string& out) {
   page->Put("Contents", doc.MakeIndirect(content));
   kids->Add(doc.MakeIndirect(page));
   pages->Put("Count", s.MakeNumber(pages->GetInteger("Count", 0) + 1));
-  return doc.SaveToFile(out);
+  return SaveDocument(doc, out);
 }
 
 long ReadStatusKb(const char* key) {

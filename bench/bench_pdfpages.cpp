@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "pdf/PDFDocument.h"
+#include "tests/support/PdfSave.h"
 #include "pdf/Vellox.h"
 #include "tests/pdf/PDFPageFixtures.h"
 #include "tests/pdf/VelloxAssembly.h"
@@ -25,6 +26,7 @@
 namespace {
 
 using namespace lumipage;
+using lumipage::testing::SaveDocument;
 using testutil::ScanPage;
 
 constexpr int kWidth = 2480;  // A4 at 300 dpi
@@ -160,7 +162,7 @@ const std::string& BigPdf() {
     const std::string big = (Folder() / "big.pdf").string();
     TPDFDocument doc;
     testutil::BuildTextDocument(doc, 2000);
-    if (!doc.SaveToFile(ours)) std::abort();
+    if (!SaveDocument(doc, ours)) std::abort();
     if (std::system(("qpdf --object-streams=generate '" + ours + "' '" + big + "'").c_str()) != 0) std::abort();
     return big;
   }();

@@ -68,8 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   {
     TPDFDocument doc;
     bool loaded = doc.LoadFromString(text);
-    if (doc.SecurityState() == 1 && doc.OpenPassword().empty()) (void)doc.SetPassword("user");
-    if (doc.SecurityState() == 1 && !doc.OpenPassword().empty()) {
+    if (doc.SecurityState() == TSecurityState::Standard && doc.OpenPassword().empty()) (void)doc.SetPassword("user");
+    if (doc.SecurityState() == TSecurityState::Standard && !doc.OpenPassword().empty()) {
       // A protected file's pages are looked for only once a password opens it: without any, it
       // does not count as loaded, as the job refuses it.
       std::vector<TWalkedPage> pages;
@@ -82,13 +82,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (value != nullptr) (void)value->ToText();
     }
     (void)doc.GetInfo("Title");
-    if (doc.SecurityState() == 1 && !doc.OpenPassword().empty()) {
+    if (doc.SecurityState() == TSecurityState::Standard && !doc.OpenPassword().empty()) {
       // Saved still protected: what was decrypted is encrypted again with the file's method.
       TPDFDocument kept;
-      if (kept.LoadFromString(doc.SaveToString()) && kept.SecurityState() == 1 && kept.OpenPassword().empty())
+      if (kept.LoadFromString(doc.SaveToString()) && kept.SecurityState() == TSecurityState::Standard && kept.OpenPassword().empty())
         (void)kept.SetPassword("user");
     }
-    if (doc.SecurityState() == 1) (void)doc.Unencrypt();
+    if (doc.SecurityState() == TSecurityState::Standard) (void)doc.Unencrypt();
     const std::string saved = doc.SaveToString();
     if (loaded) {
       TPDFDocument again;

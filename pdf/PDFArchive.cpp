@@ -320,7 +320,7 @@ TPdfaIdentification ReadPdfaIdentification(TPDFDocument& doc) {
 }
 
 std::string PdfaAppendRefusal(TPDFDocument& doc, bool colourPages) {
-  if (doc.SecurityState() != 0) return "it is protected with a password, which PDF/A does not allow";
+  if (doc.SecurityState() != TSecurityState::Unprotected) return "it is protected with a password, which PDF/A does not allow";
   const TPdfaIdentification id = ReadPdfaIdentification(doc);
   if (id.Claim == TPdfaClaim::Unreadable) return "its metadata cannot be read";
   if (id.Claim == TPdfaClaim::None) return "it is not a PDF/A-1b file";
@@ -375,7 +375,7 @@ std::string PdfaMetadata(TPDFDocument& doc, int part) {
 }
 
 bool MakePdfa(TPDFDocument& doc, int part) {
-  if (doc.SecurityState() != 0) return false;
+  if (doc.SecurityState() != TSecurityState::Unprotected) return false;
   // A file identifier of anything but two strings is made anew.
   if (!IdentifierValid(doc)) doc.Trailer()->Delete("ID");
   (void)doc.EnsureID();
@@ -397,7 +397,7 @@ bool MakePdfa(TPDFDocument& doc, int part) {
 }
 
 std::string PdfaFailure(TPDFDocument& doc) {
-  if (doc.SecurityState() != 0) return "it is protected, which PDF/A does not allow";
+  if (doc.SecurityState() != TSecurityState::Unprotected) return "it is protected, which PDF/A does not allow";
   if (!IdentifierValid(doc)) return "it has no file identifier";
   TPDFStream* metadata = MetadataStream(doc);
   if (metadata == nullptr) return "it has no metadata";

@@ -47,7 +47,7 @@ void TPDFDocument::Reset() {
   fileText_.clear();
   xrefTableSize_ = 0;
   parseNesting_ = 0;
-  objectStreamCache_ = ObjectStreamCache{};
+  objectStreams_.Release();
   sectionOffsets_.clear();
   linearized_ = false;
   repaired_ = false;
@@ -107,7 +107,7 @@ void TPDFDocument::RemoveIndirect(TPDFIndObj* object) {
   if (it == objects_.end()) return;
   std::unique_ptr<TPDFIndObj> owned = std::move(*it);
   objects_.erase(it);
-  if (objectStreamCache_.Holder == object) objectStreamCache_ = ObjectStreamCache{};
+  objectStreams_.Forget(*object);
   byNumber_.assign(byNumber_.size(), 0);
   highestNumber_ = 0;
   for (size_t i = 0; i < objects_.size(); ++i) {
@@ -132,7 +132,7 @@ TPDFObject* TPDFDocument::GetValue(TPDFIndObj* object) {
 void TPDFDocument::ParseObject(TPDFIndObj& object) {
   // Objects of a protected file's object streams cannot be read before a password opens it;
   // they stay unparsed so that they read correctly once it does.
-  if (object.InObjectStream && !security_.HasKey() && SecurityState() == 1) return;
+  if (object.InObjectStream && !security_.HasKey() && SecurityState() == TSecurityState::Standard) return;
   // Marked first, so that a failing parse is not retried and a /Length that refers back to
   // this object finds no value instead of recursing.
   object.Parsed = true;
@@ -195,115 +195,15 @@ void TPDFDocument::ParseObject(TPDFIndObj& object) {
   object.Value = value;
 }
 
-bool TPDFDocument::FillObjectStreamCache(TPDFIndObj& holder, TPDFStream* stream) {
-  if (stream == nullptr) return false;
-  // A protected document's object stream is decrypted as a whole, its objects with it.
-  DecryptObject(holder);
-  TPDFDictionary* dict = stream->Dictionary();
-  // The cross-reference data says it holds objects: a /Type of another name does not keep
-  // readers from taking them out of it, only a cross-reference stream's does.
-  if (dict->TypeName() == "XRef") return false;
-  auto* first = As<TPDFNumeric>(dict->Get("First", true));
-  auto* count = As<TPDFNumeric>(dict->Get("N", true));
-  if (first == nullptr || count == nullptr || first->Value <= 0 || count->Value <= 0) return false;
-
-  // Objects of one stream are mostly read one after another: its decoded data and header are
-  // kept for the next read. Only one stream is kept at a time.
-  ObjectStreamCache& c = objectStreamCache_;
-  if (c.Holder == &holder && c.Stream == stream && c.Raw == stream->RawData().data() &&
-      c.RawSize == stream->RawData().size())
-    return true;
-  c = ObjectStreamCache{};
-  c.Holder = &holder;
-  c.Stream = stream;
-  c.Raw = stream->RawData().data();
-  c.RawSize = stream->RawData().size();
-  c.Data = stream->Decode();
-  c.First = first->AsInteger();
-  c.Count = count->AsInteger();
-  c.CountValue = count->Value;
-  if (c.First > 0 && static_cast<size_t>(c.First) <= c.Data.size()) {
-    // The header pairs are parsed in a scratch pool: the document's pool keeps nothing.
-    TPDFStructure scratch;
-    if (auto* pairs = As<TPDFArray>(scratch.Parse("[ " + c.Data.substr(0, static_cast<size_t>(c.First)) + " ]"))) {
-      c.Header.reserve(static_cast<size_t>(pairs->Count()));
-      for (int i = 0; i < pairs->Count(); ++i) {
-        auto* v = As<TPDFNumeric>(pairs->Item(i));
-        c.Header.push_back(v == nullptr ? std::numeric_limits<double>::quiet_NaN() : v->Value);
-      }
-      c.Valid = true;
-    }
-  }
-  return true;
-}
-
-void TPDFDocument::ReleaseObjectStreamCache() { objectStreamCache_ = ObjectStreamCache{}; }
-
 bool TPDFDocument::DropParsedValue(TPDFIndObj& object) {
   if (!object.Parsed || object.TextCached || object.InObjectStream || object.Offset <= 0 || object.Length <= 0 ||
-      SecurityState() != 0)
+      SecurityState() != TSecurityState::Unprotected)
     return false;
   TPDFObject* value = object.Value;
   object.Value = nullptr;
   object.Parsed = false;
   if (value != nullptr) structure_->ReleaseIndirect(value);
-  if (objectStreamCache_.Holder == &object) {
-    // Its value is gone: a later parse must not pass for the cached one by address.
-    objectStreamCache_.Stream = nullptr;
-    objectStreamCache_.Raw = nullptr;
-    objectStreamCache_.Dropped = true;
-  }
-  return true;
-}
-
-bool TPDFDocument::ObjectStreamBytes(const TPDFIndObj& object, std::string_view& bytes) {
-  TPDFIndObj* holder = FindIndirect(object.StreamNumber, 0);
-  if (holder == nullptr || holder == &object) return false;
-  ObjectStreamCache& c = objectStreamCache_;
-  // A holder dropped back to its file text after decoding (below) cannot have changed since.
-  const bool dropped = c.Holder == holder && c.Dropped && !holder->Parsed;
-  const bool wasParsed = holder->Parsed;
-  auto* stream = dropped ? nullptr : As<TPDFStream>(GetValue(holder));
-  if (!dropped && !FillObjectStreamCache(*holder, stream)) return false;
-  // The stream's value is only a way to its decoded data: dropped again, it is not kept
-  // beside the file text that still holds it.
-  if (!dropped && !wasParsed) (void)DropParsedValue(*holder);
-  const int64_t n = c.Count;
-  if (!c.Valid || static_cast<int64_t>(c.Header.size()) < 2 * n) return false;
-  // The cross-reference entry's index is taken when the header names the object there; else
-  // the object is looked up by its number in the header (an index that is off, or a stream
-  // that lists itself first, as qpdf reads them).
-  size_t index = 0;
-  bool found = false;
-  if (object.StreamIndex >= 0 && static_cast<double>(object.StreamIndex) < c.CountValue &&
-      c.Header[2 * static_cast<size_t>(object.StreamIndex)] == object.Number) {
-    index = static_cast<size_t>(object.StreamIndex);
-    found = true;
-  }
-  if (!found) {
-    if (c.ByNumber.empty()) {
-      c.ByNumber.reserve(static_cast<size_t>(n));
-      for (size_t i = 0; i < static_cast<size_t>(n); ++i)
-        if (!std::isnan(c.Header[2 * i])) c.ByNumber.emplace_back(c.Header[2 * i], i);
-      std::stable_sort(c.ByNumber.begin(), c.ByNumber.end(),
-                       [](const auto& a, const auto& b) { return a.first < b.first; });
-    }
-    const auto it = std::lower_bound(c.ByNumber.begin(), c.ByNumber.end(), static_cast<double>(object.Number),
-                                     [](const auto& entry, double number) { return entry.first < number; });
-    if (it == c.ByNumber.end() || it->first != object.Number) return false;
-    index = it->second;
-  }
-  const double off = c.Header[2 * index + 1];
-  if (!(off >= 0) || off > static_cast<double>(c.Data.size())) return false;
-  size_t end = c.Data.size();
-  if (static_cast<int64_t>(index) < n - 1) {
-    const double next = c.Header[2 * index + 3];
-    if (next >= 0 && next <= static_cast<double>(c.Data.size()))
-      end = std::min(c.Data.size(), static_cast<size_t>(c.First) + static_cast<size_t>(next));
-  }
-  const size_t start = static_cast<size_t>(c.First) + static_cast<size_t>(off);
-  if (start > end) return false;
-  bytes = std::string_view(c.Data).substr(start, end - start);
+  objectStreams_.HolderDropped(object);
   return true;
 }
 
@@ -312,6 +212,15 @@ std::string TPDFDocument::ObjectStreamText(const TPDFIndObj& object) {
   std::string_view bytes;
   if (!ObjectStreamBytes(object, bytes)) return header + "null\rendobj";
   return header + std::string(bytes);
+}
+
+void TPDFDocument::SetEncryption(TPDFObject* entry) {
+  if (entry == nullptr) {
+    trailer_->Remove("Encrypt");
+  } else {
+    trailer_->Put("Encrypt", entry);
+  }
+  security_.ForgetState();
 }
 
 TPDFDictionary* TPDFDocument::Catalog() {
@@ -340,7 +249,7 @@ TPDFIndObj* TPDFDocument::InfoObject() {
 }
 
 void TPDFDocument::SetInfo(std::string_view key, std::string_view text) {
-  if (SecurityState() != 0) return;
+  if (SecurityState() != TSecurityState::Unprotected) return;
   const std::string converted = EncodeTextString(text);
   TPDFDictionary* info = InfoDictionary();
   if (converted.empty()) {
@@ -364,9 +273,9 @@ bool TPDFDocument::HasInfo(std::string_view key) {
 }
 
 std::string TPDFDocument::GetInfo(std::string_view key) {
-  const int state = SecurityState();
-  if (state == 2) return {};
-  if (state == 1) {
+  const TSecurityState state = SecurityState();
+  if (state == TSecurityState::Unsupported) return {};
+  if (state == TSecurityState::Standard) {
     if (security_.OpenPassword().empty()) return {};
     if (TPDFIndObj* info = InfoObject()) DecryptObject(*info);
   }
@@ -450,24 +359,68 @@ bool TPDFDocument::LoadFromStream(std::istream& in) {
 }
 
 bool TPDFDocument::LoadFromString(std::string bytes) {
-  lastLoadResult_ = TPDFLoader(*this).Load(std::move(bytes));
+  TLoadResult result = TLoadResult::ReadFailed;
+  try {
+    Reset();
+    fileText_ = std::move(bytes);
+    result = TLoadResult::Loaded;
+  } catch (...) {
+    Reset();
+  }
+  TPDFLoader loader(*this);
+  if (result == TLoadResult::Loaded) result = loader.Read();
+  lastLoadResult_ = FinishLoad(loader, result);
   return lastLoadResult_ == TLoadResult::Loaded;
+}
+
+TLoadResult TPDFDocument::FinishLoad(TPDFLoader& loader, TLoadResult read) {
+  try {
+    security_.ApplyPassword("");
+  } catch (...) {
+  }
+  if (read != TLoadResult::Loaded) return read;
+  TLoadResult result = read;
+  try {
+    if (!loader.CheckPages()) result = TLoadResult::NoPages;
+  } catch (...) {
+    result = TLoadResult::ReadFailed;
+  }
+  if (result != TLoadResult::Loaded) Reset();
+  return result;
+}
+
+TLoadedFile TPDFDocument::File() const {
+  TLoadedFile file;
+  file.Version = version_;
+  file.Trailer = trailer_;
+  file.SectionOffsets = sectionOffsets_;
+  file.Repaired = repaired_;
+  file.Linearized = linearized_;
+  file.EmptyPageTree = emptyPageTree_;
+  return file;
+}
+
+void TPDFDocument::TakeFile(TLoadedFile file) {
+  version_ = std::move(file.Version);
+  trailer_ = file.Trailer;
+  sectionOffsets_ = std::move(file.SectionOffsets);
+  repaired_ = file.Repaired;
+  linearized_ = file.Linearized;
+  emptyPageTree_ = file.EmptyPageTree;
+  security_.ForgetState();
+}
+
+void TPDFDocument::TakeObjects(std::vector<std::unique_ptr<TPDFIndObj>> objects) {
+  ClearObjects();
+  objects_.reserve(objects.size());
+  for (auto& object : objects) AppendObject(std::move(object));
 }
 
 bool TPDFDocument::SaveToStream(std::ostream& out) {
   TPDFWriter writer(*this);
-  writer.OffsetOrigin = saveOffsetOrigin_;
   lastSaveResult_ = writer.Write(out);
   xrefTableSize_ = writer.TableSize();
   return lastSaveResult_ == TSaveResult::Saved;
-}
-
-bool TPDFDocument::SaveToFile(const std::string& fileName) {
-  std::ofstream file(fileName, std::ios::binary | std::ios::trunc);
-  if (!file) return false;
-  if (!SaveToStream(file)) return false;
-  file.close();
-  return !file.fail();
 }
 
 std::string TPDFDocument::SaveToString() {

@@ -1,8 +1,8 @@
 #pragma once
 // One PDF document in memory: its indirect objects, parsed from the loaded file text on first
 // use, trailer and version, the cache of the object stream read last and the temporary store.
-// TPDFLoader reads a file into it, TPDFWriter writes it out, TPDFDocumentSecurity holds its
-// protection; the calls below are their entry points.
+// TPDFLoader reads a file into it through TakeFile and TakeObjects, TPDFWriter writes it out
+// through the public accessors, TPDFDocumentSecurity holds its protection.
 #include <cstdint>
 #include <fstream>
 #include <functional>
@@ -18,6 +18,7 @@
 #include "pdf/PDFDocumentSecurity.h"
 #include "pdf/PDFIndObj.h"
 #include "pdf/PDFLoader.h"
+#include "pdf/PDFObjectStreams.h"
 #include "pdf/PDFStructure.h"
 #include "pdf/PDFWriter.h"
 
@@ -71,10 +72,6 @@ class TPDFDocument {
   // LastSaveResult saying why.
   [[nodiscard]] bool SaveToStream(std::ostream& out);
   [[nodiscard]] TSaveResult LastSaveResult() const { return lastSaveResult_; }
-  // The writer as if its output began this many bytes into a file, so that offsets near
-  // TPDFWriter::kMaxEntryOffset are reached without writing gigabytes. For tests; 0 otherwise.
-  void SetSaveOffsetOrigin(uint64_t origin) { saveOffsetOrigin_ = origin; }
-  [[nodiscard]] bool SaveToFile(const std::string& fileName);
   // The saved bytes, or empty when writing failed.
   [[nodiscard]] std::string SaveToString();
 
@@ -105,38 +102,57 @@ class TPDFDocument {
   // "n g obj" CR "null" CR "endobj" when the stream cannot give it.
   [[nodiscard]] std::string ObjectStreamText(const TPDFIndObj& object);
 
+  // The bytes of one object inside its object stream; false when the stream cannot give them.
+  [[nodiscard]] bool ObjectStreamBytes(const TPDFIndObj& object, std::string_view& bytes) {
+    return objectStreams_.Bytes(*this, object, bytes);
+  }
+  // Returns an object parsed from the loaded file to its unparsed state, its value freed; false
+  // (nothing changed) when its text is not in the file as loaded or the document is protected.
+  bool DropParsedValue(TPDFIndObj& object);
+  // Frees the decoded object stream.
+  void ReleaseObjectStreamCache() { objectStreams_.Release(); }
+
   // Loading: the whole stream (or the bytes) becomes the file text; cross-reference data is
   // read, objects stay unparsed until first used. False (and the document reset) when the
   // file cannot be read, LastLoadResult saying why. Afterwards the empty password is tried.
   [[nodiscard]] bool LoadFromStream(std::istream& in);
   [[nodiscard]] bool LoadFromString(std::string bytes);
   [[nodiscard]] TLoadResult LastLoadResult() const { return lastLoadResult_; }
+  // What the loader read of the file beside its objects; TakeFile replaces it whole (and the
+  // protection is read again from the trailer it names).
+  [[nodiscard]] TLoadedFile File() const;
+  void TakeFile(TLoadedFile file);
+  // Replaces every object with the loader's table, as read or rebuilt.
+  void TakeObjects(std::vector<std::unique_ptr<TPDFIndObj>> objects);
   [[nodiscard]] bool Linearized() const { return linearized_; }
   [[nodiscard]] const std::vector<int32_t>& SectionOffsets() const { return sectionOffsets_; }
   // Makes the object and everything reachable from it readable in decrypted form.
   void DecryptReachable(int32_t number, int32_t generation) { security_.DecryptReachable(number, generation); }
 
-  // 0 unprotected, 1 standard security handler (RC4 or AES: /V 1 or 2 with /R 2 or 3, /V 4
-  // /R 4, /V 5 with /R 5 or 6), 2 any other.
-  [[nodiscard]] int SecurityState() { return security_.State(); }
+  // Standard: the standard security handler (RC4 or AES: /V 1 or 2 with /R 2 or 3, /V 4 /R 4,
+  // /V 5 with /R 5 or 6); Unsupported: any other protection.
+  [[nodiscard]] TSecurityState SecurityState() { return security_.State(); }
   // Key length in bits of the document's protection; 0 when unprotected.
   [[nodiscard]] int EncryptionStrength() { return security_.Strength(); }
-  // 3 unprotected, 4 unsupported protection; otherwise 5 the password passes as user and
-  // owner password, 1 only as user, 2 only as owner, 0 neither. 1, 2 and 5 open the document.
-  [[nodiscard]] int SetPassword(std::string_view password) { return security_.SetPassword(password); }
-  // Removes the protection of an opened document: 1, or 0 when it is not open or not protected.
-  [[nodiscard]] int Unencrypt() { return security_.Unencrypt(); }
+  // What the password opens; User, Owner and Both open the document.
+  [[nodiscard]] TPasswordResult SetPassword(std::string_view password) { return security_.SetPassword(password); }
+  // Removes the protection of an opened document; false when it is not open or not protected.
+  [[nodiscard]] bool Unencrypt() { return security_.Unencrypt(); }
   // Protects the document with RC4 (strength 0: 40 bits, 1: 128 bits) or AES-256 (strength 2,
-  // revision 6). 0 on success, else the
-  // error code: 101 bad strength, 102 permission value without its check byte, 103 already
-  // protected, 104 the encryption failed.
-  [[nodiscard]] int Encrypt(std::string_view owner, std::string_view user, int strength, int32_t permissions) {
+  // revision 6). TPDFError::None on success.
+  [[nodiscard]] TPDFError Encrypt(std::string_view owner, std::string_view user, int strength, int32_t permissions) {
     return security_.Encrypt(owner, user, strength, permissions);
   }
+  // Sets the trailer's /Encrypt (nullptr removes it): the protection is read from it anew.
+  void SetEncryption(TPDFObject* entry);
   // The open password ("!" and the password), empty when no password opened the document.
   [[nodiscard]] const std::string& OpenPassword() const { return security_.OpenPassword(); }
+  // A key is at hand: a password opened the protected document, or it has just been protected.
+  [[nodiscard]] bool HasSecurityKey() const { return security_.HasKey(); }
   // Decrypts one object in place with its object key when the document is protected and open.
   void DecryptObject(TPDFIndObj& object) { security_.Decrypt(object); }
+  // An object held decrypted is encrypted again, so that it is written as the file states it.
+  void EncryptForWriting(TPDFIndObj& object) { security_.EncryptForWriting(object); }
   // Removes an object from the document, freeing its value.
   void RemoveIndirect(TPDFIndObj* object);
 
@@ -154,19 +170,16 @@ class TPDFDocument {
   [[nodiscard]] bool EmptyPageTree() const { return emptyPageTree_; }
 
  private:
-  friend class TPDFLoader;
-  friend class TPDFWriter;
-  friend class TPDFDocumentSecurity;
-
   void ParseObject(TPDFIndObj& object);
   void AppendObject(std::unique_ptr<TPDFIndObj> object);
   // No objects, no numbers in use.
   void ClearObjects();
+  // The empty password tried, and the page tree checked, after a successful read.
+  [[nodiscard]] TLoadResult FinishLoad(TPDFLoader& loader, TLoadResult read);
   [[nodiscard]] TPDFArray* MakeID();
 
   size_t xrefTableSize_ = 0;
   TSaveResult lastSaveResult_ = TSaveResult::Saved;
-  uint64_t saveOffsetOrigin_ = 0;
   TLoadResult lastLoadResult_ = TLoadResult::Loaded;
   std::string version_;
   bool versionSet_ = false;
@@ -182,35 +195,7 @@ class TPDFDocument {
   // Nesting of on-demand parses (a /Length behind a reference parses another object).
   int parseNesting_ = 0;
 
-  // The bytes of one object inside its object stream; false when the stream cannot give them.
-  [[nodiscard]] bool ObjectStreamBytes(const TPDFIndObj& object, std::string_view& bytes);
-
-  // Decodes the holder's object stream into the cache unless it is there already; false when
-  // it is no object stream.
-  [[nodiscard]] bool FillObjectStreamCache(TPDFIndObj& holder, TPDFStream* stream);
-  // Returns an object parsed from the loaded file to its unparsed state, its value freed; false
-  // (nothing changed) when its text is not in the file as loaded or the document is protected.
-  bool DropParsedValue(TPDFIndObj& object);
-  // Frees the decoded object stream.
-  void ReleaseObjectStreamCache();
-
-  struct ObjectStreamCache {
-    const TPDFIndObj* Holder = nullptr;
-    // Set when the holder's value was dropped after decoding: the cache stays valid for it.
-    bool Dropped = false;
-    const TPDFStream* Stream = nullptr;
-    const char* Raw = nullptr;
-    size_t RawSize = 0;
-    std::string Data;
-    std::vector<double> Header;
-    int32_t First = 0;
-    int64_t Count = 0;
-    double CountValue = 0;
-    bool Valid = false;
-    // Header positions sorted by object number, made on the first lookup by number.
-    std::vector<std::pair<double, size_t>> ByNumber;
-  };
-  ObjectStreamCache objectStreamCache_;
+  TPDFObjectStreamCache objectStreams_;
 
   std::vector<int32_t> sectionOffsets_;
   bool repaired_ = false;

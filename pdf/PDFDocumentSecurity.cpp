@@ -9,12 +9,22 @@
 
 namespace lumipage {
 
-int TPDFDocumentSecurity::State() {
+TSecurityState TPDFDocumentSecurity::State() {
+  if (!stateKnown_) {
+    // Read before it is kept: resolving /Encrypt may parse objects that ask for the state again.
+    const TSecurityState state = ReadState();
+    state_ = state;
+    stateKnown_ = true;
+  }
+  return state_;
+}
+
+TSecurityState TPDFDocumentSecurity::ReadState() {
   TPDFObject* entry = document_.Trailer()->Get("Encrypt");
-  if (entry == nullptr) return 0;
+  if (entry == nullptr) return TSecurityState::Unprotected;
   if (auto* ref = As<TPDFIndRef>(entry)) entry = ref->Resolve();
   auto* dict = As<TPDFDictionary>(entry);
-  return dict != nullptr && handler_.ReadDictionary(*dict) ? 1 : 2;
+  return dict != nullptr && handler_.ReadDictionary(*dict) ? TSecurityState::Standard : TSecurityState::Unsupported;
 }
 
 std::string TPDFDocumentSecurity::FirstID() {
@@ -26,22 +36,24 @@ std::string TPDFDocumentSecurity::FirstID() {
   return text == nullptr ? std::string() : text->Value;
 }
 
-int TPDFDocumentSecurity::CheckPassword(std::string_view password) {
+TPasswordResult TPDFDocumentSecurity::CheckPassword(std::string_view password) {
   // Readers take the first string of /ID, or an empty one when /ID is missing or not the pair
   // it should be; either may have been the writer's, so both are tried.
   std::string id0 = FirstID();
   for (int attempt = 0; attempt < 2; ++attempt) {
     const bool user = handler_.CheckUser(password, id0);
+    // The key of the check that passed, the user check's when both do: kept rather than
+    // computed again (an AES-256 check runs 64 rounds of hashing).
+    std::string userKey = user ? handler_.FileKey : std::string();
     const bool owner = handler_.CheckOwner(password, id0);
     if (user || owner) {
-      // The key of the check that passed (the owner check ran last), the user check's when both do.
-      if (user) (void)handler_.CheckUser(password, id0);
-      return user && owner ? 5 : user ? 1 : 2;
+      if (user) handler_.FileKey = std::move(userKey);
+      return user && owner ? TPasswordResult::Both : user ? TPasswordResult::User : TPasswordResult::Owner;
     }
     if (id0.empty() || handler_.Revision >= 5) break;
     id0.clear();
   }
-  return 0;
+  return TPasswordResult::Fails;
 }
 
 bool TPDFDocumentSecurity::IsEncryptObject(const TPDFIndObj& object) {
@@ -49,11 +61,11 @@ bool TPDFDocumentSecurity::IsEncryptObject(const TPDFIndObj& object) {
   return ref != nullptr && ref->ObjectNumber() == object.Number && ref->Generation() == object.Generation;
 }
 
-int TPDFDocumentSecurity::Strength() { return State() == 1 ? handler_.KeyBits : 0; }
+int TPDFDocumentSecurity::Strength() { return State() == TSecurityState::Standard ? handler_.KeyBits : 0; }
 
 void TPDFDocumentSecurity::ApplyPassword(std::string_view password) {
-  if (State() != 1) return;
-  if (CheckPassword(password) != 0) {
+  if (State() != TSecurityState::Standard) return;
+  if (CheckPassword(password) != TPasswordResult::Fails) {
     handler_.OpenPassword = "!" + std::string(password);
     handler_.ActiveKey = handler_.FileKey;
   } else {
@@ -61,14 +73,14 @@ void TPDFDocumentSecurity::ApplyPassword(std::string_view password) {
   }
 }
 
-int TPDFDocumentSecurity::SetPassword(std::string_view password) {
-  const int state = State();
-  if (state == 0) return 3;
-  if (state == 2) return 4;
-  const int result = CheckPassword(password);
-  if (result == 0) {
+TPasswordResult TPDFDocumentSecurity::SetPassword(std::string_view password) {
+  const TSecurityState state = State();
+  if (state == TSecurityState::Unprotected) return TPasswordResult::Unprotected;
+  if (state == TSecurityState::Unsupported) return TPasswordResult::Unsupported;
+  const TPasswordResult result = CheckPassword(password);
+  if (result == TPasswordResult::Fails) {
     handler_.OpenPassword.clear();
-    return 0;
+    return result;
   }
   handler_.OpenPassword = "!" + std::string(password);
   handler_.ActiveKey = handler_.FileKey;
@@ -79,7 +91,7 @@ int TPDFDocumentSecurity::SetPassword(std::string_view password) {
 }
 
 void TPDFDocumentSecurity::Decrypt(TPDFIndObj& object) {
-  if (object.Decrypted || !HasKey() || State() != 1) return;
+  if (object.Decrypted || !HasKey() || State() != TSecurityState::Standard) return;
   if (IsEncryptObject(object)) return;  // the security dictionary itself is never encrypted
   TPDFObject* value = document_.GetValue(&object);
   if (object.Decrypted) return;  // it came from an object stream, decrypted with it
@@ -98,13 +110,13 @@ void TPDFDocumentSecurity::CryptAll(bool encrypt) {
   }
 }
 
-int TPDFDocumentSecurity::Unencrypt() {
-  if (State() != 1 || handler_.OpenPassword.empty()) return 0;
-  if (CheckPassword(handler_.OpenPassword.substr(1)) == 0) return 0;
-  handler_.ActiveKey = handler_.FileKey;
+bool TPDFDocumentSecurity::Unencrypt() {
+  // The open password was checked when it opened the document, and ActiveKey is the key it
+  // unlocked: it is not checked again.
+  if (State() != TSecurityState::Standard || handler_.OpenPassword.empty()) return false;
   CryptAll(false);
   TPDFObject* entry = document_.Trailer()->Get("Encrypt");
-  document_.Trailer()->Remove("Encrypt");
+  document_.SetEncryption(nullptr);
   if (auto* ref = As<TPDFIndRef>(entry)) {
     // The security dictionary goes with the protection, unless the trailer also names it as the
     // catalog or the information dictionary (a damaged file): that object stays.
@@ -118,13 +130,14 @@ int TPDFDocumentSecurity::Unencrypt() {
   }
   Reset();
   FinishWholeDocumentPass();
-  return 1;
+  return true;
 }
 
-int TPDFDocumentSecurity::Encrypt(std::string_view owner, std::string_view user, int strength, int32_t permissions) {
-  if (State() != 0) return 103;
-  if (strength < 0 || strength > 2) return 101;
-  if (!TPDFSecurity::ValidPermissions(permissions)) return 102;
+TPDFError TPDFDocumentSecurity::Encrypt(std::string_view owner, std::string_view user, int strength,
+                                        int32_t permissions) {
+  if (State() != TSecurityState::Unprotected) return TPDFError::AlreadyProtected;
+  if (strength < 0 || strength > 2) return TPDFError::BadStrength;
+  if (!TPDFSecurity::ValidPermissions(permissions)) return TPDFError::UncheckedPermissions;
   try {
     TPDFSecurity& sec = handler_;
     const bool aes = strength == 2;
@@ -172,14 +185,14 @@ int TPDFDocumentSecurity::Encrypt(std::string_view owner, std::string_view user,
       dict->Put("Perms", s.MakeString(sec.Perms, TPDFString::kHexadecimal));
     }
     dict->Put("P", s.MakeNumber(sec.P));
-    document_.Trailer()->Put("Encrypt", document_.MakeIndirect(dict));
+    document_.SetEncryption(document_.MakeIndirect(dict));
     // AES-256 came with PDF 1.7's extension level 8 (ISO 32000-2 made it standard): readers
     // that know the version know the handler.
-    if (aes && document_.version_ < "1.7") document_.version_ = "1.7";
+    if (aes && document_.Version() < "1.7") document_.SetVersion("1.7");
     FinishWholeDocumentPass();
-    return 0;
+    return TPDFError::None;
   } catch (...) {
-    return 104;
+    return TPDFError::EncryptFailed;
   }
 }
 
@@ -192,7 +205,7 @@ void TPDFDocumentSecurity::FinishWholeDocumentPass() {
 }
 
 void TPDFDocumentSecurity::EncryptForWriting(TPDFIndObj& object) {
-  if (object.Decrypted && HasKey() && State() == 1 && !IsEncryptObject(object)) {
+  if (object.Decrypted && HasKey() && State() == TSecurityState::Standard && !IsEncryptObject(object)) {
     handler_.CryptValue(object.Value, object.Number, object.Generation, true);
     object.Decrypted = false;
   }

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "pdf/PDFCodes.h"
 #include "pdf/PDFSecurity.h"
 
 namespace lumipage {
@@ -20,14 +21,19 @@ class TPDFDocumentSecurity {
   TPDFDocumentSecurity& operator=(const TPDFDocumentSecurity&) = delete;
 
   // Unprotected, no password known.
-  void Reset() { handler_ = TPDFSecurity(); }
+  void Reset() {
+    handler_ = TPDFSecurity();
+    ForgetState();
+  }
+  // The trailer's /Encrypt changed (or the trailer did): State reads it again.
+  void ForgetState() { stateKnown_ = false; }
 
-  // The codes of the same calls on TPDFDocument, which says what they mean.
-  [[nodiscard]] int State();
+  // The same calls on TPDFDocument say what these do.
+  [[nodiscard]] TSecurityState State();
   [[nodiscard]] int Strength();
-  [[nodiscard]] int SetPassword(std::string_view password);
-  [[nodiscard]] int Unencrypt();
-  [[nodiscard]] int Encrypt(std::string_view owner, std::string_view user, int strength, int32_t permissions);
+  [[nodiscard]] TPasswordResult SetPassword(std::string_view password);
+  [[nodiscard]] bool Unencrypt();
+  [[nodiscard]] TPDFError Encrypt(std::string_view owner, std::string_view user, int strength, int32_t permissions);
   [[nodiscard]] const std::string& OpenPassword() const { return handler_.OpenPassword; }
 
   // A key is at hand: a password opened the document, or it has just been protected.
@@ -42,9 +48,11 @@ class TPDFDocumentSecurity {
 
  private:
   [[nodiscard]] std::string FirstID();
-  // The password against the stored entries with the ID readers would use: 0 it fails, 1 user,
-  // 2 owner, 5 both. The key it unlocks is left in the handler's FileKey.
-  [[nodiscard]] int CheckPassword(std::string_view password);
+  // The password against the stored entries with the ID readers would use (Fails, User, Owner
+  // or Both). The key it unlocks is left in the handler's FileKey.
+  [[nodiscard]] TPasswordResult CheckPassword(std::string_view password);
+  // Reads the trailer's /Encrypt into the handler.
+  [[nodiscard]] TSecurityState ReadState();
   [[nodiscard]] bool IsEncryptObject(const TPDFIndObj& object);
   // Encrypts (or decrypts) every object not marked decrypted, with its own key.
   void CryptAll(bool encrypt);
@@ -53,6 +61,10 @@ class TPDFDocumentSecurity {
 
   TPDFDocument& document_;
   TPDFSecurity handler_;
+  // State is asked for with every object parsed and every object written: /Encrypt is read
+  // once, and again only after ForgetState.
+  TSecurityState state_ = TSecurityState::Unprotected;
+  bool stateKnown_ = false;
 };
 
 }  // namespace lumipage

@@ -57,7 +57,6 @@ class TPDFTIFF {
   [[nodiscard]] int PageCount() const { return static_cast<int>(pages_.size()); }
   // Index 0-based, clamped to the pages there are; PageCount must be above 0.
   [[nodiscard]] const TTIFFPage& Page(int index) const;
-  [[nodiscard]] bool BigEndian() const { return bigEndian_; }
 
  private:
   struct Field {

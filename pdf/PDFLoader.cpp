@@ -9,6 +9,7 @@
 #include "pdf/PDFDocument.h"
 #include "pdf/PDFExtra.h"
 #include "pdf/PDFLimits.h"
+#include "pdf/PDFObjectStreams.h"
 #include "pdf/PDFParser.h"
 #include "pdf/PDFRepair.h"
 #include "pdf/PDFXRefReader.h"
@@ -44,31 +45,20 @@ void KeywordsAtLineStart(std::string_view file, std::string_view keyword, std::v
 
 }  // namespace
 
-TLoadResult TPDFLoader::Load(std::string bytes) {
-  TPDFDocument& doc = document_;
+TPDFLoader::TPDFLoader(TPDFDocument& document) : document_(document), file_(document.File()) {}
+
+TLoadResult TPDFLoader::Read() {
   TLoadResult result = TLoadResult::ReadFailed;
   try {
-    doc.Reset();
-    doc.fileText_ = std::move(bytes);
     result = Open();
   } catch (...) {
     result = TLoadResult::ReadFailed;
   }
-  if (result != TLoadResult::Loaded) doc.Reset();
-  try {
-    doc.security_.ApplyPassword("");
-  } catch (...) {
-  }
-  if (result == TLoadResult::Loaded) {
-    try {
-      if (!CheckPages()) result = TLoadResult::NoPages;
-    } catch (...) {
-      result = TLoadResult::ReadFailed;
-    }
-    if (result != TLoadResult::Loaded) doc.Reset();
-  }
+  if (result != TLoadResult::Loaded) document_.Reset();
   return result;
 }
+
+void TPDFLoader::Publish() { document_.TakeFile(file_); }
 
 bool TPDFLoader::HasCatalog() { return As<TPDFDictionary>(document_.Trailer()->Get("Root", true)) != nullptr; }
 
@@ -77,8 +67,8 @@ TLoadResult TPDFLoader::Open() {
   if (!header) {
     // A file that lost its header line still reads, as readers take it, when what is left
     // starts as a PDF's body does and its catalog is found; anything else is no PDF at all.
-    if (!document_.AllowRepair || !StartsLikeABody(document_.fileText_)) return TLoadResult::NoHeader;
-    document_.version_ = "1.4";
+    if (!document_.AllowRepair || !StartsLikeABody(document_.FileText())) return TLoadResult::NoHeader;
+    file_.Version = "1.4";
   }
   // The cross-reference data as the file names it; then, for a file with junk before its
   // header, with offsets counted from the header; then rebuilt by scanning the file.
@@ -90,11 +80,12 @@ TLoadResult TPDFLoader::Open() {
   }
   if (!HasCatalog()) return header ? TLoadResult::NoCatalog : TLoadResult::NoHeader;
   CheckLinearized();
+  Publish();
   return TLoadResult::Loaded;
 }
 
 bool TPDFLoader::ReadHeader() {
-  const std::string_view head = std::string_view(document_.fileText_).substr(0, 1024);
+  const std::string_view head = std::string_view(document_.FileText()).substr(0, 1024);
   auto versionAfter = [&](size_t at, std::string& version) {
     if (at >= head.size()) return false;
     const std::string_view run = head.substr(at, 10);
@@ -116,16 +107,17 @@ bool TPDFLoader::ReadHeader() {
     if (found) headerOffset_ = static_cast<int64_t>(pdf);
   }
   if (!found) return false;
-  document_.version_ = version;
+  file_.Version = version;
   return true;
 }
 
 bool TPDFLoader::ReadCrossReference(int64_t base) {
   // A second attempt starts afresh.
-  document_.sectionOffsets_.clear();
-  document_.trailer_ = document_.structure_->MakeDictionary();
+  file_.SectionOffsets.clear();
+  file_.Trailer = document_.Structure().MakeDictionary();
+  Publish();
   document_.ReleaseObjectStreamCache();
-  TPDFXRefReader reader(document_.fileText_);
+  TPDFXRefReader reader(document_.FileText());
   reader.Base = base;
   std::vector<XRefEntry> entries;
   // Sections are read newest first: the first registration of a number wins.
@@ -149,7 +141,7 @@ bool TPDFLoader::ReadCrossReference(int64_t base) {
   };
   reader.OnTrailer = [this](const std::string& text) { TakeTrailer(text); };
   reader.OnSection = [this](int64_t offset) {
-    if (offset >= 0 && offset <= INT32_MAX) document_.sectionOffsets_.push_back(static_cast<int32_t>(offset));
+    if (offset >= 0 && offset <= INT32_MAX) file_.SectionOffsets.push_back(static_cast<int32_t>(offset));
   };
   trailerTaken_ = false;
   const bool ok = reader.ReadSection(reader.FindStartXRef());
@@ -158,10 +150,11 @@ bool TPDFLoader::ReadCrossReference(int64_t base) {
 }
 
 bool TPDFLoader::EntriesValid() {
-  for (const auto& obj : document_.objects_) {
+  for (size_t i = 0; i < document_.ObjectCount(); ++i) {
+    const TPDFIndObj* obj = document_.ObjectAt(i);
     if (obj->InObjectStream) {
       if (document_.FindIndirect(obj->StreamNumber, 0) == nullptr) return false;
-    } else if (!ObjectHeaderAt(document_.fileText_, obj->Offset, obj->Number, obj->Generation)) {
+    } else if (!ObjectHeaderAt(document_.FileText(), obj->Offset, obj->Number, obj->Generation)) {
       return false;
     }
   }
@@ -170,12 +163,13 @@ bool TPDFLoader::EntriesValid() {
 
 void TPDFLoader::TakeTrailer(const std::string& text) {
   if (trailerTaken_) return;
-  auto* dict = As<TPDFDictionary>(document_.structure_->Parse(text));
+  auto* dict = As<TPDFDictionary>(document_.Structure().Parse(text));
   if (dict == nullptr) return;
   // Keys describing the old file's cross-reference data would not fit the saved file.
   for (const char* key : {"Prev", "Type", "W", "Index", "Length", "Filter", "XRefStm", "DecodeParms"})
     dict->Delete(key);
-  document_.trailer_ = dict;
+  file_.Trailer = dict;
+  Publish();
   trailerTaken_ = true;
 }
 
@@ -186,14 +180,14 @@ void TPDFLoader::BuildObjectTable(const std::vector<XRefEntry>& entries) {
     int32_t tag;  // index into entries; -1 for a section
   };
   std::vector<Item> items;
-  items.reserve(document_.sectionOffsets_.size() + entries.size());
-  for (int32_t offset : document_.sectionOffsets_) items.push_back({offset, -1});
+  items.reserve(file_.SectionOffsets.size() + entries.size());
+  for (int32_t offset : file_.SectionOffsets) items.push_back({offset, -1});
   for (size_t i = 0; i < entries.size(); ++i)
     items.push_back({entries[i].Compressed ? 0 : entries[i].Value1, static_cast<int32_t>(i)});
   std::stable_sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return a.key < b.key; });
-  document_.ClearObjects();
-  document_.objects_.reserve(entries.size());
-  const auto fileLength = static_cast<int64_t>(document_.fileText_.size());
+  std::vector<std::unique_ptr<TPDFIndObj>> objects;
+  objects.reserve(entries.size());
+  const auto fileLength = static_cast<int64_t>(document_.FileText().size());
   for (size_t i = 0; i < items.size(); ++i) {
     if (items[i].tag < 0) continue;
     const XRefEntry& e = entries[static_cast<size_t>(items[i].tag)];
@@ -211,13 +205,14 @@ void TPDFLoader::BuildObjectTable(const std::vector<XRefEntry>& entries) {
       obj->Offset = e.Value1;
       obj->Length = static_cast<int32_t>(std::clamp<int64_t>(next - e.Value1, 0, INT32_MAX));
     }
-    document_.AppendObject(std::move(obj));
+    objects.push_back(std::move(obj));
   }
+  document_.TakeObjects(std::move(objects));
 }
 
 void TPDFLoader::CheckLinearized() {
-  document_.linearized_ = false;
-  const std::string_view head = std::string_view(document_.fileText_).substr(0, 1024);
+  file_.Linearized = false;
+  const std::string_view head = std::string_view(document_.FileText()).substr(0, 1024);
   if (head.find("/Linearized") == std::string_view::npos) return;
   const size_t obj = head.find(" obj");
   if (obj == std::string_view::npos) return;
@@ -232,18 +227,18 @@ void TPDFLoader::CheckLinearized() {
   }
   auto* dict = As<TPDFDictionary>(document_.GetValue(document_.FindIndirect(values[0], values[1])));
   if (dict == nullptr || dict->Get("Linearized") == nullptr) return;
-  document_.linearized_ = true;
+  file_.Linearized = true;
   dict->Clear();  // a saved copy no longer claims to be linearized
 }
 
 void TPDFLoader::RepairObjectTable() {
-  document_.repaired_ = true;
-  const std::string_view file(document_.fileText_);
+  file_.Repaired = true;
+  const std::string_view file(document_.FileText());
   // Objects end where the next one starts, or at a table or trailer between them.
-  document_.sectionOffsets_.clear();
-  KeywordsAtLineStart(file, "xref", document_.sectionOffsets_);
-  KeywordsAtLineStart(file, "trailer", document_.sectionOffsets_);
-  KeywordsAtLineStart(file, "startxref", document_.sectionOffsets_);
+  file_.SectionOffsets.clear();
+  KeywordsAtLineStart(file, "xref", file_.SectionOffsets);
+  KeywordsAtLineStart(file, "trailer", file_.SectionOffsets);
+  KeywordsAtLineStart(file, "startxref", file_.SectionOffsets);
 
   // Every header, the last definition of a number winning; positions decide between direct
   // objects and those of object streams alike.
@@ -274,12 +269,14 @@ void TPDFLoader::RepairObjectTable() {
   // Objects in object streams (their data cannot be read before a password opens a protected
   // file; such objects are then only those found directly).
   std::vector<std::pair<int32_t, int64_t>> streams;
-  for (const auto& obj : document_.objects_) {
+  for (size_t i = 0; i < document_.ObjectCount(); ++i) {
+    const TPDFIndObj* obj = document_.ObjectAt(i);
     if (obj->InObjectStream || obj->Offset <= 0) continue;
     const std::string_view raw = file.substr(static_cast<size_t>(obj->Offset), static_cast<size_t>(obj->Length));
     const size_t s = raw.find("stream");
     if (raw.substr(0, s).find("/ObjStm") != std::string_view::npos) streams.emplace_back(obj->Number, obj->Offset);
   }
+  std::vector<double> header;
   for (const auto& [number, position] : streams) {
     TPDFIndObj* holder = document_.FindIndirect(number, best[static_cast<size_t>(number)].Entry.Value2);
     auto* stream = As<TPDFStream>(document_.GetValue(holder));
@@ -287,16 +284,12 @@ void TPDFLoader::RepairObjectTable() {
     const int32_t first = stream->Dictionary()->GetInteger("First", 0);
     const int32_t count = stream->Dictionary()->GetInteger("N", 0);
     if (first <= 0 || count <= 0) continue;
-    const std::string data = stream->Decode();
-    if (static_cast<size_t>(first) > data.size()) continue;
-    TPDFStructure scratch;
-    auto* pairs = As<TPDFArray>(scratch.Parse("[ " + data.substr(0, static_cast<size_t>(first)) + " ]"));
-    if (pairs == nullptr) continue;
-    for (int i = 0; i < count && 2 * i + 1 < pairs->Count(); ++i) {
-      auto* n = As<TPDFNumeric>(pairs->Item(2 * i));
-      if (n == nullptr || n->Value != std::trunc(n->Value)) continue;
+    if (!ParseObjectStreamHeader(stream->Decode(), first, header)) continue;
+    for (int i = 0; i < count && static_cast<size_t>(2 * i + 1) < header.size(); ++i) {
+      const double n = header[2 * static_cast<size_t>(i)];
+      if (n != std::trunc(n)) continue;  // no number, or not a whole one
       // Just after the stream's own header: a later direct definition still wins.
-      offer({n->AsInteger(), number, i, true}, position + 1);
+      offer({NumberToInt(n), number, i, true}, position + 1);
     }
   }
   if (!streams.empty()) {
@@ -308,12 +301,13 @@ void TPDFLoader::RepairObjectTable() {
   // last trailer dictionary, then the last cross-reference stream, that does; else a catalog
   // object found in the file.
   if (trailerTaken_ && HasCatalog()) return;
-  TPDFDictionary* previous = document_.trailer_;
+  TPDFDictionary* previous = file_.Trailer;
   auto tryTrailer = [&](const std::string& text) {
     trailerTaken_ = false;
     TakeTrailer(text);
     if (trailerTaken_ && HasCatalog()) return true;
-    document_.trailer_ = previous;
+    file_.Trailer = previous;
+    Publish();
     return false;
   };
   const std::vector<int64_t> trailers = ScanTrailers(file);
@@ -323,8 +317,8 @@ void TPDFLoader::RepairObjectTable() {
     if (dict != nullptr && dict->Get("Root") != nullptr && tryTrailer(dict->ToText())) return;
   }
   std::vector<TPDFIndObj*> byOffset;
-  for (const auto& obj : document_.objects_)
-    if (!obj->InObjectStream) byOffset.push_back(obj.get());
+  for (size_t i = 0; i < document_.ObjectCount(); ++i)
+    if (TPDFIndObj* obj = document_.ObjectAt(i); !obj->InObjectStream) byOffset.push_back(obj);
   std::sort(byOffset.begin(), byOffset.end(), [](const TPDFIndObj* a, const TPDFIndObj* b) { return a->Offset > b->Offset; });
   for (TPDFIndObj* obj : byOffset) {
     const std::string_view raw = file.substr(static_cast<size_t>(obj->Offset), static_cast<size_t>(obj->Length));
@@ -339,9 +333,12 @@ void TPDFLoader::RepairObjectTable() {
     if (raw.find("/Catalog") == std::string_view::npos) continue;
     auto* dict = As<TPDFDictionary>(document_.GetValue(obj));
     if (dict == nullptr || dict->TypeName() != "Catalog") continue;
-    if (!trailerTaken_) document_.trailer_ = document_.structure_->MakeDictionary();
+    if (!trailerTaken_) {
+      file_.Trailer = document_.Structure().MakeDictionary();
+      Publish();
+    }
     trailerTaken_ = true;
-    document_.trailer_->Put("Root", document_.structure_->MakeReference(obj->Number, obj->Generation));
+    file_.Trailer->Put("Root", document_.Structure().MakeReference(obj->Number, obj->Generation));
     return;
   }
 }
@@ -349,10 +346,17 @@ void TPDFLoader::RepairObjectTable() {
 bool TPDFLoader::CheckPages() {
   // The reader that turned the walk off walks the tree itself.
   if (!document_.WalkPagesOnLoad) return true;
-  document_.emptyPageTree_ = false;
+  const bool found = WalkPages();
+  Publish();
+  return found;
+}
+
+bool TPDFLoader::WalkPages() {
+  file_.EmptyPageTree = false;
   // A protected file whose password is not known yet cannot be read that far.
-  const int state = document_.security_.State();
-  if (state == 2 || (state == 1 && !document_.security_.HasKey())) return true;
+  const TSecurityState state = document_.SecurityState();
+  if (state == TSecurityState::Unsupported || (state == TSecurityState::Standard && !document_.HasSecurityKey()))
+    return true;
   std::vector<TWalkedPage> pages;
   // The tree the catalog names; else, when it names a page or a node inside the tree, the tree
   // above it, found by its /Parent links (and named by the catalog from then on).
@@ -369,7 +373,7 @@ bool TPDFLoader::CheckPages() {
     if (top == root || !top->IsIndirect()) return false;
     WalkPageTree(top, pages, DirectKidMaker(document_));
     if (pages.empty()) return false;
-    document_.Catalog()->Put("Pages", document_.structure_->MakeReference(top->ObjectNumber(), top->Generation()));
+    document_.Catalog()->Put("Pages", document_.Structure().MakeReference(top->ObjectNumber(), top->Generation()));
     return true;
   };
   if (findTree()) return true;
@@ -378,12 +382,12 @@ bool TPDFLoader::CheckPages() {
   if (TPDFDictionary* root = document_.PagesDictionary(); root != nullptr && root->TypeName() != "Page") {
     auto* kids = As<TPDFArray>(root->Get("Kids", true));
     if (kids != nullptr && kids->Count() == 0) {
-      document_.emptyPageTree_ = true;
+      file_.EmptyPageTree = true;
       return true;
     }
   }
   if (!document_.AllowRepair) return false;
-  if (!document_.repaired_ && state == 0) {
+  if (!file_.Repaired && state == TSecurityState::Unprotected) {
     RepairObjectTable();
     if (!HasCatalog()) return false;
     if (findTree()) return true;
@@ -391,7 +395,7 @@ bool TPDFLoader::CheckPages() {
   // A new root when there is none, or when the catalog names a page: the page stays a page.
   TPDFDictionary* root = document_.PagesDictionary();
   if (root == nullptr || root->TypeName() == "Page") {
-    root = document_.structure_->MakeDictionary();
+    root = document_.Structure().MakeDictionary();
     document_.Catalog()->Put("Pages", document_.MakeIndirect(root));
   }
   return RebuildPageTree(document_, root) > 0;

@@ -3,12 +3,28 @@
 // it gives (rebuilt by scanning the file when it does not hold), the trailer, and the page tree.
 // Objects stay unparsed until the document first uses them.
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace lumipage {
 
+class TPDFDictionary;
 class TPDFDocument;
+class TPDFIndObj;
+
+// What reading a file tells about it beside its objects, taken by the document whole
+// (TPDFDocument::TakeFile) whenever the loader's reading of it changes.
+struct TLoadedFile {
+  std::string Version;
+  // Made in the document's structure.
+  TPDFDictionary* Trailer = nullptr;
+  // Where cross-reference sections (or, in a rebuilt table, tables and trailers) start.
+  std::vector<int32_t> SectionOffsets;
+  bool Repaired = false;
+  bool Linearized = false;
+  bool EmptyPageTree = false;
+};
 
 // How a load ended.
 enum class TLoadResult {
@@ -22,11 +38,12 @@ enum class TLoadResult {
 
 class TPDFLoader {
  public:
-  explicit TPDFLoader(TPDFDocument& document) : document_(document) {}
+  // Starts from what the document holds now.
+  explicit TPDFLoader(TPDFDocument& document);
 
-  // The bytes become the document's file text, read as a PDF file; afterwards the empty
-  // password is tried. Anything but Loaded leaves the document reset.
-  [[nodiscard]] TLoadResult Load(std::string bytes);
+  // The document's file text, read as a PDF file: its objects and what the file tells. Anything
+  // but Loaded leaves the document reset.
+  [[nodiscard]] TLoadResult Read();
   // The page tree, walked: a tree without pages is rebuilt from the page objects found; false
   // when the document has none. Also once a password has opened a protected document. True,
   // without a walk, when the document's WalkPagesOnLoad is off.
@@ -34,6 +51,8 @@ class TPDFLoader {
 
  private:
   [[nodiscard]] TLoadResult Open();
+  // CheckPages without the publishing.
+  [[nodiscard]] bool WalkPages();
   [[nodiscard]] bool ReadHeader();
   // The cross-reference data with every offset moved by base; false when it cannot be read.
   [[nodiscard]] bool ReadCrossReference(int64_t base);
@@ -55,8 +74,11 @@ class TPDFLoader {
   };
   void BuildObjectTable(const std::vector<XRefEntry>& entries);
   void CheckLinearized();
+  // The document takes what was read so far: objects parsed from here on see it.
+  void Publish();
 
   TPDFDocument& document_;
+  TLoadedFile file_;
   // Where "%PDF-" stands: a file with junk before its header may count its offsets from there.
   int64_t headerOffset_ = 0;
   bool trailerTaken_ = false;

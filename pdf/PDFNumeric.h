@@ -18,4 +18,7 @@ class TPDFNumeric final : public TPDFObject {
   int8_t ReadDecimals = -1;
 };
 
+// A number rounded as TPDFNumeric::AsInteger rounds it; 0 for NaN and infinities.
+[[nodiscard]] int32_t NumberToInt(double value);
+
 }  // namespace lumipage

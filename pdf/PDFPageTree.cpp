@@ -131,7 +131,7 @@ int TPDFPageTree::SelectPage(int n) {
   // A protected document that a password has opened: the page and everything it reaches are
   // decrypted before the page is read or changed. Before a password opened it there is nothing
   // to decrypt with, and marking objects as decrypted would leave them encrypted for good.
-  if (!document_->OpenPassword().empty() && document_->SecurityState() == 1)
+  if (!document_->OpenPassword().empty() && document_->SecurityState() == TSecurityState::Standard)
     document_->DecryptReachable(p.Number, p.Generation);
   selectedNumber_ = n;
   page_ = p.Page;
@@ -144,7 +144,7 @@ TPDFIndRef* TPDFPageTree::Register(TPDFObject* value) {
   TPDFIndObj* obj = document_->AddIndirect(value);
   // Objects of a protected document are encrypted when written only if they are marked as
   // held in clear text; a new object is.
-  if (document_->SecurityState() == 1) obj->Decrypted = true;
+  if (document_->SecurityState() == TSecurityState::Standard) obj->Decrypted = true;
   return Store().MakeReference(obj->Number, obj->Generation);
 }
 

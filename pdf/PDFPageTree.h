@@ -92,7 +92,6 @@ class TPDFPageTree {
   // User coordinates to points from the bottom-left corner.
   [[nodiscard]] double HorizontalToPoints(double x);
   [[nodiscard]] double VerticalToPoints(double y);
-  [[nodiscard]] double LengthToPoints(double length) const { return length / unitFactor_; }
 
   // ---- Content ----
   // The selected page's resource dictionary, made when the page and its parent have none.

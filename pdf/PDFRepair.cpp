@@ -218,7 +218,7 @@ void WalkPageTree(TPDFDictionary* root, std::vector<TWalkedPage>& pages,
 std::function<TPDFIndRef*(TPDFObject*)> DirectKidMaker(TPDFDocument& document) {
   // In a protected file a direct kid's strings were encrypted with its holder's key; moved into
   // an object of its own they would be read with the wrong one, so such kids stay unreadable.
-  if (document.SecurityState() != 0) return {};
+  if (document.SecurityState() != TSecurityState::Unprotected) return {};
   return [&document](TPDFObject* kid) { return document.MakeIndirect(kid); };
 }
 

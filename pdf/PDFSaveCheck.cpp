@@ -165,9 +165,8 @@ std::string PagesText(double n) {
 
 // Empty when the file is protected as expected and opens with the password; else what failed.
 std::string OpenFailure(TPDFDocument& doc, const TSavedPdfExpectation& expected) {
-  if (doc.SecurityState() != 0) {
-    const int opened = doc.SetPassword(expected.Password);
-    if (opened != 1 && opened != 2 && opened != 5) return "it does not open with the password";
+  if (doc.SecurityState() != TSecurityState::Unprotected) {
+    if (!Opens(doc.SetPassword(expected.Password))) return "it does not open with the password";
   } else if (expected.Protected) {
     return "it is not protected";
   }

@@ -26,7 +26,7 @@ std::string TPDFWriter::ObjectText(TPDFIndObj& object) {
   if (!object.Parsed) {
     // Objects from object streams are written as ordinary objects; object streams and
     // cross-reference streams would dangle beside a classic table and are left out.
-    if (object.InObjectStream && !object.TextCached && doc.SecurityState() == 0) {
+    if (object.InObjectStream && !object.TextCached && doc.SecurityState() == TSecurityState::Unprotected) {
       // Copied as an ordinary object without parsing (objects in streams are never streams).
       std::string_view bytes;
       if (!doc.ObjectStreamBytes(object, bytes)) return {};
@@ -53,7 +53,7 @@ std::string TPDFWriter::ObjectText(TPDFIndObj& object) {
     }
   }
   if (IsCrossReferenceData(object.Value)) return {};
-  doc.security_.EncryptForWriting(object);
+  doc.EncryptForWriting(object);
   return object.ObjectText();
 }
 
@@ -98,7 +98,8 @@ TSaveResult TPDFWriter::Write(std::ostream& out) {
     // One entry per number: offset << 16 | generation, 0 while the number is free. Offsets
     // are never 0 (the header comes first).
     std::vector<uint64_t> table(static_cast<size_t>(doc.HighestNumber()) + 1, 0);
-    for (const auto& obj : doc.objects_) {
+    for (size_t i = 0; i < doc.ObjectCount(); ++i) {
+      TPDFIndObj* obj = doc.ObjectAt(i);
       if (obj->Number <= 0) continue;
       uint64_t& entry = table[static_cast<size_t>(obj->Number)];
       if (entry != 0) continue;  // a second object of one number cannot be addressed

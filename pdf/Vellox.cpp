@@ -103,7 +103,7 @@ int TVellox::SelectDocument(TPDFDocument* document) {
 TPDFDocument* TVellox::SelectedDocument() const { return selected_->Document.get(); }
 
 TPDFDocument* TVellox::NewDocument() {
-  lastError_ = 0;
+  lastError_ = TPDFError::None;
   auto entry = MakeBlankDocument();
   if (!entry) return nullptr;
   documents_.push_back(std::move(entry));
@@ -130,7 +130,7 @@ int TVellox::LoadFromFile(const std::string& fileName) {
 }
 
 int TVellox::LoadFromStream(std::istream& in) {
-  lastError_ = 0;
+  lastError_ = TPDFError::None;
   try {
     auto entry = std::make_unique<Entry>();
     entry->Document = std::make_unique<TPDFDocument>();
@@ -148,7 +148,7 @@ int TVellox::LoadFromStream(std::istream& in) {
 int TVellox::SaveToFile(const std::string& fileName) { return SaveToFile(fileName, SaveCheck()); }
 
 int TVellox::SaveToFile(const std::string& fileName, const SaveCheck& check) {
-  lastError_ = 0;
+  lastError_ = TPDFError::None;
   saveCheckFailure_.clear();
   saveSystemError_.clear();
   // The system's reason for a failed step, taken before anything else can change errno.
@@ -177,7 +177,7 @@ int TVellox::SaveToFile(const std::string& fileName, const SaveCheck& check) {
       if (!doc.SaveToStream(out)) {
         const int error = errno;
         if (doc.LastSaveResult() == TSaveResult::TooLarge) {
-          lastError_ = kErrorTooLarge;
+          lastError_ = TPDFError::TooLarge;
           return 0;
         }
         return systemFailure(error);
@@ -201,13 +201,13 @@ int TVellox::SaveToFile(const std::string& fileName, const SaveCheck& check) {
 }
 
 std::string TVellox::LibraryVersion() {
-  lastError_ = 0;
+  lastError_ = TPDFError::None;
   return std::string(kLibraryVersion);
 }
 
 int TVellox::SetPdfA(int part) {
-  lastError_ = 0;
-  if (part < 0 || part > 3 || (part > 0 && selected_->Document->SecurityState() != 0)) return 0;
+  lastError_ = TPDFError::None;
+  if (part < 0 || part > 3 || (part > 0 && selected_->Document->SecurityState() != TSecurityState::Unprotected)) return 0;
   selected_->PdfaPart = part;
   return 1;
 }
@@ -215,14 +215,14 @@ int TVellox::SetPdfA(int part) {
 // ---- Document information ----
 
 int TVellox::SetInformation(int key, std::string_view value) {
-  lastError_ = 0;
+  lastError_ = TPDFError::None;
   TPDFDocument& doc = *selected_->Document;
-  if (doc.SecurityState() != 0) {
-    lastError_ = 201;
+  if (doc.SecurityState() != TSecurityState::Unprotected) {
+    lastError_ = TPDFError::InformationOfProtected;
     return 0;
   }
   if (key < 0 || key > 6) {
-    lastError_ = 202;
+    lastError_ = TPDFError::InformationKey;
     return 0;
   }
   if (key == 0) {
@@ -237,7 +237,7 @@ int TVellox::SetInformation(int key, std::string_view value) {
 }
 
 std::string TVellox::GetInformation(int key) {
-  lastError_ = 0;
+  lastError_ = TPDFError::None;
   TPDFDocument& doc = *selected_->Document;
   if (key == 0) return doc.Version();
   if (key >= 1 && key <= 6) return doc.GetInfo(kInfoKeys[key - 1]);
@@ -247,7 +247,7 @@ std::string TVellox::GetInformation(int key) {
 }
 
 int TVellox::InformationPresent(int key) {
-  lastError_ = 0;
+  lastError_ = TPDFError::None;
   TPDFDocument& doc = *selected_->Document;
   if (key >= 1 && key <= 6) return doc.HasInfo(kInfoKeys[key - 1]) ? 1 : 0;
   if (key == 7) return doc.HasInfo("CreationDate") ? 1 : 0;
@@ -323,31 +323,48 @@ int TVellox::CompressImages(int compress) {
 // ---- Security ----
 
 int TVellox::SetPassword(std::string_view password) {
-  const int result = selected_->Document->SetPassword(password);
+  const TPasswordResult result = selected_->Document->SetPassword(password);
   // Content read before the password opened the document was still encrypted, and so were the
   // page tree's nodes held in object streams: the tree is walked again.
-  if (result == 1 || result == 2 || result == 5) {
+  if (Opens(result)) {
     Pages().ClearCache();
     (void)Pages().SelectPage(std::max(Pages().SelectedPage(), 1));
   }
-  return result;
+  switch (result) {
+    case TPasswordResult::Fails: return 0;
+    case TPasswordResult::User: return 1;
+    case TPasswordResult::Owner: return 2;
+    case TPasswordResult::Unprotected: return 3;
+    case TPasswordResult::Unsupported: return 4;
+    case TPasswordResult::Both: return 5;
+  }
+  return 0;
 }
 
 int TVellox::Unencrypt() {
-  const int result = selected_->Document->Unencrypt();
+  const bool done = selected_->Document->Unencrypt();
   Pages().ClearCache();
   (void)Pages().SelectPage(Pages().SelectedPage());
-  return result;
+  return done ? 1 : 0;
 }
 
 int TVellox::Encrypt(std::string_view owner, std::string_view user, int strength, int32_t permissions) {
-  lastError_ = 0;
-  const int code = selected_->Document->Encrypt(owner, user, strength, permissions);
-  if (code != 0) {
-    lastError_ = code;
-    return 0;
+  lastError_ = selected_->Document->Encrypt(owner, user, strength, permissions);
+  return lastError_ == TPDFError::None ? 1 : 0;
+}
+
+int TVellox::ErrorCode(TPDFError error) {
+  switch (error) {
+    case TPDFError::None: return 0;
+    case TPDFError::BadStrength: return 101;
+    case TPDFError::UncheckedPermissions: return 102;
+    case TPDFError::AlreadyProtected: return 103;
+    case TPDFError::EncryptFailed: return 104;
+    case TPDFError::InformationOfProtected: return 201;
+    case TPDFError::InformationKey: return 202;
+    case TPDFError::TooLarge: return kErrorTooLarge;
   }
-  return 1;
+  return 0;
 }
 
 int32_t TVellox::Permissions(int print, int copy, int modify, int annotate, int fillForms, int extract, int assemble,
@@ -355,7 +372,14 @@ int32_t TVellox::Permissions(int print, int copy, int modify, int annotate, int 
   return TPDFSecurity::Permissions(print, copy, modify, annotate, fillForms, extract, assemble, printHighQuality);
 }
 
-int TVellox::Encrypted() { return selected_->Document->SecurityState(); }
+int TVellox::Encrypted() {
+  switch (selected_->Document->SecurityState()) {
+    case TSecurityState::Unprotected: return 0;
+    case TSecurityState::Standard: return 1;
+    case TSecurityState::Unsupported: return 2;
+  }
+  return 0;
+}
 
 int TVellox::EncryptionStrength() { return selected_->Document->EncryptionStrength(); }
 

@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "pdf/PDFCodes.h"
+
 namespace lumipage {
 
 class TPDFDocument;
@@ -61,7 +63,9 @@ class TVellox {
   // 0 (nothing changed) for a protected document or a part outside 0 to 3.
   [[nodiscard]] int SetPdfA(int part);
   // 0 none; 101-104 Encrypt; 201, 202 SetInformation; kErrorTooLarge SaveToFile.
-  [[nodiscard]] int LastErrorCode() const { return lastError_; }
+  [[nodiscard]] int LastErrorCode() const { return ErrorCode(lastError_); }
+  // The number callers see for an engine error.
+  [[nodiscard]] static int ErrorCode(TPDFError error);
   // SaveToFile: the document is larger than a PDF's cross-reference table can address (an
   // object would start past 9,999,999,999 bytes); nothing was written.
   static constexpr int kErrorTooLarge = 301;
@@ -141,7 +145,7 @@ class TVellox {
   std::vector<std::unique_ptr<Entry>> documents_;
   Entry* selected_ = nullptr;
   TPDFImage* selectedImage_ = nullptr;
-  int lastError_ = 0;
+  TPDFError lastError_ = TPDFError::None;
   std::string saveCheckFailure_;
   std::string saveSystemError_;
   std::string tempFolder_;

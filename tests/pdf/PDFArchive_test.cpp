@@ -182,10 +182,10 @@ TEST(PdfaClaims, AProtectedFileIsRefusedAndNotMadePdfa) {
   TPDFDocument doc;
   ASSERT_TRUE(doc.NewDocument());
   ASSERT_TRUE(MakePdfa(doc));
-  ASSERT_EQ(doc.Encrypt("owner", "user", 1, TPDFSecurity::Permissions(1, 1, 1, 1, 1, 1, 1, 1)), 0);
+  ASSERT_EQ(doc.Encrypt("owner", "user", 1, TPDFSecurity::Permissions(1, 1, 1, 1, 1, 1, 1, 1)), TPDFError::None);
   TPDFDocument back;
   ASSERT_TRUE(back.LoadFromString(doc.SaveToString()));
-  EXPECT_EQ(back.SetPassword("user"), 1);
+  EXPECT_EQ(back.SetPassword("user"), TPasswordResult::User);
   EXPECT_EQ(PdfaAppendRefusal(back, true), "it is protected with a password, which PDF/A does not allow");
   EXPECT_FALSE(MakePdfa(back));
   TSavedPdfExpectation expected;

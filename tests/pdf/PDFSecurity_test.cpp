@@ -23,14 +23,14 @@ TEST(Permissions, EncryptRefusesBadArgumentsWithoutChange) {
   TPDFDocument doc;
   ASSERT_TRUE(doc.NewDocument());
   const std::string before = doc.SaveToString();
-  EXPECT_EQ(doc.Encrypt("o", "u", 1, 0xFF), 102);
-  EXPECT_EQ(doc.Encrypt("o", "u", 3, 0x3200FF), 101);
-  EXPECT_EQ(doc.SecurityState(), 0);
-  EXPECT_EQ(doc.Encrypt("o", "u", 0, 0x3200FF), 0);
-  EXPECT_EQ(doc.Encrypt("o", "u", 1, 0x3200FF), 103);
-  EXPECT_EQ(doc.SecurityState(), 1);
+  EXPECT_EQ(doc.Encrypt("o", "u", 1, 0xFF), TPDFError::UncheckedPermissions);
+  EXPECT_EQ(doc.Encrypt("o", "u", 3, 0x3200FF), TPDFError::BadStrength);
+  EXPECT_EQ(doc.SecurityState(), TSecurityState::Unprotected);
+  EXPECT_EQ(doc.Encrypt("o", "u", 0, 0x3200FF), TPDFError::None);
+  EXPECT_EQ(doc.Encrypt("o", "u", 1, 0x3200FF), TPDFError::AlreadyProtected);
+  EXPECT_EQ(doc.SecurityState(), TSecurityState::Standard);
   EXPECT_EQ(doc.EncryptionStrength(), 40);
-  EXPECT_EQ(doc.SetPassword("o"), 2);
+  EXPECT_EQ(doc.SetPassword("o"), TPasswordResult::Owner);
 }
 
 struct ProtectCase {
@@ -48,10 +48,10 @@ TEST_P(Protect, QpdfOpensWithThePasswordAndShowsThePermissions) {
   TempDir dir("protect");
   TPDFDocument doc;
   BuildTextDocument(doc, 2);
-  ASSERT_EQ(doc.Encrypt("owner pw", "user pw", c.strength, c.permissions), 0);
-  EXPECT_EQ(doc.SecurityState(), 1);
+  ASSERT_EQ(doc.Encrypt("owner pw", "user pw", c.strength, c.permissions), TPDFError::None);
+  EXPECT_EQ(doc.SecurityState(), TSecurityState::Standard);
   EXPECT_EQ(doc.EncryptionStrength(), c.strength == 1 ? 128 : 40);
-  ASSERT_TRUE(doc.SaveToFile(dir.File("p.pdf")));
+  ASSERT_TRUE(SaveDocument(doc, dir.File("p.pdf")));
   const std::string file = dir.File("p.pdf");
   const std::string pdf = ReadFile(file);
   EXPECT_NE(pdf.find("/P " + std::to_string(c.p) + "\n"), std::string::npos);
@@ -70,15 +70,15 @@ TEST_P(Protect, QpdfOpensWithThePasswordAndShowsThePermissions) {
   // Our reader opens it again with either password.
   TPDFDocument again;
   ASSERT_TRUE(again.LoadFromString(pdf));
-  EXPECT_EQ(again.SecurityState(), 1);
-  EXPECT_EQ(again.SetPassword("wrong"), 0);
-  EXPECT_EQ(again.Unencrypt(), 0);
-  EXPECT_EQ(again.SetPassword("user pw"), 1);
+  EXPECT_EQ(again.SecurityState(), TSecurityState::Standard);
+  EXPECT_EQ(again.SetPassword("wrong"), TPasswordResult::Fails);
+  EXPECT_EQ(again.Unencrypt(), false);
+  EXPECT_EQ(again.SetPassword("user pw"), TPasswordResult::User);
   EXPECT_EQ(again.GetInfo("Title"), "lumipage test");
-  EXPECT_EQ(again.SetPassword("owner pw"), 2);
-  EXPECT_EQ(again.Unencrypt(), 1);
-  EXPECT_EQ(again.SecurityState(), 0);
-  ASSERT_TRUE(again.SaveToFile(dir.File("plain.pdf")));
+  EXPECT_EQ(again.SetPassword("owner pw"), TPasswordResult::Owner);
+  EXPECT_EQ(again.Unencrypt(), true);
+  EXPECT_EQ(again.SecurityState(), TSecurityState::Unprotected);
+  ASSERT_TRUE(SaveDocument(again, dir.File("plain.pdf")));
   EXPECT_TRUE(QpdfClean(dir.File("plain.pdf"), "", &out)) << out;
   EXPECT_NE(Text(dir.File("plain.pdf")).find("Page 1 of lumipage"), std::string::npos);
 }
@@ -101,7 +101,7 @@ INSTANTIATE_TEST_SUITE_P(
 std::string EncryptedTextDocument(std::string_view owner, std::string_view user, int strength) {
   TPDFDocument doc;
   BuildTextDocument(doc, 1);
-  EXPECT_EQ(doc.Encrypt(owner, user, strength, TPDFSecurity::Permissions(1, 1, 1, 1, 1, 1, 1, 1)), 0);
+  EXPECT_EQ(doc.Encrypt(owner, user, strength, TPDFSecurity::Permissions(1, 1, 1, 1, 1, 1, 1, 1)), TPDFError::None);
   return doc.SaveToString();
 }
 
@@ -109,14 +109,14 @@ TEST(Security, SamePasswordForBothGivesFiveAndEmptyPasswordsOpenOnLoad) {
   TPDFDocument again;
   ASSERT_TRUE(again.LoadFromString(EncryptedTextDocument("same", "same", 1)));
   EXPECT_EQ(again.OpenPassword(), "");
-  EXPECT_EQ(again.SetPassword("same"), 5);
+  EXPECT_EQ(again.SetPassword("same"), TPasswordResult::Both);
   EXPECT_EQ(again.OpenPassword(), "!same");
 
   TPDFDocument loaded;
   ASSERT_TRUE(loaded.LoadFromString(EncryptedTextDocument("", "", 0)));
   EXPECT_EQ(loaded.OpenPassword(), "!");
   EXPECT_EQ(loaded.GetInfo("Title"), "lumipage test");
-  EXPECT_EQ(loaded.Unencrypt(), 1);
+  EXPECT_EQ(loaded.Unencrypt(), true);
 }
 
 struct QpdfCrypt {
@@ -139,7 +139,7 @@ TEST_P(QpdfEncrypted, OpensWithEitherPasswordAndUnencrypts) {
   metadata->Dictionary()->Put("Type", src.Structure().MakeName("Metadata"));
   metadata->Dictionary()->Put("Subtype", src.Structure().MakeName("XML"));
   src.Catalog()->Put("Metadata", src.MakeIndirect(metadata));
-  ASSERT_TRUE(src.SaveToFile(dir.File("src.pdf")));
+  ASSERT_TRUE(SaveDocument(src, dir.File("src.pdf")));
   const CommandResult made = RunCommand(std::string("qpdf --allow-weak-crypto ") + GetParam().options + " --encrypt " + GetParam().args + " -- '" +
                                         dir.File("src.pdf") + "' '" + dir.File("enc.pdf") + "'");
   ASSERT_EQ(made.status, 0) << made.output;
@@ -150,18 +150,18 @@ TEST_P(QpdfEncrypted, OpensWithEitherPasswordAndUnencrypts) {
   for (const char* password : {"user", "owner"}) {
     TPDFDocument doc;
     ASSERT_TRUE(doc.LoadFromString(bytes));
-    EXPECT_EQ(doc.SecurityState(), 1);
+    EXPECT_EQ(doc.SecurityState(), TSecurityState::Standard);
     EXPECT_EQ(doc.EncryptionStrength(), GetParam().bits);
     if (emptyUser) {
       EXPECT_EQ(doc.OpenPassword(), "!");
     } else {
       EXPECT_EQ(doc.OpenPassword(), "");
-      EXPECT_EQ(doc.SetPassword("nope"), 0);
-      EXPECT_EQ(doc.SetPassword(password), std::string(password) == "user" ? 1 : 2);
+      EXPECT_EQ(doc.SetPassword("nope"), TPasswordResult::Fails);
+      EXPECT_EQ(doc.SetPassword(password), std::string(password) == "user" ? TPasswordResult::User : TPasswordResult::Owner);
     }
     EXPECT_EQ(doc.GetInfo("Title"), "lumipage test");
-    EXPECT_EQ(doc.Unencrypt(), 1);
-    ASSERT_TRUE(doc.SaveToFile(dir.File("out.pdf")));
+    EXPECT_EQ(doc.Unencrypt(), true);
+    ASSERT_TRUE(SaveDocument(doc, dir.File("out.pdf")));
     std::string out;
     EXPECT_TRUE(QpdfClean(dir.File("out.pdf"), "", &out)) << out;
     EXPECT_EQ(PageCount(dir.File("out.pdf")), "2");
@@ -175,13 +175,13 @@ TEST_P(QpdfEncrypted, OpensWithEitherPasswordAndUnencrypts) {
   TPDFDocument keep;
   ASSERT_TRUE(keep.LoadFromString(bytes));
   if (!emptyUser) {
-    ASSERT_EQ(keep.SetPassword("user"), 1);
+    ASSERT_EQ(keep.SetPassword("user"), TPasswordResult::User);
   }
   keep.DecryptReachable(1, 0);
   auto* root = As<TPDFIndRef>(keep.Trailer()->Get("Root"));
   ASSERT_NE(root, nullptr);
   keep.DecryptReachable(root->ObjectNumber(), root->Generation());
-  ASSERT_TRUE(keep.SaveToFile(dir.File("kept.pdf")));
+  ASSERT_TRUE(SaveDocument(keep, dir.File("kept.pdf")));
   std::string out;
   EXPECT_TRUE(QpdfClean(dir.File("kept.pdf"), "--password=owner", &out)) << out;
   EXPECT_EQ(Text(dir.File("kept.pdf"), emptyUser ? "" : "-upw user"), Text(dir.File("src.pdf")));
@@ -217,10 +217,10 @@ TEST(Security, ReachableObjectsReadBeforeThePasswordAreDecryptedAfterIt) {
   TPDFDocument again;
   ASSERT_TRUE(again.LoadFromString(EncryptedTextDocument("o", "u", 1)));
   again.DecryptReachable(3, 0);  // no password yet: nothing can be decrypted
-  ASSERT_EQ(again.SetPassword("u"), 1);
+  ASSERT_EQ(again.SetPassword("u"), TPasswordResult::User);
   again.DecryptReachable(3, 0);
   TempDir dir("reach");
-  ASSERT_TRUE(again.SaveToFile(dir.File("r.pdf")));
+  ASSERT_TRUE(SaveDocument(again, dir.File("r.pdf")));
   std::string out;
   EXPECT_TRUE(QpdfClean(dir.File("r.pdf"), "--password=u", &out)) << out;
   EXPECT_NE(Text(dir.File("r.pdf"), "-upw u").find("Page 1 of lumipage"), std::string::npos);
@@ -234,11 +234,11 @@ TEST(Security, WholeDocumentPassThroughTheTemporaryStore) {
   big->SetData(std::string(5000, 'z'), false);
   doc.AddIndirect(big);
   ASSERT_TRUE(doc.SetTempStore(dir.File("objects.tmp")));
-  ASSERT_EQ(doc.Encrypt("o", "u", 0, TPDFSecurity::Permissions(1, 1, 1, 1, 1, 1, 1, 1)), 0);
+  ASSERT_EQ(doc.Encrypt("o", "u", 0, TPDFSecurity::Permissions(1, 1, 1, 1, 1, 1, 1, 1)), TPDFError::None);
   EXPECT_FALSE(doc.HasTempStore());
   EXPECT_FALSE(std::filesystem::exists(dir.File("objects.tmp")));
-  EXPECT_EQ(doc.SecurityState(), 1);
-  ASSERT_TRUE(doc.SaveToFile(dir.File("e.pdf")));
+  EXPECT_EQ(doc.SecurityState(), TSecurityState::Standard);
+  ASSERT_TRUE(SaveDocument(doc, dir.File("e.pdf")));
   std::string out;
   EXPECT_TRUE(QpdfClean(dir.File("e.pdf"), "--password=u", &out)) << out;
   EXPECT_NE(Text(dir.File("e.pdf"), "-upw u").find("Page 3 of lumipage"), std::string::npos);
@@ -373,10 +373,10 @@ TEST(Security, Aes256ProtectionOpensInQpdfAndPoppler) {
   TempDir dir("aes256");
   TPDFDocument doc;
   BuildTextDocument(doc, 2);
-  ASSERT_EQ(doc.Encrypt("owner pw", "user pw", 2, TPDFSecurity::Permissions(1, 1, 1, 1, 1, 1, 1, 1)), 0);
-  EXPECT_EQ(doc.SecurityState(), 1);
+  ASSERT_EQ(doc.Encrypt("owner pw", "user pw", 2, TPDFSecurity::Permissions(1, 1, 1, 1, 1, 1, 1, 1)), TPDFError::None);
+  EXPECT_EQ(doc.SecurityState(), TSecurityState::Standard);
   EXPECT_EQ(doc.EncryptionStrength(), 256);
-  ASSERT_TRUE(doc.SaveToFile(dir.File("a.pdf")));
+  ASSERT_TRUE(SaveDocument(doc, dir.File("a.pdf")));
   const std::string file = dir.File("a.pdf");
   EXPECT_EQ(ReadFile(file).find("lumipage test"), std::string::npos);
   std::string out;
@@ -392,40 +392,46 @@ TEST(Security, Aes256ProtectionOpensInQpdfAndPoppler) {
   // And it opens here again with either password, the permissions check included.
   TPDFDocument again;
   ASSERT_TRUE(again.LoadFromString(ReadFile(file)));
-  EXPECT_EQ(again.SetPassword("wrong"), 0);
-  EXPECT_EQ(again.SetPassword("owner pw"), 2);
-  EXPECT_EQ(again.SetPassword("user pw"), 1);
+  EXPECT_EQ(again.SetPassword("wrong"), TPasswordResult::Fails);
+  EXPECT_EQ(again.SetPassword("owner pw"), TPasswordResult::Owner);
+  EXPECT_EQ(again.SetPassword("user pw"), TPasswordResult::User);
   EXPECT_EQ(again.GetInfo("Title"), "lumipage test");
+  // Unprotected with the key the password unlocked when it opened the document.
+  ASSERT_TRUE(again.Unencrypt());
+  EXPECT_EQ(again.SecurityState(), TSecurityState::Unprotected);
+  ASSERT_TRUE(SaveDocument(again, dir.File("plain.pdf")));
+  EXPECT_TRUE(QpdfClean(dir.File("plain.pdf"), "", &out)) << out;
+  EXPECT_NE(Text(dir.File("plain.pdf"), "").find("Page 2 of lumipage"), std::string::npos);
 }
 
 TEST(Security, UnsupportedAndShortEntries) {
   TPDFDocument doc;
   ASSERT_TRUE(doc.NewDocument());
-  EXPECT_EQ(doc.SetPassword("x"), 3);
+  EXPECT_EQ(doc.SetPassword("x"), TPasswordResult::Unprotected);
   // Crypt filters that name a method we lack, or none that /CF defines, or AES-256 under
   // revision 4: the document cannot be opened.
   for (const char* dict : {"<< /Filter /Standard /V 4 /R 4 /CF << /StdCF << /CFM /Unknown >> >> /StmF /StdCF >>",
                            "<< /Filter /Standard /V 4 /R 4 /StmF /Missing >>",
                            "<< /Filter /Standard /V 4 /R 4 /CF << /StdCF << /CFM /AESV3 >> >> /StrF /StdCF >>",
                            "<< /Filter /Standard /V 5 /R 4 >>", "<< /Filter /Other /V 5 /R 6 >>"}) {
-    doc.Trailer()->Put("Encrypt", doc.Structure().Parse(dict));
-    EXPECT_EQ(doc.SecurityState(), 2) << dict;
+    doc.SetEncryption(doc.Structure().Parse(dict));
+    EXPECT_EQ(doc.SecurityState(), TSecurityState::Unsupported) << dict;
   }
   // Identity everywhere, or AES-256 with short entries: supported, and no password passes.
-  doc.Trailer()->Put("Encrypt", doc.Structure().Parse("<< /Filter /Standard /V 4 /R 4 /O <01> /U <02> /P -4 >>"));
-  EXPECT_EQ(doc.SecurityState(), 1);
-  doc.Trailer()->Put("Encrypt", doc.Structure().Parse("<< /Filter /Standard /V 5 /R 6 /O <01> /U <02> /P -4 >>"));
-  EXPECT_EQ(doc.SecurityState(), 1);
+  doc.SetEncryption(doc.Structure().Parse("<< /Filter /Standard /V 4 /R 4 /O <01> /U <02> /P -4 >>"));
+  EXPECT_EQ(doc.SecurityState(), TSecurityState::Standard);
+  doc.SetEncryption(doc.Structure().Parse("<< /Filter /Standard /V 5 /R 6 /O <01> /U <02> /P -4 >>"));
+  EXPECT_EQ(doc.SecurityState(), TSecurityState::Standard);
   EXPECT_EQ(doc.EncryptionStrength(), 256);
-  EXPECT_EQ(doc.SetPassword(""), 0);
-  doc.Trailer()->Put("Encrypt", doc.Structure().Parse("<< /Filter /Standard /V 3 /R 3 >>"));
-  EXPECT_EQ(doc.SetPassword("x"), 4);
-  EXPECT_EQ(doc.Unencrypt(), 0);
-  EXPECT_EQ(doc.Encrypt("a", "b", 1, 0x3200FF), 103);
-  doc.Trailer()->Put("Encrypt", doc.Structure().Parse("<< /Filter /Standard /V 2 /R 3 /O <01> /U <> /P -4 >>"));
-  EXPECT_EQ(doc.SecurityState(), 1);
-  EXPECT_EQ(doc.SetPassword(""), 0);
-  EXPECT_EQ(doc.SetPassword("x"), 0);
+  EXPECT_EQ(doc.SetPassword(""), TPasswordResult::Fails);
+  doc.SetEncryption(doc.Structure().Parse("<< /Filter /Standard /V 3 /R 3 >>"));
+  EXPECT_EQ(doc.SetPassword("x"), TPasswordResult::Unsupported);
+  EXPECT_EQ(doc.Unencrypt(), false);
+  EXPECT_EQ(doc.Encrypt("a", "b", 1, 0x3200FF), TPDFError::AlreadyProtected);
+  doc.SetEncryption(doc.Structure().Parse("<< /Filter /Standard /V 2 /R 3 /O <01> /U <> /P -4 >>"));
+  EXPECT_EQ(doc.SecurityState(), TSecurityState::Standard);
+  EXPECT_EQ(doc.SetPassword(""), TPasswordResult::Fails);
+  EXPECT_EQ(doc.SetPassword("x"), TPasswordResult::Fails);
 }
 
 struct TrailerIdCase {
@@ -445,7 +451,7 @@ TEST_P(TrailerId, RevisionsTwoToFourOpenAsReadersOpenThem) {
     BuildTextDocument(writer, 1);
     writer.Trailer()->Put("ID", writer.Structure().Parse("[<" + std::string(GetParam().keyedWith) + "> <" +
                                                          GetParam().keyedWith + ">]"));
-    ASSERT_EQ(writer.Encrypt("owner", "user", strength, TPDFSecurity::Permissions(1, 1, 1, 1, 1, 1, 1, 1)), 0);
+    ASSERT_EQ(writer.Encrypt("owner", "user", strength, TPDFSecurity::Permissions(1, 1, 1, 1, 1, 1, 1, 1)), TPDFError::None);
     std::string bytes = writer.SaveToString();
     // The trailer comes after every object and the table: editing it moves no offset.
     const size_t id = bytes.find("/ID [", bytes.rfind("trailer"));
@@ -454,7 +460,7 @@ TEST_P(TrailerId, RevisionsTwoToFourOpenAsReadersOpenThem) {
     for (const char* password : {"user", "owner"}) {
       TPDFDocument doc;
       ASSERT_TRUE(doc.LoadFromString(bytes));
-      EXPECT_EQ(doc.SetPassword(password), std::string(password) == "user" ? 1 : 2) << password;
+      EXPECT_EQ(doc.SetPassword(password), std::string(password) == "user" ? TPasswordResult::User : TPasswordResult::Owner) << password;
       EXPECT_EQ(doc.GetInfo("Title"), "lumipage test");
       if (std::string(GetParam().written).empty()) {
         EXPECT_EQ(doc.Trailer()->Get("ID"), nullptr);

@@ -12,12 +12,14 @@
 
 #include "pdf/PDFDocument.h"
 #include "tests/support/RunCommand.h"
+#include "tests/support/PdfSave.h"
 #include "tests/support/TempDir.h"
 
 namespace lumipage::testutil {
 
 using testing::CommandResult;
 using testing::RunCommand;
+using testing::SaveDocument;
 using testing::TempDir;
 
 inline std::string ReadFile(const std::string& name) {

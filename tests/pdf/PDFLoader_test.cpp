@@ -47,7 +47,7 @@ TEST(Reader, ClassicTableLoadsLazilyAndSavesValid) {
   EXPECT_EQ(doc.PagesDictionary()->GetInteger("Count", 0), 1);
   EXPECT_EQ(doc.Trailer()->ToText(), "<<\n/Size 5\n/Root 1 0 R\n>>\n");
   TempDir dir("reader");
-  ASSERT_TRUE(doc.SaveToFile(dir.File("out.pdf")));
+  ASSERT_TRUE(SaveDocument(doc, dir.File("out.pdf")));
   std::string out;
   EXPECT_TRUE(QpdfClean(dir.File("out.pdf"), "", &out)) << out;
   // An object added after loading gets the number above the highest, and /Size follows.
@@ -331,7 +331,7 @@ TEST(Reader, ObjectStreamOfAnotherTypeStillGivesItsObjects) {
 CommandResult QpdfRewrite(const TempDir& dir, int pages, const std::string& options) {
   TPDFDocument src;
   BuildTextDocument(src, pages);
-  if (!src.SaveToFile(dir.File("src.pdf"))) return {-1, "src.pdf not saved"};
+  if (!SaveDocument(src, dir.File("src.pdf"))) return {-1, "src.pdf not saved"};
   return RunCommand("qpdf " + options + " '" + dir.File("src.pdf") + "' '" + dir.File("in.pdf") + "'");
 }
 
@@ -349,7 +349,7 @@ TEST_P(QpdfFiles, LoadSaveKeepsPagesAndContent) {
 
   TPDFDocument doc;
   ASSERT_TRUE(doc.LoadFromString(ReadFile(dir.File("in.pdf"))));
-  ASSERT_TRUE(doc.SaveToFile(dir.File("out.pdf")));
+  ASSERT_TRUE(SaveDocument(doc, dir.File("out.pdf")));
   std::string out;
   EXPECT_TRUE(QpdfClean(dir.File("out.pdf"), "", &out)) << out;
   EXPECT_EQ(PageCount(dir.File("out.pdf")), "3");
