@@ -116,6 +116,31 @@ INSTANTIATE_TEST_SUITE_P(Drawn, TurnedPage,
                          SkewName);
 
 // No text or line structure: nothing to go by, and the page stays as it was.
+// A colour page and the grey page of its darkest channel are the same ink, sample for sample:
+// the colour rows are read 16 pixels at a time, the grey ones through the palette (widths with
+// and without a tail, and noise, so that every pixel's minimum comes from a different channel).
+TEST(PageInk, AColourPageMeasuresAsItsDarkestChannel) {
+  for (std::int32_t width : {640, 613}) {
+    SCOPED_TRACE(width);
+    TBitmapGraphic colour, grey;
+    colour.NewImage(width, 300, ikTrueColor, nullptr, 300, 300);
+    grey.NewImage(width, 300, ikGray256, nullptr, 300, 300);
+    std::uint32_t seed = 5;
+    for (std::int32_t y = 0; y < 300; ++y) {
+      std::uint8_t* c = colour.RowBits(y);
+      std::uint8_t* g = grey.RowBits(y);
+      for (std::int32_t x = 0; x < width; ++x, c += 3) {
+        for (int k = 0; k < 3; ++k) c[k] = static_cast<std::uint8_t>((seed = seed * 1103515245 + 12345) >> 16);
+        g[x] = std::min({c[0], c[1], c[2]});
+      }
+    }
+    const TPageInk a = MeasureInk(colour), b = MeasureInk(grey);
+    ASSERT_TRUE(a.Analysed());
+    EXPECT_EQ(a.Level, b.Level);
+    EXPECT_EQ(a.Darkness, b.Darkness);
+  }
+}
+
 TEST(CleanPage, PagesWithoutLinesAreNotTurned) {
   for (TSideMark mark : {TSideMark::Photo, TSideMark::Drawing, TSideMark::None, TSideMark::PageNumber}) {
     TSideSpec spec;
