@@ -20,6 +20,9 @@ class TRotateTransform : public TImageTransform {
   double Degrees = 0;
   // 0x00RRGGBB; palette images take the nearest entry.
   std::uint32_t FillColor = 0xFFFFFF;
+  // Every pixel by the plain per-pixel code, which the vectorised rows must equal byte for byte
+  // (for tests and comparisons; the output is the same either way).
+  bool PlainCode = false;
 };
 
 }  // namespace lumipage

@@ -2,6 +2,7 @@
 // sides drawn with every flaw that must not count and the small marks that must.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -115,6 +116,31 @@ INSTANTIATE_TEST_SUITE_P(Drawn, TurnedPage,
                          SkewName);
 
 // No text or line structure: nothing to go by, and the page stays as it was.
+// A colour page and the grey page of its darkest channel are the same ink, sample for sample:
+// the colour rows are read 16 pixels at a time, the grey ones through the palette (widths with
+// and without a tail, and noise, so that every pixel's minimum comes from a different channel).
+TEST(PageInk, AColourPageMeasuresAsItsDarkestChannel) {
+  for (std::int32_t width : {640, 613}) {
+    SCOPED_TRACE(width);
+    TBitmapGraphic colour, grey;
+    colour.NewImage(width, 300, ikTrueColor, nullptr, 300, 300);
+    grey.NewImage(width, 300, ikGray256, nullptr, 300, 300);
+    std::uint32_t seed = 5;
+    for (std::int32_t y = 0; y < 300; ++y) {
+      std::uint8_t* c = colour.RowBits(y);
+      std::uint8_t* g = grey.RowBits(y);
+      for (std::int32_t x = 0; x < width; ++x, c += 3) {
+        for (int k = 0; k < 3; ++k) c[k] = static_cast<std::uint8_t>((seed = seed * 1103515245 + 12345) >> 16);
+        g[x] = std::min({c[0], c[1], c[2]});
+      }
+    }
+    const TPageInk a = MeasureInk(colour), b = MeasureInk(grey);
+    ASSERT_TRUE(a.Analysed());
+    EXPECT_EQ(a.Level, b.Level);
+    EXPECT_EQ(a.Darkness, b.Darkness);
+  }
+}
+
 TEST(CleanPage, PagesWithoutLinesAreNotTurned) {
   for (TSideMark mark : {TSideMark::Photo, TSideMark::Drawing, TSideMark::None, TSideMark::PageNumber}) {
     TSideSpec spec;
@@ -204,6 +230,42 @@ TEST(RotateTransform, TurnsAboutTheCentreAndFillsWhatItUncovers) {
     EXPECT_EQ(out.GetRgbPixel(177, 37) & 0xFF, 0u);
     EXPECT_EQ(out.GetRgbPixel(178, 50) & 0xFF, 0xFFu);
     EXPECT_EQ(out.GetRgbPixel(0, 0), turn.FillColor);
+  }
+}
+
+// The vectorised rows against the plain per-pixel code, on noise (every neighbour differs) at
+// the turns a page gets and at ones they must leave to the plain code: a turn beyond the blocks'
+// reach of rows, a skipped source column in nearly every block, a turn past 90 degrees, pages
+// narrower than a block and pages whose edges fall inside blocks.
+TEST(RotateTransform, VectorisedRowsEqualThePlainCode) {
+  struct Size {
+    std::int32_t Width, Height;
+  };
+  for (TImageKind kind : {ikTrueColor, ikGray256}) {
+    for (const Size size : {Size{613, 411}, Size{64, 900}, Size{7, 5}, Size{17, 19}}) {
+      TBitmapGraphic page;
+      page.NewImage(size.Width, size.Height, kind, nullptr, 300, 300);
+      std::uint32_t seed = 11;
+      for (std::int32_t y = 0; y < size.Height; ++y) {
+        std::uint8_t* row = page.RowBits(y);
+        for (std::uint32_t i = 0; i < page.BytesPerRow(); ++i) row[i] = static_cast<std::uint8_t>((seed = seed * 1103515245 + 12345) >> 16);
+      }
+      for (double degrees : {0.0, 0.3, -0.3, 3.0, -3.0, 6.5, -10.0, 10.5, 25.0, -60.0, 135.0}) {
+        SCOPED_TRACE(::testing::Message() << "kind " << static_cast<int>(kind) << ", " << size.Width << "x" << size.Height
+                                          << ", " << degrees << " degrees");
+        TRotateTransform turn;
+        turn.Degrees = degrees;
+        turn.FillColor = 0xE0D0C0;
+        TBitmapGraphic fast, plain;
+        turn.ApplyOnDest(page, fast);
+        turn.PlainCode = true;
+        turn.ApplyOnDest(page, plain);
+        ASSERT_EQ(fast.ImageSize(), plain.ImageSize());
+        const auto differs = std::mismatch(fast.Bits(), fast.Bits() + fast.ImageSize(), plain.Bits());
+        EXPECT_EQ(differs.first, fast.Bits() + fast.ImageSize())
+            << "first different byte " << differs.first - fast.Bits() << " of " << fast.ImageSize();
+      }
+    }
   }
 }
 
