@@ -7,10 +7,12 @@
 #include <limits>
 #include <sstream>
 
-#include "pdf/PDFExtra.h"
+#include "pdf/PDFDate.h"
 #include "pdf/PDFLimits.h"
+#include "pdf/PDFNumberText.h"
 #include "pdf/PDFParser.h"
 #include "pdf/PDFRepair.h"
+#include "pdf/PDFTextString.h"
 #include "platform/ByteOrder.h"
 
 namespace lumipage {

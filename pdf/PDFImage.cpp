@@ -9,10 +9,11 @@
 #include <numbers>
 #include <random>
 
+#include "pdf/PDFDate.h"
 #include "pdf/PDFDocument.h"
-#include "pdf/PDFExtra.h"
 #include "pdf/PDFImageDecodedPixels.h"
 #include "pdf/PDFImageTIFF.h"
+#include "pdf/PDFNumberText.h"
 #include "pdf/PDFPageTree.h"
 #include "pdf/PDFSecurity.h"
 #include "pdf/PDFStructure.h"

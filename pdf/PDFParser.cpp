@@ -4,8 +4,8 @@
 #include <charconv>
 #include <cmath>
 
-#include "pdf/PDFExtra.h"
 #include "pdf/PDFLimits.h"
+#include "pdf/PDFNumberText.h"
 #include "pdf/PDFStructure.h"
 
 namespace lumipage {

@@ -6,10 +6,12 @@
 #include <ctime>
 #include <string>
 
-#include "pdf/PDFExtra.h"
+#include "pdf/PDFDate.h"
 #include "pdf/PDFLexer.h"
 #include "pdf/PDFLimits.h"
+#include "pdf/PDFNumberText.h"
 #include "pdf/PDFStructure.h"
+#include "pdf/PDFTextString.h"
 
 namespace lumipage {
 namespace {
