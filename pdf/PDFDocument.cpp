@@ -7,10 +7,13 @@
 #include <limits>
 #include <sstream>
 
-#include "pdf/PDFExtra.h"
+#include "pdf/PDFDate.h"
 #include "pdf/PDFLimits.h"
+#include "pdf/PDFNumberText.h"
 #include "pdf/PDFParser.h"
 #include "pdf/PDFRepair.h"
+#include "pdf/PDFTextString.h"
+#include "platform/ByteOrder.h"
 
 namespace lumipage {
 
@@ -452,11 +455,7 @@ void PutLE32(std::string& out, uint32_t v) {
   for (int i = 0; i < 4; ++i) out += static_cast<char>(v >> (8 * i));
 }
 
-uint32_t GetLE32(const char* p) {
-  uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<uint8_t>(p[i]);
-  return v;
-}
+uint32_t GetLE32(const char* p) { return platform::LoadLE32(p); }
 
 }  // namespace
 

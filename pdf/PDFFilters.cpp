@@ -130,17 +130,46 @@ std::string FlateDecode(std::string_view bytes, size_t maxOutput) {
 
 namespace {
 
-uint8_t Paeth(int a, int b, int c) {
+int Paeth(int a, int b, int c) {
   const int p = a + b - c;
   const int pa = std::abs(p - a);
   const int pb = std::abs(p - b);
   const int pc = std::abs(p - c);
-  if (pa <= pb && pa <= pc) return static_cast<uint8_t>(a);
-  if (pb <= pc) return static_cast<uint8_t>(b);
-  return static_cast<uint8_t>(c);
+  if (pa <= pb && pa <= pc) return a;
+  return pb <= pc ? b : c;
 }
 
 }  // namespace
+
+void UnfilterPNGRow(uint8_t type, uint8_t* row, const uint8_t* previous, size_t length, size_t step) {
+  // One loop per type: the type is fixed for the row, so no byte asks for it again.
+  switch (type) {
+    case 1:
+      for (size_t i = step; i < length; ++i) row[i] = static_cast<uint8_t>(row[i] + row[i - step]);
+      break;
+    case 2:
+      if (previous != nullptr)
+        for (size_t i = 0; i < length; ++i) row[i] = static_cast<uint8_t>(row[i] + previous[i]);
+      break;
+    case 3:
+      for (size_t i = 0; i < length; ++i) {
+        const int a = i >= step ? row[i - step] : 0;
+        const int b = previous != nullptr ? previous[i] : 0;
+        row[i] = static_cast<uint8_t>(row[i] + (a + b) / 2);
+      }
+      break;
+    case 4:
+      for (size_t i = 0; i < length; ++i) {
+        const int a = i >= step ? row[i - step] : 0;
+        const int b = previous != nullptr ? previous[i] : 0;
+        const int c = previous != nullptr && i >= step ? previous[i - step] : 0;
+        row[i] = static_cast<uint8_t>(row[i] + Paeth(a, b, c));
+      }
+      break;
+    default:
+      break;
+  }
+}
 
 std::string UndoPredictor(std::string data, int32_t predictor, int32_t colors, int32_t bitsPerComponent,
                           int32_t columns) {
@@ -170,24 +199,9 @@ std::string UndoPredictor(std::string data, int32_t predictor, int32_t colors, i
   const auto* in = reinterpret_cast<const uint8_t*>(data.data());
   auto* o = reinterpret_cast<uint8_t*>(out.data());
   for (size_t r = 0; r < rows; ++r) {
-    const uint8_t type = in[r * rowLength];
-    const uint8_t* x = in + r * rowLength + 1;
     uint8_t* cur = o + r * width;
-    const uint8_t* prev = r > 0 ? cur - width : nullptr;
-    for (size_t i = 0; i < width; ++i) {
-      const int a = i >= bpp ? cur[i - bpp] : 0;
-      const int b = prev != nullptr ? prev[i] : 0;
-      const int c = prev != nullptr && i >= bpp ? prev[i - bpp] : 0;
-      int v = x[i];
-      switch (type) {
-        case 1: v += a; break;
-        case 2: v += b; break;
-        case 3: v += (a + b) / 2; break;
-        case 4: v += Paeth(a, b, c); break;
-        default: break;
-      }
-      cur[i] = static_cast<uint8_t>(v);
-    }
+    std::copy_n(in + r * rowLength + 1, width, cur);
+    UnfilterPNGRow(in[r * rowLength], cur, r > 0 ? cur - width : nullptr, width, bpp);
   }
   return out;
 }

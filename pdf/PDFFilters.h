@@ -21,6 +21,10 @@ namespace lumipage {
 // Only the predictor step of FlateDecodePredicted, on already inflated data.
 [[nodiscard]] std::string UndoPredictor(std::string data, int32_t predictor, int32_t colors,
                                         int32_t bitsPerComponent, int32_t columns);
+// Undoes one row's PNG filter (type 0 to 4; other types leave the row as it is) in place: row
+// holds the filtered bytes, previous the row above, already undone (nullptr for the first row),
+// step the bytes of one whole pixel. PNG images and PDF's PNG predictors share it.
+void UnfilterPNGRow(uint8_t type, uint8_t* row, const uint8_t* previous, size_t length, size_t step);
 // Base-85 text (with or without its "~>" end mark) to bytes.
 [[nodiscard]] std::string ASCII85Decode(std::string_view bytes);
 // Bytes to base-85 text in lines of at most 75 characters, ending "~>", no "<~" prefix.

@@ -9,28 +9,24 @@
 #include <numbers>
 #include <random>
 
+#include "pdf/PDFDate.h"
 #include "pdf/PDFDocument.h"
-#include "pdf/PDFExtra.h"
 #include "pdf/PDFImageDecodedPixels.h"
 #include "pdf/PDFImageTIFF.h"
+#include "pdf/PDFNumberText.h"
 #include "pdf/PDFPageTree.h"
 #include "pdf/PDFSecurity.h"
 #include "pdf/PDFStructure.h"
+#include "platform/ByteOrder.h"
 #include "platform/SourceDate.h"
 
 namespace lumipage {
 
 namespace {
 
-uint16_t LE16(std::string_view b, size_t at) {
-  return static_cast<uint16_t>(static_cast<uint8_t>(b[at]) | static_cast<uint8_t>(b[at + 1]) << 8);
-}
-
-uint32_t LE32(std::string_view b, size_t at) { return LE16(b, at) | static_cast<uint32_t>(LE16(b, at + 2)) << 16; }
-
-uint16_t BE16(std::string_view b, size_t at) {
-  return static_cast<uint16_t>(static_cast<uint8_t>(b[at]) << 8 | static_cast<uint8_t>(b[at + 1]));
-}
+uint16_t LE16(std::string_view b, size_t at) { return platform::LoadLE16(b.data() + at); }
+uint32_t LE32(std::string_view b, size_t at) { return platform::LoadLE32(b.data() + at); }
+uint16_t BE16(std::string_view b, size_t at) { return platform::LoadBE16(b.data() + at); }
 
 constexpr std::array<uint8_t, 256> MakeBitReverseTable() {
   std::array<uint8_t, 256> t{};

@@ -6,6 +6,7 @@
 
 #include "pdf/PDFLZWDecompressor.h"
 #include "pdf/PDFStream.h"
+#include "platform/ByteOrder.h"
 
 namespace lumipage {
 
@@ -17,7 +18,7 @@ class Cursor {
   [[nodiscard]] bool Has(size_t n) const { return b_.size() - pos_ >= n; }
   uint8_t Byte() { return static_cast<uint8_t>(b_[pos_++]); }
   uint16_t Word() {
-    const uint16_t v = static_cast<uint16_t>(static_cast<uint8_t>(b_[pos_]) | static_cast<uint8_t>(b_[pos_ + 1]) << 8);
+    const uint16_t v = platform::LoadLE16(b_.data() + pos_);
     pos_ += 2;
     return v;
   }
@@ -107,7 +108,7 @@ bool TPDFGIFDecoder::Read(std::string_view bytes) {
         control.Present = true;
         control.Disposal = static_cast<uint8_t>(data[0]) >> 2 & 7;
         control.Transparent = (data[0] & 1) != 0;
-        control.Delay = static_cast<uint16_t>(static_cast<uint8_t>(data[1]) | static_cast<uint8_t>(data[2]) << 8);
+        control.Delay = platform::LoadLE16(data.data() + 1);
         control.TransparentIndex = static_cast<uint8_t>(data[3]);
       }
       if (!whole) break;

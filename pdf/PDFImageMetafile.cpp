@@ -5,16 +5,15 @@
 #include <cstdlib>
 
 #include "pdf/PDFStructure.h"
+#include "platform/ByteOrder.h"
 
 namespace lumipage {
 
 namespace {
 
-uint16_t U16(std::string_view b, size_t at) {
-  return static_cast<uint16_t>(static_cast<uint8_t>(b[at]) | static_cast<uint8_t>(b[at + 1]) << 8);
-}
+uint16_t U16(std::string_view b, size_t at) { return platform::LoadLE16(b.data() + at); }
 int16_t I16(std::string_view b, size_t at) { return static_cast<int16_t>(U16(b, at)); }
-uint32_t U32(std::string_view b, size_t at) { return uint32_t{U16(b, at)} | uint32_t{U16(b, at + 2)} << 16; }
+uint32_t U32(std::string_view b, size_t at) { return platform::LoadLE32(b.data() + at); }
 int32_t I32(std::string_view b, size_t at) { return static_cast<int32_t>(U32(b, at)); }
 
 // units / unitsPerInch inches in pixels, rounded; 0 when out of range.

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdlib>
 #include <limits>
 
 #include "pdf/PDFFilters.h"
 #include "pdf/PDFStructure.h"
+#include "platform/ByteOrder.h"
 
 namespace lumipage {
 
@@ -14,23 +14,10 @@ namespace {
 
 constexpr std::string_view kSignature{"\x89PNG\r\n\x1a\n", 8};
 
-uint32_t Get32(std::string_view b, size_t at) {
-  return static_cast<uint32_t>(static_cast<uint8_t>(b[at])) << 24 |
-         static_cast<uint32_t>(static_cast<uint8_t>(b[at + 1])) << 16 |
-         static_cast<uint32_t>(static_cast<uint8_t>(b[at + 2])) << 8 | static_cast<uint8_t>(b[at + 3]);
-}
+uint32_t Get32(std::string_view b, size_t at) { return platform::LoadBE32(b.data() + at); }
 
 int32_t ClampDpi(uint64_t v) {
   return static_cast<int32_t>(std::min<uint64_t>(v, std::numeric_limits<int32_t>::max()));
-}
-
-int Paeth(int a, int b, int c) {
-  const int p = a + b - c;
-  const int pa = std::abs(p - a);
-  const int pb = std::abs(p - b);
-  const int pc = std::abs(p - c);
-  if (pa <= pb && pa <= pc) return a;
-  return pb <= pc ? b : c;
 }
 
 struct Adam7Pass {
@@ -146,33 +133,7 @@ void TPNGReader::DecodePass(std::string_view in, size_t& pos, uint64_t width, ui
     } else {
       std::copy_n(raw.data(), rowBytes, cur);
     }
-    const uint8_t* prev = y > 0 ? cur - rowBytes : nullptr;
-    switch (type) {
-      case 1:
-        for (size_t i = step; i < rowBytes; ++i) cur[i] = static_cast<uint8_t>(cur[i] + cur[i - step]);
-        break;
-      case 2:
-        if (prev != nullptr)
-          for (size_t i = 0; i < rowBytes; ++i) cur[i] = static_cast<uint8_t>(cur[i] + prev[i]);
-        break;
-      case 3:
-        for (size_t i = 0; i < rowBytes; ++i) {
-          const int a = i >= step ? cur[i - step] : 0;
-          const int b = prev != nullptr ? prev[i] : 0;
-          cur[i] = static_cast<uint8_t>(cur[i] + (a + b) / 2);
-        }
-        break;
-      case 4:
-        for (size_t i = 0; i < rowBytes; ++i) {
-          const int a = i >= step ? cur[i - step] : 0;
-          const int b = prev != nullptr ? prev[i] : 0;
-          const int c = prev != nullptr && i >= step ? prev[i - step] : 0;
-          cur[i] = static_cast<uint8_t>(cur[i] + Paeth(a, b, c));
-        }
-        break;
-      default:
-        break;
-    }
+    UnfilterPNGRow(type, cur, y > 0 ? cur - rowBytes : nullptr, rowBytes, step);
   }
 }
 

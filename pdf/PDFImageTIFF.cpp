@@ -4,6 +4,8 @@
 #include <cmath>
 #include <unordered_set>
 
+#include "platform/ByteOrder.h"
+
 namespace lumipage {
 
 namespace {
@@ -29,19 +31,12 @@ int32_t RoundedDpi(double dpi) {
 
 uint16_t TPDFTIFF::Get16(size_t at) const {
   if (at > bytes_.size() || bytes_.size() - at < 2) return 0;
-  const auto b0 = static_cast<uint8_t>(bytes_[at]);
-  const auto b1 = static_cast<uint8_t>(bytes_[at + 1]);
-  return bigEndian_ ? static_cast<uint16_t>(b0 << 8 | b1) : static_cast<uint16_t>(b1 << 8 | b0);
+  return static_cast<uint16_t>(platform::Load(bytes_.data() + at, 2, bigEndian_));
 }
 
 uint32_t TPDFTIFF::Get32(size_t at) const {
   if (at > bytes_.size() || bytes_.size() - at < 4) return 0;
-  uint32_t v = 0;
-  for (int i = 0; i < 4; ++i) {
-    const auto b = static_cast<uint8_t>(bytes_[at + static_cast<size_t>(bigEndian_ ? i : 3 - i)]);
-    v = v << 8 | b;
-  }
-  return v;
+  return static_cast<uint32_t>(platform::Load(bytes_.data() + at, 4, bigEndian_));
 }
 
 TPDFTIFF::Field TPDFTIFF::ReadField(size_t entry) const {

@@ -7,8 +7,8 @@
 #include <utility>
 
 #include "pdf/PDFDocument.h"
-#include "pdf/PDFExtra.h"
 #include "pdf/PDFLimits.h"
+#include "pdf/PDFNumberText.h"
 #include "pdf/PDFObjectStreams.h"
 #include "pdf/PDFParser.h"
 #include "pdf/PDFRepair.h"

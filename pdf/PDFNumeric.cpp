@@ -4,7 +4,7 @@
 #include <charconv>
 #include <string_view>
 
-#include "pdf/PDFExtra.h"
+#include "pdf/PDFNumberText.h"
 #include "pdf/PDFStructure.h"
 
 namespace lumipage {

@@ -1,6 +1,6 @@
 #include "pdf/PDFPageTreeEntries.h"
 
-#include "pdf/PDFParser.h"
+#include "pdf/PDFLexer.h"
 
 namespace lumipage {
 
@@ -10,9 +10,7 @@ namespace {
 // more; such a page is parsed in full).
 constexpr int kMaxDepth = 32;
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-bool IsWhite(char c) { return TPDFParser::IsWhite(static_cast<unsigned char>(c)); }
-bool IsDelimiter(char c) { return TPDFParser::IsDelimiter(static_cast<unsigned char>(c)); }
+using pdflex::IsDigit;
 
 // A strict reading of the parser's syntax: every method answers false where the parser might
 // read the text in any other way, never guessing.
@@ -26,36 +24,33 @@ class TReader {
   [[nodiscard]] char Peek() const { return p < text_.size() ? text_[p] : '\0'; }
   [[nodiscard]] bool At(std::string_view s) const { return text_.substr(p, s.size()) == s; }
   // The token ends here: whitespace, a delimiter or the end follows.
-  [[nodiscard]] bool Ended() const { return AtEnd() || IsWhite(text_[p]) || IsDelimiter(text_[p]); }
+  [[nodiscard]] bool Ended() const { return pdflex::TokenEndsAt(text_, p); }
 
-  void SkipWhite() {
-    while (p < text_.size() && IsWhite(text_[p])) ++p;
-  }
+  void SkipWhite() { p = pdflex::SkipWhite(text_, p); }
 
   // Whitespace and comments, as the parser skips them.
-  void Skip() {
-    for (;;) {
-      SkipWhite();
-      if (Peek() != '%') return;
-      while (p < text_.size() && text_[p] != '\r' && text_[p] != '\n') ++p;
-    }
+  void Skip() { p = pdflex::SkipWhiteAndComments(text_, p); }
+
+  // keyword as a token of its own, passed over.
+  bool Keyword(std::string_view keyword) {
+    if (!pdflex::KeywordAt(text_, p, keyword)) return false;
+    p += keyword.size();
+    return true;
   }
 
   // An unsigned run of at most 9 digits (no overflow, no sign), ending the token.
   bool Integer(int64_t& value) {
     const size_t start = p;
-    value = 0;
+    p = pdflex::SkipDigits(text_, p);
     // A longer run is passed over without adding it up: it is declined all the same.
-    for (; p < text_.size() && IsDigit(text_[p]); ++p) {
-      if (p - start < 9) value = value * 10 + (text_[p] - '0');
-    }
+    value = pdflex::DigitsValue(text_.substr(start, std::min<size_t>(p - start, 9)));
     return p > start && p - start <= 9 && Ended();
   }
 
   // A name's raw text (after the slash), ending at whitespace or a delimiter.
   std::string_view Name() {
     const size_t start = ++p;
-    while (!Ended()) ++p;
+    p = pdflex::SkipWord(text_, p);
     return text_.substr(start, p - start);
   }
 
@@ -166,9 +161,7 @@ class TReader {
       return NumberOrReference(kind, n, g);
     }
     for (std::string_view keyword : {"true", "false", "null"}) {
-      if (!At(keyword)) continue;
-      p += keyword.size();
-      return Ended();
+      if (At(keyword)) return Keyword(keyword);
     }
     return false;
   }
@@ -238,9 +231,7 @@ bool ReadPageTreeEntries(std::string_view text, int32_t number, int32_t generati
   r.SkipWhite();
   if (!r.Integer(g) || g != generation) return false;
   r.SkipWhite();
-  if (!r.At("obj")) return false;
-  r.p += 3;
-  if (!r.Ended()) return false;
+  if (!r.Keyword("obj")) return false;
   r.Skip();
   if (!r.At("<<")) return false;
   r.p += 2;
@@ -306,9 +297,7 @@ bool ReadPageTreeEntries(std::string_view text, int32_t number, int32_t generati
   }
   // Nothing but "endobj" after the dictionary: no stream, no second value.
   r.Skip();
-  if (!r.At("endobj")) return false;
-  r.p += 6;
-  return r.Ended();
+  return r.Keyword("endobj");
 }
 
 }  // namespace lumipage

@@ -1,6 +1,6 @@
 #include "pdf/PDFPainter.h"
 
-#include "pdf/PDFExtra.h"
+#include "pdf/PDFNumberText.h"
 
 namespace lumipage {
 

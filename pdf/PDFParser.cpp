@@ -4,15 +4,16 @@
 #include <charconv>
 #include <cmath>
 
-#include "pdf/PDFExtra.h"
 #include "pdf/PDFLimits.h"
+#include "pdf/PDFNumberText.h"
 #include "pdf/PDFStructure.h"
 
 namespace lumipage {
 
 namespace {
 
-bool IsDigit(int c) { return c >= '0' && c <= '9'; }
+// Peek() gives -1 at the end, which is no digit.
+bool IsDigit(int c) { return pdflex::IsDigit(static_cast<char>(c)); }
 bool IsOctal(int c) { return c >= '0' && c <= '7'; }
 
 int HexValue(int c) {
@@ -42,13 +43,7 @@ TPDFObject* TPDFParser::ParseFirst() {
 }
 
 void TPDFParser::Skip() {
-  // A comment counts as whitespace wherever whitespace may stand, however many follow each
-  // other and whatever starts the next line.
-  for (;;) {
-    while (pos_ < text_.size() && IsWhite(static_cast<unsigned char>(text_[pos_]))) ++pos_;
-    if (Peek() != '%') return;
-    while (pos_ < text_.size() && text_[pos_] != '\r' && text_[pos_] != '\n') ++pos_;
-  }
+  pos_ = pdflex::SkipWhiteAndComments(text_, pos_);
 }
 
 TPDFObject* TPDFParser::ScanValue(int depth) {
@@ -68,12 +63,9 @@ TPDFObject* TPDFParser::ScanValue(int depth) {
   if (c == '-' || c == '+' || c == '.' || IsDigit(c)) return ScanNumber();
   for (std::string_view kw : {"true", "false", "null"}) {
     if (!At(kw)) continue;
-    const size_t end = pos_ + kw.size();
-    if (end < text_.size()) {
-      const auto next = static_cast<unsigned char>(text_[end]);
-      if (!IsWhite(next) && !IsDelimiter(next)) return nullptr;
-    }
-    pos_ = end;
+    // The head of a longer word is no keyword, and no other value either.
+    if (!pdflex::TokenEndsAt(text_, pos_ + kw.size())) return nullptr;
+    pos_ += kw.size();
     if (kw == "null") return owner_.MakeNull();
     return owner_.MakeBoolean(kw == "true");
   }
@@ -117,11 +109,9 @@ bool TPDFParser::SkipStrayToken() {
     return true;
   }
   // An unclosed string or anything else that is no token of its own ends the dictionary.
-  if (IsWhite(static_cast<unsigned char>(c)) || IsDelimiter(static_cast<unsigned char>(c))) return false;
+  if (!pdflex::IsRegular(static_cast<char>(c))) return false;
   const size_t start = pos_;
-  while (pos_ < text_.size() && !IsWhite(static_cast<unsigned char>(text_[pos_])) &&
-         !IsDelimiter(static_cast<unsigned char>(text_[pos_])))
-    ++pos_;
+  pos_ = pdflex::SkipWord(text_, pos_);
   // The words of the file's structure mean the dictionary was never closed: it ends there.
   const std::string_view word = text_.substr(start, pos_ - start);
   for (std::string_view structural : {"obj", "endobj", "stream", "endstream", "xref", "trailer", "startxref"}) {
@@ -293,11 +283,7 @@ TPDFObject* TPDFParser::ScanHex() {
 
 TPDFObject* TPDFParser::ScanName() {
   const size_t start = ++pos_;
-  while (pos_ < text_.size()) {
-    const auto c = static_cast<unsigned char>(text_[pos_]);
-    if (IsWhite(c) || IsDelimiter(c)) break;
-    ++pos_;
-  }
+  pos_ = pdflex::SkipWord(text_, pos_);
   const std::string_view raw = text_.substr(start, pos_ - start);
   std::string value;
   value.reserve(raw.size());

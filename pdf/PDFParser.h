@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "pdf/PDFLexer.h"
+
 namespace lumipage {
 
 class TPDFObject;
@@ -17,14 +19,8 @@ class TPDFParser {
   // Position after the last value scanned.
   [[nodiscard]] size_t Position() const { return pos_; }
 
-  [[nodiscard]] static bool IsWhite(unsigned char c) {
-    return c == 0 || c == 9 || c == 10 || c == 12 || c == 13 || c == 32;
-  }
-  // The closing brace is deliberately not a delimiter.
-  [[nodiscard]] static bool IsDelimiter(unsigned char c) {
-    return c == '%' || c == '(' || c == ')' || c == '/' || c == '<' || c == '>' || c == '[' ||
-           c == ']' || c == '{';
-  }
+  [[nodiscard]] static bool IsWhite(unsigned char c) { return pdflex::IsWhite(static_cast<char>(c)); }
+  [[nodiscard]] static bool IsDelimiter(unsigned char c) { return pdflex::IsDelimiter(static_cast<char>(c)); }
 
  private:
   void Skip();

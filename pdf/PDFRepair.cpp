@@ -5,37 +5,27 @@
 
 #include "pdf/PDFDocument.h"
 #include "pdf/PDFLimits.h"
-#include "pdf/PDFParser.h"
+#include "pdf/PDFLexer.h"
 #include "pdf/PDFStructure.h"
 
 namespace lumipage {
 
 namespace {
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-bool IsWhite(char c) { return TPDFParser::IsWhite(static_cast<unsigned char>(c)); }
-
-// Skips whitespace and comments from p.
-size_t SkipWhite(std::string_view text, size_t p) {
-  for (;;) {
-    while (p < text.size() && IsWhite(text[p])) ++p;
-    if (p >= text.size() || text[p] != '%') return p;
-    while (p < text.size() && text[p] != '\r' && text[p] != '\n') ++p;
-  }
-}
+using pdflex::IsWhite;
+using pdflex::SkipWhiteAndComments;
+using pdflex::TokenStartsAt;
 
 // Decimal value of text[begin, end); -1 when empty or too long for a number of that kind.
 int64_t DigitsValue(std::string_view text, size_t begin, size_t end) {
   if (begin >= end || end - begin > 10) return -1;
-  int64_t v = 0;
-  for (size_t i = begin; i < end; ++i) v = v * 10 + (text[i] - '0');
-  return v;
+  return pdflex::DigitsValue(text.substr(begin, end - begin));
 }
 
 }  // namespace
 
 bool LocateStreamData(std::string_view after, double declaredLength, size_t& start, size_t& length) {
-  size_t s = SkipWhite(after, 0);
+  size_t s = SkipWhiteAndComments(after, 0);
   if (after.substr(s, 6) != "stream") {
     // Junk between the dictionary and the keyword: the first "stream" that is no "endstream",
     // stands in no comment and comes before the object's end.
@@ -68,7 +58,7 @@ bool LocateStreamData(std::string_view after, double declaredLength, size_t& sta
   const size_t available = after.size() - std::min(start, after.size());
   if (declaredLength >= 0 && declaredLength <= static_cast<double>(available)) {
     const auto n = static_cast<size_t>(declaredLength);
-    if (after.substr(SkipWhite(after, start + n), 9) == "endstream") {
+    if (after.substr(SkipWhiteAndComments(after, start + n), 9) == "endstream") {
       length = n;
       return true;
     }
@@ -87,7 +77,7 @@ bool LocateStreamData(std::string_view after, double declaredLength, size_t& sta
   }
   // Neither: up to the object's end.
   size_t end = std::min(after.find("endobj", start), after.size());
-  while (end > start && IsWhite(after[end - 1])) --end;
+  end = pdflex::WhiteRunStart(after, end, start);
   length = end - start;
   return true;
 }
@@ -97,21 +87,18 @@ std::vector<TScannedObject> ScanObjectHeaders(std::string_view file) {
   for (size_t i = file.find("obj"); i != std::string_view::npos; i = file.find("obj", i + 3)) {
     // "obj" as a keyword: not the tail of "endobj", not the head of a longer word.
     if (i >= 3 && file.substr(i - 3, 3) == "end") continue;
-    if (i + 3 < file.size() && !IsWhite(file[i + 3]) && !TPDFParser::IsDelimiter(static_cast<unsigned char>(file[i + 3])))
-      continue;
+    if (!pdflex::TokenEndsAt(file, i + 3)) continue;
     size_t p = i;
     if (p == 0 || !IsWhite(file[p - 1])) continue;
-    while (p > 0 && IsWhite(file[p - 1])) --p;
-    const size_t genEnd = p;
-    while (p > 0 && IsDigit(file[p - 1])) --p;
+    const size_t genEnd = pdflex::WhiteRunStart(file, p);
+    p = pdflex::DigitRunStart(file, genEnd);
     const int64_t generation = DigitsValue(file, p, genEnd);
     if (generation < 0 || p == 0 || !IsWhite(file[p - 1])) continue;
-    while (p > 0 && IsWhite(file[p - 1])) --p;
-    const size_t numEnd = p;
-    while (p > 0 && IsDigit(file[p - 1])) --p;
+    const size_t numEnd = pdflex::WhiteRunStart(file, p);
+    p = pdflex::DigitRunStart(file, numEnd);
     const int64_t number = DigitsValue(file, p, numEnd);
     if (number <= 0 || number > kMaxObjectNumber || generation > 65535) continue;
-    if (p > 0 && !IsWhite(file[p - 1]) && !TPDFParser::IsDelimiter(static_cast<unsigned char>(file[p - 1]))) continue;
+    if (!TokenStartsAt(file, p)) continue;
     found.push_back({static_cast<int32_t>(number), static_cast<int32_t>(generation), static_cast<int64_t>(p)});
   }
   return found;
@@ -120,7 +107,7 @@ std::vector<TScannedObject> ScanObjectHeaders(std::string_view file) {
 std::vector<int64_t> ScanTrailers(std::string_view file) {
   std::vector<int64_t> found;
   for (size_t i = file.find("trailer"); i != std::string_view::npos; i = file.find("trailer", i + 7)) {
-    if (i > 0 && !IsWhite(file[i - 1]) && !TPDFParser::IsDelimiter(static_cast<unsigned char>(file[i - 1]))) continue;
+    if (!TokenStartsAt(file, i)) continue;
     found.push_back(static_cast<int64_t>(i));
   }
   return found;
@@ -129,13 +116,13 @@ std::vector<int64_t> ScanTrailers(std::string_view file) {
 bool ObjectHeaderAt(std::string_view file, int64_t offset, int32_t number, int32_t generation) {
   if (offset < 0 || static_cast<uint64_t>(offset) >= file.size()) return false;
   size_t p = static_cast<size_t>(offset);
-  while (p < file.size() && IsWhite(file[p])) ++p;
+  p = pdflex::SkipWhite(file, p);
   auto read = [&](int64_t& v) {
     const size_t b = p;
-    while (p < file.size() && IsDigit(file[p])) ++p;
+    p = pdflex::SkipDigits(file, p);
     v = DigitsValue(file, b, p);
     const size_t w = p;
-    while (p < file.size() && IsWhite(file[p])) ++p;
+    p = pdflex::SkipWhite(file, p);
     return v >= 0 && p > w;
   };
   int64_t n = 0;

@@ -21,7 +21,7 @@
 #include "pdf/PDFName.h"
 #include "pdf/PDFPageTreeEntries.h"
 #include "pdf/PDFNumeric.h"
-#include "pdf/PDFParser.h"
+#include "pdf/PDFLexer.h"
 #include "pdf/PDFRepair.h"
 #include "pdf/PDFStream.h"
 
@@ -49,12 +49,10 @@ std::vector<std::string> PaintedNames(std::string_view content) {
   std::string_view last;
   size_t p = 0;
   while (p < content.size()) {
-    while (p < content.size() && TPDFParser::IsWhite(static_cast<unsigned char>(content[p]))) ++p;
+    p = pdflex::SkipWhite(content, p);
     const size_t start = p;
     if (p < content.size() && content[p] == '/') ++p;
-    while (p < content.size() && !TPDFParser::IsWhite(static_cast<unsigned char>(content[p])) &&
-           !TPDFParser::IsDelimiter(static_cast<unsigned char>(content[p])))
-      ++p;
+    p = pdflex::SkipWord(content, p);
     if (p == start) ++p;  // a delimiter of its own
     const std::string_view token = content.substr(start, p - start);
     if (token == "Do" && last.size() > 1 && last.front() == '/') names.emplace_back(last.substr(1));

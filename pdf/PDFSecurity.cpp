@@ -14,6 +14,7 @@
 
 #include "pdf/PDFLimits.h"
 #include "pdf/PDFStructure.h"
+#include "platform/ByteOrder.h"
 
 namespace lumipage {
 
@@ -505,8 +506,7 @@ bool TPDFSecurity::PermsValid() const {
   if (StoredPerms.size() < 16 || FileKey.size() != 32) return false;
   // ECB of one block is CBC with a zero IV.
   const std::string perms = CbcDecrypt(FileKey, kZeroIV, std::string_view(StoredPerms).substr(0, 16));
-  uint32_t p = 0;
-  for (int i = 3; i >= 0; --i) p = p << 8 | static_cast<uint8_t>(perms[static_cast<size_t>(i)]);
+  const uint32_t p = platform::LoadLE32(perms.data());
   return perms.compare(9, 3, "adb") == 0 && p == static_cast<uint32_t>(StoredP) &&
          (perms[8] == 'T') == EncryptMetadata;
 }

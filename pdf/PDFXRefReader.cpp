@@ -3,24 +3,18 @@
 #include <algorithm>
 
 #include "pdf/PDFLimits.h"
+#include "pdf/PDFLexer.h"
 #include "pdf/PDFParser.h"
 #include "pdf/PDFStructure.h"
+#include "platform/ByteOrder.h"
 
 namespace lumipage {
 
 namespace {
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-// Decimal value of a run of digits (non-digits count as nothing); saturates far above any offset.
-int64_t Decimal(std::string_view s) {
-  int64_t v = 0;
-  for (char c : s) {
-    if (!IsDigit(c)) continue;
-    if (v < (int64_t{1} << 40)) v = v * 10 + (c - '0');
-  }
-  return v;
-}
+// Numbers of the cross-reference data are runs of at most this many digits: far above any
+// offset, far below overflow.
+constexpr size_t kMaxDigits = 12;
 
 }  // namespace
 
@@ -34,22 +28,18 @@ int64_t TPDFXRefReader::FindStartXRef() const {
   // hide it.
   const size_t kw = file_.rfind("startxref");
   if (kw != std::string_view::npos) {
-    size_t p = kw + 9;
-    while (p < file_.size() && TPDFParser::IsWhite(static_cast<unsigned char>(file_[p]))) ++p;
-    const size_t start = p;
-    while (p < file_.size() && IsDigit(file_[p])) ++p;
-    if (p > start && p - start <= 12) return Decimal(file_.substr(start, p - start));
+    const size_t start = pdflex::SkipWhite(file_, kw + 9);
+    const size_t p = pdflex::SkipDigits(file_, start);
+    if (p > start && p - start <= kMaxDigits) return pdflex::DigitsValue(file_.substr(start, p - start));
   }
   const size_t tailStart = file_.size() > 1024 ? file_.size() - 1024 : 0;
   const size_t eof = file_.rfind("%%EOF");
   if (eof == std::string_view::npos || eof < tailStart) return 0;
   const size_t from = eof > 5000 ? eof - 5000 : 0;
-  size_t end = eof;
-  while (end > from && TPDFParser::IsWhite(static_cast<unsigned char>(file_[end - 1]))) --end;
-  size_t start = end;
-  while (start > from && IsDigit(file_[start - 1])) --start;
-  if (start == end || end - start > 12) return 0;
-  return Decimal(file_.substr(start, end - start));
+  const size_t end = pdflex::WhiteRunStart(file_, eof, from);
+  const size_t start = pdflex::DigitRunStart(file_, end, from);
+  if (start == end || end - start > kMaxDigits) return 0;
+  return pdflex::DigitsValue(file_.substr(start, end - start));
 }
 
 bool TPDFXRefReader::ReadSection(int64_t offset) {
@@ -63,7 +53,7 @@ bool TPDFXRefReader::ReadSection(int64_t offset) {
   // of linearized files): the run is stepped over first.
   const int64_t runEnd = std::min<int64_t>(static_cast<int64_t>(file_.size()), std::max<int64_t>(0, offset) + (1 << 20));
   for (int64_t p = std::max<int64_t>(0, offset); p < runEnd; ++p) {
-    if (!TPDFParser::IsWhite(static_cast<unsigned char>(file_[static_cast<size_t>(p)]))) {
+    if (!pdflex::IsWhite(file_[static_cast<size_t>(p)])) {
       if (p - offset > 10) offset = p;
       break;
     }
@@ -85,18 +75,13 @@ bool TPDFXRefReader::ReadTable(int64_t p) {
   auto at = [&](int64_t i) { return file_[static_cast<size_t>(i)]; };
   // Whitespace and comment lines between tokens; entries are read token by token, so odd
   // spacing and 19- or 21-byte entries read as well as 20-byte ones.
-  auto skip = [&]() {
-    for (;;) {
-      while (p < size && TPDFParser::IsWhite(static_cast<unsigned char>(at(p)))) ++p;
-      if (p >= size || at(p) != '%') return;
-      while (p < size && at(p) != '\r' && at(p) != '\n') ++p;
-    }
-  };
+  auto skip = [&]() { p = static_cast<int64_t>(pdflex::SkipWhiteAndComments(file_, static_cast<size_t>(p))); };
   auto number = [&]() -> int64_t {
-    const int64_t start = p;
-    while (p < size && IsDigit(at(p))) ++p;
-    if (p == start || p - start > 12) return -1;
-    return Decimal(file_.substr(static_cast<size_t>(start), static_cast<size_t>(p - start)));
+    const auto start = static_cast<size_t>(p);
+    const size_t end = pdflex::SkipDigits(file_, start);
+    p = static_cast<int64_t>(end);
+    if (end == start || end - start > kMaxDigits) return -1;
+    return pdflex::DigitsValue(file_.substr(start, end - start));
   };
   for (;;) {
     skip();
@@ -194,8 +179,8 @@ bool TPDFXRefReader::ReadStream(int64_t p) {
 
   size_t pos = 0;
   auto field = [&](int width) -> int64_t {
-    uint64_t v = 0;
-    for (int i = 0; i < width; ++i) v = v << 8 | static_cast<uint8_t>(data[pos++]);
+    const uint64_t v = platform::LoadBE(data.data() + pos, static_cast<size_t>(width));
+    pos += static_cast<size_t>(width);
     return static_cast<int64_t>(v & 0x7FFFFFFFFFFFFFFFull);
   };
   for (const auto& [first, count] : sections) {

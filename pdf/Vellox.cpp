@@ -11,8 +11,8 @@
 #include <istream>
 
 #include "pdf/PDFArchive.h"
+#include "pdf/PDFDate.h"
 #include "pdf/PDFDocument.h"
-#include "pdf/PDFExtra.h"
 #include "pdf/PDFImage.h"
 #include "pdf/PDFPageTree.h"
 #include "pdf/PDFSecurity.h"

@@ -6,7 +6,6 @@
 
 #include "PdfTestUtil.h"
 #include "pdf/PDFDocument.h"
-#include "pdf/PDFExtra.h"
 
 namespace lumipage {
 namespace {

@@ -6,9 +6,12 @@
 #include <ctime>
 #include <string>
 
-#include "pdf/PDFExtra.h"
+#include "pdf/PDFDate.h"
+#include "pdf/PDFLexer.h"
 #include "pdf/PDFLimits.h"
+#include "pdf/PDFNumberText.h"
 #include "pdf/PDFStructure.h"
+#include "pdf/PDFTextString.h"
 
 namespace lumipage {
 namespace {
@@ -237,6 +240,49 @@ TEST(Serialiser, ArrayItemEndingInLineFeedGetsNoSpace) {
   a->Add(pool.MakeDictionary());
   a->Add(pool.MakeNumber(1));
   EXPECT_EQ(a->ToText(), "[ <<\n>>\n1 ]");
+}
+
+// The token facts every reader of file text shares: a change here moves the parser, repair, the
+// cross-reference reader, the quick page-tree reader and the save check together.
+TEST(Lexer, WhitespaceCommentsDigitsAndKeywords) {
+  using namespace std::string_view_literals;
+  for (char c : "\0\t\n\f\r "sv) EXPECT_TRUE(pdflex::IsWhite(c)) << int{c};
+  for (char c : "\v\x1c\x85\xa0x"sv) EXPECT_FALSE(pdflex::IsWhite(c)) << int{c};
+  EXPECT_TRUE(pdflex::IsDelimiter('{'));
+  EXPECT_FALSE(pdflex::IsDelimiter('}'));  // a closing brace continues a word
+
+  struct Case {
+    std::string_view text;
+    size_t from;
+    size_t white, whiteAndComments, digits, word;
+  };
+  for (const Case& c : {
+           Case{" \r\n12 obj"sv, 0, 3, 3, 0, 0},
+           Case{"12 obj"sv, 0, 0, 0, 2, 2},
+           Case{" % a\r% b\n\f7"sv, 0, 1, 10, 0, 0},
+           Case{"% to the end"sv, 0, 0, 12, 0, 0},
+           Case{"ab}c/d"sv, 0, 0, 0, 0, 4},
+           Case{"1 2"sv, 9, 9, 9, 9, 9},
+       }) {
+    EXPECT_EQ(pdflex::SkipWhite(c.text, c.from), c.white) << c.text;
+    EXPECT_EQ(pdflex::SkipWhiteAndComments(c.text, c.from), c.whiteAndComments) << c.text;
+    EXPECT_EQ(pdflex::SkipDigits(c.text, c.from), c.digits) << c.text;
+    EXPECT_EQ(pdflex::SkipWord(c.text, c.from), c.word) << c.text;
+  }
+
+  EXPECT_EQ(pdflex::WhiteRunStart("12 \n obj", 5), 2u);
+  EXPECT_EQ(pdflex::WhiteRunStart("12 \n obj", 5, 4), 4u);
+  EXPECT_EQ(pdflex::DigitRunStart("a1234", 5), 1u);
+  EXPECT_EQ(pdflex::DigitsValue("000123456789012"), 123456789012);
+
+  EXPECT_TRUE(pdflex::KeywordAt("1 0 obj", 4, "obj"));
+  EXPECT_TRUE(pdflex::KeywordAt("obj<<", 0, "obj"));
+  EXPECT_FALSE(pdflex::KeywordAt("objx", 0, "obj"));
+  EXPECT_FALSE(pdflex::KeywordAt("ob", 0, "obj"));
+  EXPECT_FALSE(pdflex::KeywordAt("obj", 7, "obj"));
+  EXPECT_TRUE(pdflex::TokenStartsAt("/a obj", 3));
+  EXPECT_TRUE(pdflex::TokenStartsAt(")obj", 1));
+  EXPECT_FALSE(pdflex::TokenStartsAt("endobj", 3));
 }
 
 TEST(Serialiser, StreamText) {
