@@ -121,6 +121,7 @@ TJobSettings TJobSettingsReader::LoadJobSettings() const {
   if (auto e = ParsePdfEncryption(cmd_.ParamValue("PDFEncryption"))) s.PDFEncryption = *e;
   s.FileName = text("filename", "filename", "");
   s.OcrLanguages = text("OCR", "OCR", "");
+  s.Banner = cmd_.ParamValue("Banner");
 
   RefuseMultiLineText(s);
 
@@ -164,12 +165,11 @@ void TJobSettingsReader::RefuseMultiLineText(const TJobSettings& s) const {
   // report, the settings file or a file name: refused before anything is deleted or scanned.
   if (const char* what = LineBreakIn(s.FileName))
     throw EJobError("Invalid file name \"" + Escaped(s.FileName) + "\": it holds " + what);
-  const std::string banner = cmd_.ParamValue("Banner");
   const struct {
     const char* name;
     const std::string& value;
     bool secret;
-  } texts[] = {{"Banner", banner, false}, {"prodname", s.ProdName, false},
+  } texts[] = {{"Banner", s.Banner, false}, {"prodname", s.ProdName, false},
                {"Scanner", s.Scanner, false},           {"ScanArea", s.ScanArea, false},
                {"OCR", s.OcrLanguages, false},           {"PDFPassword", s.PDFPassword, true}};
   for (const auto& t : texts) {

@@ -49,6 +49,8 @@ struct TJobSettings {
   std::string Scanner;
   std::string ProdName = "Orrinwell Lumipage";
   std::string ScanArea;
+  // The caption written across the top of every page (command line only); empty: none.
+  std::string Banner;
   std::string PDFPassword;
   int PDFEncryption = peRC4;
   // Languages of the PDF's text layer ("eng", "eng+deu"); empty: no text recognition.
