@@ -32,6 +32,42 @@ std::optional<std::int32_t> ParseInteger(const std::string& text, bool allowCHex
                                                : static_cast<std::int64_t>(n->Magnitude));
 }
 
+namespace {
+
+constexpr TScanAreaMm kDefaultArea = {0, 0, 210, 297};  // the A4 page
+
+std::string trimBlanks(const std::string& s) {
+  size_t b = 0, e = s.size();
+  while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
+  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) --e;
+  return s.substr(b, e - b);
+}
+
+}  // namespace
+
+std::string SplitNext(std::string& s, const std::string& delimiter) {
+  auto pos = delimiter.empty() ? std::string::npos : s.find(delimiter);
+  if (pos == std::string::npos) {
+    std::string all = std::move(s);
+    s.clear();
+    return all;
+  }
+  std::string head = s.substr(0, pos);
+  s.erase(0, pos + delimiter.size());
+  return head;
+}
+
+std::optional<TScanAreaMm> ParseScanArea(const std::string& text) {
+  if (text.empty()) return std::nullopt;
+  std::string work = text;
+  TScanAreaMm mm;
+  for (std::size_t i = 0; i < mm.size(); ++i) {
+    auto v = ParseInteger(trimBlanks(SplitNext(work, ",")), false);
+    mm[i] = v ? *v : kDefaultArea[i];
+  }
+  return mm;
+}
+
 TJobSettingsReader::TJobSettingsReader(const TCommandLine& cmd, std::string exeFolder)
     : cmd_(cmd), exeFolder_(std::move(exeFolder)), iniName_(exeFolder_ + "lumipage.ini") {}
 
@@ -115,6 +151,7 @@ TJobSettings TJobSettingsReader::LoadJobSettings() const {
   s.Scanner = text("Scanner", "Scanner", "");
   s.ProdName = text("prodname", "ProdName", "Orrinwell Lumipage");
   s.ScanArea = text("ScanArea", "ScanArea", "");
+  s.ScanAreaMm = ParseScanArea(s.ScanArea);
   s.PDFPassword = text("PDFPassword", "PDFPassword", "");
   // Like the integers: the file's value unless the command line has a valid one.
   if (auto e = ParsePdfEncryption(ini.ReadString("Scan", "PDFEncryption", ""))) s.PDFEncryption = *e;

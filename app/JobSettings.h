@@ -1,5 +1,6 @@
 #pragma once
 // The job's settings: the settings file beside the executable combined with the program arguments.
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
@@ -21,6 +22,9 @@ enum TPdfEncryption : int { peRC4 = 0, peAES256 = 1 };
 // Longest wait WaitForPaper and RetryBusy may ask for; values beyond are cut to it, negative ones
 // to 0.
 constexpr int kMaxWaitSeconds = 3600;
+
+// The scan area in millimetres: left, top, right, bottom.
+using TScanAreaMm = std::array<std::int64_t, 4>;
 
 struct TJobSettings {
   int OutputFormat = ofJpeg;
@@ -49,6 +53,8 @@ struct TJobSettings {
   std::string Scanner;
   std::string ProdName = "Orrinwell Lumipage";
   std::string ScanArea;
+  // ScanArea read as numbers (parts missing or malformed take the A4 page's); none when empty.
+  std::optional<TScanAreaMm> ScanAreaMm;
   // The caption written across the top of every page (command line only); empty: none.
   std::string Banner;
   std::string PDFPassword;
@@ -76,6 +82,12 @@ struct TJobSettings {
 // Integers: decimal with an optional sign, or hexadecimal after "$"; with allowCHex also after
 // "0x"/"0X" (the settings file). Hexadecimal wraps into 32 bits; decimal out of range is invalid.
 [[nodiscard]] std::optional<std::int32_t> ParseInteger(const std::string& text, bool allowCHex);
+
+// The part of s before the first delimiter, removed from s with the delimiter; all of s (then
+// emptied) when there is no delimiter.
+std::string SplitNext(std::string& s, const std::string& delimiter);
+// ScanArea's text "l,t,r,b" in millimetres; nothing for an empty text.
+[[nodiscard]] std::optional<TScanAreaMm> ParseScanArea(const std::string& text);
 
 // FileName is set but its folder does not exist (it could not be created).
 [[nodiscard]] bool FileNameFolderMissing(const TJobSettings& settings);

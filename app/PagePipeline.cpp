@@ -37,15 +37,7 @@ constexpr long double kLetterHeight = 11.0L;
 constexpr long double kMmPerInch = 25.4L;
 constexpr long double kCmPerInch = 2.54L;
 
-constexpr int kDefaultArea[4] = {0, 0, 210, 297};  // left, top, right, bottom in millimetres
 constexpr std::uint32_t kDarkSumLimit = 458;        // (r + g + b) / 7.65 < 60
-
-std::string trimBlanks(const std::string& s) {
-  size_t b = 0, e = s.size();
-  while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
-  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) --e;
-  return s.substr(b, e - b);
-}
 
 // A fifth of a channel, rounded; indexed by the channel value.
 struct DarkTable {
@@ -66,18 +58,6 @@ std::int32_t RoundHalfEven(long double value) {
   return static_cast<std::int32_t>(std::llrint(value));
 }
 
-std::string SplitNext(std::string& s, const std::string& delimiter) {
-  auto pos = delimiter.empty() ? std::string::npos : s.find(delimiter);
-  if (pos == std::string::npos) {
-    std::string all = std::move(s);
-    s.clear();
-    return all;
-  }
-  std::string head = s.substr(0, pos);
-  s.erase(0, pos + delimiter.size());
-  return head;
-}
-
 std::int32_t StatementTop(std::uint16_t pageDpiY) { return RoundHalfEven(pageDpiY / kCmPerInch); }
 
 std::optional<TCropRect> CropRectangle(const TJobSettings& settings, std::uint16_t xres, std::uint16_t yres,
@@ -89,13 +69,8 @@ std::optional<TCropRect> CropRectangle(const TJobSettings& settings, std::uint16
     r.Top = StatementTop(pageDpiY);
     r.Right = RoundHalfEven(x * kA4Width);
     r.Bottom = RoundHalfEven(y * kA4Height);
-  } else if (!settings.ScanArea.empty()) {
-    std::string work = settings.ScanArea;
-    long long mm[4];
-    for (int i = 0; i < 4; ++i) {
-      auto v = ParseInteger(trimBlanks(SplitNext(work, ",")), false);
-      mm[i] = v ? *v : kDefaultArea[i];
-    }
+  } else if (settings.ScanAreaMm) {
+    const TScanAreaMm& mm = *settings.ScanAreaMm;
     // The products are whole numbers before the division.
     r.Left = RoundHalfEven(static_cast<long double>(xres * mm[0]) / kMmPerInch);
     r.Top = RoundHalfEven(static_cast<long double>(yres * mm[1]) / kMmPerInch);

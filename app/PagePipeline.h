@@ -24,9 +24,6 @@ struct TCropRect {
 
 // Rounds to the nearest integer, halves to even.
 [[nodiscard]] std::int32_t RoundHalfEven(long double value);
-// The part of s before the first delimiter, removed from s with the delimiter; all of s (then
-// emptied) when there is no delimiter.
-std::string SplitNext(std::string& s, const std::string& delimiter);
 // One centimetre of the page at its own vertical resolution.
 [[nodiscard]] std::int32_t StatementTop(std::uint16_t pageDpiY);
 // The crop for a page, or nothing when the page is not cropped.

@@ -38,6 +38,7 @@ TEST_P(Crop, RectangleInExtendedPrecision) {
   TJobSettings s;
   s.PaperMode = GetParam().paperMode;
   s.ScanArea = GetParam().scanArea;
+  s.ScanAreaMm = ParseScanArea(s.ScanArea);
   EXPECT_EQ(CropRectangle(s, GetParam().xres, GetParam().yres, GetParam().pageDpiY), GetParam().expected);
 }
 
