@@ -20,6 +20,11 @@
 
 namespace lumipage {
 
+namespace {
+// The scanner's image types the job asks for: one bit per pixel, or 24-bit colour.
+enum TScanImageType : std::uint8_t { itBlackWhite = 0, itTrueColour = 5 };
+}  // namespace
+
 TFrmScan::TFrmScan(TJobEnvironment env) : env_(std::move(env)) {}
 TFrmScan::~TFrmScan() = default;
 
@@ -104,7 +109,7 @@ void TFrmScan::JobInterrupted() {
 }
 
 std::string TFrmScan::ReportFileName() const {
-  if (Settings.Indicator == 2) return platform::ChangeFileExt(Settings.FileName, ".dat");
+  if (Settings.Indicator == inBesideFile) return platform::ChangeFileExt(Settings.FileName, ".dat");
   return Settings.ExeFolder + "lp_done.dat";
 }
 
@@ -164,7 +169,7 @@ void TFrmScan::WriteReport(const std::string& section, const std::string& key, c
     std::string unsynced;
     if (!platform::SyncDeferred(unsynced))
       reportEntries_.push_back({"Error", {"Message", "Cannot flush \"" + unsynced + "\" to disk. " + std::strerror(errno)}});
-    if (Settings.Indicator <= 0) return;
+    if (Settings.Indicator <= inNone) return;
     if (!value.empty()) reportEntries_.push_back({section, {key, value}});
     const TJobReport report = BuildReport();
     reportText_ = report.Text();
@@ -224,7 +229,7 @@ void TFrmScan::ConfigureScanner() {
   s.ShowIndicators = Settings.ShowProgress;
   s.OnError = [this](void* sender, const std::string& msg) { ScError(sender, msg); };
   s.OnDone = [this](void* sender) { ScanDone(sender); };
-  s.ImageType = Settings.ScanMono ? 0 : 5;
+  s.ImageType = Settings.ScanMono ? itBlackWhite : itTrueColour;
   s.WaitForPaper = Settings.WaitForPaper;
   s.RetryBusy = Settings.RetryBusy;
 }
@@ -250,7 +255,7 @@ void TFrmScan::TakeJobLock(const TJobSettingsReader& reader) {
 void TFrmScan::CheckOutputTarget() const {
   // Refused before anything is deleted or scanned: pages scanned for a file that can never be
   // written would be lost paper work.
-  const int f = Settings.OutputFormat;
+  const TOutputFormat f = Settings.OutputFormat;
   if (f != ofPdf && f != ofMultiTiff) return;
   const std::string name = f == ofPdf ? pages_.PdfFileName() : pages_.MultiTiffFileName();
   platform::TSaveTarget target;
@@ -274,7 +279,7 @@ void TFrmScan::CheckOutputTarget() const {
 
 void TFrmScan::PrepareOutput() {
   pages_.LastPageNo = 0;
-  const int f = Settings.OutputFormat;
+  const TOutputFormat f = Settings.OutputFormat;
   CheckOutputTarget();
   if (Settings.Append && (f == ofBmp || f == ofJpeg || f == ofTiff)) {
     // Continue after the last page on disk; the first gap ends the search (the page pipeline

@@ -16,7 +16,7 @@ std::string withDigits(int n, int width) {
 }  // namespace
 
 std::string TPageStore::PageBaseName(int n) const {
-  const int f = settings_.OutputFormat;
+  const TOutputFormat f = settings_.OutputFormat;
   if (!settings_.FileName.empty() && (f == ofBmp || f == ofJpeg || f == ofTiff)) {
     std::string base = platform::ChangeFileExt(settings_.FileName, "");
     return n == 1 ? base : base + "_" + withDigits(n, 2);

@@ -26,7 +26,7 @@ std::string Capture(const std::string& cmd) { return RunCommand(cmd, false).outp
 
 struct CropCase {
   const char* name;
-  int paperMode;
+  TPaperMode paperMode;
   const char* scanArea;
   std::uint16_t xres, yres, pageDpiY;
   std::optional<TCropRect> expected;
