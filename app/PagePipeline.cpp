@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/OcrQueue.h"
+#include "imaging/PackedDib.h"
 #include "imaging/AdaptiveThresholdTransform.h"
 #include "imaging/BitmapGraphic.h"
 #include "imaging/Canvas.h"
@@ -35,7 +36,6 @@ constexpr long double kA4Height = 11.69L;
 constexpr long double kLetterWidth = 8.5L;
 constexpr long double kLetterHeight = 11.0L;
 constexpr long double kMmPerInch = 25.4L;
-constexpr long double kCmPerInch = 2.54L;
 
 constexpr std::uint32_t kDarkSumLimit = 458;        // (r + g + b) / 7.65 < 60
 
@@ -58,7 +58,7 @@ std::int32_t RoundHalfEven(long double value) {
   return static_cast<std::int32_t>(std::llrint(value));
 }
 
-std::int32_t StatementTop(std::uint16_t pageDpiY) { return RoundHalfEven(pageDpiY / kCmPerInch); }
+std::int32_t StatementTop(std::uint16_t pageDpiY) { return RoundHalfEven(pageDpiY / kCmPerInch<long double>); }
 
 std::optional<TCropRect> CropRectangle(const TJobSettings& settings, std::uint16_t xres, std::uint16_t yres,
                                        std::uint16_t pageDpiY) {
