@@ -80,10 +80,6 @@ class TFrmScan {
   // Set when the source failed a transfer after the pages in the table: ScanDone reports it.
   std::string TransferFailure;
   std::string EditVer;
-  [[nodiscard]] const TCommandLine& CommandLine() const { return env_.CommandLine; }
-  [[nodiscard]] ScannerOperations* Scanner() const { return scanner_.get(); }
-  // The job's text recognition; nullptr when the job does not recognise its pages.
-  [[nodiscard]] TOcrQueue* Recognition() const { return ocr_.get(); }
 
  private:
   [[noreturn]] void EndProcess();
