@@ -8,8 +8,7 @@
 #include "app/OcrQueue.h"
 #include "app/PagePipeline.h"
 #include "imaging/FileStream.h"
-#include "imaging/TiffGraphic.h"
-#include "imaging/TiffWriter.h"
+#include "imaging/TiffAppend.h"
 #include "app/PdfAssembly.h"
 #include "platform/FileReplace.h"
 #include "platform/Files.h"
@@ -22,11 +21,8 @@
 namespace lumipage {
 
 namespace {
-std::string withDigits(int n, int width) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%0*d", width, n);
-  return buf;
-}
+// The scanner's image types the job asks for: one bit per pixel, or 24-bit colour.
+enum TScanImageType : std::uint8_t { itBlackWhite = 0, itTrueColour = 5 };
 }  // namespace
 
 TFrmScan::TFrmScan(TJobEnvironment env) : env_(std::move(env)) {}
@@ -69,9 +65,9 @@ void TFrmScan::ScError(void*, const std::string& msg) {
 void TFrmScan::AppError(const std::exception& e) {
   std::string message = e.what();
   // Pages of a PDF job that fails stay on disk, out of reach of the next job's clean-up.
-  if (Settings.OutputFormat == ofPdf && LastPageNo > 0) {
+  if (Settings.OutputFormat == ofPdf && pages_.LastPageNo > 0) {
     try {
-      message += KeepUnsavedPages(*this, PdfFileName());
+      message += KeepUnsavedPages(pages_, Settings, pages_.PdfFileName());
     } catch (...) {
     }
   }
@@ -79,17 +75,18 @@ void TFrmScan::AppError(const std::exception& e) {
 }
 
 void TFrmScan::FinishOutput() {
-  if (LastPageNo == 0 && !outputToReplace_.empty()) platform::DeleteTargetFile(outputToReplace_);
+  if (pages_.LastPageNo == 0 && !outputToReplace_.empty()) platform::DeleteTargetFile(outputToReplace_);
   outputToReplace_.clear();
 }
 
 void TFrmScan::ScanDone(void*) {
   FinishOutput();
-  if (LastPageNo > 0 && Settings.OutputFormat == ofPdf) {
-    if (PdfAssembler)
-      PdfAssembler(*this);
-    else
-      lumipage::AssemblePdf(*this);
+  if (pages_.LastPageNo > 0 && Settings.OutputFormat == ofPdf) {
+    // From here on the job's file name is the PDF's, also for a report named after it.
+    if (Settings.FileName.empty()) Settings.FileName = pages_.PdfFileName();
+    AssemblePdf(PageJob(), [this](const std::string& key, const std::string& value) {
+      RecordReportEntry("Scan", key, value);
+    });
     pdfWritten_ = true;
   }
   if (!TransferFailure.empty()) WriteReport("Error", "Message", TransferFailure);
@@ -101,17 +98,18 @@ void TFrmScan::JobInterrupted() {
   if (ocr_) ocr_->Cancel();
   if (Settings.OutputFormat == ofPdf) {
     // Not written: the PDF holds none of this job's pages, and its page files were temporary.
-    for (auto& page : pageTable_) {
+    for (int n = 1; n < static_cast<int>(pages_.PageTable().size()); ++n) {
+      TImageProps& page = pages_.PageRecord(n);
       if (!page.PageFile.empty()) platform::DeleteFile(page.PageFile);
       page = TImageProps{};
     }
-    LastPageNo = 0;
+    pages_.LastPageNo = 0;
   }
   ScError(this, platform::EJobInterrupted().what());
 }
 
 std::string TFrmScan::ReportFileName() const {
-  if (Settings.Indicator == 2) return platform::ChangeFileExt(Settings.FileName, ".dat");
+  if (Settings.Indicator == inBesideFile) return platform::ChangeFileExt(Settings.FileName, ".dat");
   return Settings.ExeFolder + "lp_done.dat";
 }
 
@@ -122,28 +120,14 @@ void TFrmScan::RecordReportEntry(const std::string& section, const std::string& 
 TJobReport TFrmScan::BuildReport() const {
   TJobReport report;
   for (const auto& [section, entry] : reportEntries_) report.Set(section, entry.first, entry.second);
-  report.Set("Scan", "Pages", std::to_string(LastPageNo));
-  if (Settings.SkipBlank) report.Set("Scan", "Blank", JoinNumbers(BlankSides));
-  if (Settings.Deskew) report.Set("Scan", "Deskewed", JoinNumbers(StoredSides(DeskewedSides)));
+  report.Set("Scan", "Pages", std::to_string(pages_.LastPageNo));
+  if (Settings.SkipBlank) report.Set("Scan", "Blank", JoinNumbers(pages_.BlankSides));
+  if (Settings.Deskew) report.Set("Scan", "Deskewed", JoinNumbers(pages_.StoredSides(pages_.DeskewedSides)));
   // Always written, so that the list of an earlier job in the same report never survives.
   const std::vector<std::string> files = OutputFiles();
   report.Set("Files", "Count", std::to_string(files.size()));
   for (std::size_t i = 0; i < files.size(); ++i) report.Set("Files", "File" + std::to_string(i + 1), files[i]);
   return report;
-}
-
-std::vector<int> TFrmScan::StoredSides(const std::vector<int>& sides) const {
-  std::vector<int> stored;
-  const int last = std::min<int>(LastPageNo, static_cast<int>(pageTable_.size()) - 1);
-  for (int side : sides) {
-    for (int n = 1; n <= last; ++n) {
-      if (pageTable_[static_cast<std::size_t>(n)].Side == side) {
-        stored.push_back(side);
-        break;
-      }
-    }
-  }
-  return stored;
 }
 
 std::vector<std::string> TFrmScan::OutputFiles() const {
@@ -154,20 +138,21 @@ std::vector<std::string> TFrmScan::OutputFiles() const {
     if (!name.empty() && platform::FileExists(name) && std::find(files.begin(), files.end(), name) == files.end())
       files.push_back(name);
   };
-  const int last = std::min<int>(LastPageNo, static_cast<int>(pageTable_.size()) - 1);
+  const std::vector<TImageProps>& table = pages_.PageTable();
+  const int last = std::min<int>(pages_.LastPageNo, static_cast<int>(table.size()) - 1);
   switch (Settings.OutputFormat) {
     case ofMultiTiff:
-      if (LastPageNo > 0) add(MultiTiffFileName());
+      if (pages_.LastPageNo > 0) add(pages_.MultiTiffFileName());
       break;
     case ofPdf:
       if (pdfWritten_) {
-        add(PdfFileName());
+        add(pages_.PdfFileName());
         break;
       }
       // A PDF that was not written leaves its pages, which the job kept.
       [[fallthrough]];
     default:
-      for (int n = 1; n <= last; ++n) add(pageTable_[static_cast<std::size_t>(n)].PageFile);
+      for (int n = 1; n <= last; ++n) add(table[static_cast<std::size_t>(n)].PageFile);
   }
   return files;
 }
@@ -177,14 +162,14 @@ void TFrmScan::WriteReport(const std::string& section, const std::string& key, c
     // The files the report lists are on disk before it says so. A failure here is the job's
     // failure unless the job already names one.
     try {
-      FinishPreviousPage(*this);
+      FinishPreviousPage(PageJob());
     } catch (const std::exception& e) {
       reportEntries_.push_back({"Error", {"Message", e.what()}});
     }
     std::string unsynced;
     if (!platform::SyncDeferred(unsynced))
       reportEntries_.push_back({"Error", {"Message", "Cannot flush \"" + unsynced + "\" to disk. " + std::strerror(errno)}});
-    if (Settings.Indicator <= 0) return;
+    if (Settings.Indicator <= inNone) return;
     if (!value.empty()) reportEntries_.push_back({section, {key, value}});
     const TJobReport report = BuildReport();
     reportText_ = report.Text();
@@ -200,35 +185,8 @@ void TFrmScan::WriteReport(const std::string& section, const std::string& key, c
   }
 }
 
-std::string TFrmScan::PageBaseName(int n) const {
-  const int f = Settings.OutputFormat;
-  if (!Settings.FileName.empty() && (f == ofBmp || f == ofJpeg || f == ofTiff)) {
-    std::string base = platform::ChangeFileExt(Settings.FileName, "");
-    return n == 1 ? base : base + "_" + withDigits(n, 2);
-  }
-  return Settings.ExeFolder + "page" + withDigits(n, 3);
-}
-
-std::string TFrmScan::MultiTiffFileName() const {
-  std::string base = Settings.FileName.empty() ? Settings.ExeFolder + "pages" : platform::ChangeFileExt(Settings.FileName, "");
-  return base + ".tif";
-}
-
-std::string TFrmScan::PdfFileName() const {
-  return Settings.FileName.empty() ? Settings.ExeFolder + "pages.pdf" : Settings.FileName;
-}
-
-TImageProps& TFrmScan::PageRecord(int n) {
-  if (n < 1) n = 1;
-  if (pageTable_.size() <= static_cast<size_t>(n)) pageTable_.resize(static_cast<size_t>(n) + 1);
-  return pageTable_[static_cast<size_t>(n)];
-}
-
 void TFrmScan::ImageAcquired(TTransferBlock& dib, std::uint16_t xres, std::uint16_t yres, std::intptr_t) {
-  if (PageHandler)
-    PageHandler(*this, dib, xres, yres);
-  else
-    lumipage::ImageAcquired(*this, dib, xres, yres);
+  lumipage::ImageAcquired(PageJob(), dib, xres, yres);
 }
 
 std::string TFrmScan::CurrentScannerName() const {
@@ -271,7 +229,7 @@ void TFrmScan::ConfigureScanner() {
   s.ShowIndicators = Settings.ShowProgress;
   s.OnError = [this](void* sender, const std::string& msg) { ScError(sender, msg); };
   s.OnDone = [this](void* sender) { ScanDone(sender); };
-  s.ImageType = Settings.ScanMono ? 0 : 5;
+  s.ImageType = Settings.ScanMono ? itBlackWhite : itTrueColour;
   s.WaitForPaper = Settings.WaitForPaper;
   s.RetryBusy = Settings.RetryBusy;
 }
@@ -297,9 +255,9 @@ void TFrmScan::TakeJobLock(const TJobSettingsReader& reader) {
 void TFrmScan::CheckOutputTarget() const {
   // Refused before anything is deleted or scanned: pages scanned for a file that can never be
   // written would be lost paper work.
-  const int f = Settings.OutputFormat;
+  const TOutputFormat f = Settings.OutputFormat;
   if (f != ofPdf && f != ofMultiTiff) return;
-  const std::string name = f == ofPdf ? PdfFileName() : MultiTiffFileName();
+  const std::string name = f == ofPdf ? pages_.PdfFileName() : pages_.MultiTiffFileName();
   platform::TSaveTarget target;
   const std::string error = platform::ResolveSaveTarget(name, target);
   if (!error.empty()) {
@@ -320,15 +278,15 @@ void TFrmScan::CheckOutputTarget() const {
 }
 
 void TFrmScan::PrepareOutput() {
-  LastPageNo = 0;
-  const int f = Settings.OutputFormat;
+  pages_.LastPageNo = 0;
+  const TOutputFormat f = Settings.OutputFormat;
   CheckOutputTarget();
   if (Settings.Append && (f == ofBmp || f == ofJpeg || f == ofTiff)) {
     // Continue after the last page on disk; the first gap ends the search (the page pipeline
     // passes over numbers that are taken further on).
     int n = 1;
-    while (platform::NameTaken(PageFileName(n))) ++n;
-    LastPageNo = n - 1;
+    while (platform::NameTaken(pages_.PageFileName(n))) ++n;
+    pages_.LastPageNo = n - 1;
     return;
   }
   // Deletions follow links to the file they name and never remove devices, FIFOs or files
@@ -340,11 +298,11 @@ void TFrmScan::PrepareOutput() {
   // the first page file, which the loop below deletes.
   if (!Settings.Append) {
     if (f == ofPdf)
-      outputToReplace_ = PdfFileName();
+      outputToReplace_ = pages_.PdfFileName();
     else if (f == ofMultiTiff)
-      outputToReplace_ = MultiTiffFileName();
+      outputToReplace_ = pages_.MultiTiffFileName();
   }
-  for (int n = 1; platform::DeleteTargetFile(PageFileName(n)); ++n) {
+  for (int n = 1; platform::DeleteTargetFile(pages_.PageFileName(n)); ++n) {
   }
 }
 

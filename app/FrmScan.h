@@ -9,6 +9,7 @@
 #include "app/CommandLine.h"
 #include "app/JobReport.h"
 #include "app/JobSettings.h"
+#include "app/PageStore.h"
 #include "platform/JobLock.h"
 #include "twain/ScannerOperations.h"
 
@@ -17,22 +18,16 @@ namespace lumipage {
 // Thrown to end the process: every path of the job ends with it, caught once in TFrmScan::Run.
 struct TProcessExit {};
 
-// One page of the job as saved.
-struct TImageProps {
-  std::int32_t Width = 0;
-  std::int32_t Height = 0;
-  std::int32_t Dpi = 0;      // horizontal dots per inch, used for both directions
-  std::string PageFile;      // empty for pages appended to a multi-page TIFF
-  int Side = 0;              // the job's page number: its place among the sides this job scanned
-};
-
-// What the job needs from its surroundings; tests give a temporary executable folder and a
-// scripted scanner.
+// What the job needs from its surroundings; tests give a temporary executable folder, a
+// scripted scanner and a look at the output files.
 struct TJobEnvironment {
   TCommandLine CommandLine;
   std::string ExeFolder;  // with trailing '/'
   std::function<std::unique_ptr<ScannerOperations>()> CreateScanner;
   std::string TerminalPath = "/dev/tty";
+  // Called with the PDF or multi-page TIFF file a save has just written, before the save checks
+  // it; none in the product.
+  TFileWritten OnFileWritten;
 };
 
 class TOcrQueue;
@@ -69,45 +64,22 @@ class TFrmScan {
   // the page files, the multi-page TIFF or the PDF; for a PDF that was not written, the pages
   // the job kept. Reported under [Files].
   [[nodiscard]] std::vector<std::string> OutputFiles() const;
-  // Those of the sides (job's page numbers) whose pages are stored now.
-  [[nodiscard]] std::vector<int> StoredSides(const std::vector<int>& sides) const;
   // Why the last report could not be written; empty when it was (or none was due).
   [[nodiscard]] const std::string& ReportFailure() const { return reportFailure_; }
 
-  [[nodiscard]] std::string PageBaseName(int n) const;
-  [[nodiscard]] std::string PageFileName(int n) const { return PageBaseName(n) + Settings.Extension; }
-  [[nodiscard]] std::string MultiTiffFileName() const;
-  [[nodiscard]] std::string PdfFileName() const;
   [[nodiscard]] std::string ReportFileName() const;
 
-  // The record of page n (from 1); the table grows as pages arrive.
-  TImageProps& PageRecord(int n);
-  [[nodiscard]] const std::vector<TImageProps>& PageTable() const { return pageTable_; }
+  // The job's pages: names, table and the pages still being put in place.
+  [[nodiscard]] TPageStore& Pages() { return pages_; }
+  [[nodiscard]] const TPageStore& Pages() const { return pages_; }
 
   // Per-page handler given to Acquire.
   void ImageAcquired(TTransferBlock& dib, std::uint16_t xres, std::uint16_t yres, std::intptr_t passThrough);
 
   TJobSettings Settings;
-  std::int32_t LastPageNo = 0;
-  // Sides the scanner delivered in this job, stored or not; the job's page numbers count them.
-  int SidesScanned = 0;
-  // Sides dropped as blank, and sides straightened, by the job's page numbers.
-  std::vector<int> BlankSides;
-  std::vector<int> DeskewedSides;
   // Set when the source failed a transfer after the pages in the table: ScanDone reports it.
   std::string TransferFailure;
   std::string EditVer;
-  [[nodiscard]] const TCommandLine& CommandLine() const { return env_.CommandLine; }
-  [[nodiscard]] ScannerOperations* Scanner() const { return scanner_.get(); }
-  // The job's text recognition; nullptr when the job does not recognise its pages.
-  [[nodiscard]] TOcrQueue* Recognition() const { return ocr_.get(); }
-
-  // Replace the page pipeline and the PDF assembly (tests of the controller alone).
-  std::function<void(TFrmScan&, TTransferBlock&, std::uint16_t, std::uint16_t)> PageHandler;
-  std::function<void(TFrmScan&)> PdfAssembler;
-  // Called with the PDF or multi-page TIFF file a save has just written, before the save checks
-  // it (tests damage the file here to see the check refuse it).
-  std::function<void(const std::string& fileName)> OnFileWritten;
 
  private:
   [[noreturn]] void EndProcess();
@@ -123,6 +95,8 @@ class TFrmScan {
   void StartRecognition();
   void FinishOutput();
   [[nodiscard]] std::string CurrentScannerName() const;
+  // What the page pipeline and the PDF assembly work with.
+  [[nodiscard]] TPageJob PageJob() { return {Settings, pages_, ocr_.get(), env_.OnFileWritten}; }
 
   TJobEnvironment env_;
   // Entries recorded for the report besides Pages, in order.
@@ -132,7 +106,7 @@ class TFrmScan {
   std::string reportText_;
   std::unique_ptr<ScannerOperations> scanner_;
   std::unique_ptr<TOcrQueue> ocr_;
-  std::vector<TImageProps> pageTable_;  // index 0 unused
+  TPageStore pages_{Settings};
   platform::TJobLock jobLock_;  // held until the process ends, after the report is written
   int exitCode_ = 0;
   std::string outputToReplace_;  // the old PDF or multi-page TIFF that this job's file replaces

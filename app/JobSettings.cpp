@@ -1,6 +1,8 @@
 #include "app/JobSettings.h"
 
 #include <algorithm>
+#include <cstring>
+#include <vector>
 #include <filesystem>
 #include <system_error>
 
@@ -32,6 +34,42 @@ std::optional<std::int32_t> ParseInteger(const std::string& text, bool allowCHex
                                                : static_cast<std::int64_t>(n->Magnitude));
 }
 
+namespace {
+
+constexpr TScanAreaMm kDefaultArea = {0, 0, 210, 297};  // the A4 page
+
+std::string trimBlanks(const std::string& s) {
+  size_t b = 0, e = s.size();
+  while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
+  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) --e;
+  return s.substr(b, e - b);
+}
+
+}  // namespace
+
+std::string SplitNext(std::string& s, const std::string& delimiter) {
+  auto pos = delimiter.empty() ? std::string::npos : s.find(delimiter);
+  if (pos == std::string::npos) {
+    std::string all = std::move(s);
+    s.clear();
+    return all;
+  }
+  std::string head = s.substr(0, pos);
+  s.erase(0, pos + delimiter.size());
+  return head;
+}
+
+std::optional<TScanAreaMm> ParseScanArea(const std::string& text) {
+  if (text.empty()) return std::nullopt;
+  std::string work = text;
+  TScanAreaMm mm;
+  for (std::size_t i = 0; i < mm.size(); ++i) {
+    auto v = ParseInteger(trimBlanks(SplitNext(work, ",")), false);
+    mm[i] = v ? *v : kDefaultArea[i];
+  }
+  return mm;
+}
+
 TJobSettingsReader::TJobSettingsReader(const TCommandLine& cmd, std::string exeFolder)
     : cmd_(cmd), exeFolder_(std::move(exeFolder)), iniName_(exeFolder_ + "lumipage.ini") {}
 
@@ -44,24 +82,173 @@ int TJobSettingsReader::ReadInt(const platform::IniFile& ini, const std::string&
   return v ? *v : def;
 }
 
+// How a setting is read: a switch of a group of choices (the file's keys, then the command
+// line's switches; of those set, the highest rank wins), a switch, an integer (the file's value
+// unless the command line has a valid one), an integer cut to bounds, a text (the command line's
+// unless empty, else the file's), the PDF encryption, or a text of the command line alone.
+enum class TOptionKind { Choice, Flag, Integer, Bounded, Text, Encryption, CommandText };
+
+struct TOption {
+  const char* Name;   // on the command line, and the key in [Scan] unless Key says otherwise
+  const char* Usage;  // what follows the name in the usage text; nullptr: a switch
+  TOptionKind Kind;
+  void (*Set)(TJobSettings&, int) = nullptr;  // Choice, Integer, Bounded, Encryption
+  int Value = 0;   // Choice: the value chosen; Integer, Bounded: the default
+  int Rank = 0;    // Choice
+  int Lo = 0, Hi = 0;  // Bounded
+  bool TJobSettings::*Flag = nullptr;
+  std::string TJobSettings::*Text = nullptr;
+  const char* Key = nullptr;          // Text: the key in [Scan] when it is spelt otherwise
+  const char* TextDefault = "";       // Text
+};
+
+namespace {
+
+void SetFormat(TJobSettings& s, int v) { s.OutputFormat = static_cast<TOutputFormat>(v); }
+void SetPaper(TJobSettings& s, int v) { s.PaperMode = static_cast<TPaperMode>(v); }
+void SetResolution(TJobSettings& s, int v) { s.Resolution = v; }
+void SetIndicator(TJobSettings& s, int v) { s.Indicator = static_cast<TIndicator>(v); }
+void SetJpgQuality(TJobSettings& s, int v) { s.JpgQuality = v; }
+void SetLockWait(TJobSettings& s, int v) { s.LockWait = v; }
+void SetWaitForPaper(TJobSettings& s, int v) { s.WaitForPaper = v; }
+void SetRetryBusy(TJobSettings& s, int v) { s.RetryBusy = v; }
+void SetEncryption(TJobSettings& s, int v) { s.PDFEncryption = static_cast<TPdfEncryption>(v); }
+
+using K = TOptionKind;
+using S = TJobSettings;
+
+// Every setting, in the order the usage text lists them. Of the formats the first given wins,
+// of the papers the last.
+const TOption kOptions[] = {
+    {"bmp", nullptr, K::Choice, SetFormat, ofBmp, 5},
+    {"jpg", nullptr, K::Choice, SetFormat, ofJpeg, 4},
+    {"tif", nullptr, K::Choice, SetFormat, ofTiff, 3},
+    {"multi_tif", nullptr, K::Choice, SetFormat, ofMultiTiff, 2},
+    {"pdf", nullptr, K::Choice, SetFormat, ofPdf, 1},
+    {.Name = "Mono", .Usage = nullptr, .Kind = K::Flag, .Flag = &S::Mono},
+    {.Name = "ScanMono", .Usage = nullptr, .Kind = K::Flag, .Flag = &S::ScanMono},
+    {"A4", nullptr, K::Choice, SetPaper, pmA4, 1},
+    {"Letter", nullptr, K::Choice, SetPaper, pmLetter, 2},
+    {"Bank", nullptr, K::Choice, SetPaper, pmBank, 3},
+    {.Name = "selectscanner", .Usage = nullptr, .Kind = K::Flag, .Flag = &S::SelectScanner},
+    {.Name = "ShowUI", .Usage = nullptr, .Kind = K::Flag, .Flag = &S::ShowUI},
+    {.Name = "ShowProgress", .Usage = nullptr, .Kind = K::Flag, .Flag = &S::ShowProgress},
+    {.Name = "noscan", .Usage = nullptr, .Kind = K::Flag, .Flag = &S::NoScan},
+    {.Name = "NoADF", .Usage = nullptr, .Kind = K::Flag, .Flag = &S::NoADF},
+    {.Name = "Duplex", .Usage = nullptr, .Kind = K::Flag, .Flag = &S::Duplex},
+    {.Name = "Film", .Usage = nullptr, .Kind = K::Flag, .Flag = &S::Film},
+    {.Name = "MonoEnhance", .Usage = nullptr, .Kind = K::Flag, .Flag = &S::MonoEnhance},
+    {.Name = "Append", .Usage = nullptr, .Kind = K::Flag, .Flag = &S::Append},
+    {.Name = "AutoRotate", .Usage = nullptr, .Kind = K::Flag, .Flag = &S::AutoRotate},
+    {.Name = "SkipBlank", .Usage = nullptr, .Kind = K::Flag, .Flag = &S::SkipBlank},
+    {.Name = "Deskew", .Usage = nullptr, .Kind = K::Flag, .Flag = &S::Deskew},
+    {.Name = "PDFA", .Usage = nullptr, .Kind = K::Flag, .Flag = &S::PDFA},
+    {.Name = "MonoText", .Usage = nullptr, .Kind = K::Flag, .Flag = &S::MonoText},
+    {.Name = "Help", .Usage = nullptr, .Kind = K::Flag, .Flag = &S::Help},
+    {"Resolution", "N", K::Integer, SetResolution, 200},
+    {"Indicator", "N", K::Integer, SetIndicator, inProgramFolder},
+    {"jpg_quality", "N", K::Integer, SetJpgQuality, 85},
+    {.Name = "Scanner", .Usage = "N|name|SANE device", .Kind = K::Text, .Text = &S::Scanner},
+    {.Name = "prodname", .Usage = "text", .Kind = K::Text, .Text = &S::ProdName, .Key = "ProdName",
+     .TextDefault = "Orrinwell Lumipage"},
+    {.Name = "ScanArea", .Usage = "l,t,r,b (mm)", .Kind = K::Text, .Text = &S::ScanArea},
+    {.Name = "PDFPassword", .Usage = "text", .Kind = K::Text, .Text = &S::PDFPassword},
+    {"PDFEncryption", "RC4|AES256", K::Encryption, SetEncryption},
+    {.Name = "filename", .Usage = "path", .Kind = K::Text, .Text = &S::FileName},
+    {.Name = "Banner", .Usage = "text", .Kind = K::CommandText, .Text = &S::Banner},
+    {.Name = "OCR", .Usage = "langs (eng or eng+deu)", .Kind = K::Text, .Text = &S::OcrLanguages},
+    {"LockWait", "N", K::Bounded, SetLockWait, kDefaultLockWait, 0, 0, kMaxLockWait},
+    {"WaitForPaper", "N", K::Bounded, SetWaitForPaper, 0, 0, 0, kMaxWaitSeconds},
+    {"RetryBusy", "N", K::Bounded, SetRetryBusy, 0, 0, 0, kMaxWaitSeconds},
+};
+
+const TOption& OptionNamed(const char* name) {
+  for (const TOption& o : kOptions)
+    if (std::strcmp(o.Name, name) == 0) return o;
+  throw std::logic_error(std::string("no option ") + name);
+}
+
+// Words joined by separator into lines of at most kUsageWidth characters, the lines after the
+// first indented under the first.
+constexpr std::size_t kUsageWidth = 91;
+void AppendWrapped(std::string& out, const char* head, const std::vector<std::string>& words) {
+  std::string line = head;
+  const std::string indent(line.size(), ' ');
+  bool first = true;
+  for (const std::string& word : words) {
+    if (!first && line.size() + 1 + word.size() > kUsageWidth) {
+      out += line + "\n";
+      line = indent;
+      first = true;
+    }
+    line += (first ? "" : " ") + word;
+    first = false;
+  }
+  out += line + "\n";
+}
+
+}  // namespace
+
+std::string OptionsUsage() {
+  std::vector<std::string> switches, pairs;
+  for (const TOption& o : kOptions) {
+    if (o.Usage == nullptr)
+      switches.emplace_back(o.Name);
+    else
+      pairs.push_back(std::string(o.Name) + " " + o.Usage + ",");
+  }
+  if (!pairs.empty()) pairs.back().pop_back();
+  std::string out;
+  AppendWrapped(out, "Switches: ", switches);
+  AppendWrapped(out, "Pairs:    ", pairs);
+  return out;
+}
+
+void TJobSettingsReader::ReadOption(const platform::IniFile& ini, const TOption& o, TJobSettings& s,
+                                    TChoices& choices) const {
+  switch (o.Kind) {
+    case TOptionKind::Choice:
+      // The file's keys, then the switches: a switch given overrides every key.
+      if (ReadBool(ini, o.Name) && (!choices.File || o.Rank > choices.File->Rank)) choices.File = &o;
+      if (cmd_.ParamSwitch(o.Name) && (!choices.Command || o.Rank > choices.Command->Rank)) choices.Command = &o;
+      break;
+    case TOptionKind::Flag:
+      s.*o.Flag = ReadBool(ini, o.Name) || cmd_.ParamSwitch(o.Name);
+      break;
+    case TOptionKind::Integer: {
+      int v = ReadInt(ini, o.Name, o.Value);
+      if (auto p = ParseInteger(cmd_.ParamValue(o.Name), false)) v = *p;
+      o.Set(s, v);
+      break;
+    }
+    case TOptionKind::Bounded:
+      o.Set(s, BoundedInteger(ini, o.Name, o.Value, o.Lo, o.Hi));
+      break;
+    case TOptionKind::Text: {
+      std::string v = cmd_.ParamValue(o.Name);
+      s.*o.Text = v.empty() ? ini.ReadString("Scan", o.Key ? o.Key : o.Name, o.TextDefault) : v;
+      break;
+    }
+    case TOptionKind::Encryption:
+      // Like the integers: the file's value unless the command line has a valid one.
+      if (auto e = ParsePdfEncryption(ini.ReadString("Scan", o.Name, ""))) o.Set(s, *e);
+      if (auto e = ParsePdfEncryption(cmd_.ParamValue(o.Name))) o.Set(s, *e);
+      break;
+    case TOptionKind::CommandText:
+      s.*o.Text = cmd_.ParamValue(o.Name);
+      break;
+  }
+}
+
 TJobSettings TJobSettingsReader::LoadJobSettings() const {
   platform::IniFile ini(iniName_);
   TJobSettings s;
   s.ExeFolder = exeFolder_;
-
-  // Output format: keys, then switches; the last one set wins.
-  static const struct {
-    const char* word;
-    int code;
-  } formats[] = {{"pdf", ofPdf}, {"multi_tif", ofMultiTiff}, {"tif", ofTiff}, {"jpg", ofJpeg}, {"bmp", ofBmp}};
-  s.OutputFormat = ofJpeg;
-  for (const auto& f : formats)
-    if (ReadBool(ini, f.word)) s.OutputFormat = f.code;
-  for (const auto& f : formats)
-    if (cmd_.ParamSwitch(f.word)) s.OutputFormat = f.code;
-
-  s.Mono = ReadBool(ini, "Mono") || cmd_.ParamSwitch("Mono");
-  s.ScanMono = ReadBool(ini, "ScanMono") || cmd_.ParamSwitch("ScanMono");
+  TChoices formats, papers;
+  for (const TOption& o : kOptions) ReadOption(ini, o, s, o.Set == SetPaper ? papers : formats);
+  for (const TChoices* c : {&formats, &papers}) {
+    if (const TOption* chosen = c->Command ? c->Command : c->File) chosen->Set(s, chosen->Value);
+  }
 
   if (s.OutputFormat == ofTiff || s.OutputFormat == ofMultiTiff || (s.OutputFormat == ofPdf && s.Mono))
     s.Extension = ".tif";
@@ -69,58 +256,7 @@ TJobSettings TJobSettingsReader::LoadJobSettings() const {
     s.Extension = ".jpg";
   else
     s.Extension = ".bmp";
-
-  static const struct {
-    const char* word;
-    int code;
-  } papers[] = {{"A4", pmA4}, {"Letter", pmLetter}, {"Bank", pmBank}};
-  s.PaperMode = pmNone;
-  for (const auto& p : papers)
-    if (ReadBool(ini, p.word)) s.PaperMode = p.code;
-  for (const auto& p : papers)
-    if (cmd_.ParamSwitch(p.word)) s.PaperMode = p.code;
-
-  auto flag = [&](const char* word) { return ReadBool(ini, word) || cmd_.ParamSwitch(word); };
-  s.SelectScanner = flag("selectscanner");
-  s.ShowUI = flag("ShowUI");
-  s.ShowProgress = flag("ShowProgress");
-  s.NoScan = flag("noscan");
-  s.NoADF = flag("NoADF");
-  s.Duplex = flag("Duplex");
-  s.Film = flag("Film");
-  s.MonoEnhance = flag("MonoEnhance");
-  s.Append = flag("Append");
-  s.AutoRotate = flag("AutoRotate");
-  s.SkipBlank = flag("SkipBlank");
-  s.Deskew = flag("Deskew");
-  s.PDFA = flag("PDFA");
-  s.MonoText = flag("MonoText");
-
-  auto integer = [&](const char* word, int def) {
-    int v = ReadInt(ini, word, def);
-    if (auto p = ParseInteger(cmd_.ParamValue(word), false)) v = *p;
-    return v;
-  };
-  s.Resolution = integer("Resolution", 200);
-  s.Indicator = integer("Indicator", 1);
-  s.JpgQuality = integer("jpg_quality", 85);
-  s.LockWait = ReadLockWait();
-  s.WaitForPaper = BoundedInteger(ini, "WaitForPaper", 0, 0, kMaxWaitSeconds);
-  s.RetryBusy = BoundedInteger(ini, "RetryBusy", 0, 0, kMaxWaitSeconds);
-
-  auto text = [&](const char* word, const char* key, const char* def) {
-    std::string v = cmd_.ParamValue(word);
-    return v.empty() ? ini.ReadString("Scan", key, def) : v;
-  };
-  s.Scanner = text("Scanner", "Scanner", "");
-  s.ProdName = text("prodname", "ProdName", "Orrinwell Lumipage");
-  s.ScanArea = text("ScanArea", "ScanArea", "");
-  s.PDFPassword = text("PDFPassword", "PDFPassword", "");
-  // Like the integers: the file's value unless the command line has a valid one.
-  if (auto e = ParsePdfEncryption(ini.ReadString("Scan", "PDFEncryption", ""))) s.PDFEncryption = *e;
-  if (auto e = ParsePdfEncryption(cmd_.ParamValue("PDFEncryption"))) s.PDFEncryption = *e;
-  s.FileName = text("filename", "filename", "");
-  s.OcrLanguages = text("OCR", "OCR", "");
+  s.ScanAreaMm = ParseScanArea(s.ScanArea);
 
   RefuseMultiLineText(s);
 
@@ -164,12 +300,11 @@ void TJobSettingsReader::RefuseMultiLineText(const TJobSettings& s) const {
   // report, the settings file or a file name: refused before anything is deleted or scanned.
   if (const char* what = LineBreakIn(s.FileName))
     throw EJobError("Invalid file name \"" + Escaped(s.FileName) + "\": it holds " + what);
-  const std::string banner = cmd_.ParamValue("Banner");
   const struct {
     const char* name;
     const std::string& value;
     bool secret;
-  } texts[] = {{"Banner", banner, false}, {"prodname", s.ProdName, false},
+  } texts[] = {{"Banner", s.Banner, false}, {"prodname", s.ProdName, false},
                {"Scanner", s.Scanner, false},           {"ScanArea", s.ScanArea, false},
                {"OCR", s.OcrLanguages, false},           {"PDFPassword", s.PDFPassword, true}};
   for (const auto& t : texts) {
@@ -194,12 +329,18 @@ int TJobSettingsReader::BoundedInteger(const platform::IniFile& ini, const std::
 
 int TJobSettingsReader::ReadLockWait() const {
   platform::IniFile ini(iniName_);
-  return BoundedInteger(ini, "LockWait", kDefaultLockWait, 0, kMaxLockWait);
+  TJobSettings s;
+  TChoices unused;
+  ReadOption(ini, OptionNamed("LockWait"), s, unused);
+  return s.LockWait;
 }
 
 bool TJobSettingsReader::ReadHelp() const {
   platform::IniFile ini(iniName_);
-  return ReadBool(ini, "Help") || cmd_.ParamSwitch("Help");
+  TJobSettings s;
+  TChoices unused;
+  ReadOption(ini, OptionNamed("Help"), s, unused);
+  return s.Help;
 }
 
 bool TJobSettingsReader::SettingsFileWritable() const {

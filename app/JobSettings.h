@@ -1,5 +1,6 @@
 #pragma once
 // The job's settings: the settings file beside the executable combined with the program arguments.
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
@@ -15,6 +16,9 @@ constexpr int kDefaultLockWait = 60;
 constexpr int kMaxLockWait = 3600;
 
 enum TPaperMode : int { pmNone = 0, pmA4 = 1, pmLetter = 2, pmBank = 99 };
+// Where the report goes: nowhere (0 or less), beside the program (1 and any other value), or
+// beside the output file under its name (2).
+enum TIndicator : int { inNone = 0, inProgramFolder = 1, inBesideFile = 2 };
 // How a password protects a new PDF: RC4 with 128-bit keys, or AES-256 (revision 6).
 enum TPdfEncryption : int { peRC4 = 0, peAES256 = 1 };
 
@@ -22,12 +26,15 @@ enum TPdfEncryption : int { peRC4 = 0, peAES256 = 1 };
 // to 0.
 constexpr int kMaxWaitSeconds = 3600;
 
+// The scan area in millimetres: left, top, right, bottom.
+using TScanAreaMm = std::array<std::int64_t, 4>;
+
 struct TJobSettings {
-  int OutputFormat = ofJpeg;
+  TOutputFormat OutputFormat = ofJpeg;
   std::string Extension = ".jpg";
   bool Mono = false;
   bool ScanMono = false;
-  int PaperMode = pmNone;
+  TPaperMode PaperMode = pmNone;
   bool SelectScanner = false;
   bool ShowUI = false;
   bool ShowProgress = false;
@@ -39,7 +46,7 @@ struct TJobSettings {
   bool Append = false;
   bool Help = false;
   int Resolution = 200;
-  int Indicator = 1;
+  TIndicator Indicator = inProgramFolder;
   int JpgQuality = 85;
   int LockWait = 60;  // seconds a job waits for another job in the same program folder
   // Seconds an empty feeder at the first page is waited on, and a busy scanner tried again
@@ -49,8 +56,12 @@ struct TJobSettings {
   std::string Scanner;
   std::string ProdName = "Orrinwell Lumipage";
   std::string ScanArea;
+  // ScanArea read as numbers (parts missing or malformed take the A4 page's); none when empty.
+  std::optional<TScanAreaMm> ScanAreaMm;
+  // The caption written across the top of every page (command line only); empty: none.
+  std::string Banner;
   std::string PDFPassword;
-  int PDFEncryption = peRC4;
+  TPdfEncryption PDFEncryption = peRC4;
   // Languages of the PDF's text layer ("eng", "eng+deu"); empty: no text recognition.
   std::string OcrLanguages;
   // Pages are turned upright (PDF output) as text recognition finds them.
@@ -75,8 +86,20 @@ struct TJobSettings {
 // "0x"/"0X" (the settings file). Hexadecimal wraps into 32 bits; decimal out of range is invalid.
 [[nodiscard]] std::optional<std::int32_t> ParseInteger(const std::string& text, bool allowCHex);
 
+// The part of s before the first delimiter, removed from s with the delimiter; all of s (then
+// emptied) when there is no delimiter.
+std::string SplitNext(std::string& s, const std::string& delimiter);
+// ScanArea's text "l,t,r,b" in millimetres; nothing for an empty text.
+[[nodiscard]] std::optional<TScanAreaMm> ParseScanArea(const std::string& text);
+
+// The switches and pairs of the usage text (`lumipage --help`), one line per few, from the
+// same table the settings are read by.
+[[nodiscard]] std::string OptionsUsage();
+
 // FileName is set but its folder does not exist (it could not be created).
 [[nodiscard]] bool FileNameFolderMissing(const TJobSettings& settings);
+
+struct TOption;
 
 class TJobSettingsReader {
  public:
@@ -98,6 +121,14 @@ class TJobSettingsReader {
   void WriteScannersKeys(const std::vector<std::pair<std::string, std::string>>& values) const;
 
  private:
+  // The switch of each group of choices (formats, papers) that wins, in the file and on the
+  // command line.
+  struct TChoices {
+    const TOption* File = nullptr;
+    const TOption* Command = nullptr;
+  };
+  // Reads one setting into s (a choice into choices).
+  void ReadOption(const platform::IniFile& ini, const TOption& option, TJobSettings& s, TChoices& choices) const;
   [[nodiscard]] bool ReadBool(const platform::IniFile& ini, const std::string& key) const;
   [[nodiscard]] int ReadInt(const platform::IniFile& ini, const std::string& key, int def) const;
   // A setting within [lo, hi]: values beyond are cut to the bounds; malformed ones keep the

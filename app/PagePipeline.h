@@ -6,12 +6,12 @@
 #include <string>
 
 #include "app/JobSettings.h"
+#include "app/PageStore.h"
 #include "twain/ScannerOperations.h"
 
 namespace lumipage {
 
 class TDibGraphic;
-class TFrmScan;
 
 // Crop rectangle in pixels, right and bottom exclusive.
 struct TCropRect {
@@ -24,9 +24,6 @@ struct TCropRect {
 
 // Rounds to the nearest integer, halves to even.
 [[nodiscard]] std::int32_t RoundHalfEven(long double value);
-// The part of s before the first delimiter, removed from s with the delimiter; all of s (then
-// emptied) when there is no delimiter.
-std::string SplitNext(std::string& s, const std::string& delimiter);
 // One centimetre of the page at its own vertical resolution.
 [[nodiscard]] std::int32_t StatementTop(std::uint16_t pageDpiY);
 // The crop for a page, or nothing when the page is not cropped.
@@ -44,10 +41,10 @@ void DarkenPageReference(TDibGraphic& page);
 
 // The scanner's image handler for the job. It takes the page's block over when it can. A page
 // that fails leaves no file of its own behind and is not counted in LastPageNo.
-void ImageAcquired(TFrmScan& form, TTransferBlock& dib, std::uint16_t xres, std::uint16_t yres);
+void ImageAcquired(const TPageJob& job, TTransferBlock& dib, std::uint16_t xres, std::uint16_t yres);
 // Waits until the files of the pages stored so far are in place (a page appended to a
 // multi-page file: on disk and linked in); when one failed, it and every later page are taken
 // back out of the count and the failure, naming the file and the reason, is raised.
-void FinishPreviousPage(TFrmScan& form);
+void FinishPreviousPage(const TPageJob& job);
 
 }  // namespace lumipage

@@ -1,6 +1,7 @@
 #include "app/PdfAssembly.h"
 
-#include "app/FrmScan.h"
+#include "app/JobReport.h"
+#include "app/PageStore.h"
 #include "app/OcrQueue.h"
 #include "pdf/PDFDocument.h"
 #include "pdf/PDFArchive.h"
@@ -164,16 +165,17 @@ class EPdfNotSaved : public EJobError {
   std::string Reason;
 };
 
-void AssemblePdfPages(TFrmScan& form) {
-  TJobSettings& s = form.Settings;
+void AssemblePdfPages(const TPageJob& job, const TScanEntry& recordScanEntry) {
+  const TJobSettings& s = job.Settings;
+  const TPageStore& store = job.Pages;
+  const std::string fileName = store.PdfFileName();
   TVellox pdf;
-  if (s.FileName.empty()) s.FileName = s.ExeFolder + "pages.pdf";
 
   int existing = 0;
   std::vector<int> withoutMediaBox;
-  const bool appending = s.Append && platform::FileExists(s.FileName);
+  const bool appending = s.Append && platform::FileExists(fileName);
   if (appending) {
-    OpenExisting(pdf, s.FileName, s.PDFPassword);
+    OpenExisting(pdf, fileName, s.PDFPassword);
     existing = pdf.PageCount();
     withoutMediaBox = PagesWithoutMediaBox(pdf, existing);
     (void)pdf.SelectPage(existing);
@@ -181,8 +183,8 @@ void AssemblePdfPages(TFrmScan& form) {
   // The save below replaces the file it writes; no other file goes (a PDF of the default name
   // beside the program belongs to other jobs when this one names its own).
 
-  const int pdfaPart = PdfaPartToWrite(pdf, s, s.FileName, appending);
-  if (pdfaPart > 0 && pdf.SetPdfA(pdfaPart) != 1) throw EJobError("Unable to write PDF file " + s.FileName + " as PDF/A");
+  const int pdfaPart = PdfaPartToWrite(pdf, s, fileName, appending);
+  if (pdfaPart > 0 && pdf.SetPdfA(pdfaPart) != 1) throw EJobError("Unable to write PDF file " + fileName + " as PDF/A");
 
   // A new document's first page starts as A4. An existing document's last page keeps its size:
   // resizing it would change a page the job never scanned.
@@ -193,16 +195,16 @@ void AssemblePdfPages(TFrmScan& form) {
   (void)pdf.SetOrigin(kOriginTopLeft);
   (void)pdf.SetMeasurementUnits(kUnitsMillimetres);
   // A new document already has its first page.
-  (void)pdf.NewPages(appending ? form.LastPageNo : form.LastPageNo - 1);
+  (void)pdf.NewPages(appending ? store.LastPageNo : store.LastPageNo - 1);
 
   // The text of the last page may still be coming.
-  TOcrQueue* ocr = form.Recognition();
+  TOcrQueue* ocr = job.Recognition;
   if (ocr != nullptr) ocr->WaitAll();
   TPDFPageText text(pdf.Pages());
   std::vector<int> turned, withoutText;
 
-  const auto& table = form.PageTable();
-  for (int i = 1; i <= form.LastPageNo; ++i) {
+  const auto& table = store.PageTable();
+  for (int i = 1; i <= store.LastPageNo; ++i) {
     platform::CheckInterrupt();
     const TImageProps& page = table.at(static_cast<size_t>(i));
     // The report names pages by the job's page numbers, which blank sides left out may skip.
@@ -231,8 +233,8 @@ void AssemblePdfPages(TFrmScan& form) {
   }
   text.Finish();
   if (ocr != nullptr) {
-    if (!s.OcrLanguages.empty()) form.RecordReportEntry("Scan", "NoText", JoinNumbers(withoutText));
-    if (s.AutoRotate) form.RecordReportEntry("Scan", "Rotated", JoinNumbers(turned));
+    if (!s.OcrLanguages.empty()) recordScanEntry("NoText", JoinNumbers(withoutText));
+    if (s.AutoRotate) recordScanEntry("Rotated", JoinNumbers(turned));
   }
 
   (void)pdf.CompressContent();
@@ -246,24 +248,24 @@ void AssemblePdfPages(TFrmScan& form) {
   TSavedPdfExpectation expected;
   expected.Password = s.PDFPassword;
   expected.Protected = pdf.Encrypted() != 0;
-  expected.PageCount = existing + form.LastPageNo;
+  expected.PageCount = existing + store.LastPageNo;
   expected.PagesWithoutMediaBox = withoutMediaBox;
   expected.Pdfa = pdfaPart > 0;
-  for (int i = 1; i <= form.LastPageNo; ++i)
+  for (int i = 1; i <= store.LastPageNo; ++i)
     expected.NewPageImages.emplace_back(table.at(static_cast<size_t>(i)).Width, table.at(static_cast<size_t>(i)).Height);
-  const int saved = pdf.SaveToFile(s.FileName, [&](const std::string& temporaryName) {
-    if (form.OnFileWritten) form.OnFileWritten(temporaryName);
+  const int saved = pdf.SaveToFile(fileName, [&](const std::string& temporaryName) {
+    if (job.OnFileWritten) job.OnFileWritten(temporaryName);
     return CheckSavedPdf(temporaryName, expected);
   });
   if (!pdf.SaveCheckFailure().empty()) throw EJobError("The saved PDF could not be verified: " + pdf.SaveCheckFailure());
   if (saved != 1) {
     if (pdf.LastErrorCode() == TVellox::kErrorTooLarge)
-      throw EJobError("Unable to save PDF file " + s.FileName + ": larger than a PDF file can address (10 GB)");
-    throw EPdfNotSaved("Unable to save PDF file " + s.FileName, pdf.SaveSystemError());
+      throw EJobError("Unable to save PDF file " + fileName + ": larger than a PDF file can address (10 GB)");
+    throw EPdfNotSaved("Unable to save PDF file " + fileName, pdf.SaveSystemError());
   }
 
   // Only now that the PDF holds them are the page files no longer needed.
-  for (int i = 1; i <= form.LastPageNo; ++i) platform::DeleteFile(table.at(static_cast<size_t>(i)).PageFile);
+  for (int i = 1; i <= store.LastPageNo; ++i) platform::DeleteFile(table.at(static_cast<size_t>(i)).PageFile);
 }
 
 }  // namespace
@@ -308,15 +310,15 @@ std::string FileListText(const std::vector<std::string>& files) {
 // no clean-up of page files ever touches (doc-unsaved-001.jpg, ...), never over an existing
 // file, or beside the program where the PDF's folder takes no more. The page table follows the
 // moves. Returns the sentence for the report, which names every kept file.
-std::string KeepUnsavedPages(TFrmScan& form, const std::string& pdfName) {
+std::string KeepUnsavedPages(TPageStore& store, const TJobSettings& settings, const std::string& pdfName) {
   const std::string stem = platform::ChangeFileExt(pdfName, "") + "-unsaved-";
-  const std::string fallbackStem = form.Settings.ExeFolder + platform::ExtractFileName(stem);
+  const std::string fallbackStem = settings.ExeFolder + platform::ExtractFileName(stem);
   std::vector<std::string> keptFiles;
   int number = 0;
-  for (int i = 1; i <= form.LastPageNo; ++i) {
-    TImageProps& page = form.PageRecord(i);
+  for (int i = 1; i <= store.LastPageNo; ++i) {
+    TImageProps& page = store.PageRecord(i);
     // Only intermediate page files: once kept, a page is not moved again.
-    if (page.PageFile != form.PageFileName(i) || !platform::FileExists(page.PageFile)) continue;
+    if (page.PageFile != store.PageFileName(i) || !platform::FileExists(page.PageFile)) continue;
     const std::string ext = platform::ExtractFileExt(page.PageFile);
     std::string kept;
     for (const std::string* base : {&stem, &fallbackStem}) {
@@ -344,18 +346,18 @@ std::string KeepUnsavedPages(TFrmScan& form, const std::string& pdfName) {
          FileListText(keptFiles);
 }
 
-void AssemblePdf(TFrmScan& form) {
+void AssemblePdf(const TPageJob& job, const TScanEntry& recordScanEntry) {
   try {
-    AssemblePdfPages(form);
+    AssemblePdfPages(job, recordScanEntry);
   } catch (const platform::EJobInterrupted&) {
     throw;  // the job's own clean-up: an interrupted job keeps no page of an unwritten PDF
   } catch (const EPdfNotSaved& e) {
     // The report names the failure, where the pages went and, last, the system's reason; the
     // next job's clean-up of page files beside the program must not find them.
-    const std::string kept = KeepUnsavedPages(form, form.PdfFileName());
+    const std::string kept = KeepUnsavedPages(job.Pages, job.Settings, job.Pages.PdfFileName());
     throw EJobError(e.what() + kept + (e.Reason.empty() ? "" : ". " + e.Reason));
   } catch (const std::exception& e) {
-    throw EJobError(std::string(e.what()) + KeepUnsavedPages(form, form.PdfFileName()));
+    throw EJobError(std::string(e.what()) + KeepUnsavedPages(job.Pages, job.Settings, job.Pages.PdfFileName()));
   }
 }
 

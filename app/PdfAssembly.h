@@ -1,9 +1,10 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
-#include "app/FrmScan.h"
+#include "app/PageStore.h"
 #include "app/OcrQueue.h"
 #include "pdf/PDFPageText.h"
 
@@ -13,7 +14,10 @@ namespace lumipage {
 // with the job's password when one is set (RC4 128 or AES-256 after PDFEncryption); an existing
 // protected file keeps its own protection. Raises EJobError when the PDF cannot be opened, a page
 // cannot be added or the file cannot be saved; page files are removed only once the PDF is saved.
-void AssemblePdf(TFrmScan& form);
+// Entries of the report's [Scan] section that the assembly finds (pages without text, pages
+// turned): key and value.
+using TScanEntry = std::function<void(const std::string& key, const std::string& value)>;
+void AssemblePdf(const TPageJob& job, const TScanEntry& recordScanEntry);
 
 // Refuses, before anything is scanned, a PDF/A job that could only write a file that is not
 // PDF/A: one with a password, or one that appends to a file that cannot stay PDF/A-1b (which is
@@ -24,7 +28,7 @@ void CheckPdfaJob(const TJobSettings& settings, const std::string& pdfName, bool
 // <name>-unsaved-001.jpg, ... (never over an existing file; beside the program when that folder
 // cannot take them), so that no later clean-up deletes them, and updates the page table.
 // Returns the sentence that tells the report where they are ("" when nothing was moved).
-std::string KeepUnsavedPages(TFrmScan& form, const std::string& pdfName);
+std::string KeepUnsavedPages(TPageStore& store, const TJobSettings& settings, const std::string& pdfName);
 // Files as the report names them, in the order given: a run of one folder and one numbering as
 // "first to last", the others one by one, joined by ", " and a last " and ".
 [[nodiscard]] std::string FileListText(const std::vector<std::string>& files);

@@ -15,19 +15,14 @@
 
 namespace {
 
-const char kUsage[] =
+// The usage text around the settings' lines.
+const char kUsageHead[] =
     "Usage: lumipage [switch | name value] ...\n"
     "Scans pages and stores them as BMP, JPEG or TIFF files, one multi-page TIFF or one PDF,\n"
     "then writes the report file (lp_done.dat in the job folder). The exit code is 0; it is 1\n"
     "only when the report cannot be written: the report then goes to standard error.\n"
-    "\n"
-    "Switches: bmp jpg tif multi_tif pdf Mono ScanMono A4 Letter Bank selectscanner ShowUI\n"
-    "          ShowProgress noscan NoADF Duplex Film MonoEnhance Append AutoRotate SkipBlank\n"
-    "          Deskew PDFA MonoText Help\n"
-    "Pairs:    Resolution N, Indicator N, jpg_quality N, Scanner N|name|SANE device,\n"
-    "          prodname text, ScanArea l,t,r,b (mm), PDFPassword text, PDFEncryption RC4|AES256,\n"
-    "          filename path, Banner text, OCR langs (eng or eng+deu), LockWait N,\n"
-    "          WaitForPaper N, RetryBusy N\n"
+    "\n";
+const char kUsageTail[] =
     "Defaults come from lumipage.ini ([Scan] section) in the job folder: the program's own\n"
     "folder, or for an installed program $LUMIPAGE_HOME, else the working folder.\n"
     "See lumipage(1).\n"
@@ -48,7 +43,7 @@ void KeepPageBuffersInHeap() {
 
 int main(int argc, char** argv) {
   if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-    std::fputs(kUsage, stdout);
+    std::fputs((kUsageHead + lumipage::OptionsUsage() + kUsageTail).c_str(), stdout);
     return 0;
   }
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {

@@ -7,11 +7,12 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "app/FrmScan.h"
+#include "app/PageStore.h"
 #include "app/PdfAssembly.h"
 #include "imaging/JpegGraphic.h"
 #include "imaging/TiffGraphic.h"
@@ -33,11 +34,17 @@ std::vector<fs::path> PageFiles() {
   return files;
 }
 
+// A job's settings and pages for the assembly alone.
+struct TAssemblyJob {
+  TJobSettings Settings;
+  TPageStore Pages{Settings};
+  TFileWritten OnFileWritten;
+  void Assemble() { AssemblePdf({Settings, Pages, nullptr, OnFileWritten}, [](const std::string&, const std::string&) {}); }
+};
+
 // A job state holding copies of the page files in work (AssemblePdf deletes them once saved).
-std::unique_ptr<TFrmScan> Job(const std::vector<fs::path>& files, const fs::path& work, bool append) {
-  TJobEnvironment env;
-  env.ExeFolder = work.string() + "/";
-  auto form = std::make_unique<TFrmScan>(std::move(env));
+std::unique_ptr<TAssemblyJob> Job(const std::vector<fs::path>& files, const fs::path& work, bool append) {
+  auto form = std::make_unique<TAssemblyJob>();
   form->Settings.ExeFolder = work.string() + "/";
   form->Settings.OutputFormat = ofPdf;
   form->Settings.FileName = (work / "out.pdf").string();
@@ -46,13 +53,13 @@ std::unique_ptr<TFrmScan> Job(const std::vector<fs::path>& files, const fs::path
   for (const auto& f : files) {
     fs::path copy = work / f.filename();
     fs::copy_file(f, copy, fs::copy_options::overwrite_existing);
-    TImageProps& p = form->PageRecord(++n);
+    TImageProps& p = form->Pages.PageRecord(++n);
     p.PageFile = copy.string();
     p.Width = 2481;
     p.Height = 3507;
     p.Dpi = 300;
   }
-  form->LastPageNo = n;
+  form->Pages.LastPageNo = n;
   return form;
 }
 
@@ -68,7 +75,7 @@ void BM_AssembleNewPdf(benchmark::State& state) {
     state.PauseTiming();
     auto form = Job(files, work, false);
     state.ResumeTiming();
-    AssemblePdf(*form);
+    form->Assemble();
   }
   state.counters["pages"] = static_cast<double>(files.size());
   fs::remove_all(work);
@@ -106,7 +113,7 @@ void BM_AppendOnePageToLongPdf(benchmark::State& state) {
     fs::copy_file(big, work / "out.pdf", fs::copy_options::overwrite_existing);
     auto form = Job(files, work, true);
     state.ResumeTiming();
-    AssemblePdf(*form);
+    form->Assemble();
   }
   fs::remove_all(work);
 }
@@ -131,7 +138,7 @@ void BM_CheckAppendedLongPdf(benchmark::State& state) {
   }
   expected.NewPageImages = {{2481, 3507}};
   auto form = Job(files, work, true);
-  AssemblePdf(*form);
+  form->Assemble();
   const std::string out = (work / "out.pdf").string();
   for (auto _ : state) {
     const std::string failure = CheckSavedPdf(out, expected);

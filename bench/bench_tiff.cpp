@@ -14,7 +14,7 @@
 #include "imaging/FileStream.h"
 #include "imaging/MemoryStream.h"
 #include "imaging/TiffGraphic.h"
-#include "imaging/TiffWriter.h"
+#include "imaging/TiffAppend.h"
 
 namespace {
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "imaging/PackedDib.h"
+#include "platform/ByteOrder.h"
 
 namespace lumipage {
 
@@ -76,11 +77,9 @@ struct TBmpFileHeaders {
 };
 
 namespace bmpfile {
-inline std::uint16_t U16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-inline std::uint32_t U32(const std::uint8_t* p) {
-  return p[0] | (static_cast<std::uint32_t>(p[1]) << 8) | (static_cast<std::uint32_t>(p[2]) << 16) |
-         (static_cast<std::uint32_t>(p[3]) << 24);
-}
+// BMP numbers are little-endian.
+inline std::uint16_t U16(const std::uint8_t* p) { return platform::LoadLE16(p); }
+inline std::uint32_t U32(const std::uint8_t* p) { return platform::LoadLE32(p); }
 }  // namespace bmpfile
 
 // Reads the headers in the first headSize bytes of a BMP file of fileSize bytes (headSize at

@@ -6,6 +6,7 @@
 #include <exception>
 
 #include "imaging/Canvas.h"
+#include "platform/ByteOrder.h"
 #include "imaging/DefaultPalettes.h"
 #include "imaging/FileStream.h"
 #include "imaging/MemoryStream.h"
@@ -47,7 +48,7 @@ std::uint32_t Get8(const std::uint8_t* row, std::int32_t x) { return row[x]; }
 void Set8(std::uint8_t* row, std::int32_t x, std::uint32_t v) { row[x] = static_cast<std::uint8_t>(v); }
 std::uint32_t Get24(const std::uint8_t* row, std::int32_t x) {
   const std::uint8_t* p = row + 3 * static_cast<std::ptrdiff_t>(x);
-  return p[0] | (static_cast<std::uint32_t>(p[1]) << 8) | (static_cast<std::uint32_t>(p[2]) << 16);
+  return static_cast<std::uint32_t>(platform::LoadLE(p, 3));
 }
 void Set24(std::uint8_t* row, std::int32_t x, std::uint32_t v) {
   std::uint8_t* p = row + 3 * static_cast<std::ptrdiff_t>(x);

@@ -1,3 +1,4 @@
+#include "imaging/PackedDib.h"
 #include "imaging/JpegGraphic.h"
 
 // libjpeg reports fatal errors by calling error_exit, which must not return. Ours longjmps back
@@ -197,7 +198,7 @@ void SwapRedBlue(std::uint8_t* row, std::size_t pixels) {
 
 std::uint16_t DensityToDpi(std::uint8_t unit, std::uint16_t density) {
   if (unit == 1) return density;
-  if (unit == 2) return static_cast<std::uint16_t>(static_cast<long>(std::nearbyint(density * 2.54)));
+  if (unit == 2) return static_cast<std::uint16_t>(static_cast<long>(std::nearbyint(DpiOfDotsPerCm(density))));
   return 0;
 }
 

@@ -72,6 +72,15 @@ constexpr std::uint32_t BI_BITFIELDS = 3;
   return pels < 0 ? -dpi : dpi;
 }
 
+// Centimetres per inch, in the caller's precision: 254 / 100 is, in each precision, the value
+// nearest 2.54.
+template <typename Real>
+inline constexpr Real kCmPerInch = Real(254) / Real(100);
+
+// Dots per inch of a resolution given per centimetre (JPEG density unit 2, TIFF's centimetre
+// unit), before the caller rounds it.
+[[nodiscard]] constexpr double DpiOfDotsPerCm(double dotsPerCm) { return dotsPerCm * kCmPerInch<double>; }
+
 // --- Building ---------------------------------------------------------------------------------
 
 // The header of an uncompressed bottom-up packed DIB of that shape, with a colour table of

@@ -1,3 +1,4 @@
+#include "imaging/PackedDib.h"
 #include "imaging/TiffGraphic.h"
 
 #include <tiffio.h>
@@ -79,7 +80,7 @@ std::uint16_t ResolutionDpi(TIFF* tif, ttag_t tag, std::uint16_t unit) {
   float value = 0;
   if (TIFFGetField(tif, tag, &value) != 1) return 0;
   if (unit == RESUNIT_INCH || unit == RESUNIT_NONE) return ToDpi(value);
-  return ToDpi(static_cast<double>(value) * 2.54);
+  return ToDpi(DpiOfDotsPerCm(static_cast<double>(value)));
 }
 
 TTiffCompression CompressionFromFile(TIFF* tif, std::uint16_t tag) {

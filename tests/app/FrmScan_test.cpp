@@ -93,16 +93,16 @@ TEST_F(Job, AppendFillsTheFirstGapAndNeverOverwrites) {
   std::filesystem::create_symlink("nowhere.jpg", exe / "page005.jpg");  // a dangling link is taken too
   pages = 3;
   Run({"append"});
-  EXPECT_EQ(form->LastPageNo, 7);  // pages 3, 6 and 7 are new; 4 and 5 were taken
+  EXPECT_EQ(form->Pages().LastPageNo, 7);  // pages 3, 6 and 7 are new; 4 and 5 were taken
   EXPECT_EQ(Report("Scan", "Pages"), "7");
   EXPECT_EQ(ReadText(exe / "page004.jpg"), "old");
   EXPECT_FALSE(Exists(exe / "nowhere.jpg"));
   for (int n : {3, 6, 7}) {
-    EXPECT_EQ(form->PageTable()[static_cast<size_t>(n)].PageFile, exe / ("page00" + std::to_string(n) + ".jpg"));
+    EXPECT_EQ(form->Pages().PageTable()[static_cast<size_t>(n)].PageFile, exe / ("page00" + std::to_string(n) + ".jpg"));
     EXPECT_NE(ReadText(exe / ("page00" + std::to_string(n) + ".jpg")).substr(0, 2), "ol");
   }
-  EXPECT_TRUE(form->PageTable()[4].PageFile.empty());
-  EXPECT_TRUE(form->PageTable()[5].PageFile.empty());
+  EXPECT_TRUE(form->Pages().PageTable()[4].PageFile.empty());
+  EXPECT_TRUE(form->Pages().PageTable()[5].PageFile.empty());
 }
 
 TEST_F(Job, CleanUpDeletesStalePagesUntilTheFirstGap) {
@@ -141,15 +141,15 @@ TEST_F(Job, AppendWithPdfCountsOnlyThisJob) {
 
 TEST_F(Job, PageNamesFollowTheFileName) {
   Run({"filename", exe / "doc.pdf"});
-  EXPECT_EQ(form->PageBaseName(1), exe / "doc");
-  EXPECT_EQ(form->PageBaseName(2), exe / "doc_02");
-  EXPECT_EQ(form->PageBaseName(123), exe / "doc_123");
+  EXPECT_EQ(form->Pages().PageBaseName(1), exe / "doc");
+  EXPECT_EQ(form->Pages().PageBaseName(2), exe / "doc_02");
+  EXPECT_EQ(form->Pages().PageBaseName(123), exe / "doc_123");
   Run({"pdf", "filename", exe / "doc.pdf"});
-  EXPECT_EQ(form->PageBaseName(12), exe / "page012");
-  EXPECT_EQ(form->PageBaseName(1000), exe / "page1000");
-  EXPECT_EQ(form->PdfFileName(), exe / "doc.pdf");
+  EXPECT_EQ(form->Pages().PageBaseName(12), exe / "page012");
+  EXPECT_EQ(form->Pages().PageBaseName(1000), exe / "page1000");
+  EXPECT_EQ(form->Pages().PdfFileName(), exe / "doc.pdf");
   Run({"multi_tif"});
-  EXPECT_EQ(form->MultiTiffFileName(), exe / "pages.tif");
+  EXPECT_EQ(form->Pages().MultiTiffFileName(), exe / "pages.tif");
 }
 
 TEST_F(Job, ReportBesideOutputFileWithIndicator2) {
@@ -394,9 +394,9 @@ TEST_F(Job, HelpWithoutTerminalIsCancelled) {
 }
 
 TEST_F(Job, LargeJobGrowsThePageTable) {
-  TImageProps& last = form ? form->PageRecord(1500) : (Run({"noscan"}), form->PageRecord(1500));
+  TImageProps& last = form ? form->Pages().PageRecord(1500) : (Run({"noscan"}), form->Pages().PageRecord(1500));
   last.Width = 5;
-  EXPECT_GE(form->PageTable().size(), 1501u);
+  EXPECT_GE(form->Pages().PageTable().size(), 1501u);
 }
 
 }  // namespace

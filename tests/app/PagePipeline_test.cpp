@@ -26,7 +26,7 @@ std::string Capture(const std::string& cmd) { return RunCommand(cmd, false).outp
 
 struct CropCase {
   const char* name;
-  int paperMode;
+  TPaperMode paperMode;
   const char* scanArea;
   std::uint16_t xres, yres, pageDpiY;
   std::optional<TCropRect> expected;
@@ -38,6 +38,7 @@ TEST_P(Crop, RectangleInExtendedPrecision) {
   TJobSettings s;
   s.PaperMode = GetParam().paperMode;
   s.ScanArea = GetParam().scanArea;
+  s.ScanAreaMm = ParseScanArea(s.ScanArea);
   EXPECT_EQ(CropRectangle(s, GetParam().xres, GetParam().yres, GetParam().pageDpiY), GetParam().expected);
 }
 
@@ -106,7 +107,7 @@ class PipelineJob : public ScriptedJobTest {
 TEST_F(PipelineJob, A4CutAtThePageEdge) {
   Run({"A4"}, {TScriptedPage{1700, 2200, 24, 200, 200}});
   EXPECT_EQ(Report("Scan", "Pages"), "1");
-  const TImageProps& p = form->PageTable()[1];
+  const TImageProps& p = form->Pages().PageTable()[1];
   EXPECT_EQ(p.Width, 1654);
   EXPECT_EQ(p.Height, 2200);
   EXPECT_EQ(p.Dpi, 200);
@@ -142,7 +143,7 @@ TEST_F(PipelineJob, KindsAsTheyReachTheFiles) {
   bmp.LoadFromFile(exe / "page001.bmp");
   EXPECT_EQ(bmp.ImageKind(), ikBlackWhite);  // saved in the kind the scanner delivered
   Run({"pdf", "Mono"}, {kSmall});
-  EXPECT_EQ(form->PageTable()[1].PageFile.substr(form->PageTable()[1].PageFile.size() - 4), ".tif");
+  EXPECT_EQ(form->Pages().PageTable()[1].PageFile.substr(form->Pages().PageTable()[1].PageFile.size() - 4), ".tif");
 }
 
 int TiffPages(const std::string& name) {
@@ -154,7 +155,7 @@ int TiffPages(const std::string& name) {
 TEST_F(PipelineJob, MultiPageTiffWithAndWithoutAppend) {
   Run({"multi_tif"}, {kSmall, kSmall});
   EXPECT_EQ(TiffPages(exe / "pages.tif"), 2);
-  EXPECT_EQ(form->PageTable()[2].PageFile, "");
+  EXPECT_EQ(form->Pages().PageTable()[2].PageFile, "");
   Run({"multi_tif", "append"}, {kSmall, kSmall, kSmall});
   EXPECT_EQ(TiffPages(exe / "pages.tif"), 5);
   EXPECT_EQ(Report("Scan", "Pages"), "3");  // only this job's pages
@@ -190,8 +191,8 @@ TEST_F(PipelineJob, NamedPagesAndBankStatement) {
   Run({"filename", exe / "out/doc.pdf", "Bank"}, {TScriptedPage{2550, 3600, 24, 300, 300}, kSmall});
   EXPECT_TRUE(Exists(exe / "out/doc.jpg"));
   EXPECT_TRUE(Exists(exe / "out/doc_02.jpg"));
-  EXPECT_EQ(form->PageTable()[1].Width, 2481);
-  EXPECT_EQ(form->PageTable()[1].Height, 3389);
+  EXPECT_EQ(form->Pages().PageTable()[1].Width, 2481);
+  EXPECT_EQ(form->Pages().PageTable()[1].Height, 3389);
 }
 
 // ---- The check of the multi-page TIFF ----

@@ -431,7 +431,7 @@ TEST_F(PdfJob, UnreadableExistingFileIsKeptAndThePagesSurviveTheNextJob) {
                                             out / "doc-unsaved-002.jpg" + " to " + out / "doc-unsaved-003.jpg");
   EXPECT_EQ(ReadText(pdf), "this is not a PDF");
   EXPECT_EQ(ReadText(out / "doc-unsaved-001.jpg"), "an earlier job's page");
-  EXPECT_EQ(form->PageTable()[2].PageFile, out / "doc-unsaved-003.jpg");
+  EXPECT_EQ(form->Pages().PageTable()[2].PageFile, out / "doc-unsaved-003.jpg");
   // The next PDF job, to another file, cleans up page files beside the program: the kept
   // pages are not among them.
   Run({"pdf"}, {kSmall});

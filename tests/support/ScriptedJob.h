@@ -48,8 +48,9 @@ class ScriptedJobTest : public ::testing::Test {
   // Runs one job; its exit code.
   int RunJob(std::vector<std::string> args, std::vector<TScriptedPage> pages,
              std::function<void(TScriptedScanner&)> prepare = {}) {
-    form = std::make_unique<TFrmScan>(ScriptedJob(exe, std::move(args), std::move(pages), std::move(prepare)));
-    form->OnFileWritten = onWritten;
+    TJobEnvironment env = ScriptedJob(exe, std::move(args), std::move(pages), std::move(prepare));
+    env.OnFileWritten = onWritten;
+    form = std::make_unique<TFrmScan>(std::move(env));
     return form->Run();
   }
   std::string Report(const std::string& section, const std::string& key) { return ReportValue(exe, section, key); }
