@@ -327,21 +327,17 @@ int TJobSettingsReader::BoundedInteger(const platform::IniFile& ini, const std::
   return static_cast<int>(v);
 }
 
-int TJobSettingsReader::ReadLockWait() const {
+TJobSettings TJobSettingsReader::ReadOneOption(const char* name) const {
   platform::IniFile ini(iniName_);
   TJobSettings s;
   TChoices unused;
-  ReadOption(ini, OptionNamed("LockWait"), s, unused);
-  return s.LockWait;
+  ReadOption(ini, OptionNamed(name), s, unused);
+  return s;
 }
 
-bool TJobSettingsReader::ReadHelp() const {
-  platform::IniFile ini(iniName_);
-  TJobSettings s;
-  TChoices unused;
-  ReadOption(ini, OptionNamed("Help"), s, unused);
-  return s.Help;
-}
+int TJobSettingsReader::ReadLockWait() const { return ReadOneOption("LockWait").LockWait; }
+
+bool TJobSettingsReader::ReadHelp() const { return ReadOneOption("Help").Help; }
 
 bool TJobSettingsReader::SettingsFileWritable() const {
   // A FIFO or device in the file's place counts as no settings file: writing to it could block.

@@ -129,6 +129,8 @@ class TJobSettingsReader {
   };
   // Reads one setting into s (a choice into choices).
   void ReadOption(const platform::IniFile& ini, const TOption& option, TJobSettings& s, TChoices& choices) const;
+  // Default settings with the one option of that name read, for the answers needed before the job.
+  [[nodiscard]] TJobSettings ReadOneOption(const char* name) const;
   [[nodiscard]] bool ReadBool(const platform::IniFile& ini, const std::string& key) const;
   [[nodiscard]] int ReadInt(const platform::IniFile& ini, const std::string& key, int def) const;
   // A setting within [lo, hi]: values beyond are cut to the bounds; malformed ones keep the

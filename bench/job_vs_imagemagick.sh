@@ -6,37 +6,19 @@
 set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
 pages=${2:-20}
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+. "$(dirname "$0")/common.sh"
+prepare_program "$build"
 export MAGICK_THREAD_LIMIT=1 OMP_NUM_THREADS=1
 
-mkdir -p "$work/pages" "$work/one" "$work/sys" "$work/exe" "$work/im"
+mkdir -p "$work/pages" "$work/one" "$work/im"
 echo "making $pages pages of 2481 x 3508 at 300 dpi..."
-convert -size 2481x3508 xc:'#f3efe6' -attenuate 0.35 +noise Gaussian \
-  -font Liberation-Sans -pointsize 28 -fill '#202020' \
-  -annotate +150+300 "$(printf 'Statement of account %.0s' {1..4})" \
-  -annotate +150+400 "$(printf 'Lorem ipsum dolor sit amet, consectetur %.0s' {1..2})" \
-  -annotate +150+500 "$(printf 'Balance brought forward 1,234.56 EUR %.0s' {1..2})" \
-  -units PixelsPerInch -density 300 -type TrueColor "BMP3:$work/page.bmp"
+draw_statement_page "$work/page.bmp"
 for i in $(seq -w 1 "$pages"); do cp "$work/page.bmp" "$work/pages/p$i.bmp"; done
 cp "$work/page.bmp" "$work/one/p1.bmp"
 
-cp "$build/lumipage" "$work/exe/"
-cp "$build/libtwain_32.so" "$work/sys/"
-config() {  # $1: page folder
-  printf '[Sources]\nCount=1\n[Source1]\nPageFolder=%s\n' "$1" > "$work/sys/twain_32.ini"
-}
-now() { date +%s.%N; }
-elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }
+config() { page_folder_scanner "$1"; }
 
-run_job() {  # args...; prints seconds
-  local t0 t1
-  t0=$(now)
-  LUMIPAGE_SYSTEM_DIR="$work/sys/" "$work/exe/lumipage" "$@"
-  t1=$(now)
-  grep -q '^\[Error\]' "$work/exe/lp_done.dat" && { cat "$work/exe/lp_done.dat" >&2; exit 1; }
-  elapsed "$t0" "$t1"
-}
+run_job() { time_job "$@"; }
 run_im() {  # extra convert args...; prints seconds
   local t0 t1 f
   t0=$(now)

@@ -12,39 +12,19 @@
 set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
 runs=${2:-9}
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+. "$(dirname "$0")/common.sh"
+prepare_program "$build"
 
-mkdir -p "$work/one" "$work/twenty" "$work/sys" "$work/exe" "$work/peer"
-convert -size 2481x3508 xc:'#f3efe6' -attenuate 0.35 +noise Gaussian \
-  -font Liberation-Sans -pointsize 28 -fill '#202020' \
-  -annotate +150+300 "$(printf 'Statement of account %.0s' {1..4})" \
-  -annotate +150+400 "$(printf 'Lorem ipsum dolor sit amet, consectetur %.0s' {1..2})" \
-  -annotate +150+500 "$(printf 'Balance brought forward 1,234.56 EUR %.0s' {1..2})" \
-  -units PixelsPerInch -density 300 -type TrueColor "BMP3:$work/one/page.bmp"
+mkdir -p "$work/one" "$work/twenty" "$work/peer"
+draw_statement_page "$work/one/page.bmp"
 for i in $(seq -w 1 20); do cp "$work/one/page.bmp" "$work/twenty/p$i.bmp"; done
 # The same pixels for the peers: PPM for cjpeg, an uncompressed RGB TIFF for the libtiff chain.
 convert "$work/one/page.bmp" "$work/peer/page.ppm"
 convert "$work/one/page.bmp" -compress none -type TrueColor "$work/peer/page.tif"
 
-cp "$build/lumipage" "$work/exe/"
-cp "$build/libtwain_32.so" "$work/sys/"
-config() {  # $1: page folder
-  printf '[Sources]\nCount=1\n[Source1]\nPageFolder=%s\n[Sane]\nEnabled=0\n' "$1" > "$work/sys/twain_32.ini"
-}
-now() { date +%s.%N; }
-elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.4f\n", b - a }'; }
-median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+config() { page_folder_scanner "$1" '[Sane]\nEnabled=0\n'; }
 
-ours() {  # job arguments...
-  local t0 t1
-  t0=$(now)
-  LUMIPAGE_SYSTEM_DIR="$work/sys/" "$work/exe/lumipage" "$@"
-  t1=$(now)
-  grep -q '^\[Error\]' "$work/exe/lp_done.dat" && { cat "$work/exe/lp_done.dat" >&2; exit 1; }
-  elapsed "$t0" "$t1"
-}
+ours() { time_job "$@"; }
 peer() {  # flush (0/1), output file, shell command
   local t0 t1
   t0=$(now)

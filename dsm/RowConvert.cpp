@@ -1,5 +1,7 @@
 #include "dsm/RowConvert.h"
 
+#include "platform/CpuFeatures.h"
+
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 #define LUMIPAGE_ROW_SSSE3 1
@@ -32,17 +34,12 @@ __attribute__((target("ssse3"))) void RgbToBgrRowSsse3(const std::uint8_t* src, 
   RgbToBgrRowPlain(src + 3 * x, dst + 3 * x, pixels - x);
 }
 
-bool HasSsse3() {
-  static const bool has = __builtin_cpu_supports("ssse3");
-  return has;
-}
-
 }  // namespace
 #endif
 
 void RgbToBgrRow(const std::uint8_t* src, std::uint8_t* dst, std::size_t pixels) {
 #ifdef LUMIPAGE_ROW_SSSE3
-  if (HasSsse3()) {
+  if (platform::HasSsse3()) {
     RgbToBgrRowSsse3(src, dst, pixels);
     return;
   }

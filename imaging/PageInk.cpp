@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 
+#include "platform/CpuFeatures.h"
 #include "platform/Interrupt.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -64,22 +65,15 @@ __attribute__((target("ssse3"))) void ColourLevelsSsse3(const std::uint8_t* p, s
   }
   ColourLevelsPlain(p, out + x, w - x);
 }
-
-bool HasSsse3() {
-  static const bool has = __builtin_cpu_supports("ssse3");
-  return has;
-}
 #endif
 
 // A colour row as levels: the darkest channel of each pixel.
 void ColourLevels(const std::uint8_t* p, std::uint8_t* out, std::int32_t w) {
 #ifdef LUMIPAGE_INK_SSSE3
-  if (HasSsse3()) {
-    ColourLevelsSsse3(p, out, w);
-    return;
-  }
-#endif
+  (platform::HasSsse3() ? ColourLevelsSsse3 : ColourLevelsPlain)(p, out, w);
+#else
   ColourLevelsPlain(p, out, w);
+#endif
 }
 
 // One row of the page as levels (darkest channel per pixel).

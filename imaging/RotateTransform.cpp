@@ -5,6 +5,7 @@
 #include <cstring>
 #include <numbers>
 
+#include "platform/CpuFeatures.h"
 #include "platform/Interrupt.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -326,31 +327,35 @@ __attribute__((target("avx2"))) void GreyRowAvx2(const TSource& s, const TMappin
   GreyPixels(s, m, sx, sy, w - x, out + x, fill);
 }
 
-bool HasAvx2() {
-  static const bool has = __builtin_cpu_supports("avx2");
-  return has;
-}
 #endif
+
+// The page turned row by row, each destination row made by row(sx, sy, out) from where the
+// row starts in the source.
+template <typename Row>
+void RotateRows(const TSource& s, TDibGraphic& dst, const TMapping& m, Row row) {
+  for (std::int32_t y = 0; y < s.Height; ++y) {
+    if (y % kRowsBetweenChecks == 0) platform::CheckInterrupt();
+    std::int64_t sx, sy;
+    m.RowStart(y, sx, sy);
+    row(sx, sy, dst.RowBits(y));
+  }
+}
 
 void RotateTrueColor(const TDibGraphic& src, TDibGraphic& dst, const TMapping& m, std::uint32_t fill, [[maybe_unused]] bool plain) {
   const TSource s{src.Bits(), src.BytesPerRow(), src.Width(), src.Height()};
   const std::uint8_t fillBytes[3] = {static_cast<std::uint8_t>(fill & 0xFF), static_cast<std::uint8_t>((fill >> 8) & 0xFF),
                                      static_cast<std::uint8_t>((fill >> 16) & 0xFF)};
 #ifdef LUMIPAGE_ROTATE_AVX2
-  const bool fast = !plain && HasAvx2();
-#endif
-  for (std::int32_t y = 0; y < s.Height; ++y) {
-    if (y % kRowsBetweenChecks == 0) platform::CheckInterrupt();
-    std::int64_t sx, sy;
-    m.RowStart(y, sx, sy);
-#ifdef LUMIPAGE_ROTATE_AVX2
-    if (fast) {
-      ColourRowAvx2(s, m, sx, sy, dst.RowBits(y), fillBytes);
-      continue;
-    }
-#endif
-    ColourPixels(s, m, sx, sy, s.Width, dst.RowBits(y), fillBytes);
+  if (!plain && platform::HasAvx2()) {
+    RotateRows(s, dst, m, [&](std::int64_t sx, std::int64_t sy, std::uint8_t* out) {
+      ColourRowAvx2(s, m, sx, sy, out, fillBytes);
+    });
+    return;
   }
+#endif
+  RotateRows(s, dst, m, [&](std::int64_t sx, std::int64_t sy, std::uint8_t* out) {
+    ColourPixels(s, m, sx, sy, s.Width, out, fillBytes);
+  });
 }
 
 // 256 grey levels in palette order 0..255: the indices are the levels and can be interpolated.
@@ -366,20 +371,16 @@ bool GreyRamp(const TDibGraphic& image) {
 void RotateGrey(const TDibGraphic& src, TDibGraphic& dst, const TMapping& m, std::uint8_t fill, [[maybe_unused]] bool plain) {
   const TSource s{src.Bits(), src.BytesPerRow(), src.Width(), src.Height()};
 #ifdef LUMIPAGE_ROTATE_AVX2
-  const bool fast = !plain && HasAvx2();
-#endif
-  for (std::int32_t y = 0; y < s.Height; ++y) {
-    if (y % kRowsBetweenChecks == 0) platform::CheckInterrupt();
-    std::int64_t sx, sy;
-    m.RowStart(y, sx, sy);
-#ifdef LUMIPAGE_ROTATE_AVX2
-    if (fast) {
-      GreyRowAvx2(s, m, sx, sy, dst.RowBits(y), fill);
-      continue;
-    }
-#endif
-    GreyPixels(s, m, sx, sy, s.Width, dst.RowBits(y), fill);
+  if (!plain && platform::HasAvx2()) {
+    RotateRows(s, dst, m, [&](std::int64_t sx, std::int64_t sy, std::uint8_t* out) {
+      GreyRowAvx2(s, m, sx, sy, out, fill);
+    });
+    return;
   }
+#endif
+  RotateRows(s, dst, m, [&](std::int64_t sx, std::int64_t sy, std::uint8_t* out) {
+    GreyPixels(s, m, sx, sy, s.Width, out, fill);
+  });
 }
 
 void RotateBlackWhite(const TDibGraphic& src, TDibGraphic& dst, const TMapping& m, std::uint8_t fill) {
