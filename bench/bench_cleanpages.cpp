@@ -44,15 +44,6 @@ TSideSpec A4(TSideMark mark, bool grey, double skew, std::uint32_t paper = 0xF7F
   return s;
 }
 
-std::unique_ptr<TBitmapGraphic> BlackWhite(const TBitmapGraphic& page) {
-  auto out = std::make_unique<TBitmapGraphic>();
-  out->NewImage(page.Width(), page.Height(), ikBlackWhite, DefaultPalette(ikBlackWhite), page.DpiX(), page.DpiY());
-  const std::uint8_t black = out->ColorToIndex(0), white = out->ColorToIndex(0xFFFFFF);
-  for (int y = 0; y < page.Height(); ++y)
-    for (int x = 0; x < page.Width(); ++x) out->SetPixelIndex(x, y, (page.GetRgbPixel(x, y) & 0xFF) < 128 ? black : white);
-  return out;
-}
-
 // The verdict alone (measuring the ink and judging it), on a text page and on a blank side.
 void BM_BlankVerdict(benchmark::State& state) {
   TSideSpec spec = A4(state.range(0) != 0 ? TSideMark::TextPage : TSideMark::None, false, 0);
@@ -67,7 +58,7 @@ BENCHMARK(BM_BlankVerdict)->Arg(1)->Arg(0)->ArgName("text")->Unit(benchmark::kMi
 void BM_Deskew(benchmark::State& state) {
   const int kind = static_cast<int>(state.range(0));
   auto drawn = DrawSide(A4(TSideMark::TextPage, kind == 1, static_cast<double>(state.range(1))));
-  if (kind == 2) drawn = BlackWhite(*drawn);
+  if (kind == 2) drawn = AsBlackWhite(*drawn);
   TBitmapGraphic page;
   for (auto _ : state) {
     state.PauseTiming();
@@ -101,7 +92,7 @@ BENCHMARK(BM_FindSkew)->Unit(benchmark::kMillisecond);
 void BM_Rotate(benchmark::State& state) {
   const int kind = static_cast<int>(state.range(0));
   auto page = DrawSide(A4(TSideMark::TextPage, kind == 1, 3.0));
-  if (kind == 2) page = BlackWhite(*page);
+  if (kind == 2) page = AsBlackWhite(*page);
   TRotateTransform turn;
   turn.Degrees = 3;
   TBitmapGraphic out;

@@ -65,15 +65,6 @@ struct SkewCase {
 
 class TurnedPage : public ::testing::TestWithParam<SkewCase> {};
 
-std::unique_ptr<TBitmapGraphic> AsBlackWhite(const TBitmapGraphic& page) {
-  auto out = std::make_unique<TBitmapGraphic>();
-  out->NewImage(page.Width(), page.Height(), ikBlackWhite, DefaultPalette(ikBlackWhite), page.DpiX(), page.DpiY());
-  const std::uint8_t black = out->ColorToIndex(0), white = out->ColorToIndex(0xFFFFFF);
-  for (int y = 0; y < page.Height(); ++y)
-    for (int x = 0; x < page.Width(); ++x) out->SetPixelIndex(x, y, (page.GetRgbPixel(x, y) & 0xFF) < 128 ? black : white);
-  return out;
-}
-
 std::unique_ptr<TBitmapGraphic> TextSide(const SkewCase& c) {
   TSideSpec spec;
   spec.Dpi = c.Dpi;

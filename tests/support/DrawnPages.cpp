@@ -478,4 +478,13 @@ double MeasuredSkew(const TDibGraphic& page, double range, double step) {
   return best;
 }
 
+std::unique_ptr<TBitmapGraphic> AsBlackWhite(const TBitmapGraphic& page) {
+  auto out = std::make_unique<TBitmapGraphic>();
+  out->NewImage(page.Width(), page.Height(), ikBlackWhite, DefaultPalette(ikBlackWhite), page.DpiX(), page.DpiY());
+  const std::uint8_t black = out->ColorToIndex(0), white = out->ColorToIndex(0xFFFFFF);
+  for (int y = 0; y < page.Height(); ++y)
+    for (int x = 0; x < page.Width(); ++x) out->SetPixelIndex(x, y, (page.GetRgbPixel(x, y) & 0xFF) < 128 ? black : white);
+  return out;
+}
+
 }  // namespace lumipage::testing

@@ -55,6 +55,9 @@ struct TSideSpec {
 };
 
 [[nodiscard]] std::unique_ptr<TBitmapGraphic> DrawSide(const TSideSpec& spec);
+
+// The page in black and white: a pixel is black where its blue channel is below 128.
+[[nodiscard]] std::unique_ptr<TBitmapGraphic> AsBlackWhite(const TBitmapGraphic& page);
 // Test output names a side by its name.
 inline void PrintTo(const TSideSpec& spec, std::ostream* os) { *os << spec.Name; }
 
