@@ -146,22 +146,20 @@ std::optional<TPdfDateFields> ParsePdfDate(std::string_view text) {
   return f;
 }
 
-std::string CanonicalPdfDate(const TPdfDateFields& f) {
-  char buf[40];
-  std::snprintf(buf, sizeof buf, "D:%04d%02d%02d%02d%02d%02d", f.Year, f.Month, f.Day, f.Hour, f.Minute, f.Second);
-  std::string out = buf;
-  // UTC as an offset, as in the metadata: validators compare the zones as well as the instants.
-  std::snprintf(buf, sizeof buf, "%c%02d'%02d'", f.Zone == 'Z' ? '+' : f.Zone, f.ZoneHour, f.ZoneMinute);
-  return out + buf;
+// The date in the given layouts: date and time, then the zone (its sign, hours and minutes).
+// UTC is written as an offset, as in both forms: validators compare the zones as well as the
+// instants.
+std::string FormatDate(const TPdfDateFields& f, const char* dateTime, const char* zone) {
+  char date[40];
+  char offset[16];
+  std::snprintf(date, sizeof date, dateTime, f.Year, f.Month, f.Day, f.Hour, f.Minute, f.Second);
+  std::snprintf(offset, sizeof offset, zone, f.Zone == 'Z' ? '+' : f.Zone, f.ZoneHour, f.ZoneMinute);
+  return std::string(date) + offset;
 }
 
-std::string XmpDate(const TPdfDateFields& f) {
-  char buf[40];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d", f.Year, f.Month, f.Day, f.Hour, f.Minute, f.Second);
-  std::string out = buf;
-  std::snprintf(buf, sizeof buf, "%c%02d:%02d", f.Zone == 'Z' ? '+' : f.Zone, f.ZoneHour, f.ZoneMinute);
-  return out + buf;
-}
+std::string CanonicalPdfDate(const TPdfDateFields& f) { return FormatDate(f, "D:%04d%02d%02d%02d%02d%02d", "%c%02d'%02d'"); }
+
+std::string XmpDate(const TPdfDateFields& f) { return FormatDate(f, "%04d-%02d-%02dT%02d:%02d:%02d", "%c%02d:%02d"); }
 
 // ---- Info entries ----
 
