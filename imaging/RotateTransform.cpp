@@ -329,33 +329,39 @@ __attribute__((target("avx2"))) void GreyRowAvx2(const TSource& s, const TMappin
 
 #endif
 
-// The page turned row by row, each destination row made by row(sx, sy, out) from where the
-// row starts in the source.
-template <typename Row>
-void RotateRows(const TSource& s, TDibGraphic& dst, const TMapping& m, Row row) {
+// How one destination row is made from where it starts in the source, and the page turned row
+// by row with it.
+template <typename Fill>
+using TRowMaker = void (*)(const TSource&, const TMapping&, std::int64_t, std::int64_t, std::uint8_t*, Fill);
+
+template <typename Fill>
+void RotateRows(const TSource& s, TDibGraphic& dst, const TMapping& m, TRowMaker<Fill> row, Fill fill) {
   for (std::int32_t y = 0; y < s.Height; ++y) {
     if (y % kRowsBetweenChecks == 0) platform::CheckInterrupt();
     std::int64_t sx, sy;
     m.RowStart(y, sx, sy);
-    row(sx, sy, dst.RowBits(y));
+    row(s, m, sx, sy, dst.RowBits(y), fill);
   }
 }
 
+void ColourRowPlain(const TSource& s, const TMapping& m, std::int64_t sx, std::int64_t sy, std::uint8_t* out,
+                    const std::uint8_t* fill) {
+  ColourPixels(s, m, sx, sy, s.Width, out, fill);
+}
+
+void GreyRowPlain(const TSource& s, const TMapping& m, std::int64_t sx, std::int64_t sy, std::uint8_t* out,
+                  std::uint8_t fill) {
+  GreyPixels(s, m, sx, sy, s.Width, out, fill);
+}
+
 void RotateTrueColor(const TDibGraphic& src, TDibGraphic& dst, const TMapping& m, std::uint32_t fill, [[maybe_unused]] bool plain) {
-  const TSource s{src.Bits(), src.BytesPerRow(), src.Width(), src.Height()};
   const std::uint8_t fillBytes[3] = {static_cast<std::uint8_t>(fill & 0xFF), static_cast<std::uint8_t>((fill >> 8) & 0xFF),
                                      static_cast<std::uint8_t>((fill >> 16) & 0xFF)};
+  TRowMaker<const std::uint8_t*> row = ColourRowPlain;
 #ifdef LUMIPAGE_ROTATE_AVX2
-  if (!plain && platform::HasAvx2()) {
-    RotateRows(s, dst, m, [&](std::int64_t sx, std::int64_t sy, std::uint8_t* out) {
-      ColourRowAvx2(s, m, sx, sy, out, fillBytes);
-    });
-    return;
-  }
+  if (!plain && platform::HasAvx2()) row = ColourRowAvx2;
 #endif
-  RotateRows(s, dst, m, [&](std::int64_t sx, std::int64_t sy, std::uint8_t* out) {
-    ColourPixels(s, m, sx, sy, s.Width, out, fillBytes);
-  });
+  RotateRows<const std::uint8_t*>({src.Bits(), src.BytesPerRow(), src.Width(), src.Height()}, dst, m, row, fillBytes);
 }
 
 // 256 grey levels in palette order 0..255: the indices are the levels and can be interpolated.
@@ -369,18 +375,11 @@ bool GreyRamp(const TDibGraphic& image) {
 }
 
 void RotateGrey(const TDibGraphic& src, TDibGraphic& dst, const TMapping& m, std::uint8_t fill, [[maybe_unused]] bool plain) {
-  const TSource s{src.Bits(), src.BytesPerRow(), src.Width(), src.Height()};
+  TRowMaker<std::uint8_t> row = GreyRowPlain;
 #ifdef LUMIPAGE_ROTATE_AVX2
-  if (!plain && platform::HasAvx2()) {
-    RotateRows(s, dst, m, [&](std::int64_t sx, std::int64_t sy, std::uint8_t* out) {
-      GreyRowAvx2(s, m, sx, sy, out, fill);
-    });
-    return;
-  }
+  if (!plain && platform::HasAvx2()) row = GreyRowAvx2;
 #endif
-  RotateRows(s, dst, m, [&](std::int64_t sx, std::int64_t sy, std::uint8_t* out) {
-    GreyPixels(s, m, sx, sy, s.Width, out, fill);
-  });
+  RotateRows<std::uint8_t>({src.Bits(), src.BytesPerRow(), src.Width(), src.Height()}, dst, m, row, fill);
 }
 
 void RotateBlackWhite(const TDibGraphic& src, TDibGraphic& dst, const TMapping& m, std::uint8_t fill) {
