@@ -44,15 +44,17 @@ TSideSpec A4(TSideMark mark, bool grey, double skew, std::uint32_t paper = 0xF7F
   return s;
 }
 
-// The verdict alone (measuring the ink and judging it), on a text page and on a blank side.
+// The verdict alone (measuring the ink and judging it), on a text page, on a blank side and on a
+// blank side of strongly coloured paper (judged twice: its darkest channel, then its luma).
 void BM_BlankVerdict(benchmark::State& state) {
-  TSideSpec spec = A4(state.range(0) != 0 ? TSideMark::TextPage : TSideMark::None, false, 0);
-  spec.Flaws.ShowThrough = state.range(0) != 0 ? 0 : 20;
+  const int kind = static_cast<int>(state.range(0));
+  TSideSpec spec = A4(kind == 1 ? TSideMark::TextPage : TSideMark::None, false, 0, kind == 2 ? 0xFFEA2E : 0xF7F3E8);
+  spec.Flaws.ShowThrough = kind == 0 ? 20 : 0;
   spec.Flaws.Dust = 30;
   const auto page = DrawSide(spec);
   for (auto _ : state) benchmark::DoNotOptimize(JudgeBlank(*page, 300).Blank);
 }
-BENCHMARK(BM_BlankVerdict)->Arg(1)->Arg(0)->ArgName("text")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BlankVerdict)->Arg(1)->Arg(0)->Arg(2)->ArgName("text1_blank0_neon2")->Unit(benchmark::kMillisecond);
 
 // Finding the turn and straightening the page: colour, grey and black and white.
 void BM_Deskew(benchmark::State& state) {

@@ -19,6 +19,8 @@ constexpr double kMinMarkAreaMm2 = 0.12;
 // within about 25.
 constexpr int kMinGrowDarkness = 12;
 constexpr int kMinPeakDarkness = 34;
+// Specks of dust on a side, at most, per square decimetre: a dusty glass leaves tens on a page.
+constexpr double kMaxSpecksPerDm2 = 100.0;
 // Nothing of the outer band of the scan is read as a mark: feeder edges, a sheet's own edge.
 constexpr double kOuterBandMm = 3.0;
 // What reaches the edge of the scan is the lid, a shadow or the sheet's edge as long as it stays
@@ -146,13 +148,20 @@ bool InOuterBand(const TSpot& s, const TPageInk& ink) {
   return s.Right < band || s.Bottom < band || s.Left > ink.Width - 1 - band || s.Top > ink.Height - 1 - band;
 }
 
-bool IsMark(const TSpot& s, const TPageInk& ink, const TThresholds& t) {
-  if (s.Peak < t.Peak) return false;
+enum class TSpotKind { Faint, Speck, Flaw, Mark };
+
+TSpotKind Classify(const TSpot& s, const TPageInk& ink, const TThresholds& t) {
+  if (s.Peak < t.Peak) return TSpotKind::Faint;
   const double minArea = kMinMarkAreaMm2 * ink.Samples(1.0) * ink.Samples(1.0);
-  if (s.Border) return static_cast<double>(s.Inner) >= minArea;
+  if (s.Border) return static_cast<double>(s.Inner) >= minArea ? TSpotKind::Mark : TSpotKind::Flaw;
   const double w = s.Right - s.Left + 1, h = s.Bottom - s.Top + 1;
-  if (std::max(w, h) < ink.Samples(kMinMarkMm) || static_cast<double>(s.Count) < minArea) return false;
-  return !InOuterBand(s, ink) && !PunchHole(s, ink, w, h) && !EdgeStrip(s, ink, w, h);
+  if (std::max(w, h) < ink.Samples(kMinMarkMm) || static_cast<double>(s.Count) < minArea) return TSpotKind::Speck;
+  return InOuterBand(s, ink) || PunchHole(s, ink, w, h) || EdgeStrip(s, ink, w, h) ? TSpotKind::Flaw : TSpotKind::Mark;
+}
+
+bool Coloured(const TDibGraphic& page) {
+  const TImageKind kind = page.ImageKind();
+  return kind == ikTrueColor || kind == ikColor256 || kind == ikColor16;
 }
 
 }  // namespace
@@ -163,6 +172,9 @@ TBlankVerdict JudgeBlank(const TPageInk& ink) {
   verdict.Analysed = true;
   const TThresholds t = ThresholdsFor(ink);
   TSpotFinder finder(ink, t.Grow, t.Peak);
+  // Dust leaves a few specks; a fine pattern or tiny print leaves them everywhere.
+  const double maxSpecks = kMaxSpecksPerDm2 * ink.Width * ink.Height / (ink.Samples(100.0) * ink.Samples(100.0));
+  std::int64_t specks = 0;
   for (std::int32_t y = 0; y < ink.Height; ++y) {
     if (y % 256 == 0) platform::CheckInterrupt();
     const std::uint8_t* row = ink.Darkness.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(ink.Width);
@@ -171,7 +183,9 @@ TBlankVerdict JudgeBlank(const TPageInk& ink) {
       // show-through and texture, however wide, cost nothing.
       if (row[x] < t.Peak || !finder.Unseen(x, y)) continue;
       const TSpot s = finder.Grow(x, y);
-      if (!IsMark(s, ink, t)) continue;
+      const TSpotKind kind = Classify(s, ink, t);
+      if (kind == TSpotKind::Speck) ++specks;
+      if (kind != TSpotKind::Mark && static_cast<double>(specks) <= maxSpecks) continue;
       verdict.MarkLeft = s.Left;
       verdict.MarkTop = s.Top;
       verdict.MarkRight = s.Right;
@@ -184,6 +198,21 @@ TBlankVerdict JudgeBlank(const TPageInk& ink) {
   return verdict;
 }
 
-TBlankVerdict JudgeBlank(const TDibGraphic& page, std::uint16_t dpi) { return JudgeBlank(MeasureInk(page, dpi)); }
+TBlankVerdict JudgeBlank(const TDibGraphic& page, const TPageInk& ink, std::uint16_t dpi) {
+  TBlankVerdict verdict = JudgeBlank(ink);
+  // Paper is light in every channel. A page whose darkest channel is dark all over is strongly
+  // coloured paper or a page filled with saturated colour: black or dark marks, and bands of
+  // other colours, barely differ from it there, so it is blank only if its brightness shows no
+  // mark either. The quick look of InkChannelFor sends most such pages to luma at once.
+  if (verdict.Blank && ink.Channel == TInkChannel::Darkest && ink.PaperLevel < kDarkPaperLevel && Coloured(page)) {
+    const TPageInk luma = MeasureInk(page, dpi, TInkChannel::Luma);
+    if (luma.Analysed()) verdict = JudgeBlank(luma);
+  }
+  return verdict;
+}
+
+TBlankVerdict JudgeBlank(const TDibGraphic& page, std::uint16_t dpi) {
+  return JudgeBlank(page, MeasureInk(page, dpi, InkChannelFor(page)), dpi);
+}
 
 }  // namespace lumipage

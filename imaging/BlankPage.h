@@ -21,6 +21,9 @@ struct TBlankVerdict {
 
 // Judges the measured ink of a page.
 [[nodiscard]] TBlankVerdict JudgeBlank(const TPageInk& ink);
+// Judges a page from its measured ink, measuring it again by its brightness when the ink was
+// measured in the darkest channel and the paper turned out to be strongly coloured.
+[[nodiscard]] TBlankVerdict JudgeBlank(const TDibGraphic& page, const TPageInk& ink, std::uint16_t dpi);
 // Measures and judges a page scanned at dpi (0: the page's own resolution).
 [[nodiscard]] TBlankVerdict JudgeBlank(const TDibGraphic& page, std::uint16_t dpi = 0);
 

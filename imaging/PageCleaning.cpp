@@ -13,8 +13,8 @@ namespace lumipage {
 TCleaning CleanPage(TDibGraphic& page, std::uint16_t dpi, bool findBlank, bool deskew) {
   if (!findBlank && !deskew) return TCleaning::Kept;
   try {
-    const TPageInk ink = MeasureInk(page, dpi);
-    if (findBlank && JudgeBlank(ink).Blank) return TCleaning::Blank;
+    const TPageInk ink = MeasureInk(page, dpi, InkChannelFor(page));
+    if (findBlank && JudgeBlank(page, ink, dpi).Blank) return TCleaning::Blank;
     if (!deskew) return TCleaning::Kept;
     const TSkewEstimate skew = FindSkew(ink);
     if (!skew.Reliable || std::abs(skew.Degrees) < kMinDeskewDegrees) return TCleaning::Kept;

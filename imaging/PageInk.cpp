@@ -23,19 +23,27 @@ constexpr std::int32_t kMinSamples = 16;
 // Side of the squares whose paper level is measured, in millimetres: large beside a letter's
 // stroke, small beside a shadow's gradient.
 constexpr double kPaperBlockMm = 6.0;
+// Share of the squares quieter than the page's noise figure: plain paper covers at least this
+// much of any page worth judging.
+constexpr std::uint32_t kQuietSquares = 10;
 // Share of a square's samples at or below its paper level: ink covers less than the rest.
 constexpr std::uint32_t kPaperPercentile = 70;
 // How far the paper of a square may fall below the page's paper: uneven light and a tint do,
 // a picture or a large grey area darker than that is ink, not paper.
 constexpr int kMaxShading = 24;
 
-// The darkest colour channel of each palette entry: a coloured mark on white paper is as dark
-// in it as the mark's strongest colour, and tinted paper stays light.
-std::array<std::uint8_t, 256> PaletteLevels(const TDibGraphic& page) {
+// Brightness as the eye weighs the channels (ITU-R BT.601), in whole levels.
+std::uint8_t Luma(unsigned r, unsigned g, unsigned b) {
+  return static_cast<std::uint8_t>((77 * r + 150 * g + 29 * b + 128) >> 8);
+}
+
+// The chosen measure of each palette entry.
+std::array<std::uint8_t, 256> PaletteLevels(const TDibGraphic& page, TInkChannel channel) {
   std::array<std::uint8_t, 256> levels{};
   for (std::size_t i = 0; i < levels.size(); ++i) {
     const TRgbQuad& c = page.BitmapInfo().bmiColors[i];
-    levels[i] = std::min({c.rgbRed, c.rgbGreen, c.rgbBlue});
+    levels[i] = channel == TInkChannel::Darkest ? std::min({c.rgbRed, c.rgbGreen, c.rgbBlue})
+                                                : Luma(c.rgbRed, c.rgbGreen, c.rgbBlue);
   }
   return levels;
 }
@@ -44,10 +52,16 @@ void ColourLevelsPlain(const std::uint8_t* p, std::uint8_t* out, std::int32_t w)
   for (std::int32_t x = 0; x < w; ++x, p += 3) out[x] = std::min({p[0], p[1], p[2]});
 }
 
+// Pixels are stored blue, green, red.
+void LumaLevels(const std::uint8_t* p, std::uint8_t* out, std::int32_t w) {
+  for (std::int32_t x = 0; x < w; ++x, p += 3) out[x] = Luma(p[2], p[1], p[0]);
+}
+
 #ifdef LUMIPAGE_INK_SSSE3
 // Sixteen pixels (48 bytes) at a time: the minimum of each byte and the two after it, then the
 // bytes where pixels start. Reads no byte past the row.
 __attribute__((target("ssse3"))) void ColourLevelsSsse3(const std::uint8_t* p, std::uint8_t* out, std::int32_t w) {
+  const auto pick = [](__m128i a, __m128i b) { return _mm_min_epu8(a, b); };
   const __m128i fromA = _mm_setr_epi8(0, 3, 6, 9, 12, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
   const __m128i fromB = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, 2, 5, 8, 11, 14, -1, -1, -1, -1, -1);
   const __m128i fromC = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 1, 4, 7, 10, 13);
@@ -56,9 +70,9 @@ __attribute__((target("ssse3"))) void ColourLevelsSsse3(const std::uint8_t* p, s
     const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
     const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32));
-    const __m128i ma = _mm_min_epu8(a, _mm_min_epu8(_mm_alignr_epi8(b, a, 1), _mm_alignr_epi8(b, a, 2)));
-    const __m128i mb = _mm_min_epu8(b, _mm_min_epu8(_mm_alignr_epi8(c, b, 1), _mm_alignr_epi8(c, b, 2)));
-    const __m128i mc = _mm_min_epu8(c, _mm_min_epu8(_mm_srli_si128(c, 1), _mm_srli_si128(c, 2)));
+    const __m128i ma = pick(a, pick(_mm_alignr_epi8(b, a, 1), _mm_alignr_epi8(b, a, 2)));
+    const __m128i mb = pick(b, pick(_mm_alignr_epi8(c, b, 1), _mm_alignr_epi8(c, b, 2)));
+    const __m128i mc = pick(c, pick(_mm_srli_si128(c, 1), _mm_srli_si128(c, 2)));
     const __m128i levels = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(ma, fromA), _mm_shuffle_epi8(mb, fromB)),
                                         _mm_shuffle_epi8(mc, fromC));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), levels);
@@ -67,23 +81,64 @@ __attribute__((target("ssse3"))) void ColourLevelsSsse3(const std::uint8_t* p, s
 }
 #endif
 
-// A colour row as levels: the darkest channel of each pixel.
-void ColourLevels(const std::uint8_t* p, std::uint8_t* out, std::int32_t w) {
 #ifdef LUMIPAGE_INK_SSSE3
-  (platform::HasSsse3() ? ColourLevelsSsse3 : ColourLevelsPlain)(p, out, w);
-#else
-  ColourLevelsPlain(p, out, w);
-#endif
+// The luma of sixteen pixels at a time: each channel gathered into its own register, widened to
+// 16 bits, weighted and summed exactly as the plain code does (the sum stays below 65,536).
+__attribute__((target("ssse3"))) inline __m128i Gather(__m128i a, __m128i b, __m128i c, __m128i fa, __m128i fb,
+                                                        __m128i fc) {
+  return _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(a, fa), _mm_shuffle_epi8(b, fb)), _mm_shuffle_epi8(c, fc));
 }
 
-// One row of the page as levels (darkest channel per pixel).
+__attribute__((target("ssse3"))) void LumaLevelsSsse3(const std::uint8_t* p, std::uint8_t* out, std::int32_t w) {
+  const __m128i blueA = _mm_setr_epi8(0, 3, 6, 9, 12, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+  const __m128i blueB = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, 2, 5, 8, 11, 14, -1, -1, -1, -1, -1);
+  const __m128i blueC = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 1, 4, 7, 10, 13);
+  const __m128i greenA = _mm_setr_epi8(1, 4, 7, 10, 13, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+  const __m128i greenB = _mm_setr_epi8(-1, -1, -1, -1, -1, 0, 3, 6, 9, 12, 15, -1, -1, -1, -1, -1);
+  const __m128i greenC = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 2, 5, 8, 11, 14);
+  const __m128i redA = _mm_setr_epi8(2, 5, 8, 11, 14, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+  const __m128i redB = _mm_setr_epi8(-1, -1, -1, -1, -1, 1, 4, 7, 10, 13, -1, -1, -1, -1, -1, -1);
+  const __m128i redC = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, 3, 6, 9, 12, 15);
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i wr = _mm_set1_epi16(77), wg = _mm_set1_epi16(150), wb = _mm_set1_epi16(29), half = _mm_set1_epi16(128);
+  const auto weigh = [&](__m128i r, __m128i g, __m128i b) {
+    const __m128i sum = _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(r, wr), _mm_mullo_epi16(g, wg)),
+                                      _mm_add_epi16(_mm_mullo_epi16(b, wb), half));
+    return _mm_srli_epi16(sum, 8);
+  };
+  std::int32_t x = 0;
+  for (; x + 16 <= w; x += 16, p += 48) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32));
+    const __m128i blue = Gather(a, b, c, blueA, blueB, blueC);
+    const __m128i green = Gather(a, b, c, greenA, greenB, greenC);
+    const __m128i red = Gather(a, b, c, redA, redB, redC);
+    const __m128i low = weigh(_mm_unpacklo_epi8(red, zero), _mm_unpacklo_epi8(green, zero), _mm_unpacklo_epi8(blue, zero));
+    const __m128i high = weigh(_mm_unpackhi_epi8(red, zero), _mm_unpackhi_epi8(green, zero), _mm_unpackhi_epi8(blue, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(low, high));
+  }
+  LumaLevels(p, out + x, w - x);
+}
+#endif
+
+// A colour row as levels: the chosen measure of each pixel.
+void ColourLevels(const std::uint8_t* p, std::uint8_t* out, std::int32_t w, TInkChannel channel) {
+  const bool luma = channel == TInkChannel::Luma;
+#ifdef LUMIPAGE_INK_SSSE3
+  if (platform::HasSsse3()) return (luma ? LumaLevelsSsse3 : ColourLevelsSsse3)(p, out, w);
+#endif
+  (luma ? LumaLevels : ColourLevelsPlain)(p, out, w);
+}
+
+// One row of the page as levels (the chosen measure per pixel).
 void RowLevels(const TDibGraphic& page, std::int32_t y, const std::array<std::uint8_t, 256>& palette,
-               std::uint8_t* out) {
+               TInkChannel channel, std::uint8_t* out) {
   const std::uint8_t* p = page.RowBits(y);
   const std::int32_t w = page.Width();
   switch (page.ImageKind()) {
     case ikTrueColor:
-      ColourLevels(p, out, w);
+      ColourLevels(p, out, w, channel);
       break;
     case ikGray256:
     case ikColor256:
@@ -122,9 +177,9 @@ void AddRow(const std::uint8_t* levels, std::uint32_t* sums, std::int32_t sample
 }
 
 // Averages factor x factor pixels into each sample.
-void Reduce(const TDibGraphic& page, TPageInk& ink) {
+void Reduce(const TDibGraphic& page, TInkChannel channel, TPageInk& ink) {
   const std::int32_t f = ink.Factor;
-  const auto palette = PaletteLevels(page);
+  const auto palette = PaletteLevels(page, channel);
   std::vector<std::uint8_t> row(static_cast<std::size_t>(page.Width()));
   std::vector<std::uint32_t> sums(static_cast<std::size_t>(ink.Width));
   const std::uint32_t area = static_cast<std::uint32_t>(f * f);
@@ -135,7 +190,7 @@ void Reduce(const TDibGraphic& page, TPageInk& ink) {
     if (sy % std::max(1, kRowsBetweenChecks / f) == 0) platform::CheckInterrupt();
     std::fill(sums.begin(), sums.end(), 0u);
     for (std::int32_t r = 0; r < f; ++r) {
-      RowLevels(page, sy * f + r, palette, row.data());
+      RowLevels(page, sy * f + r, palette, channel, row.data());
       AddRow(row.data(), sums.data(), ink.Width, f);
     }
     std::uint8_t* out = ink.Level.data() + static_cast<std::size_t>(sy) * static_cast<std::size_t>(ink.Width);
@@ -144,22 +199,52 @@ void Reduce(const TDibGraphic& page, TPageInk& ink) {
   }
 }
 
-// The typical step between neighbouring samples on a line: its upper quartile, which plain
-// paper sets however much ink the page holds.
-int MeasureNoise(const TPageInk& ink) {
-  std::array<std::uint32_t, 256> histogram{};
-  std::uint32_t total = 0;
-  for (std::int32_t y = 0; y < ink.Height; y += 2) {
-    const std::uint8_t* p = ink.Level.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(ink.Width);
-    for (std::int32_t x = 0; x + 1 < ink.Width; ++x) ++histogram[static_cast<std::size_t>(std::abs(p[x + 1] - p[x]))];
-    total += static_cast<std::uint32_t>(ink.Width - 1);
-  }
+// Side of the squares the paper is measured in, in samples.
+std::int32_t PaperBlock(const TPageInk& ink) {
+  return std::max<std::int32_t>(8, static_cast<std::int32_t>(std::lround(ink.Samples(kPaperBlockMm))));
+}
+
+// The value below which share percent of a histogram's counts lie.
+int Percentile(const std::array<std::uint32_t, 256>& histogram, std::uint32_t total, std::uint32_t share) {
   std::uint32_t seen = 0;
   for (int d = 0; d < 256; ++d) {
     seen += histogram[static_cast<std::size_t>(d)];
-    if (seen * 4 >= total * 3) return d;
+    if (seen * 100 >= total * share) return d;
   }
   return 255;
+}
+
+// The typical step between neighbouring samples on a line of plain paper. Each square's upper
+// quartile of steps is its noise (ink covers less of a square than paper); the page's noise is
+// the quieter squares' figure, which paper sets even where the rest of the page is filled with
+// pictures or fine patterns.
+int MeasureNoise(const TPageInk& ink) {
+  const std::int32_t block = PaperBlock(ink);
+  const std::int32_t bw = (ink.Width + block - 1) / block, bh = (ink.Height + block - 1) / block;
+  std::vector<std::array<std::uint32_t, 256>> histograms(static_cast<std::size_t>(bw));
+  std::array<std::uint32_t, 256> squares{};
+  for (std::int32_t by = 0; by < bh; ++by) {
+    for (auto& h : histograms) h.fill(0);
+    const std::int32_t y1 = std::min(ink.Height, (by + 1) * block);
+    for (std::int32_t y = by * block; y < y1; y += 2) {
+      const std::uint8_t* p = ink.Level.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(ink.Width);
+      for (std::int32_t bx = 0; bx < bw; ++bx) {
+        auto& h = histograms[static_cast<std::size_t>(bx)];
+        const std::int32_t x1 = std::min(ink.Width - 1, (bx + 1) * block);
+        for (std::int32_t x = bx * block; x < x1; ++x) ++h[static_cast<std::size_t>(std::abs(p[x + 1] - p[x]))];
+      }
+    }
+    const std::uint32_t rows = static_cast<std::uint32_t>((y1 - by * block + 1) / 2);
+    for (std::int32_t bx = 0; bx < bw; ++bx) {
+      const std::int32_t x1 = std::min(ink.Width - 1, (bx + 1) * block);
+      const std::uint32_t steps = rows * static_cast<std::uint32_t>(std::max(0, x1 - bx * block));
+      if (steps == 0) continue;
+      ++squares[static_cast<std::size_t>(Percentile(histograms[static_cast<std::size_t>(bx)], steps, 75))];
+    }
+  }
+  std::uint32_t total = 0;
+  for (std::uint32_t c : squares) total += c;
+  return total == 0 ? 0 : Percentile(squares, total, kQuietSquares);
 }
 
 // Paper level of each square of side block, then each square's value replaced by the median of
@@ -212,7 +297,7 @@ std::vector<int> PaperBlocks(const TPageInk& ink, std::int32_t block, std::int32
 
 // Darkness of every sample against the paper level, interpolated between the squares' centres.
 void MeasureDarkness(TPageInk& ink) {
-  const std::int32_t block = std::max<std::int32_t>(8, static_cast<std::int32_t>(std::lround(ink.Samples(kPaperBlockMm))));
+  const std::int32_t block = PaperBlock(ink);
   const std::int32_t bw = (ink.Width + block - 1) / block, bh = (ink.Height + block - 1) / block;
   std::vector<int> paper = PaperBlocks(ink, block, bw, bh);
   {
@@ -268,7 +353,7 @@ void MeasureDarkness(TPageInk& ink) {
 
 }  // namespace
 
-TPageInk MeasureInk(const TDibGraphic& page, std::uint16_t dpi) {
+TPageInk MeasureInk(const TDibGraphic& page, std::uint16_t dpi, TInkChannel channel) {
   TPageInk ink;
   if (page.Empty()) return ink;
   const std::uint64_t pixels = static_cast<std::uint64_t>(page.Width()) * static_cast<std::uint64_t>(page.Height());
@@ -281,10 +366,33 @@ TPageInk MeasureInk(const TDibGraphic& page, std::uint16_t dpi) {
   ink.Width = w;
   ink.Height = h;
   ink.Dpi = static_cast<double>(dpi) / ink.Factor;
-  Reduce(page, ink);
+  ink.Channel = channel;
+  Reduce(page, channel, ink);
   ink.Noise = MeasureNoise(ink);
   MeasureDarkness(ink);
   return ink;
+}
+
+TInkChannel InkChannelFor(const TDibGraphic& page) {
+  const TImageKind kind = page.ImageKind();
+  if (page.Empty() || (kind != ikTrueColor && kind != ikColor256 && kind != ikColor16)) return TInkChannel::Darkest;
+  // The median of the darkest channel over a grid of about 4,000 pixels: most of a page is paper.
+  const std::int32_t step = std::max<std::int32_t>(
+      1, static_cast<std::int32_t>(std::sqrt(static_cast<double>(page.Width()) * page.Height() / 4096.0)));
+  std::array<std::uint32_t, 256> histogram{};
+  std::uint32_t total = 0;
+  for (std::int32_t y = step / 2; y < page.Height(); y += step)
+    for (std::int32_t x = step / 2; x < page.Width(); x += step) {
+      const std::uint32_t c = page.GetRgbPixel(x, y);
+      ++histogram[std::min({(c >> 16) & 0xFF, (c >> 8) & 0xFF, c & 0xFF})];
+      ++total;
+    }
+  std::uint32_t seen = 0;
+  for (int v = 0; v < 256; ++v) {
+    seen += histogram[static_cast<std::size_t>(v)];
+    if (seen * 2 >= total) return v < kDarkPaperLevel ? TInkChannel::Luma : TInkChannel::Darkest;
+  }
+  return TInkChannel::Darkest;
 }
 
 std::uint32_t PaperColor(const TDibGraphic& page, const TPageInk& ink) {

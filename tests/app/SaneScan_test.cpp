@@ -123,12 +123,19 @@ TEST_F(SaneProgram, OneBitGreyIsBlackAndWhiteInAGroup4Tiff) {
 }
 
 // The bridge's pages go through the same cleaning: a white page is dropped, a straight grid kept
-// as it is.
+// as it is, and the colour chart (tiny cells of saturated colour, dark in every channel but one)
+// kept in colour and in grey.
 TEST_F(SaneProgram, SkipBlankAndDeskewTakeTheBridgesPages) {
   {
     SaneTestBackend backend(Settings{{"test-picture", "\"Solid white\""}});
     ASSERT_TRUE(Scans(std::string("pdf SkipBlank Deskew NoADF Resolution 100 Scanner ") + kDevice, 0));
     EXPECT_EQ(Report("Scan", "Blank"), "1");
+  }
+  for (const char* mode : {"Color", "Gray"}) {
+    SCOPED_TRACE(mode);
+    SaneTestBackend backend(Settings{{"test-picture", "\"Color pattern\""}, {"mode", mode}});
+    ASSERT_TRUE(Scans(std::string("tif SkipBlank NoADF Resolution 150 Scanner ") + kDevice, 1));
+    EXPECT_EQ(Report("Scan", "Blank"), "");
   }
   SaneTestBackend backend(Settings{{"test-picture", "\"Grid\""}});
   ASSERT_TRUE(Scans(std::string("pdf SkipBlank Deskew NoADF Resolution 100 Scanner ") + kDevice, 1));

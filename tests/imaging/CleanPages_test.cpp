@@ -106,32 +106,61 @@ INSTANTIATE_TEST_SUITE_P(Drawn, TurnedPage,
                                            SkewCase{0.05, 300, ikTrueColor}),
                          SkewName);
 
-// No text or line structure: nothing to go by, and the page stays as it was.
-// A colour page and the grey page of its darkest channel are the same ink, sample for sample:
-// the colour rows are read 16 pixels at a time, the grey ones through the palette (widths with
-// and without a tail, and noise, so that every pixel's minimum comes from a different channel).
-TEST(PageInk, AColourPageMeasuresAsItsDarkestChannel) {
-  for (std::int32_t width : {640, 613}) {
-    SCOPED_TRACE(width);
-    TBitmapGraphic colour, grey;
-    colour.NewImage(width, 300, ikTrueColor, nullptr, 300, 300);
-    grey.NewImage(width, 300, ikGray256, nullptr, 300, 300);
-    std::uint32_t seed = 5;
-    for (std::int32_t y = 0; y < 300; ++y) {
-      std::uint8_t* c = colour.RowBits(y);
-      std::uint8_t* g = grey.RowBits(y);
-      for (std::int32_t x = 0; x < width; ++x, c += 3) {
-        for (int k = 0; k < 3; ++k) c[k] = static_cast<std::uint8_t>((seed = seed * 1103515245 + 12345) >> 16);
-        g[x] = std::min({c[0], c[1], c[2]});
+// A colour page and the grey page of its darkest channel (or of its luma) are the same ink,
+// sample for sample: the colour rows are read 16 pixels at a time, the grey ones through the
+// palette (widths with and without a tail, and noise, so that every pixel's minimum comes from a
+// different channel).
+TEST(PageInk, AColourPageMeasuresAsItsDarkestChannelOrItsLuma) {
+  for (TInkChannel channel : {TInkChannel::Darkest, TInkChannel::Luma})
+    for (std::int32_t width : {640, 613}) {
+      SCOPED_TRACE(width);
+      SCOPED_TRACE(channel == TInkChannel::Darkest ? "darkest" : "luma");
+      TBitmapGraphic colour, grey;
+      colour.NewImage(width, 300, ikTrueColor, nullptr, 300, 300);
+      grey.NewImage(width, 300, ikGray256, nullptr, 300, 300);
+      std::uint32_t seed = 5;
+      for (std::int32_t y = 0; y < 300; ++y) {
+        std::uint8_t* c = colour.RowBits(y);
+        std::uint8_t* g = grey.RowBits(y);
+        for (std::int32_t x = 0; x < width; ++x, c += 3) {
+          for (int k = 0; k < 3; ++k) c[k] = static_cast<std::uint8_t>((seed = seed * 1103515245 + 12345) >> 16);
+          g[x] = channel == TInkChannel::Darkest ? std::min({c[0], c[1], c[2]})
+                                                  : static_cast<std::uint8_t>((77 * c[2] + 150 * c[1] + 29 * c[0] + 128) >> 8);
+        }
+      }
+      const TPageInk a = MeasureInk(colour, 0, channel), b = MeasureInk(grey);
+      ASSERT_TRUE(a.Analysed());
+      EXPECT_EQ(a.Level, b.Level);
+      EXPECT_EQ(a.Darkness, b.Darkness);
+    }
+}
+
+// A test chart of saturated bars under a dark grid: dark all over in its weakest channel, which
+// must not make it paper without marks.
+TEST(CleanPage, APageOfSaturatedColourBarsIsKept) {
+  constexpr std::uint32_t kBars[] = {0xFF0000, 0x00FF00, 0x0000FF, 0x00FFFF, 0xFF00FF, 0xFFFF00};
+  for (bool grid : {true, false}) {
+    SCOPED_TRACE(grid ? "grid" : "bars alone");
+    TBitmapGraphic page;
+    page.NewImage(1240, 1754, ikTrueColor, nullptr, 150, 150);
+    for (std::int32_t y = 0; y < page.Height(); ++y) {
+      std::uint8_t* p = page.RowBits(y);
+      for (std::int32_t x = 0; x < page.Width(); ++x, p += 3) {
+        const bool line = grid && (x % 60 < 3 || y % 60 < 3);
+        const std::uint32_t c = line ? 0x202020 : kBars[x * 6 / page.Width()];
+        p[0] = static_cast<std::uint8_t>(c);
+        p[1] = static_cast<std::uint8_t>(c >> 8);
+        p[2] = static_cast<std::uint8_t>(c >> 16);
       }
     }
-    const TPageInk a = MeasureInk(colour), b = MeasureInk(grey);
-    ASSERT_TRUE(a.Analysed());
-    EXPECT_EQ(a.Level, b.Level);
-    EXPECT_EQ(a.Darkness, b.Darkness);
+    EXPECT_EQ(InkChannelFor(page), TInkChannel::Luma);
+    EXPECT_EQ(CleanPage(page, 150, true, false), TCleaning::Kept);
+    // Measured in the darkest channel all the same, the verdict looks again by brightness.
+    EXPECT_FALSE(JudgeBlank(page, MeasureInk(page, 150, TInkChannel::Darkest), 150).Blank);
   }
 }
 
+// No text or line structure: nothing to go by, and the page stays as it was.
 TEST(CleanPage, PagesWithoutLinesAreNotTurned) {
   for (TSideMark mark : {TSideMark::Photo, TSideMark::Drawing, TSideMark::None, TSideMark::PageNumber}) {
     TSideSpec spec;

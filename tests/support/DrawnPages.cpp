@@ -406,6 +406,9 @@ std::vector<TSideSpec> ContentSides(const std::vector<int>& dpis, double widthMm
       {TSideMark::PageNumber, "number_framed", 0xF8F8F4, {4, 0, false, true, false, true, 0, 0}},
       {TSideMark::Photo, "soft_photo", 0xFFFFFF, {4, 0, false, false, false, false, 0, 0}},
       {TSideMark::EdgeToEdgeBand, "edge_to_edge_band", 0xFFFFFF, {4, 0, false, false, false, false, 0, 0}},
+      // Strongly coloured paper is dark in its weakest channel: marks count in the others.
+      {TSideMark::PencilNote, "pencil_on_neon_yellow", 0xFFEA2E, {4, 2, false, false, false, false, 0, 0}},
+      {TSideMark::PageNumber, "number_on_red_card", 0xD8342E, {4, 2, false, false, false, false, 0, 0}},
   };
   std::vector<TSideSpec> sides;
   std::uint32_t seed = 100;
@@ -435,6 +438,8 @@ std::vector<TSideSpec> BlankSides(const std::vector<int>& dpis, double widthMm, 
       {"show_through", 0xFAFAFA, {4, 2, false, false, false, false, 22, 0}},
       {"dust", 0xFFFFFF, {4, 0, false, false, false, false, 0, 40}},
       {"everything", 0xF4EEDC, {6, 4, true, false, true, false, 18, 25}},
+      {"neon_yellow", 0xFFEA2E, {5, 3, false, false, false, false, 0, 0}},
+      {"red_card_dust", 0xD8342E, {4, 2, false, false, false, false, 0, 30}},
   };
   std::vector<TSideSpec> sides;
   std::uint32_t seed = 500;
