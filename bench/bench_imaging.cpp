@@ -28,6 +28,7 @@
 #include "imaging/Canvas.h"
 #include "imaging/CropTransform.h"
 #include "imaging/ImageFormatTransform.h"
+#include "imaging/RowDither.h"
 #include "imaging/JpegGraphic.h"
 #include "imaging/MemoryStream.h"
 #include "imaging/TiffGraphic.h"
@@ -166,6 +167,23 @@ void Dither(benchmark::State& state, TImageKind kind) {
 
 void BM_DitherBlackWhite(benchmark::State& state) { Dither(state, ikBlackWhite); }
 BENCHMARK(BM_DitherBlackWhite)->Arg(1)->Arg(0)->ArgName("fast")->Unit(benchmark::kMillisecond);
+
+// The row-wise dither to black and white on one thread (threads:1) and on two (threads:2), as
+// the transform chooses between them by the machine's load; real time is the figure.
+void BM_DitherRows(benchmark::State& state) {
+  Warm();
+  TBitmapGraphic out;
+  out.NewImage(Page().Width(), Page().Height(), ikBlackWhite, nullptr, 300, 300);
+  const auto none = [](std::int32_t) {};
+  for (auto _ : state) {
+    if (state.range(0) == 2)
+      DitherRowsTwoThreads(Page(), out, true, none);
+    else
+      DitherRowsOneThread(Page(), out, true, none);
+  }
+  SetPixels(state, Page());
+}
+BENCHMARK(BM_DitherRows)->Arg(1)->Arg(2)->ArgName("threads")->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The page to black and white by local threshold (MonoText), grey conversion included.
 void BM_MonoTextThreshold(benchmark::State& state) {

@@ -1,5 +1,6 @@
 #include "imaging/DefaultPalettes.h"
 #include "imaging/ImageFormatTransform.h"
+#include "imaging/RowDither.h"
 
 #include <algorithm>
 #include <array>
@@ -60,56 +61,6 @@ inline void Diffuse(int* cur, int* next, std::size_t i, int e) {
   next[i - 3] = Clamp255(next[i - 3] + e * 3 / 16);
   next[i] = Clamp255(next[i] + e * 5 / 16);
   next[i + 3] = Clamp255(next[i + 3] + e / 16);
-}
-
-// Diffuse's sums for one channel, kept in registers from one pixel to the next: the pixel itself
-// (its value with the error carried from the left) and the row below at x - 1 and x (x + 1
-// starts at zero). Each is clamped after every addition, in Diffuse's order.
-struct TChannelSums {
-  int here;
-  int belowLeft = 0;
-  int below = 0;
-  // Spreads the pixel's error e: right is the next pixel's own value, the sum below at x - 1
-  // is complete and returned.
-  int Spread(int e, int right) {
-    here = Clamp255(right + e * 7 / 16);
-    const int done = Clamp255(belowLeft + e * 3 / 16);
-    belowLeft = Clamp255(below + e * 5 / 16);
-    below = Clamp255(e / 16);
-    return done;
-  }
-};
-
-// The inner pixels of a row (the first and last are quantised without spreading) of the
-// row-wise dither to black and white or to 256 grey levels: the same sums as Diffuse on cur and
-// next, the running ones held in registers.
-void DiffuseRow(int* cur, int* next, std::uint8_t* out, std::int32_t width, bool blackWhite) {
-  TChannelSums r{cur[3]}, g{cur[4]}, b{cur[5]};
-  for (std::int32_t x = 1; x + 1 < width; ++x) {
-    const std::size_t i = 3 * static_cast<std::size_t>(x);
-    const int sum = r.here + g.here + b.here;
-    int a;
-    if (blackWhite) {
-      // Without a branch: on dithered paper black and white alternate unpredictably.
-      const unsigned white = sum >= 383 ? 1u : 0u;
-      a = static_cast<int>(255 * white);
-      const unsigned bit = 0x80u >> (x & 7);
-      out[x >> 3] = static_cast<std::uint8_t>((out[x >> 3] & ~bit) | (bit & (0u - white)));
-    } else {
-      a = (sum + 1) / 3;
-      out[x] = static_cast<std::uint8_t>(a);
-    }
-    next[i - 3] = r.Spread(r.here - a, cur[i + 3]);
-    next[i - 2] = g.Spread(g.here - a, cur[i + 4]);
-    next[i - 1] = b.Spread(b.here - a, cur[i + 5]);
-  }
-  const std::size_t last = 3 * static_cast<std::size_t>(width - 1);
-  const TChannelSums* sums[3] = {&r, &g, &b};
-  for (std::size_t c = 0; c < 3; ++c) {
-    cur[last + c] = sums[c]->here;
-    next[last - 3 + c] = sums[c]->belowLeft;
-    next[last + c] = sums[c]->below;
-  }
 }
 
 }  // namespace
@@ -206,38 +157,12 @@ void TImageFormatTransform::Dither(const TDibGraphic& source, TDibGraphic& dest)
     DitherReference(source, dest);
     return;
   }
-  const std::int32_t width = source.Width();
   const std::int32_t height = source.Height();
-  DitherRows rows(width);
-  int* cur = rows.cur.data();
-  int* next = rows.next.data();
-  const bool blackWhite = target == ikBlackWhite;
-  for (std::int32_t y = 0; y < height; ++y) {
-    const std::uint8_t* in = source.RowBits(y);
-    std::uint8_t* out = dest.RowBits(y);
-    const std::size_t n = 3 * static_cast<std::size_t>(width);
-    // The channels are spread alike and only their sum is quantised, so the accumulators keep
-    // memory's order (blue, green, red) and this pass is one the compiler vectorises.
-    for (std::size_t i = 0; i < n; ++i) cur[i] = Clamp255(next[i] + in[i]);
-    std::fill(next, next + n, 0);
-    auto quantize = [&](std::int32_t x) -> int {
-      const std::size_t i = 3 * static_cast<std::size_t>(x);
-      const int sum = cur[i] + cur[i + 1] + cur[i + 2];
-      if (blackWhite) {
-        const int white = sum >= 383 ? 1 : 0;
-        if (white) out[x >> 3] |= static_cast<std::uint8_t>(0x80u >> (x & 7));
-        else out[x >> 3] &= static_cast<std::uint8_t>(~(0x80u >> (x & 7)));
-        return white ? 255 : 0;
-      }
-      const int level = (sum + 1) / 3;
-      out[x] = static_cast<std::uint8_t>(level);
-      return level;
-    };
-    quantize(0);
-    if (width >= 3) DiffuseRow(cur, next, out, width, blackWhite);
-    quantize(width - 1);
-    ReportDitherRow(y, height);
-  }
+  const auto rowDone = [&](std::int32_t y) { ReportDitherRow(y, height); };
+  if (TwoDitherThreadsPay(source))
+    DitherRowsTwoThreads(source, dest, target == ikBlackWhite, rowDone);
+  else
+    DitherRowsOneThread(source, dest, target == ikBlackWhite, rowDone);
 }
 
 // Plain copy by nearest palette colour, no dithering; exact for a true-colour target. Rows are

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "imaging/DefaultPalettes.h"
 #include "imaging/ImageFormatTransform.h"
 #include "imaging/NegativeTransform.h"
+#include "imaging/RowDither.h"
 
 namespace lumipage {
 namespace {
@@ -210,7 +212,44 @@ INSTANTIATE_TEST_SUITE_P(
                       FastCase{PageKind::Gradient, ikGray256, 301, 211}, FastCase{PageKind::Noise, ikGray256, 129, 65},
                       FastCase{PageKind::Noise, ikBlackWhite, 1, 5}, FastCase{PageKind::Noise, ikBlackWhite, 2, 5},
                       FastCase{PageKind::Noise, ikBlackWhite, 3, 1}, FastCase{PageKind::Noise, ikGray256, 1, 3},
-                      FastCase{PageKind::Noise, ikGray256, 2, 2}, FastCase{PageKind::Gradient, ikGray256, 3, 9}));
+                      FastCase{PageKind::Noise, ikGray256, 2, 2}, FastCase{PageKind::Gradient, ikGray256, 3, 9},
+                      // Pages large enough for two threads where the machine has cores to spare.
+                      FastCase{PageKind::Text, ikBlackWhite, 1237, 1001}, FastCase{PageKind::Gradient, ikGray256, 1601, 700}));
+
+// Two threads dither alternate rows, each behind the other: the same bytes as one thread, rows
+// reported in the same order (odd and even heights, widths that are no multiple of their step);
+// an exception from a row's report (an interrupted job) stops both threads at once.
+TEST(Dither, TwoThreadsGiveOneThreadsBytes) {
+  const struct {
+    PageKind kind;
+    TImageKind target;
+    std::int32_t width, height;
+  } cases[] = {{PageKind::Text, ikBlackWhite, 1237, 1001}, {PageKind::Noise, ikBlackWhite, 3000, 6},
+               {PageKind::Gradient, ikGray256, 1601, 700}, {PageKind::Noise, ikGray256, 2, 9}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.width);
+    TDibGraphic page, one, two;
+    FillPage(page, c.width, c.height, c.kind, 5);
+    one.NewImage(c.width, c.height, c.target, nullptr, 300, 300);
+    two.NewImage(c.width, c.height, c.target, nullptr, 300, 300);
+    std::vector<std::int32_t> rowsOne, rowsTwo;
+    DitherRowsOneThread(page, one, c.target == ikBlackWhite, [&](std::int32_t y) { rowsOne.push_back(y); });
+    DitherRowsTwoThreads(page, two, c.target == ikBlackWhite, [&](std::int32_t y) { rowsTwo.push_back(y); });
+    EXPECT_EQ(PixelBytes(one), PixelBytes(two));
+    EXPECT_EQ(rowsOne, rowsTwo);
+  }
+  TDibGraphic page, out;
+  FillPage(page, 1400, 1200, PageKind::Text, 3);
+  out.NewImage(1400, 1200, ikBlackWhite, nullptr, 300, 300);
+  std::int32_t last = -1;
+  EXPECT_THROW(DitherRowsTwoThreads(page, out, true,
+                                    [&](std::int32_t y) {
+                                      last = y;
+                                      if (y == 500) throw std::runtime_error("stop");
+                                    }),
+               std::runtime_error);
+  EXPECT_EQ(last, 500);
+}
 
 TEST(Dither, ProgressRunsFromHalfWayWhenQuantisingIsOn) {
   TDibGraphic page;

@@ -75,13 +75,15 @@ check_rank() {
   case $1 in 0) echo 0 ;; 3) echo 1 ;; 2) echo 2 ;; *) echo 3 ;; esac
 }
 
-# Renders every page of $1 in grey at 20 dpi and writes one checksum a line to $2.
+# Renders every page of $1 in grey at 20 dpi and writes one checksum a line to $2. The reader is
+# given two minutes: some public files keep it busy far longer (a render cut short shows as a
+# difference of the old pages, never as a pass).
 render() {
   local pdf=$1 out=$2 pw=$3
   rm -rf "$out.d"; mkdir -p "$out.d"
-  pdftoppm -r 20 -gray -opw "$pw" "$pdf" "$out.d/p" >/dev/null 2>"$out.err"
+  timeout 120 pdftoppm -r 20 -gray -opw "$pw" "$pdf" "$out.d/p" >/dev/null 2>"$out.err"
   if [ -z "$(ls "$out.d")" ] && [ -n "$pw" ]; then
-    pdftoppm -r 20 -gray -upw "$pw" "$pdf" "$out.d/p" >/dev/null 2>"$out.err"
+    timeout 120 pdftoppm -r 20 -gray -upw "$pw" "$pdf" "$out.d/p" >/dev/null 2>"$out.err"
   fi
   (cd "$out.d" && ls | LC_ALL=C sort -V | xargs -r md5sum | awk '{print $1}') >"$out"
   rm -rf "$out.d"
