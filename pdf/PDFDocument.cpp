@@ -12,16 +12,11 @@
 #include "pdf/PDFNumberText.h"
 #include "pdf/PDFParser.h"
 #include "pdf/PDFRepair.h"
+#include "pdf/PDFLexer.h"
 #include "pdf/PDFTextString.h"
 #include "platform/ByteOrder.h"
 
 namespace lumipage {
-
-namespace {
-
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-}  // namespace
 
 TPDFDocument::TPDFDocument() : structure_(std::make_unique<TPDFStructure>()) {
   structure_->OnLookup = [this](TPDFIndRef*, int32_t number, int32_t generation) -> TPDFObject* {
@@ -144,9 +139,9 @@ void TPDFDocument::ParseObject(TPDFIndObj& object) {
 
   size_t p = 0;
   auto readRun = [&]() {
-    while (p < text.size() && !IsDigit(text[p]) && text[p] != '.') ++p;
+    while (p < text.size() && !pdflex::IsDigit(text[p]) && text[p] != '.') ++p;
     const size_t start = p;
-    while (p < text.size() && (IsDigit(text[p]) || text[p] == '.')) ++p;
+    while (p < text.size() && (pdflex::IsDigit(text[p]) || text[p] == '.')) ++p;
     return DigitRunToInt(std::string_view(text).substr(start, p - start));
   };
   const int32_t number = readRun();
@@ -154,8 +149,7 @@ void TPDFDocument::ParseObject(TPDFIndObj& object) {
 
   TPDFObject* value = nullptr;
   if (number == object.Number && generation == object.Generation) {
-    while (p < text.size() && TPDFParser::IsWhite(static_cast<unsigned char>(text[p]))) ++p;
-    std::string_view rest = std::string_view(text).substr(p);
+    std::string_view rest = std::string_view(text).substr(pdflex::SkipWhite(text, p));
     bool isObj = false;
     if (rest.starts_with("obj") &&
         (rest.size() == 3 || TPDFParser::IsDelimiter(static_cast<unsigned char>(rest[3])))) {
@@ -163,11 +157,11 @@ void TPDFDocument::ParseObject(TPDFIndObj& object) {
       rest.remove_prefix(3);
     } else {
       size_t k = 0;
-      while (k < rest.size() && !TPDFParser::IsWhite(static_cast<unsigned char>(rest[k]))) ++k;
+      while (k < rest.size() && !pdflex::IsWhite(rest[k])) ++k;
       isObj = rest.substr(0, k) == "obj";
       rest.remove_prefix(k);
     }
-    while (!rest.empty() && TPDFParser::IsWhite(static_cast<unsigned char>(rest.front()))) rest.remove_prefix(1);
+    rest.remove_prefix(pdflex::SkipWhite(rest, 0));
     if (isObj && !rest.empty()) {
       TPDFParser parser(*structure_, rest);
       value = parser.ParseFirst();

@@ -9,6 +9,7 @@
 #include "pdf/PDFDocument.h"
 #include "pdf/PDFLimits.h"
 #include "pdf/PDFNumberText.h"
+#include "pdf/PDFLexer.h"
 #include "pdf/PDFObjectStreams.h"
 #include "pdf/PDFParser.h"
 #include "pdf/PDFRepair.h"
@@ -18,19 +19,16 @@ namespace lumipage {
 
 namespace {
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
 // A text without a header starts as the body of a PDF does: after leading whitespace, the
 // comment line of binary bytes that follows a header, or the first object's "n g obj".
 bool StartsLikeABody(std::string_view text) {
-  size_t p = 0;
-  while (p < text.size() && TPDFParser::IsWhite(static_cast<unsigned char>(text[p]))) ++p;
+  size_t p = pdflex::SkipWhite(text, 0);
   if (p < text.size() && text[p] == '%') return true;
   for (int part = 0; part < 2; ++part) {
     const size_t digits = p;
-    while (p < text.size() && IsDigit(text[p])) ++p;
-    if (p == digits || p >= text.size() || !TPDFParser::IsWhite(static_cast<unsigned char>(text[p]))) return false;
-    while (p < text.size() && TPDFParser::IsWhite(static_cast<unsigned char>(text[p]))) ++p;
+    p = pdflex::SkipDigits(text, p);
+    if (p == digits || p >= text.size() || !pdflex::IsWhite(text[p])) return false;
+    p = pdflex::SkipWhite(text, p);
   }
   return text.substr(p, 3) == "obj";
 }
@@ -90,7 +88,7 @@ bool TPDFLoader::ReadHeader() {
     if (at >= head.size()) return false;
     const std::string_view run = head.substr(at, 10);
     size_t k = 0;
-    while (k < run.size() && (IsDigit(run[k]) || run[k] == '.')) ++k;
+    while (k < run.size() && (pdflex::IsDigit(run[k]) || run[k] == '.')) ++k;
     version = std::string(run.substr(0, k));
     return IsNumber(version);
   };
@@ -220,9 +218,9 @@ void TPDFLoader::CheckLinearized() {
   size_t p = obj;
   int32_t values[2] = {0, 0};
   for (int k = 1; k >= 0; --k) {
-    while (p > 0 && !IsDigit(head[p - 1])) --p;
+    while (p > 0 && !pdflex::IsDigit(head[p - 1])) --p;
     const size_t end = p;
-    while (p > 0 && IsDigit(head[p - 1])) --p;
+    p = pdflex::DigitRunStart(head, p);
     values[k] = DigitRunToInt(head.substr(p, end - p));
   }
   auto* dict = As<TPDFDictionary>(document_.GetValue(document_.FindIndirect(values[0], values[1])));
