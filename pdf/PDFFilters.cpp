@@ -93,7 +93,8 @@ std::string FlateEncode(std::string_view bytes) {
   }
 }
 
-std::string FlateDecode(std::string_view bytes, size_t maxOutput) {
+std::string FlateDecode(std::string_view bytes, size_t maxOutput, bool* intact) {
+  if (intact != nullptr) *intact = false;
   if (bytes.empty()) return {};
   try {
     Inflater inf;
@@ -112,6 +113,7 @@ std::string FlateDecode(std::string_view bytes, size_t maxOutput) {
       const uInt outBefore = z.avail_out;
       const int rc = inflate(&z, Z_NO_FLUSH);
       used = out.size() - z.avail_out;
+      if (rc == Z_STREAM_END && intact != nullptr) *intact = true;
       if (rc == Z_STREAM_END || rc == Z_DATA_ERROR) break;
       // Truncated data, a missing dictionary or an internal error: no further progress.
       if (rc != Z_OK && rc != Z_BUF_ERROR) break;
@@ -207,8 +209,8 @@ std::string UndoPredictor(std::string data, int32_t predictor, int32_t colors, i
 }
 
 std::string FlateDecodePredicted(std::string_view bytes, int32_t predictor, int32_t colors,
-                                 int32_t bitsPerComponent, int32_t columns, size_t maxOutput) {
-  return UndoPredictor(FlateDecode(bytes, maxOutput), predictor, colors, bitsPerComponent, columns);
+                                 int32_t bitsPerComponent, int32_t columns, size_t maxOutput, bool* intact) {
+  return UndoPredictor(FlateDecode(bytes, maxOutput, intact), predictor, colors, bitsPerComponent, columns);
 }
 
 std::string ASCII85Decode(std::string_view bytes) {

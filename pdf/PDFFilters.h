@@ -12,12 +12,13 @@ namespace lumipage {
 // zlib format at the default level; empty input or any zlib failure gives empty output.
 [[nodiscard]] std::string FlateEncode(std::string_view bytes);
 // zlib inflate; corrupt or truncated data gives what was decoded before the fault. Decoding
-// stops at maxOutput bytes.
-[[nodiscard]] std::string FlateDecode(std::string_view bytes, size_t maxOutput = kMaxDecodedSize);
+// stops at maxOutput bytes. intact (when given) tells whether the data decoded to its end.
+[[nodiscard]] std::string FlateDecode(std::string_view bytes, size_t maxOutput = kMaxDecodedSize,
+                                      bool* intact = nullptr);
 // FlateDecode, then TIFF predictor 2 or the PNG predictors (10 and up) undone.
 [[nodiscard]] std::string FlateDecodePredicted(std::string_view bytes, int32_t predictor, int32_t colors,
                                                int32_t bitsPerComponent, int32_t columns,
-                                               size_t maxOutput = kMaxDecodedSize);
+                                               size_t maxOutput = kMaxDecodedSize, bool* intact = nullptr);
 // Only the predictor step of FlateDecodePredicted, on already inflated data.
 [[nodiscard]] std::string UndoPredictor(std::string data, int32_t predictor, int32_t colors,
                                         int32_t bitsPerComponent, int32_t columns);

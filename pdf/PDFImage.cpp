@@ -457,7 +457,12 @@ void CompressPageContent(TPDFPageTree& pages) {
     TPDFDictionary* dict = stream->Dictionary();
     // Data under a filter the decoder cannot undo would be re-encoded still encoded.
     if (IsFlateOnly(dict) || !Decodable(dict)) continue;
-    stream->SetData(stream->Decode(), true);
+    // Damaged data stays as it was: re-encoded, the part after the fault, which a reader may
+    // still make something of, would be lost for good.
+    bool intact = true;
+    std::string data = stream->Decode(&intact);
+    if (!intact) continue;
+    stream->SetData(data, true);
   }
 }
 

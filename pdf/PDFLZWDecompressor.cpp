@@ -46,10 +46,13 @@ std::string TPDFLZWDecompressor::Decompress(std::string_view data, size_t maxOut
   for (int i = 0; i < 256 && i < kTableSize; ++i) table_[static_cast<size_t>(i)].assign(1, static_cast<char>(i));
   ResetTable();
 
+  Intact = true;
   std::string out;
   auto emit = [&](const std::string& s) {
     out.append(s, 0, std::min(s.size(), maxOutput - out.size()));
-    return out.size() < maxOutput;
+    if (out.size() < maxOutput) return true;
+    Intact = false;
+    return false;
   };
   auto addEntry = [&](std::string entry) {
     table_[static_cast<size_t>(nextCode_)] = std::move(entry);
@@ -89,6 +92,7 @@ std::string TPDFLZWDecompressor::Decompress(std::string_view data, size_t maxOut
       if (!current.empty()) entry += current.front();
       addEntry(std::move(entry));
     } else {
+      if (code > nextCode_) Intact = false;
       // The code being defined right now: the previous entry plus its own first byte.
       std::string entry = previous;
       if (!previous.empty()) entry += previous.front();

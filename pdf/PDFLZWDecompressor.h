@@ -19,6 +19,9 @@ class TPDFLZWDecompressor {
   uint8_t FillOrder = 1;  // 1: codes packed most significant bit first; 0: least first
   bool EarlyChange = false;
   int32_t InitialCodeSize = 9;
+  // After Decompress: false when a code named no entry yet (the data is damaged; what follows
+  // the fault is guessed) or the output reached its cap.
+  bool Intact = true;
 
  private:
   static constexpr int kTableSize = 4096;

@@ -50,7 +50,8 @@ TPDFDictionary* ResolveDictionary(TPDFObject* v) {
 
 }  // namespace
 
-std::string TPDFStream::Decode() const {
+std::string TPDFStream::Decode(bool* intact) const {
+  if (intact != nullptr) *intact = true;
   std::string data = rawData_;
   std::vector<std::string> filters;
   TPDFObject* f = dictionary_->Get("Filter", true);
@@ -76,12 +77,15 @@ std::string TPDFStream::Decode() const {
     const std::string& name = filters[i];
     const TPDFDictionary* parm = parms[i];
     if (name == "FlateDecode" || name == "Fl") {
+      bool whole = true;
       if (parm != nullptr) {
         data = FlateDecodePredicted(data, Param(parm, "Predictor", 1), Param(parm, "Colors", 1),
-                                    Param(parm, "BitsPerComponent", 8), Param(parm, "Columns", 1));
+                                    Param(parm, "BitsPerComponent", 8), Param(parm, "Columns", 1), kMaxDecodedSize,
+                                    &whole);
       } else {
-        data = FlateDecode(data);
+        data = FlateDecode(data, kMaxDecodedSize, &whole);
       }
+      if (!whole && intact != nullptr) *intact = false;
     } else if (name == "ASCII85Decode") {
       data = ASCII85Decode(data);
     } else if (name == "LZWDecode") {
@@ -91,6 +95,7 @@ std::string TPDFStream::Decode() const {
       const auto* early = parm == nullptr ? nullptr : As<TPDFNumeric>(parm->Get("EarlyChange", true));
       lzw.EarlyChange = early == nullptr || early->Value == 1.0;
       data = lzw.Decompress(data);
+      if (!lzw.Intact && intact != nullptr) *intact = false;
     }
     // Any other filter leaves the data encoded for the next one.
   }

@@ -22,7 +22,9 @@ class TPDFStream final : public TPDFObject {
   // The encoded bytes exactly as stored in the file.
   [[nodiscard]] const std::string& RawData() const { return rawData_; }
   // The data with every filter of /Filter undone in order; unknown filters are passed over.
-  [[nodiscard]] std::string Decode() const;
+  // intact (when given) tells whether every filter decoded its data to the end: false for
+  // damaged data, of which the result holds only what could be read.
+  [[nodiscard]] std::string Decode(bool* intact = nullptr) const;
   // Stores the bytes and sets /Length (the existing number in place, or a new one).
   void SetRawData(std::string bytes);
   // Plain bytes: Flate-compressed with /Filter /FlateDecode, or stored as they are without

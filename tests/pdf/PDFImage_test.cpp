@@ -608,6 +608,54 @@ TEST(CompressContentTest, CompressesWhatItCanDecode) {
   EXPECT_TRUE(QpdfClean(out));
 }
 
+// Damaged content (an LZW code that names no entry, Flate data cut short under ASCII85) is kept
+// byte for byte with its filters: decoded and compressed again, what follows the fault would be
+// lost. The same content intact is compressed.
+TEST(CompressContentTest, DamagedContentStaysAsItWas) {
+  auto lzw = [](std::initializer_list<int> codes) {  // 9-bit codes, most significant bit first
+    std::string out;
+    std::uint32_t bits = 0;
+    int held = 0;
+    for (int c : codes) {
+      bits = (bits << 9) | static_cast<std::uint32_t>(c);
+      held += 9;
+      while (held >= 8) {
+        out += static_cast<char>((bits >> (held - 8)) & 0xFF);
+        held -= 8;
+      }
+    }
+    if (held > 0) out += static_cast<char>((bits << (8 - held)) & 0xFF);
+    return out;
+  };
+  const std::string goodLzw = lzw({256, 'q', ' ', 'Q', 257});
+  const std::string badLzw = lzw({256, 'q', ' ', 400, 'Q', 257});
+  const std::string cutFlate = ASCII85Encode(FlateEncode("0 0 m 4 4 l S 0 0 m 5 5 l S").substr(0, 12));
+  auto stream = [](const std::string& dict, const std::string& data) {
+    return "<< " + dict + " /Length " + std::to_string(data.size()) + " >>\nstream\n" + data + "\nendstream";
+  };
+  const std::string text = MakePdf({
+      "<< /Type /Catalog /Pages 2 0 R >>",
+      "<< /Type /Pages /Kids [ 3 0 R 5 0 R 7 0 R ] /Count 3 /MediaBox [ 0 0 100 100 ] >>",
+      "<< /Type /Page /Parent 2 0 R /Contents 4 0 R >>", stream("/Filter /LZWDecode", goodLzw),
+      "<< /Type /Page /Parent 2 0 R /Contents 6 0 R >>", stream("/Filter /LZWDecode", badLzw),
+      "<< /Type /Page /Parent 2 0 R /Contents 8 0 R >>", stream("/Filter [ /ASCII85Decode /FlateDecode ]", cutFlate),
+  });
+  TVellox pdf;
+  std::istringstream in(text);
+  ASSERT_EQ(pdf.LoadFromStream(in), 1);
+  ASSERT_EQ(pdf.CompressContent(), 1);
+  auto first = [&](int page) {
+    (void)pdf.SelectPage(page);
+    return pdf.Pages().ContentStreams().front();
+  };
+  EXPECT_EQ(first(1)->Dictionary()->GetText("Filter"), "FlateDecode");
+  EXPECT_EQ(first(1)->Decode(), "q Q");
+  EXPECT_EQ(first(2)->RawData(), badLzw);
+  EXPECT_EQ(first(2)->Dictionary()->GetText("Filter"), "LZWDecode");
+  EXPECT_EQ(first(3)->RawData(), cutFlate);
+  EXPECT_EQ(first(3)->Dictionary()->Get("Filter")->ToText(), "[ /ASCII85Decode /FlateDecode ]");
+}
+
 TEST(CompressContentTest, CompressPageTouchesOnlyTheSelectedPage) {
   TVellox pdf;
   ASSERT_EQ(pdf.NewPages(1), 2);
