@@ -9,6 +9,7 @@ packages=(
   libfreetype-dev libfontconfig-dev fonts-liberation
   nettle-dev
   libtesseract-dev tesseract-ocr-eng tesseract-ocr-osd
+  libzxing-dev zint zbar-tools libzbar-dev
   libsane-dev sane-utils
   libgtest-dev libgmock-dev libbenchmark-dev
   qpdf poppler-utils libtiff-tools libjpeg-turbo-progs imagemagick
