@@ -35,18 +35,30 @@ struct TBox {
 
 // Patches of ink at most four and a half times as long as wide (a rectangular Data Matrix) and
 // mostly filled, on a grid of blocks about 1.3 mm wide: where a QR code or a Data Matrix symbol
-// may be. Lines of text are long and flat, photos and dark edges are large; those are left out.
+// may be, at least about 4 mm wide. Lines of text are long and flat and mostly paper, photos and
+// dark edges are large; those are left out.
 std::vector<TBox> MatrixCandidates(const LumiBarcodeImage& image, int block) {
   const int gw = (image.Width + block - 1) / block, gh = (image.Height + block - 1) / block;
-  std::vector<std::uint8_t> lows(static_cast<std::size_t>(gw) * gh, 255), highs(lows.size(), 0);
-  for (int y = 0; y < image.Height; ++y) {
+  const std::size_t cells = static_cast<std::size_t>(gw) * gh;
+  std::vector<std::uint8_t> lows(cells, 255), highs(cells, 0);
+  std::vector<std::uint32_t> sums(cells, 0), counts(cells, 0);
+  // Every second pixel of every second row: a module is at least two pixels wide.
+  for (int y = 0; y < image.Height; y += 2) {
     const unsigned char* row = image.Pixels + static_cast<std::size_t>(y) * image.BytesPerLine;
-    std::uint8_t* low = &lows[static_cast<std::size_t>(y / block) * gw];
-    std::uint8_t* high = &highs[static_cast<std::size_t>(y / block) * gw];
-    for (int x = 0; x < image.Width; ++x) {
-      const int b = x / block;
-      low[b] = std::min(low[b], row[x]);
-      high[b] = std::max(high[b], row[x]);
+    const std::size_t base = static_cast<std::size_t>(y / block) * gw;
+    for (int bx = 0; bx < gw; ++bx) {
+      const int end = std::min(image.Width, (bx + 1) * block);
+      std::uint8_t low = lows[base + bx], high = highs[base + bx];
+      std::uint32_t sum = 0, count = 0;
+      for (int x = bx * block; x < end; x += 2, ++count) {
+        low = std::min(low, row[x]);
+        high = std::max(high, row[x]);
+        sum += row[x];
+      }
+      lows[base + bx] = low;
+      highs[base + bx] = high;
+      sums[base + bx] += sum;
+      counts[base + bx] += count;
     }
   }
   // The paper: the brightness most blocks reach.
@@ -54,14 +66,16 @@ std::vector<TBox> MatrixCandidates(const LumiBarcodeImage& image, int block) {
   std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2), sorted.end());
   const int paper = sorted[sorted.size() / 2];
   const int inkBelow = paper - 48;
-  std::vector<std::uint8_t> ink(lows.size());
-  for (std::size_t i = 0; i < lows.size(); ++i) ink[i] = lows[i] < inkBelow ? 1 : 0;
-
+  std::vector<std::uint8_t> ink(cells);
+  for (std::size_t i = 0; i < cells; ++i) ink[i] = lows[i] < inkBelow ? 1 : 0;
   std::vector<TBox> boxes;
   std::vector<int> stack;
   for (int start = 0; start < gw * gh; ++start) {
     if (ink[static_cast<std::size_t>(start)] != 1) continue;
     TBox box{start % gw, start / gw, start % gw, start / gw, 0};
+    // How much of the blocks' contrast is ink: about half in a matrix symbol, little in the
+    // thin strokes of text.
+    double shade = 0, contrast = 0;
     ink[static_cast<std::size_t>(start)] = 2;
     stack.assign(1, start);
     while (!stack.empty()) {
@@ -69,6 +83,9 @@ std::vector<TBox> MatrixCandidates(const LumiBarcodeImage& image, int block) {
       stack.pop_back();
       const int x = at % gw, y = at / gw;
       ++box.Count;
+      const std::size_t cell = static_cast<std::size_t>(at);
+      shade += paper - static_cast<double>(sums[cell]) / std::max<std::uint32_t>(1, counts[cell]);
+      contrast += paper - lows[cell];
       box.Left = std::min(box.Left, x);
       box.Right = std::max(box.Right, x);
       box.Top = std::min(box.Top, y);
@@ -86,7 +103,8 @@ std::vector<TBox> MatrixCandidates(const LumiBarcodeImage& image, int block) {
     }
     const int w = box.Right - box.Left + 1, h = box.Bottom - box.Top + 1;
     const int longer = std::max(w, h), shorter = std::min(w, h);
-    if (shorter >= 2 && longer * 2 <= std::max(gw, gh) && longer * 2 <= shorter * 9 && box.Count * 20 >= w * h * 9)
+    if (shorter >= 3 && longer * 2 <= std::max(gw, gh) && longer * 2 <= shorter * 9 && box.Count * 20 >= w * h * 9 &&
+        shade >= 0.25 * contrast)
       boxes.push_back(box);
   }
   // The largest first; a page of small specks does not cost more than a few dozen crops.
