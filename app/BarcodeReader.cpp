@@ -4,8 +4,10 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -121,8 +123,31 @@ void TestFault(int fd) {
   }
 }
 
-[[noreturn]] void ChildMain(int fd, pid_t parent, decltype(&lumi_barcode_read) read, const TBarcodeImage& image,
-                            int dpi) {
+std::uint8_t Luma(std::uint32_t rgb) {
+  const unsigned r = (rgb >> 16) & 0xFF, g = (rgb >> 8) & 0xFF, b = rgb & 0xFF;
+  return static_cast<std::uint8_t>((r * 77 + g * 150 + b * 29) >> 8);
+}
+
+// The request: the page's width, height and resolution; its pixels lie in the shared memory.
+struct TRequest {
+  std::uint32_t Width, Height, Dpi;
+};
+
+bool ReadAll(int fd, void* data, std::size_t size) {
+  auto* p = static_cast<char*>(data);
+  while (size > 0) {
+    const ssize_t n = ::read(fd, p, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// The decoding child: waits for a page, decodes it from the shared memory and sends the texts,
+// until the job closes its end or ends.
+[[noreturn]] void ChildMain(int fd, int memory, pid_t parent, decltype(&lumi_barcode_read) read) {
   // A signal meant for the job (a caller's time-out, Ctrl+C on the terminal) ends the child
   // plainly: the job's handler would report an interruption through the job's own wake-up pipe.
   for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGPIPE}) ::signal(sig, SIG_DFL);
@@ -135,49 +160,26 @@ void TestFault(int fd) {
   if (::getppid() != parent) ::_exit(4);
   const rlimit noCore{0, 0};
   ::setrlimit(RLIMIT_CORE, &noCore);
-  TestFault(fd);
-  const LumiBarcodeImage view{image.Pixels.data(), image.Width, image.Height, image.Width, dpi};
-  char message[1] = {};
-  int context = fd;
-  const int found = read(&view, SendText, &context, message, sizeof message);
-  if (!WriteRecord(fd, 'E', static_cast<std::uint32_t>(found), nullptr, 0)) ::_exit(3);
+  TRequest request;
+  while (ReadAll(fd, &request, sizeof request)) {
+    TestFault(fd);
+    const std::size_t size = static_cast<std::size_t>(request.Width) * request.Height;
+    void* pixels = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, memory, 0);
+    if (pixels == MAP_FAILED) ::_exit(5);
+    const LumiBarcodeImage view{static_cast<const unsigned char*>(pixels), static_cast<int>(request.Width),
+                                static_cast<int>(request.Height), static_cast<int>(request.Width),
+                                static_cast<int>(request.Dpi)};
+    char message[1] = {};
+    int context = fd;
+    const int found = read(&view, SendText, &context, message, sizeof message);
+    ::munmap(pixels, size);
+    if (!WriteRecord(fd, 'E', static_cast<std::uint32_t>(found), nullptr, 0)) ::_exit(3);
+  }
   // _exit: the parent's atexit handlers and stdio buffers belong to the parent alone.
   ::_exit(0);
 }
 
 // --- The parent's side -------------------------------------------------------------------
-
-struct TFd {
-  int Fd = -1;
-  ~TFd() {
-    if (Fd >= 0) ::close(Fd);
-  }
-};
-
-// Ends and reaps the child on every way out of the wait.
-struct TChild {
-  pid_t Pid = -1;
-  int Status = 0;
-  bool Reaped = false;
-  // Waits for the child's end; false when it cannot be known (children are reaped elsewhere).
-  bool Reap() {
-    while (!Reaped) {
-      const pid_t r = ::waitpid(Pid, &Status, 0);
-      if (r == Pid) Reaped = true;
-      else if (!(r < 0 && errno == EINTR)) return false;
-    }
-    return true;
-  }
-  void Kill() {
-    if (!Reaped) ::kill(Pid, SIGKILL);
-  }
-  ~TChild() {
-    if (Pid > 0 && !Reaped) {
-      Kill();
-      Reap();
-    }
-  }
-};
 
 // Parses the records read so far; true once the end record arrived.
 bool ParseRecords(const std::string& data, std::vector<std::string>& texts, bool& malformed) {
@@ -205,10 +207,176 @@ TBarcodeRead Failed(std::string error) {
   return read;
 }
 
-std::uint8_t Luma(std::uint32_t rgb) {
-  const unsigned r = (rgb >> 16) & 0xFF, g = (rgb >> 8) & 0xFF, b = rgb & 0xFF;
-  return static_cast<std::uint8_t>((r * 77 + g * 150 + b * 29) >> 8);
-}
+// Why a child process, forked from the job and kept for the next pages: the module is already
+// loaded and the child inherits it, a page reaches it through shared memory without a copy of
+// the process, and nothing has to be installed beside the program. A child per page would
+// cost a fork of the whole job and the child's copy-on-write faults each time, several times
+// the decoding itself on an A4 page. A helper program would be the textbook answer for a
+// process with threads, which the job is (text recognition, the source manager): after a fork
+// only the forking thread lives on, and a lock another thread held stays locked. The child
+// therefore does as little as it can: the module is loaded and bound before the fork, glibc's
+// allocator is fork-safe, and what remains are system calls and the library's decoding. Should
+// the decoder still find a lock held, the child hangs, the time limit ends it, and the page
+// counts as unread; the next page gets a fresh child.
+class TDecoderProcess {
+ public:
+  static TDecoderProcess& Instance() {
+    static TDecoderProcess process;
+    return process;
+  }
+  ~TDecoderProcess() { Stop(); }
+
+  TBarcodeRead Read(decltype(&lumi_barcode_read) read, const TBarcodeImage& image, int dpi,
+                    std::chrono::milliseconds limit) {
+    std::lock_guard lock(mutex_);
+    // A child that ended meanwhile (it dies with the thread that started it) is replaced.
+    if (pid_ > 0) {
+      int status;
+      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        Stop();
+      }
+    }
+    if (pid_ <= 0) {
+      std::string problem = Start(read);
+      if (!problem.empty()) return Failed(problem);
+    }
+    const std::size_t size = image.Pixels.size();
+    if (size > mapped_) {
+      if (map_ != nullptr) ::munmap(map_, mapped_);
+      map_ = nullptr;
+      mapped_ = 0;
+      if (::ftruncate(memory_, static_cast<off_t>(size)) != 0) return Failed(Sentence("could not share the page"));
+      void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, memory_, 0);
+      if (p == MAP_FAILED) return Failed(Sentence("could not share the page"));
+      map_ = static_cast<unsigned char*>(p);
+      mapped_ = size;
+    }
+    std::memcpy(map_, image.Pixels.data(), size);
+    const TRequest request{static_cast<std::uint32_t>(image.Width), static_cast<std::uint32_t>(image.Height),
+                           static_cast<std::uint32_t>(dpi)};
+    if (::send(socket_, &request, sizeof request, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof request))
+      return EndWith(Sentence("could not reach its process"));
+
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + limit;
+    std::string data;
+    std::vector<std::string> texts;
+    bool malformed = false;
+    char buffer[16384];
+    for (;;) {
+      if (platform::InterruptRequested()) {
+        Stop();
+        platform::CheckInterrupt();
+      }
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+      if (left.count() <= 0)
+        return EndWith("The barcode decoder did not finish within " + std::to_string(limit.count()) + " ms");
+      // Short slices, so that an interruption is seen within a few tens of milliseconds.
+      pollfd wait{socket_, POLLIN, 0};
+      const int r = ::poll(&wait, 1, static_cast<int>(std::min<std::int64_t>(left.count(), 50)));
+      if (r < 0 && errno != EINTR) return EndWith(Sentence(std::strerror(errno)));
+      if (r <= 0) continue;
+      const ssize_t n = ::recv(socket_, buffer, sizeof buffer, 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return EndWith(Crashed());
+      data.append(buffer, static_cast<std::size_t>(n));
+      if (data.size() > kBarcodeTextLimit + 4096)
+        return EndWith("The barcode decoder sent more than " + std::to_string(kBarcodeTextLimit / 1024) +
+                       " KB of text");
+      if (ParseRecords(data, texts, malformed)) break;
+      if (malformed) return EndWith("The barcode decoder sent a malformed answer");
+    }
+    std::uint32_t found;
+    std::memcpy(&found, data.data() + data.size() - 4, 4);
+    if (static_cast<std::int32_t>(found) < 0) return Failed("The barcode decoder failed on the page");
+    TBarcodeRead result;
+    result.Texts = std::move(texts);
+    result.Status = result.Texts.empty() ? TBarcodeRead::TStatus::NoCode : TBarcodeRead::TStatus::Read;
+    return result;
+  }
+
+  // Ends the child (killed: it may be stuck) and reaps it.
+  void Stop() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      int status;
+      while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+      }
+    }
+    pid_ = -1;
+    CloseAll();
+  }
+
+  void StopLocked() {
+    std::lock_guard lock(mutex_);
+    Stop();
+  }
+
+ private:
+  static std::string Sentence(const std::string& why) { return "The barcode decoder " + why; }
+
+  std::string Start(decltype(&lumi_barcode_read) read) {
+    CloseAll();
+    int pair[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
+      return std::string("Barcode reading could not start: ") + std::strerror(errno);
+    socket_ = pair[0];
+    memory_ = ::memfd_create("lumipage-barcode-page", MFD_CLOEXEC);
+    if (memory_ < 0) {
+      ::close(pair[1]);
+      return std::string("Barcode reading could not start: ") + std::strerror(errno);
+    }
+    const pid_t parent = ::getpid();
+    pid_ = ::fork();
+    if (pid_ < 0) {
+      ::close(pair[1]);
+      return std::string("Barcode reading could not start: ") + std::strerror(errno);
+    }
+    if (pid_ == 0) {
+      ::close(pair[0]);
+      ChildMain(pair[1], memory_, parent, read);
+    }
+    ::close(pair[1]);
+    return {};
+  }
+
+  // The child's end as one sentence, once it closed its socket.
+  std::string Crashed() {
+    int status = 0;
+    pid_t r;
+    while ((r = ::waitpid(pid_, &status, 0)) < 0 && errno == EINTR) {
+    }
+    pid_ = -1;
+    if (r > 0 && WIFSIGNALED(status)) {
+      const int sig = WTERMSIG(status);
+      const char* name = ::sigabbrev_np(sig);
+      return "The barcode decoder crashed (" + (name != nullptr ? "SIG" + std::string(name) : "signal " + std::to_string(sig)) + ")";
+    }
+    return "The barcode decoder ended without a result";
+  }
+
+  TBarcodeRead EndWith(std::string error) {
+    Stop();
+    return Failed(std::move(error));
+  }
+
+  void CloseAll() {
+    if (map_ != nullptr) ::munmap(map_, mapped_);
+    map_ = nullptr;
+    mapped_ = 0;
+    if (socket_ >= 0) ::close(socket_);
+    if (memory_ >= 0) ::close(memory_);
+    socket_ = memory_ = -1;
+  }
+
+  std::mutex mutex_;
+  pid_t pid_ = -1;
+  int socket_ = -1;
+  int memory_ = -1;
+  unsigned char* map_ = nullptr;
+  std::size_t mapped_ = 0;
+};
 
 }  // namespace
 
@@ -280,94 +448,16 @@ TBarcodeImage BarcodeImageOf(const TDibGraphic& page, std::uint16_t dpi) {
   return image;
 }
 
-// Why a child per page, forked from the job: the page is already in memory and the child sees
-// it without a copy, a fork of the job costs about a millisecond, and nothing has to be
-// installed beside the program. A helper program that reads the page from a pipe would be the
-// textbook answer for a process with threads, which the job is (text recognition, the
-// source manager): after a fork only the forking thread lives on, and a lock another thread held
-// stays locked. The child therefore does as little as it can: the module is loaded and bound
-// before the fork, the page is converted before it, glibc's allocator is fork-safe, and what
-// remains are system calls and the library's decoding. Should the decoder still find a lock
-// held, the child hangs, the time limit ends it, and the page counts as unread.
 TBarcodeRead ReadBarcodes(const TDibGraphic& page, std::uint16_t dpi, std::chrono::milliseconds limit) {
   std::string problem;
   const auto read = TBarcodeModule::Instance().Read(problem);
   if (read == nullptr) return Failed(problem);
   const std::uint16_t pageDpi = dpi != 0 ? dpi : page.DpiX();
   const TBarcodeImage image = BarcodeImageOf(page, pageDpi);
-  const int imageDpi = pageDpi / std::max(1, pageDpi / 200);
   if (image.Pixels.empty()) return {};
-
-  int fds[2];
-  if (::pipe2(fds, O_CLOEXEC) != 0) return Failed(std::string("Barcode reading could not start: ") + std::strerror(errno));
-  TFd in{fds[0]}, out{fds[1]};
-  const pid_t parent = ::getpid();
-  TChild child;
-  child.Pid = ::fork();
-  if (child.Pid < 0) return Failed(std::string("Barcode reading could not start: ") + std::strerror(errno));
-  if (child.Pid == 0) {
-    ::close(fds[0]);
-    ChildMain(fds[1], parent, read, image, imageDpi);
-  }
-  ::close(out.Fd);
-  out.Fd = -1;
-
-  using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + limit;
-  std::string data;
-  std::vector<std::string> texts;
-  bool malformed = false, complete = false;
-  char buffer[16384];
-  for (;;) {
-    if (platform::InterruptRequested()) {
-      child.Kill();
-      child.Reap();
-      platform::CheckInterrupt();
-    }
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0) {
-      child.Kill();
-      child.Reap();
-      return Failed("The barcode decoder did not finish within " + std::to_string(limit.count()) + " ms");
-    }
-    // Short slices, so that an interruption is seen within a few tens of milliseconds.
-    pollfd wait{in.Fd, POLLIN, 0};
-    const int r = ::poll(&wait, 1, static_cast<int>(std::min<std::int64_t>(left.count(), 50)));
-    if (r < 0 && errno != EINTR) {
-      child.Kill();
-      child.Reap();
-      return Failed(std::string("Barcode reading failed: ") + std::strerror(errno));
-    }
-    if (r <= 0) continue;
-    const ssize_t n = ::read(in.Fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;  // the child closed its end: it has ended
-    data.append(buffer, static_cast<std::size_t>(n));
-    if (data.size() > kBarcodeTextLimit + 4096) {
-      child.Kill();
-      child.Reap();
-      return Failed("The barcode decoder sent more than " + std::to_string(kBarcodeTextLimit / 1024) + " KB of text");
-    }
-    complete = ParseRecords(data, texts, malformed);
-    if (complete || malformed) break;
-  }
-  if (!complete && !malformed) complete = ParseRecords(data, texts, malformed);
-  // The end record comes right before the child's _exit; anything else ended it early.
-  const bool known = child.Reap();
-  if (known && WIFSIGNALED(child.Status)) {
-    const int sig = WTERMSIG(child.Status);
-    const char* name = ::sigabbrev_np(sig);
-    return Failed("The barcode decoder crashed (" + (name != nullptr ? "SIG" + std::string(name) : "signal " + std::to_string(sig)) + ")");
-  }
-  if (malformed || !complete || (known && (!WIFEXITED(child.Status) || WEXITSTATUS(child.Status) != 0)))
-    return Failed("The barcode decoder ended without a result");
-  std::uint32_t found;
-  std::memcpy(&found, data.data() + data.size() - 4, 4);
-  if (static_cast<std::int32_t>(found) < 0) return Failed("The barcode decoder failed on the page");
-  TBarcodeRead result;
-  result.Texts = std::move(texts);
-  result.Status = result.Texts.empty() ? TBarcodeRead::TStatus::NoCode : TBarcodeRead::TStatus::Read;
-  return result;
+  return TDecoderProcess::Instance().Read(read, image, pageDpi / std::max(1, pageDpi / 200), limit);
 }
+
+void StopBarcodeReader() { TDecoderProcess::Instance().StopLocked(); }
 
 }  // namespace lumipage

@@ -1,9 +1,9 @@
 #pragma once
 // Barcodes on separator sheets. The decoder (liblumipage_barcode.so beside the source manager,
 // built on zxing-cpp) is loaded only by the first page looked at, so that the program links and
-// runs every other job where the library is absent. Each page is decoded in a child process
-// with a time limit: an abort, a crash or a hang of the library on an odd symbol costs that page
-// its reading, never the job.
+// runs every other job where the library is absent. Pages are decoded in a child process, kept
+// for the job's next pages, with a time limit per page: an abort, a crash or a hang of the
+// library on an odd symbol costs that page its reading and the child, never the job.
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -32,6 +32,10 @@ struct TBarcodeRead {
 // raises platform::EJobInterrupted, as every other safe point of the job does.
 [[nodiscard]] TBarcodeRead ReadBarcodes(const TDibGraphic& page, std::uint16_t dpi = 0,
                                         std::chrono::milliseconds limit = std::chrono::milliseconds(2000));
+
+// Ends the decoding child (the next page starts another). It also ends with the program, or
+// with the thread that started it.
+void StopBarcodeReader();
 
 // Loads the decoder now (it is otherwise loaded by the first ReadBarcodes): a job that looks
 // for barcode separators calls it before scanning, and so tells the user at once when the

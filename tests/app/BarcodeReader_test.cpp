@@ -127,8 +127,8 @@ TEST(BarcodeReader, OddSymbolsNeitherCrashNorHang) {
   }
 }
 
-// A decoder that aborts, hangs or sends without end: the page is Failed with its reason, no
-// child is left behind, and the next page is read as usual.
+// A decoder that aborts, hangs or sends without end: the page is Failed with its reason, the
+// child is ended and reaped, and the next page is read by a new one.
 TEST(BarcodeReader, DecoderFaultsFailThePageAlone) {
   auto page = Side(200);
   Paste(*page, *DrawSymbol("CODE128", "PATCHT", 4), page->Width() / 2, page->Height() / 3, 0, 0);
@@ -138,6 +138,8 @@ TEST(BarcodeReader, DecoderFaultsFailThePageAlone) {
   } faults[] = {{"abort", "crashed (SIGABRT)"}, {"hang", "did not finish within 300 ms"}, {"flood", "KB of text"}};
   for (const auto& f : faults) {
     SCOPED_TRACE(f.Fault);
+    // The child reads the fault at its start: a fresh one for each.
+    StopBarcodeReader();
     {
       ScopedEnv fault("LUMIPAGE_TEST_BARCODE_CHILD", f.Fault);
       const TBarcodeRead read = ReadBarcodes(*page, 0, std::chrono::milliseconds(300));
@@ -155,6 +157,7 @@ TEST(BarcodeReader, DecoderFaultsFailThePageAlone) {
 // An interruption of the job while the decoder is busy ends the wait at once.
 TEST(BarcodeReader, InterruptionEndsTheWait) {
   auto page = Side(200);
+  StopBarcodeReader();
   ScopedEnv fault("LUMIPAGE_TEST_BARCODE_CHILD", "hang");
   platform::RequestInterrupt();
   EXPECT_THROW((void)ReadBarcodes(*page, 0, std::chrono::seconds(60)), platform::EJobInterrupted);
