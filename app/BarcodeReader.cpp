@@ -1,7 +1,6 @@
 #include "app/BarcodeReader.h"
 
 #include <dlfcn.h>
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -82,8 +81,8 @@ class TBarcodeModule {
 
 // --- The child's side: raw system calls only -------------------------------------------------
 
-// The child's records on the pipe: 'T', a 4-byte length and the text, for each code; then 'E'
-// and the decoder's 4-byte result. A child that ends without 'E' has failed.
+// The child's answer for a page on the socket: 'T', a 4-byte length and the text, for each
+// code; then 'E' and the decoder's 4-byte result. A child that ends before its 'E' has failed.
 bool WriteAll(int fd, const void* data, std::size_t size) {
   const auto* p = static_cast<const char*>(data);
   while (size > 0) {

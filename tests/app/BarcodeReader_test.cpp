@@ -1,6 +1,6 @@
 // Barcodes on separator sheets: symbols drawn by zint, pasted onto drawn A4 sides in every
 // orientation, turned, faint, small and large, and photographs of barcodes from another project;
-// a decoder that aborts, hangs or floods its pipe costs the page its reading, never the job.
+// a decoder that aborts, hangs or floods its socket costs the page its reading, never the job.
 #include "app/BarcodeReader.h"
 
 #include <gtest/gtest.h>
