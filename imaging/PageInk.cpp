@@ -353,14 +353,14 @@ void MeasureDarkness(TPageInk& ink) {
 
 }  // namespace
 
-TPageInk MeasureInk(const TDibGraphic& page, std::uint16_t dpi, TInkChannel channel) {
+TPageInk MeasureInk(const TDibGraphic& page, std::uint16_t dpi, TInkChannel channel, int analysisDpi) {
   TPageInk ink;
   if (page.Empty()) return ink;
   const std::uint64_t pixels = static_cast<std::uint64_t>(page.Width()) * static_cast<std::uint64_t>(page.Height());
   if (pixels > kMaxAnalysedPixels) return ink;
   if (dpi == 0) dpi = page.DpiX();
   if (dpi == 0) dpi = 200;
-  ink.Factor = std::clamp(static_cast<std::int32_t>(std::lround(dpi / static_cast<double>(kAnalysisDpi))), 1, 16);
+  ink.Factor = std::clamp(static_cast<std::int32_t>(std::lround(dpi / static_cast<double>(std::max(1, analysisDpi)))), 1, 16);
   const std::int32_t w = page.Width() / ink.Factor, h = page.Height() / ink.Factor;
   if (w < kMinSamples || h < kMinSamples) return ink;
   ink.Width = w;
