@@ -131,6 +131,14 @@ TEST(PatchCode, OtherBarcodesAndRealScansHaveNone) {
     page.LoadFromFile(TestData(p.File));
     EXPECT_EQ(FindPatchCode(page, p.Dpi), TPatchCode::None) << p.File << " at " << p.Dpi;
   }
+  // Code 39 "PATCHT" symbols bent, blurred and greyed by others, read at their own 72 dpi and
+  // at resolutions that make their bars 2 to 6 mm wide.
+  for (const char* name : {"code39-patcht-distorted.jpg", "code39-patcht-fuzzy.jpg", "code39-patcht-unreadable.jpg"})
+    for (const std::uint16_t dpi : {72, 40, 25}) {
+      TJpegGraphic page;
+      page.LoadFromFile(TestData(std::string("separators/") + name));
+      EXPECT_EQ(FindPatchCode(page, dpi), TPatchCode::None) << name << " at " << dpi;
+    }
   // An 1871 print with a dark sheet edge, about 150 dpi.
   TJpegGraphic congress;
   congress.LoadFromFile(TestData("cleanpages/congress.jpg"));
