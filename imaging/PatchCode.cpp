@@ -40,6 +40,11 @@ constexpr double kMaxBarToBarDegrees = 4;
 // A sample darker than the paper by this much (or by four times the noise) is ink: a bar printed
 // at 40 % black stays well above it on any paper.
 constexpr int kMinInkDarkness = 40;
+// Below this many samples per inch a narrow bar is less than two samples wide: no reading.
+constexpr double kMinSampleDpi = 20;
+// More long bars than any separator sheet has (a page of fine stripes, or a claimed resolution far
+// below the real one): not a sheet, and pairing them all would take long.
+constexpr std::size_t kMaxBars = 1000;
 // Rows labelled between two looks at an interruption of the job.
 constexpr std::int32_t kRowsBetweenChecks = 256;
 
@@ -330,12 +335,13 @@ const char* PatchCodeName(TPatchCode code) {
 
 TPatchCode FindPatchCode(const TDibGraphic& page, std::uint16_t dpi) {
   const TPageInk ink = MeasureInk(page, dpi, InkChannelFor(page), kPatchAnalysisDpi);
-  if (!ink.Analysed()) return TPatchCode::None;
+  if (!ink.Analysed() || ink.Dpi < kMinSampleDpi) return TPatchCode::None;
   const int threshold = std::max(kMinInkDarkness, 4 * ink.Noise);
   std::vector<TBar> bars;
   for (const TMoments& m : InkPatches(ink, threshold)) {
     TBar bar;
     if (AsBar(ink, m, bar)) bars.push_back(bar);
+    if (bars.size() > kMaxBars) return TPatchCode::None;
   }
   if (bars.size() < 4) return TPatchCode::None;
   return FindInBars(ink, bars, threshold);

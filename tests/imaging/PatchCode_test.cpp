@@ -156,6 +156,13 @@ TEST(PatchCode, PagesOfAnyShapeAreAnsweredQuietly) {
     EXPECT_EQ(FindPatchCode(page), TPatchCode::None) << s.Width << "x" << s.Height;
   }
   EXPECT_EQ(FindPatchCode(TBitmapGraphic()), TPatchCode::None);
+  // Fine stripes said to be scanned at 20 dpi: some 1,500 bars of a patch code's size, more than
+  // any sheet has.
+  TBitmapGraphic stripes;
+  stripes.NewImage(3000, 2000, ikGray256, nullptr, 20, 20);
+  for (std::int32_t y = 0; y < stripes.Height(); ++y)
+    for (std::int32_t x = 0; x < stripes.Width(); ++x) stripes.RowBits(y)[x] = (x / 2) % 2 == 0 ? 0 : 255;
+  EXPECT_EQ(FindPatchCode(stripes), TPatchCode::None);
 }
 
 TEST(PatchCode, NamesTheSymbols) {
