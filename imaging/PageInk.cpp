@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
+#include <memory>
 
 #include "platform/CpuFeatures.h"
 #include "platform/Interrupt.h"
@@ -131,9 +133,19 @@ void ColourLevels(const std::uint8_t* p, std::uint8_t* out, std::int32_t w, TInk
   (luma ? LumaLevels : ColourLevelsPlain)(p, out, w);
 }
 
+// The levels of the eight pixels of each byte of a black-and-white row, in pixel order.
+using TByteLevels = std::array<std::array<std::uint8_t, 8>, 256>;
+
+TByteLevels ByteLevels(const std::array<std::uint8_t, 256>& palette) {
+  TByteLevels levels{};
+  for (std::size_t b = 0; b < levels.size(); ++b)
+    for (std::size_t k = 0; k < 8; ++k) levels[b][k] = palette[(b >> (7 - k)) & 1];
+  return levels;
+}
+
 // One row of the page as levels (the chosen measure per pixel).
 void RowLevels(const TDibGraphic& page, std::int32_t y, const std::array<std::uint8_t, 256>& palette,
-               TInkChannel channel, std::uint8_t* out) {
+               const TByteLevels& bytes, TInkChannel channel, std::uint8_t* out) {
   const std::uint8_t* p = page.RowBits(y);
   const std::int32_t w = page.Width();
   switch (page.ImageKind()) {
@@ -148,9 +160,13 @@ void RowLevels(const TDibGraphic& page, std::int32_t y, const std::array<std::ui
     case ikColor16:
       for (std::int32_t x = 0; x < w; ++x) out[x] = palette[(p[x >> 1] >> ((x & 1) != 0 ? 0 : 4)) & 0x0F];
       break;
-    default:
-      for (std::int32_t x = 0; x < w; ++x) out[x] = palette[(p[x >> 3] >> (7 - (x & 7))) & 1];
+    default: {
+      // Eight pixels at a time: black-and-white pages are read whole for patch codes too.
+      std::int32_t x = 0;
+      for (; x + 8 <= w; x += 8) std::memcpy(out + x, bytes[p[x >> 3]].data(), 8);
+      for (; x < w; ++x) out[x] = palette[(p[x >> 3] >> (7 - (x & 7))) & 1];
       break;
+    }
   }
 }
 
@@ -180,6 +196,7 @@ void AddRow(const std::uint8_t* levels, std::uint32_t* sums, std::int32_t sample
 void Reduce(const TDibGraphic& page, TInkChannel channel, TPageInk& ink) {
   const std::int32_t f = ink.Factor;
   const auto palette = PaletteLevels(page, channel);
+  const auto bytes = std::make_unique<TByteLevels>(ByteLevels(palette));
   std::vector<std::uint8_t> row(static_cast<std::size_t>(page.Width()));
   std::vector<std::uint32_t> sums(static_cast<std::size_t>(ink.Width));
   const std::uint32_t area = static_cast<std::uint32_t>(f * f);
@@ -190,7 +207,7 @@ void Reduce(const TDibGraphic& page, TInkChannel channel, TPageInk& ink) {
     if (sy % std::max(1, kRowsBetweenChecks / f) == 0) platform::CheckInterrupt();
     std::fill(sums.begin(), sums.end(), 0u);
     for (std::int32_t r = 0; r < f; ++r) {
-      RowLevels(page, sy * f + r, palette, channel, row.data());
+      RowLevels(page, sy * f + r, palette, *bytes, channel, row.data());
       AddRow(row.data(), sums.data(), ink.Width, f);
     }
     std::uint8_t* out = ink.Level.data() + static_cast<std::size_t>(sy) * static_cast<std::size_t>(ink.Width);
@@ -353,14 +370,14 @@ void MeasureDarkness(TPageInk& ink) {
 
 }  // namespace
 
-TPageInk MeasureInk(const TDibGraphic& page, std::uint16_t dpi, TInkChannel channel) {
+TPageInk MeasureInk(const TDibGraphic& page, std::uint16_t dpi, TInkChannel channel, int analysisDpi) {
   TPageInk ink;
   if (page.Empty()) return ink;
   const std::uint64_t pixels = static_cast<std::uint64_t>(page.Width()) * static_cast<std::uint64_t>(page.Height());
   if (pixels > kMaxAnalysedPixels) return ink;
   if (dpi == 0) dpi = page.DpiX();
   if (dpi == 0) dpi = 200;
-  ink.Factor = std::clamp(static_cast<std::int32_t>(std::lround(dpi / static_cast<double>(kAnalysisDpi))), 1, 16);
+  ink.Factor = std::clamp(static_cast<std::int32_t>(std::lround(dpi / static_cast<double>(std::max(1, analysisDpi)))), 1, 16);
   const std::int32_t w = page.Width() / ink.Factor, h = page.Height() / ink.Factor;
   if (w < kMinSamples || h < kMinSamples) return ink;
   ink.Width = w;

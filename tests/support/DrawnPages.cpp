@@ -171,7 +171,31 @@ const std::vector<std::string>& Paragraph() {
   return lines;
 }
 
-void DrawMark(TSheet& s, TSideMark mark, TRandom& rnd) {
+// A filled rectangle in millimetres, inked with the given coverage.
+void FillMm(TSheet& s, double leftMm, double topMm, double widthMm, double heightMm, TRgb ink, double coverage) {
+  const double px = s.Dpi / 25.4;
+  const int x0 = static_cast<int>(std::lround(leftMm * px)), x1 = static_cast<int>(std::lround((leftMm + widthMm) * px));
+  const int y0 = static_cast<int>(std::lround(topMm * px)), y1 = static_cast<int>(std::lround((topMm + heightMm) * px));
+  for (int y = y0; y < y1; ++y)
+    for (int x = x0; x < x1; ++x) s.Ink(x, y, ink, coverage);
+}
+
+// Bars 64 mm (2.5 in) long, 15 mm below the top, centred; narrow bars and spaces 2.03 mm, wide
+// bars 5.08 mm. A label far enough below them to leave their quiet zone clear.
+void DrawPatch(TSheet& s, const std::string& bars, double coverage) {
+  const double px = s.Dpi / 25.4, widthMm = s.W / px;
+  double top = 15;
+  for (std::size_t i = 0; i < bars.size(); ++i) {
+    const double thick = bars[i] == 'W' ? 5.08 : 2.03;
+    FillMm(s, widthMm / 2 - 32, top, 64, thick, {0, 0, 0}, coverage);
+    top += thick + 2.03;
+  }
+  InkText(s, TextCoverage(s.W, s.H, s.Dpi, {"DOCUMENT SEPARATOR", "Place this sheet before each document"}, 14,
+                          widthMm / 2 - 45, top + 20, 8, false),
+          {20, 20, 20}, 1.0, false);
+}
+
+void DrawMark(TSheet& s, TSideMark mark, TRandom& rnd, const TSideSpec& spec) {
   const double px = s.Dpi / 25.4;
   switch (mark) {
     case TSideMark::None:
@@ -237,6 +261,30 @@ void DrawMark(TSheet& s, TSideMark mark, TRandom& rnd) {
       for (int y = static_cast<int>(s.H * 0.3); y < static_cast<int>(s.H * 0.3 + 30 * px); ++y)
         for (int x = 0; x < s.W; ++x) s.Ink(x, y, {120, 140, 160}, 1.0);
       break;
+    case TSideMark::PatchCode:
+      DrawPatch(s, spec.Patch, spec.PatchInk);
+      break;
+    case TSideMark::ThickRules: {
+      // Heavy rules above and below the header, a 3 mm band under it, thin rules between the rows.
+      const double widthMm = s.W / px;
+      FillMm(s, 20, 30, widthMm - 40, 1.5, {20, 20, 20}, 1.0);
+      FillMm(s, 20, 40, widthMm - 40, 3, {20, 20, 20}, 1.0);
+      for (int row = 0; row < 10; ++row) FillMm(s, 20, 50 + row * 7.5, widthMm - 40, 0.5, {20, 20, 20}, 1.0);
+      FillMm(s, 20, 127, widthMm - 40, 5, {20, 20, 20}, 1.0);
+      InkText(s, TextCoverage(s.W, s.H, s.Dpi, {"Item        Qty     Price", "Paper A4    10      4.20"}, 10, 24, 33, 9.5, false),
+              {20, 20, 20}, 1.0, false);
+      break;
+    }
+    case TSideMark::RuledLines:
+      for (double y = 25; y < s.H / px - 10; y += 8) FillMm(s, 0, y, s.W / px, 0.3, {90, 110, 160}, 1.0);
+      FillMm(s, 25, 0, 0.4, s.H / px, {200, 60, 60}, 1.0);
+      break;
+    case TSideMark::ThickBorder:
+      FillMm(s, 8, 8, s.W / px - 16, 5, {10, 10, 10}, 1.0);
+      FillMm(s, 8, s.H / px - 13, s.W / px - 16, 5, {10, 10, 10}, 1.0);
+      FillMm(s, 8, 8, 5, s.H / px - 16, {10, 10, 10}, 1.0);
+      FillMm(s, s.W / px - 13, 8, 5, s.H / px - 16, {10, 10, 10}, 1.0);
+      break;
     case TSideMark::Photo: {
       // A picture that fades into the paper at its edges: it has no straight edge of its own.
       const int x0 = static_cast<int>(s.W * 0.1), x1 = static_cast<int>(s.W * 0.9);
@@ -252,6 +300,14 @@ void DrawMark(TSheet& s, TSideMark mark, TRandom& rnd) {
       break;
     }
   }
+}
+
+// The sheet turned clockwise by a quarter: the left edge becomes the top.
+TSheet QuarterTurned(const TSheet& s, TRgb paper) {
+  TSheet out(s.H, s.W, s.Dpi, paper);
+  for (int y = 0; y < s.H; ++y)
+    for (int x = 0; x < s.W; ++x) out.At(s.H - 1 - y, x) = s.At(x, y);
+  return out;
 }
 
 // The sheet turned about its centre by degrees (lines falling to the right), bilinear in floating
@@ -377,7 +433,8 @@ std::unique_ptr<TBitmapGraphic> DrawSide(const TSideSpec& spec) {
                spec.Dpi, paper);
   TRandom rnd(spec.Seed);
   DrawFlawsOnSheet(sheet, spec.Flaws, rnd);
-  DrawMark(sheet, spec.Mark, rnd);
+  DrawMark(sheet, spec.Mark, rnd, spec);
+  for (int k = 0; k < ((spec.QuarterTurns % 4) + 4) % 4; ++k) sheet = QuarterTurned(sheet, paper);
   if (spec.SkewDegrees != 0) sheet = Turned(sheet, spec.SkewDegrees, paper);
   DrawScannerFlaws(sheet, spec.Flaws, rnd);
   return ToImage(sheet, spec, rnd);

@@ -27,6 +27,10 @@ enum class TSideMark {
   Drawing,         // freehand circles and curves, no lines of text
   Photo,           // a smooth picture with soft shapes
   EdgeToEdgeBand,  // a grey band printed across the sheet, edge to edge
+  PatchCode,       // a separator sheet: a patch code's four bars (TSideSpec::Patch) and a label
+  ThickRules,      // a table: thick and thin rules across, a few millimetres apart
+  RuledLines,      // a ruled writing pad: thin lines every 8 mm and a margin rule
+  ThickBorder,     // a black frame 5 mm wide printed around the page
 };
 
 // What is on a blank side that is no content.
@@ -52,6 +56,13 @@ struct TSideSpec {
   double SkewDegrees = 0;      // lines falling to the right by this much
   std::uint32_t Seed = 1;
   std::string Name;            // for test output
+  // With TSideMark::PatchCode: the bars from the leading edge (the top), W wide and N narrow,
+  // and how dark they are printed (1: black, 0.4: 40 % black).
+  std::string Patch = "NWNW";
+  double PatchInk = 1.0;
+  // The sheet turned clockwise by this many quarter turns before any skew (fed sideways or
+  // upside down); the page's width and height swap with an odd number.
+  int QuarterTurns = 0;
 };
 
 [[nodiscard]] std::unique_ptr<TBitmapGraphic> DrawSide(const TSideSpec& spec);
