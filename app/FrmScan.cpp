@@ -10,6 +10,7 @@
 #include "imaging/FileStream.h"
 #include "imaging/TiffAppend.h"
 #include "app/PdfAssembly.h"
+#include "app/SeparatorSheet.h"
 #include "platform/FileReplace.h"
 #include "platform/Files.h"
 #include "platform/IniFile.h"
@@ -80,6 +81,7 @@ void TFrmScan::FinishOutput() {
 }
 
 void TFrmScan::ScanDone(void*) {
+  StoreHeldSide(PageJob());
   FinishOutput();
   if (pages_.LastPageNo > 0 && Settings.OutputFormat == ofPdf) {
     // From here on the job's file name is the PDF's, also for a report named after it.
@@ -98,12 +100,17 @@ void TFrmScan::JobInterrupted() {
   if (ocr_) ocr_->Cancel();
   if (Settings.OutputFormat == ofPdf) {
     // Not written: the PDF holds none of this job's pages, and its page files were temporary.
-    for (int n = 1; n < static_cast<int>(pages_.PageTable().size()); ++n) {
+    // The documents of a split job written before stay, with their pages.
+    int kept = 0;
+    for (const TDocument& document : pages_.Documents)
+      if (document.Saved) kept = document.LastPage;
+    for (int n = kept + 1; n < static_cast<int>(pages_.PageTable().size()); ++n) {
       TImageProps& page = pages_.PageRecord(n);
       if (!page.PageFile.empty()) platform::DeleteFile(page.PageFile);
       page = TImageProps{};
     }
-    pages_.LastPageNo = 0;
+    pages_.LastPageNo = kept;
+    pages_.TrimDocuments();
   }
   ScError(this, platform::EJobInterrupted().what());
 }
@@ -123,15 +130,33 @@ TJobReport TFrmScan::BuildReport() const {
   report.Set("Scan", "Pages", std::to_string(pages_.LastPageNo));
   if (Settings.SkipBlank) report.Set("Scan", "Blank", JoinNumbers(pages_.BlankSides));
   if (Settings.Deskew) report.Set("Scan", "Deskewed", JoinNumbers(pages_.StoredSides(pages_.DeskewedSides)));
+  if (pages_.Split()) {
+    report.Set("Scan", "SeparatorUnread", JoinNumbers(pages_.SeparatorUnread));
+    // A split PDF's documents are written one by one: the lists cover those written.
+    if (ocr_ && !Settings.OcrLanguages.empty())
+      report.Set("Scan", "NoText", JoinNumbers(pages_.StoredSides(pages_.NoTextSides)));
+    if (ocr_ && Settings.AutoRotate) report.Set("Scan", "Rotated", JoinNumbers(pages_.StoredSides(pages_.TurnedSides)));
+  }
   // Always written, so that the list of an earlier job in the same report never survives.
-  const std::vector<std::string> files = OutputFiles();
+  std::vector<std::pair<std::size_t, std::size_t>> documents;
+  const std::vector<std::string> files = OutputFiles(&documents);
   report.Set("Files", "Count", std::to_string(files.size()));
   for (std::size_t i = 0; i < files.size(); ++i) report.Set("Files", "File" + std::to_string(i + 1), files[i]);
+  if (pages_.Split()) {
+    report.Set("Documents", "Count", std::to_string(documents.size()));
+    for (std::size_t k = 0; k < documents.size(); ++k)
+      report.Set("Documents", "Doc" + std::to_string(k + 1),
+                 std::to_string(documents[k].first) + "-" + std::to_string(documents[k].second));
+  }
   return report;
 }
 
-std::vector<std::string> TFrmScan::OutputFiles() const {
+std::vector<std::string> TFrmScan::OutputFiles(std::vector<std::pair<std::size_t, std::size_t>>* documents) const {
   std::vector<std::string> files;
+  if (pages_.Split()) {
+    SplitOutputFiles(files, documents);
+    return files;
+  }
   // Only what is there: a page file the PDF took in, or an old output a job without pages
   // removed, is no output of this job.
   auto add = [&files](const std::string& name) {
@@ -155,6 +180,28 @@ std::vector<std::string> TFrmScan::OutputFiles() const {
       for (int n = 1; n <= last; ++n) add(table[static_cast<std::size_t>(n)].PageFile);
   }
   return files;
+}
+
+void TFrmScan::SplitOutputFiles(std::vector<std::string>& files,
+                                std::vector<std::pair<std::size_t, std::size_t>>* documents) const {
+  const std::vector<TImageProps>& table = pages_.PageTable();
+  const int last = std::min<int>(pages_.LastPageNo, static_cast<int>(table.size()) - 1);
+  for (const TDocument& document : pages_.Documents) {
+    if (document.FirstPage > last) break;
+    const std::size_t before = files.size();
+    auto add = [&files](const std::string& name) {
+      if (!name.empty() && platform::FileExists(name) && std::find(files.begin(), files.end(), name) == files.end())
+        files.push_back(name);
+    };
+    // A document file, or for page files (and a PDF not written) its pages.
+    if (Settings.OutputFormat == ofMultiTiff || document.Saved) {
+      add(document.File);
+    } else {
+      for (int n = document.FirstPage; n <= std::min(document.LastPage, last); ++n)
+        add(table[static_cast<std::size_t>(n)].PageFile);
+    }
+    if (documents != nullptr && files.size() > before) documents->emplace_back(before + 1, files.size());
+  }
 }
 
 void TFrmScan::WriteReport(const std::string& section, const std::string& key, const std::string& value) noexcept {
@@ -186,6 +233,8 @@ void TFrmScan::WriteReport(const std::string& section, const std::string& key, c
 }
 
 void TFrmScan::ImageAcquired(TTransferBlock& dib, std::uint16_t xres, std::uint16_t yres, std::intptr_t) {
+  // What the scanner agreed to: a source without a duplex unit delivers one side per sheet.
+  pages_.DuplexSheets = scanner_->DuplexEnabled;
   lumipage::ImageAcquired(PageJob(), dib, xres, yres);
 }
 
@@ -257,15 +306,17 @@ void TFrmScan::CheckOutputTarget() const {
   // written would be lost paper work.
   const TOutputFormat f = Settings.OutputFormat;
   if (f != ofPdf && f != ofMultiTiff) return;
-  const std::string name = f == ofPdf ? pages_.PdfFileName() : pages_.MultiTiffFileName();
+  std::string name = f == ofPdf ? pages_.PdfFileName() : pages_.MultiTiffFileName();
+  // A split job writes new files beside that name; the first one stands for them.
+  if (pages_.Split()) name = platform::ChangeFileExt(name, "") + "-001" + platform::ExtractFileExt(name);
   platform::TSaveTarget target;
   const std::string error = platform::ResolveSaveTarget(name, target);
   if (!error.empty()) {
     if (f == ofPdf) throw EJobError("Unable to save PDF file " + name + ": " + error);
     throw EJobError("Cannot create file \"" + name + "\". " + error);
   }
-  if (f == ofPdf) CheckPdfaJob(Settings, name, target.Exists);
-  if (f == ofMultiTiff && Settings.Append && target.Exists) {
+  if (f == ofPdf) CheckPdfaJob(Settings, name, target.Exists && !pages_.Split());
+  if (f == ofMultiTiff && Settings.Append && target.Exists && !pages_.Split()) {
     // Appending to a damaged file would bury the new pages where no reader finds them.
     bool whole = false;
     try {
@@ -296,7 +347,8 @@ void TFrmScan::PrepareOutput() {
   // The file name itself is not deleted for page files: with another extension than the
   // pages' (`tif filename doc.pdf`) it names someone else's file, and with the same one it is
   // the first page file, which the loop below deletes.
-  if (!Settings.Append) {
+  // A split job's documents are new files; the file of the job's name is not its own.
+  if (!Settings.Append && !pages_.Split()) {
     if (f == ofPdf)
       outputToReplace_ = pages_.PdfFileName();
     else if (f == ofMultiTiff)
@@ -365,6 +417,7 @@ void TFrmScan::FormCreate() {
   ConfigureScanner();
 
   if (!Settings.NoScan) {
+    CheckSeparatorAvailable(Settings);
     StartRecognition();
     PrepareOutput();
   }

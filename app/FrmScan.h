@@ -63,7 +63,10 @@ class TFrmScan {
   // Full names of the files this job wrote or changed and that are there now, in page order:
   // the page files, the multi-page TIFF or the PDF; for a PDF that was not written, the pages
   // the job kept. Reported under [Files].
-  [[nodiscard]] std::vector<std::string> OutputFiles() const;
+  // A split job lists its documents in order; documents, when given, receives the first and last
+  // position (from 1) of each document's files in the list.
+  [[nodiscard]] std::vector<std::string> OutputFiles(
+      std::vector<std::pair<std::size_t, std::size_t>>* documents = nullptr) const;
   // Why the last report could not be written; empty when it was (or none was due).
   [[nodiscard]] const std::string& ReportFailure() const { return reportFailure_; }
 
@@ -83,6 +86,8 @@ class TFrmScan {
 
  private:
   [[noreturn]] void EndProcess();
+  void SplitOutputFiles(std::vector<std::string>& files,
+                        std::vector<std::pair<std::size_t, std::size_t>>* documents) const;
   // Position of the scanner that Settings.Scanner names in the list (by position, product name or
   // device name); -1 when it names none.
   [[nodiscard]] int NamedScanner() const;

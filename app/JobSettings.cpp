@@ -45,6 +45,19 @@ std::string trimBlanks(const std::string& s) {
   return s.substr(b, e - b);
 }
 
+// The text as it can be shown on one line: line breaks, carriage returns and NULs as escapes.
+std::string Escaped(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\n') out += "\\n";
+    else if (c == '\r') out += "\\r";
+    else if (c == '\0') out += "\\0";
+    else if (c == '\\') out += "\\\\";
+    else out += c;
+  }
+  return out;
+}
+
 }  // namespace
 
 std::string SplitNext(std::string& s, const std::string& delimiter) {
@@ -86,7 +99,9 @@ int TJobSettingsReader::ReadInt(const platform::IniFile& ini, const std::string&
 // line's switches; of those set, the highest rank wins), a switch, an integer (the file's value
 // unless the command line has a valid one), an integer cut to bounds, a text (the command line's
 // unless empty, else the file's), the PDF encryption, or a text of the command line alone.
-enum class TOptionKind { Choice, Flag, Integer, Bounded, Text, Encryption, CommandText };
+// A keyword (one of Words, any case; empty: the first) is read as a text and refused when it is
+// none of them.
+enum class TOptionKind { Choice, Flag, Integer, Bounded, Text, Encryption, CommandText, Keyword };
 
 struct TOption {
   const char* Name;   // on the command line, and the key in [Scan] unless Key says otherwise
@@ -100,6 +115,7 @@ struct TOption {
   std::string TJobSettings::*Text = nullptr;
   const char* Key = nullptr;          // Text: the key in [Scan] when it is spelt otherwise
   const char* TextDefault = "";       // Text
+  const char* const* Words = nullptr;  // Keyword: its words, nullptr-terminated; Set takes the index
 };
 
 namespace {
@@ -113,6 +129,12 @@ void SetLockWait(TJobSettings& s, int v) { s.LockWait = v; }
 void SetWaitForPaper(TJobSettings& s, int v) { s.WaitForPaper = v; }
 void SetRetryBusy(TJobSettings& s, int v) { s.RetryBusy = v; }
 void SetEncryption(TJobSettings& s, int v) { s.PDFEncryption = static_cast<TPdfEncryption>(v); }
+void SetSeparator(TJobSettings& s, int v) { s.Separator = static_cast<TSeparator>(v); }
+void SetSeparatorName(TJobSettings& s, int v) { s.SeparatorName = static_cast<TSeparatorName>(v); }
+
+// In the order of the enums.
+constexpr const char* kSeparatorWords[] = {"", "patch", "barcode", "blank", nullptr};
+constexpr const char* kSeparatorNameWords[] = {"", "barcode", nullptr};
 
 using K = TOptionKind;
 using S = TJobSettings;
@@ -160,6 +182,12 @@ const TOption kOptions[] = {
     {"LockWait", "N", K::Bounded, SetLockWait, kDefaultLockWait, 0, 0, kMaxLockWait},
     {"WaitForPaper", "N", K::Bounded, SetWaitForPaper, 0, 0, 0, kMaxWaitSeconds},
     {"RetryBusy", "N", K::Bounded, SetRetryBusy, 0, 0, 0, kMaxWaitSeconds},
+    {.Name = "Separator", .Usage = "patch|barcode|blank", .Kind = K::Keyword, .Set = SetSeparator,
+     .Words = kSeparatorWords},
+    {.Name = "SeparatorText", .Usage = "text", .Kind = K::Text, .Text = &S::SeparatorText,
+     .TextDefault = kDefaultSeparatorText},
+    {.Name = "SeparatorName", .Usage = "barcode", .Kind = K::Keyword, .Set = SetSeparatorName,
+     .Words = kSeparatorNameWords},
 };
 
 const TOption& OptionNamed(const char* name) {
@@ -237,6 +265,22 @@ void TJobSettingsReader::ReadOption(const platform::IniFile& ini, const TOption&
     case TOptionKind::CommandText:
       s.*o.Text = cmd_.ParamValue(o.Name);
       break;
+    case TOptionKind::Keyword: {
+      // A word misspelt would quietly run another job (one file instead of many): refused before
+      // anything is touched.
+      std::string v = cmd_.ParamValue(o.Name);
+      if (v.empty()) v = ini.ReadString("Scan", o.Name, "");
+      int index = -1;
+      for (int i = 0; o.Words[i] != nullptr; ++i)
+        if (SameText(v, o.Words[i])) index = i;
+      if (index < 0) {
+        std::string words;
+        for (int i = 1; o.Words[i] != nullptr; ++i) words += std::string(words.empty() ? "" : ", ") + o.Words[i];
+        throw EJobError(std::string("Invalid ") + o.Name + " \"" + Escaped(v) + "\" (" + words + " or empty)");
+      }
+      o.Set(s, index);
+      break;
+    }
   }
 }
 
@@ -259,6 +303,8 @@ TJobSettings TJobSettingsReader::LoadJobSettings() const {
   s.ScanAreaMm = ParseScanArea(s.ScanArea);
 
   RefuseMultiLineText(s);
+  // An empty text is no barcode anyone can print.
+  if (s.SeparatorText.empty()) s.SeparatorText = kDefaultSeparatorText;
 
   if (!s.FileName.empty() && platform::ExtractFilePath(s.FileName).empty())
     s.FileName = exeFolder_ + platform::ExtractFileName(s.FileName);
@@ -272,19 +318,6 @@ TJobSettings TJobSettingsReader::LoadJobSettings() const {
 }
 
 namespace {
-
-// The text as it can be shown on one line: line breaks, carriage returns and NULs as escapes.
-std::string Escaped(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '\n') out += "\\n";
-    else if (c == '\r') out += "\\r";
-    else if (c == '\0') out += "\\0";
-    else if (c == '\\') out += "\\\\";
-    else out += c;
-  }
-  return out;
-}
 
 const char* LineBreakIn(const std::string& text) {
   if (text.find('\n') != std::string::npos) return "a line break";
@@ -306,7 +339,8 @@ void TJobSettingsReader::RefuseMultiLineText(const TJobSettings& s) const {
     bool secret;
   } texts[] = {{"Banner", s.Banner, false}, {"prodname", s.ProdName, false},
                {"Scanner", s.Scanner, false},           {"ScanArea", s.ScanArea, false},
-               {"OCR", s.OcrLanguages, false},           {"PDFPassword", s.PDFPassword, true}};
+               {"OCR", s.OcrLanguages, false},           {"SeparatorText", s.SeparatorText, false},
+               {"PDFPassword", s.PDFPassword, true}};
   for (const auto& t : texts) {
     if (const char* what = LineBreakIn(t.value)) {
       if (t.secret) throw EJobError(std::string("Invalid ") + t.name + ": it holds " + what);

@@ -21,6 +21,12 @@ enum TPaperMode : int { pmNone = 0, pmA4 = 1, pmLetter = 2, pmBank = 99 };
 enum TIndicator : int { inNone = 0, inProgramFolder = 1, inBesideFile = 2 };
 // How a password protects a new PDF: RC4 with 128-bit keys, or AES-256 (revision 6).
 enum TPdfEncryption : int { peRC4 = 0, peAES256 = 1 };
+// The sheet that ends one document of a feeder load and starts the next: none (one document),
+// a patch code sheet, a sheet with the separator barcode, or a sheet blank on both sides.
+enum class TSeparator : std::uint8_t { None, Patch, Barcode, Blank };
+// How the documents after the first are named: by their number, or by their separator's barcode.
+enum class TSeparatorName : std::uint8_t { Number, Barcode };
+constexpr const char* kDefaultSeparatorText = "PATCHT";
 
 // Longest wait WaitForPaper and RetryBusy may ask for; values beyond are cut to it, negative ones
 // to 0.
@@ -75,6 +81,10 @@ struct TJobSettings {
   // Black-and-white pages are thresholded by their neighbourhood instead of dithered: text
   // stays sharp and compresses far better.
   bool MonoText = false;
+  // Separator sheets split the job into documents, each a file of its own (PDF, multi-page TIFF).
+  TSeparator Separator = TSeparator::None;
+  std::string SeparatorText = kDefaultSeparatorText;  // the barcode text of a separator sheet
+  TSeparatorName SeparatorName = TSeparatorName::Number;
   std::string FileName;
   std::string ExeFolder;
 };

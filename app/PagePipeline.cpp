@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "app/OcrQueue.h"
+#include "app/PdfAssembly.h"
+#include "app/SeparatorSheet.h"
 #include "imaging/PackedDib.h"
 #include "imaging/AdaptiveThresholdTransform.h"
 #include "imaging/BitmapGraphic.h"
@@ -198,8 +200,12 @@ void SaveTiff(const TPageJob& job, TDibGraphic& page, const std::string& base, T
   tiff.SetCompression(s.Mono ? tcGroup4 : tcPackbits);
   tiff.Software = "Orrinwell Limited";
   const std::string name = base + ".tif";
-  // The first page of a new multi-page file replaces it; every other page is appended.
-  const bool appendPage = s.OutputFormat == ofMultiTiff && (s.Append || job.Pages.LastPageNo > 1);
+  // The first page of a new multi-page file replaces it; every other page is appended. A
+  // document of a split job is a new file of its own.
+  const TDocument* document = job.Pages.Split() ? job.Pages.OpenDocument() : nullptr;
+  const bool appendPage =
+      s.OutputFormat == ofMultiTiff &&
+      (document != nullptr ? job.Pages.LastPageNo > document->FirstPage : s.Append || job.Pages.LastPageNo > 1);
   // The page before is in the file (and linked in) before this one follows it.
   if (s.OutputFormat == ofMultiTiff) FinishPreviousPage(job);
   if (appendPage && platform::NameTaken(name)) {
@@ -310,15 +316,14 @@ void SettleBackground(const TPageJob& job, bool wait) {
 
 void FinishPreviousPage(const TPageJob& job) { SettleBackground(job, true); }
 
-void ImageAcquired(const TPageJob& job, TTransferBlock& dib, std::uint16_t xres, std::uint16_t yres) {
+namespace {
+
+// Cleans a side and stores it as the next page (a blank side SkipBlank drops is only named).
+void StoreSide(const TPageJob& job, TBitmapGraphic& page, std::uint16_t xres, std::uint16_t yres, int side) {
   const TJobSettings& s = job.Settings;
   TPageStore& store = job.Pages;
-  const int side = ++store.SidesScanned;
-  TBitmapGraphic page;
   TCleaning cleaning = TCleaning::Kept;
   try {
-    // The block is not used again: the page keeps its memory rather than a copy.
-    page.TakeDibHandle(dib);
     // Straightened before the crop, the caption and the conversion, so that all of them see
     // the straight page; a blank side is not stored at all.
     cleaning = CleanPage(page, xres, s.SkipBlank, s.Deskew);
@@ -338,11 +343,13 @@ void ImageAcquired(const TPageJob& job, TTransferBlock& dib, std::uint16_t xres,
   // ever replaced: a number that is taken passes to the next free one.
   std::string base;
   if (s.OutputFormat == ofMultiTiff) {
-    base = platform::ChangeFileExt(store.MultiTiffFileName(), "");
+    if (store.Split()) store.AddToDocument(n);
+    base = platform::ChangeFileExt(store.Split() ? store.OpenDocument()->File : store.MultiTiffFileName(), "");
   } else {
     if (s.Append && s.OutputFormat != ofPdf) {
       while (platform::NameTaken(store.PageFileName(n))) n = ++store.LastPageNo;
     }
+    if (store.Split()) store.AddToDocument(n);
     base = store.PageBaseName(n);
   }
 
@@ -353,6 +360,7 @@ void ImageAcquired(const TPageJob& job, TTransferBlock& dib, std::uint16_t xres,
     // The page before may have failed too (its flush is finished while this page is saved).
     store.LastPageNo = std::min(store.LastPageNo, before);
     store.PageRecord(n) = TImageProps{};
+    store.TrimDocuments();
   };
   try {
     store.PageRecord(n).Side = side;
@@ -370,6 +378,73 @@ void ImageAcquired(const TPageJob& job, TTransferBlock& dib, std::uint16_t xres,
     unstore();
     throw;
   }
+}
+
+// A separator ends the document stored so far: a PDF document is written now, so that a job
+// stopped later keeps it.
+void EndDocument(const TPageJob& job, const std::string& text) {
+  TPageStore& store = job.Pages;
+  if (store.OpenDocument() != nullptr && job.Settings.OutputFormat == ofPdf) AssemblePdf(job, {});
+  store.EndDocument(text);
+}
+
+// Looks at a side of a split job: true when it was taken in hand (dropped as a separator or
+// its back, or held until its back is seen), false when it is stored as a page.
+bool SeparatorSide(const TPageJob& job, std::unique_ptr<TBitmapGraphic>& page, std::uint16_t xres,
+                   std::uint16_t yres, int side) {
+  const TJobSettings& s = job.Settings;
+  TPageStore& store = job.Pages;
+  if (side == store.DropSide) return true;  // the back of a separator sheet
+  if (store.Held.Page) {
+    // The back of a blank front: the sheet is a separator only when both sides are blank.
+    THeldSide front = std::move(store.Held);
+    store.Held = THeldSide{};
+    if (CheckSeparator(*page, xres, s).Separator) {
+      EndDocument(job, "");
+      return true;
+    }
+    StoreSide(job, *front.Page, front.XRes, front.YRes, front.Side);
+    return false;
+  }
+  // In a duplex job the front of the sheet carries the separator.
+  if (store.DuplexSheets && side % 2 == 0) return false;
+  TSeparatorCheck check = CheckSeparator(*page, xres, s);
+  if (check.Unread) store.SeparatorUnread.push_back(side);
+  if (!check.Separator) return false;
+  if (store.DuplexSheets && s.Separator == TSeparator::Blank) {
+    store.Held = THeldSide{std::move(page), xres, yres, side};
+    return true;
+  }
+  if (store.DuplexSheets) store.DropSide = side + 1;
+  EndDocument(job, BarcodeFileStem(check.Text));
+  return true;
+}
+
+}  // namespace
+
+void ImageAcquired(const TPageJob& job, TTransferBlock& dib, std::uint16_t xres, std::uint16_t yres) {
+  TPageStore& store = job.Pages;
+  const int side = ++store.SidesScanned;
+  auto page = std::make_unique<TBitmapGraphic>();
+  try {
+    // The block is not used again: the page keeps its memory rather than a copy.
+    page->TakeDibHandle(dib);
+    if (store.Split() && SeparatorSide(job, page, xres, yres, side)) return;
+  } catch (const std::bad_alloc&) {
+    throw EJobError("Not enough memory for the page");
+  } catch (const EOutOfResources&) {
+    throw EJobError("Not enough memory for the page");
+  }
+  StoreSide(job, *page, xres, yres, side);
+}
+
+void StoreHeldSide(const TPageJob& job) {
+  TPageStore& store = job.Pages;
+  if (!store.Held.Page) return;
+  // The scanner ended after a front: a sheet without a back is no separator.
+  THeldSide front = std::move(store.Held);
+  store.Held = THeldSide{};
+  StoreSide(job, *front.Page, front.XRes, front.YRes, front.Side);
 }
 
 }  // namespace lumipage

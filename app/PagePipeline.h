@@ -41,7 +41,12 @@ void DarkenPageReference(TDibGraphic& page);
 
 // The scanner's image handler for the job. It takes the page's block over when it can. A page
 // that fails leaves no file of its own behind and is not counted in LastPageNo.
+// In a job split by separator sheets, a separator ends the document stored so far (a PDF
+// document is written then) and is dropped, in a duplex job with its back.
 void ImageAcquired(const TPageJob& job, TTransferBlock& dib, std::uint16_t xres, std::uint16_t yres);
+// Stores the front a duplex job held to see whether its sheet is a separator, when the scanner
+// ended before its back.
+void StoreHeldSide(const TPageJob& job);
 // Waits until the files of the pages stored so far are in place (a page appended to a
 // multi-page file: on disk and linked in); when one failed, it and every later page are taken
 // back out of the count and the failure, naming the file and the reason, is raised.

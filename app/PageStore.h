@@ -3,10 +3,13 @@
 // files are still being put in place. One store per job, owned by the job controller.
 #include <cstdint>
 #include <deque>
+#include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "app/JobSettings.h"
+#include "imaging/BitmapGraphic.h"
 #include "imaging/TiffAppend.h"
 
 namespace lumipage {
@@ -20,6 +23,22 @@ struct TImageProps {
   int Side = 0;              // the job's page number: its place among the sides this job scanned
 };
 
+// One document of a job split by separator sheets: a run of the job's pages.
+struct TDocument {
+  int FirstPage = 0;  // page numbers in the page table
+  int LastPage = 0;
+  // The document's own file (PDF and multi-page TIFF); empty for page files.
+  std::string File;
+  bool Saved = false;  // its PDF is written
+};
+
+// The front of a duplex sheet held until its back shows whether the sheet is a separator.
+struct THeldSide {
+  std::unique_ptr<TBitmapGraphic> Page;
+  std::uint16_t XRes = 0, YRes = 0;
+  int Side = 0;
+};
+
 class TPageStore {
  public:
   // The names follow the settings as they stand when asked (the job loads them after it starts).
@@ -31,6 +50,18 @@ class TPageStore {
   [[nodiscard]] std::string PageFileName(int n) const { return PageBaseName(n) + settings_.Extension; }
   [[nodiscard]] std::string MultiTiffFileName() const;
   [[nodiscard]] std::string PdfFileName() const;
+  // The job is split into documents by separator sheets.
+  [[nodiscard]] bool Split() const { return settings_.Separator != TSeparator::None; }
+
+  // A separator sheet ends the document being stored; the next page stored starts a new one,
+  // named after text when the job names documents by barcode.
+  void EndDocument(const std::string& text);
+  // Page n was stored: it joins the open document or starts the next one (and names its file).
+  void AddToDocument(int n);
+  // The document being stored, nullptr when none is open.
+  [[nodiscard]] TDocument* OpenDocument();
+  // Pages counted as stored only go back out of the documents too.
+  void TrimDocuments();
 
   // The record of page n (from 1); the table grows as pages arrive.
   TImageProps& PageRecord(int n);
@@ -50,10 +81,28 @@ class TPageStore {
   std::deque<int> InFlight;
   // The page appended to the multi-page file and not linked in yet, and the chain it continues.
   TTiffAppend TiffAppend;
+  // The documents a split job stored, in order; one is open while its pages arrive.
+  std::vector<TDocument> Documents;
+  // Sides whose barcode could not be decoded, by the job's page numbers.
+  std::vector<int> SeparatorUnread;
+  // With a split job's OCR, the pages without text and the pages turned so far.
+  std::vector<int> NoTextSides, TurnedSides;
+  // The side after a separator front in a duplex job: the back of that sheet, dropped too.
+  int DropSide = 0;
+  THeldSide Held;
+  // The scanner delivers both sides of every sheet.
+  bool DuplexSheets = false;
 
  private:
+  // The file of the next document, numbered k or named after the separator's barcode stem.
+  [[nodiscard]] std::string DocumentFileName(int k, const std::string& stem);
+
   const TJobSettings& settings_;
   std::vector<TImageProps> table_;  // index 0 unused
+  bool documentOpen_ = false;
+  std::string nextName_;  // the barcode stem the next document is named after
+  int nextNumber_ = 0;    // the number of the last document named; 0: none yet
+  std::set<std::string> namesUsed_;
 };
 
 class TOcrQueue;

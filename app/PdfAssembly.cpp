@@ -165,15 +165,17 @@ class EPdfNotSaved : public EJobError {
   std::string Reason;
 };
 
-void AssemblePdfPages(const TPageJob& job, const TScanEntry& recordScanEntry) {
+// The pages first to last into fileName (appended to when appending); pages without text and
+// pages turned, by the job's page numbers, are added to the lists.
+void AssemblePdfPages(const TPageJob& job, int first, int last, const std::string& fileName, bool appending,
+                      std::vector<int>& withoutText, std::vector<int>& turned) {
   const TJobSettings& s = job.Settings;
   const TPageStore& store = job.Pages;
-  const std::string fileName = store.PdfFileName();
+  const int count = last - first + 1;
   TVellox pdf;
 
   int existing = 0;
   std::vector<int> withoutMediaBox;
-  const bool appending = s.Append && platform::FileExists(fileName);
   if (appending) {
     OpenExisting(pdf, fileName, s.PDFPassword);
     existing = pdf.PageCount();
@@ -195,21 +197,20 @@ void AssemblePdfPages(const TPageJob& job, const TScanEntry& recordScanEntry) {
   (void)pdf.SetOrigin(kOriginTopLeft);
   (void)pdf.SetMeasurementUnits(kUnitsMillimetres);
   // A new document already has its first page.
-  (void)pdf.NewPages(appending ? store.LastPageNo : store.LastPageNo - 1);
+  (void)pdf.NewPages(appending ? count : count - 1);
 
   // The text of the last page may still be coming.
   TOcrQueue* ocr = job.Recognition;
   if (ocr != nullptr) ocr->WaitAll();
   TPDFPageText text(pdf.Pages());
-  std::vector<int> turned, withoutText;
 
   const auto& table = store.PageTable();
-  for (int i = 1; i <= store.LastPageNo; ++i) {
+  for (int i = first; i <= last; ++i) {
     platform::CheckInterrupt();
     const TImageProps& page = table.at(static_cast<size_t>(i));
     // The report names pages by the job's page numbers, which blank sides left out may skip.
     const int side = page.Side > 0 ? page.Side : i;
-    (void)pdf.SelectPage(existing + i);
+    (void)pdf.SelectPage(existing + i - first + 1);
     (void)pdf.SetMeasurementUnits(kUnitsInches);
     if (page.Dpi > 0)
       (void)pdf.SetPageDimensions(static_cast<double>(page.Width) / page.Dpi, static_cast<double>(page.Height) / page.Dpi);
@@ -232,10 +233,6 @@ void AssemblePdfPages(const TPageJob& job, const TScanEntry& recordScanEntry) {
     if (!words.empty() && text.DrawWords(words, page.Width, page.Height) != 1) withoutText.push_back(side);
   }
   text.Finish();
-  if (ocr != nullptr) {
-    if (!s.OcrLanguages.empty()) recordScanEntry("NoText", JoinNumbers(withoutText));
-    if (s.AutoRotate) recordScanEntry("Rotated", JoinNumbers(turned));
-  }
 
   (void)pdf.CompressContent();
   if (!s.PDFPassword.empty() && pdf.Encrypted() == 0)
@@ -248,10 +245,10 @@ void AssemblePdfPages(const TPageJob& job, const TScanEntry& recordScanEntry) {
   TSavedPdfExpectation expected;
   expected.Password = s.PDFPassword;
   expected.Protected = pdf.Encrypted() != 0;
-  expected.PageCount = existing + store.LastPageNo;
+  expected.PageCount = existing + count;
   expected.PagesWithoutMediaBox = withoutMediaBox;
   expected.Pdfa = pdfaPart > 0;
-  for (int i = 1; i <= store.LastPageNo; ++i)
+  for (int i = first; i <= last; ++i)
     expected.NewPageImages.emplace_back(table.at(static_cast<size_t>(i)).Width, table.at(static_cast<size_t>(i)).Height);
   const int saved = pdf.SaveToFile(fileName, [&](const std::string& temporaryName) {
     if (job.OnFileWritten) job.OnFileWritten(temporaryName);
@@ -265,7 +262,29 @@ void AssemblePdfPages(const TPageJob& job, const TScanEntry& recordScanEntry) {
   }
 
   // Only now that the PDF holds them are the page files no longer needed.
-  for (int i = 1; i <= store.LastPageNo; ++i) platform::DeleteFile(table.at(static_cast<size_t>(i)).PageFile);
+  for (int i = first; i <= last; ++i) platform::DeleteFile(table.at(static_cast<size_t>(i)).PageFile);
+}
+
+// The job's PDF (all its pages, appended to the file with Append), or in a split job the open
+// document (a new file of its own).
+void AssembleJobPdf(const TPageJob& job, const TScanEntry& recordScanEntry) {
+  TPageStore& store = job.Pages;
+  if (store.Split()) {
+    TDocument* document = store.OpenDocument();
+    if (document == nullptr) return;
+    AssemblePdfPages(job, document->FirstPage, document->LastPage, document->File, false, store.NoTextSides,
+                     store.TurnedSides);
+    document->Saved = true;
+    return;
+  }
+  const std::string fileName = store.PdfFileName();
+  std::vector<int> withoutText, turned;
+  AssemblePdfPages(job, 1, store.LastPageNo, fileName, job.Settings.Append && platform::FileExists(fileName),
+                   withoutText, turned);
+  if (job.Recognition != nullptr) {
+    if (!job.Settings.OcrLanguages.empty()) recordScanEntry("NoText", JoinNumbers(withoutText));
+    if (job.Settings.AutoRotate) recordScanEntry("Rotated", JoinNumbers(turned));
+  }
 }
 
 }  // namespace
@@ -348,7 +367,7 @@ std::string KeepUnsavedPages(TPageStore& store, const TJobSettings& settings, co
 
 void AssemblePdf(const TPageJob& job, const TScanEntry& recordScanEntry) {
   try {
-    AssemblePdfPages(job, recordScanEntry);
+    AssembleJobPdf(job, recordScanEntry);
   } catch (const platform::EJobInterrupted&) {
     throw;  // the job's own clean-up: an interrupted job keeps no page of an unwritten PDF
   } catch (const EPdfNotSaved& e) {

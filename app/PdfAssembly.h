@@ -14,6 +14,8 @@ namespace lumipage {
 // with the job's password when one is set (RC4 128 or AES-256 after PDFEncryption); an existing
 // protected file keeps its own protection. Raises EJobError when the PDF cannot be opened, a page
 // cannot be added or the file cannot be saved; page files are removed only once the PDF is saved.
+// In a job split by separator sheets it writes the open document, a new file of its own, and the
+// pages without text or turned go to the page store's lists instead.
 // Entries of the report's [Scan] section that the assembly finds (pages without text, pages
 // turned): key and value.
 using TScanEntry = std::function<void(const std::string& key, const std::string& value)>;

@@ -296,7 +296,7 @@ void TScanner::TwainMessageLoop() {
   }
 }
 
-void TScanner::SetCapOneValue(TW_UINT16 cap, TW_UINT16 itemType, std::int32_t value) {
+bool TScanner::SetCapOneValue(TW_UINT16 cap, TW_UINT16 itemType, std::int32_t value) {
   platform::GlobalBlock block(platform::GHND, sizeof(TW_ONEVALUE));
   if (!block) throw std::bad_alloc();
   {
@@ -311,7 +311,7 @@ void TScanner::SetCapOneValue(TW_UINT16 cap, TW_UINT16 itemType, std::int32_t va
   capability.ConType = TWON_ONEVALUE;
   capability.hContainer = block.get();
   // A source that refuses a capability keeps its own setting.
-  (void)DsmCall(&sourceIdentity_, DG_CONTROL, DAT_CAPABILITY, MSG_SET, &capability);
+  return DsmCall(&sourceIdentity_, DG_CONTROL, DAT_CAPABILITY, MSG_SET, &capability);
 }
 
 void TScanner::NegotiateScanParameters() {
@@ -331,7 +331,8 @@ void TScanner::NegotiateScanParameters() {
   SetCapOneValue(CAP_FEEDERENABLED, TWTY_BOOL, FeederEnabled ? 1 : 0);
   SetCapOneValue(CAP_AUTOFEED, TWTY_BOOL, FeederEnabled ? 1 : 0);
   // A source without a duplex unit refuses this and scans one side, like any refused capability.
-  SetCapOneValue(CAP_DUPLEXENABLED, TWTY_BOOL, DuplexEnabled ? 1 : 0);
+  // The job learns from DuplexEnabled whether the sides come in pairs.
+  if (!SetCapOneValue(CAP_DUPLEXENABLED, TWTY_BOOL, DuplexEnabled ? 1 : 0)) DuplexEnabled = false;
   SetCapOneValue(CAP_FEEDERORDER, TWTY_UINT16, TWFO_FIRSTPAGEFIRST);
   if (Transmissive) SetCapOneValue(ICAP_LIGHTPATH, TWTY_UINT16, TWLP_TRANSMISSIVE);
 }

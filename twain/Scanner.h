@@ -73,7 +73,8 @@ class TScanner : public ScannerOperations {
 
   // Acquisition.
   void Acquire(std::intptr_t passThrough, TImageHandler handler) override;
-  void SetCapOneValue(twain::TW_UINT16 cap, twain::TW_UINT16 itemType, std::int32_t value);
+  // Whether the source took the value.
+  bool SetCapOneValue(twain::TW_UINT16 cap, twain::TW_UINT16 itemType, std::int32_t value);
   // Ends the current transfer; true while the source has more pages.
   [[nodiscard]] bool EndTransfer();
   void ResetPendingTransfers();

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdio>
+
 #include "../support/TempDir.h"
 
 using namespace lumipage;
@@ -259,3 +261,42 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& i) { return std::string(i.param.name); });
 
 }  // namespace
+
+TEST(JobSettings, SeparatorFromFileAndCommandLine) {
+  TempDir dir;
+  TJobSettings off = load(dir, {});
+  EXPECT_EQ(off.Separator, TSeparator::None);
+  EXPECT_EQ(off.SeparatorText, "PATCHT");
+  EXPECT_EQ(off.SeparatorName, TSeparatorName::Number);
+  TJobSettings file = load(dir, {}, "[Scan]\nSeparator=Barcode\nSeparatorText=NEXT DOC\nSeparatorName=barcode\n");
+  EXPECT_EQ(file.Separator, TSeparator::Barcode);
+  EXPECT_EQ(file.SeparatorText, "NEXT DOC");
+  EXPECT_EQ(file.SeparatorName, TSeparatorName::Barcode);
+  TJobSettings command = load(dir, {"Separator", "BLANK", "SeparatorText", "X1"}, "[Scan]\nSeparator=patch\n");
+  EXPECT_EQ(command.Separator, TSeparator::Blank);
+  EXPECT_EQ(command.SeparatorText, "X1");
+  // An empty text is no barcode: the default stands.
+  EXPECT_EQ(load(dir, {}, "[Scan]\nSeparatorText=\n").SeparatorText, "PATCHT");
+}
+
+TEST(JobSettings, SeparatorWordsOtherThanTheirOwnAreRefused) {
+  TempDir dir;
+  const struct {
+    std::vector<std::string> args;
+    std::string ini, message;
+  } rows[] = {
+      {{"Separator", "barcod"}, "", "Invalid Separator \"barcod\" (patch, barcode, blank or empty)"},
+      {{}, "[Scan]\nSeparator=1\n", "Invalid Separator \"1\" (patch, barcode, blank or empty)"},
+      {{"SeparatorName", "number"}, "", "Invalid SeparatorName \"number\" (barcode or empty)"},
+      {{"SeparatorText", "a\nb"}, "", "Invalid SeparatorText \"a\\nb\": it holds a line break"},
+  };
+  for (const auto& row : rows) {
+    try {
+      (void)load(dir, row.args, row.ini);
+      ADD_FAILURE() << row.message;
+    } catch (const EJobError& e) {
+      EXPECT_EQ(std::string(e.what()), row.message);
+    }
+    std::remove((dir / "lumipage.ini").c_str());
+  }
+}
