@@ -7,9 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "app/OcrModule.h"
 #include "app/PageStore.h"
 #include "app/SeparatorSheet.h"
 #include "imaging/BitmapGraphic.h"
+#include "imaging/Canvas.h"
 #include "platform/Interrupt.h"
 #include "tests/support/DrawnPages.h"
 #include "tests/support/ProgramTest.h"
@@ -219,6 +221,52 @@ TEST_F(SeparatorJob, SeparatorsThisProgramCannotSeeEndTheJobBeforeScanning) {
     EXPECT_EQ(Report("Files", "Count"), "0");
   }
   EXPECT_EQ(ReadText(out / "doc-001.pdf"), "older document");
+}
+
+// A 300 dpi page with one large word; upside down when turned.
+std::unique_ptr<TBitmapGraphic> WordPage(const std::string& word, bool turned = false) {
+  auto page = std::make_unique<TBitmapGraphic>();
+  page->NewImage(1240, 700, ikTrueColor, nullptr, 300, 300);
+  page->FillColor(clWhite);
+  {
+    TCanvas canvas(*page);
+    canvas.Font().Name = "Liberation Sans";
+    canvas.Font().Height = 80;
+    canvas.Font().Color = clBlack;
+    canvas.Brush().Style = bsClear;
+    for (int line = 0; line < 3; ++line) canvas.TextOut(100, 120 + line * 170, word + " " + word + " " + word);
+  }
+  if (!turned) return page;
+  auto out = std::make_unique<TBitmapGraphic>();
+  out->NewImage(page->Width(), page->Height(), ikTrueColor, nullptr, 300, 300);
+  for (int y = 0; y < page->Height(); ++y)
+    for (int x = 0; x < page->Width(); ++x)
+      out->SetRgbPixel(page->Width() - 1 - x, page->Height() - 1 - y, page->GetRgbPixel(x, y));
+  return out;
+}
+
+// Each document's text layer holds its own pages' words, and turned pages are named by the job's
+// page numbers.
+TEST_F(SeparatorJob, EachDocumentGetsTheTextOfItsOwnPages) {
+  const std::string module = std::string(LUMIPAGE_BUILD_DIR) + "/" + kOcrModuleFileName;
+  if (!Exists(module)) GTEST_SKIP() << "the text recognition module was not built";
+  std::filesystem::copy_file(module, sys / kOcrModuleFileName);
+  WordPage("Alpha")->SaveToFile(pages / "1.bmp");
+  TSideSpec blank = Blank(2);
+  blank.Dpi = 300;
+  DrawSide(blank)->SaveToFile(pages / "2.bmp");
+  WordPage("Bravo")->SaveToFile(pages / "3.bmp");
+  WordPage("Charlie", true)->SaveToFile(pages / "4.bmp");
+  ASSERT_TRUE(Scans("pdf OCR eng AutoRotate Resolution 300 Separator blank filename '" + (out / "t.pdf") + "'", 3));
+  EXPECT_EQ(Report("Scan", "Rotated"), "4");
+  EXPECT_EQ(Report("Scan", "NoText"), "");
+  const std::string first = Shell("pdftotext '" + (out / "t-001.pdf") + "' -");
+  const std::string second = Shell("pdftotext '" + (out / "t-002.pdf") + "' -");
+  EXPECT_NE(first.find("Alpha"), std::string::npos) << first;
+  EXPECT_EQ(first.find("Bravo"), std::string::npos) << first;
+  EXPECT_NE(second.find("Bravo"), std::string::npos) << second;
+  EXPECT_NE(second.find("Charlie"), std::string::npos) << second;
+  EXPECT_EQ(second.find("Alpha"), std::string::npos) << second;
 }
 
 // ---- Names after barcodes ---------------------------------------------------------------------
