@@ -234,7 +234,7 @@ void TFrmScan::WriteReport(const std::string& section, const std::string& key, c
 
 void TFrmScan::ImageAcquired(TTransferBlock& dib, std::uint16_t xres, std::uint16_t yres, std::intptr_t) {
   // What the scanner agreed to: a source without a duplex unit delivers one side per sheet.
-  pages_.DuplexSheets = scanner_->DuplexEnabled;
+  pages_.DuplexSheets = scanner_->SidesInPairs;
   lumipage::ImageAcquired(PageJob(), dib, xres, yres);
 }
 

@@ -331,8 +331,7 @@ void TScanner::NegotiateScanParameters() {
   SetCapOneValue(CAP_FEEDERENABLED, TWTY_BOOL, FeederEnabled ? 1 : 0);
   SetCapOneValue(CAP_AUTOFEED, TWTY_BOOL, FeederEnabled ? 1 : 0);
   // A source without a duplex unit refuses this and scans one side, like any refused capability.
-  // The job learns from DuplexEnabled whether the sides come in pairs.
-  if (!SetCapOneValue(CAP_DUPLEXENABLED, TWTY_BOOL, DuplexEnabled ? 1 : 0)) DuplexEnabled = false;
+  SidesInPairs = SetCapOneValue(CAP_DUPLEXENABLED, TWTY_BOOL, DuplexEnabled ? 1 : 0) && DuplexEnabled;
   SetCapOneValue(CAP_FEEDERORDER, TWTY_UINT16, TWFO_FIRSTPAGEFIRST);
   if (Transmissive) SetCapOneValue(ICAP_LIGHTPATH, TWTY_UINT16, TWLP_TRANSMISSIVE);
 }

@@ -64,6 +64,8 @@ class ScannerOperations {
   bool ShowIndicators = true;
   bool FeederEnabled = false;
   bool DuplexEnabled = false;
+  // Set once the source has taken the settings: it delivers both sides of every sheet, front first.
+  bool SidesInPairs = false;
   bool Transmissive = false;
   // Unattended use, in seconds (0 to 3600; 0: off): how long an empty feeder at the first page
   // is waited on, and how long a busy scanner (or one that fails to open) is tried again.
