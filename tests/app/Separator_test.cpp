@@ -212,6 +212,27 @@ TEST_F(SeparatorJob, EveryDocumentIsProtectedWithThePassword) {
   }
 }
 
+// A document that cannot be written ends the job at its separator: the documents before stay,
+// its pages are kept, and all are listed.
+TEST_F(SeparatorJob, ADocumentThatCannotBeWrittenKeepsItsPagesAndTheDocumentsBefore) {
+  Feed({Content(1), Blank(2), Content(3), Content(4), Blank(5), Content(6)});
+  // The first document's name is looked at before anything is scanned.
+  std::filesystem::create_directories(out / "e-001.pdf");
+  ASSERT_EQ(Run("pdf Separator blank filename '" + (out / "e.pdf") + "'"), 0);
+  EXPECT_EQ(Report("Error", "Message"), "Unable to save PDF file " + (out / "e-001.pdf") + ": Is a directory");
+  EXPECT_EQ(Report("Files", "Count"), "0");
+
+  std::filesystem::create_directories(out / "f-002.pdf");
+  ASSERT_EQ(Run("pdf Separator blank filename '" + (out / "f.pdf") + "'"), 0);
+  const std::string message = Report("Error", "Message");
+  EXPECT_EQ(message.rfind("Unable to save PDF file " + (out / "f-002.pdf"), 0), 0u) << message;
+  EXPECT_NE(message.find(out / "f-unsaved-001.jpg"), std::string::npos) << message;
+  EXPECT_EQ(Files(), (Strings{out / "f-001.pdf", out / "f-unsaved-001.jpg", out / "f-unsaved-002.jpg"}));
+  EXPECT_EQ(Documents(), (Strings{"1-1", "2-3"}));
+  EXPECT_EQ(PdfPages(out / "f-001.pdf"), 1);
+  EXPECT_FALSE(Exists(out / "f-003.pdf"));
+}
+
 TEST_F(SeparatorJob, SeparatorsThisProgramCannotSeeEndTheJobBeforeScanning) {
   Feed({Content(1)});
   WriteText(out / "doc-001.pdf", "older document");
