@@ -1,5 +1,6 @@
 #include "app/SeparatorSheet.h"
 
+#include "app/BarcodeReader.h"
 #include "imaging/BlankPage.h"
 #include "imaging/DibGraphic.h"
 
@@ -8,7 +9,7 @@ namespace lumipage {
 void CheckSeparatorAvailable(const TJobSettings& s) {
   // Not found silently: a job that looks for a separator it cannot see would merge the load.
   if (s.Separator == TSeparator::Patch) throw EJobError("Separator patch is not available in this program");
-  if (s.Separator == TSeparator::Barcode) throw EJobError("Separator barcode is not available in this program");
+  if (s.Separator == TSeparator::Barcode) RequireBarcodeReader();
 }
 
 TSeparatorCheck CheckSeparator(const TDibGraphic& page, std::uint16_t dpi, const TJobSettings& s) {
@@ -19,9 +20,25 @@ TSeparatorCheck CheckSeparator(const TDibGraphic& page, std::uint16_t dpi, const
       check.Separator = verdict.Analysed && verdict.Blank;
       break;
     }
-    case TSeparator::None:
     case TSeparator::Patch:
-    case TSeparator::Barcode:
+      break;
+    case TSeparator::Barcode: {
+      // The decoder runs apart from the job: a crash or a hang there is a side left unread.
+      const TBarcodeRead read = ReadBarcodes(page, dpi);
+      if (read.Status == TBarcodeRead::TStatus::Failed) {
+        check.Unread = true;
+        break;
+      }
+      for (const std::string& text : read.Texts) {
+        if (text == s.SeparatorText)
+          check.Separator = true;
+        else if (check.Text.empty())
+          check.Text = text;  // another code on the sheet names the document that follows
+      }
+      if (!check.Separator) check.Text.clear();
+      break;
+    }
+    case TSeparator::None:
       break;
   }
   return check;

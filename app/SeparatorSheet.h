@@ -10,16 +10,17 @@ namespace lumipage {
 
 class TDibGraphic;
 
+// Raises before anything is scanned when this program cannot look for the job's separator (the
+// barcode decoder is missing; patch codes are not read yet).
+void CheckSeparatorAvailable(const TJobSettings& settings);
+
 struct TSeparatorCheck {
   bool Separator = false;
   // The barcode decoder failed on the side (crashed, hung or missing): it counts as no separator.
   bool Unread = false;
-  // The separator's barcode text (barcode separators only).
+  // The text of another barcode on a barcode separator sheet: the name of the document after it.
   std::string Text;
 };
-
-// Raises before anything is scanned when this program cannot look for the job's separator.
-void CheckSeparatorAvailable(const TJobSettings& settings);
 
 // Whether the side, scanned at dpi (0: its own resolution), is a separator of the job's kind.
 // A blank separator is blank by the same rules as the blank sides SkipBlank drops.

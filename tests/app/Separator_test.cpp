@@ -7,12 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "app/BarcodeReader.h"
 #include "app/OcrModule.h"
 #include "app/PageStore.h"
 #include "app/SeparatorSheet.h"
 #include "imaging/BitmapGraphic.h"
 #include "imaging/Canvas.h"
 #include "platform/Interrupt.h"
+#include "tests/support/BarcodeSheets.h"
 #include "tests/support/DrawnPages.h"
 #include "tests/support/ProgramTest.h"
 #include "tests/support/RunCommand.h"
@@ -236,7 +238,7 @@ TEST_F(SeparatorJob, ADocumentThatCannotBeWrittenKeepsItsPagesAndTheDocumentsBef
 TEST_F(SeparatorJob, SeparatorsThisProgramCannotSeeEndTheJobBeforeScanning) {
   Feed({Content(1)});
   WriteText(out / "doc-001.pdf", "older document");
-  for (const char* kind : {"patch", "barcode"}) {
+  for (const char* kind : {"patch"}) {
     ASSERT_EQ(Run(std::string("pdf Separator ") + kind + " filename '" + (out / "doc.pdf") + "'"), 0);
     EXPECT_EQ(Report("Error", "Message"), std::string("Separator ") + kind + " is not available in this program");
     EXPECT_EQ(Report("Files", "Count"), "0");
@@ -288,6 +290,30 @@ TEST_F(SeparatorJob, EachDocumentGetsTheTextOfItsOwnPages) {
   EXPECT_NE(second.find("Bravo"), std::string::npos) << second;
   EXPECT_NE(second.find("Charlie"), std::string::npos) << second;
   EXPECT_EQ(second.find("Alpha"), std::string::npos) << second;
+}
+
+// A Code 128 separator sheet names the document after it by its other code; a page with another
+// barcode alone (an invoice number) does not split.
+TEST_F(SeparatorJob, BarcodeSheetsSplitAndNameTheDocuments) {
+  const std::string module = std::string(LUMIPAGE_BUILD_DIR) + "/" + kBarcodeModuleFileName;
+  if (!Exists(module)) GTEST_SKIP() << "the barcode module was not built";
+  std::filesystem::copy_file(module, sys / kBarcodeModuleFileName);
+  auto sheet = lumipage::testing::Side(200);
+  auto separator = DrawSymbol("CODE128", "PATCHT", 3);
+  auto name = DrawSymbol("QRCODE", "INV-17/b", 4);
+  ASSERT_TRUE(separator && name);
+  Paste(*sheet, *separator, 800, 400, 0, 0);
+  Paste(*sheet, *name, 800, 1200, 0, 0);
+  auto invoice = lumipage::testing::Side(200, TSideMark::TextPage);
+  Paste(*invoice, *DrawSymbol("CODE39", "INVOICE4711", 3), 800, 1800, 0, 0);
+  DrawSide(Content(1))->SaveToFile(pages / "1.bmp");
+  sheet->SaveToFile(pages / "2.bmp");
+  invoice->SaveToFile(pages / "3.bmp");
+  DrawSide(Content(4))->SaveToFile(pages / "4.bmp");
+  ASSERT_TRUE(Scans("pdf Separator barcode SeparatorName barcode filename '" + (out / "b.pdf") + "'", 3));
+  EXPECT_EQ(Files(), (Strings{out / "b-001.pdf", out / "INV-17_b.pdf"}));
+  EXPECT_EQ(PdfPages(out / "INV-17_b.pdf"), 2);
+  EXPECT_EQ(Report("Scan", "SeparatorUnread"), "");
 }
 
 // ---- Names after barcodes ---------------------------------------------------------------------
