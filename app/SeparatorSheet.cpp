@@ -3,12 +3,12 @@
 #include "app/BarcodeReader.h"
 #include "imaging/BlankPage.h"
 #include "imaging/DibGraphic.h"
+#include "imaging/PatchCode.h"
 
 namespace lumipage {
 
 void CheckSeparatorAvailable(const TJobSettings& s) {
   // Not found silently: a job that looks for a separator it cannot see would merge the load.
-  if (s.Separator == TSeparator::Patch) throw EJobError("Separator patch is not available in this program");
   if (s.Separator == TSeparator::Barcode) RequireBarcodeReader();
 }
 
@@ -21,6 +21,9 @@ TSeparatorCheck CheckSeparator(const TDibGraphic& page, std::uint16_t dpi, const
       break;
     }
     case TSeparator::Patch:
+      // Any of the patch codes: offices use Patch T for documents, but a sheet of another code
+      // in the load is a separator just the same.
+      check.Separator = FindPatchCode(page, dpi) != TPatchCode::None;
       break;
     case TSeparator::Barcode: {
       // The decoder runs apart from the job: a crash or a hang there is a side left unread.

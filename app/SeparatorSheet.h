@@ -11,7 +11,7 @@ namespace lumipage {
 class TDibGraphic;
 
 // Raises before anything is scanned when this program cannot look for the job's separator (the
-// barcode decoder is missing; patch codes are not read yet).
+// barcode decoder is missing).
 void CheckSeparatorAvailable(const TJobSettings& settings);
 
 struct TSeparatorCheck {

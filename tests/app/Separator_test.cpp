@@ -235,15 +235,25 @@ TEST_F(SeparatorJob, ADocumentThatCannotBeWrittenKeepsItsPagesAndTheDocumentsBef
   EXPECT_FALSE(Exists(out / "f-003.pdf"));
 }
 
-TEST_F(SeparatorJob, SeparatorsThisProgramCannotSeeEndTheJobBeforeScanning) {
-  Feed({Content(1)});
-  WriteText(out / "doc-001.pdf", "older document");
-  for (const char* kind : {"patch"}) {
-    ASSERT_EQ(Run(std::string("pdf Separator ") + kind + " filename '" + (out / "doc.pdf") + "'"), 0);
-    EXPECT_EQ(Report("Error", "Message"), std::string("Separator ") + kind + " is not available in this program");
-    EXPECT_EQ(Report("Files", "Count"), "0");
-  }
-  EXPECT_EQ(ReadText(out / "doc-001.pdf"), "older document");
+// Patch code sheets split the load, whichever code and however the sheet went in; the bars of
+// a thick-ruled page do not.
+TEST_F(SeparatorJob, PatchSheetsSplitTheLoad) {
+  auto patch = [](const char* bars, double skew, std::uint32_t seed) {
+    TSideSpec s = Content(seed);
+    s.Mark = TSideMark::PatchCode;
+    s.Patch = bars;
+    s.SkewDegrees = skew;
+    return s;
+  };
+  TSideSpec rules = Content(9);
+  rules.Mark = TSideMark::ThickRules;
+  Feed({Content(1), patch("NWNW", 0, 2), rules, patch("WWNN", -8, 4), Content(5)});
+  ASSERT_EQ(Run("pdf Separator patch filename '" + (out / "load.pdf") + "'"), 0);
+  EXPECT_EQ(Report("Error", "Message"), "<none>");
+  EXPECT_EQ(Files(), (Strings{out / "load-001.pdf", out / "load-002.pdf", out / "load-003.pdf"}));
+  EXPECT_EQ(Documents(), (Strings{"1-1", "2-2", "3-3"}));
+  EXPECT_EQ(PdfPages(out / "load-002.pdf"), 1);
+  for (const char* f : {"load-001.pdf", "load-002.pdf", "load-003.pdf"}) EXPECT_TRUE(QpdfChecks(out / f)) << f;
 }
 
 // A 300 dpi page with one large word; upside down when turned.
