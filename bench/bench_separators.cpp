@@ -137,4 +137,35 @@ void BM_Reliability(benchmark::State& state) {
 }
 BENCHMARK(BM_Reliability)->Iterations(1)->Unit(benchmark::kMillisecond);
 
+// False splits: the twenty sheets' layouts (every symbology, orientation, turn, faint print)
+// carrying other texts, invoice numbers and near misses of the separator's text among them (no
+// lower case on the Code 39 layouts: zint raises it, and the symbol then reads PATCHT);
+// a page splits the load only when a code on it reads PATCHT exactly (counter false_splits).
+void BM_FalseSplits(benchmark::State& state) {
+  static const char* const kOthers[] = {"INV-2026-0017", "PATCH",     "PATCHT2",    "PATCHZ",  "PATCH T",
+                                        "4006381333931", "Order 5512", "PATCHTT",    "ATCHT",   "SEP-0042",
+                                        "DOC-2026-1234", "PATCHt",     "PATCH-T",    "1 PATCHT", "Lieferung 88",
+                                        "PAT CHT",       "PATCHT ",    "X-PATCHT",   "T",       "0000000"};
+  std::vector<std::unique_ptr<TDibGraphic>> pages;
+  std::size_t i = 0;
+  for (TSheet sheet : SeparatorSheets()) {
+    sheet.Text = kOthers[i++ % std::size(kOthers)];
+    pages.push_back(SeparatorSheet(sheet));
+  }
+  int splits = 0, read = 0;
+  for (auto _ : state) {
+    splits = read = 0;
+    for (const auto& page : pages) {
+      const TBarcodeRead r = ReadBarcodes(*page);
+      read += r.Texts.empty() ? 0 : 1;
+      for (const std::string& text : r.Texts)
+        if (text == "PATCHT") ++splits;
+    }
+  }
+  state.counters["pages"] = static_cast<double>(pages.size());
+  state.counters["pages_read"] = read;
+  state.counters["false_splits"] = splits;
+}
+BENCHMARK(BM_FalseSplits)->Iterations(1)->Unit(benchmark::kMillisecond);
+
 }  // namespace
