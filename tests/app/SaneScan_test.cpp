@@ -144,6 +144,19 @@ TEST_F(SaneProgram, SkipBlankAndDeskewTakeTheBridgesPages) {
   EXPECT_EQ(PdfPages(exe / "pages.pdf"), 1);
 }
 
+// The bridge's pages are looked at for separators too: a white sheet is one, a grid is a page.
+TEST_F(SaneProgram, SeparatorsTakeTheBridgesPages) {
+  {
+    SaneTestBackend backend(Settings{{"test-picture", "\"Solid white\""}});
+    ASSERT_TRUE(Scans(std::string("pdf Separator blank NoADF Resolution 100 Scanner ") + kDevice, 0));
+    EXPECT_EQ(Report("Documents", "Count"), "0");
+  }
+  SaneTestBackend backend(Settings{{"test-picture", "\"Grid\""}});
+  ASSERT_TRUE(Scans(std::string("pdf Separator patch NoADF Resolution 100 Scanner ") + kDevice, 1));
+  EXPECT_EQ(Report("Documents", "Count"), "1");
+  EXPECT_EQ(Report("Documents", "Doc1"), "1-1");
+}
+
 TEST_F(SaneProgram, FeederGivesAMultiPagePdf) {
   SaneTestBackend backend;
   ASSERT_TRUE(Scans(std::string("pdf Resolution 50 Scanner ") + kDevice, 10));

@@ -256,6 +256,21 @@ TEST_F(SeparatorJob, PatchSheetsSplitTheLoad) {
   for (const char* f : {"load-001.pdf", "load-002.pdf", "load-003.pdf"}) EXPECT_TRUE(QpdfChecks(out / f)) << f;
 }
 
+// With Deskew and SkipBlank: turned pages are straightened and named by the job's page numbers,
+// a blank sheet is a separator (not a dropped page), and the documents hold the other pages.
+TEST_F(SeparatorJob, DeskewAndSkipBlankWorkOnTheDocumentsPages) {
+  TSideSpec turned = Content(3);
+  turned.SkewDegrees = 3;
+  Feed({Content(1), Blank(2), turned, Content(4)});
+  ASSERT_EQ(Run("pdf Separator blank Deskew SkipBlank filename '" + (out / "d.pdf") + "'"), 0);
+  EXPECT_EQ(Report("Error", "Message"), "<none>");
+  EXPECT_EQ(Documents(), (Strings{"1-1", "2-2"}));
+  EXPECT_EQ(Report("Scan", "Deskewed"), "3");
+  EXPECT_EQ(Report("Scan", "Blank"), "");
+  EXPECT_EQ(PdfPages(out / "d-001.pdf"), 1);
+  EXPECT_EQ(PdfPages(out / "d-002.pdf"), 2);
+}
+
 // A 300 dpi page with one large word; upside down when turned.
 std::unique_ptr<TBitmapGraphic> WordPage(const std::string& word, bool turned = false) {
   auto page = std::make_unique<TBitmapGraphic>();
