@@ -83,23 +83,11 @@ class TBarcodeModule {
 
 // The child's answer for a page on the socket: 'T', a 4-byte length and the text, for each
 // code; then 'E' and the decoder's 4-byte result. A child that ends before its 'E' has failed.
-bool WriteAll(int fd, const void* data, std::size_t size) {
-  const auto* p = static_cast<const char*>(data);
-  while (size > 0) {
-    const ssize_t n = ::write(fd, p, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    p += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 bool WriteRecord(int fd, char tag, std::uint32_t value, const void* data, std::size_t size) {
   char head[5];
   head[0] = tag;
   std::memcpy(head + 1, &value, 4);
-  return WriteAll(fd, head, sizeof head) && (size == 0 || WriteAll(fd, data, size));
+  return platform::WriteAll(fd, head, sizeof head) && (size == 0 || platform::WriteAll(fd, data, size));
 }
 
 extern "C" void SendText(void* context, const unsigned char* bytes, std::size_t size) {

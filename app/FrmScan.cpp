@@ -308,7 +308,7 @@ void TFrmScan::CheckOutputTarget() const {
   if (f != ofPdf && f != ofMultiTiff) return;
   std::string name = f == ofPdf ? pages_.PdfFileName() : pages_.MultiTiffFileName();
   // A split job writes new files beside that name; the first one stands for them.
-  if (pages_.Split()) name = platform::ChangeFileExt(name, "") + "-001" + platform::ExtractFileExt(name);
+  if (pages_.Split()) name = pages_.NumberedDocumentName(1);
   platform::TSaveTarget target;
   const std::string error = platform::ResolveSaveTarget(name, target);
   if (!error.empty()) {

@@ -55,6 +55,12 @@ std::string TPageStore::PdfFileName() const {
   return settings_.FileName.empty() ? settings_.ExeFolder + "pages.pdf" : settings_.FileName;
 }
 
+std::string TPageStore::NumberedDocumentName(int number) const {
+  const bool pdf = settings_.OutputFormat == ofPdf;
+  return platform::ChangeFileExt(pdf ? PdfFileName() : MultiTiffFileName(), "") + "-" + withDigits(number, 3) +
+         (pdf ? ".pdf" : ".tif");
+}
+
 std::string TPageStore::DocumentFileName(int k, const std::string& barcodeStem) {
   const bool pdf = settings_.OutputFormat == ofPdf;
   const std::string ext = pdf ? ".pdf" : ".tif";
@@ -72,7 +78,7 @@ std::string TPageStore::DocumentFileName(int k, const std::string& barcodeStem) 
     for (int again = 2; taken(name); ++again) name = named + "-" + std::to_string(again) + ext;
   } else {
     for (int n = number;; ++n) {
-      name = stem + "-" + withDigits(n, 3) + ext;
+      name = NumberedDocumentName(n);
       if (!taken(name)) break;
     }
   }

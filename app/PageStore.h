@@ -52,6 +52,8 @@ class TPageStore {
   [[nodiscard]] std::string PdfFileName() const;
   // The job is split into documents by separator sheets.
   [[nodiscard]] bool Split() const { return settings_.Separator != TSeparator::None; }
+  // The file of document number of a split job: the PDF or multi-page TIFF name with "-NNN".
+  [[nodiscard]] std::string NumberedDocumentName(int number) const;
 
   // A separator sheet ends the document being stored; the next page stored starts a new one,
   // named after text when the job names documents by barcode.

@@ -1,7 +1,5 @@
 // Process entry: one job per process; the report file tells the outcome. The exit code is 0,
 // or 1 when the report could not be written and went to standard error instead.
-#include <malloc.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +9,7 @@
 #include "platform/Files.h"
 #include "platform/InfoDialog.h"
 #include "platform/Interrupt.h"
+#include "platform/LargeMemory.h"
 #include "platform/SystemFolder.h"
 
 namespace {
@@ -30,17 +29,6 @@ const char kUsageTail[] =
 
 }  // namespace
 
-// Pages are large buffers allocated and freed once per page. Kept in the heap instead of being
-// mapped and unmapped each time, they are reused without page faults and zero-filling by the
-// kernel; peak memory stays that of one page.
-void KeepPageBuffersInHeap() {
-  constexpr int kMmapThreshold = 32 << 20;  // the largest value the allocator accepts
-  constexpr int kTrimThreshold = 512 << 20;
-  mallopt(M_MMAP_THRESHOLD, kMmapThreshold);
-  mallopt(M_TRIM_THRESHOLD, kTrimThreshold);
-  mallopt(M_TOP_PAD, 64 << 20);
-}
-
 int main(int argc, char** argv) {
   if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
     std::fputs((kUsageHead + lumipage::OptionsUsage() + kUsageTail).c_str(), stdout);
@@ -50,7 +38,7 @@ int main(int argc, char** argv) {
     std::printf("lumipage %s\n", lumipage::platform::FileVersionText().c_str());
     return 0;
   }
-  KeepPageBuffersInHeap();
+  lumipage::platform::KeepPageBuffersInHeap();
   lumipage::TJobEnvironment env;
   env.CommandLine = lumipage::TCommandLine(argc, argv);
   env.ExeFolder = lumipage::platform::ProgramFolders().Job;

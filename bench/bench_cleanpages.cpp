@@ -2,7 +2,6 @@
 // straightening a turn at 300 dpi, and how the verdict fares on the whole drawn set (counters
 // content_dropped and blank_dropped of BM_BlankVerdictOnTheSet).
 #include <benchmark/benchmark.h>
-#include <malloc.h>
 
 #include <cstdio>
 #include <cstring>
@@ -16,6 +15,7 @@
 #include "imaging/PageInk.h"
 #include "imaging/PageSkew.h"
 #include "imaging/RotateTransform.h"
+#include "platform/LargeMemory.h"
 #include "tests/support/DrawnPages.h"
 
 using namespace lumipage;
@@ -23,12 +23,9 @@ using namespace lumipage::testing;
 
 namespace {
 
-// As the program does (main.cpp): page buffers stay in the heap instead of being mapped and
-// zero-filled by the kernel for every page.
+// As the program does: page buffers stay in the heap.
 const bool kPageBuffersInHeap = [] {
-  mallopt(M_MMAP_THRESHOLD, 32 << 20);
-  mallopt(M_TRIM_THRESHOLD, 512 << 20);
-  mallopt(M_TOP_PAD, 64 << 20);
+  platform::KeepPageBuffersInHeap();
   return true;
 }();
 

@@ -11,7 +11,6 @@
 //                                      bench/compare_imaging.sh, which times other tools on it)
 //   LUMIPAGE_BENCH_PAGE=<file.bmp>     use this page instead of the generated one
 #include <benchmark/benchmark.h>
-#include <malloc.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -28,10 +27,11 @@
 #include "imaging/Canvas.h"
 #include "imaging/CropTransform.h"
 #include "imaging/ImageFormatTransform.h"
-#include "imaging/RowDither.h"
 #include "imaging/JpegGraphic.h"
 #include "imaging/MemoryStream.h"
+#include "imaging/RowDither.h"
 #include "imaging/TiffGraphic.h"
+#include "platform/LargeMemory.h"
 
 #ifdef LUMIPAGE_HAVE_LEPTONICA
 #include <leptonica/allheaders.h>
@@ -118,12 +118,10 @@ void WritePnm(const std::string& name, const TDibGraphic& image, bool grey) {
   }
 }
 
-// The lumipage program keeps page-sized buffers in the heap between pages (its main sets these
-// allocator options); the benchmarks run under the same settings.
+// The lumipage program keeps page-sized buffers in the heap between pages; the benchmarks run
+// under the same settings.
 [[maybe_unused]] const bool kHeapSettings = [] {
-  mallopt(M_MMAP_THRESHOLD, 32 << 20);
-  mallopt(M_TRIM_THRESHOLD, 512 << 20);
-  mallopt(M_TOP_PAD, 64 << 20);
+  platform::KeepPageBuffersInHeap();
   return true;
 }();
 

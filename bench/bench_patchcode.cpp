@@ -2,7 +2,6 @@
 // and on one that has one, and how the finder fares on a drawn set of 20 separator sheets and 20
 // other pages (counters sheets_found and others_found of BM_PatchCodeOnTheSet).
 #include <benchmark/benchmark.h>
-#include <malloc.h>
 
 #include <memory>
 #include <string>
@@ -10,6 +9,7 @@
 
 #include "imaging/BitmapGraphic.h"
 #include "imaging/PatchCode.h"
+#include "platform/LargeMemory.h"
 #include "tests/support/DrawnPages.h"
 
 using namespace lumipage;
@@ -17,11 +17,9 @@ using namespace lumipage::testing;
 
 namespace {
 
-// As the program does (main.cpp): page buffers stay in the heap.
+// As the program does: page buffers stay in the heap.
 const bool kPageBuffersInHeap = [] {
-  mallopt(M_MMAP_THRESHOLD, 32 << 20);
-  mallopt(M_TRIM_THRESHOLD, 512 << 20);
-  mallopt(M_TOP_PAD, 64 << 20);
+  platform::KeepPageBuffersInHeap();
   return true;
 }();
 

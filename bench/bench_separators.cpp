@@ -4,7 +4,6 @@
 // photographs (counters read/total of BM_Reliability).
 #include <benchmark/benchmark.h>
 #include <dlfcn.h>
-#include <malloc.h>
 #include <sys/resource.h>
 #include <zbar.h>
 
@@ -16,6 +15,7 @@
 #include "app/BarcodeReader.h"
 #include "barcode/BarcodePlugin.h"
 #include "imaging/JpegGraphic.h"
+#include "platform/LargeMemory.h"
 #include "tests/support/BarcodeSheets.h"
 
 using namespace lumipage;
@@ -23,11 +23,9 @@ using namespace lumipage::testing;
 
 namespace {
 
-// As the program does (main.cpp): page buffers stay in the heap.
+// As the program does: page buffers stay in the heap.
 const bool kPageBuffersInHeap = [] {
-  mallopt(M_MMAP_THRESHOLD, 32 << 20);
-  mallopt(M_TRIM_THRESHOLD, 512 << 20);
-  mallopt(M_TOP_PAD, 64 << 20);
+  platform::KeepPageBuffersInHeap();
   return true;
 }();
 

@@ -4,43 +4,28 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "imaging/BitmapGraphic.h"
-#include "imaging/DefaultPalettes.h"
+#include "fuzz/FuzzPage.h"
 #include "imaging/PatchCode.h"
 
 namespace {
 
-// Pages stay small, so that a run tries many of them.
-constexpr std::int32_t kMaxSide = 900;
-// Width, height, kind, resolution, then the count of rectangles.
-constexpr std::size_t kHeader = 8;
+// After the header (whose eighth byte counts the rectangles), five bytes a rectangle.
 constexpr std::size_t kRectangleBytes = 5;
-
-std::uint16_t Word(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace lumipage;
-  if (size <= kHeader) return 0;
-  const std::int32_t width = 1 + Word(data) % kMaxSide, height = 1 + Word(data + 2) % kMaxSide;
-  const auto kind = static_cast<TImageKind>(data[4] % 6);
-  const auto dpi = static_cast<std::uint16_t>(Word(data + 5));
-  const std::size_t rectangles = std::min<std::size_t>(data[7] % 16, (size - kHeader) / kRectangleBytes);
-  const std::uint8_t* shapes = data + kHeader;
+  using namespace lumipage::fuzzing;
+  if (size <= kPageHeader) return 0;
   TBitmapGraphic page;
-  page.NewImage(width, height, kind, DefaultPalette(kind), dpi, dpi);
+  const std::uint16_t dpi = NewPage(page, data, 900);
+  const std::int32_t width = page.Width(), height = page.Height();
+  const std::size_t rectangles = std::min<std::size_t>(data[7] % 16, (size - kPageHeader) / kRectangleBytes);
+  const std::uint8_t* shapes = data + kPageHeader;
   // The pixels repeat the bytes after the rectangles (or are white when there are none).
   const std::uint8_t* pixels = shapes + rectangles * kRectangleBytes;
-  const std::size_t count = static_cast<std::size_t>(data + size - pixels);
-  std::size_t at = 0;
-  for (std::int32_t y = 0; y < height; ++y) {
-    std::uint8_t* row = page.RowBits(y);
-    for (std::uint32_t i = 0; i < page.BytesPerRow(); ++i) {
-      row[i] = count == 0 ? 0xFF : pixels[at];
-      if (count != 0) at = (at + 1) % count;
-    }
-  }
+  FillRepeating(page, pixels, static_cast<std::size_t>(data + size - pixels));
   // Each rectangle: left, top, width and height in 1/256 of the page, and the byte it is filled with.
   for (std::size_t r = 0; r < rectangles; ++r) {
     const std::uint8_t* s = shapes + r * kRectangleBytes;

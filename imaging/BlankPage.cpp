@@ -159,11 +159,6 @@ TSpotKind Classify(const TSpot& s, const TPageInk& ink, const TThresholds& t) {
   return InOuterBand(s, ink) || PunchHole(s, ink, w, h) || EdgeStrip(s, ink, w, h) ? TSpotKind::Flaw : TSpotKind::Mark;
 }
 
-bool Coloured(const TDibGraphic& page) {
-  const TImageKind kind = page.ImageKind();
-  return kind == ikTrueColor || kind == ikColor256 || kind == ikColor16;
-}
-
 }  // namespace
 
 TBlankVerdict JudgeBlank(const TPageInk& ink) {
@@ -204,7 +199,7 @@ TBlankVerdict JudgeBlank(const TDibGraphic& page, const TPageInk& ink, std::uint
   // coloured paper or a page filled with saturated colour: black or dark marks, and bands of
   // other colours, barely differ from it there, so it is blank only if its brightness shows no
   // mark either. The quick look of InkChannelFor sends most such pages to luma at once.
-  if (verdict.Blank && ink.Channel == TInkChannel::Darkest && ink.PaperLevel < kDarkPaperLevel && Coloured(page)) {
+  if (verdict.Blank && ink.Channel == TInkChannel::Darkest && ink.PaperLevel < kDarkPaperLevel && HasColour(page)) {
     const TPageInk luma = MeasureInk(page, dpi, TInkChannel::Luma);
     if (luma.Analysed()) verdict = JudgeBlank(luma);
   }

@@ -63,7 +63,6 @@ void LumaLevels(const std::uint8_t* p, std::uint8_t* out, std::int32_t w) {
 // Sixteen pixels (48 bytes) at a time: the minimum of each byte and the two after it, then the
 // bytes where pixels start. Reads no byte past the row.
 __attribute__((target("ssse3"))) void ColourLevelsSsse3(const std::uint8_t* p, std::uint8_t* out, std::int32_t w) {
-  const auto pick = [](__m128i a, __m128i b) { return _mm_min_epu8(a, b); };
   const __m128i fromA = _mm_setr_epi8(0, 3, 6, 9, 12, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
   const __m128i fromB = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, 2, 5, 8, 11, 14, -1, -1, -1, -1, -1);
   const __m128i fromC = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 1, 4, 7, 10, 13);
@@ -72,9 +71,9 @@ __attribute__((target("ssse3"))) void ColourLevelsSsse3(const std::uint8_t* p, s
     const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
     const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32));
-    const __m128i ma = pick(a, pick(_mm_alignr_epi8(b, a, 1), _mm_alignr_epi8(b, a, 2)));
-    const __m128i mb = pick(b, pick(_mm_alignr_epi8(c, b, 1), _mm_alignr_epi8(c, b, 2)));
-    const __m128i mc = pick(c, pick(_mm_srli_si128(c, 1), _mm_srli_si128(c, 2)));
+    const __m128i ma = _mm_min_epu8(a, _mm_min_epu8(_mm_alignr_epi8(b, a, 1), _mm_alignr_epi8(b, a, 2)));
+    const __m128i mb = _mm_min_epu8(b, _mm_min_epu8(_mm_alignr_epi8(c, b, 1), _mm_alignr_epi8(c, b, 2)));
+    const __m128i mc = _mm_min_epu8(c, _mm_min_epu8(_mm_srli_si128(c, 1), _mm_srli_si128(c, 2)));
     const __m128i levels = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(ma, fromA), _mm_shuffle_epi8(mb, fromB)),
                                         _mm_shuffle_epi8(mc, fromC));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), levels);
@@ -221,6 +220,11 @@ std::int32_t PaperBlock(const TPageInk& ink) {
   return std::max<std::int32_t>(8, static_cast<std::int32_t>(std::lround(ink.Samples(kPaperBlockMm))));
 }
 
+// The step between places of a grid of about 4,000 over width x height.
+std::int32_t SampleStep(std::int32_t width, std::int32_t height) {
+  return std::max<std::int32_t>(1, static_cast<std::int32_t>(std::sqrt(static_cast<double>(width) * height / 4096.0)));
+}
+
 // The value below which share percent of a histogram's counts lie.
 int Percentile(const std::array<std::uint32_t, 256>& histogram, std::uint32_t total, std::uint32_t share) {
   std::uint32_t seen = 0;
@@ -285,16 +289,8 @@ std::vector<int> PaperBlocks(const TPageInk& ink, std::int32_t block, std::int32
       const auto& h = histograms[static_cast<std::size_t>(bx)];
       std::uint32_t total = 0;
       for (std::uint32_t c : h) total += c;
-      std::uint32_t seen = 0;
-      int level = 255;
-      for (int v = 0; v < 256; ++v) {
-        seen += h[static_cast<std::size_t>(v)];
-        if (seen * 100 >= total * kPaperPercentile) {
-          level = v;
-          break;
-        }
-      }
-      levels[static_cast<std::size_t>(by) * static_cast<std::size_t>(bw) + static_cast<std::size_t>(bx)] = level;
+      levels[static_cast<std::size_t>(by) * static_cast<std::size_t>(bw) + static_cast<std::size_t>(bx)] =
+          Percentile(h, total, kPaperPercentile);
     }
   }
   std::vector<int> smoothed(levels.size());
@@ -390,12 +386,15 @@ TPageInk MeasureInk(const TDibGraphic& page, std::uint16_t dpi, TInkChannel chan
   return ink;
 }
 
-TInkChannel InkChannelFor(const TDibGraphic& page) {
+bool HasColour(const TDibGraphic& page) {
   const TImageKind kind = page.ImageKind();
-  if (page.Empty() || (kind != ikTrueColor && kind != ikColor256 && kind != ikColor16)) return TInkChannel::Darkest;
+  return kind == ikTrueColor || kind == ikColor256 || kind == ikColor16;
+}
+
+TInkChannel InkChannelFor(const TDibGraphic& page) {
+  if (page.Empty() || !HasColour(page)) return TInkChannel::Darkest;
   // The median of the darkest channel over a grid of about 4,000 pixels: most of a page is paper.
-  const std::int32_t step = std::max<std::int32_t>(
-      1, static_cast<std::int32_t>(std::sqrt(static_cast<double>(page.Width()) * page.Height() / 4096.0)));
+  const std::int32_t step = SampleStep(page.Width(), page.Height());
   std::array<std::uint32_t, 256> histogram{};
   std::uint32_t total = 0;
   for (std::int32_t y = step / 2; y < page.Height(); y += step)
@@ -404,20 +403,14 @@ TInkChannel InkChannelFor(const TDibGraphic& page) {
       ++histogram[std::min({(c >> 16) & 0xFF, (c >> 8) & 0xFF, c & 0xFF})];
       ++total;
     }
-  std::uint32_t seen = 0;
-  for (int v = 0; v < 256; ++v) {
-    seen += histogram[static_cast<std::size_t>(v)];
-    if (seen * 2 >= total) return v < kDarkPaperLevel ? TInkChannel::Luma : TInkChannel::Darkest;
-  }
-  return TInkChannel::Darkest;
+  return Percentile(histogram, total, 50) < kDarkPaperLevel ? TInkChannel::Luma : TInkChannel::Darkest;
 }
 
 std::uint32_t PaperColor(const TDibGraphic& page, const TPageInk& ink) {
   if (page.Empty()) return 0xFFFFFF;
   if (!ink.Analysed()) return page.GetRgbPixel(0, 0);
   // About 4,000 places spread over the page.
-  const std::int32_t step = std::max<std::int32_t>(
-      1, static_cast<std::int32_t>(std::sqrt(static_cast<double>(ink.Width) * ink.Height / 4096.0)));
+  const std::int32_t step = SampleStep(ink.Width, ink.Height);
   std::uint64_t r = 0, g = 0, b = 0, n = 0;
   for (std::int32_t y = step / 2; y < ink.Height; y += step) {
     for (std::int32_t x = step / 2; x < ink.Width; x += step) {

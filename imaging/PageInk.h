@@ -54,6 +54,9 @@ struct TPageInk {
 [[nodiscard]] TPageInk MeasureInk(const TDibGraphic& page, std::uint16_t dpi = 0,
                                   TInkChannel channel = TInkChannel::Darkest, int analysisDpi = kAnalysisDpi);
 
+// Whether the page's pixels carry colour (true colour or a colour palette), not only grey.
+[[nodiscard]] bool HasColour(const TDibGraphic& page);
+
 // What a page is best measured by: the darkest channel, unless a quick look at a few thousand
 // pixels finds colour paper that is dark in it.
 [[nodiscard]] TInkChannel InkChannelFor(const TDibGraphic& page);

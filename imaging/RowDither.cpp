@@ -161,9 +161,6 @@ class TDitherWave {
       stamp.notify_all();
     }
   }
-  [[nodiscard]] bool Complete(std::int32_t y) const {
-    return stamps_[Slot(y)].load(std::memory_order_acquire) >= Stamp(y, width_);
-  }
 
  private:
   static std::size_t Slot(std::int32_t y) { return static_cast<std::size_t>(y) % 3; }
@@ -245,9 +242,8 @@ void DitherRowsTwoThreads(const TDibGraphic& source, TDibGraphic& dest, bool bla
     rowDone(y);
   }
   if (height % 2 == 0) {
-    // The last row is the helper's: its sums complete means the row is.
-    while (wave.WaitAbove(height, source.Width() - 1) >= 0 && !wave.Complete(height - 1)) {
-    }
+    // The last row is the helper's: its sums complete means the row is (the wait returns then).
+    (void)wave.WaitAbove(height, source.Width() - 1);
     rowDone(height - 1);
   }
 }

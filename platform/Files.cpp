@@ -76,10 +76,13 @@ std::string SystemErrorText(int error) {
   return ::strerror_r(error, buf, sizeof buf);
 }
 
-bool WriteAll(int fd, const std::string& data) {
+bool WriteAll(int fd, const std::string& data) { return WriteAll(fd, data.data(), data.size()); }
+
+bool WriteAll(int fd, const void* data, std::size_t size) {
+  const auto* bytes = static_cast<const char*>(data);
   size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+  while (done < size) {
+    ssize_t n = ::write(fd, bytes + done, size - done);
     if (n < 0) {
       if (errno == EINTR) continue;
       return false;

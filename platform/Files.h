@@ -1,5 +1,6 @@
 #pragma once
 // Files and folders as the job sees them: POSIX paths, "read-only" meaning no write bit at all.
+#include <cstddef>
 #include <string>
 
 namespace lumipage::platform {
@@ -31,6 +32,7 @@ bool ForceDirectories(const std::string& path);
 bool ReplaceFileDurably(const std::string& path, const std::string& data, std::string& error);
 // Writes all of data to fd, resuming after signals; false with errno set when a write fails
 // (ENOSPC when the system accepts no more bytes).
+bool WriteAll(int fd, const void* data, std::size_t size);
 bool WriteAll(int fd, const std::string& data);
 // The system's text for an errno value ("No space left on device").
 [[nodiscard]] std::string SystemErrorText(int error);

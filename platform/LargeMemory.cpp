@@ -1,5 +1,6 @@
 #include "platform/LargeMemory.h"
 
+#include <malloc.h>
 #include <sys/mman.h>
 
 #include <algorithm>
@@ -12,6 +13,14 @@ namespace {
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
 constexpr std::size_t kSmallPage = 4096;
 }  // namespace
+
+void KeepPageBuffersInHeap() {
+  constexpr int kMmapThreshold = 32 << 20;  // the largest value the allocator accepts
+  constexpr int kTrimThreshold = 512 << 20;
+  mallopt(M_MMAP_THRESHOLD, kMmapThreshold);
+  mallopt(M_TRIM_THRESHOLD, kTrimThreshold);
+  mallopt(M_TOP_PAD, 64 << 20);
+}
 
 void* AllocateLarge(std::size_t bytes, bool zero) {
   if (bytes < kLargeBlockBytes) return zero ? std::calloc(bytes ? bytes : 1, 1) : std::malloc(bytes ? bytes : 1);

@@ -11,6 +11,11 @@ namespace lumipage::platform {
 // Blocks from this size on are aligned to and advised for huge pages.
 inline constexpr std::size_t kLargeBlockBytes = std::size_t{4} << 20;
 
+// Pages are large buffers allocated and freed once per page. Kept in the heap instead of being
+// mapped and unmapped each time, they are reused without page faults and zero-filling by the
+// kernel; peak memory stays that of one page. Called once, first thing in a process.
+void KeepPageBuffersInHeap();
+
 // Like malloc (zero: calloc); null when the memory cannot be had. Release with std::free.
 [[nodiscard]] void* AllocateLarge(std::size_t bytes, bool zero);
 
