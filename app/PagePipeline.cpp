@@ -390,32 +390,37 @@ void EndDocument(const TPageJob& job, const std::string& text) {
 
 // Looks at a side of a split job: true when it was taken in hand (dropped as a separator or
 // its back, or held until its back is seen), false when it is stored as a page.
+// In a duplex job the sheet is the unit: a blank separator is blank on both sides, and a patch
+// or barcode separator may carry its code on either side (a sheet fed the other way round), so
+// the front waits for its back unless it decides the sheet alone.
 bool SeparatorSide(const TPageJob& job, std::unique_ptr<TBitmapGraphic>& page, std::uint16_t xres,
                    std::uint16_t yres, int side) {
   const TJobSettings& s = job.Settings;
   TPageStore& store = job.Pages;
   if (side == store.DropSide) return true;  // the back of a separator sheet
+  // The back of a front with content, in a job of blank separators.
+  if (store.DuplexSheets && side % 2 == 0 && !store.Held.Page) return false;
+  TSeparatorCheck check = CheckSeparator(*page, xres, s);
+  if (check.Unread) store.SeparatorUnread.push_back(side);
   if (store.Held.Page) {
-    // The back of a blank front: the sheet is a separator only when both sides are blank.
+    // The back of a held front: the sheet is a separator when the back completes it.
     THeldSide front = std::move(store.Held);
     store.Held = THeldSide{};
-    if (CheckSeparator(*page, xres, s).Separator) {
-      EndDocument(job, "");
+    if (check.Separator) {
+      EndDocument(job, BarcodeFileStem(check.Text));
       return true;
     }
     StoreSide(job, *front.Page, front.XRes, front.YRes, front.Side);
     return false;
   }
-  // In a duplex job the front of the sheet carries the separator.
-  if (store.DuplexSheets && side % 2 == 0) return false;
-  TSeparatorCheck check = CheckSeparator(*page, xres, s);
-  if (check.Unread) store.SeparatorUnread.push_back(side);
-  if (!check.Separator) return false;
-  if (store.DuplexSheets && s.Separator == TSeparator::Blank) {
+  const bool front = store.DuplexSheets && side % 2 == 1;
+  const bool blank = s.Separator == TSeparator::Blank;
+  if (front && (blank ? check.Separator : !check.Separator)) {
     store.Held = THeldSide{std::move(page), xres, yres, side};
     return true;
   }
-  if (store.DuplexSheets) store.DropSide = side + 1;
+  if (!check.Separator) return false;
+  if (front) store.DropSide = side + 1;
   EndDocument(job, BarcodeFileStem(check.Text));
   return true;
 }
@@ -441,7 +446,7 @@ void ImageAcquired(const TPageJob& job, TTransferBlock& dib, std::uint16_t xres,
 void StoreHeldSide(const TPageJob& job) {
   TPageStore& store = job.Pages;
   if (!store.Held.Page) return;
-  // The scanner ended after a front: a sheet without a back is no separator.
+  // The job ended after a front: a sheet without a back is no separator.
   THeldSide front = std::move(store.Held);
   store.Held = THeldSide{};
   StoreSide(job, *front.Page, front.XRes, front.YRes, front.Side);

@@ -49,6 +49,8 @@ JpegFrame ReadJpegFrame(const std::string& path) {
   return f;
 }
 
+std::string FakeSaneIni();
+
 class SaneProgram : public ProgramTest {
  protected:
   void SetUp() override {
@@ -155,6 +157,24 @@ TEST_F(SaneProgram, SeparatorsTakeTheBridgesPages) {
   ASSERT_TRUE(Scans(std::string("pdf Separator patch NoADF Resolution 100 Scanner ") + kDevice, 1));
   EXPECT_EQ(Report("Documents", "Count"), "1");
   EXPECT_EQ(Report("Documents", "Doc1"), "1-1");
+}
+
+// A device with a duplex unit delivers sheets as pairs of sides: a sheet is a blank separator
+// only when both its sides are blank, and a blank back alone stays a page.
+TEST_F(SaneProgram, DuplexSheetsFromTheBridgeSplitAsPairs) {
+  WriteText(sys / "twain_32.ini", FakeSaneIni());
+  ScopedEnv mode("FAKE_SANE_MODE", "duplex");
+  ScopedEnv sides("FAKE_SANE_SIDES", "CBBBCCBC");
+  ASSERT_TRUE(Scans("pdf Duplex Separator blank Resolution 50", 6));
+  EXPECT_EQ(Report("Documents", "Count"), "2");
+  EXPECT_EQ(Report("Documents", "Doc1"), "1-1");
+  EXPECT_EQ(Report("Documents", "Doc2"), "2-2");
+  EXPECT_EQ(PdfPages(exe / "pages-001.pdf"), 2);
+  EXPECT_EQ(PdfPages(exe / "pages-002.pdf"), 4);
+  // Without Duplex the feeder gives the fronts' side of the load one by one: each blank side is
+  // a separator.
+  ASSERT_TRUE(Scans("pdf Separator blank Resolution 50", 4));
+  EXPECT_EQ(Report("Documents", "Count"), "3");
 }
 
 TEST_F(SaneProgram, FeederGivesAMultiPagePdf) {

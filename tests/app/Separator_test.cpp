@@ -197,6 +197,27 @@ TEST_F(SeparatorJob, DuplexSheetsAreSeparatorsOnlyWhenBothSidesAreBlank) {
   EXPECT_EQ(PdfPages(out / "d-002.pdf"), 3);
 }
 
+// A patch sheet fed the other way round carries its code on the back: the sheet is a separator
+// all the same, and neither of its sides is a page; a sheet with the code on its front drops its
+// back unseen.
+TEST_F(SeparatorJob, DuplexPatchSheetsSplitWhicheverSideCarriesTheCode) {
+  auto patch = [](std::uint32_t seed) {
+    TSideSpec s = Content(seed);
+    s.Mark = TSideMark::PatchCode;
+    s.Patch = "NWNW";
+    return s;
+  };
+  Source("Duplex=1\n");
+  Feed({Content(1), Content(2), Blank(3), patch(4), Content(5), Content(6), patch(7), Content(8), Content(9),
+        Blank(10)});
+  ASSERT_TRUE(Scans("multi_tif Duplex Separator patch filename '" + (out / "d.tif") + "'", 6));
+  EXPECT_EQ(Files(), (Strings{out / "d-001.tif", out / "d-002.tif", out / "d-003.tif"}));
+  EXPECT_EQ(Documents(), (Strings{"1-1", "2-2", "3-3"}));
+  EXPECT_EQ(TiffPages(out / "d-001.tif"), 2);
+  EXPECT_EQ(TiffPages(out / "d-002.tif"), 2);
+  EXPECT_EQ(TiffPages(out / "d-003.tif"), 2);
+}
+
 TEST_F(SeparatorJob, EveryDocumentIsProtectedWithThePassword) {
   Feed({Content(1), Blank(2), Content(3)});
   for (const char* encryption : {"RC4", "AES256"}) {
@@ -410,6 +431,29 @@ TEST(SeparatorInterrupted, KeepsAndListsTheDocumentsWrittenBefore) {
   EXPECT_EQ(PdfPages(exe / "pages-001.pdf"), 1);
   EXPECT_FALSE(Exists(exe / "pages-002.pdf"));
   EXPECT_FALSE(Exists(exe / "page002.jpg"));  // the unwritten document's page is gone
+}
+
+// A multi-page TIFF document grows page by page: the one open when the job stops keeps the
+// pages stored in it, and both documents are listed.
+TEST(SeparatorInterrupted, KeepsTheMultiPageTiffDocumentsAsFarAsStored) {
+  TempDir exe;
+  TFrmScan form(ScriptedJob<TDrawnScanner>(exe, {"multi_tif", "Separator", "blank"}, {}, [](TDrawnScanner& s) {
+    s.Sides = {Content(1), Blank(2), Content(3), Content(4), Blank(5), Content(6)};
+    s.InterruptAt = 4;
+  }));
+  EXPECT_EQ(form.Run(), 0);
+  platform::ClearInterrupt();
+  EXPECT_EQ(ReportValue(exe, "Error", "Message"), "Job interrupted");
+  EXPECT_EQ(ReportValue(exe, "Scan", "Pages"), "2");
+  EXPECT_EQ(ReportValue(exe, "Files", "Count"), "2");
+  EXPECT_EQ(ReportValue(exe, "Files", "File1"), exe / "pages-001.tif");
+  EXPECT_EQ(ReportValue(exe, "Files", "File2"), exe / "pages-002.tif");
+  EXPECT_EQ(ReportValue(exe, "Documents", "Count"), "2");
+  EXPECT_EQ(ReportValue(exe, "Documents", "Doc2"), "2-2");
+  EXPECT_EQ(TiffPages(exe / "pages-001.tif"), 1);
+  EXPECT_EQ(TiffPages(exe / "pages-002.tif"), 1);
+  EXPECT_EQ(RunCommand("tiffinfo '" + (exe / "pages-002.tif") + "' >/dev/null 2>&1").status, 0);
+  EXPECT_FALSE(Exists(exe / "pages-003.tif"));
 }
 
 }  // namespace

@@ -19,6 +19,10 @@
 //             JAMMED; sane_cancel closes the pipe, cancels the reader and joins it. The reader,
 //             woken by the closed pipe, winds down through the allocator's locked paths, so a
 //             cancel that lands there leaves the allocator locked for good.
+//   duplex    a feeder with a duplex unit: options that take values, sources "Flatbed", "ADF"
+//             and "ADF Duplex", one side a frame, 420 x 590 grey (A4 at 50 dpi); $FAKE_SANE_SIDES
+//             gives the sides in feeder order, 'C' text-like bars, 'B' blank paper; then the
+//             feeder is empty
 #include <pthread.h>
 #include <sane/sane.h>
 #include <signal.h>
@@ -39,6 +43,10 @@ int g_sent = 0;       // bytes of the frame sent
 int g_zeroReads = 0;  // reads without data so far
 int g_failures = 0;   // failures of open or start still to come
 int g_pipe[2] = {-1, -1};
+std::string g_sides;          // duplex: the sides still to come, the current one first
+std::string g_source = "Flatbed";
+int g_resolution = 100;
+bool g_started = false;
 pthread_t g_reader{};
 bool g_readerRunning = false;
 
@@ -47,11 +55,24 @@ constexpr int kWidth = 16;
 const SANE_Range kRes{50, 600, 1};
 const SANE_String_Const kModes[] = {"Gray", "Color", nullptr};
 const SANE_String_Const kSources[] = {"Flatbed", "ADF", nullptr};
+const SANE_String_Const kDuplexSources[] = {"Flatbed", "ADF", "ADF Duplex", nullptr};
+constexpr int kSideWidth = 420, kSideRows = 590;
+
+bool Duplex() { return g_mode == "duplex"; }
+
+// One grey pixel of the current side: paper, or for a side with content, rows of dark bars
+// like lines of text.
+SANE_Byte SidePixel(int i) {
+  const int x = i % kSideWidth, y = i / kSideWidth;
+  const bool text = !g_sides.empty() && g_sides[0] == 'C';
+  const bool bar = text && y >= 60 && y < 520 && y % 24 < 5 && x >= 50 && x < 370 && (x / 23) % 4 != 3;
+  return static_cast<SANE_Byte>(bar ? 20 : 235 + (i * 7) % 9);
+}
 
 SANE_Option_Descriptor g_options[4];
 
 int Rows() { return g_mode == "short" ? 10 : 4; }
-int OptionCount() { return g_mode == "stubborn" ? 4 : 1; }
+int OptionCount() { return g_mode == "stubborn" || Duplex() ? 4 : 1; }
 
 void* Reader(void*) {
   pthread_setcanceltype(PTHREAD_CANCEL_ASYNCHRONOUS, nullptr);
@@ -91,7 +112,10 @@ SANE_Status sane_init(SANE_Int* version, SANE_Auth_Callback) {
   g_options[2].constraint.string_list = kModes;
   g_options[3] = {"source", "", "", SANE_TYPE_STRING, SANE_UNIT_NONE, 16, SANE_CAP_SOFT_SELECT | SANE_CAP_SOFT_DETECT,
                   SANE_CONSTRAINT_STRING_LIST, {nullptr}};
-  g_options[3].constraint.string_list = kSources;
+  g_options[3].constraint.string_list = Duplex() ? kDuplexSources : kSources;
+  const char* sides = std::getenv("FAKE_SANE_SIDES");
+  g_sides = sides ? sides : "";
+  g_started = false;
   return SANE_STATUS_GOOD;
 }
 
@@ -123,6 +147,16 @@ const SANE_Option_Descriptor* sane_get_option_descriptor(SANE_Handle, SANE_Int n
 SANE_Status sane_control_option(SANE_Handle, SANE_Int n, SANE_Action action, void* value, SANE_Int* info) {
   if (info) *info = 0;
   if (n < 0 || n >= OptionCount()) return SANE_STATUS_INVAL;
+  if (Duplex() && action == SANE_ACTION_SET_VALUE && n > 0) {
+    if (n == 1) g_resolution = *static_cast<SANE_Word*>(value);
+    if (n == 3) g_source = static_cast<const char*>(value);
+    return SANE_STATUS_GOOD;
+  }
+  if (Duplex() && action == SANE_ACTION_GET_VALUE && (n == 1 || n == 3)) {
+    if (n == 1) *static_cast<SANE_Word*>(value) = g_resolution;
+    if (n == 3) std::strcpy(static_cast<char*>(value), g_source.c_str());
+    return SANE_STATUS_GOOD;
+  }
   if (action != SANE_ACTION_GET_VALUE) return SANE_STATUS_INVAL;  // nothing is ever accepted
   if (n == 0) *static_cast<SANE_Word*>(value) = OptionCount();
   if (n == 1) *static_cast<SANE_Word*>(value) = 100;
@@ -132,6 +166,14 @@ SANE_Status sane_control_option(SANE_Handle, SANE_Int n, SANE_Action action, voi
 }
 
 SANE_Status sane_get_parameters(SANE_Handle, SANE_Parameters* p) {
+  if (Duplex()) {
+    p->format = SANE_FRAME_GRAY;
+    p->last_frame = SANE_TRUE;
+    p->bytes_per_line = p->pixels_per_line = kSideWidth;
+    p->lines = kSideRows;
+    p->depth = 8;
+    return SANE_STATUS_GOOD;
+  }
   p->format = g_mode == "jpeg" ? static_cast<SANE_Frame>(0x0B) : SANE_FRAME_GRAY;
   p->last_frame = SANE_TRUE;
   p->pixels_per_line = kWidth;
@@ -151,6 +193,13 @@ SANE_Status sane_start(SANE_Handle) {
     return SANE_STATUS_NO_DOCS;
   }
   if (g_mode == "gone") return SANE_STATUS_IO_ERROR;
+  if (Duplex()) {
+    // Each start after the first takes the next side; the flatbed gives the first side only.
+    if (g_started && !g_sides.empty()) g_sides.erase(0, 1);
+    if (g_started && g_source == "Flatbed") return SANE_STATUS_NO_DOCS;
+    g_started = true;
+    if (g_sides.empty()) return SANE_STATUS_NO_DOCS;
+  }
   if (g_mode == "reader") {
     signal(SIGPIPE, SIG_IGN);
     if (pipe(g_pipe) != 0 || pthread_create(&g_reader, nullptr, Reader, nullptr) != 0) return SANE_STATUS_NO_MEM;
@@ -165,6 +214,15 @@ SANE_Status sane_read(SANE_Handle, SANE_Byte* data, SANE_Int max, SANE_Int* len)
   if (g_mode == "reader") return SANE_STATUS_JAMMED;
   if (g_mode == "zeroes" && g_zeroReads < 5) {
     ++g_zeroReads;
+    return SANE_STATUS_GOOD;
+  }
+  if (Duplex()) {
+    const int all = kSideWidth * kSideRows;
+    if (g_sent >= all) return SANE_STATUS_EOF;
+    const int n = std::min(max, all - g_sent);
+    for (int i = 0; i < n; ++i) data[i] = SidePixel(g_sent + i);
+    g_sent += n;
+    *len = n;
     return SANE_STATUS_GOOD;
   }
   const int total = (g_mode == "short" ? 4 : Rows()) * kWidth;
