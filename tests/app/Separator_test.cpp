@@ -414,46 +414,44 @@ class TDrawnScanner : public TScriptedScanner {
   }
 };
 
+// Interrupted in the second document: a PDF document is written at its separator, so the open
+// one is not (and its page files go); a multi-page TIFF document grows page by page, so the open
+// one keeps the pages stored in it. Both list what they kept.
 TEST(SeparatorInterrupted, KeepsAndListsTheDocumentsWrittenBefore) {
-  TempDir exe;
-  TFrmScan form(ScriptedJob<TDrawnScanner>(exe, {"pdf", "Separator", "blank"}, {}, [](TDrawnScanner& s) {
-    s.Sides = {Content(1), Blank(2), Content(3), Content(4), Blank(5), Content(6)};
-    s.InterruptAt = 4;
-  }));
-  EXPECT_EQ(form.Run(), 0);
-  platform::ClearInterrupt();
-  EXPECT_EQ(ReportValue(exe, "Error", "Message"), "Job interrupted");
-  EXPECT_EQ(ReportValue(exe, "Scan", "Pages"), "1");
-  EXPECT_EQ(ReportValue(exe, "Files", "Count"), "1");
-  EXPECT_EQ(ReportValue(exe, "Files", "File1"), exe / "pages-001.pdf");
-  EXPECT_EQ(ReportValue(exe, "Documents", "Count"), "1");
-  EXPECT_EQ(ReportValue(exe, "Documents", "Doc1"), "1-1");
-  EXPECT_EQ(PdfPages(exe / "pages-001.pdf"), 1);
-  EXPECT_FALSE(Exists(exe / "pages-002.pdf"));
-  EXPECT_FALSE(Exists(exe / "page002.jpg"));  // the unwritten document's page is gone
-}
-
-// A multi-page TIFF document grows page by page: the one open when the job stops keeps the
-// pages stored in it, and both documents are listed.
-TEST(SeparatorInterrupted, KeepsTheMultiPageTiffDocumentsAsFarAsStored) {
-  TempDir exe;
-  TFrmScan form(ScriptedJob<TDrawnScanner>(exe, {"multi_tif", "Separator", "blank"}, {}, [](TDrawnScanner& s) {
-    s.Sides = {Content(1), Blank(2), Content(3), Content(4), Blank(5), Content(6)};
-    s.InterruptAt = 4;
-  }));
-  EXPECT_EQ(form.Run(), 0);
-  platform::ClearInterrupt();
-  EXPECT_EQ(ReportValue(exe, "Error", "Message"), "Job interrupted");
-  EXPECT_EQ(ReportValue(exe, "Scan", "Pages"), "2");
-  EXPECT_EQ(ReportValue(exe, "Files", "Count"), "2");
-  EXPECT_EQ(ReportValue(exe, "Files", "File1"), exe / "pages-001.tif");
-  EXPECT_EQ(ReportValue(exe, "Files", "File2"), exe / "pages-002.tif");
-  EXPECT_EQ(ReportValue(exe, "Documents", "Count"), "2");
-  EXPECT_EQ(ReportValue(exe, "Documents", "Doc2"), "2-2");
-  EXPECT_EQ(TiffPages(exe / "pages-001.tif"), 1);
-  EXPECT_EQ(TiffPages(exe / "pages-002.tif"), 1);
-  EXPECT_EQ(RunCommand("tiffinfo '" + (exe / "pages-002.tif") + "' >/dev/null 2>&1").status, 0);
-  EXPECT_FALSE(Exists(exe / "pages-003.tif"));
+  const struct {
+    const char* format;
+    const char* pages;
+    Strings files;
+    Strings documents;
+  } rows[] = {
+      {"pdf", "1", {"pages-001.pdf"}, {"1-1"}},
+      {"multi_tif", "2", {"pages-001.tif", "pages-002.tif"}, {"1-1", "2-2"}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.format);
+    TempDir exe;
+    TFrmScan form(ScriptedJob<TDrawnScanner>(exe, {row.format, "Separator", "blank"}, {}, [](TDrawnScanner& s) {
+      s.Sides = {Content(1), Blank(2), Content(3), Content(4), Blank(5), Content(6)};
+      s.InterruptAt = 4;
+    }));
+    EXPECT_EQ(form.Run(), 0);
+    platform::ClearInterrupt();
+    EXPECT_EQ(ReportValue(exe, "Error", "Message"), "Job interrupted");
+    EXPECT_EQ(ReportValue(exe, "Scan", "Pages"), row.pages);
+    EXPECT_EQ(ReportValue(exe, "Files", "Count"), std::to_string(row.files.size()));
+    EXPECT_EQ(ReportValue(exe, "Documents", "Count"), std::to_string(row.documents.size()));
+    for (std::size_t i = 0; i < row.files.size(); ++i) {
+      EXPECT_EQ(ReportValue(exe, "Files", "File" + std::to_string(i + 1)), exe / row.files[i]);
+      EXPECT_EQ(ReportValue(exe, "Documents", "Doc" + std::to_string(i + 1)), row.documents[i]);
+      const std::string file = exe / row.files[i];
+      EXPECT_EQ(row.files[i].ends_with(".pdf") ? PdfPages(file) : TiffPages(file), 1) << file;
+      EXPECT_TRUE(row.files[i].ends_with(".pdf") ? QpdfChecks(file)
+                                                 : RunCommand("tiffinfo '" + file + "' >/dev/null 2>&1").status == 0);
+    }
+    EXPECT_FALSE(Exists(exe / "pages-002.pdf"));
+    EXPECT_FALSE(Exists(exe / "pages-003.tif"));
+    EXPECT_FALSE(Exists(exe / "page002.jpg"));  // the unwritten PDF document's page is gone
+  }
 }
 
 }  // namespace
