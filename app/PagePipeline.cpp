@@ -319,14 +319,16 @@ void FinishPreviousPage(const TPageJob& job) { SettleBackground(job, true); }
 namespace {
 
 // Cleans a side and stores it as the next page (a blank side SkipBlank drops is only named).
-void StoreSide(const TPageJob& job, TBitmapGraphic& page, std::uint16_t xres, std::uint16_t yres, int side) {
+// ink: the side's ink when the separator check measured it already.
+void StoreSide(const TPageJob& job, TBitmapGraphic& page, std::uint16_t xres, std::uint16_t yres, int side,
+               const std::optional<TPageInk>& ink = std::nullopt) {
   const TJobSettings& s = job.Settings;
   TPageStore& store = job.Pages;
   TCleaning cleaning = TCleaning::Kept;
   try {
     // Straightened before the crop, the caption and the conversion, so that all of them see
     // the straight page; a blank side is not stored at all.
-    cleaning = CleanPage(page, xres, s.SkipBlank, s.Deskew);
+    cleaning = CleanPage(page, xres, s.SkipBlank, s.Deskew, ink ? &*ink : nullptr);
   } catch (const std::bad_alloc&) {
     throw EJobError("Not enough memory for the page");
   } catch (const EOutOfResources&) {
@@ -394,7 +396,7 @@ void EndDocument(const TPageJob& job, const std::string& text) {
 // or barcode separator may carry its code on either side (a sheet fed the other way round), so
 // the front waits for its back unless it decides the sheet alone.
 bool SeparatorSide(const TPageJob& job, std::unique_ptr<TBitmapGraphic>& page, std::uint16_t xres,
-                   std::uint16_t yres, int side) {
+                   std::uint16_t yres, int side, std::optional<TPageInk>& ink) {
   const TJobSettings& s = job.Settings;
   TPageStore& store = job.Pages;
   if (side == store.DropSide) return true;  // the back of a separator sheet
@@ -410,16 +412,20 @@ bool SeparatorSide(const TPageJob& job, std::unique_ptr<TBitmapGraphic>& page, s
       EndDocument(job, BarcodeFileStem(check.Text));
       return true;
     }
-    StoreSide(job, *front.Page, front.XRes, front.YRes, front.Side);
+    StoreSide(job, *front.Page, front.XRes, front.YRes, front.Side, front.Ink);
+    ink = std::move(check.Ink);
     return false;
   }
   const bool front = store.DuplexSheets && side % 2 == 1;
   const bool blank = s.Separator == TSeparator::Blank;
   if (front && (blank ? check.Separator : !check.Separator)) {
-    store.Held = THeldSide{std::move(page), xres, yres, side};
+    store.Held = THeldSide{std::move(page), xres, yres, side, std::move(check.Ink)};
     return true;
   }
-  if (!check.Separator) return false;
+  if (!check.Separator) {
+    ink = std::move(check.Ink);
+    return false;
+  }
   if (front) store.DropSide = side + 1;
   EndDocument(job, BarcodeFileStem(check.Text));
   return true;
@@ -431,16 +437,17 @@ void ImageAcquired(const TPageJob& job, TTransferBlock& dib, std::uint16_t xres,
   TPageStore& store = job.Pages;
   const int side = ++store.SidesScanned;
   auto page = std::make_unique<TBitmapGraphic>();
+  std::optional<TPageInk> ink;
   try {
     // The block is not used again: the page keeps its memory rather than a copy.
     page->TakeDibHandle(dib);
-    if (store.Split() && SeparatorSide(job, page, xres, yres, side)) return;
+    if (store.Split() && SeparatorSide(job, page, xres, yres, side, ink)) return;
   } catch (const std::bad_alloc&) {
     throw EJobError("Not enough memory for the page");
   } catch (const EOutOfResources&) {
     throw EJobError("Not enough memory for the page");
   }
-  StoreSide(job, *page, xres, yres, side);
+  StoreSide(job, *page, xres, yres, side, ink);
 }
 
 void StoreHeldSide(const TPageJob& job) {
@@ -449,7 +456,7 @@ void StoreHeldSide(const TPageJob& job) {
   // The job ended after a front: a sheet without a back is no separator.
   THeldSide front = std::move(store.Held);
   store.Held = THeldSide{};
-  StoreSide(job, *front.Page, front.XRes, front.YRes, front.Side);
+  StoreSide(job, *front.Page, front.XRes, front.YRes, front.Side, front.Ink);
 }
 
 }  // namespace lumipage

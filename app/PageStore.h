@@ -4,12 +4,14 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "app/JobSettings.h"
 #include "imaging/BitmapGraphic.h"
+#include "imaging/PageInk.h"
 #include "imaging/TiffAppend.h"
 
 namespace lumipage {
@@ -37,6 +39,7 @@ struct THeldSide {
   std::unique_ptr<TBitmapGraphic> Page;
   std::uint16_t XRes = 0, YRes = 0;
   int Side = 0;
+  std::optional<TPageInk> Ink;  // measured by the separator check
 };
 
 class TPageStore {

@@ -16,7 +16,8 @@ TSeparatorCheck CheckSeparator(const TDibGraphic& page, std::uint16_t dpi, const
   TSeparatorCheck check;
   switch (s.Separator) {
     case TSeparator::Blank: {
-      const TBlankVerdict verdict = JudgeBlank(page, dpi);
+      check.Ink = MeasureInk(page, dpi, InkChannelFor(page));
+      const TBlankVerdict verdict = JudgeBlank(page, *check.Ink, dpi);
       check.Separator = verdict.Analysed && verdict.Blank;
       break;
     }

@@ -2,9 +2,11 @@
 // Separator sheets: the sheet an office puts between the documents of one feeder load. Each is
 // recognised as it is scanned; the job drops it and starts a new document after it.
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "app/JobSettings.h"
+#include "imaging/PageInk.h"
 
 namespace lumipage {
 
@@ -20,6 +22,8 @@ struct TSeparatorCheck {
   bool Unread = false;
   // The text of another barcode on a barcode separator sheet: the name of the document after it.
   std::string Text;
+  // A blank separator check's measure of the side's ink, for the cleaning of a side it keeps.
+  std::optional<TPageInk> Ink;
 };
 
 // Whether the side, scanned at dpi (0: its own resolution), is a separator of the job's kind.

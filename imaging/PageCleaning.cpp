@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <new>
+#include <optional>
 
 #include "imaging/BlankPage.h"
 #include "imaging/PageInk.h"
@@ -10,10 +11,12 @@
 
 namespace lumipage {
 
-TCleaning CleanPage(TDibGraphic& page, std::uint16_t dpi, bool findBlank, bool deskew) {
+TCleaning CleanPage(TDibGraphic& page, std::uint16_t dpi, bool findBlank, bool deskew, const TPageInk* measured) {
   if (!findBlank && !deskew) return TCleaning::Kept;
   try {
-    const TPageInk ink = MeasureInk(page, dpi, InkChannelFor(page));
+    std::optional<TPageInk> own;
+    if (measured == nullptr) measured = &own.emplace(MeasureInk(page, dpi, InkChannelFor(page)));
+    const TPageInk& ink = *measured;
     if (findBlank && JudgeBlank(page, ink, dpi).Blank) return TCleaning::Blank;
     if (!deskew) return TCleaning::Kept;
     const TSkewEstimate skew = FindSkew(ink);

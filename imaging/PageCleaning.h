@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "imaging/DibGraphic.h"
+#include "imaging/PageInk.h"
 
 namespace lumipage {
 
@@ -18,7 +19,9 @@ enum class TCleaning {
 };
 
 // Looks at a side scanned at dpi (0: the image's own resolution). A page that cannot be
-// analysed (too small, too large, no memory for the analysis) is kept as it is.
-[[nodiscard]] TCleaning CleanPage(TDibGraphic& page, std::uint16_t dpi, bool findBlank, bool deskew);
+// analysed (too small, too large, no memory for the analysis) is kept as it is. measured: the
+// side's ink as MeasureInk found it with InkChannelFor's channel, when it was measured before.
+[[nodiscard]] TCleaning CleanPage(TDibGraphic& page, std::uint16_t dpi, bool findBlank, bool deskew,
+                                  const TPageInk* measured = nullptr);
 
 }  // namespace lumipage
