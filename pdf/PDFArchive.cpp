@@ -104,6 +104,7 @@ struct TPdfDateFields {
   int Year = 0, Month = 1, Day = 1, Hour = 0, Minute = 0, Second = 0;
   char Zone = 'Z';  // 'Z', '+' or '-'
   int ZoneHour = 0, ZoneMinute = 0;
+  bool BareZ = false;  // the text ends in a bare "Z", which both forms can repeat as it is
 };
 
 std::optional<TPdfDateFields> ParsePdfDate(std::string_view text) {
@@ -130,6 +131,7 @@ std::optional<TPdfDateFields> ParsePdfDate(std::string_view text) {
     if (!digits(2, *fields[i], kLow[i], kHigh[i])) return std::nullopt;
   if (p == text.size()) return f;
   f.Zone = text[p++];
+  f.BareZ = f.Zone == 'Z' && p == text.size();
   if (f.Zone == 'Z') {
     // Some writers follow Z with 00'00'.
     if (p < text.size() && !digits(2, f.ZoneHour, 0, 0)) return std::nullopt;
@@ -147,12 +149,13 @@ std::optional<TPdfDateFields> ParsePdfDate(std::string_view text) {
 }
 
 // The date in the given layouts: date and time, then the zone (its sign, hours and minutes).
-// UTC is written as an offset, as in both forms: validators compare the zones as well as the
-// instants.
+// Validators compare the zones as well as the instants, so both forms state UTC alike: as "Z"
+// where the date said a bare "Z" (it stays as its writer put it), else as an offset.
 std::string FormatDate(const TPdfDateFields& f, const char* dateTime, const char* zone) {
   char date[40];
   char offset[16];
   std::snprintf(date, sizeof date, dateTime, f.Year, f.Month, f.Day, f.Hour, f.Minute, f.Second);
+  if (f.BareZ) return std::string(date) + "Z";
   std::snprintf(offset, sizeof offset, zone, f.Zone == 'Z' ? '+' : f.Zone, f.ZoneHour, f.ZoneMinute);
   return std::string(date) + offset;
 }

@@ -79,6 +79,10 @@ TLoadResult TPDFLoader::Open() {
   if (!HasCatalog()) return header ? TLoadResult::NoCatalog : TLoadResult::NoHeader;
   CheckLinearized();
   Publish();
+  // A catalog written into the trailer itself is read, and saved as an object of its own:
+  // readers look for the catalog through a reference only, and find no page of a file without.
+  if (auto* root = As<TPDFDictionary>(document_.Trailer()->Get("Root")); root != nullptr && !root->IsIndirect())
+    document_.Trailer()->Put("Root", document_.MakeIndirect(root));
   return TLoadResult::Loaded;
 }
 

@@ -319,6 +319,11 @@ std::string TPDFSecurity::ObjectKey(int32_t number, int32_t generation, TCryptMe
   // AES-256 uses the file key for every object.
   if (method == TCryptMethod::kAESV3) return ActiveKey;
   std::string input = ActiveKey;
+  // A revision 4 key shorter than 128 bits is filled with zero bytes to 16 before it makes the
+  // object keys: the files that use such keys are encrypted that way, and the readers that open
+  // them read them so (their password check still takes the short key).
+  if (Revision == 4 && input.size() < 16) input.resize(16, '\0');
+  const size_t keySize = input.size();
   const auto n = static_cast<uint32_t>(number);
   const auto g = static_cast<uint32_t>(generation);
   input += static_cast<char>(n);
@@ -331,7 +336,7 @@ std::string TPDFSecurity::ObjectKey(int32_t number, int32_t generation, TCryptMe
     input += "sAlT";
     return MD5(input);  // AES-128 takes all 16 bytes, whatever the file key's length
   }
-  return MD5(input).substr(0, std::min<size_t>(ActiveKey.size() + 5, 16));
+  return MD5(input).substr(0, std::min<size_t>(keySize + 5, 16));
 }
 
 namespace {

@@ -23,7 +23,7 @@ TEST(PdfaDates, PdfDatesBecomeXmpDates) {
   const Row rows[] = {
       {"D:20261211013500+01'00'", "2026-12-11T01:35:00+01:00"},
       {"D:20261211013500-05'30'", "2026-12-11T01:35:00-05:30"},
-      {"D:20261211013500Z", "2026-12-11T01:35:00+00:00"},
+      {"D:20261211013500Z", "2026-12-11T01:35:00Z"},  // a bare Z is repeated as it is
       {"D:20261211013500Z00'00'", "2026-12-11T01:35:00+00:00"},
       {"D:20261211013500+00'00'", "2026-12-11T01:35:00+00:00"},
       {"D:20261211013500", "2026-12-11T01:35:00+00:00"},  // no zone: taken as UTC
@@ -72,11 +72,16 @@ TEST_F(PdfaDocument, MetadataRepeatsTheInfoDictionaryAndDeclaresLevelB) {
                            "<rdf:li xml:lang=\"x-default\">Minutes &amp; &lt;notes&gt;</rdf:li>",
                            "<rdf:Seq><rdf:li>Orrinwell Ltd</rdf:li></rdf:Seq>",
                            "<xmp:CreateDate>2026-12-11T01:35:00+01:00</xmp:CreateDate>",
-                           "<xmp:ModifyDate>2026-12-11T01:35:00+00:00</xmp:ModifyDate>"})
+                           "<xmp:ModifyDate>2026-12-11T01:35:00Z</xmp:ModifyDate>"})
     EXPECT_NE(xmp.find(part), std::string::npos) << part;
   EXPECT_EQ(xmp.find("bytes="), std::string::npos);  // attributes PDF/A-1 forbids in the packet header
   EXPECT_EQ(xmp.find("encoding="), std::string::npos);
-  // UTC is stated as an offset in both, so that they read as the same zone.
+  // Dates stated in full stay as their writer put them (the metadata repeats their zone); one
+  // that says nothing of its zone is written anew in full.
+  EXPECT_EQ(doc.GetInfo("CreationDate"), "D:20261211013500+01'00'");
+  EXPECT_EQ(doc.GetInfo("ModDate"), "D:20261211013500Z");
+  doc.SetInfo("ModDate", "D:20261211013500");
+  ASSERT_TRUE(MakePdfa(doc));
   EXPECT_EQ(doc.GetInfo("ModDate"), "D:20261211013500+00'00'");
 }
 

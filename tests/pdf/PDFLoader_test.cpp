@@ -166,6 +166,33 @@ TEST(Reader, HeaderNumberMismatchRebuildsTheTableFromTheHeaders) {
   EXPECT_EQ(doc.AddIndirect(doc.Structure().MakeNull())->Number, 6);
 }
 
+// A catalog written straight into the trailer (the table there or lost): qpdf reads it, poppler
+// finds no page of such a file. Saved, the catalog is an object of its own that both read.
+TEST(Reader, CatalogInTheTrailerIsSavedAsAnObject) {
+  const char* trailer = "/Size 4 /Root << /Type /Catalog /Pages 2 0 R /PageMode /UseOutlines >>";
+  for (bool table : {true, false}) {
+    SCOPED_TRACE(table);
+    FileBuilder b;
+    b.Object(2, "<< /Type /Pages /Kids [ 3 0 R ] /Count 1 >>");
+    b.Object(3, "<< /Type /Page /Parent 2 0 R /MediaBox [ 0 0 300 200 ] >>");
+    if (table) {
+      b.ClassicTable(3, trailer);
+    } else {
+      b.Raw(std::string("trailer\n<< ") + trailer + " >>\n%%EOF\n");
+    }
+    TPDFDocument doc;
+    ASSERT_TRUE(doc.LoadFromString(b.Text()));
+    auto* root = As<TPDFIndRef>(doc.Trailer()->Get("Root"));
+    ASSERT_NE(root, nullptr);
+    EXPECT_EQ(doc.Catalog()->GetText("PageMode"), "UseOutlines");
+    TempDir dir("rootobject");
+    ASSERT_TRUE(SaveDocument(doc, dir.File("saved.pdf")));
+    EXPECT_EQ(PageCount(dir.File("saved.pdf")), "1");
+    const CommandResult info = RunCommand("pdfinfo '" + dir.File("saved.pdf") + "'");
+    EXPECT_NE(info.output.find("300 x 200 pts"), std::string::npos) << info.output;
+  }
+}
+
 TEST(Reader, IncrementalUpdateTakesNewestDefinitionsAndTrailer) {
   FileBuilder b;
   OnePage(b);

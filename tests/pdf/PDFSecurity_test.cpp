@@ -4,6 +4,7 @@
 
 #include "pdf/PDFDocument.h"
 #include "pdf/PDFSecurity.h"
+#include "tests/pdf/PdfFileBuilder.h"
 #include "tests/pdf/PdfTestUtil.h"
 
 namespace lumipage {
@@ -268,6 +269,71 @@ TEST(Security, ShortPermissionValueOpens) {
     EXPECT_FALSE(reader.CheckUser("own", "0123456789abcdef"));
     EXPECT_EQ(reader.FileKey.size(), producer.FileKey.size());
   }
+}
+
+std::string Hex(std::string_view bytes) {
+  static const char* digits = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out += digits[c >> 4];
+    out += digits[c & 15];
+  }
+  return out;
+}
+
+// Revision 4 RC4 with a key shorter than 128 bits, as some producers write it: the password
+// check takes the short key, and every object's key is made from the key filled with zero bytes
+// to 16. Read with the short key itself, every stream and string came out as garbage.
+TEST(Security, ShortRevisionFourKeyIsFilledToSixteenBytes) {
+  const std::string id0 = "0123456789abcdef";
+  TPDFSecurity producer;
+  producer.SetA = 15;
+  producer.SetB = 15;
+  producer.Revision3 = true;  // revision 4 keys and checks as revision 3 does
+  producer.KeyBytes = 5;
+  producer.OwnerPassword = "owner";
+  producer.Compute(id0);
+  const std::string filled = producer.FileKey + std::string(11, '\0');
+  auto encrypt = [&](int number, const std::string& data) {
+    std::string key = filled;
+    key += {static_cast<char>(number), '\0', '\0', '\0', '\0'};
+    return TPDFSecurity::RC4(TPDFSecurity::MD5(key), data);
+  };
+  const std::string text = "BT /F1 24 Tf 72 700 Td (Forty bits, filled) Tj ET";
+  FileBuilder b("%PDF-1.6\n");
+  b.Object(1, "<< /Type /Catalog /Pages 2 0 R >>");
+  b.Object(2, "<< /Type /Pages /Kids [ 3 0 R ] /Count 1 >>");
+  b.Object(3, "<< /Type /Page /Parent 2 0 R /MediaBox [ 0 0 612 792 ] /Contents 4 0 R"
+              " /Resources << /Font << /F1 << /Type /Font /Subtype /Type1 /BaseFont /Helvetica >> >> >> >>");
+  const std::string data = encrypt(4, text);
+  b.Object(4, "<< /Length " + std::to_string(data.size()) + " >>\nstream\n" + data + "\nendstream");
+  b.Object(5, "<< /Filter /Standard /V 4 /R 4 /Length 40 /CF << /StdCF << /AuthEvent /DocOpen /CFM /V2 /Length 5 >> >>"
+              " /StmF /StdCF /StrF /StdCF /O <" + Hex(producer.O) + "> /U <" + Hex(producer.U) + "> /P " +
+              std::to_string(producer.P) + " >>");
+  b.Object(6, "<< /Title <" + Hex(encrypt(6, "Short key")) + "> >>");
+  b.ClassicTable(6, "/Size 7 /Root 1 0 R /Info 6 0 R /Encrypt 5 0 R /ID [ <" + Hex(id0) + "> <" + Hex(id0) + "> ]");
+
+  TempDir dir("shortkey");
+  auto check = [&](TPDFDocument& doc) {
+    EXPECT_EQ(doc.SetPassword(""), TPasswordResult::User);
+    EXPECT_EQ(doc.GetInfo("Title"), "Short key");
+    TPDFIndObj* content = doc.FindIndirect(4, 0);
+    ASSERT_NE(content, nullptr);
+    doc.DecryptObject(*content);
+    auto* stream = As<TPDFStream>(doc.GetValue(content));
+    ASSERT_NE(stream, nullptr);
+    EXPECT_EQ(stream->Decode(), text);
+  };
+  TPDFDocument doc;
+  ASSERT_TRUE(doc.LoadFromString(b.Text()));
+  check(doc);
+  // Saved with its protection, it reads back the same; unprotected, other readers show the text.
+  TPDFDocument again;
+  ASSERT_TRUE(again.LoadFromString(doc.SaveToString()));
+  check(again);
+  ASSERT_TRUE(again.Unencrypt());
+  ASSERT_TRUE(SaveDocument(again, dir.File("plain.pdf")));
+  EXPECT_NE(Text(dir.File("plain.pdf")).find("Forty bits, filled"), std::string::npos);
 }
 
 TEST(Security, RevisionThreeUComparesOnlySixteenBytes) {

@@ -198,6 +198,35 @@ def cases():
                                b"/Root 1 0 R"), "-", "ok")
     out["pages-no-media-box"] = (simple(pages=3, boxes=[b"", b"", b" /MediaBox [0 0 200 200]"]), "-", "ok")
     out["pages-no-media-box-at-all"] = (simple(pages=2, boxes=[b"", b""]), "-", "ok")
+
+    # A catalog written into the trailer itself: poppler shows no page of the file until the
+    # catalog is an object of its own.
+    out["catalog-in-trailer"] = (build({2: b"<< /Type /Pages /Kids [10 0 R] /Count 1 >>", 10: page(2, 11),
+                                        11: stream(content(0))},
+                                       b"/Root << /Type /Catalog /Pages 2 0 R /PageMode /UseNone >>"), "-", "ok")
+
+    # A file that claims PDF/A-1b keeps the claim; its UTC dates written with a bare Z stay as
+    # they are (the metadata repeats them so).
+    profile = "/usr/share/color/icc/sRGB.icc"
+    if os.path.exists(profile):
+        with open(profile, "rb") as f:
+            icc = f.read()
+        xmp = (b'<?xpacket begin="" id="W5M0MpCehiHzreSzNTczkc9d"?><x:xmpmeta xmlns:x="adobe:ns:meta/">'
+               b'<rdf:RDF xmlns:rdf="http://www.w3.org/1999/02/22-rdf-syntax-ns#">'
+               b'<rdf:Description rdf:about="" xmlns:pdfaid="http://www.aiim.org/pdfa/ns/id/">'
+               b'<pdfaid:part>1</pdfaid:part><pdfaid:conformance>B</pdfaid:conformance></rdf:Description>'
+               b'<rdf:Description rdf:about="" xmlns:xmp="http://ns.adobe.com/xap/1.0/">'
+               b'<xmp:CreateDate>2015-12-20T19:18:00Z</xmp:CreateDate>'
+               b'<xmp:ModifyDate>2015-12-20T19:18:00Z</xmp:ModifyDate></rdf:Description>'
+               b'</rdf:RDF></x:xmpmeta><?xpacket end="w"?>')
+        catalog = (b" /Metadata 3 0 R /OutputIntents [<< /Type /OutputIntent /S /GTS_PDFA1"
+                   b" /OutputConditionIdentifier (sRGB) /DestOutputProfile 4 0 R >>]")
+        out["pdfa-utc-dates"] = (simple(catalog=catalog,
+                                        info=b"<< /Title (Viewer) /CreationDate (D:20151220191800Z)"
+                                             b" /ModDate (D:20151220191800Z) >>",
+                                        trailer_extra=b" /ID [<0A0B0C0D><0A0B0C0D>]",
+                                        extra={3: stream(xmp, b" /Type /Metadata /Subtype /XML"),
+                                               4: stream(icc, b" /N 3")}), "-", "ok")
     return out
 
 
