@@ -213,26 +213,35 @@ std::string FlateDecodePredicted(std::string_view bytes, int32_t predictor, int3
   return UndoPredictor(FlateDecode(bytes, maxOutput, intact), predictor, colors, bitsPerComponent, columns);
 }
 
-std::string ASCII85Decode(std::string_view bytes) {
+std::string ASCII85Decode(std::string_view bytes, bool* intact) {
+  if (intact != nullptr) *intact = true;
+  auto damaged = [intact]() {
+    if (intact != nullptr) *intact = false;
+  };
   std::string text;
   text.reserve(bytes.size());
+  // The data ends at the end mark "~>", wherever it stands (readers ignore what follows it);
+  // without one whatever is there is decoded.
   for (char ch : bytes) {
     const auto c = static_cast<unsigned char>(ch);
+    if (c == '~') break;
     if (c == 'z') {
+      if (text.size() % 5 != 0) damaged();  // only a whole group may be written as z
       text += "!!!!!";
-    } else if ((c >= '!' && c <= 'u') || c == '~') {
+    } else if (c >= '!' && c <= 'u') {
       text += static_cast<char>(c);
+    } else if (c != ' ' && c != '\t' && c != '\n' && c != '\r' && c != '\f' && c != '\0') {
+      damaged();  // readers disagree on such a character: one skips it, one counts it, one stops
     }
   }
-  // Without the end mark whatever is there is decoded.
-  if (text.size() >= 2 && text.compare(text.size() - 2, 2, "~>") == 0) text.resize(text.size() - 2);
 
   std::string out;
   out.reserve(text.size() / 5 * 4 + 4);
   auto group = [&](const char* g, size_t keep) {
     uint64_t v = 0;
     for (int i = 0; i < 5; ++i) v = v * 85 + static_cast<uint64_t>(static_cast<unsigned char>(g[i]) - 33);
-    if (v > 0xFFFFFFFFull) v = 0;
+    // A group beyond 32 bits (damaged data) keeps its low 32 bits: every reader decodes it so.
+    if (v > 0xFFFFFFFFull) damaged();
     const char b[4] = {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
                        static_cast<char>(v)};
     out.append(b, keep);
@@ -240,6 +249,7 @@ std::string ASCII85Decode(std::string_view bytes) {
   size_t i = 0;
   for (; i + 5 <= text.size(); i += 5) group(text.data() + i, 4);
   const size_t rest = text.size() - i;
+  if (rest == 1) damaged();  // one character says nothing
   if (rest > 0) {
     char g[5] = {'u', 'u', 'u', 'u', 'u'};
     std::copy_n(text.data() + i, rest, g);

@@ -26,8 +26,10 @@ namespace lumipage {
 // holds the filtered bytes, previous the row above, already undone (nullptr for the first row),
 // step the bytes of one whole pixel. PNG images and PDF's PNG predictors share it.
 void UnfilterPNGRow(uint8_t type, uint8_t* row, const uint8_t* previous, size_t length, size_t step);
-// Base-85 text (with or without its "~>" end mark) to bytes.
-[[nodiscard]] std::string ASCII85Decode(std::string_view bytes);
+// Base-85 text (with or without its "~>" end mark) to bytes. intact (when given) is false for
+// damaged text: a character no base-85 text holds, a z inside a group, a group beyond 32 bits,
+// a lone last character.
+[[nodiscard]] std::string ASCII85Decode(std::string_view bytes, bool* intact = nullptr);
 // Bytes to base-85 text in lines of at most 75 characters, ending "~>", no "<~" prefix.
 [[nodiscard]] std::string ASCII85Encode(std::string_view bytes);
 

@@ -87,7 +87,9 @@ std::string TPDFStream::Decode(bool* intact) const {
       }
       if (!whole && intact != nullptr) *intact = false;
     } else if (name == "ASCII85Decode") {
-      data = ASCII85Decode(data);
+      bool whole = true;
+      data = ASCII85Decode(data, &whole);
+      if (!whole && intact != nullptr) *intact = false;
     } else if (name == "LZWDecode") {
       TPDFLZWDecompressor lzw;
       lzw.FillOrder = 1;

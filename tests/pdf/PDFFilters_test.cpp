@@ -108,8 +108,23 @@ TEST(ASCII85, Vectors) {
   EXPECT_EQ(ASCII85Decode("87cU RD]j\r\n7BE bo7~>"), "Hello world");
   EXPECT_EQ(ASCII85Decode("87~>"), "H");  // a final group of two characters gives one byte
   EXPECT_EQ(ASCII85Decode("s8W-!~>"), std::string("\xFF\xFF\xFF\xFF", 4));
-  EXPECT_EQ(ASCII85Decode("uuuuu~>"), std::string(4, '\0'));  // above 32 bits
+  // Above 32 bits (damaged data): the low 32 bits, as qpdf, poppler and pdf.js decode it.
+  EXPECT_EQ(ASCII85Decode("uuuuu~>"), std::string("\x08\x78\x0E\xC4", 4));
+  EXPECT_EQ(ASCII85Decode("s`/AL~>"), std::string("\x01rr\xEE", 4));
+  EXPECT_EQ(ASCII85Decode("s`/AL87cURuu~>"), std::string("\x01rr\xEEHell\x08", 9));  // a short last group too
   EXPECT_EQ(ASCII85Decode("87cURD]j7BEbo7"), "Hello world");  // no end mark: decoded as it is
+  EXPECT_EQ(ASCII85Decode("87cURD]j7BEbo7~>\n87cUR~>"), "Hello world");  // nothing after the end mark counts
+  // Damaged text decodes as far as it goes and says so.
+  for (const char* text : {"87cURD]j7BEbo7~>", "87cU RD]j\r\n7BE bo7", "z~>", "87cURD]j7BEbo7~>{{{"}) {
+    bool intact = false;
+    (void)ASCII85Decode(text, &intact);
+    EXPECT_TRUE(intact) << text;
+  }
+  for (const char* text : {"87c{URD]j7BEbo7~>", "87zcURD]j7BEbo7~>", "uuuuu87cURD]j7BEbo7~>", "87cURD]j7BEbo7!s~>"}) {
+    bool intact = true;
+    (void)ASCII85Decode(text, &intact);
+    EXPECT_FALSE(intact) << text;
+  }
   EXPECT_EQ(ASCII85Encode(std::string(4, '\0')), "z~>");
   EXPECT_EQ(ASCII85Encode("Hello world"), "87cURD]j7BEbo7~>");
   EXPECT_EQ(ASCII85Encode(""), "~>");

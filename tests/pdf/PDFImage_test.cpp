@@ -608,9 +608,11 @@ TEST(CompressContentTest, CompressesWhatItCanDecode) {
   EXPECT_TRUE(QpdfClean(out));
 }
 
-// Damaged content (an LZW code that names no entry, Flate data cut short under ASCII85) is kept
-// byte for byte with its filters: decoded and compressed again, what follows the fault would be
-// lost. The same content intact is compressed.
+// Damaged content (an LZW code that names no entry, Flate data cut short under ASCII85, base-85
+// text with a character outside its alphabet or a group beyond 32 bits, which readers decode
+// each their own way) is kept byte for byte with its filters: decoded and compressed again, what
+// follows the fault would be lost or read one way for good. The same content intact is
+// compressed, and base-85 text ends at its end mark, as every reader ends it.
 TEST(CompressContentTest, DamagedContentStaysAsItWas) {
   auto lzw = [](std::initializer_list<int> codes) {  // 9-bit codes, most significant bit first
     std::string out;
@@ -630,15 +632,22 @@ TEST(CompressContentTest, DamagedContentStaysAsItWas) {
   const std::string goodLzw = lzw({256, 'q', ' ', 'Q', 257});
   const std::string badLzw = lzw({256, 'q', ' ', 400, 'Q', 257});
   const std::string cutFlate = ASCII85Encode(FlateEncode("0 0 m 4 4 l S 0 0 m 5 5 l S").substr(0, 12));
+  std::string strayA85 = ASCII85Encode("0 0 m 4 4 l S");
+  strayA85.insert(7, "{");
+  const std::string overflowA85 = "uuuuu" + ASCII85Encode("0 0 m 4 4 l S");
+  const std::string afterMarkA85 = ASCII85Encode("0 0 m 4 4 l S") + "\n" + ASCII85Encode("junk");
   auto stream = [](const std::string& dict, const std::string& data) {
     return "<< " + dict + " /Length " + std::to_string(data.size()) + " >>\nstream\n" + data + "\nendstream";
   };
   const std::string text = MakePdf({
       "<< /Type /Catalog /Pages 2 0 R >>",
-      "<< /Type /Pages /Kids [ 3 0 R 5 0 R 7 0 R ] /Count 3 /MediaBox [ 0 0 100 100 ] >>",
+      "<< /Type /Pages /Kids [ 3 0 R 5 0 R 7 0 R 9 0 R 11 0 R 13 0 R ] /Count 6 /MediaBox [ 0 0 100 100 ] >>",
       "<< /Type /Page /Parent 2 0 R /Contents 4 0 R >>", stream("/Filter /LZWDecode", goodLzw),
       "<< /Type /Page /Parent 2 0 R /Contents 6 0 R >>", stream("/Filter /LZWDecode", badLzw),
       "<< /Type /Page /Parent 2 0 R /Contents 8 0 R >>", stream("/Filter [ /ASCII85Decode /FlateDecode ]", cutFlate),
+      "<< /Type /Page /Parent 2 0 R /Contents 10 0 R >>", stream("/Filter /ASCII85Decode", strayA85),
+      "<< /Type /Page /Parent 2 0 R /Contents 12 0 R >>", stream("/Filter /ASCII85Decode", overflowA85),
+      "<< /Type /Page /Parent 2 0 R /Contents 14 0 R >>", stream("/Filter /ASCII85Decode", afterMarkA85),
   });
   TVellox pdf;
   std::istringstream in(text);
@@ -654,6 +663,12 @@ TEST(CompressContentTest, DamagedContentStaysAsItWas) {
   EXPECT_EQ(first(2)->Dictionary()->GetText("Filter"), "LZWDecode");
   EXPECT_EQ(first(3)->RawData(), cutFlate);
   EXPECT_EQ(first(3)->Dictionary()->Get("Filter")->ToText(), "[ /ASCII85Decode /FlateDecode ]");
+  for (const auto& [page, data] : {std::pair{4, strayA85}, std::pair{5, overflowA85}}) {
+    EXPECT_EQ(first(page)->RawData(), data) << page;
+    EXPECT_EQ(first(page)->Dictionary()->GetText("Filter"), "ASCII85Decode") << page;
+  }
+  EXPECT_EQ(first(6)->Dictionary()->GetText("Filter"), "FlateDecode");
+  EXPECT_EQ(first(6)->Decode(), "0 0 m 4 4 l S");
 }
 
 TEST(CompressContentTest, CompressPageTouchesOnlyTheSelectedPage) {

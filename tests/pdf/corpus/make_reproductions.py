@@ -7,6 +7,7 @@ check_pdf_append.sh, into the folder given:
 Each file is put together by hand (or protected by qpdf and then edited as another writer would
 have written it), with a classic cross-reference table computed from the object positions.
 """
+import base64
 import hashlib
 import os
 import re
@@ -198,6 +199,14 @@ def cases():
                                b"/Root 1 0 R"), "-", "ok")
     out["pages-no-media-box"] = (simple(pages=3, boxes=[b"", b"", b" /MediaBox [0 0 200 200]"]), "-", "ok")
     out["pages-no-media-box-at-all"] = (simple(pages=2, boxes=[b"", b""]), "-", "ok")
+
+    # Base-85 page content as fuzzers and broken writers leave it: a group beyond 32 bits, a
+    # character outside the alphabet, text after the end mark. Every old page reads as before.
+    a85 = base64.a85encode(content(0), adobe=True)[2:]
+    out["content-ascii85-damaged"] = (simple(pages=3, extra={
+        11: stream(b"uuuuu" + a85, b" /Filter /ASCII85Decode"),
+        13: stream(a85[:7] + b"{" + a85[7:], b" /Filter /ASCII85Decode"),
+        15: stream(a85 + b"\n" + a85, b" /Filter /ASCII85Decode")}), "-", "ok")
 
     # A catalog written into the trailer itself: poppler shows no page of the file until the
     # catalog is an object of its own.
