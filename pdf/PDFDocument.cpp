@@ -274,9 +274,13 @@ std::string TPDFDocument::GetInfo(std::string_view key) {
   if (state == TSecurityState::Unsupported) return {};
   if (state == TSecurityState::Standard) {
     if (security_.OpenPassword().empty()) return {};
-    if (TPDFIndObj* info = InfoObject()) DecryptObject(*info);
+    // Only an Info object is encrypted: one written into the trailer is plain text, and reading
+    // must not put an empty object in its place.
+    if (auto* ref = As<TPDFIndRef>(trailer_->Get("Info")))
+      if (TPDFIndObj* info = FindIndirect(ref->ObjectNumber(), ref->Generation())) DecryptObject(*info);
   }
-  TPDFObject* v = InfoDictionary()->Get(key, true);
+  auto* info = As<TPDFDictionary>(trailer_->Get("Info", true));
+  TPDFObject* v = info == nullptr ? nullptr : info->Get(key, true);
   if (auto* s = As<TPDFString>(v)) return DecodeTextString(s->Value);
   if (auto* stream = As<TPDFStream>(v)) return DecodeTextString(stream->Decode());
   return {};

@@ -187,6 +187,36 @@ TEST(VelloxTest, PasswordOpensPagesHeldInEncryptedObjectStreams) {
   }
 }
 
+TEST(VelloxTest, ProtectedFilesInformationInTheTrailerIsReadAndKept) {
+  // qpdf keeps an Info dictionary written into the trailer as it is, in plain text.
+  TempDir dir("vellox_direct_info");
+  TPDFDocument plain;
+  BuildTextDocument(plain, 1);
+  plain.Trailer()->Remove("Info");
+  ASSERT_TRUE(SaveDocument(plain, dir.File("plain.pdf")));
+  std::string text = ReadFile(dir.File("plain.pdf"));
+  const auto at = text.rfind("/Root");
+  ASSERT_NE(at, std::string::npos);
+  text.insert(at, "/Info << /Title (Minutes) /Author (Jane Roe) >> ");
+  WriteFile(dir.File("direct.pdf"), text);
+  for (const char* method : {"256", "128 --use-aes=n"}) {
+    SCOPED_TRACE(method);
+    const std::string in = dir.File("protected.pdf"), out = dir.File("saved.pdf");
+    const CommandResult made = RunCommand(std::string("qpdf --allow-weak-crypto --encrypt user owner ") + method +
+                                          " -- '" + dir.File("direct.pdf") + "' '" + in + "'");
+    ASSERT_EQ(made.status, 0) << made.output;
+    TVellox pdf;
+    ASSERT_EQ(pdf.LoadFromFile(in), 1);
+    ASSERT_EQ(pdf.SetPassword("user"), 1);
+    EXPECT_EQ(pdf.GetInformation(2), "Minutes");
+    EXPECT_EQ(pdf.GetInformation(5), "");
+    ASSERT_EQ(pdf.SaveToFile(out), 1);
+    const CommandResult trailer = RunCommand("qpdf --password=user --show-object=trailer '" + out + "'");
+    EXPECT_NE(trailer.output.find("/Info << /Author (Jane Roe) /Title (Minutes) >>"), std::string::npos)
+        << trailer.output;
+  }
+}
+
 TEST(VelloxTest, FailedSaveLeavesTheExistingFile) {
   TempDir dir("vellox_save");
   TVellox pdf;
