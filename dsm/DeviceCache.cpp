@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -69,9 +70,14 @@ bool ReadSmallFile(const std::string& path, std::string& out) {
   if (fd < 0) return false;
   struct stat st {};
   bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<std::size_t>(st.st_size) <= TDeviceCache::kMaxFileSize;
-  out.assign(ok ? TDeviceCache::kMaxFileSize + 1 : 0, '\0');
+  // Room for the file as it is now and one byte more, grown if it grows meanwhile: a buffer of
+  // the largest size would be zero-filled (and faulted in) at every start for a file of a few
+  // hundred bytes.
+  constexpr std::size_t kLimit = TDeviceCache::kMaxFileSize + 1;
+  out.assign(ok ? std::min<std::size_t>(static_cast<std::size_t>(st.st_size) + 1, kLimit) : 0, '\0');
   std::size_t done = 0;
-  while (ok && done < out.size()) {
+  while (ok && done < kLimit) {
+    if (done == out.size()) out.resize(std::min(2 * out.size(), kLimit));
     const ssize_t n = ::read(fd, out.data() + done, out.size() - done);
     if (n < 0 && errno == EINTR) continue;
     ok = n >= 0;

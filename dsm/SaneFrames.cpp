@@ -274,8 +274,11 @@ SANE_Status TSaneFrameReader::ReadRows(std::size_t bpl, std::uint64_t maxRows,
                                        const std::function<bool(const std::uint8_t*)>& sink, std::uint64_t& rows) {
   using Clock = std::chrono::steady_clock;
   constexpr std::size_t kChunk = std::size_t{1} << 20;
-  // A small buffer used over and over: rows go on as soon as they are complete.
-  std::vector<std::uint8_t> buf(std::max(kChunk, 2 * bpl));
+  // A small buffer used over and over: rows go on as soon as they are complete. Left
+  // uninitialised: most backends hand over far less than a chunk per read, and only the part
+  // the reads reach is ever faulted in.
+  const std::size_t bufSize = std::max(kChunk, 2 * bpl);
+  const auto buf = std::make_unique_for_overwrite<std::uint8_t[]>(bufSize);
   std::size_t have = 0;
   rows = 0;
   auto lastProgress = Clock::now();
@@ -286,8 +289,8 @@ SANE_Status TSaneFrameReader::ReadRows(std::size_t bpl, std::uint64_t maxRows,
     // A caller's time-out also ends a page whose data trickles in.
     if (platform::InterruptRequested()) return SANE_STATUS_CANCELLED;
     SANE_Int len = 0;
-    const auto room = static_cast<SANE_Int>(std::min<std::size_t>(buf.size() - have, kChunk));
-    SANE_Status st = lib_.Read(handle_, buf.data() + have, room, &len);
+    const auto room = static_cast<SANE_Int>(std::min<std::size_t>(bufSize - have, kChunk));
+    SANE_Status st = lib_.Read(handle_, buf.get() + have, room, &len);
     if (st == SANE_STATUS_EOF) {
       readers_.clear();  // the frame ran its course; the backend has ended its reader
       break;
@@ -299,11 +302,11 @@ SANE_Status TSaneFrameReader::ReadRows(std::size_t bpl, std::uint64_t maxRows,
       for (; have - off >= bpl; off += bpl) {
         // Rows beyond the announced height are read and dropped.
         if (rows < maxRows) {
-          if (!sink(buf.data() + off)) return SANE_STATUS_NO_MEM;
+          if (!sink(buf.get() + off)) return SANE_STATUS_NO_MEM;
           ++rows;
         }
       }
-      std::memmove(buf.data(), buf.data() + off, have - off);
+      std::memmove(buf.get(), buf.get() + off, have - off);
       have -= off;
       lastProgress = Clock::now();
       pause = std::chrono::milliseconds(1);

@@ -1,16 +1,12 @@
 #include "imaging/Canvas.h"
 
-#include <fontconfig/fontconfig.h>
-#include <ft2build.h>
-#include FT_FREETYPE_H
-#include FT_TRUETYPE_TABLES_H
-
 #include <algorithm>
 #include <cmath>
 #include <map>
 #include <utility>
 #include <vector>
 
+#include "imaging/CanvasLibraries.h"
 #include "imaging/DibGraphic.h"
 #include "platform/Interrupt.h"
 
@@ -23,28 +19,28 @@ constexpr double kDefaultEmPixels = 12.0;
 
 // The font file fontconfig chooses for a face name ("Arial" gives Liberation Sans, its
 // metric-compatible replacement). Looked up once per name.
-std::pair<std::string, int> FontFileFor(const std::string& name) {
+std::pair<std::string, int> FontFileFor(const TCanvasLibraries& fc, const std::string& name) {
   static std::map<std::string, std::pair<std::string, int>> cache;
   if (const auto it = cache.find(name); it != cache.end()) return it->second;
   std::pair<std::string, int> result{"", 0};
-  FcPattern* pattern = FcPatternCreate();
+  FcPattern* pattern = fc.PatternCreate();
   if (pattern) {
-    FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(name.c_str()));
-    FcPatternAddBool(pattern, FC_SCALABLE, FcTrue);
-    FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
-    FcDefaultSubstitute(pattern);
+    fc.PatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(name.c_str()));
+    fc.PatternAddBool(pattern, FC_SCALABLE, FcTrue);
+    fc.ConfigSubstitute(nullptr, pattern, FcMatchPattern);
+    fc.DefaultSubstitute(pattern);
     FcResult res = FcResultNoMatch;
-    FcPattern* match = FcFontMatch(nullptr, pattern, &res);
+    FcPattern* match = fc.FontMatch(nullptr, pattern, &res);
     if (match) {
       FcChar8* file = nullptr;
       int index = 0;
-      if (FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch && file) {
-        FcPatternGetInteger(match, FC_INDEX, 0, &index);
+      if (fc.PatternGetString(match, FC_FILE, 0, &file) == FcResultMatch && file) {
+        fc.PatternGetInteger(match, FC_INDEX, 0, &index);
         result = {reinterpret_cast<const char*>(file), index};
       }
-      FcPatternDestroy(match);
+      fc.PatternDestroy(match);
     }
-    FcPatternDestroy(pattern);
+    fc.PatternDestroy(pattern);
   }
   cache.emplace(name, result);
   return result;
@@ -83,18 +79,19 @@ std::vector<char32_t> DecodeUtf8(const std::string& text) {
 // A FreeType face sized for one font name and height.
 class TCanvas::FontFace {
  public:
-  FontFace(const std::string& name, std::int32_t height) : name_(name), height_(height) {
-    if (FT_Init_FreeType(&library_) != 0) throw Exception("Cannot initialise the font engine");
-    const auto [file, index] = FontFileFor(name);
-    if (file.empty() || FT_New_Face(library_, file.c_str(), index, &face_) != 0) {
-      FT_Done_FreeType(library_);
+  FontFace(const std::string& name, std::int32_t height)
+      : ft_(TCanvasLibraries::Get()), name_(name), height_(height) {
+    if (ft_.InitFreeType(&library_) != 0) throw Exception("Cannot initialise the font engine");
+    const auto [file, index] = FontFileFor(ft_, name);
+    if (file.empty() || ft_.NewFace(library_, file.c_str(), index, &face_) != 0) {
+      ft_.DoneFreeType(library_);
       throw Exception("Cannot load font \"" + name + "\"");
     }
     // Cell height = ascent + descent from the Windows metrics of the font, as the platform
     // measures a positive font height.
     double ascentUnits = face_->ascender;
     double descentUnits = -face_->descender;
-    if (const auto* os2 = static_cast<const TT_OS2*>(FT_Get_Sfnt_Table(face_, FT_SFNT_OS2));
+    if (const auto* os2 = static_cast<const TT_OS2*>(ft_.GetSfntTable(face_, FT_SFNT_OS2));
         os2 && os2->usWinAscent + os2->usWinDescent > 0) {
       ascentUnits = os2->usWinAscent;
       descentUnits = os2->usWinDescent;
@@ -104,7 +101,7 @@ class TCanvas::FontFace {
     if (height > 0) em = height * upem / (ascentUnits + descentUnits);
     if (height < 0) em = -static_cast<double>(height);
     em = std::clamp(em, 1.0, 8192.0);
-    FT_Set_Char_Size(face_, 0, static_cast<FT_F26Dot6>(std::lround(em * 64)), 72, 72);
+    ft_.SetCharSize(face_, 0, static_cast<FT_F26Dot6>(std::lround(em * 64)), 72, 72);
     ascent_ = static_cast<std::int32_t>(std::lround(ascentUnits * em / upem));
     descent_ = static_cast<std::int32_t>(std::lround(descentUnits * em / upem));
     if (height > 0) descent_ = height - ascent_;
@@ -112,8 +109,8 @@ class TCanvas::FontFace {
   FontFace(const FontFace&) = delete;
   FontFace& operator=(const FontFace&) = delete;
   ~FontFace() {
-    FT_Done_Face(face_);
-    FT_Done_FreeType(library_);
+    ft_.DoneFace(face_);
+    ft_.DoneFreeType(library_);
   }
 
   [[nodiscard]] bool Matches(const std::string& name, std::int32_t height) const {
@@ -124,12 +121,13 @@ class TCanvas::FontFace {
 
   // Loads and renders one glyph as a 1-bit bitmap; false when the font cannot.
   bool Load(char32_t cp) {
-    return FT_Load_Char(face_, cp, FT_LOAD_RENDER | FT_LOAD_TARGET_MONO | FT_LOAD_MONOCHROME) == 0;
+    return ft_.LoadChar(face_, cp, FT_LOAD_RENDER | FT_LOAD_TARGET_MONO | FT_LOAD_MONOCHROME) == 0;
   }
   [[nodiscard]] FT_GlyphSlot Glyph() const { return face_->glyph; }
   [[nodiscard]] std::int32_t Advance() const { return static_cast<std::int32_t>((face_->glyph->advance.x + 32) >> 6); }
 
  private:
+  const TCanvasLibraries& ft_;
   std::string name_;
   std::int32_t height_;
   FT_Library library_ = nullptr;

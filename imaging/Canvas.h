@@ -28,7 +28,7 @@ class TCanvas {
   // Cell height of the current font, in pixels.
   [[nodiscard]] std::int32_t TextHeight(const std::string& text);
   // Draws the text with its cell's top-left corner at (x, y); parts outside the image are
-  // clipped. Raises Exception when no font can be loaded.
+  // clipped. Raises Exception when no font can be loaded (also from TextWidth and TextHeight).
   void TextOut(std::int32_t x, std::int32_t y, const std::string& text);
   // Fills [left, right) x [top, bottom) with the brush colour (clipped).
   void FillRect(std::int32_t left, std::int32_t top, std::int32_t right, std::int32_t bottom);

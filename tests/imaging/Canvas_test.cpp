@@ -1,7 +1,11 @@
 #include "imaging/Canvas.h"
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
+#include "imaging/CanvasLibraries.h"
 #include "imaging/DibGraphic.h"
 
 namespace lumipage {
@@ -112,6 +116,52 @@ TEST(Canvas, Utf8AndUnknownFacesDoNotFail) {
   c.TextOut(0, 0, "\xC3\xA9t\xC3\xA9 \xFF\xFE");
   c.TextOut(-1000, -1000, "off the page");
   c.TextOut(119, 39, "corner");
+}
+
+bool Loaded(const char* soname) {
+  void* handle = ::dlopen(soname, RTLD_NOW | RTLD_NOLOAD);
+  if (handle != nullptr) ::dlclose(handle);
+  return handle != nullptr;
+}
+
+// A job without a caption never loads the font libraries: their loading is a cost of every start.
+TEST(CanvasLibraries, LoadedByTheFirstTextOnly) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");  // a fresh process, whatever ran before
+  EXPECT_EXIT(
+      {
+        const bool before = Loaded(TCanvasLibraries::kFreeTypeLibrary) || Loaded(TCanvasLibraries::kFontconfigLibrary);
+        TDibGraphic page;
+        page.NewImage(100, 40, ikTrueColor, nullptr, 0, 0);
+        const bool measured = page.Canvas().TextWidth("A") > 0;
+        const bool after = Loaded(TCanvasLibraries::kFreeTypeLibrary) && Loaded(TCanvasLibraries::kFontconfigLibrary);
+        std::exit(!before && measured && after ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+TEST(CanvasLibraries, AMissingLibraryOrEntryPointIsNamed) {
+  struct Case {
+    const char* freetype;
+    const char* fontconfig;
+    const char* says;
+  };
+  const Case cases[] = {
+      {"libfreetype-absent.so.6", TCanvasLibraries::kFontconfigLibrary,
+       "Captions need FreeType: install the package libfreetype6 (libfreetype-absent.so.6"},
+      {TCanvasLibraries::kFreeTypeLibrary, "libfontconfig-absent.so.1",
+       "Captions need fontconfig: install the package libfontconfig1 (libfontconfig-absent.so.1"},
+      {"libz.so.1", TCanvasLibraries::kFontconfigLibrary, "Captions cannot be drawn: libz.so.1 lacks FT_Init_FreeType"},
+      {TCanvasLibraries::kFreeTypeLibrary, "libz.so.1", "Captions cannot be drawn: libz.so.1 lacks FcPatternCreate"},
+  };
+  for (const Case& c : cases) {
+    std::string problem;
+    EXPECT_EQ(TCanvasLibraries::Load(c.freetype, c.fontconfig, problem), nullptr) << c.says;
+    EXPECT_EQ(problem.rfind(c.says, 0), 0u) << problem;
+  }
+  std::string problem;
+  EXPECT_NE(TCanvasLibraries::Load(TCanvasLibraries::kFreeTypeLibrary, TCanvasLibraries::kFontconfigLibrary, problem),
+            nullptr)
+      << problem;
 }
 
 }  // namespace

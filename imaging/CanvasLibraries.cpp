@@ -1,0 +1,88 @@
+#include "imaging/CanvasLibraries.h"
+
+#include <dlfcn.h>
+
+#include <type_traits>
+
+#include "imaging/Errors.h"
+
+// The sonames above belong to these major versions; a newer major would have a new soname.
+static_assert(FREETYPE_MAJOR == 2, "libfreetype.so.6 is FreeType 2");
+static_assert(FC_MAJOR == 2, "libfontconfig.so.1 is fontconfig 2");
+
+namespace lumipage {
+
+namespace {
+
+struct TLoaded {
+  std::unique_ptr<TCanvasLibraries> Libraries;
+  std::string Problem;
+};
+
+TLoaded LoadDefault() {
+  TLoaded loaded;
+  loaded.Libraries = TCanvasLibraries::Load(TCanvasLibraries::kFreeTypeLibrary, TCanvasLibraries::kFontconfigLibrary,
+                                            loaded.Problem);
+  return loaded;
+}
+
+}  // namespace
+
+void TCanvasLibraries::Closer::operator()(void* handle) const {
+  if (handle != nullptr) ::dlclose(handle);
+}
+
+const TCanvasLibraries& TCanvasLibraries::Get() {
+  static const TLoaded loaded = LoadDefault();
+  if (!loaded.Libraries) throw Exception(loaded.Problem);
+  return *loaded.Libraries;
+}
+
+std::unique_ptr<TCanvasLibraries> TCanvasLibraries::Load(const char* freetype, const char* fontconfig,
+                                                         std::string& problem) {
+  std::unique_ptr<TCanvasLibraries> libs(new TCanvasLibraries);
+  auto open = [&problem](const char* name, const char* what, const char* package) {
+    Handle handle(::dlopen(name, RTLD_NOW | RTLD_LOCAL));
+    if (!handle) {
+      const char* why = ::dlerror();
+      problem = std::string("Captions need ") + what + ": install the package " + package + " (" +
+                (why != nullptr ? why : name) + ")";
+    }
+    return handle;
+  };
+  libs->freetype_ = open(freetype, "FreeType", kFreeTypePackage);
+  if (!libs->freetype_) return nullptr;
+  libs->fontconfig_ = open(fontconfig, "fontconfig", kFontconfigPackage);
+  if (!libs->fontconfig_) return nullptr;
+  bool ok = true;
+  auto resolve = [&](const Handle& handle, const char* library, const char* name, auto& out) {
+    if (!ok) return;
+    out = reinterpret_cast<std::remove_reference_t<decltype(out)>>(::dlsym(handle.get(), name));
+    if (out == nullptr) {
+      ok = false;
+      problem = std::string("Captions cannot be drawn: ") + library + " lacks " + name;
+    }
+  };
+  const Handle& ft = libs->freetype_;
+  resolve(ft, freetype, "FT_Init_FreeType", libs->InitFreeType);
+  resolve(ft, freetype, "FT_Done_FreeType", libs->DoneFreeType);
+  resolve(ft, freetype, "FT_New_Face", libs->NewFace);
+  resolve(ft, freetype, "FT_Done_Face", libs->DoneFace);
+  resolve(ft, freetype, "FT_Get_Sfnt_Table", libs->GetSfntTable);
+  resolve(ft, freetype, "FT_Set_Char_Size", libs->SetCharSize);
+  resolve(ft, freetype, "FT_Load_Char", libs->LoadChar);
+  const Handle& fc = libs->fontconfig_;
+  resolve(fc, fontconfig, "FcPatternCreate", libs->PatternCreate);
+  resolve(fc, fontconfig, "FcPatternDestroy", libs->PatternDestroy);
+  resolve(fc, fontconfig, "FcPatternAddString", libs->PatternAddString);
+  resolve(fc, fontconfig, "FcPatternAddBool", libs->PatternAddBool);
+  resolve(fc, fontconfig, "FcPatternGetString", libs->PatternGetString);
+  resolve(fc, fontconfig, "FcPatternGetInteger", libs->PatternGetInteger);
+  resolve(fc, fontconfig, "FcConfigSubstitute", libs->ConfigSubstitute);
+  resolve(fc, fontconfig, "FcDefaultSubstitute", libs->DefaultSubstitute);
+  resolve(fc, fontconfig, "FcFontMatch", libs->FontMatch);
+  if (!ok) return nullptr;
+  return libs;
+}
+
+}  // namespace lumipage
