@@ -8,11 +8,12 @@
 namespace lumipage::dsm {
 namespace {
 
-// Every width around the 4-pixel steps and the 6-pixel stop, at every source and target offset
-// within a vector: the fast path writes exactly the plain loop's bytes and nothing past the row.
+// Every width through a few 16-pixel steps, at every source and target offset within a vector
+// (the aligned start the streaming stores need comes after 0 to 15 single pixels): the fast path
+// writes exactly the plain loop's bytes and nothing past the row.
 TEST(RgbToBgrRow, MatchesThePlainLoopByteForByte) {
-  for (std::size_t width = 0; width <= 40; ++width) {
-    for (std::size_t offset = 0; offset < 4; ++offset) {
+  for (std::size_t width = 0; width <= 72; ++width) {
+    for (std::size_t offset = 0; offset < 16; ++offset) {
       std::vector<std::uint8_t> src(3 * width + offset);
       for (std::size_t i = 0; i < src.size(); ++i) src[i] = static_cast<std::uint8_t>(i * 37 + width);
       std::vector<std::uint8_t> fast(3 * width + offset + 8, 0xEE);
