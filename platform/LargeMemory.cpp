@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 namespace lumipage::platform {
 namespace {
@@ -23,11 +24,15 @@ void KeepPageBuffersInHeap() {
 }
 
 void* AllocateLarge(std::size_t bytes, bool zero) {
-  if (bytes < kLargeBlockBytes) return zero ? std::calloc(bytes ? bytes : 1, 1) : std::malloc(bytes ? bytes : 1);
+  if (bytes < kHugePageBlockBytes) return zero ? std::calloc(bytes ? bytes : 1, 1) : std::malloc(bytes ? bytes : 1);
+  if (bytes > std::numeric_limits<std::size_t>::max() - kHugePage) return nullptr;
+  // The kernel gives a huge page only where all of its 2 MB are advised, so the block is whole
+  // huge pages: otherwise its last part (up to 2 MB) would still fault in 4 KB at a time.
+  const std::size_t whole = (bytes + kHugePage - 1) & ~(kHugePage - 1);
   void* p = nullptr;
-  if (posix_memalign(&p, kHugePage, bytes) != 0) return nullptr;
+  if (posix_memalign(&p, kHugePage, whole) != 0) return nullptr;
   // Only advice: where the kernel has no huge pages to give, the block works as it is.
-  (void)madvise(p, bytes & ~(kSmallPage - 1), MADV_HUGEPAGE);
+  (void)madvise(p, whole, MADV_HUGEPAGE);
   if (zero) std::memset(p, 0, bytes);
   return p;
 }

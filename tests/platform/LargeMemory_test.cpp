@@ -37,7 +37,8 @@ TEST(LargeMemory, PrefaultNeverChangesWhatTheWriterWrote) {
 }
 
 TEST(LargeMemory, ZeroedWhenAskedAtEverySize) {
-  for (std::size_t bytes : {std::size_t{0}, std::size_t{100}, kLargeBlockBytes, kLargeBlockBytes + 1}) {
+  for (std::size_t bytes : {std::size_t{0}, std::size_t{100}, kHugePageBlockBytes - 1, kHugePageBlockBytes,
+                            kHugePageBlockBytes + 12345, kLargeBlockBytes, kLargeBlockBytes + 1}) {
     std::unique_ptr<unsigned char, Free> block(static_cast<unsigned char*>(AllocateLarge(bytes, true)));
     ASSERT_NE(block, nullptr);
     for (std::size_t i = 0; i < bytes; ++i) ASSERT_EQ(block.get()[i], 0) << bytes;
