@@ -81,17 +81,17 @@ class TCanvas::FontFace {
  public:
   FontFace(const std::string& name, std::int32_t height)
       : ft_(TCanvasLibraries::Get()), name_(name), height_(height) {
-    if (ft_.InitFreeType(&library_) != 0) throw Exception("Cannot initialise the font engine");
-    const auto [file, index] = FontFileFor(ft_, name);
-    if (file.empty() || ft_.NewFace(library_, file.c_str(), index, &face_) != 0) {
-      ft_.DoneFreeType(library_);
+    if (ft_->InitFreeType(&library_) != 0) throw Exception("Cannot initialise the font engine");
+    const auto [file, index] = FontFileFor(*ft_, name);
+    if (file.empty() || ft_->NewFace(library_, file.c_str(), index, &face_) != 0) {
+      ft_->DoneFreeType(library_);
       throw Exception("Cannot load font \"" + name + "\"");
     }
     // Cell height = ascent + descent from the Windows metrics of the font, as the platform
     // measures a positive font height.
     double ascentUnits = face_->ascender;
     double descentUnits = -face_->descender;
-    if (const auto* os2 = static_cast<const TT_OS2*>(ft_.GetSfntTable(face_, FT_SFNT_OS2));
+    if (const auto* os2 = static_cast<const TT_OS2*>(ft_->GetSfntTable(face_, FT_SFNT_OS2));
         os2 && os2->usWinAscent + os2->usWinDescent > 0) {
       ascentUnits = os2->usWinAscent;
       descentUnits = os2->usWinDescent;
@@ -101,7 +101,7 @@ class TCanvas::FontFace {
     if (height > 0) em = height * upem / (ascentUnits + descentUnits);
     if (height < 0) em = -static_cast<double>(height);
     em = std::clamp(em, 1.0, 8192.0);
-    ft_.SetCharSize(face_, 0, static_cast<FT_F26Dot6>(std::lround(em * 64)), 72, 72);
+    ft_->SetCharSize(face_, 0, static_cast<FT_F26Dot6>(std::lround(em * 64)), 72, 72);
     ascent_ = static_cast<std::int32_t>(std::lround(ascentUnits * em / upem));
     descent_ = static_cast<std::int32_t>(std::lround(descentUnits * em / upem));
     if (height > 0) descent_ = height - ascent_;
@@ -109,8 +109,8 @@ class TCanvas::FontFace {
   FontFace(const FontFace&) = delete;
   FontFace& operator=(const FontFace&) = delete;
   ~FontFace() {
-    ft_.DoneFace(face_);
-    ft_.DoneFreeType(library_);
+    ft_->DoneFace(face_);
+    ft_->DoneFreeType(library_);
   }
 
   [[nodiscard]] bool Matches(const std::string& name, std::int32_t height) const {
@@ -121,13 +121,13 @@ class TCanvas::FontFace {
 
   // Loads and renders one glyph as a 1-bit bitmap; false when the font cannot.
   bool Load(char32_t cp) {
-    return ft_.LoadChar(face_, cp, FT_LOAD_RENDER | FT_LOAD_TARGET_MONO | FT_LOAD_MONOCHROME) == 0;
+    return ft_->LoadChar(face_, cp, FT_LOAD_RENDER | FT_LOAD_TARGET_MONO | FT_LOAD_MONOCHROME) == 0;
   }
   [[nodiscard]] FT_GlyphSlot Glyph() const { return face_->glyph; }
   [[nodiscard]] std::int32_t Advance() const { return static_cast<std::int32_t>((face_->glyph->advance.x + 32) >> 6); }
 
  private:
-  const TCanvasLibraries& ft_;
+  std::shared_ptr<const TCanvasLibraries> ft_;
   std::string name_;
   std::int32_t height_;
   FT_Library library_ = nullptr;

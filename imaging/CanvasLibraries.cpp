@@ -15,7 +15,7 @@ namespace lumipage {
 namespace {
 
 struct TLoaded {
-  std::unique_ptr<TCanvasLibraries> Libraries;
+  std::shared_ptr<const TCanvasLibraries> Libraries;
   std::string Problem;
 };
 
@@ -32,10 +32,10 @@ void TCanvasLibraries::Closer::operator()(void* handle) const {
   if (handle != nullptr) ::dlclose(handle);
 }
 
-const TCanvasLibraries& TCanvasLibraries::Get() {
+std::shared_ptr<const TCanvasLibraries> TCanvasLibraries::Get() {
   static const TLoaded loaded = LoadDefault();
   if (!loaded.Libraries) throw Exception(loaded.Problem);
-  return *loaded.Libraries;
+  return loaded.Libraries;
 }
 
 std::unique_ptr<TCanvasLibraries> TCanvasLibraries::Load(const char* freetype, const char* fontconfig,

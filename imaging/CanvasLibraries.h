@@ -21,8 +21,9 @@ class TCanvasLibraries {
   static constexpr const char* kFontconfigPackage = "libfontconfig1";
 
   // The process's libraries, loaded on first use. Raises Exception with a sentence that names
-  // the package to install when one cannot be loaded; the failure is kept and repeated.
-  [[nodiscard]] static const TCanvasLibraries& Get();
+  // the package to install when one cannot be loaded; the failure is kept and repeated. Shared,
+  // so that a font face still alive at process end keeps them loaded until it is gone.
+  [[nodiscard]] static std::shared_ptr<const TCanvasLibraries> Get();
   // Loads the libraries of these names: null with the reason in problem when one is missing or
   // lacks an entry point.
   [[nodiscard]] static std::unique_ptr<TCanvasLibraries> Load(const char* freetype, const char* fontconfig,

@@ -139,6 +139,20 @@ TEST(CanvasLibraries, LoadedByTheFirstTextOnly) {
       ::testing::ExitedWithCode(0), "");
 }
 
+// An image made before the first text and kept to the end of the process still holds its font
+// face when the libraries' own static goes: the face keeps them loaded until it is freed.
+TEST(CanvasLibraries, AFaceAliveAtExitEndsCleanly) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        static TDibGraphic page;
+        page.NewImage(100, 40, ikTrueColor, nullptr, 0, 0);
+        page.Canvas().TextOut(0, 0, "A");
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
 TEST(CanvasLibraries, AMissingLibraryOrEntryPointIsNamed) {
   struct Case {
     const char* freetype;
