@@ -46,7 +46,8 @@ constexpr TSwapMasks kSwapMasks = MakeSwapMasks();
 // A scanned page is far larger than the caches and is read again only when the whole page is
 // in, so its rows are written with streaming stores: the processor does not first read every
 // line of the fresh page it is about to overwrite. The stores need 16-byte aligned targets: up
-// to 12 pixels go one at a time until the target is aligned (a DIB row starts on 4 bytes).
+// to 15 pixels go one at a time until the target is aligned (12 for a DIB row, which starts on
+// 4 bytes).
 __attribute__((target("ssse3"))) void RgbToBgrRowSsse3(const std::uint8_t* src, std::uint8_t* dst,
                                                        std::size_t pixels) {
   // 3 * head == -dst (mod 16); 11 is the inverse of 3 modulo 16.
