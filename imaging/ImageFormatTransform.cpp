@@ -46,6 +46,26 @@ bool SamePaletteOfDistinctColours(const TLogPalette& a, const TLogPalette& b) {
   return std::adjacent_find(colours.begin(), colours.end()) == colours.end();
 }
 
+// Every pixel of source has a colour of dest's palette (a black-and-white scan kept black and
+// white): dithering into it carries no error anywhere, so it gives the nearest-colour copy.
+bool EveryColourInPalette(const TDibGraphic& source, const TDibGraphic& dest) {
+  if (source.ImageKind() == ikTrueColor || dest.ImageKind() == ikTrueColor) return false;
+  const TLogPalette& from = source.LogPalette();
+  // A shorter palette leaves indices whose colour is not an entry.
+  if (from.palNumEntries < (1u << BitsPerPixelOf(source.ImageKind()))) return false;
+  const TLogPalette& to = dest.LogPalette();
+  for (std::size_t i = 0; i < from.palNumEntries; ++i) {
+    const TPaletteEntry& c = from.palPalEntry[i];
+    bool found = false;
+    for (std::size_t j = 0; j < to.palNumEntries && !found; ++j) {
+      const TPaletteEntry& e = to.palPalEntry[j];
+      found = e.peRed == c.peRed && e.peGreen == c.peGreen && e.peBlue == c.peBlue;
+    }
+    if (!found) return false;
+  }
+  return true;
+}
+
 // The error-diffusion accumulators of one row: current and next, three channels interleaved.
 struct DitherRows {
   explicit DitherRows(std::int32_t width)
@@ -93,7 +113,9 @@ void TImageFormatTransform::ApplyOnDest(const TDibGraphic& source, TDibGraphic& 
   // Every path below writes every pixel.
   dest.NewImageForOverwrite(source.Width(), source.Height(), TargetKind, palette, source.DpiX(), source.DpiY());
   if (dither) {
-    if (UseFastPaths) {
+    if (UseFastPaths && EveryColourInPalette(source, dest)) {
+      Copy(source, dest);
+    } else if (UseFastPaths) {
       Dither(source, dest);
     } else {
       DitherReference(source, dest);
@@ -181,6 +203,10 @@ void TImageFormatTransform::Copy(const TDibGraphic& source, TDibGraphic& dest) {
       rowCopy = SamePaletteOfDistinctColours(source.LogPalette(), dest.LogPalette());
     }
   }
+  if (!rowCopy && UseFastPaths && source.ImageKind() != ikTrueColor) {
+    CopyByIndex(source, dest);
+    return;
+  }
   for (std::int32_t y = 0; y < height; ++y) {
     // A safe point on huge pages: the copy reports no progress of its own.
     if ((y & 255) == 255) platform::CheckInterrupt();
@@ -194,6 +220,48 @@ void TImageFormatTransform::Copy(const TDibGraphic& source, TDibGraphic& dest) {
       if (bitCount % 8) out[bitCount / 8] = static_cast<std::uint8_t>(in[bitCount / 8] & (0xFF00u >> (bitCount % 8)));
     } else {
       for (std::int32_t x = 0; x < width; ++x) dest.SetRgbPixel(x, y, source.GetRgbPixel(x, y));
+    }
+  }
+}
+
+// The copy of a palette image: what the pixel routines make of each of its indices is worked
+// out once, on a one-pixel image of each side, and then written for every pixel (a line-art or
+// grey page stored in colour or as grey levels).
+void TImageFormatTransform::CopyByIndex(const TDibGraphic& source, TDibGraphic& dest) {
+  const unsigned inBits = BitsPerPixelOf(source.ImageKind());
+  const unsigned outBits = BitsPerPixelOf(dest.ImageKind());
+  const unsigned indices = 1u << inBits;
+  const bool trueColour = dest.ImageKind() == ikTrueColor;
+  std::array<std::array<std::uint8_t, 3>, 256> table{};
+  {
+    TDibGraphic from, to;
+    from.NewImage(1, 1, source.ImageKind(), &source.LogPalette(), 0, 0);
+    to.NewImage(1, 1, dest.ImageKind(), trueColour ? nullptr : &dest.LogPalette(), 0, 0);
+    for (unsigned i = 0; i < indices; ++i) {
+      from.SetPixelIndex(0, 0, i);
+      to.SetRgbPixel(0, 0, from.GetRgbPixel(0, 0));
+      if (trueColour)
+        std::memcpy(table[i].data(), to.RowBits(0), 3);
+      else
+        table[i][0] = to.GetPixelIndex(0, 0);
+    }
+  }
+  const std::int32_t width = source.Width();
+  for (std::int32_t y = 0; y < source.Height(); ++y) {
+    if ((y & 255) == 255) platform::CheckInterrupt();
+    const std::uint8_t* in = source.RowBits(y);
+    std::uint8_t* out = dest.RowBits(y);
+    for (std::int32_t x = 0; x < width; ++x) {
+      const unsigned index = inBits == 1   ? (in[x >> 3] >> (7 - (x & 7))) & 1u
+                             : inBits == 4 ? (in[x >> 1] >> ((x & 1) ? 0 : 4)) & 0xFu
+                                           : in[x];
+      const auto& entry = table[index];
+      if (trueColour)
+        std::memcpy(out + 3 * static_cast<std::size_t>(x), entry.data(), 3);
+      else if (outBits == 8)
+        out[x] = entry[0];
+      else
+        dest.SetPixelIndex(x, y, entry[0]);
     }
   }
 }

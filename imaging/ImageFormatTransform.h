@@ -33,6 +33,7 @@ class TImageFormatTransform : public TImageTransform {
   void Dither(const TDibGraphic& source, TDibGraphic& dest);
   void DitherReference(const TDibGraphic& source, TDibGraphic& dest);
   void Copy(const TDibGraphic& source, TDibGraphic& dest);
+  void CopyByIndex(const TDibGraphic& source, TDibGraphic& dest);
   void ReportDitherRow(std::int32_t y, std::int32_t height);
 };
 

@@ -336,6 +336,65 @@ TEST(FormatConversion, PlainRowCopiesMatchThePixelReference) {
   }
 }
 
+// Palette images copied into every other kind without dithering (a line-art page stored in
+// colour or as grey levels): each index's result once, the reference's bytes for every pixel,
+// with odd widths and set fill bits.
+TEST(FormatConversion, PaletteImagesCopyIntoEveryKindAsThePixelRoutinesDo) {
+  for (int from = ikBlackWhite; from < ikTrueColor; ++from) {
+    for (int into = ikBlackWhite; into <= ikTrueColor; ++into) {
+      SCOPED_TRACE(std::to_string(from) + " to " + std::to_string(into));
+      TDibGraphic page;
+      FillPage(page, 37, 9, PageKind::Noise, 7);
+      TImageFormatTransform to;
+      to.TargetKind = static_cast<TImageKind>(from);
+      to.Apply(page);
+      TNegativeTransform neg;
+      neg.Apply(page);
+      TImageFormatTransform t;
+      t.TargetKind = static_cast<TImageKind>(into);
+      t.DitherEnabled = false;
+      t.QuantizeEnabled = false;
+      TDibGraphic fast, reference;
+      t.ApplyOnDest(page, fast);
+      t.UseFastPaths = false;
+      t.ApplyOnDest(page, reference);
+      EXPECT_EQ(PixelBytes(fast), PixelBytes(reference));
+    }
+  }
+}
+
+// A source whose colours are all in the target's palette (a black-and-white scan stored black
+// and white, a grey page stored grey) is dithered by a copy: the reference's bytes, also with
+// set fill bits and an inverted palette; a source with colours outside the palette is dithered.
+TEST(FormatConversion, DitherIntoAPaletteHoldingEverySourceColourIsACopy) {
+  const struct {
+    TImageKind source, target;
+    bool negative;
+  } cases[] = {{ikBlackWhite, ikBlackWhite, false}, {ikBlackWhite, ikBlackWhite, true},
+               {ikBlackWhite, ikGray256, false},    {ikGray256, ikGray256, true},
+               {ikGray16, ikGray256, false},        {ikGray16, ikBlackWhite, false},
+               {ikGray256, ikBlackWhite, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.source) + " to " + std::to_string(c.target) + (c.negative ? " negative" : ""));
+    TDibGraphic page;
+    FillPage(page, 413, 157, PageKind::Text, 5);
+    TImageFormatTransform to;
+    to.TargetKind = c.source;
+    to.Apply(page);
+    if (c.negative) {
+      TNegativeTransform neg;
+      neg.Apply(page);
+    }
+    TImageFormatTransform t;
+    t.TargetKind = c.target;
+    TDibGraphic fast, reference;
+    t.ApplyOnDest(page, fast);
+    t.UseFastPaths = false;
+    t.ApplyOnDest(page, reference);
+    EXPECT_EQ(PixelBytes(fast), PixelBytes(reference));
+  }
+}
+
 TEST(FormatConversion, InPlaceKeepsTheImageClass) {
   TBitmapGraphic page;
   FillPage(page, 5, 5, PageKind::Gradient);
