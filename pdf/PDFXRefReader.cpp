@@ -51,13 +51,11 @@ bool TPDFXRefReader::ReadSection(int64_t offset) {
   if (OnSection) OnSection(offset);
   // A /Prev may point into a run of whitespace before the section (incremental saves on top
   // of linearized files): the run is stepped over first.
-  const int64_t runEnd = std::min<int64_t>(static_cast<int64_t>(file_.size()), std::max<int64_t>(0, offset) + (1 << 20));
-  for (int64_t p = std::max<int64_t>(0, offset); p < runEnd; ++p) {
-    if (!pdflex::IsWhite(file_[static_cast<size_t>(p)])) {
-      if (p - offset > 10) offset = p;
-      break;
-    }
-  }
+  const int64_t runStart = std::max<int64_t>(0, offset);
+  const int64_t runEnd = std::min<int64_t>(static_cast<int64_t>(file_.size()), runStart + (1 << 20));
+  const auto p = static_cast<int64_t>(
+      pdflex::SkipWhite(file_.substr(0, static_cast<size_t>(runEnd)), static_cast<size_t>(runStart)));
+  if (p < runEnd && p - offset > 10) offset = p;
   const int64_t windowStart = std::max<int64_t>(0, offset - 10);
   const std::string_view w = Window(windowStart, 40);
   size_t xref = w.find("xref");
