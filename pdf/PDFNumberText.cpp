@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "pdf/PDFLexer.h"
+
 namespace lumipage {
 
 std::string FormatGeneral(double x) {
@@ -107,12 +109,8 @@ bool ToInt32(std::string_view s, int32_t& v) {
 }  // namespace
 
 int32_t DigitRunToInt(std::string_view run) {
-  if (run.empty() || run.size() > 10) return 0;
-  int64_t v = 0;
-  for (char c : run) {
-    if (c < '0' || c > '9') return 0;
-    v = v * 10 + (c - '0');
-  }
+  if (run.empty() || run.size() > 10 || pdflex::SkipDigits(run, 0) != run.size()) return 0;
+  const int64_t v = pdflex::DigitsValue(run);
   return v > INT32_MAX ? 0 : static_cast<int32_t>(v);
 }
 
