@@ -4,6 +4,7 @@
 #include <cmath>
 #include <unordered_set>
 
+#include "imaging/PackedDib.h"
 #include "platform/ByteOrder.h"
 
 namespace lumipage {
@@ -151,7 +152,7 @@ void TPDFTIFF::ReadDirectory(size_t offset, TTIFFPage& page) {
     }
   }
 
-  const double perInch = page.ResolutionUnit == 3 ? 2.54 : 1.0;
+  const double perInch = page.ResolutionUnit == 3 ? kCmPerInch<double> : 1.0;
   page.HorizontalResolution = RoundedDpi(Rational(xres) * perInch);
   page.VerticalResolution = RoundedDpi(Rational(yres) * perInch);
 }
