@@ -54,9 +54,6 @@ class TPDFObject {
   // Direct children (keys and values, items, a stream's dictionary).
   virtual void Children(std::vector<TPDFObject*>& out) const;
 
-  // How many slots of pooled containers hold this value.
-  [[nodiscard]] int32_t HolderCount() const { return holders_; }
-
  protected:
   TPDFObject(TPDFStructure& owner, uint8_t kind) : owner_(&owner), kind_(kind) {}
   static void Hold(TPDFObject* v) {
