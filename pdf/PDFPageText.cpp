@@ -6,6 +6,7 @@
 
 #include "pdf/PDFPageTree.h"
 #include "pdf/PDFStructure.h"
+#include "platform/ByteOrder.h"
 
 namespace lumipage {
 
@@ -29,10 +30,9 @@ void Put32(std::string& out, uint32_t v) {
 uint32_t TableChecksum(const std::string& data) {
   uint32_t sum = 0;
   for (size_t i = 0; i < data.size(); i += 4) {
-    uint32_t word = 0;
-    for (size_t k = 0; k < 4; ++k)
-      word = (word << 8) | (i + k < data.size() ? static_cast<uint8_t>(data[i + k]) : 0u);
-    sum += word;
+    char word[4] = {};  // the last word padded with zeros
+    data.copy(word, 4, i);
+    sum += platform::LoadBE32(word);
   }
   return sum;
 }
