@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "pdf/PDFLexer.h"
+
 namespace lumipage {
 
 namespace {
@@ -230,7 +232,7 @@ std::string ASCII85Decode(std::string_view bytes, bool* intact) {
       text += "!!!!!";
     } else if (c >= '!' && c <= 'u') {
       text += static_cast<char>(c);
-    } else if (c != ' ' && c != '\t' && c != '\n' && c != '\r' && c != '\f' && c != '\0') {
+    } else if (!pdflex::IsWhite(ch)) {
       damaged();  // readers disagree on such a character: one skips it, one counts it, one stops
     }
   }
