@@ -1,6 +1,5 @@
 #include "app/BarcodeReader.h"
 
-#include <dlfcn.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -20,6 +19,7 @@
 #include "barcode/BarcodePlugin.h"
 #include "platform/Files.h"
 #include "platform/Interrupt.h"
+#include "platform/SharedLibrary.h"
 #include "platform/SystemFolder.h"
 
 namespace lumipage {
@@ -43,10 +43,6 @@ class TBarcodeModule {
     problem = problem_;
     return read_;
   }
-  ~TBarcodeModule() {
-    if (library_ != nullptr) ::dlclose(library_);
-  }
-
  private:
   void Load() {
     const std::string path = platform::SystemFolder() + kBarcodeModuleFileName;
@@ -56,14 +52,13 @@ class TBarcodeModule {
     }
     // Bound at once: the child that decodes must not resolve symbols lazily (the loader's lock
     // may be held by another thread at the fork).
-    library_ = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (library_ == nullptr) {
-      const char* why = ::dlerror();
-      problem_ = BarcodeModuleLoadFailure(why != nullptr ? why : "unknown reason");
+    library_ = platform::TSharedLibrary(path);
+    if (!library_) {
+      problem_ = BarcodeModuleLoadFailure(library_.Failure());
       return;
     }
-    auto version = reinterpret_cast<decltype(&lumi_barcode_abi_version)>(::dlsym(library_, "lumi_barcode_abi_version"));
-    auto read = reinterpret_cast<decltype(&lumi_barcode_read)>(::dlsym(library_, "lumi_barcode_read"));
+    auto version = library_.Function<decltype(&lumi_barcode_abi_version)>("lumi_barcode_abi_version");
+    auto read = library_.Function<decltype(&lumi_barcode_read)>("lumi_barcode_read");
     if (version == nullptr || read == nullptr || version() != LUMI_BARCODE_ABI_VERSION) {
       problem_ = std::string("Barcode reading is not available: ") + kBarcodeModuleFileName +
                  " belongs to another version of the program";
@@ -74,7 +69,7 @@ class TBarcodeModule {
 
   std::mutex mutex_;
   bool tried_ = false;
-  void* library_ = nullptr;
+  platform::TSharedLibrary library_;
   decltype(&lumi_barcode_read) read_ = nullptr;
   std::string problem_;
 };

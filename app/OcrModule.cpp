@@ -1,8 +1,7 @@
 #include "app/OcrModule.h"
 
-#include <dlfcn.h>
-
 #include <cstdlib>
+#include <type_traits>
 
 #include "app/JobSettings.h"
 #include "platform/Files.h"
@@ -64,30 +63,23 @@ std::shared_ptr<TOcrModule> TOcrModule::Load(const std::string& folder) {
   if (!platform::FileExists(path))
     throw EJobError("Text recognition is not available: " + path + " is missing");
   std::shared_ptr<TOcrModule> module(new TOcrModule);
-  module->library_ = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (module->library_ == nullptr) {
-    const char* why = ::dlerror();
-    throw EJobError(OcrModuleLoadFailure(why != nullptr ? why : "unknown reason"));
-  }
-  auto symbol = [&module](const char* name) {
-    void* p = ::dlsym(module->library_, name);
-    if (p == nullptr) throw EJobError(std::string("Text recognition is not available: ") + kOcrModuleFileName +
-                                      " lacks " + name);
-    return p;
+  module->library_ = platform::TSharedLibrary(path);
+  if (!module->library_) throw EJobError(OcrModuleLoadFailure(module->library_.Failure()));
+  auto symbol = [&module](const char* name, auto& out) {
+    out = module->library_.Function<std::remove_reference_t<decltype(out)>>(name);
+    if (out == nullptr) throw EJobError(std::string("Text recognition is not available: ") + kOcrModuleFileName +
+                                        " lacks " + name);
   };
-  auto version = reinterpret_cast<decltype(&lumi_ocr_abi_version)>(symbol("lumi_ocr_abi_version"));
+  decltype(&lumi_ocr_abi_version) version = nullptr;
+  symbol("lumi_ocr_abi_version", version);
   if (version() != LUMI_OCR_ABI_VERSION)
     throw EJobError(std::string("Text recognition is not available: ") + kOcrModuleFileName +
                     " belongs to another version of the program");
-  module->open_ = reinterpret_cast<decltype(&lumi_ocr_open)>(symbol("lumi_ocr_open"));
-  module->close_ = reinterpret_cast<decltype(&lumi_ocr_close)>(symbol("lumi_ocr_close"));
-  module->orientation_ = reinterpret_cast<decltype(&lumi_ocr_orientation)>(symbol("lumi_ocr_orientation"));
-  module->recognise_ = reinterpret_cast<decltype(&lumi_ocr_recognise)>(symbol("lumi_ocr_recognise"));
+  symbol("lumi_ocr_open", module->open_);
+  symbol("lumi_ocr_close", module->close_);
+  symbol("lumi_ocr_orientation", module->orientation_);
+  symbol("lumi_ocr_recognise", module->recognise_);
   return module;
-}
-
-TOcrModule::~TOcrModule() {
-  if (library_ != nullptr) ::dlclose(library_);
 }
 
 TOcrModule::Engine TOcrModule::Open(const std::string& languages, bool withOrientation) const {

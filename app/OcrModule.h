@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ocr/OcrPlugin.h"
+#include "platform/SharedLibrary.h"
 
 namespace lumipage {
 
@@ -57,7 +58,6 @@ class TOcrModule {
 
   // Loads the module from folder (with its trailing '/').
   [[nodiscard]] static std::shared_ptr<TOcrModule> Load(const std::string& folder);
-  ~TOcrModule();
   TOcrModule(const TOcrModule&) = delete;
   TOcrModule& operator=(const TOcrModule&) = delete;
 
@@ -73,7 +73,7 @@ class TOcrModule {
  private:
   TOcrModule() = default;
 
-  void* library_ = nullptr;
+  platform::TSharedLibrary library_;
   decltype(&lumi_ocr_open) open_ = nullptr;
   decltype(&lumi_ocr_close) close_ = nullptr;
   decltype(&lumi_ocr_orientation) orientation_ = nullptr;

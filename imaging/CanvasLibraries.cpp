@@ -1,7 +1,5 @@
 #include "imaging/CanvasLibraries.h"
 
-#include <dlfcn.h>
-
 #include <type_traits>
 
 #include "imaging/Errors.h"
@@ -28,10 +26,6 @@ TLoaded LoadDefault() {
 
 }  // namespace
 
-void TCanvasLibraries::Closer::operator()(void* handle) const {
-  if (handle != nullptr) ::dlclose(handle);
-}
-
 std::shared_ptr<const TCanvasLibraries> TCanvasLibraries::Get() {
   static const TLoaded loaded = LoadDefault();
   if (!loaded.Libraries) throw Exception(loaded.Problem);
@@ -42,28 +36,25 @@ std::unique_ptr<TCanvasLibraries> TCanvasLibraries::Load(const char* freetype, c
                                                          std::string& problem) {
   std::unique_ptr<TCanvasLibraries> libs(new TCanvasLibraries);
   auto open = [&problem](const char* name, const char* what, const char* package) {
-    Handle handle(::dlopen(name, RTLD_NOW | RTLD_LOCAL));
-    if (!handle) {
-      const char* why = ::dlerror();
-      problem = std::string("Captions need ") + what + ": install the package " + package + " (" +
-                (why != nullptr ? why : name) + ")";
-    }
-    return handle;
+    platform::TSharedLibrary library(name);
+    if (!library)
+      problem = std::string("Captions need ") + what + ": install the package " + package + " (" + library.Failure() + ")";
+    return library;
   };
   libs->freetype_ = open(freetype, "FreeType", kFreeTypePackage);
   if (!libs->freetype_) return nullptr;
   libs->fontconfig_ = open(fontconfig, "fontconfig", kFontconfigPackage);
   if (!libs->fontconfig_) return nullptr;
   bool ok = true;
-  auto resolve = [&](const Handle& handle, const char* library, const char* name, auto& out) {
+  auto resolve = [&](const platform::TSharedLibrary& handle, const char* library, const char* name, auto& out) {
     if (!ok) return;
-    out = reinterpret_cast<std::remove_reference_t<decltype(out)>>(::dlsym(handle.get(), name));
+    out = handle.Function<std::remove_reference_t<decltype(out)>>(name);
     if (out == nullptr) {
       ok = false;
       problem = std::string("Captions cannot be drawn: ") + library + " lacks " + name;
     }
   };
-  const Handle& ft = libs->freetype_;
+  const platform::TSharedLibrary& ft = libs->freetype_;
   resolve(ft, freetype, "FT_Init_FreeType", libs->InitFreeType);
   resolve(ft, freetype, "FT_Done_FreeType", libs->DoneFreeType);
   resolve(ft, freetype, "FT_New_Face", libs->NewFace);
@@ -71,7 +62,7 @@ std::unique_ptr<TCanvasLibraries> TCanvasLibraries::Load(const char* freetype, c
   resolve(ft, freetype, "FT_Get_Sfnt_Table", libs->GetSfntTable);
   resolve(ft, freetype, "FT_Set_Char_Size", libs->SetCharSize);
   resolve(ft, freetype, "FT_Load_Char", libs->LoadChar);
-  const Handle& fc = libs->fontconfig_;
+  const platform::TSharedLibrary& fc = libs->fontconfig_;
   resolve(fc, fontconfig, "FcPatternCreate", libs->PatternCreate);
   resolve(fc, fontconfig, "FcPatternDestroy", libs->PatternDestroy);
   resolve(fc, fontconfig, "FcPatternAddString", libs->PatternAddString);

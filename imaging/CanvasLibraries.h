@@ -10,6 +10,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/SharedLibrary.h"
+
 namespace lumipage {
 
 class TCanvasLibraries {
@@ -52,15 +54,10 @@ class TCanvasLibraries {
   decltype(&::FcFontMatch) FontMatch = nullptr;
 
  private:
-  struct Closer {
-    void operator()(void* handle) const;
-  };
-  using Handle = std::unique_ptr<void, Closer>;
-
   TCanvasLibraries() = default;
 
-  Handle freetype_;
-  Handle fontconfig_;
+  platform::TSharedLibrary freetype_;
+  platform::TSharedLibrary fontconfig_;
 };
 
 }  // namespace lumipage
