@@ -336,6 +336,27 @@ TEST(FormatConversion, PlainRowCopiesMatchThePixelReference) {
   }
 }
 
+// A drawn page turned into the kind, inverted when asked (its rows' fill bits are then set).
+void MakeKindOfPage(TDibGraphic& page, std::int32_t width, std::int32_t height, PageKind drawn, std::uint32_t seed,
+                    TImageKind kind, bool negative) {
+  FillPage(page, width, height, drawn, seed);
+  TImageFormatTransform to;
+  to.TargetKind = kind;
+  to.Apply(page);
+  if (!negative) return;
+  TNegativeTransform neg;
+  neg.Apply(page);
+}
+
+// The transform's fast paths give the bytes of its pixel routines.
+void ExpectFastPathsMatchTheReference(const TDibGraphic& page, TImageFormatTransform& t) {
+  TDibGraphic fast, reference;
+  t.ApplyOnDest(page, fast);
+  t.UseFastPaths = false;
+  t.ApplyOnDest(page, reference);
+  EXPECT_EQ(PixelBytes(fast), PixelBytes(reference));
+}
+
 // Palette images copied into every other kind without dithering (a line-art page stored in
 // colour or as grey levels): each index's result once, the reference's bytes for every pixel,
 // with odd widths and set fill bits.
@@ -344,21 +365,12 @@ TEST(FormatConversion, PaletteImagesCopyIntoEveryKindAsThePixelRoutinesDo) {
     for (int into = ikBlackWhite; into <= ikTrueColor; ++into) {
       SCOPED_TRACE(std::to_string(from) + " to " + std::to_string(into));
       TDibGraphic page;
-      FillPage(page, 37, 9, PageKind::Noise, 7);
-      TImageFormatTransform to;
-      to.TargetKind = static_cast<TImageKind>(from);
-      to.Apply(page);
-      TNegativeTransform neg;
-      neg.Apply(page);
+      MakeKindOfPage(page, 37, 9, PageKind::Noise, 7, static_cast<TImageKind>(from), true);
       TImageFormatTransform t;
       t.TargetKind = static_cast<TImageKind>(into);
       t.DitherEnabled = false;
       t.QuantizeEnabled = false;
-      TDibGraphic fast, reference;
-      t.ApplyOnDest(page, fast);
-      t.UseFastPaths = false;
-      t.ApplyOnDest(page, reference);
-      EXPECT_EQ(PixelBytes(fast), PixelBytes(reference));
+      ExpectFastPathsMatchTheReference(page, t);
     }
   }
 }
@@ -377,21 +389,10 @@ TEST(FormatConversion, DitherIntoAPaletteHoldingEverySourceColourIsACopy) {
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.source) + " to " + std::to_string(c.target) + (c.negative ? " negative" : ""));
     TDibGraphic page;
-    FillPage(page, 413, 157, PageKind::Text, 5);
-    TImageFormatTransform to;
-    to.TargetKind = c.source;
-    to.Apply(page);
-    if (c.negative) {
-      TNegativeTransform neg;
-      neg.Apply(page);
-    }
+    MakeKindOfPage(page, 413, 157, PageKind::Text, 5, c.source, c.negative);
     TImageFormatTransform t;
     t.TargetKind = c.target;
-    TDibGraphic fast, reference;
-    t.ApplyOnDest(page, fast);
-    t.UseFastPaths = false;
-    t.ApplyOnDest(page, reference);
-    EXPECT_EQ(PixelBytes(fast), PixelBytes(reference));
+    ExpectFastPathsMatchTheReference(page, t);
   }
 }
 
