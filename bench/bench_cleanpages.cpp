@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "bench/PageBuffers.h"
 #include "imaging/BitmapGraphic.h"
 #include "imaging/BlankPage.h"
 #include "imaging/DefaultPalettes.h"
@@ -15,19 +16,12 @@
 #include "imaging/PageInk.h"
 #include "imaging/PageSkew.h"
 #include "imaging/RotateTransform.h"
-#include "platform/LargeMemory.h"
 #include "tests/support/DrawnPages.h"
 
 using namespace lumipage;
 using namespace lumipage::testing;
 
 namespace {
-
-// As the program does: page buffers stay in the heap.
-const bool kPageBuffersInHeap = [] {
-  platform::KeepPageBuffersInHeap();
-  return true;
-}();
 
 TSideSpec A4(TSideMark mark, bool grey, double skew, std::uint32_t paper = 0xF7F3E8) {
   TSideSpec s;

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/PageBuffers.h"
 #include "imaging/AdaptiveThresholdTransform.h"
 #include "imaging/BitmapGraphic.h"
 #include "imaging/Canvas.h"
@@ -31,7 +32,6 @@
 #include "imaging/MemoryStream.h"
 #include "imaging/RowDither.h"
 #include "imaging/TiffGraphic.h"
-#include "platform/LargeMemory.h"
 
 #ifdef LUMIPAGE_HAVE_LEPTONICA
 #include <leptonica/allheaders.h>
@@ -117,13 +117,6 @@ void WritePnm(const std::string& name, const TDibGraphic& image, bool grey) {
     f.write(reinterpret_cast<const char*>(row.data()), static_cast<std::streamsize>(row.size()));
   }
 }
-
-// The lumipage program keeps page-sized buffers in the heap between pages; the benchmarks run
-// under the same settings.
-[[maybe_unused]] const bool kHeapSettings = [] {
-  platform::KeepPageBuffersInHeap();
-  return true;
-}();
 
 [[maybe_unused]] const bool kSavedPage = [] {
   const char* folder = std::getenv("LUMIPAGE_BENCH_SAVE_PAGE");

@@ -7,21 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "bench/PageBuffers.h"
 #include "imaging/BitmapGraphic.h"
 #include "imaging/PatchCode.h"
-#include "platform/LargeMemory.h"
 #include "tests/support/DrawnPages.h"
 
 using namespace lumipage;
 using namespace lumipage::testing;
 
 namespace {
-
-// As the program does: page buffers stay in the heap.
-const bool kPageBuffersInHeap = [] {
-  platform::KeepPageBuffersInHeap();
-  return true;
-}();
 
 TSideSpec A4(TSideMark mark, int dpi = 300) {
   TSideSpec s;

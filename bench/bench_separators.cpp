@@ -12,22 +12,16 @@
 #include <memory>
 #include <string>
 
+#include "bench/PageBuffers.h"
 #include "app/BarcodeReader.h"
 #include "barcode/BarcodePlugin.h"
 #include "imaging/JpegGraphic.h"
-#include "platform/LargeMemory.h"
 #include "tests/support/BarcodeSheets.h"
 
 using namespace lumipage;
 using namespace lumipage::testing;
 
 namespace {
-
-// As the program does: page buffers stay in the heap.
-const bool kPageBuffersInHeap = [] {
-  platform::KeepPageBuffersInHeap();
-  return true;
-}();
 
 // range(0): dpi; range(1): 0 a text page without a code, 1 a separator sheet (Code 39), 2 a
 // separator sheet (QR code).
