@@ -236,15 +236,6 @@ TPDFDictionary* TPDFDocument::InfoDictionary() {
   return dict;
 }
 
-TPDFIndObj* TPDFDocument::InfoObject() {
-  if (auto* ref = As<TPDFIndRef>(trailer_->Get("Info"))) {
-    if (TPDFIndObj* obj = FindIndirect(ref->ObjectNumber(), ref->Generation())) return obj;
-  }
-  TPDFIndObj* obj = AddIndirect(structure_->MakeDictionary());
-  trailer_->Put("Info", structure_->MakeReference(obj->Number, obj->Generation));
-  return obj;
-}
-
 void TPDFDocument::SetInfo(std::string_view key, std::string_view text) {
   if (SecurityState() != TSecurityState::Unprotected) return;
   const std::string converted = EncodeTextString(text);

@@ -53,8 +53,6 @@ class TPDFDocument {
   TPDFDictionary* PagesDictionary();
   // The trailer's /Info, created as a new indirect dictionary when missing.
   TPDFDictionary* InfoDictionary();
-  // The indirect object named by /Info, created when /Info is not a reference to one.
-  TPDFIndObj* InfoObject();
   // Sets (or with empty text removes) one Info entry; nothing on a protected document.
   void SetInfo(std::string_view key, std::string_view text);
   // The Info dictionary has the entry with a value (of any kind, read or not); a null or a

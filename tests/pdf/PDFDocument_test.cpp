@@ -45,9 +45,12 @@ TEST(Store, CatalogInfoAndIdAreMadeWhenMissing) {
   EXPECT_EQ(doc.Trailer()->Get("Root")->ToText(), "1 0 R");
   EXPECT_EQ(doc.Catalog(), catalog);
   EXPECT_EQ(doc.PagesDictionary(), nullptr);
-  TPDFIndObj* info = doc.InfoObject();
-  EXPECT_EQ(info->Number, 2);
-  EXPECT_EQ(doc.InfoDictionary(), info->Value);
+  TPDFDictionary* made = doc.InfoDictionary();
+  EXPECT_EQ(doc.Trailer()->Get("Info")->ToText(), "2 0 R");
+  TPDFIndObj* info = doc.FindIndirect(2, 0);
+  ASSERT_NE(info, nullptr);
+  EXPECT_EQ(made, info->Value);
+  EXPECT_EQ(doc.InfoDictionary(), made);
   TPDFArray* id = doc.EnsureID();
   EXPECT_EQ(id->Count(), 2);
   EXPECT_EQ(id->Item(0), id->Item(1));
