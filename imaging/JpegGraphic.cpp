@@ -11,12 +11,17 @@
 #include <jerror.h>
 
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "imaging/ImageFileFormats.h"
+#include "imaging/JpegPlanes.h"
+#include "platform/CpuFeatures.h"
 
 namespace lumipage {
 
@@ -192,6 +197,73 @@ struct Compressor {
   ~Compressor() { jpeg_destroy_compress(&cinfo); }
 };
 
+// Pages at least this large are worth a second thread.
+constexpr std::int64_t kTwoThreadPixels = 1'000'000;
+// Rows of blocks the sampling thread may be ahead of the coding thread.
+constexpr std::int32_t kPlaneSlots = 4;
+
+// Whether the codec, set up, takes the samples TJpegPlanes makes: colour at 2 x 2 sampling
+// without its optional filters.
+bool TakesJpegPlanes(const jpeg_compress_struct& cinfo) {
+  if (cinfo.jpeg_color_space != JCS_YCbCr || cinfo.num_components != 3 || cinfo.CCIR601_sampling ||
+      cinfo.smoothing_factor != 0)
+    return false;
+  const jpeg_component_info* c = cinfo.comp_info;
+  return c[0].h_samp_factor == 2 && c[0].v_samp_factor == 2 && c[1].h_samp_factor == 1 && c[1].v_samp_factor == 1 &&
+         c[2].h_samp_factor == 1 && c[2].v_samp_factor == 1;
+}
+
+// Codes the image's blue, green, red rows on this thread from samples that a helper makes a
+// few rows of blocks ahead. rowsDone(first, count) follows each row of blocks; an exception from
+// it or from the codec stops the helper before this returns.
+template <class RowsDone>
+void WritePlanesTwoThreads(Compressor& c, const TDibGraphic& image, RowsDone&& rowsDone) {
+  const std::int32_t height = image.Height();
+  std::vector<TJpegPlanes> slots(kPlaneSlots, TJpegPlanes(image.Width(), height));
+  const std::int32_t groups = slots.front().Groups();
+  std::atomic<std::int32_t> filled{0};
+  std::atomic<std::int32_t> coded{0};
+  std::atomic<bool> stop{false};
+  std::jthread helper([&] {
+    const auto row = [&](std::int32_t y) -> const std::uint8_t* { return image.RowBits(y); };
+    for (std::int32_t g = 0; g < groups; ++g) {
+      for (std::int32_t done = coded.load(); g - done >= kPlaneSlots; done = coded.load()) coded.wait(done);
+      if (stop.load()) return;
+      slots[static_cast<std::size_t>(g % kPlaneSlots)].Fill(g, row);
+      filled.store(g + 1);
+      filled.notify_one();
+    }
+  });
+  struct StopOnLeave {
+    std::atomic<bool>& stop;
+    std::atomic<std::int32_t>& coded;
+    std::jthread& helper;
+    ~StopOnLeave() {
+      stop.store(true);
+      coded.store(std::numeric_limits<std::int32_t>::max() / 2);  // wakes a helper waiting for room
+      coded.notify_one();
+      helper.join();
+    }
+  } stopOnLeave{stop, coded, helper};
+  std::array<JSAMPROW, kJpegGroupRows> luma{};
+  std::array<JSAMPROW, kJpegGroupRows / 2> blue{}, red{};
+  std::array<JSAMPARRAY, 3> planes{luma.data(), blue.data(), red.data()};
+  for (std::int32_t g = 0; g < groups; ++g) {
+    for (std::int32_t ready = filled.load(); ready <= g; ready = filled.load()) filled.wait(ready);
+    TJpegPlanes& slot = slots[static_cast<std::size_t>(g % kPlaneSlots)];
+    for (std::int32_t i = 0; i < kJpegGroupRows; ++i) luma[static_cast<std::size_t>(i)] = slot.Luma(i);
+    for (std::int32_t i = 0; i < kJpegGroupRows / 2; ++i) {
+      blue[static_cast<std::size_t>(i)] = slot.Blue(i);
+      red[static_cast<std::size_t>(i)] = slot.Red(i);
+    }
+    CallCodec(c.err, [&] { jpeg_write_raw_data(&c.cinfo, planes.data(), kJpegGroupRows); });
+    coded.store(g + 1);
+    coded.notify_one();
+    const std::int32_t first = g * kJpegGroupRows;
+    rowsDone(first, std::min(kJpegGroupRows, height - first));
+  }
+}
+
 void SwapRedBlue(std::uint8_t* row, std::size_t pixels) {
   for (std::size_t i = 0; i < pixels; ++i) std::swap(row[3 * i], row[3 * i + 2]);
 }
@@ -288,6 +360,12 @@ void TJpegGraphic::SaveToStream(TStream& stream) {
   const std::uint16_t dpiX = DpiX();
   const std::uint16_t dpiY = DpiY();
   const int quality = Quality;
+  const bool twoThreads =
+      direct && components == 3 &&
+      (Threads == TThreads::Two ||
+       (Threads == TThreads::Auto && static_cast<std::int64_t>(Width()) * Height() >= kTwoThreadPixels &&
+        platform::CoreToSpare()));
+  bool planes = false;
   CallCodec(c.err, [&] {
     jpeg_set_defaults(&cinfo);
     cinfo.density_unit = 1;
@@ -296,9 +374,20 @@ void TJpegGraphic::SaveToStream(TStream& stream) {
     jpeg_set_quality(&cinfo, quality, TRUE);
     if (Progressive) jpeg_simple_progression(&cinfo);
     if (OptimizeCoding) cinfo.optimize_coding = TRUE;
+    planes = twoThreads && TakesJpegPlanes(cinfo);
+    cinfo.raw_data_in = planes ? TRUE : FALSE;
     jpeg_start_compress(&cinfo, TRUE);
   });
   const std::int32_t height = Height();
+  if (planes) {
+    WritePlanesTwoThreads(c, *this, [&](std::int32_t first, std::int32_t count) {
+      for (std::int32_t k = 0; k < count; ++k) Progress(first + k, 0, height - 1);
+    });
+    CallCodec(c.err, [&] { jpeg_finish_compress(&cinfo); });
+    warnings_ = c.err.pub.num_warnings;
+    ProgressEnd();
+    return;
+  }
   std::array<JSAMPROW, kRowBatch> rows{};
   for (std::int32_t y = 0; y < height;) {
     int batch = 1;

@@ -31,6 +31,12 @@ class TJpegGraphic : public TDibGraphic {
   // copied and swapped to red, green, blue first (the reference the tests compare against).
   bool UseFastPaths = true;
 
+  // Colour pages of a million pixels or more are written by two threads where a core is free:
+  // one makes the codec's colour samples while the other transforms and codes those before
+  // them. The bytes are the same either way; One and Two fix the choice (Two for any size).
+  enum class TThreads { Auto, One, Two };
+  TThreads Threads = TThreads::Auto;
+
   // Codec warnings of the last load or save (counted, otherwise ignored).
   [[nodiscard]] long WarningCount() const { return warnings_; }
 

@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/CpuFeatures.h"
+
 namespace lumipage {
 
 namespace {
@@ -197,11 +199,8 @@ bool DitherWaveRow(TDitherWave& wave, const TDibGraphic& source, TDibGraphic& de
 
 bool TwoDitherThreadsPay(const TDibGraphic& page) {
   if (static_cast<std::int64_t>(page.Width()) * page.Height() < kTwoThreadPixels || page.Height() < 2) return false;
-  if (std::thread::hardware_concurrency() < 2) return false;
-  // Each row waits for the row above many times: where other work holds the cores, every wait
-  // costs a time slice and two threads are slower than one.
-  double load = 0;
-  return getloadavg(&load, 1) == 1 && load + 1.0 <= static_cast<double>(std::thread::hardware_concurrency());
+  // Each row waits for the row above many times: two threads pay only with a core each.
+  return platform::CoreToSpare();
 }
 
 void DitherRowsOneThread(const TDibGraphic& source, TDibGraphic& dest, bool blackWhite,

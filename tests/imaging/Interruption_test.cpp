@@ -89,6 +89,15 @@ INSTANTIATE_TEST_SUITE_P(
                jpeg.ProgressCallback = progress;
                TMemoryStream out;
                jpeg.SaveToStream(out);
+             }},
+        Step{"jpeg_encoding_on_two_threads",
+             [](const TProgressEvent& progress) {
+               TJpegGraphic jpeg;
+               Page(jpeg);
+               jpeg.Threads = TJpegGraphic::TThreads::Two;
+               jpeg.ProgressCallback = progress;
+               TMemoryStream out;
+               jpeg.SaveToStream(out);
              }}),
     [](const ::testing::TestParamInfo<Step>& info) { return std::string(info.param.name); });
 
