@@ -14,6 +14,7 @@
 #include "platform/ByteOrder.h"
 #include "platform/FileReplace.h"
 #include "platform/Files.h"
+#include "imaging/TiffLibrary.h"
 
 namespace lumipage {
 
@@ -26,18 +27,18 @@ bool TiffFileIsWhole(TStream& stream) {
     TIFF* tif = handle.Get();
     do {
       std::uint32_t width = 0, length = 0;
-      if (TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width) != 1 || width == 0) return false;
-      if (TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &length) != 1 || length == 0) return false;
-      const std::uint32_t pieces = TIFFIsTiled(tif) ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
+      if (Tiff().GetField(tif, TIFFTAG_IMAGEWIDTH, &width) != 1 || width == 0) return false;
+      if (Tiff().GetField(tif, TIFFTAG_IMAGELENGTH, &length) != 1 || length == 0) return false;
+      const std::uint32_t pieces = Tiff().IsTiled(tif) ? Tiff().NumberOfTiles(tif) : Tiff().NumberOfStrips(tif);
       if (pieces == 0) return false;
       for (std::uint32_t i = 0; i < pieces; ++i) {
-        const std::uint64_t offset = TIFFGetStrileOffset(tif, i);
-        const std::uint64_t count = TIFFGetStrileByteCount(tif, i);
+        const std::uint64_t offset = Tiff().GetStrileOffset(tif, i);
+        const std::uint64_t count = Tiff().GetStrileByteCount(tif, i);
         if (count == 0 || offset > static_cast<std::uint64_t>(size) || count > static_cast<std::uint64_t>(size) - offset)
           return false;
       }
-      if (TIFFLastDirectory(tif)) return true;
-    } while (TIFFReadDirectory(tif) == 1);
+      if (Tiff().LastDirectory(tif)) return true;
+    } while (Tiff().ReadDirectory(tif) == 1);
     return false;  // a next directory that cannot be read
   } catch (const std::exception&) {
     return false;
@@ -49,10 +50,10 @@ namespace {
 // The size and place of the directory libtiff has read last, when it gives a size.
 void TakeLastDirectory(TIFF* tif, TTiffPages& pages) {
   std::uint32_t width = 0, length = 0;
-  if (TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width) != 1 || TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &length) != 1) return;
+  if (Tiff().GetField(tif, TIFFTAG_IMAGEWIDTH, &width) != 1 || Tiff().GetField(tif, TIFFTAG_IMAGELENGTH, &length) != 1) return;
   pages.LastWidth = width;
   pages.LastHeight = length;
-  pages.LastOffset = TIFFCurrentDirOffset(tif);
+  pages.LastOffset = Tiff().CurrentDirOffset(tif);
 }
 
 }  // namespace
@@ -64,8 +65,8 @@ TTiffPages ReadTiffPages(TStream& stream) {
     TTiffHandle handle(stream, "r", 0);
     TIFF* tif = handle.Get();
     // Follows the chain reading only each directory's entry count and link; loops end it.
-    pages.Count = static_cast<int>(TIFFNumberOfDirectories(tif));
-    if (pages.Count > 0 && TIFFSetDirectory(tif, static_cast<tdir_t>(pages.Count - 1)) == 1) TakeLastDirectory(tif, pages);
+    pages.Count = static_cast<int>(Tiff().NumberOfDirectories(tif));
+    if (pages.Count > 0 && Tiff().SetDirectory(tif, static_cast<tdir_t>(pages.Count - 1)) == 1) TakeLastDirectory(tif, pages);
   } catch (const std::exception&) {
   }
   return pages;
@@ -125,9 +126,9 @@ TTiffPages ReadTiffPagesFrom(TStream& stream, std::uint64_t offset, int limit) {
     TTiffHandle handle(from, "r", 0);
     TIFF* tif = handle.Get();
     pages.Count = 1;
-    while (!TIFFLastDirectory(tif)) {
+    while (!Tiff().LastDirectory(tif)) {
       // A link on past the limit, or into something that is no directory.
-      if (pages.Count >= limit || TIFFReadDirectory(tif) != 1) return TTiffPages{limit + 1, 0, 0, 0};
+      if (pages.Count >= limit || Tiff().ReadDirectory(tif) != 1) return TTiffPages{limit + 1, 0, 0, 0};
       ++pages.Count;
     }
     TakeLastDirectory(tif, pages);

@@ -7,6 +7,7 @@
 #include "imaging/Errors.h"
 #include "imaging/ImageFileFormats.h"
 #include "imaging/TiffHandle.h"
+#include "imaging/TiffLibrary.h"
 
 // The TIFF file class: its compression tables, settings and format checks. Pages are read in
 // TiffReader.cpp and written in TiffWriter.cpp.
@@ -95,7 +96,7 @@ int TTiffGraphic::GetImageCount(TStream& stream) {
   TTiffHandle handle(stream, "r", stream.Position());
   // libtiff refuses directory chains that loop, so this ends.
   int count = 1;
-  while (TIFFReadDirectory(handle.Get()) == 1) ++count;
+  while (Tiff().ReadDirectory(handle.Get()) == 1) ++count;
   return count;
 }
 

@@ -10,6 +10,7 @@
 
 #include "imaging/TiffError.h"
 #include "imaging/TiffUserTags.h"
+#include "imaging/TiffLibrary.h"
 
 namespace lumipage {
 
@@ -92,7 +93,7 @@ void UnmapProc(thandle_t, void*, toff_t) {}
 int SilentHandler(TIFF*, void*, const char*, const char*, va_list) { return 1; }
 
 struct OptionsDeleter {
-  void operator()(TIFFOpenOptions* o) const { TIFFOpenOptionsFree(o); }
+  void operator()(TIFFOpenOptions* o) const { Tiff().OpenOptionsFree(o); }
 };
 
 }  // namespace
@@ -100,27 +101,27 @@ struct OptionsDeleter {
 TTiffHandle::TTiffHandle(TStream& stream, const char* mode, std::int64_t base)
     : io_(std::make_unique<Io>(Io{&stream, base})) {
   InstallTiffUserTags();
-  std::unique_ptr<TIFFOpenOptions, OptionsDeleter> options(TIFFOpenOptionsAlloc());
+  std::unique_ptr<TIFFOpenOptions, OptionsDeleter> options(Tiff().OpenOptionsAlloc());
   if (!options) throw ETiffError("TIFFOpen");
-  TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), static_cast<tmsize_t>(kTiffMaxSingleAlloc));
-  TIFFOpenOptionsSetErrorHandlerExtR(options.get(), SilentHandler, nullptr);
-  TIFFOpenOptionsSetWarningHandlerExtR(options.get(), SilentHandler, nullptr);
+  Tiff().OpenOptionsSetMaxSingleMemAlloc(options.get(), static_cast<tmsize_t>(kTiffMaxSingleAlloc));
+  Tiff().OpenOptionsSetErrorHandlerExtR(options.get(), SilentHandler, nullptr);
+  Tiff().OpenOptionsSetWarningHandlerExtR(options.get(), SilentHandler, nullptr);
   // "m": no memory mapping; the stream is not a file descriptor.
   std::string fullMode = std::string(mode) + "m";
-  tif_ = TIFFClientOpenExt("", fullMode.c_str(), io_.get(), ReadProc, WriteProc, SeekProc,
+  tif_ = Tiff().ClientOpenExt("", fullMode.c_str(), io_.get(), ReadProc, WriteProc, SeekProc,
                            CloseProc, SizeProc, MapProc, UnmapProc, options.get());
   if (tif_ == nullptr) throw ETiffError("TIFFOpen");
 }
 
 TTiffHandle::~TTiffHandle() {
-  if (tif_ != nullptr) TIFFClose(tif_);
+  if (tif_ != nullptr) Tiff().Close(tif_);
 }
 
 void TTiffHandle::Close() {
   if (tif_ == nullptr) return;
-  const bool writing = TIFFGetMode(tif_) != O_RDONLY;
-  const int flushed = writing ? TIFFFlush(tif_) : 1;
-  TIFFClose(tif_);
+  const bool writing = Tiff().GetMode(tif_) != O_RDONLY;
+  const int flushed = writing ? Tiff().Flush(tif_) : 1;
+  Tiff().Close(tif_);
   tif_ = nullptr;
   if (flushed == 0) throw ETiffError("TIFFWriteDirectory");
 }

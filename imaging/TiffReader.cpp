@@ -17,6 +17,7 @@
 #include "imaging/TiffError.h"
 #include "imaging/TiffHandle.h"
 #include "imaging/TiffTextTags.h"
+#include "imaging/TiffLibrary.h"
 
 // Reading a TIFF page: the directory's tags are read and checked into a TTiffDirectory before
 // anything is allocated; the image is then made and its rows read by the one path that suits
@@ -78,7 +79,7 @@ std::uint16_t ToDpi(double value) {
 
 std::uint16_t ResolutionDpi(TIFF* tif, ttag_t tag, std::uint16_t unit) {
   float value = 0;
-  if (TIFFGetField(tif, tag, &value) != 1) return 0;
+  if (Tiff().GetField(tif, tag, &value) != 1) return 0;
   if (unit == RESUNIT_INCH || unit == RESUNIT_NONE) return ToDpi(value);
   return ToDpi(DpiOfDotsPerCm(static_cast<double>(value)));
 }
@@ -90,7 +91,7 @@ TTiffCompression CompressionFromFile(TIFF* tif, std::uint16_t tag) {
     case kCompressionNeXT2Bit: return tcGroup3_1D;
     case COMPRESSION_CCITTFAX3: {
       std::uint32_t options = 0;
-      if (TIFFGetField(tif, TIFFTAG_GROUP3OPTIONS, &options) == 1 && (options & 1) != 0)
+      if (Tiff().GetField(tif, TIFFTAG_GROUP3OPTIONS, &options) == 1 && (options & 1) != 0)
         return tcGroup3_2D;
       return tcGroup3_1D;
     }
@@ -109,7 +110,7 @@ TTiffCompression CompressionFromFile(TIFF* tif, std::uint16_t tag) {
 
 std::string FieldText(TIFF* tif, ttag_t tag) {
   const char* value = nullptr;
-  if (TIFFGetField(tif, tag, &value) != 1 || value == nullptr) return {};
+  if (Tiff().GetField(tif, tag, &value) != 1 || value == nullptr) return {};
   return value;
 }
 
@@ -121,7 +122,7 @@ TLogPalette PaletteFromColorMap(TIFF* tif, std::uint16_t bitsPerSample) {
   std::uint16_t* red = nullptr;
   std::uint16_t* green = nullptr;
   std::uint16_t* blue = nullptr;
-  if (TIFFGetField(tif, TIFFTAG_COLORMAP, &red, &green, &blue) != 1 || red == nullptr ||
+  if (Tiff().GetField(tif, TIFFTAG_COLORMAP, &red, &green, &blue) != 1 || red == nullptr ||
       green == nullptr || blue == nullptr)
     throw ETiffError("Palette image without color map");
   const unsigned count = 1u << bitsPerSample;  // bitsPerSample <= 8 checked by the caller
@@ -148,17 +149,17 @@ void StoreRgb(std::uint8_t* pixel, std::uint8_t red, std::uint8_t green, std::ui
 // The directory's tags, checked: hostile headers are refused before anything is allocated.
 TTiffDirectory ReadTiffDirectory(TIFF* tif) {
   TTiffDirectory d;
-  TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &d.Width);
-  TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &d.Length);
-  if (TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &d.Photometric) != 1) d.Photometric = 0;
-  TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &d.CompressionTag);
-  TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &d.SamplesPerPixel);
-  TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &d.Planar);
+  Tiff().GetField(tif, TIFFTAG_IMAGEWIDTH, &d.Width);
+  Tiff().GetField(tif, TIFFTAG_IMAGELENGTH, &d.Length);
+  if (Tiff().GetField(tif, TIFFTAG_PHOTOMETRIC, &d.Photometric) != 1) d.Photometric = 0;
+  Tiff().GetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &d.CompressionTag);
+  Tiff().GetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &d.SamplesPerPixel);
+  Tiff().GetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &d.Planar);
   std::uint16_t resolutionUnit = RESUNIT_INCH;
-  if (TIFFGetField(tif, TIFFTAG_RESOLUTIONUNIT, &resolutionUnit) != 1) resolutionUnit = RESUNIT_INCH;
+  if (Tiff().GetField(tif, TIFFTAG_RESOLUTIONUNIT, &resolutionUnit) != 1) resolutionUnit = RESUNIT_INCH;
 
   d.Fax = IsFaxCompression(d.CompressionTag);
-  if (TIFFGetField(tif, TIFFTAG_BITSPERSAMPLE, &d.BitsPerSample) != 1) {
+  if (Tiff().GetField(tif, TIFFTAG_BITSPERSAMPLE, &d.BitsPerSample) != 1) {
     if (!d.Fax) throw ETiffError("Bits per sample not specified");
     d.BitsPerSample = 1;
   }
@@ -175,8 +176,8 @@ TTiffDirectory ReadTiffDirectory(TIFF* tif) {
     throw ETiffError("Unsupported bits per sample, " + std::to_string(d.BitsPerSample));
   d.Compression = CompressionFromFile(tif, d.CompressionTag);
 
-  d.Tiled = TIFFIsTiled(tif) != 0;
-  d.ScanlineSize = TIFFScanlineSize64(tif);
+  d.Tiled = Tiff().IsTiled(tif) != 0;
+  d.ScanlineSize = Tiff().ScanlineSize64(tif);
   if (d.ScanlineSize == 0) throw ETiffError("Invalid image size");
   // Bytes per pixel, rounded half to even like every rounding of the image library.
   d.BytesPerPixel = std::max<std::uint64_t>(
@@ -247,7 +248,7 @@ void TTiffGraphic::LoadImage(TStream& stream, int n) {
   // "c": no strip chopping, so RowsPerStrip is the file's own.
   TTiffHandle handle(stream, "rc", stream.Position());
   TIFF* tif = handle.Get();
-  if (n < 1 || TIFFSetDirectory(tif, static_cast<tdir_t>(n - 1)) != 1)
+  if (n < 1 || Tiff().SetDirectory(tif, static_cast<tdir_t>(n - 1)) != 1)
     throw ETiffError("TIFFSetDirectory");
   ReadDirectory(tif);
   handle.Close();
@@ -270,7 +271,7 @@ void TTiffGraphic::ReadDirectory(TIFF* tif) {
   SetCompression(d.Compression);
 
   std::uint32_t fileRowsPerStrip = 0;
-  if (TIFFGetField(tif, TIFFTAG_ROWSPERSTRIP, &fileRowsPerStrip) != 1) {
+  if (Tiff().GetField(tif, TIFFTAG_ROWSPERSTRIP, &fileRowsPerStrip) != 1) {
     RowsPerStrip = static_cast<std::int32_t>(kOneStrip);
   } else if (fileRowsPerStrip == kRowsPerStripUnlimited) {
     RowsPerStrip = static_cast<std::int32_t>(d.Length);
@@ -297,7 +298,7 @@ void TTiffGraphic::ReadGrey16Rows(TIFF* tif, const TTiffDirectory& d) {
   std::vector<std::uint16_t> line((d.ScanlineSize + 1) / 2);
   for (std::int32_t y = 0; y < height; ++y) {
     Progress(y, 0, height - 1);
-    if (TIFFReadScanline(tif, line.data(), static_cast<std::uint32_t>(y), 0) < 0)
+    if (Tiff().ReadScanline(tif, line.data(), static_cast<std::uint32_t>(y), 0) < 0)
       throw ETiffError("TIFFReadScanline");
     std::uint8_t* row = RowBits(y);
     for (std::uint32_t x = 0; x < d.Width; ++x) row[x] = static_cast<std::uint8_t>(line[x * stride] >> 8);
@@ -312,7 +313,7 @@ void TTiffGraphic::ReadFaxRows(TIFF* tif, const TTiffDirectory& d) {
   const std::size_t copy = std::min<std::size_t>(d.ScanlineSize, BytesPerRow());
   for (std::int32_t y = 0; y < height; ++y) {
     Progress(y, 0, height - 1);
-    if (TIFFReadScanline(tif, line.data(), static_cast<std::uint32_t>(y), 0) < 0)
+    if (Tiff().ReadScanline(tif, line.data(), static_cast<std::uint32_t>(y), 0) < 0)
       throw ETiffError("TIFFReadScanline");
     std::memcpy(RowBits(y), line.data(), copy);
   }
@@ -327,7 +328,7 @@ void TTiffGraphic::ReadRgbaImage(TIFF* tif, const TTiffDirectory& d) {
   auto raster = std::make_unique_for_overwrite<std::uint32_t[]>(std::size_t{width} * d.Length);
   Progress(5, 0, 100);
   Progress(10, 0, 100);
-  if (TIFFReadRGBAImageOriented(tif, width, d.Length, raster.get(), ORIENTATION_BOTLEFT, 1) != 1)
+  if (Tiff().ReadRGBAImageOriented(tif, width, d.Length, raster.get(), ORIENTATION_BOTLEFT, 1) != 1)
     throw ETiffError("TIFFReadRGBAImage");
   Progress(80, 0, 100);
   for (std::int32_t y = 0; y < height; ++y) {
@@ -353,9 +354,9 @@ void TTiffGraphic::ReadStrips(TIFF* tif, const TTiffDirectory& d) {
   const auto height = static_cast<std::int32_t>(length);
   // One encoded-strip read per strip, whole rows at a time.
   std::uint32_t stripRows = 0;
-  TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &stripRows);
+  Tiff().GetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &stripRows);
   if (stripRows == 0 || stripRows > length) stripRows = length;
-  const std::uint32_t strips = TIFFNumberOfStrips(tif);
+  const std::uint32_t strips = Tiff().NumberOfStrips(tif);
   auto strip = std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(scanlineSize) * stripRows);
   const std::size_t copy = std::min<std::size_t>(scanlineSize, BytesPerRow());
   std::uint32_t row = 0;
@@ -363,7 +364,7 @@ void TTiffGraphic::ReadStrips(TIFF* tif, const TTiffDirectory& d) {
     Progress(row, 0, height - 1);
     const std::uint32_t rows = std::min(stripRows, length - row);
     const auto want = static_cast<tmsize_t>(scanlineSize * rows);
-    if (s >= strips || TIFFReadEncodedStrip(tif, s, strip.get(), want) != want)
+    if (s >= strips || Tiff().ReadEncodedStrip(tif, s, strip.get(), want) != want)
       throw ETiffError("TIFFReadEncodedStrip");
     for (std::uint32_t r = 0; r < rows; ++r, ++row) {
       const std::uint8_t* src = strip.get() + std::size_t(r) * scanlineSize;

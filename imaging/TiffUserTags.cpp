@@ -1,4 +1,5 @@
 #include "imaging/TiffUserTags.h"
+#include "imaging/TiffLibrary.h"
 
 #include <tiffio.h>
 
@@ -16,7 +17,7 @@ TIFFExtendProc g_parentExtender = nullptr;
 
 void ExtendWithUserTags(TIFF* tif) {
   // Variable-count ASCII, settable at any time; no count argument on set (a C string).
-  TIFFMergeFieldInfo(tif, g_fields.data(), kTiffUserTagCount);
+  Tiff().MergeFieldInfo(tif, g_fields.data(), kTiffUserTagCount);
   if (g_parentExtender != nullptr) g_parentExtender(tif);
 }
 
@@ -32,7 +33,7 @@ void Install() {
                                 0,
                                 g_names[i].data()};
   }
-  g_parentExtender = TIFFSetTagExtender(ExtendWithUserTags);
+  g_parentExtender = Tiff().SetTagExtender(ExtendWithUserTags);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "imaging/TiffHandle.h"
 #include "imaging/TiffTextTags.h"
 #include "platform/SourceDate.h"
+#include "imaging/TiffLibrary.h"
 
 // Writing a TIFF page: a new one-page file, or one more page linked after the last directory of
 // an existing file; and the checks that keep an append from damaging the file it extends.
@@ -30,17 +31,17 @@ constexpr ttag_t kJpegQualityTag = TIFFTAG_JPEGQUALITY;
 
 // Integer tags: libtiff takes 16-bit values promoted to int and 32-bit values as uint32.
 void SetIntField(TIFF* tif, ttag_t tag, std::uint32_t value) {
-  if (TIFFSetField(tif, tag, value) != 1)
+  if (Tiff().SetField(tif, tag, value) != 1)
     throw ETiffError("TIFFSetIntField: Tag = " + std::to_string(tag));
 }
 
 void SetFloatField(TIFF* tif, ttag_t tag, double value) {
-  if (TIFFSetField(tif, tag, value) != 1)
+  if (Tiff().SetField(tif, tag, value) != 1)
     throw ETiffError("TIFFSetFloatField: Tag = " + std::to_string(tag));
 }
 
 void SetTextField(TIFF* tif, ttag_t tag, const std::string& value) {
-  if (TIFFSetField(tif, tag, value.c_str()) != 1)
+  if (Tiff().SetField(tif, tag, value.c_str()) != 1)
     throw ETiffError("TIFFSetField: Tag = " + std::to_string(tag));
 }
 
@@ -169,7 +170,7 @@ void TTiffGraphic::WriteTiff(TStream& stream, const char* mode) {
       green[i] = static_cast<std::uint16_t>(palette.palPalEntry[i].peGreen * 256);
       blue[i] = static_cast<std::uint16_t>(palette.palPalEntry[i].peBlue * 256);
     }
-    if (TIFFSetField(tif, TIFFTAG_COLORMAP, red.data(), green.data(), blue.data()) != 1)
+    if (Tiff().SetField(tif, TIFFTAG_COLORMAP, red.data(), green.data(), blue.data()) != 1)
       throw ETiffError("TIFFSetColormap");
   }
 
@@ -191,7 +192,7 @@ void TTiffGraphic::WriteTiff(TStream& stream, const char* mode) {
       SwapRedAndBlue(row, buffer.data(), static_cast<std::size_t>(width));
       row = buffer.data();
     }
-    if (TIFFWriteScanline(tif, row, static_cast<std::uint32_t>(y), 0) < 0)
+    if (Tiff().WriteScanline(tif, row, static_cast<std::uint32_t>(y), 0) < 0)
       throw ETiffError("TIFFWriteScanLine");
   }
   handle.Close();

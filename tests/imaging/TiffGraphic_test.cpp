@@ -23,6 +23,7 @@
 #include "imaging/FileStream.h"
 #include "imaging/ImageFileFormats.h"
 #include "imaging/MemoryStream.h"
+#include "imaging/TiffLibrary.h"
 #include "imaging/TiffError.h"
 #include "platform/Interrupt.h"
 #include "tests/support/RunCommand.h"
@@ -810,6 +811,19 @@ TEST(TiffGraphicClass, AssignCopiesRowsPerStripButNotTexts) {
   ExpectSamePixels(*source, target);
   EXPECT_EQ(FindImageFileFormat("tif")().get()->ClassName(), std::string("TTiffGraphic"));
   EXPECT_EQ(ImageFileFormatDescription("TIFF"), "TIFF file");
+}
+
+// libtiff is loaded by the first TIFF: a missing library or entry point is a sentence that names
+// the package, not a crash.
+TEST(TiffLibrary, AMissingLibraryOrEntryPointIsNamed) {
+  std::string problem;
+  EXPECT_EQ(TTiffLibrary::Load("libtiff-absent.so.6", problem), nullptr);
+  EXPECT_EQ(problem.rfind("TIFF files need libtiff: install the package libtiff6 (libtiff-absent.so.6", 0), 0u)
+      << problem;
+  EXPECT_EQ(TTiffLibrary::Load("libz.so.1", problem), nullptr);
+  EXPECT_EQ(problem, "TIFF files cannot be read or written: libz.so.1 lacks TIFFClientOpenExt");
+  problem.clear();
+  EXPECT_NE(TTiffLibrary::Load(TTiffLibrary::kLibrary, problem), nullptr) << problem;
 }
 
 }  // namespace
