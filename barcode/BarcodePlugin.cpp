@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <string>
 #include <vector>
@@ -106,6 +107,40 @@ std::vector<TBox> MatrixCandidates(const LumiBarcodeImage& image, int block) {
     if (shorter >= 3 && longer * 2 <= std::max(gw, gh) && longer * 2 <= shorter * 9 && box.Count * 20 >= w * h * 9 &&
         shade >= 0.25 * contrast)
       boxes.push_back(box);
+  }
+  // A symbol whose modules are wider than a block falls apart into its finder patterns and
+  // pieces of data, parted by blocks that lie wholly in a light module. Patches close together
+  // are therefore also tried as one.
+  const std::size_t pieces = boxes.size();
+  std::vector<std::size_t> group(pieces);
+  for (std::size_t i = 0; i < pieces; ++i) group[i] = i;
+  const auto root = [&group](std::size_t i) {
+    while (group[i] != i) i = group[i] = group[group[i]];
+    return i;
+  };
+  const auto near = [](const TBox& a, const TBox& b) {
+    constexpr int kGap = 2;  // blocks of paper between two pieces of one symbol
+    return a.Left <= b.Right + kGap && b.Left <= a.Right + kGap && a.Top <= b.Bottom + kGap && b.Top <= a.Bottom + kGap;
+  };
+  for (std::size_t i = 0; i < pieces; ++i)
+    for (std::size_t j = i + 1; j < pieces; ++j)
+      if (near(boxes[i], boxes[j])) group[root(i)] = root(j);
+  std::vector<TBox> joined(pieces, TBox{0, 0, -1, -1, 0});
+  std::vector<int> members(pieces, 0);
+  for (std::size_t i = 0; i < pieces; ++i) {
+    TBox& all = joined[root(i)];
+    const TBox& b = boxes[i];
+    if (members[root(i)]++ == 0) {
+      all = b;
+      continue;
+    }
+    all = TBox{std::min(all.Left, b.Left), std::min(all.Top, b.Top), std::max(all.Right, b.Right),
+               std::max(all.Bottom, b.Bottom), all.Count + b.Count};
+  }
+  for (std::size_t i = 0; i < pieces; ++i) {
+    const TBox& all = joined[i];
+    const int longer = std::max(all.Right - all.Left, all.Bottom - all.Top) + 1;
+    if (members[i] > 1 && longer * 2 <= std::max(gw, gh)) boxes.push_back(all);
   }
   // The largest first; a page of small specks does not cost more than a few dozen crops.
   std::sort(boxes.begin(), boxes.end(), [](const TBox& a, const TBox& b) { return a.Count > b.Count; });
@@ -251,6 +286,12 @@ extern "C" LUMI_EXPORT int lumi_barcode_read(const LumiBarcodeImage* image, Lumi
       return found;
     }
     const int block = std::max(4, (image->Dpi > 0 ? image->Dpi : 200) / 20);
+    // Symbols given, by where they are: crops of joined patches overlap those of their pieces.
+    struct TGiven {
+      std::string Key;
+      int X, Y;
+    };
+    std::vector<TGiven> given;
     for (const TBox& box : MatrixCandidates(*image, block)) {
       const int margin = (std::max(box.Right - box.Left, box.Bottom - box.Top) + 1) * block / 4 + 2 * block;
       const int left = std::max(0, box.Left * block - margin), top = std::max(0, box.Top * block - margin);
@@ -272,6 +313,14 @@ extern "C" LUMI_EXPORT int lumi_barcode_read(const LumiBarcodeImage* image, Lumi
         const ZXing::PointI centre = ZXing::Center(result.position());
         const int cx = (left + centre.x) / block, cy = (top + centre.y) / block;
         if (cx < box.Left - 1 || cx > box.Right + 1 || cy < box.Top - 1 || cy > box.Bottom + 1) continue;
+        const std::string key = std::to_string(static_cast<int>(result.format())) + ":" +
+                                std::string(result.bytes().begin(), result.bytes().end());
+        const int x = left + centre.x, y = top + centre.y;
+        if (std::any_of(given.begin(), given.end(), [&](const TGiven& g) {
+              return g.Key == key && std::abs(g.X - x) <= 2 * block && std::abs(g.Y - y) <= 2 * block;
+            }))
+          continue;
+        given.push_back(TGiven{key, x, y});
         Send(result, sink, context);
         ++found;
       }
