@@ -29,6 +29,7 @@
 #include "imaging/CropTransform.h"
 #include "imaging/ImageFormatTransform.h"
 #include "imaging/JpegGraphic.h"
+#include "imaging/JpegPlanes.h"
 #include "imaging/MemoryStream.h"
 #include "imaging/RowDither.h"
 #include "imaging/TiffGraphic.h"
@@ -253,9 +254,33 @@ void BM_JpegTrueColor85(benchmark::State& state) {
   jpeg.Assign(&Page());
   jpeg.Quality = 85;
   jpeg.UseFastPaths = state.range(0) != 0;
+  jpeg.Threads = TJpegGraphic::TThreads::One;
   SaveEach(state, jpeg);
 }
 BENCHMARK(BM_JpegTrueColor85)->Arg(1)->Arg(0)->ArgName("fast")->Unit(benchmark::kMillisecond);
+
+// The same page on one thread and on two (one making the codec's colour samples), in real time.
+void BM_JpegTrueColorThreads(benchmark::State& state) {
+  Warm();
+  TJpegGraphic jpeg;
+  jpeg.Assign(&Page());
+  jpeg.Quality = 85;
+  jpeg.Threads = state.range(0) == 2 ? TJpegGraphic::TThreads::Two : TJpegGraphic::TThreads::One;
+  SaveEach(state, jpeg);
+}
+// The second thread's share of that: the codec's colour samples of the whole page.
+void BM_JpegPlanesFill(benchmark::State& state) {
+  Warm();
+  const TDibGraphic& page = Page();
+  TJpegPlanes planes(page.Width(), page.Height());
+  const auto row = [&page](std::int32_t y) -> const std::uint8_t* { return page.RowBits(y); };
+  for (auto _ : state)
+    for (std::int32_t g = 0; g < planes.Groups(); ++g) planes.Fill(g, row);
+  SetPixels(state, page);
+}
+BENCHMARK(BM_JpegPlanesFill)->Unit(benchmark::kMillisecond);
+
+BENCHMARK(BM_JpegTrueColorThreads)->Arg(1)->Arg(2)->ArgName("threads")->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_JpegGray85(benchmark::State& state) {
   Warm();

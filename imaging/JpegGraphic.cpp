@@ -199,8 +199,11 @@ struct Compressor {
 
 // Pages at least this large are worth a second thread.
 constexpr std::int64_t kTwoThreadPixels = 1'000'000;
-// Rows of blocks the sampling thread may be ahead of the coding thread.
-constexpr std::int32_t kPlaneSlots = 4;
+// Rows of blocks the sampling thread may be ahead of the coding thread. Once it has filled them
+// all it sleeps until half are free again: waking it for each one would cost a wake-up (tens of
+// microseconds) per row of blocks, and it would fall behind.
+constexpr std::int32_t kPlaneSlots = 16;
+constexpr std::int32_t kPlaneWakeEvery = kPlaneSlots / 2;
 
 // Whether the codec, set up, takes the samples TJpegPlanes makes: colour at 2 x 2 sampling
 // without its optional filters.
@@ -258,7 +261,8 @@ void WritePlanesTwoThreads(Compressor& c, const TDibGraphic& image, RowsDone&& r
     }
     CallCodec(c.err, [&] { jpeg_write_raw_data(&c.cinfo, planes.data(), kJpegGroupRows); });
     coded.store(g + 1);
-    coded.notify_one();
+    // A full ring ahead of this thread always reaches the next multiple, so the helper is woken.
+    if ((g + 1) % kPlaneWakeEvery == 0) coded.notify_one();
     const std::int32_t first = g * kJpegGroupRows;
     rowsDone(first, std::min(kJpegGroupRows, height - first));
   }

@@ -15,38 +15,48 @@ constexpr std::int32_t Fix(double x) { return static_cast<std::int32_t>(x * (1 <
 constexpr std::int32_t kHalf = std::int32_t{1} << (kScale - 1);
 constexpr std::int32_t kCentre = std::int32_t{128} << kScale;
 
-// One image row: luma into luma[0, width), the colour differences added to (or, for the first
-// row of a pair, stored in) the sums. Plain loops over the row, which the compiler vectorises.
+// One image row: luma into luma[0, width), the colour differences stored in the sums (the first
+// row of a pair) or added to them (the second). Plain loops over the row, which the compiler
+// vectorises; the choice of store or add is made outside the loop, or it would not.
+template <bool kFirst>
 [[gnu::always_inline]] inline void ConvertRowBody(const std::uint8_t* bgr, std::int32_t width, std::uint8_t* luma,
-                                                  std::int32_t* blueSums, std::int32_t* redSums, bool first) {
+                                                  std::int32_t* blueSums, std::int32_t* redSums) {
   for (std::int32_t x = 0; x < width; ++x) {
     const std::int32_t b = bgr[3 * x], g = bgr[3 * x + 1], r = bgr[3 * x + 2];
     luma[x] = static_cast<std::uint8_t>((Fix(0.29900) * r + Fix(0.58700) * g + Fix(0.11400) * b + kHalf) >> kScale);
     const std::int32_t cb = (-Fix(0.16874) * r - Fix(0.33126) * g + Fix(0.5) * b + kCentre + kHalf - 1) >> kScale;
     const std::int32_t cr = (Fix(0.5) * r - Fix(0.41869) * g - Fix(0.08131) * b + kCentre + kHalf - 1) >> kScale;
-    blueSums[x] = first ? cb : blueSums[x] + cb;
-    redSums[x] = first ? cr : redSums[x] + cr;
+    if constexpr (kFirst) {
+      blueSums[x] = cb;
+      redSums[x] = cr;
+    } else {
+      blueSums[x] += cb;
+      redSums[x] += cr;
+    }
   }
 }
 
+template <bool kFirst>
 void ConvertRowPlain(const std::uint8_t* bgr, std::int32_t width, std::uint8_t* luma, std::int32_t* blueSums,
-                     std::int32_t* redSums, bool first) {
-  ConvertRowBody(bgr, width, luma, blueSums, redSums, first);
+                     std::int32_t* redSums) {
+  ConvertRowBody<kFirst>(bgr, width, luma, blueSums, redSums);
 }
 
 #if defined(__x86_64__) || defined(__i386__)
+template <bool kFirst>
 __attribute__((target("avx2"))) void ConvertRowAvx2(const std::uint8_t* bgr, std::int32_t width, std::uint8_t* luma,
-                                                    std::int32_t* blueSums, std::int32_t* redSums, bool first) {
-  ConvertRowBody(bgr, width, luma, blueSums, redSums, first);
+                                                    std::int32_t* blueSums, std::int32_t* redSums) {
+  ConvertRowBody<kFirst>(bgr, width, luma, blueSums, redSums);
 }
 #endif
 
+template <bool kFirst>
 void ConvertRow(const std::uint8_t* bgr, std::int32_t width, std::uint8_t* luma, std::int32_t* blueSums,
-                std::int32_t* redSums, bool first) {
+                std::int32_t* redSums) {
 #if defined(__x86_64__) || defined(__i386__)
-  if (platform::HasAvx2()) return ConvertRowAvx2(bgr, width, luma, blueSums, redSums, first);
+  if (platform::HasAvx2()) return ConvertRowAvx2<kFirst>(bgr, width, luma, blueSums, redSums);
 #endif
-  ConvertRowPlain(bgr, width, luma, blueSums, redSums, first);
+  ConvertRowPlain<kFirst>(bgr, width, luma, blueSums, redSums);
 }
 
 // The codec's 2 x 2 average: the rounding bias alternates 1, 2 across the row.
@@ -85,8 +95,8 @@ void TJpegPlanes::Fill(std::int32_t group, const std::function<const std::uint8_
     }
     // An odd last row is paired with itself, as the codec repeats it before halving.
     const std::uint8_t* second = row(std::min(y + 1, height_ - 1));
-    ConvertRow(row(y), width_, upper, blueSums_.data(), redSums_.data(), true);
-    ConvertRow(second, width_, lower, blueSums_.data(), redSums_.data(), false);
+    ConvertRow<true>(row(y), width_, upper, blueSums_.data(), redSums_.data());
+    ConvertRow<false>(second, width_, lower, blueSums_.data(), redSums_.data());
     // Right of the image the codec repeats the last pixel's samples before halving.
     std::fill(upper + w, upper + lumaWidth_, upper[w - 1]);
     std::fill(lower + w, lower + lumaWidth_, lower[w - 1]);
