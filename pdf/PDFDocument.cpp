@@ -11,8 +11,8 @@
 #include "pdf/PDFLimits.h"
 #include "pdf/PDFNumberText.h"
 #include "pdf/PDFParser.h"
-#include "pdf/PDFRepair.h"
 #include "pdf/PDFLexer.h"
+#include "pdf/PDFStreamData.h"
 #include "pdf/PDFTextString.h"
 #include "platform/ByteOrder.h"
 

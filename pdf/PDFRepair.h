@@ -1,9 +1,8 @@
 #pragma once
-// Reading files as they are written rather than as they should be: where a stream's data ends
-// when its /Length is wrong, the object headers and trailers found by scanning the file (from
-// which the loader rebuilds the object table when the cross-reference data cannot be trusted),
-// and the page tree walked (never trusting /Count) and rebuilt from the page objects found when
-// it is broken.
+// Reading files as they are written rather than as they should be: the object headers and
+// trailers found by scanning the file (from which the loader rebuilds the object table when the
+// cross-reference data cannot be trusted), and the page tree walked (never trusting /Count) and
+// rebuilt from the page objects found when it is broken.
 #include <cstdint>
 #include <functional>
 #include <string_view>
@@ -15,12 +14,6 @@ class TPDFDictionary;
 class TPDFDocument;
 class TPDFIndRef;
 class TPDFObject;
-
-// Where the data of a stream lies in the text that follows its dictionary. declaredLength is
-// the /Length value (negative when there is none or it cannot be resolved). The declared
-// length is taken when "endstream" follows it; otherwise the data runs up to "endstream"
-// (with the line end before it, as qpdf recovers it). False when no "stream" keyword follows the dictionary.
-[[nodiscard]] bool LocateStreamData(std::string_view after, double declaredLength, size_t& start, size_t& length);
 
 // One "n g obj" header found in the file text.
 struct TScannedObject {
