@@ -204,6 +204,24 @@ bool TPDFDocument::DropParsedValue(TPDFIndObj& object) {
   return true;
 }
 
+bool TPDFDocument::ObjectStreamBytes(const TPDFIndObj& object, std::string_view& bytes) {
+  TPDFIndObj* holder = FindIndirect(object.StreamNumber, 0);
+  if (holder == nullptr || holder == &object) return false;
+  // A holder dropped back to its file text after decoding (below) cannot have changed since.
+  if (!objectStreams_.HoldsDropped(*holder)) {
+    const bool wasParsed = holder->Parsed;
+    auto* stream = As<TPDFStream>(GetValue(holder));
+    if (stream == nullptr) return false;
+    // A protected document's object stream is decrypted as a whole, its objects with it.
+    DecryptObject(*holder);
+    if (!objectStreams_.Fill(*holder, stream)) return false;
+    // The stream's value is only a way to its decoded data: dropped again, it is not kept
+    // beside the file text that still holds it.
+    if (!wasParsed) (void)DropParsedValue(*holder);
+  }
+  return objectStreams_.Bytes(object, bytes);
+}
+
 std::string TPDFDocument::ObjectStreamText(const TPDFIndObj& object) {
   const std::string header = std::to_string(object.Number) + ' ' + std::to_string(object.Generation) + " obj\r";
   std::string_view bytes;

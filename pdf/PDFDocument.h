@@ -101,9 +101,7 @@ class TPDFDocument {
   [[nodiscard]] std::string ObjectStreamText(const TPDFIndObj& object);
 
   // The bytes of one object inside its object stream; false when the stream cannot give them.
-  [[nodiscard]] bool ObjectStreamBytes(const TPDFIndObj& object, std::string_view& bytes) {
-    return objectStreams_.Bytes(*this, object, bytes);
-  }
+  [[nodiscard]] bool ObjectStreamBytes(const TPDFIndObj& object, std::string_view& bytes);
   // Returns an object parsed from the loaded file to its unparsed state, its value freed; false
   // (nothing changed) when its text is not in the file as loaded or the document is protected.
   bool DropParsedValue(TPDFIndObj& object);

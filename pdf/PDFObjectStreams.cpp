@@ -4,7 +4,7 @@
 #include <cmath>
 #include <limits>
 
-#include "pdf/PDFDocument.h"
+#include "pdf/PDFStructure.h"
 
 namespace lumipage {
 
@@ -26,10 +26,8 @@ bool ParseObjectStreamHeader(std::string_view data, int32_t first, std::vector<d
   return true;
 }
 
-bool TPDFObjectStreamCache::Fill(TPDFDocument& document, TPDFIndObj& holder, TPDFStream* stream) {
+bool TPDFObjectStreamCache::Fill(const TPDFIndObj& holder, TPDFStream* stream) {
   if (stream == nullptr) return false;
-  // A protected document's object stream is decrypted as a whole, its objects with it.
-  document.DecryptObject(holder);
   TPDFDictionary* dict = stream->Dictionary();
   // The cross-reference data says it holds objects: a /Type of another name does not keep
   // readers from taking them out of it, only a cross-reference stream's does.
@@ -85,17 +83,7 @@ bool TPDFObjectStreamCache::IndexOf(const TPDFIndObj& object, size_t& index) {
   return true;
 }
 
-bool TPDFObjectStreamCache::Bytes(TPDFDocument& document, const TPDFIndObj& object, std::string_view& bytes) {
-  TPDFIndObj* holder = document.FindIndirect(object.StreamNumber, 0);
-  if (holder == nullptr || holder == &object) return false;
-  // A holder dropped back to its file text after decoding (below) cannot have changed since.
-  const bool dropped = holder_ == holder && dropped_ && !holder->Parsed;
-  const bool wasParsed = holder->Parsed;
-  auto* stream = dropped ? nullptr : As<TPDFStream>(document.GetValue(holder));
-  if (!dropped && !Fill(document, *holder, stream)) return false;
-  // The stream's value is only a way to its decoded data: dropped again, it is not kept
-  // beside the file text that still holds it.
-  if (!dropped && !wasParsed) (void)document.DropParsedValue(*holder);
+bool TPDFObjectStreamCache::Bytes(const TPDFIndObj& object, std::string_view& bytes) {
   const int64_t n = count_;
   if (!valid_ || static_cast<int64_t>(header_.size()) < 2 * n) return false;
   size_t index = 0;

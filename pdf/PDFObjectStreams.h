@@ -1,6 +1,7 @@
 #pragma once
 // Objects kept inside object streams: the header that says where each one starts, and the cache
-// of the stream read last, through which the document and its writer take their bytes.
+// of the stream read last, which the document fills and through which it and its writer take
+// their bytes.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -8,10 +9,10 @@
 #include <utility>
 #include <vector>
 
+#include "pdf/PDFIndObj.h"
+
 namespace lumipage {
 
-class TPDFDocument;
-class TPDFIndObj;
 class TPDFStream;
 
 // The header of an object stream's decoded data: the numbers of its first `first` bytes, object
@@ -21,9 +22,17 @@ class TPDFStream;
 
 class TPDFObjectStreamCache {
  public:
-  // The bytes of one object inside its object stream, read through document; false when the
-  // stream cannot give them.
-  [[nodiscard]] bool Bytes(TPDFDocument& document, const TPDFIndObj& object, std::string_view& bytes);
+  // The holder's stream was decoded here before its parsed value was dropped: the cache still
+  // serves it, and the holder need not be parsed again.
+  [[nodiscard]] bool HoldsDropped(const TPDFIndObj& holder) const {
+    return holder_ == &holder && dropped_ && !holder.Parsed;
+  }
+  // Decodes the holder's object stream (decrypted already) into the cache unless it is there
+  // already; false when it is no object stream.
+  [[nodiscard]] bool Fill(const TPDFIndObj& holder, TPDFStream* stream);
+  // The bytes of one object inside the stream filled last; false when the stream cannot give
+  // them.
+  [[nodiscard]] bool Bytes(const TPDFIndObj& object, std::string_view& bytes);
   // Frees the decoded stream.
   void Release() { *this = TPDFObjectStreamCache(); }
   // The object is leaving the document: a cache of its stream goes with it.
@@ -35,9 +44,6 @@ class TPDFObjectStreamCache {
   void HolderDropped(const TPDFIndObj& holder);
 
  private:
-  // Decodes the holder's object stream into the cache unless it is there already; false when
-  // it is no object stream.
-  [[nodiscard]] bool Fill(TPDFDocument& document, TPDFIndObj& holder, TPDFStream* stream);
   // The index of the object in the header: the cross-reference entry's when the header names the
   // object there, else looked up by its number; false when the header does not hold it.
   [[nodiscard]] bool IndexOf(const TPDFIndObj& object, size_t& index);
