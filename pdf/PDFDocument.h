@@ -24,7 +24,7 @@
 
 namespace lumipage {
 
-class TPDFDocument {
+class TPDFDocument final : public TPDFIndObjOwner {
  public:
   using ProgressCallback = std::function<void(int percent)>;
 
@@ -45,7 +45,7 @@ class TPDFDocument {
   // The first object with that number and generation, or nullptr.
   [[nodiscard]] TPDFIndObj* FindIndirect(int32_t number, int32_t generation) const;
   // The object's value, parsed from its text on first use; nullptr for no object.
-  TPDFObject* GetValue(TPDFIndObj* object);
+  TPDFObject* GetValue(TPDFIndObj* object) override;
 
   // The trailer's /Root, created as a new indirect dictionary when missing.
   TPDFDictionary* Catalog();
@@ -80,25 +80,25 @@ class TPDFDocument {
   void ClearTempStore();
   [[nodiscard]] bool HasTempStore() const { return tempStore_.is_open(); }
   // Appends one record (number, length, text).
-  [[nodiscard]] bool StoreText(int32_t number, std::string_view text);
+  [[nodiscard]] bool StoreText(int32_t number, std::string_view text) override;
   // The text of the object's record: searched onwards from the last record read, then from
   // the start; empty when absent.
-  [[nodiscard]] std::string ReadStoredText(int32_t number);
+  [[nodiscard]] std::string ReadStoredText(int32_t number) override;
 
-  [[nodiscard]] TPDFStructure& Structure() { return *structure_; }
+  [[nodiscard]] TPDFStructure& Structure() override { return *structure_; }
   [[nodiscard]] TPDFDictionary* Trailer() const { return trailer_; }
   [[nodiscard]] size_t ObjectCount() const { return objects_.size(); }
   [[nodiscard]] TPDFIndObj* ObjectAt(size_t index) const {
     return index < objects_.size() ? objects_[index].get() : nullptr;
   }
   [[nodiscard]] int32_t HighestNumber() const { return highestNumber_; }
-  [[nodiscard]] const std::string& FileText() const { return fileText_; }
+  [[nodiscard]] const std::string& FileText() const override { return fileText_; }
   // Entries of the cross-reference table the last save wrote (object 0 included); 0 before.
   [[nodiscard]] size_t XRefTableSize() const { return xrefTableSize_; }
 
   // The text of an object that lives in an object stream: "n g obj" CR and its bytes, or
   // "n g obj" CR "null" CR "endobj" when the stream cannot give it.
-  [[nodiscard]] std::string ObjectStreamText(const TPDFIndObj& object);
+  [[nodiscard]] std::string ObjectStreamText(const TPDFIndObj& object) override;
 
   // The bytes of one object inside its object stream; false when the stream cannot give them.
   [[nodiscard]] bool ObjectStreamBytes(const TPDFIndObj& object, std::string_view& bytes);

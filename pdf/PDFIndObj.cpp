@@ -1,6 +1,6 @@
 #include "pdf/PDFIndObj.h"
 
-#include "pdf/PDFDocument.h"
+#include "pdf/PDFStructure.h"
 
 namespace lumipage {
 
@@ -37,7 +37,7 @@ void TPDFIndObj::Unload() {
   TextCached = true;
   Swapped = false;
   CachedText.reset();
-  if (text.size() > 1024 && Document().HasTempStore() && Document().StoreText(Number, text)) {
+  if (text.size() > 1024 && Document().StoreText(Number, text)) {
     Swapped = true;
   } else {
     CachedText = std::make_unique<std::string>(std::move(text));

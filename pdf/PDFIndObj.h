@@ -4,19 +4,40 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace lumipage {
 
-class TPDFDocument;
+class TPDFIndObj;
 class TPDFObject;
+class TPDFStructure;
+
+// What an indirect object asks of the document that owns it: its value, and the places its text
+// may live. The document implements it; the object needs no more of it.
+class TPDFIndObjOwner {
+ public:
+  // The object's value, parsed from its text on first use; nullptr for no object.
+  virtual TPDFObject* GetValue(TPDFIndObj* object) = 0;
+  [[nodiscard]] virtual TPDFStructure& Structure() = 0;
+  // The loaded file text that unparsed objects point into.
+  [[nodiscard]] virtual const std::string& FileText() const = 0;
+  // The text of an object that lives in an object stream.
+  [[nodiscard]] virtual std::string ObjectStreamText(const TPDFIndObj& object) = 0;
+  // The temporary store: appending one object's text (false without a store) and reading it back.
+  [[nodiscard]] virtual bool StoreText(int32_t number, std::string_view text) = 0;
+  [[nodiscard]] virtual std::string ReadStoredText(int32_t number) = 0;
+
+ protected:
+  ~TPDFIndObjOwner() = default;
+};
 
 class TPDFIndObj {
  public:
-  explicit TPDFIndObj(TPDFDocument& document) : document_(&document) {}
+  explicit TPDFIndObj(TPDFIndObjOwner& document) : document_(&document) {}
   TPDFIndObj(const TPDFIndObj&) = delete;
   TPDFIndObj& operator=(const TPDFIndObj&) = delete;
 
-  [[nodiscard]] TPDFDocument& Document() const { return *document_; }
+  [[nodiscard]] TPDFIndObjOwner& Document() const { return *document_; }
 
   // "n g obj" LF, the value's text, LF unless it ends with one, "endobj" LF (parsed on demand).
   [[nodiscard]] std::string ObjectText();
@@ -43,7 +64,7 @@ class TPDFIndObj {
   bool InObjectStream = false;
 
  private:
-  TPDFDocument* document_;
+  TPDFIndObjOwner* document_;
 };
 
 }  // namespace lumipage
