@@ -14,6 +14,7 @@
 #include <string>
 
 #include "pdf/PDFDocument.h"
+#include "pdf/PDFLoader.h"
 #include "tests/support/PdfSave.h"
 
 namespace {
@@ -58,7 +59,7 @@ void BM_BuildAndSave(benchmark::State& state) {
   for (auto _ : state) {
     TPDFDocument doc;
     Build(doc, n);
-    const std::string pdf = doc.SaveToString();
+    const std::string pdf = SaveToString(doc);
     bytes = pdf.size();
     benchmark::DoNotOptimize(pdf.data());
   }
@@ -71,7 +72,7 @@ void BM_Save(benchmark::State& state) {
   TPDFDocument doc;
   Build(doc, static_cast<int>(state.range(0)));
   for (auto _ : state) {
-    const std::string pdf = doc.SaveToString();
+    const std::string pdf = SaveToString(doc);
     benchmark::DoNotOptimize(pdf.data());
   }
 }
@@ -85,7 +86,7 @@ void BM_QpdfRewrite(benchmark::State& state) {
   {
     TPDFDocument doc;
     Build(doc, static_cast<int>(state.range(0)));
-    std::ofstream(in, std::ios::binary) << doc.SaveToString();
+    std::ofstream(in, std::ios::binary) << SaveToString(doc);
   }
   const std::string command = "qpdf --object-streams=disable '" + in + "' '" + out + "'";
   for (auto _ : state) {
@@ -141,7 +142,7 @@ Fixtures& Files() {
 // Load, add one page (page dictionary, content stream, entry in the root's /Kids), save.
 bool LoadAddSave(const std::string& in, const std::string& out) {
   TPDFDocument doc;
-  if (!doc.LoadFromString(Slurp(in))) return false;
+  if (!LoadFromString(doc, Slurp(in))) return false;
   TPDFStructure& s = doc.Structure();
   TPDFDictionary* pages = doc.PagesDictionary();
   auto* kids = As<TPDFArray>(pages->Get("Kids", true));

@@ -13,7 +13,10 @@
 
 #include "pdf/PDFArchive.h"
 #include "pdf/PDFDocument.h"
+#include "pdf/PDFDocumentSecurity.h"
+#include "pdf/PDFLoader.h"
 #include "pdf/PDFRepair.h"
+#include "pdf/PDFWriter.h"
 #include "pdf/Vellox.h"
 
 namespace {
@@ -42,7 +45,7 @@ void AppendAPage(const std::string& text) {
   (void)pdf.CompressContent();
   (void)ReadPdfaIdentification(*pdf.SelectedDocument());
   const bool pdfa = MakePdfa(*pdf.SelectedDocument());
-  const std::string saved = pdf.SelectedDocument()->SaveToString();
+  const std::string saved = SaveToString(*pdf.SelectedDocument());
   TVellox again;
   if (!OpenAsTheJobDoes(again, saved)) {
     std::fprintf(stderr, "the saved document does not open again\n");
@@ -67,8 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
   {
     TPDFDocument doc;
-    bool loaded = doc.LoadFromString(text);
-    if (doc.SecurityState() == TSecurityState::Standard && doc.OpenPassword().empty()) (void)doc.SetPassword("user");
+    bool loaded = LoadFromString(doc, text);
+    if (doc.SecurityState() == TSecurityState::Standard && doc.OpenPassword().empty()) (void)TPDFDocumentSecurity(doc).SetPassword("user");
     if (doc.SecurityState() == TSecurityState::Standard && !doc.OpenPassword().empty()) {
       // A protected file's pages are looked for only once a password opens it: without any, it
       // does not count as loaded, as the job refuses it.
@@ -85,14 +88,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (doc.SecurityState() == TSecurityState::Standard && !doc.OpenPassword().empty()) {
       // Saved still protected: what was decrypted is encrypted again with the file's method.
       TPDFDocument kept;
-      if (kept.LoadFromString(doc.SaveToString()) && kept.SecurityState() == TSecurityState::Standard && kept.OpenPassword().empty())
-        (void)kept.SetPassword("user");
+      if (LoadFromString(kept, SaveToString(doc)) && kept.SecurityState() == TSecurityState::Standard && kept.OpenPassword().empty())
+        (void)TPDFDocumentSecurity(kept).SetPassword("user");
     }
-    if (doc.SecurityState() == TSecurityState::Standard) (void)doc.Unencrypt();
-    const std::string saved = doc.SaveToString();
+    if (doc.SecurityState() == TSecurityState::Standard) (void)TPDFDocumentSecurity(doc).Unencrypt();
+    const std::string saved = SaveToString(doc);
     if (loaded) {
       TPDFDocument again;
-      if (!again.LoadFromString(saved)) std::abort();
+      if (!LoadFromString(again, saved)) std::abort();
       for (size_t i = 0; i < again.ObjectCount(); ++i) (void)again.GetValue(again.ObjectAt(i));
     }
   }

@@ -8,6 +8,7 @@
 #include "pdf/PDFImage.h"
 #include "pdf/PDFImageTIFF.h"
 #include "pdf/PDFPageTree.h"
+#include "pdf/PDFWriter.h"
 #include "pdf/Vellox.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -25,6 +26,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)lumipage::FitImage(pdf.Pages(), *image, 0, 0, 612, 792, 1, 1, option);
   }
   (void)pdf.CompressContent();
-  (void)pdf.SelectedDocument()->SaveToString();
+  (void)SaveToString(*pdf.SelectedDocument());
   return 0;
 }

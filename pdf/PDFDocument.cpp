@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <iterator>
 #include <limits>
-#include <sstream>
+#include <unordered_set>
+#include <utility>
 
 #include "pdf/PDFDate.h"
 #include "pdf/PDFLimits.h"
@@ -43,14 +43,13 @@ void TPDFDocument::Reset() {
   structure_->Reset();
   trailer_ = structure_->MakeDictionary();
   fileText_.clear();
-  xrefTableSize_ = 0;
   parseNesting_ = 0;
   objectStreams_.Release();
   sectionOffsets_.clear();
   linearized_ = false;
   repaired_ = false;
   emptyPageTree_ = false;
-  security_.Reset();
+  ClearSecurity();
 }
 
 void TPDFDocument::AppendObject(std::unique_ptr<TPDFIndObj> object) {
@@ -130,7 +129,7 @@ TPDFObject* TPDFDocument::GetValue(TPDFIndObj* object) {
 void TPDFDocument::ParseObject(TPDFIndObj& object) {
   // Objects of a protected file's object streams cannot be read before a password opens it;
   // they stay unparsed so that they read correctly once it does.
-  if (object.InObjectStream && !security_.HasKey() && SecurityState() == TSecurityState::Standard) return;
+  if (object.InObjectStream && !HasSecurityKey() && SecurityState() == TSecurityState::Standard) return;
   // Marked first, so that a failing parse is not retried and a /Length that refers back to
   // this object finds no value instead of recursing.
   object.Parsed = true;
@@ -235,7 +234,128 @@ void TPDFDocument::SetEncryption(TPDFObject* entry) {
   } else {
     trailer_->Put("Encrypt", entry);
   }
-  security_.ForgetState();
+  securityStateKnown_ = false;
+}
+
+// ---- Protection as objects are read and written ----
+
+void TPDFDocument::ClearSecurity() {
+  security_ = TPDFSecurity();
+  securityStateKnown_ = false;
+}
+
+TSecurityState TPDFDocument::SecurityState() {
+  if (!securityStateKnown_) {
+    // Read before it is kept: resolving /Encrypt may parse objects that ask for the state again.
+    const TSecurityState state = ReadSecurityState();
+    securityState_ = state;
+    securityStateKnown_ = true;
+  }
+  return securityState_;
+}
+
+TSecurityState TPDFDocument::ReadSecurityState() {
+  TPDFObject* entry = trailer_->Get("Encrypt");
+  if (entry == nullptr) return TSecurityState::Unprotected;
+  if (auto* ref = As<TPDFIndRef>(entry)) entry = ref->Resolve();
+  auto* dict = As<TPDFDictionary>(entry);
+  return dict != nullptr && security_.ReadDictionary(*dict) ? TSecurityState::Standard : TSecurityState::Unsupported;
+}
+
+int TPDFDocument::EncryptionStrength() {
+  return SecurityState() == TSecurityState::Standard ? security_.KeyBits : 0;
+}
+
+std::string TPDFDocument::FirstID() {
+  auto* id = As<TPDFArray>(trailer_->Get("ID", true));
+  TPDFObject* first = id == nullptr || id->Count() < 1 ? nullptr : id->Item(0);
+  if (auto* ref = As<TPDFIndRef>(first)) first = ref->Resolve();
+  auto* text = As<TPDFString>(first);
+  return text == nullptr ? std::string() : text->Value;
+}
+
+TPasswordResult TPDFDocument::CheckPassword(std::string_view password) {
+  // Readers take the first string of /ID, or an empty one when /ID is missing or not the pair
+  // it should be; either may have been the writer's, so both are tried.
+  std::string id0 = FirstID();
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const bool user = security_.CheckUser(password, id0);
+    // The key of the check that passed, the user check's when both do: kept rather than
+    // computed again (an AES-256 check runs 64 rounds of hashing).
+    std::string userKey = user ? security_.FileKey : std::string();
+    const bool owner = security_.CheckOwner(password, id0);
+    if (user || owner) {
+      if (user) security_.FileKey = std::move(userKey);
+      return user && owner ? TPasswordResult::Both : user ? TPasswordResult::User : TPasswordResult::Owner;
+    }
+    if (id0.empty() || security_.Revision >= 5) break;
+    id0.clear();
+  }
+  return TPasswordResult::Fails;
+}
+
+TPasswordResult TPDFDocument::ApplyPassword(std::string_view password) {
+  const TSecurityState state = SecurityState();
+  if (state == TSecurityState::Unprotected) return TPasswordResult::Unprotected;
+  if (state == TSecurityState::Unsupported) return TPasswordResult::Unsupported;
+  const TPasswordResult result = CheckPassword(password);
+  if (result == TPasswordResult::Fails) {
+    security_.OpenPassword.clear();
+  } else {
+    security_.OpenPassword = "!" + std::string(password);
+    security_.ActiveKey = security_.FileKey;
+  }
+  return result;
+}
+
+bool TPDFDocument::IsEncryptObject(const TPDFIndObj& object) {
+  auto* ref = As<TPDFIndRef>(trailer_->Get("Encrypt"));
+  return ref != nullptr && ref->ObjectNumber() == object.Number && ref->Generation() == object.Generation;
+}
+
+void TPDFDocument::DecryptObject(TPDFIndObj& object) {
+  if (object.Decrypted || !HasSecurityKey() || SecurityState() != TSecurityState::Standard) return;
+  if (IsEncryptObject(object)) return;  // the security dictionary itself is never encrypted
+  TPDFObject* value = GetValue(&object);
+  if (object.Decrypted) return;  // it came from an object stream, decrypted with it
+  security_.CryptValue(value, object.Number, object.Generation, false);
+  object.Decrypted = true;
+}
+
+void TPDFDocument::EncryptForWriting(TPDFIndObj& object) {
+  if (object.Decrypted && HasSecurityKey() && SecurityState() == TSecurityState::Standard && !IsEncryptObject(object)) {
+    security_.CryptValue(object.Value, object.Number, object.Generation, true);
+    object.Decrypted = false;
+  }
+}
+
+void TPDFDocument::DecryptReachable(int32_t number, int32_t generation) {
+  std::vector<std::pair<int32_t, int32_t>> pending{{number, generation}};
+  std::vector<TPDFObject*> walk;
+  // Objects that could not be decrypted (no password yet) keep their mark clear, so the walk
+  // remembers what it visited by itself.
+  std::unordered_set<TPDFIndObj*> visited;
+  while (!pending.empty()) {
+    const auto [n, g] = pending.back();
+    pending.pop_back();
+    TPDFIndObj* obj = FindIndirect(n, g);
+    if (obj == nullptr || obj->Decrypted || !visited.insert(obj).second) continue;
+    TPDFObject* value = GetValue(obj);
+    DecryptObject(*obj);
+    walk.assign(1, value);
+    int steps = 0;
+    while (!walk.empty() && ++steps < 10000000) {
+      TPDFObject* v = walk.back();
+      walk.pop_back();
+      if (auto* ref = As<TPDFIndRef>(v)) {
+        pending.emplace_back(ref->ObjectNumber(), ref->Generation());
+      } else if (auto* d = As<TPDFDictionary>(v)) {
+        for (int i = 0; i < d->Count(); ++i) walk.push_back(d->EntryAt(i).Value);
+      } else if (auto* a = As<TPDFArray>(v)) {
+        for (int i = 0; i < a->Count(); ++i) walk.push_back(a->Item(i));
+      }
+    }
+  }
 }
 
 TPDFDictionary* TPDFDocument::Catalog() {
@@ -282,7 +402,7 @@ std::string TPDFDocument::GetInfo(std::string_view key) {
   const TSecurityState state = SecurityState();
   if (state == TSecurityState::Unsupported) return {};
   if (state == TSecurityState::Standard) {
-    if (security_.OpenPassword().empty()) return {};
+    if (OpenPassword().empty()) return {};
     // Only an Info object is encrypted: one written into the trailer is plain text, and reading
     // must not put an empty object in its place.
     if (auto* ref = As<TPDFIndRef>(trailer_->Get("Info")))
@@ -356,47 +476,9 @@ bool TPDFDocument::NewDocument() {
   return true;
 }
 
-bool TPDFDocument::LoadFromStream(std::istream& in) {
-  std::string bytes;
-  try {
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  } catch (...) {
-    Reset();
-    lastLoadResult_ = TLoadResult::ReadFailed;
-    return false;
-  }
-  return LoadFromString(std::move(bytes));
-}
-
-bool TPDFDocument::LoadFromString(std::string bytes) {
-  TLoadResult result = TLoadResult::ReadFailed;
-  try {
-    Reset();
-    fileText_ = std::move(bytes);
-    result = TLoadResult::Loaded;
-  } catch (...) {
-    Reset();
-  }
-  TPDFLoader loader(*this);
-  if (result == TLoadResult::Loaded) result = loader.Read();
-  lastLoadResult_ = FinishLoad(loader, result);
-  return lastLoadResult_ == TLoadResult::Loaded;
-}
-
-TLoadResult TPDFDocument::FinishLoad(TPDFLoader& loader, TLoadResult read) {
-  try {
-    security_.ApplyPassword("");
-  } catch (...) {
-  }
-  if (read != TLoadResult::Loaded) return read;
-  TLoadResult result = read;
-  try {
-    if (!loader.CheckPages()) result = TLoadResult::NoPages;
-  } catch (...) {
-    result = TLoadResult::ReadFailed;
-  }
-  if (result != TLoadResult::Loaded) Reset();
-  return result;
+void TPDFDocument::TakeFileText(std::string bytes) {
+  Reset();
+  fileText_ = std::move(bytes);
 }
 
 TLoadedFile TPDFDocument::File() const {
@@ -417,26 +499,13 @@ void TPDFDocument::TakeFile(TLoadedFile file) {
   repaired_ = file.Repaired;
   linearized_ = file.Linearized;
   emptyPageTree_ = file.EmptyPageTree;
-  security_.ForgetState();
+  securityStateKnown_ = false;
 }
 
 void TPDFDocument::TakeObjects(std::vector<std::unique_ptr<TPDFIndObj>> objects) {
   ClearObjects();
   objects_.reserve(objects.size());
   for (auto& object : objects) AppendObject(std::move(object));
-}
-
-bool TPDFDocument::SaveToStream(std::ostream& out) {
-  TPDFWriter writer(*this);
-  lastSaveResult_ = writer.Write(out);
-  xrefTableSize_ = writer.TableSize();
-  return lastSaveResult_ == TSaveResult::Saved;
-}
-
-std::string TPDFDocument::SaveToString() {
-  std::ostringstream out;
-  if (!SaveToStream(out)) return {};
-  return std::move(out).str();
 }
 
 bool TPDFDocument::SetTempStore(const std::string& fileName) {

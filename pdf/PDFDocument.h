@@ -1,8 +1,10 @@
 #pragma once
 // One PDF document in memory: its indirect objects, parsed from the loaded file text on first
-// use, trailer and version, the cache of the object stream read last and the temporary store.
-// TPDFLoader reads a file into it through TakeFile and TakeObjects, TPDFWriter writes it out
-// through the public accessors, TPDFDocumentSecurity holds its protection.
+// use, trailer and version, the cache of the object stream read last, the temporary store, and
+// what protects it (objects are decrypted as they are read). The units that work on a whole
+// document sit above it and take it: TPDFLoader reads a file into it through TakeFileText,
+// TakeFile and TakeObjects, TPDFWriter writes it out, TPDFDocumentSecurity opens, protects and
+// unprotects it; all through the public accessors.
 #include <cstdint>
 #include <fstream>
 #include <functional>
@@ -15,14 +17,26 @@
 #include <utility>
 #include <vector>
 
-#include "pdf/PDFDocumentSecurity.h"
+#include "pdf/PDFCodes.h"
 #include "pdf/PDFIndObj.h"
-#include "pdf/PDFLoader.h"
 #include "pdf/PDFObjectStreams.h"
+#include "pdf/PDFSecurity.h"
 #include "pdf/PDFStructure.h"
-#include "pdf/PDFWriter.h"
 
 namespace lumipage {
+
+// What reading a file tells about it beside its objects, taken by the document whole
+// (TPDFDocument::TakeFile) whenever the loader's reading of it changes.
+struct TLoadedFile {
+  std::string Version;
+  // Made in the document's structure.
+  TPDFDictionary* Trailer = nullptr;
+  // Where cross-reference sections (or, in a rebuilt table, tables and trailers) start.
+  std::vector<int32_t> SectionOffsets;
+  bool Repaired = false;
+  bool Linearized = false;
+  bool EmptyPageTree = false;
+};
 
 class TPDFDocument final : public TPDFIndObjOwner {
  public:
@@ -66,13 +80,6 @@ class TPDFDocument final : public TPDFIndObjOwner {
   // The trailer's /ID array, made when missing: one MD5 hex string held twice.
   TPDFArray* EnsureID();
 
-  // Writes the whole document; false (with what was written left in the stream) on failure,
-  // LastSaveResult saying why.
-  [[nodiscard]] bool SaveToStream(std::ostream& out);
-  [[nodiscard]] TSaveResult LastSaveResult() const { return lastSaveResult_; }
-  // The saved bytes, or empty when writing failed.
-  [[nodiscard]] std::string SaveToString();
-
   // Temporary object store: keeps the text of unloaded objects out of memory. Setting it
   // deletes any file of that name and creates it empty; false leaves no store set.
   [[nodiscard]] bool SetTempStore(const std::string& fileName);
@@ -93,8 +100,6 @@ class TPDFDocument final : public TPDFIndObjOwner {
   }
   [[nodiscard]] int32_t HighestNumber() const { return highestNumber_; }
   [[nodiscard]] const std::string& FileText() const override { return fileText_; }
-  // Entries of the cross-reference table the last save wrote (object 0 included); 0 before.
-  [[nodiscard]] size_t XRefTableSize() const { return xrefTableSize_; }
 
   // The text of an object that lives in an object stream: "n g obj" CR and its bytes, or
   // "n g obj" CR "null" CR "endobj" when the stream cannot give it.
@@ -108,12 +113,8 @@ class TPDFDocument final : public TPDFIndObjOwner {
   // Frees the decoded object stream.
   void ReleaseObjectStreamCache() { objectStreams_.Release(); }
 
-  // Loading: the whole stream (or the bytes) becomes the file text; cross-reference data is
-  // read, objects stay unparsed until first used. False (and the document reset) when the
-  // file cannot be read, LastLoadResult saying why. Afterwards the empty password is tried.
-  [[nodiscard]] bool LoadFromStream(std::istream& in);
-  [[nodiscard]] bool LoadFromString(std::string bytes);
-  [[nodiscard]] TLoadResult LastLoadResult() const { return lastLoadResult_; }
+  // Reset, then the bytes become the file text that unparsed objects point into.
+  void TakeFileText(std::string bytes);
   // What the loader read of the file beside its objects; TakeFile replaces it whole (and the
   // protection is read again from the trailer it names).
   [[nodiscard]] TLoadedFile File() const;
@@ -123,32 +124,35 @@ class TPDFDocument final : public TPDFIndObjOwner {
   [[nodiscard]] bool Linearized() const { return linearized_; }
   [[nodiscard]] const std::vector<int32_t>& SectionOffsets() const { return sectionOffsets_; }
   // Makes the object and everything reachable from it readable in decrypted form.
-  void DecryptReachable(int32_t number, int32_t generation) { security_.DecryptReachable(number, generation); }
+  void DecryptReachable(int32_t number, int32_t generation);
 
   // Standard: the standard security handler (RC4 or AES: /V 1 or 2 with /R 2 or 3, /V 4 /R 4,
   // /V 5 with /R 5 or 6); Unsupported: any other protection.
-  [[nodiscard]] TSecurityState SecurityState() { return security_.State(); }
+  [[nodiscard]] TSecurityState SecurityState();
   // Key length in bits of the document's protection; 0 when unprotected.
-  [[nodiscard]] int EncryptionStrength() { return security_.Strength(); }
-  // What the password opens; User, Owner and Both open the document.
-  [[nodiscard]] TPasswordResult SetPassword(std::string_view password) { return security_.SetPassword(password); }
-  // Removes the protection of an opened document; false when it is not open or not protected.
-  [[nodiscard]] bool Unencrypt() { return security_.Unencrypt(); }
-  // Protects the document with RC4 (strength 0: 40 bits, 1: 128 bits) or AES-256 (strength 2,
-  // revision 6). TPDFError::None on success.
-  [[nodiscard]] TPDFError Encrypt(std::string_view owner, std::string_view user, int strength, int32_t permissions) {
-    return security_.Encrypt(owner, user, strength, permissions);
-  }
+  [[nodiscard]] int EncryptionStrength();
+  // What the password opens; a password that opens the document (User, Owner or Both) becomes
+  // the open password, any other forgets it. The page tree is not looked at.
+  TPasswordResult ApplyPassword(std::string_view password);
   // Sets the trailer's /Encrypt (nullptr removes it): the protection is read from it anew.
   void SetEncryption(TPDFObject* entry);
   // The open password ("!" and the password), empty when no password opened the document.
-  [[nodiscard]] const std::string& OpenPassword() const { return security_.OpenPassword(); }
+  [[nodiscard]] const std::string& OpenPassword() const { return security_.OpenPassword; }
   // A key is at hand: a password opened the protected document, or it has just been protected.
-  [[nodiscard]] bool HasSecurityKey() const { return security_.HasKey(); }
+  [[nodiscard]] bool HasSecurityKey() const { return !security_.ActiveKey.empty(); }
+  // The standard security handler's parameters and keys, for protecting and unprotecting.
+  [[nodiscard]] TPDFSecurity& SecurityHandler() { return security_; }
+  // Unprotected, no password known.
+  void ClearSecurity();
+  // The object is the trailer's /Encrypt dictionary, which is never encrypted.
+  [[nodiscard]] bool IsEncryptObject(const TPDFIndObj& object);
+  // The first string of /ID, read and never made (an ID added to a protected file would
+  // change the key readers compute).
+  [[nodiscard]] std::string FirstID();
   // Decrypts one object in place with its object key when the document is protected and open.
-  void DecryptObject(TPDFIndObj& object) { security_.Decrypt(object); }
+  void DecryptObject(TPDFIndObj& object);
   // An object held decrypted is encrypted again, so that it is written as the file states it.
-  void EncryptForWriting(TPDFIndObj& object) { security_.EncryptForWriting(object); }
+  void EncryptForWriting(TPDFIndObj& object);
   // Removes an object from the document, freeing its value.
   void RemoveIndirect(TPDFIndObj* object);
 
@@ -170,13 +174,13 @@ class TPDFDocument final : public TPDFIndObjOwner {
   void AppendObject(std::unique_ptr<TPDFIndObj> object);
   // No objects, no numbers in use.
   void ClearObjects();
-  // The empty password tried, and the page tree checked, after a successful read.
-  [[nodiscard]] TLoadResult FinishLoad(TPDFLoader& loader, TLoadResult read);
+  // The password against the stored entries with the ID readers would use (Fails, User, Owner
+  // or Both). The key it unlocks is left in the handler's FileKey.
+  [[nodiscard]] TPasswordResult CheckPassword(std::string_view password);
+  // Reads the trailer's /Encrypt into the handler.
+  [[nodiscard]] TSecurityState ReadSecurityState();
   [[nodiscard]] TPDFArray* MakeID();
 
-  size_t xrefTableSize_ = 0;
-  TSaveResult lastSaveResult_ = TSaveResult::Saved;
-  TLoadResult lastLoadResult_ = TLoadResult::Loaded;
   std::string version_;
   bool versionSet_ = false;
   std::string fileText_;
@@ -197,7 +201,11 @@ class TPDFDocument final : public TPDFIndObjOwner {
   bool repaired_ = false;
   bool emptyPageTree_ = false;
   bool linearized_ = false;
-  TPDFDocumentSecurity security_{*this};
+  TPDFSecurity security_;
+  // The state is asked for with every object parsed and every object written: /Encrypt is read
+  // once, and again only after it changes.
+  TSecurityState securityState_ = TSecurityState::Unprotected;
+  bool securityStateKnown_ = false;
 
   std::string tempStoreName_;
   std::fstream tempStore_;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <istream>
 #include <iterator>
 #include <string_view>
 #include <utility>
@@ -43,7 +44,50 @@ void KeywordsAtLineStart(std::string_view file, std::string_view keyword, std::v
 
 }  // namespace
 
+bool LoadFromStream(TPDFDocument& document, std::istream& in, TLoadResult* result) {
+  std::string bytes;
+  try {
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  } catch (...) {
+    document.Reset();
+    if (result != nullptr) *result = TLoadResult::ReadFailed;
+    return false;
+  }
+  return LoadFromString(document, std::move(bytes), result);
+}
+
+bool LoadFromString(TPDFDocument& document, std::string bytes, TLoadResult* result) {
+  TLoadResult read = TLoadResult::ReadFailed;
+  try {
+    document.TakeFileText(std::move(bytes));
+    read = TLoadResult::Loaded;
+  } catch (...) {
+    document.Reset();
+  }
+  TPDFLoader loader(document);
+  if (read == TLoadResult::Loaded) read = loader.Read();
+  const TLoadResult done = loader.Finish(read);
+  if (result != nullptr) *result = done;
+  return done == TLoadResult::Loaded;
+}
+
 TPDFLoader::TPDFLoader(TPDFDocument& document) : document_(document), file_(document.File()) {}
+
+TLoadResult TPDFLoader::Finish(TLoadResult read) {
+  try {
+    (void)document_.ApplyPassword("");
+  } catch (...) {
+  }
+  if (read != TLoadResult::Loaded) return read;
+  TLoadResult result = read;
+  try {
+    if (!CheckPages()) result = TLoadResult::NoPages;
+  } catch (...) {
+    result = TLoadResult::ReadFailed;
+  }
+  if (result != TLoadResult::Loaded) document_.Reset();
+  return result;
+}
 
 TLoadResult TPDFLoader::Read() {
   TLoadResult result = TLoadResult::ReadFailed;

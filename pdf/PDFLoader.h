@@ -3,28 +3,13 @@
 // it gives (rebuilt by scanning the file when it does not hold), the trailer, and the page tree.
 // Objects stay unparsed until the document first uses them.
 #include <cstdint>
-#include <memory>
+#include <iosfwd>
 #include <string>
 #include <vector>
 
+#include "pdf/PDFDocument.h"
+
 namespace lumipage {
-
-class TPDFDictionary;
-class TPDFDocument;
-class TPDFIndObj;
-
-// What reading a file tells about it beside its objects, taken by the document whole
-// (TPDFDocument::TakeFile) whenever the loader's reading of it changes.
-struct TLoadedFile {
-  std::string Version;
-  // Made in the document's structure.
-  TPDFDictionary* Trailer = nullptr;
-  // Where cross-reference sections (or, in a rebuilt table, tables and trailers) start.
-  std::vector<int32_t> SectionOffsets;
-  bool Repaired = false;
-  bool Linearized = false;
-  bool EmptyPageTree = false;
-};
 
 // How a load ended.
 enum class TLoadResult {
@@ -35,6 +20,13 @@ enum class TLoadResult {
   NoCatalog,             // no catalog, not even among the objects found by scanning the file
   NoPages,               // the document holds no page, and none was found to rebuild the tree from
 };
+
+// Loading: the whole stream (or the bytes) becomes the document's file text; cross-reference
+// data is read, objects stay unparsed until first used. False (and the document reset) when the
+// file cannot be read, result (when asked for) saying why. Afterwards the empty password is tried
+// and the page tree checked.
+[[nodiscard]] bool LoadFromStream(TPDFDocument& document, std::istream& in, TLoadResult* result = nullptr);
+[[nodiscard]] bool LoadFromString(TPDFDocument& document, std::string bytes, TLoadResult* result = nullptr);
 
 class TPDFLoader {
  public:
@@ -48,6 +40,9 @@ class TPDFLoader {
   // when the document has none. Also once a password has opened a protected document. True,
   // without a walk, when the document's WalkPagesOnLoad is off.
   [[nodiscard]] bool CheckPages();
+  // After Read: the empty password tried, and on a successful read the page tree checked; what
+  // the load comes to (the document reset unless Loaded).
+  [[nodiscard]] TLoadResult Finish(TLoadResult read);
 
  private:
   [[nodiscard]] TLoadResult Open();

@@ -16,8 +16,10 @@
 #include "pdf/PDFArray.h"
 #include "pdf/PDFDictionary.h"
 #include "pdf/PDFDocument.h"
+#include "pdf/PDFDocumentSecurity.h"
 #include "pdf/PDFIndRef.h"
 #include "pdf/PDFLimits.h"
+#include "pdf/PDFLoader.h"
 #include "pdf/PDFName.h"
 #include "pdf/PDFPageTreeEntries.h"
 #include "pdf/PDFNumeric.h"
@@ -164,7 +166,7 @@ std::string PagesText(double n) {
 // Empty when the file is protected as expected and opens with the password; else what failed.
 std::string OpenFailure(TPDFDocument& doc, const TSavedPdfExpectation& expected) {
   if (doc.SecurityState() != TSecurityState::Unprotected) {
-    if (!Opens(doc.SetPassword(expected.Password))) return "it does not open with the password";
+    if (!Opens(TPDFDocumentSecurity(doc).SetPassword(expected.Password))) return "it does not open with the password";
   } else if (expected.Protected) {
     return "it is not protected";
   }
@@ -178,7 +180,7 @@ std::string CheckInFull(TPDFDocument& doc, std::string bytes, const TSavedPdfExp
   // A file just written reads as it was written or not at all: repairing it would prove
   // nothing.
   doc.AllowRepair = false;
-  if (!doc.LoadFromString(std::move(bytes))) return "it cannot be read as a PDF file";
+  if (!LoadFromString(doc, std::move(bytes))) return "it cannot be read as a PDF file";
   if (std::string failure = OpenFailure(doc, expected); !failure.empty()) return failure;
 
   const double written = WrittenRootCount(doc);
@@ -359,7 +361,7 @@ std::string CheckSavedPdfBytes(std::string bytes, const TSavedPdfExpectation& ex
       doc.AllowRepair = false;
       doc.WalkPagesOnLoad = false;
       // Loading up to the page tree is the same either way: a file that fails here fails both.
-      if (!doc.LoadFromString(std::move(bytes))) return "it cannot be read as a PDF file";
+      if (!LoadFromString(doc, std::move(bytes))) return "it cannot be read as a PDF file";
       try {
         if (TQuickCheck(doc).Passes(expected)) return expected.Pdfa ? PdfaFailure(doc) : std::string();
       } catch (const std::bad_alloc&) {

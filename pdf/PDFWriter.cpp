@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <ostream>
+#include <sstream>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "pdf/PDFDocument.h"
@@ -20,6 +22,18 @@ bool IsCrossReferenceData(const TPDFObject* value) {
 }
 
 }  // namespace
+
+bool SaveToStream(TPDFDocument& document, std::ostream& out, TSaveResult* result) {
+  const TSaveResult written = TPDFWriter(document).Write(out);
+  if (result != nullptr) *result = written;
+  return written == TSaveResult::Saved;
+}
+
+std::string SaveToString(TPDFDocument& document) {
+  std::ostringstream out;
+  if (!SaveToStream(document, out)) return {};
+  return std::move(out).str();
+}
 
 std::string TPDFWriter::ObjectText(TPDFIndObj& object) {
   TPDFDocument& doc = document_;

@@ -18,6 +18,12 @@ enum class TSaveResult {
   TooLarge,     // an object would start past TPDFWriter::kMaxEntryOffset: its table entry cannot state it
 };
 
+// Writes the whole document; false (with what was written left in the stream) on failure, result
+// (when asked for) saying why.
+[[nodiscard]] bool SaveToStream(TPDFDocument& document, std::ostream& out, TSaveResult* result = nullptr);
+// The saved bytes, or empty when writing failed.
+[[nodiscard]] std::string SaveToString(TPDFDocument& document);
+
 class TPDFWriter {
  public:
   // A cross-reference table entry states an object's offset in 10 digits.

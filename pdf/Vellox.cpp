@@ -13,9 +13,12 @@
 #include "pdf/PDFArchive.h"
 #include "pdf/PDFDate.h"
 #include "pdf/PDFDocument.h"
+#include "pdf/PDFDocumentSecurity.h"
 #include "pdf/PDFImage.h"
+#include "pdf/PDFLoader.h"
 #include "pdf/PDFPageTree.h"
 #include "pdf/PDFSecurity.h"
+#include "pdf/PDFWriter.h"
 #include "platform/FileReplace.h"
 
 namespace lumipage {
@@ -134,7 +137,7 @@ int TVellox::LoadFromStream(std::istream& in) {
   try {
     auto entry = std::make_unique<Entry>();
     entry->Document = std::make_unique<TPDFDocument>();
-    if (!entry->Document->LoadFromStream(in)) return 0;
+    if (!lumipage::LoadFromStream(*entry->Document, in)) return 0;
     entry->Pages = std::make_unique<TPDFPageTree>(*entry->Document);
     documents_.push_back(std::move(entry));
     Select(documents_.back().get());
@@ -174,9 +177,10 @@ int TVellox::SaveToFile(const std::string& fileName, const SaveCheck& check) {
       std::ofstream out(file.TemporaryName(), std::ios::binary | std::ios::trunc);
       if (!out) return systemFailure(errno);
       errno = 0;
-      if (!doc.SaveToStream(out)) {
+      TSaveResult saved = TSaveResult::Saved;
+      if (!SaveToStream(doc, out, &saved)) {
         const int error = errno;
-        if (doc.LastSaveResult() == TSaveResult::TooLarge) {
+        if (saved == TSaveResult::TooLarge) {
           lastError_ = TPDFError::TooLarge;
           return 0;
         }
@@ -323,7 +327,7 @@ int TVellox::CompressImages(int compress) {
 // ---- Security ----
 
 int TVellox::SetPassword(std::string_view password) {
-  const TPasswordResult result = selected_->Document->SetPassword(password);
+  const TPasswordResult result = TPDFDocumentSecurity(*selected_->Document).SetPassword(password);
   // Content read before the password opened the document was still encrypted, and so were the
   // page tree's nodes held in object streams: the tree is walked again.
   if (Opens(result)) {
@@ -342,14 +346,14 @@ int TVellox::SetPassword(std::string_view password) {
 }
 
 int TVellox::Unencrypt() {
-  const bool done = selected_->Document->Unencrypt();
+  const bool done = TPDFDocumentSecurity(*selected_->Document).Unencrypt();
   Pages().ClearCache();
   (void)Pages().SelectPage(Pages().SelectedPage());
   return done ? 1 : 0;
 }
 
 int TVellox::Encrypt(std::string_view owner, std::string_view user, int strength, int32_t permissions) {
-  lastError_ = selected_->Document->Encrypt(owner, user, strength, permissions);
+  lastError_ = TPDFDocumentSecurity(*selected_->Document).Encrypt(owner, user, strength, permissions);
   return lastError_ == TPDFError::None ? 1 : 0;
 }
 

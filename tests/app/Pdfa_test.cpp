@@ -15,8 +15,10 @@
 #include "pdf/PDFArray.h"
 #include "pdf/PDFDictionary.h"
 #include "pdf/PDFDocument.h"
+#include "pdf/PDFDocumentSecurity.h"
 #include "pdf/PDFSecurity.h"
 #include "pdf/PDFStream.h"
+#include "pdf/PDFWriter.h"
 #include "tests/support/ProgramTest.h"
 #include "tests/support/RunCommand.h"
 
@@ -206,7 +208,7 @@ std::string SpoiltPdfa(const std::string& how) {
     auto* intents = As<TPDFArray>(doc.Catalog()->Get("OutputIntents", true));
     As<TPDFDictionary>(As<TPDFIndRef>(intents->Item(0))->Resolve())->Remove("DestOutputProfile");
   } else if (how == "protected") {
-    (void)doc.Encrypt("owner", "", 1, TPDFSecurity::Permissions(1, 1, 1, 1, 1, 1, 1, 1));
+    (void)TPDFDocumentSecurity(doc).Encrypt("owner", "", 1, TPDFSecurity::Permissions(1, 1, 1, 1, 1, 1, 1, 1));
   } else if (how == "cmyk") {
     auto* intents = As<TPDFArray>(doc.Catalog()->Get("OutputIntents", true));
     auto* intent = As<TPDFDictionary>(As<TPDFIndRef>(intents->Item(0))->Resolve());
@@ -217,7 +219,7 @@ std::string SpoiltPdfa(const std::string& how) {
     stream->Dictionary()->Put("N", s.MakeNumber(4));
     intent->Put("DestOutputProfile", doc.MakeIndirect(stream));
   }
-  return doc.SaveToString();
+  return SaveToString(doc);
 }
 
 // A job that could only write a file that is not PDF/A is refused before scanning; the file it
@@ -247,7 +249,7 @@ TEST_F(PdfaJob, RefusedBeforeScanningAndTheFileIsLeftAsItWas) {
       if (std::string(c.existing) == "plain") {
         TPDFDocument doc;
         (void)doc.NewDocument();
-        before = doc.SaveToString();
+        before = SaveToString(doc);
       } else {
         before = SpoiltPdfa(c.existing);
       }

@@ -6,10 +6,13 @@
 #include "pdf/PDFArray.h"
 #include "pdf/PDFDictionary.h"
 #include "pdf/PDFDocument.h"
+#include "pdf/PDFDocumentSecurity.h"
+#include "pdf/PDFLoader.h"
 #include "pdf/PDFSaveCheck.h"
 #include "pdf/PDFSecurity.h"
 #include "pdf/PDFStream.h"
 #include "pdf/PDFString.h"
+#include "pdf/PDFWriter.h"
 
 using namespace lumipage;
 
@@ -57,7 +60,7 @@ class PdfaDocument : public ::testing::Test {
   }
 
   // The document written and read back.
-  std::string Saved() { return doc.SaveToString(); }
+  std::string Saved() { return SaveToString(doc); }
 
   TPDFDocument doc;
 };
@@ -105,7 +108,7 @@ TEST_F(PdfaDocument, SavedFilePassesTheCheckAndAnUnmatchedOneFails) {
   EXPECT_EQ(CheckSavedPdfBytes(Saved(), expected), "");
   {
     TPDFDocument back;
-    ASSERT_TRUE(back.LoadFromString(Saved()));
+    ASSERT_TRUE(LoadFromString(back, Saved()));
     const TPdfaIdentification id = ReadPdfaIdentification(back);
     EXPECT_EQ(id.Claim, TPdfaClaim::Claimed);
     EXPECT_EQ(id.Part, 1);
@@ -118,7 +121,7 @@ TEST_F(PdfaDocument, SavedFilePassesTheCheckAndAnUnmatchedOneFails) {
   // A document never made PDF/A.
   TPDFDocument plain;
   ASSERT_TRUE(plain.NewDocument());
-  EXPECT_EQ(CheckSavedPdfBytes(plain.SaveToString(), expected), "it has no metadata");
+  EXPECT_EQ(CheckSavedPdfBytes(SaveToString(plain), expected), "it has no metadata");
 }
 
 TEST_F(PdfaDocument, OutputIntentIsAddedOnceAndAProfilelessOneIsCompleted) {
@@ -168,7 +171,7 @@ TEST(PdfaClaims, ReadFromTheMetadataOfLoadedFiles) {
       doc.Catalog()->Put("Metadata", doc.MakeIndirect(stream));
     }
     TPDFDocument back;
-    ASSERT_TRUE(back.LoadFromString(doc.SaveToString()));
+    ASSERT_TRUE(LoadFromString(back, SaveToString(doc)));
     const TPdfaIdentification id = ReadPdfaIdentification(back);
     EXPECT_EQ(id.Claim, r.claim);
     EXPECT_EQ(id.Part, r.part);
@@ -187,10 +190,10 @@ TEST(PdfaClaims, AProtectedFileIsRefusedAndNotMadePdfa) {
   TPDFDocument doc;
   ASSERT_TRUE(doc.NewDocument());
   ASSERT_TRUE(MakePdfa(doc));
-  ASSERT_EQ(doc.Encrypt("owner", "user", 1, TPDFSecurity::Permissions(1, 1, 1, 1, 1, 1, 1, 1)), TPDFError::None);
+  ASSERT_EQ(TPDFDocumentSecurity(doc).Encrypt("owner", "user", 1, TPDFSecurity::Permissions(1, 1, 1, 1, 1, 1, 1, 1)), TPDFError::None);
   TPDFDocument back;
-  ASSERT_TRUE(back.LoadFromString(doc.SaveToString()));
-  EXPECT_EQ(back.SetPassword("user"), TPasswordResult::User);
+  ASSERT_TRUE(LoadFromString(back, SaveToString(doc)));
+  EXPECT_EQ(TPDFDocumentSecurity(back).SetPassword("user"), TPasswordResult::User);
   EXPECT_EQ(PdfaAppendRefusal(back, true), "it is protected with a password, which PDF/A does not allow");
   EXPECT_FALSE(MakePdfa(back));
   TSavedPdfExpectation expected;
@@ -198,7 +201,7 @@ TEST(PdfaClaims, AProtectedFileIsRefusedAndNotMadePdfa) {
   expected.Password = "user";
   expected.Protected = true;
   expected.Pdfa = true;
-  EXPECT_EQ(CheckSavedPdfBytes(doc.SaveToString(), expected), "it is protected, which PDF/A does not allow");
+  EXPECT_EQ(CheckSavedPdfBytes(SaveToString(doc), expected), "it is protected, which PDF/A does not allow");
 }
 
 }  // namespace

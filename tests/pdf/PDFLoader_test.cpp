@@ -7,6 +7,8 @@
 
 #include "pdf/PDFDocument.h"
 #include "pdf/PDFFilters.h"
+#include "pdf/PDFLoader.h"
+#include "pdf/PDFWriter.h"
 #include "tests/pdf/PdfFileBuilder.h"
 #include "tests/pdf/PdfTestUtil.h"
 
@@ -36,7 +38,7 @@ std::string Minimal(long shift = 0) {
 
 TEST(Reader, ClassicTableLoadsLazilyAndSavesValid) {
   TPDFDocument doc;
-  ASSERT_TRUE(doc.LoadFromString(Minimal()));
+  ASSERT_TRUE(LoadFromString(doc, Minimal()));
   EXPECT_EQ(doc.Version(), "1.5");
   ASSERT_EQ(doc.ObjectCount(), 4u);
   EXPECT_FALSE(doc.FindIndirect(4, 0)->Parsed);  // the catalog and the page tree are read on load
@@ -59,7 +61,7 @@ class StartXRefShift : public ::testing::TestWithParam<long> {};
 
 TEST_P(StartXRefShift, OffByUpToTenBytesStillLoads) {
   TPDFDocument doc;
-  EXPECT_TRUE(doc.LoadFromString(Minimal(GetParam())));
+  EXPECT_TRUE(LoadFromString(doc, Minimal(GetParam())));
   EXPECT_EQ(doc.ObjectCount(), 4u);
 }
 
@@ -96,13 +98,15 @@ TEST(Reader, FailuresResetTheDocument) {
     TPDFDocument doc;
     doc.NewDocument();
     doc.AllowRepair = c.repair;
-    EXPECT_FALSE(doc.LoadFromString(c.bytes)) << c.name;
-    EXPECT_EQ(doc.LastLoadResult(), c.why) << c.name;
+    TLoadResult why = TLoadResult::Loaded;
+    EXPECT_FALSE(LoadFromString(doc, c.bytes, &why)) << c.name;
+    EXPECT_EQ(why, c.why) << c.name;
     EXPECT_EQ(doc.ObjectCount(), 0u) << c.name;
   }
   TPDFDocument doc;
-  EXPECT_TRUE(doc.LoadFromString(good));
-  EXPECT_EQ(doc.LastLoadResult(), TLoadResult::Loaded);
+  TLoadResult why = TLoadResult::ReadFailed;
+  EXPECT_TRUE(LoadFromString(doc, good, &why));
+  EXPECT_EQ(why, TLoadResult::Loaded);
 }
 
 TEST(Reader, BrokenCrossReferenceDataIsRebuiltByScanning) {
@@ -123,7 +127,7 @@ TEST(Reader, BrokenCrossReferenceDataIsRebuiltByScanning) {
   };
   for (const auto& c : cases) {
     TPDFDocument doc;
-    EXPECT_TRUE(doc.LoadFromString(c.bytes)) << c.name;
+    EXPECT_TRUE(LoadFromString(doc, c.bytes)) << c.name;
     EXPECT_EQ(doc.ObjectCount(), 4u) << c.name;
     auto* page = As<TPDFDictionary>(doc.GetValue(doc.FindIndirect(3, 0)));
     ASSERT_NE(page, nullptr) << c.name;
@@ -137,7 +141,7 @@ TEST(Reader, HeaderMarkerAnywhereInTheFirstKilobyte) {
   OnePage(b);
   b.ClassicTable(3, "/Size 4 /Root 1 0 R");
   TPDFDocument doc;
-  ASSERT_TRUE(doc.LoadFromString(b.Text()));
+  ASSERT_TRUE(LoadFromString(doc, b.Text()));
   EXPECT_EQ(doc.Version(), "1.3");  // the PostScript marker wins
 }
 
@@ -156,7 +160,7 @@ TEST(Reader, HeaderNumberMismatchRebuildsTheTableFromTheHeaders) {
                 b.Offset(1), b.Offset(2), b.Offset(3), b.Offset(5), seven);
   text += std::string(rows) + "trailer\n<< /Size 8 /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
   TPDFDocument doc;
-  ASSERT_TRUE(doc.LoadFromString(text));
+  ASSERT_TRUE(LoadFromString(doc, text));
   EXPECT_TRUE(doc.Repaired());
   // The entry that missed its object no longer hides it; the bad keyword is no object.
   EXPECT_EQ(doc.GetValue(doc.FindIndirect(5, 0))->ToText(), "(says five)");
@@ -181,7 +185,7 @@ TEST(Reader, CatalogInTheTrailerIsSavedAsAnObject) {
       b.Raw(std::string("trailer\n<< ") + trailer + " >>\n%%EOF\n");
     }
     TPDFDocument doc;
-    ASSERT_TRUE(doc.LoadFromString(b.Text()));
+    ASSERT_TRUE(LoadFromString(doc, b.Text()));
     auto* root = As<TPDFIndRef>(doc.Trailer()->Get("Root"));
     ASSERT_NE(root, nullptr);
     EXPECT_EQ(doc.Catalog()->GetText("PageMode"), "UseOutlines");
@@ -212,7 +216,7 @@ TEST(Reader, IncrementalUpdateTakesNewestDefinitionsAndTrailer) {
   text += "xref\n4 3\n" + std::string(lines) + "trailer\n<< /Size 7 /Root 1 0 R /Prev " +
           std::to_string(prev) + " >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
   TPDFDocument doc;
-  ASSERT_TRUE(doc.LoadFromString(text));
+  ASSERT_TRUE(LoadFromString(doc, text));
   EXPECT_EQ(doc.GetValue(doc.FindIndirect(4, 0))->ToText(), "(new)");
   EXPECT_EQ(doc.Trailer()->Get("Prev"), nullptr);
   EXPECT_EQ(doc.Trailer()->GetInteger("Size", 0), 7);
@@ -221,10 +225,10 @@ TEST(Reader, IncrementalUpdateTakesNewestDefinitionsAndTrailer) {
   auto* s = As<TPDFStream>(doc.GetValue(doc.FindIndirect(5, 0)));
   ASSERT_NE(s, nullptr);
   EXPECT_EQ(s->RawData(), "abcdef");
-  const std::string saved = doc.SaveToString();
+  const std::string saved = SaveToString(doc);
   EXPECT_NE(saved.find("5 0 obj\n<<\n/Length 6\n>>\nstream\nabcdef\nendstream\nendobj\n"), std::string::npos);
   TPDFDocument again;
-  ASSERT_TRUE(again.LoadFromString(saved));
+  ASSERT_TRUE(LoadFromString(again, saved));
   EXPECT_EQ(again.GetValue(again.FindIndirect(4, 0))->ToText(), "(new)");
   TempDir dir("incr");
   WriteFile(dir.File("in.pdf"), text);
@@ -260,13 +264,13 @@ TEST(Reader, StreamDataIsFoundByEndstreamWhenTheLengthIsWrong) {
     b.Object(5, "35");
     b.ClassicTable(5, "/Size 6 /Root 1 0 R");
     TPDFDocument doc;
-    ASSERT_TRUE(doc.LoadFromString(b.Text())) << c.name;
+    ASSERT_TRUE(LoadFromString(doc, b.Text())) << c.name;
     auto* stream = As<TPDFStream>(doc.GetValue(doc.FindIndirect(4, 0)));
     ASSERT_NE(stream, nullptr) << c.name;
     EXPECT_EQ(stream->Decode(), c.expected) << c.name;
     // Written back with its true length, it reads the same.
     TPDFDocument again;
-    ASSERT_TRUE(again.LoadFromString(doc.SaveToString())) << c.name;
+    ASSERT_TRUE(LoadFromString(again, SaveToString(doc))) << c.name;
     auto* copy = As<TPDFStream>(again.GetValue(again.FindIndirect(4, 0)));
     ASSERT_NE(copy, nullptr) << c.name;
     EXPECT_EQ(copy->Decode(), c.expected) << c.name;
@@ -315,10 +319,10 @@ TEST(Reader, CopiedTextEndingInAHeaderDoesNotHideTheTable) {
   // startxref seven bytes late: the original's window starts after the header.
   b.ClassicTable(4, "/Size 5 /Root 1 0 R /ID [ <" + std::string(100000, 'A') + "> <00> ]", 7);
   TPDFDocument doc;
-  ASSERT_TRUE(doc.LoadFromString(b.Text()));  // a trailer far larger than 2048 bytes
-  const std::string saved = doc.SaveToString();
+  ASSERT_TRUE(LoadFromString(doc, b.Text()));  // a trailer far larger than 2048 bytes
+  const std::string saved = SaveToString(doc);
   TPDFDocument again;
-  ASSERT_TRUE(again.LoadFromString(saved));
+  ASSERT_TRUE(LoadFromString(again, saved));
   ASSERT_NE(again.FindIndirect(4, 0), nullptr);
   EXPECT_EQ(again.GetValue(again.FindIndirect(4, 0))->ToText(), "(x)");
 }
@@ -326,12 +330,12 @@ TEST(Reader, CopiedTextEndingInAHeaderDoesNotHideTheTable) {
 TEST(Reader, HybridFileTableWinsAndStreamObjectsLoad) {
   for (bool typeThree : {false, true}) {
     TPDFDocument doc;
-    ASSERT_TRUE(doc.LoadFromString(Hybrid(typeThree)));
+    ASSERT_TRUE(LoadFromString(doc, Hybrid(typeThree)));
     EXPECT_EQ(doc.GetValue(doc.FindIndirect(4, 0))->ToText(), "(table wins)");
     EXPECT_EQ(doc.GetValue(doc.FindIndirect(5, 0))->ToText(), "(from stream)");
     EXPECT_EQ(doc.FindIndirect(9, 0), nullptr);
     EXPECT_EQ(doc.Trailer()->Get("XRefStm"), nullptr);
-    const std::string saved = doc.SaveToString();
+    const std::string saved = SaveToString(doc);
     EXPECT_NE(saved.find("5 0 obj\n(from stream)\nendobj\n"), std::string::npos);
     EXPECT_EQ(saved.find("/ObjStm"), std::string::npos);
     TempDir dir("hybrid");
@@ -346,10 +350,10 @@ TEST(Reader, ObjectStreamOfAnotherTypeStillGivesItsObjects) {
   std::string bytes = Hybrid(false);
   bytes.replace(bytes.find("/Type /ObjStm"), 13, "/Type /Potato");
   TPDFDocument doc;
-  ASSERT_TRUE(doc.LoadFromString(bytes));
+  ASSERT_TRUE(LoadFromString(doc, bytes));
   EXPECT_EQ(doc.GetValue(doc.FindIndirect(5, 0))->ToText(), "(from stream)");
   TPDFDocument again;
-  ASSERT_TRUE(again.LoadFromString(doc.SaveToString()));
+  ASSERT_TRUE(LoadFromString(again, SaveToString(doc)));
   EXPECT_EQ(again.GetValue(again.FindIndirect(5, 0))->ToText(), "(from stream)");
 }
 
@@ -375,7 +379,7 @@ TEST_P(QpdfFiles, LoadSaveKeepsPagesAndContent) {
   ASSERT_EQ(made.status, 0) << made.output;
 
   TPDFDocument doc;
-  ASSERT_TRUE(doc.LoadFromString(ReadFile(dir.File("in.pdf"))));
+  ASSERT_TRUE(LoadFromString(doc, ReadFile(dir.File("in.pdf"))));
   ASSERT_TRUE(SaveDocument(doc, dir.File("out.pdf")));
   std::string out;
   EXPECT_TRUE(QpdfClean(dir.File("out.pdf"), "", &out)) << out;
@@ -404,9 +408,9 @@ TEST(Reader, ObjectStreamFileSavesEveryObjectAsOrdinaryObject) {
   ASSERT_EQ(made.status, 0) << made.output;
 
   TPDFDocument doc;
-  ASSERT_TRUE(doc.LoadFromString(ReadFile(dir.File("in.pdf"))));
-  const std::string saved = doc.SaveToString();
-  EXPECT_EQ(doc.SaveToString(), saved);  // nothing the first save dropped is missing from a second
+  ASSERT_TRUE(LoadFromString(doc, ReadFile(dir.File("in.pdf"))));
+  const std::string saved = SaveToString(doc);
+  EXPECT_EQ(SaveToString(doc), saved);  // nothing the first save dropped is missing from a second
   WriteFile(dir.File("out.pdf"), saved);
   std::string check;
   EXPECT_TRUE(QpdfClean(dir.File("out.pdf"), "", &check)) << check;
@@ -415,7 +419,7 @@ TEST(Reader, ObjectStreamFileSavesEveryObjectAsOrdinaryObject) {
   // Every object but the object and cross-reference streams is in the saved file, with the
   // same value, and none of them is compressed any more.
   TPDFDocument again;
-  ASSERT_TRUE(again.LoadFromString(saved));
+  ASSERT_TRUE(LoadFromString(again, saved));
   int compressed = 0;
   int copied = 0;
   for (size_t i = 0; i < doc.ObjectCount(); ++i) {
@@ -452,7 +456,7 @@ TEST(Reader, ObjectStreamCommentsNamingTheNextObjectAreNoStreamData) {
   ASSERT_NE(ReadFile(dir.File("in.pdf")).find("%% Object stream: object"), std::string::npos);
 
   TPDFDocument doc;
-  ASSERT_TRUE(doc.LoadFromString(ReadFile(dir.File("in.pdf"))));
+  ASSERT_TRUE(LoadFromString(doc, ReadFile(dir.File("in.pdf"))));
   int compressed = 0;
   for (size_t i = 0; i < doc.ObjectCount(); ++i) {
     TPDFIndObj* obj = doc.ObjectAt(i);
@@ -461,7 +465,7 @@ TEST(Reader, ObjectStreamCommentsNamingTheNextObjectAreNoStreamData) {
     EXPECT_EQ(As<TPDFStream>(doc.GetValue(obj)), nullptr) << obj->Number;
   }
   EXPECT_GT(compressed, 3);
-  WriteFile(dir.File("out.pdf"), doc.SaveToString());
+  WriteFile(dir.File("out.pdf"), SaveToString(doc));
   std::string check;
   EXPECT_TRUE(QpdfClean(dir.File("out.pdf"), "", &check)) << check;
   EXPECT_EQ(PageCount(dir.File("out.pdf")), "3");
@@ -492,13 +496,13 @@ TEST(Reader, ObjectStreamIndexThatMissesFindsTheObjectByNumber) {
   b.Raw("5 0 obj\n<< /Type /XRef /Size 6 /W [ 1 2 1 ] /Root 2 0 R /Length " + std::to_string(rows.size()) +
         " >>\nstream\n" + rows + "\nendstream\nendobj\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n");
   TPDFDocument doc;
-  ASSERT_TRUE(doc.LoadFromString(b.Text()));
+  ASSERT_TRUE(LoadFromString(doc, b.Text()));
   EXPECT_EQ(doc.Catalog()->TypeName(), "Catalog");
   auto* page = As<TPDFDictionary>(doc.GetValue(doc.FindIndirect(4, 0)));
   ASSERT_NE(page, nullptr);
   EXPECT_EQ(page->Get("MediaBox")->ToText(), "[ 0 0 200 300 ]");
   TempDir dir("objstm_self");
-  WriteFile(dir.File("out.pdf"), doc.SaveToString());
+  WriteFile(dir.File("out.pdf"), SaveToString(doc));
   std::string check;
   EXPECT_TRUE(QpdfClean(dir.File("out.pdf"), "", &check)) << check;
   EXPECT_EQ(PageCount(dir.File("out.pdf")), "1");
@@ -566,15 +570,15 @@ TEST(Reader, HostileStructuresReadNullsOrFailCleanly) {
   }
   for (size_t k = 0; k < files.size(); ++k) {
     TPDFDocument doc;
-    const bool loaded = doc.LoadFromString(files[k]);
+    const bool loaded = LoadFromString(doc, files[k]);
     for (size_t i = 0; i < doc.ObjectCount(); ++i) {
       TPDFObject* v = doc.GetValue(doc.ObjectAt(i));
       if (v != nullptr) (void)v->ToText();
     }
-    const std::string saved = doc.SaveToString();
+    const std::string saved = SaveToString(doc);
     if (loaded) {
       TPDFDocument again;
-      EXPECT_TRUE(again.LoadFromString(saved)) << k;
+      EXPECT_TRUE(LoadFromString(again, saved)) << k;
     }
     SUCCEED() << k << (loaded ? " loaded" : " failed");
   }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "pdf/PDFDocument.h"
+#include "pdf/PDFLoader.h"
 #include "pdf/PDFPageTreeEntries.h"
 #include "pdf/PDFSaveCheck.h"
 #include "tests/pdf/PageTreeEntriesCheck.h"
@@ -29,7 +30,7 @@ TEST_P(PageTreeEntriesTest, AgreesWithTheParserOrDeclines) {
   const EntriesCase& c = GetParam();
   TPDFDocument doc;
   doc.WalkPagesOnLoad = false;
-  ASSERT_TRUE(doc.LoadFromString(MakeObjectsFile({{1, "<< /Type /Catalog /Pages 2 0 R >>"}, {5, c.body}})));
+  ASSERT_TRUE(LoadFromString(doc, MakeObjectsFile({{1, "<< /Type /Catalog /Pages 2 0 R >>"}, {5, c.body}})));
   TPDFIndObj* object = doc.FindIndirect(5, 0);
   ASSERT_NE(object, nullptr);
   const std::string text = object->RawText();

@@ -366,7 +366,7 @@ TEST(PageTreeTest, KidThatIsMissingGoesSoANewPageCountsOnce) {
   ASSERT_EQ(pdf.PageCount(), 1);
   ASSERT_EQ(pdf.NewPages(1), 2);
   TVellox again;
-  Load(again, pdf.SelectedDocument()->SaveToString());
+  Load(again, SaveToString(*pdf.SelectedDocument()));
   EXPECT_EQ(again.PageCount(), 2);
 }
 

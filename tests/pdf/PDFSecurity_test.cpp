@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "pdf/PDFDocument.h"
+#include "pdf/PDFDocumentSecurity.h"
+#include "pdf/PDFLoader.h"
 #include "pdf/PDFSecurity.h"
+#include "pdf/PDFWriter.h"
 #include "tests/pdf/PdfFileBuilder.h"
 #include "tests/pdf/PdfTestUtil.h"
 
@@ -23,15 +26,15 @@ TEST(Permissions, ValuesCarryTheirCheckByte) {
 TEST(Permissions, EncryptRefusesBadArgumentsWithoutChange) {
   TPDFDocument doc;
   ASSERT_TRUE(doc.NewDocument());
-  const std::string before = doc.SaveToString();
-  EXPECT_EQ(doc.Encrypt("o", "u", 1, 0xFF), TPDFError::UncheckedPermissions);
-  EXPECT_EQ(doc.Encrypt("o", "u", 3, 0x3200FF), TPDFError::BadStrength);
+  const std::string before = SaveToString(doc);
+  EXPECT_EQ(TPDFDocumentSecurity(doc).Encrypt("o", "u", 1, 0xFF), TPDFError::UncheckedPermissions);
+  EXPECT_EQ(TPDFDocumentSecurity(doc).Encrypt("o", "u", 3, 0x3200FF), TPDFError::BadStrength);
   EXPECT_EQ(doc.SecurityState(), TSecurityState::Unprotected);
-  EXPECT_EQ(doc.Encrypt("o", "u", 0, 0x3200FF), TPDFError::None);
-  EXPECT_EQ(doc.Encrypt("o", "u", 1, 0x3200FF), TPDFError::AlreadyProtected);
+  EXPECT_EQ(TPDFDocumentSecurity(doc).Encrypt("o", "u", 0, 0x3200FF), TPDFError::None);
+  EXPECT_EQ(TPDFDocumentSecurity(doc).Encrypt("o", "u", 1, 0x3200FF), TPDFError::AlreadyProtected);
   EXPECT_EQ(doc.SecurityState(), TSecurityState::Standard);
   EXPECT_EQ(doc.EncryptionStrength(), 40);
-  EXPECT_EQ(doc.SetPassword("o"), TPasswordResult::Owner);
+  EXPECT_EQ(TPDFDocumentSecurity(doc).SetPassword("o"), TPasswordResult::Owner);
 }
 
 struct ProtectCase {
@@ -49,7 +52,7 @@ TEST_P(Protect, QpdfOpensWithThePasswordAndShowsThePermissions) {
   TempDir dir("protect");
   TPDFDocument doc;
   BuildTextDocument(doc, 2);
-  ASSERT_EQ(doc.Encrypt("owner pw", "user pw", c.strength, c.permissions), TPDFError::None);
+  ASSERT_EQ(TPDFDocumentSecurity(doc).Encrypt("owner pw", "user pw", c.strength, c.permissions), TPDFError::None);
   EXPECT_EQ(doc.SecurityState(), TSecurityState::Standard);
   EXPECT_EQ(doc.EncryptionStrength(), c.strength == 1 ? 128 : 40);
   ASSERT_TRUE(SaveDocument(doc, dir.File("p.pdf")));
@@ -70,14 +73,14 @@ TEST_P(Protect, QpdfOpensWithThePasswordAndShowsThePermissions) {
 
   // Our reader opens it again with either password.
   TPDFDocument again;
-  ASSERT_TRUE(again.LoadFromString(pdf));
+  ASSERT_TRUE(LoadFromString(again, pdf));
   EXPECT_EQ(again.SecurityState(), TSecurityState::Standard);
-  EXPECT_EQ(again.SetPassword("wrong"), TPasswordResult::Fails);
-  EXPECT_EQ(again.Unencrypt(), false);
-  EXPECT_EQ(again.SetPassword("user pw"), TPasswordResult::User);
+  EXPECT_EQ(TPDFDocumentSecurity(again).SetPassword("wrong"), TPasswordResult::Fails);
+  EXPECT_EQ(TPDFDocumentSecurity(again).Unencrypt(), false);
+  EXPECT_EQ(TPDFDocumentSecurity(again).SetPassword("user pw"), TPasswordResult::User);
   EXPECT_EQ(again.GetInfo("Title"), "lumipage test");
-  EXPECT_EQ(again.SetPassword("owner pw"), TPasswordResult::Owner);
-  EXPECT_EQ(again.Unencrypt(), true);
+  EXPECT_EQ(TPDFDocumentSecurity(again).SetPassword("owner pw"), TPasswordResult::Owner);
+  EXPECT_EQ(TPDFDocumentSecurity(again).Unencrypt(), true);
   EXPECT_EQ(again.SecurityState(), TSecurityState::Unprotected);
   ASSERT_TRUE(SaveDocument(again, dir.File("plain.pdf")));
   EXPECT_TRUE(QpdfClean(dir.File("plain.pdf"), "", &out)) << out;
@@ -102,22 +105,22 @@ INSTANTIATE_TEST_SUITE_P(
 std::string EncryptedTextDocument(std::string_view owner, std::string_view user, int strength) {
   TPDFDocument doc;
   BuildTextDocument(doc, 1);
-  EXPECT_EQ(doc.Encrypt(owner, user, strength, TPDFSecurity::Permissions(1, 1, 1, 1, 1, 1, 1, 1)), TPDFError::None);
-  return doc.SaveToString();
+  EXPECT_EQ(TPDFDocumentSecurity(doc).Encrypt(owner, user, strength, TPDFSecurity::Permissions(1, 1, 1, 1, 1, 1, 1, 1)), TPDFError::None);
+  return SaveToString(doc);
 }
 
 TEST(Security, SamePasswordForBothGivesFiveAndEmptyPasswordsOpenOnLoad) {
   TPDFDocument again;
-  ASSERT_TRUE(again.LoadFromString(EncryptedTextDocument("same", "same", 1)));
+  ASSERT_TRUE(LoadFromString(again, EncryptedTextDocument("same", "same", 1)));
   EXPECT_EQ(again.OpenPassword(), "");
-  EXPECT_EQ(again.SetPassword("same"), TPasswordResult::Both);
+  EXPECT_EQ(TPDFDocumentSecurity(again).SetPassword("same"), TPasswordResult::Both);
   EXPECT_EQ(again.OpenPassword(), "!same");
 
   TPDFDocument loaded;
-  ASSERT_TRUE(loaded.LoadFromString(EncryptedTextDocument("", "", 0)));
+  ASSERT_TRUE(LoadFromString(loaded, EncryptedTextDocument("", "", 0)));
   EXPECT_EQ(loaded.OpenPassword(), "!");
   EXPECT_EQ(loaded.GetInfo("Title"), "lumipage test");
-  EXPECT_EQ(loaded.Unencrypt(), true);
+  EXPECT_EQ(TPDFDocumentSecurity(loaded).Unencrypt(), true);
 }
 
 struct QpdfCrypt {
@@ -150,18 +153,18 @@ TEST_P(QpdfEncrypted, OpensWithEitherPasswordAndUnencrypts) {
   EXPECT_EQ(bytes.find(xmp) != std::string::npos, clearMetadata);
   for (const char* password : {"user", "owner"}) {
     TPDFDocument doc;
-    ASSERT_TRUE(doc.LoadFromString(bytes));
+    ASSERT_TRUE(LoadFromString(doc, bytes));
     EXPECT_EQ(doc.SecurityState(), TSecurityState::Standard);
     EXPECT_EQ(doc.EncryptionStrength(), GetParam().bits);
     if (emptyUser) {
       EXPECT_EQ(doc.OpenPassword(), "!");
     } else {
       EXPECT_EQ(doc.OpenPassword(), "");
-      EXPECT_EQ(doc.SetPassword("nope"), TPasswordResult::Fails);
-      EXPECT_EQ(doc.SetPassword(password), std::string(password) == "user" ? TPasswordResult::User : TPasswordResult::Owner);
+      EXPECT_EQ(TPDFDocumentSecurity(doc).SetPassword("nope"), TPasswordResult::Fails);
+      EXPECT_EQ(TPDFDocumentSecurity(doc).SetPassword(password), std::string(password) == "user" ? TPasswordResult::User : TPasswordResult::Owner);
     }
     EXPECT_EQ(doc.GetInfo("Title"), "lumipage test");
-    EXPECT_EQ(doc.Unencrypt(), true);
+    EXPECT_EQ(TPDFDocumentSecurity(doc).Unencrypt(), true);
     ASSERT_TRUE(SaveDocument(doc, dir.File("out.pdf")));
     std::string out;
     EXPECT_TRUE(QpdfClean(dir.File("out.pdf"), "", &out)) << out;
@@ -174,9 +177,9 @@ TEST_P(QpdfEncrypted, OpensWithEitherPasswordAndUnencrypts) {
   // Saved without unprotecting: still protected the same way, still opening in qpdf, with the
   // catalog (and its metadata) and the pages decrypted and encrypted again.
   TPDFDocument keep;
-  ASSERT_TRUE(keep.LoadFromString(bytes));
+  ASSERT_TRUE(LoadFromString(keep, bytes));
   if (!emptyUser) {
-    ASSERT_EQ(keep.SetPassword("user"), TPasswordResult::User);
+    ASSERT_EQ(TPDFDocumentSecurity(keep).SetPassword("user"), TPasswordResult::User);
   }
   keep.DecryptReachable(1, 0);
   auto* root = As<TPDFIndRef>(keep.Trailer()->Get("Root"));
@@ -216,9 +219,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Security, ReachableObjectsReadBeforeThePasswordAreDecryptedAfterIt) {
   TPDFDocument again;
-  ASSERT_TRUE(again.LoadFromString(EncryptedTextDocument("o", "u", 1)));
+  ASSERT_TRUE(LoadFromString(again, EncryptedTextDocument("o", "u", 1)));
   again.DecryptReachable(3, 0);  // no password yet: nothing can be decrypted
-  ASSERT_EQ(again.SetPassword("u"), TPasswordResult::User);
+  ASSERT_EQ(TPDFDocumentSecurity(again).SetPassword("u"), TPasswordResult::User);
   again.DecryptReachable(3, 0);
   TempDir dir("reach");
   ASSERT_TRUE(SaveDocument(again, dir.File("r.pdf")));
@@ -235,7 +238,7 @@ TEST(Security, WholeDocumentPassThroughTheTemporaryStore) {
   big->SetData(std::string(5000, 'z'), false);
   doc.AddIndirect(big);
   ASSERT_TRUE(doc.SetTempStore(dir.File("objects.tmp")));
-  ASSERT_EQ(doc.Encrypt("o", "u", 0, TPDFSecurity::Permissions(1, 1, 1, 1, 1, 1, 1, 1)), TPDFError::None);
+  ASSERT_EQ(TPDFDocumentSecurity(doc).Encrypt("o", "u", 0, TPDFSecurity::Permissions(1, 1, 1, 1, 1, 1, 1, 1)), TPDFError::None);
   EXPECT_FALSE(doc.HasTempStore());
   EXPECT_FALSE(std::filesystem::exists(dir.File("objects.tmp")));
   EXPECT_EQ(doc.SecurityState(), TSecurityState::Standard);
@@ -315,7 +318,7 @@ TEST(Security, ShortRevisionFourKeyIsFilledToSixteenBytes) {
 
   TempDir dir("shortkey");
   auto check = [&](TPDFDocument& doc) {
-    EXPECT_EQ(doc.SetPassword(""), TPasswordResult::User);
+    EXPECT_EQ(TPDFDocumentSecurity(doc).SetPassword(""), TPasswordResult::User);
     EXPECT_EQ(doc.GetInfo("Title"), "Short key");
     TPDFIndObj* content = doc.FindIndirect(4, 0);
     ASSERT_NE(content, nullptr);
@@ -325,13 +328,13 @@ TEST(Security, ShortRevisionFourKeyIsFilledToSixteenBytes) {
     EXPECT_EQ(stream->Decode(), text);
   };
   TPDFDocument doc;
-  ASSERT_TRUE(doc.LoadFromString(b.Text()));
+  ASSERT_TRUE(LoadFromString(doc, b.Text()));
   check(doc);
   // Saved with its protection, it reads back the same; unprotected, other readers show the text.
   TPDFDocument again;
-  ASSERT_TRUE(again.LoadFromString(doc.SaveToString()));
+  ASSERT_TRUE(LoadFromString(again, SaveToString(doc)));
   check(again);
-  ASSERT_TRUE(again.Unencrypt());
+  ASSERT_TRUE(TPDFDocumentSecurity(again).Unencrypt());
   ASSERT_TRUE(SaveDocument(again, dir.File("plain.pdf")));
   EXPECT_NE(Text(dir.File("plain.pdf")).find("Forty bits, filled"), std::string::npos);
 }
@@ -439,7 +442,7 @@ TEST(Security, Aes256ProtectionOpensInQpdfAndPoppler) {
   TempDir dir("aes256");
   TPDFDocument doc;
   BuildTextDocument(doc, 2);
-  ASSERT_EQ(doc.Encrypt("owner pw", "user pw", 2, TPDFSecurity::Permissions(1, 1, 1, 1, 1, 1, 1, 1)), TPDFError::None);
+  ASSERT_EQ(TPDFDocumentSecurity(doc).Encrypt("owner pw", "user pw", 2, TPDFSecurity::Permissions(1, 1, 1, 1, 1, 1, 1, 1)), TPDFError::None);
   EXPECT_EQ(doc.SecurityState(), TSecurityState::Standard);
   EXPECT_EQ(doc.EncryptionStrength(), 256);
   ASSERT_TRUE(SaveDocument(doc, dir.File("a.pdf")));
@@ -457,13 +460,13 @@ TEST(Security, Aes256ProtectionOpensInQpdfAndPoppler) {
   EXPECT_NE(Text(file, "-opw 'owner pw'").find("Page 1 of lumipage"), std::string::npos);
   // And it opens here again with either password, the permissions check included.
   TPDFDocument again;
-  ASSERT_TRUE(again.LoadFromString(ReadFile(file)));
-  EXPECT_EQ(again.SetPassword("wrong"), TPasswordResult::Fails);
-  EXPECT_EQ(again.SetPassword("owner pw"), TPasswordResult::Owner);
-  EXPECT_EQ(again.SetPassword("user pw"), TPasswordResult::User);
+  ASSERT_TRUE(LoadFromString(again, ReadFile(file)));
+  EXPECT_EQ(TPDFDocumentSecurity(again).SetPassword("wrong"), TPasswordResult::Fails);
+  EXPECT_EQ(TPDFDocumentSecurity(again).SetPassword("owner pw"), TPasswordResult::Owner);
+  EXPECT_EQ(TPDFDocumentSecurity(again).SetPassword("user pw"), TPasswordResult::User);
   EXPECT_EQ(again.GetInfo("Title"), "lumipage test");
   // Unprotected with the key the password unlocked when it opened the document.
-  ASSERT_TRUE(again.Unencrypt());
+  ASSERT_TRUE(TPDFDocumentSecurity(again).Unencrypt());
   EXPECT_EQ(again.SecurityState(), TSecurityState::Unprotected);
   ASSERT_TRUE(SaveDocument(again, dir.File("plain.pdf")));
   EXPECT_TRUE(QpdfClean(dir.File("plain.pdf"), "", &out)) << out;
@@ -473,7 +476,7 @@ TEST(Security, Aes256ProtectionOpensInQpdfAndPoppler) {
 TEST(Security, UnsupportedAndShortEntries) {
   TPDFDocument doc;
   ASSERT_TRUE(doc.NewDocument());
-  EXPECT_EQ(doc.SetPassword("x"), TPasswordResult::Unprotected);
+  EXPECT_EQ(TPDFDocumentSecurity(doc).SetPassword("x"), TPasswordResult::Unprotected);
   // Crypt filters that name a method we lack, or none that /CF defines, or AES-256 under
   // revision 4: the document cannot be opened.
   for (const char* dict : {"<< /Filter /Standard /V 4 /R 4 /CF << /StdCF << /CFM /Unknown >> >> /StmF /StdCF >>",
@@ -489,15 +492,15 @@ TEST(Security, UnsupportedAndShortEntries) {
   doc.SetEncryption(doc.Structure().Parse("<< /Filter /Standard /V 5 /R 6 /O <01> /U <02> /P -4 >>"));
   EXPECT_EQ(doc.SecurityState(), TSecurityState::Standard);
   EXPECT_EQ(doc.EncryptionStrength(), 256);
-  EXPECT_EQ(doc.SetPassword(""), TPasswordResult::Fails);
+  EXPECT_EQ(TPDFDocumentSecurity(doc).SetPassword(""), TPasswordResult::Fails);
   doc.SetEncryption(doc.Structure().Parse("<< /Filter /Standard /V 3 /R 3 >>"));
-  EXPECT_EQ(doc.SetPassword("x"), TPasswordResult::Unsupported);
-  EXPECT_EQ(doc.Unencrypt(), false);
-  EXPECT_EQ(doc.Encrypt("a", "b", 1, 0x3200FF), TPDFError::AlreadyProtected);
+  EXPECT_EQ(TPDFDocumentSecurity(doc).SetPassword("x"), TPasswordResult::Unsupported);
+  EXPECT_EQ(TPDFDocumentSecurity(doc).Unencrypt(), false);
+  EXPECT_EQ(TPDFDocumentSecurity(doc).Encrypt("a", "b", 1, 0x3200FF), TPDFError::AlreadyProtected);
   doc.SetEncryption(doc.Structure().Parse("<< /Filter /Standard /V 2 /R 3 /O <01> /U <> /P -4 >>"));
   EXPECT_EQ(doc.SecurityState(), TSecurityState::Standard);
-  EXPECT_EQ(doc.SetPassword(""), TPasswordResult::Fails);
-  EXPECT_EQ(doc.SetPassword("x"), TPasswordResult::Fails);
+  EXPECT_EQ(TPDFDocumentSecurity(doc).SetPassword(""), TPasswordResult::Fails);
+  EXPECT_EQ(TPDFDocumentSecurity(doc).SetPassword("x"), TPasswordResult::Fails);
 }
 
 struct TrailerIdCase {
@@ -517,16 +520,16 @@ TEST_P(TrailerId, RevisionsTwoToFourOpenAsReadersOpenThem) {
     BuildTextDocument(writer, 1);
     writer.Trailer()->Put("ID", writer.Structure().Parse("[<" + std::string(GetParam().keyedWith) + "> <" +
                                                          GetParam().keyedWith + ">]"));
-    ASSERT_EQ(writer.Encrypt("owner", "user", strength, TPDFSecurity::Permissions(1, 1, 1, 1, 1, 1, 1, 1)), TPDFError::None);
-    std::string bytes = writer.SaveToString();
+    ASSERT_EQ(TPDFDocumentSecurity(writer).Encrypt("owner", "user", strength, TPDFSecurity::Permissions(1, 1, 1, 1, 1, 1, 1, 1)), TPDFError::None);
+    std::string bytes = SaveToString(writer);
     // The trailer comes after every object and the table: editing it moves no offset.
     const size_t id = bytes.find("/ID [", bytes.rfind("trailer"));
     ASSERT_NE(id, std::string::npos);
     bytes.replace(id, bytes.find(']', id) + 1 - id, GetParam().written);
     for (const char* password : {"user", "owner"}) {
       TPDFDocument doc;
-      ASSERT_TRUE(doc.LoadFromString(bytes));
-      EXPECT_EQ(doc.SetPassword(password), std::string(password) == "user" ? TPasswordResult::User : TPasswordResult::Owner) << password;
+      ASSERT_TRUE(LoadFromString(doc, bytes));
+      EXPECT_EQ(TPDFDocumentSecurity(doc).SetPassword(password), std::string(password) == "user" ? TPasswordResult::User : TPasswordResult::Owner) << password;
       EXPECT_EQ(doc.GetInfo("Title"), "lumipage test");
       if (std::string(GetParam().written).empty()) {
         EXPECT_EQ(doc.Trailer()->Get("ID"), nullptr);

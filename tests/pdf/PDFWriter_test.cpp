@@ -28,7 +28,10 @@ void ExpectQpdfClean(const std::string& file) {
 TEST(Writer, BlankDocumentLayout) {
   TPDFDocument doc;
   ASSERT_TRUE(doc.NewDocument());
-  const std::string pdf = doc.SaveToString();
+  TPDFWriter writer(doc);
+  std::ostringstream out;
+  ASSERT_EQ(writer.Write(out), TSaveResult::Saved);
+  const std::string pdf = out.str();
   ASSERT_TRUE(pdf.starts_with("%PDF-1.4\n%\xE2\xE3\xCF\xD3\n"));
   const std::string objects[] = {
       "1 0 obj\n<<\n/Type /Pages\n/Count 1\n/Kids [ 2 0 R ]\n>>\nendobj\n",
@@ -61,7 +64,7 @@ TEST(Writer, BlankDocumentLayout) {
   ASSERT_TRUE(std::regex_match(rest, m, trailer)) << rest;
   EXPECT_EQ(m[1].str(), m[2].str());
   EXPECT_EQ(std::stoul(m[3].str()), xref);
-  EXPECT_EQ(doc.XRefTableSize(), 5u);
+  EXPECT_EQ(writer.TableSize(), 5u);
 }
 
 TEST(Writer, BlankAndLargeDocumentsPassIndependentReaders) {
@@ -93,10 +96,13 @@ TEST(Writer, BlankAndLargeDocumentsPassIndependentReaders) {
     list->Add(doc.MakeIndirect(v));
   }
   doc.Catalog()->Put("TestObjects", doc.MakeIndirect(list));
-  ASSERT_TRUE(SaveDocument(doc, dir.File("large.pdf")));
+  TPDFWriter writer(doc);
+  std::ofstream file(dir.File("large.pdf"), std::ios::binary | std::ios::trunc);
+  ASSERT_EQ(writer.Write(file), TSaveResult::Saved);
+  file.close();
   ExpectQpdfClean(dir.File("large.pdf"));
   EXPECT_EQ(RunCommand("pdfinfo '" + dir.File("large.pdf") + "'").status, 0);
-  EXPECT_EQ(doc.XRefTableSize(), 3006u);
+  EXPECT_EQ(writer.TableSize(), 3006u);
 }
 
 TEST(Writer, ObjectTextWithoutLineBreakGetsOne) {
@@ -105,7 +111,7 @@ TEST(Writer, ObjectTextWithoutLineBreakGetsOne) {
   TPDFIndObj* o = doc.AddIndirect(doc.Structure().MakeNumber(1));
   o->Unload();
   *o->CachedText = "5 0 obj\n1\nendobj";
-  const std::string pdf = doc.SaveToString();
+  const std::string pdf = SaveToString(doc);
   EXPECT_NE(pdf.find("5 0 obj\n1\nendobj\nxref\n"), std::string::npos);
   EXPECT_EQ(doc.GetValue(o)->ToText(), "1");
 }
@@ -116,7 +122,7 @@ TEST(Writer, StreamObjectsCarryADirectLength) {
   TPDFStream* s = doc.Structure().MakeStream("");
   s->SetData("BT ET", false);
   doc.AddIndirect(s);
-  EXPECT_NE(doc.SaveToString().find("5 0 obj\n<<\n/Length 5\n>>\nstream\nBT ET\nendstream\nendobj\n"),
+  EXPECT_NE(SaveToString(doc).find("5 0 obj\n<<\n/Length 5\n>>\nstream\nBT ET\nendstream\nendobj\n"),
             std::string::npos);
 }
 
@@ -124,7 +130,7 @@ TEST(Writer, FailingStreamReportsFalse) {
   TPDFDocument doc;
   ASSERT_TRUE(doc.NewDocument());
   std::ofstream closed;
-  EXPECT_FALSE(doc.SaveToStream(closed));
+  EXPECT_FALSE(SaveToStream(doc, closed));
   EXPECT_FALSE(SaveDocument(doc, "/nonexistent-folder/x.pdf"));
 }
 
@@ -133,7 +139,7 @@ TEST(Writer, FailingStreamReportsFalse) {
 TEST(Writer, OffsetsPastTenDigitsAreRefused) {
   TPDFDocument doc;
   ASSERT_TRUE(doc.NewDocument());
-  const std::string plain = doc.SaveToString();
+  const std::string plain = SaveToString(doc);
   const size_t table = plain.find("xref\n");
   ASSERT_NE(table, std::string::npos);
   // The last object starts where the trailer's /Info object does, 4 0 obj.
@@ -160,10 +166,13 @@ TEST(Writer, OffsetsPastTenDigitsAreRefused) {
   }
   // A stream that fails is another matter.
   std::ofstream closed;
-  EXPECT_FALSE(doc.SaveToStream(closed));
-  EXPECT_EQ(doc.LastSaveResult(), TSaveResult::WriteFailed);
-  EXPECT_EQ(doc.SaveToString(), plain);
-  EXPECT_EQ(doc.LastSaveResult(), TSaveResult::Saved);
+  TSaveResult why = TSaveResult::Saved;
+  EXPECT_FALSE(SaveToStream(doc, closed, &why));
+  EXPECT_EQ(why, TSaveResult::WriteFailed);
+  std::ostringstream again;
+  (void)SaveToStream(doc, again, &why);
+  EXPECT_EQ(again.str(), plain);
+  EXPECT_EQ(why, TSaveResult::Saved);
 }
 
 }  // namespace

@@ -5,13 +5,14 @@
 #include <string>
 
 #include "pdf/PDFDocument.h"
+#include "pdf/PDFWriter.h"
 
 namespace lumipage::testing {
 
 // False when the file cannot be opened or the document cannot be written to it.
 inline bool SaveDocument(TPDFDocument& document, const std::string& fileName) {
   std::ofstream file(fileName, std::ios::binary | std::ios::trunc);
-  if (!file || !document.SaveToStream(file)) return false;
+  if (!file || !SaveToStream(document, file)) return false;
   file.close();
   return !file.fail();
 }
