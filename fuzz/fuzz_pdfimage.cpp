@@ -7,6 +7,7 @@
 #include "pdf/PDFDocument.h"
 #include "pdf/PDFImage.h"
 #include "pdf/PDFImageTIFF.h"
+#include "pdf/PDFPageImages.h"
 #include "pdf/PDFPageTree.h"
 #include "pdf/PDFWriter.h"
 #include "pdf/Vellox.h"

@@ -1,7 +1,7 @@
 #pragma once
-// An image (or form) object of a document, made from an image file, and the operations that
-// add images to a document, draw them on pages and compress page content. JPEG data and
-// CCITT-coded TIFF strips are embedded as they are, never decoded or re-encoded.
+// An image (or form) object of a document, made from an image file: what the page tree's image
+// list holds, the file type read from a file's first bytes and a JPEG file's header. Adding
+// images to a document and drawing them on pages is PDFPageImages' part.
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -12,9 +12,7 @@ namespace lumipage {
 
 class TPDFDictionary;
 class TPDFObject;
-class TPDFPageTree;
 class TPDFStructure;
-class TPDFTIFF;
 
 // Largest image file read; PDF offsets of the written file must stay 32-bit.
 inline constexpr uint64_t kMaxImageFileSize = uint64_t{1} << 30;
@@ -72,39 +70,8 @@ class TPDFImage {
   // counter and the owner's number.
   [[nodiscard]] static std::string MakeResourceName(int32_t counter, uint64_t owner);
 
-  // Builds the image object in the page tree's document. False (nothing usable made) when the
-  // bytes are not an image of that kind.
-  [[nodiscard]] bool BuildJpeg(TPDFPageTree& pages, std::string bytes);
-  // The page (1-based, clamped) of a TIFF file: CCITT strips embedded directly; other
-  // compressions go to the decoding formats.
-  [[nodiscard]] bool BuildTiff(TPDFPageTree& pages, std::string_view bytes, int page);
-
  private:
-  [[nodiscard]] bool BuildCCITT(TPDFPageTree& pages, const TPDFTIFF& tiff, int page);
-
   TPDFStructure* store_;
 };
-
-// Adds the image in a file (or in bytes) to the page tree's document and its image list; the
-// new image, or nullptr when the file is missing, unreadable or not a usable image. option is
-// the page of a multi-page TIFF file.
-TPDFImage* AddImageFromFile(TPDFPageTree& pages, const std::string& fileName, int option);
-TPDFImage* AddImageFromBytes(TPDFPageTree& pages, std::string bytes, int option);
-
-// Draws the image into the box (user units from the origin corner: left, top, width, height),
-// keeping its aspect ratio. 0 for arguments out of range or an image without pixels.
-[[nodiscard]] int FitImage(TPDFPageTree& pages, TPDFImage& image, double left, double top, double width,
-                           double height, int hAlign, int vAlign, int rotation);
-
-// Flate-compresses the content streams of the selected page that are not compressed yet.
-void CompressPageContent(TPDFPageTree& pages);
-// The same for every page (each page is selected in turn).
-void CompressContent(TPDFPageTree& pages);
-
-// The image formats that are decoded to pixels or converted (BMP, PNG, GIF, TIFF with other
-// compressions, metafiles). tiff is the parsed file for TIFF, else nullptr. False when the
-// type is not handled.
-[[nodiscard]] bool BuildDecodedImage(TPDFImage& image, TPDFPageTree& pages, EImageFileType type,
-                                     std::string_view bytes, const TPDFTIFF* tiff, int page);
 
 }  // namespace lumipage

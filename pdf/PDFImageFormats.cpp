@@ -1,4 +1,4 @@
-#include "pdf/PDFImage.h"
+#include "pdf/PDFPageImages.h"
 #include "pdf/PDFImageDecoded.h"
 
 namespace lumipage {

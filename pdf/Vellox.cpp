@@ -16,6 +16,7 @@
 #include "pdf/PDFDocumentSecurity.h"
 #include "pdf/PDFImage.h"
 #include "pdf/PDFLoader.h"
+#include "pdf/PDFPageImages.h"
 #include "pdf/PDFPageTree.h"
 #include "pdf/PDFSecurity.h"
 #include "pdf/PDFWriter.h"

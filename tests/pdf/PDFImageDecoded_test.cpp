@@ -13,6 +13,7 @@
 #include "pdf/PDFImageMetafile.h"
 #include "pdf/PDFImageTIFF.h"
 #include "pdf/PDFImageTIFFPixels.h"
+#include "pdf/PDFPageImages.h"
 #include "pdf/PDFPageTree.h"
 #include "pdf/PDFStructure.h"
 #include "pdf/Vellox.h"

@@ -10,6 +10,7 @@
 #include "pdf/PDFDocument.h"
 #include "pdf/PDFFilters.h"
 #include "pdf/PDFImageTIFF.h"
+#include "pdf/PDFPageImages.h"
 #include "pdf/PDFPageTree.h"
 #include "pdf/Vellox.h"
 #include "tests/pdf/PDFPageFixtures.h"
