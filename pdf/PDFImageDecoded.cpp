@@ -44,6 +44,11 @@ bool BuildImageByDecoding(TPDFImage& image, TPDFPageTree& pages, EImageFileType 
     default: break;
   }
   if (!ok || built.Stream == nullptr) return false;
+  RecordBuiltImage(image, pages, built);
+  return true;
+}
+
+void RecordBuiltImage(TPDFImage& image, TPDFPageTree& pages, const TBuiltImage& built) {
   const TPDFIndRef* ref = pages.Register(built.Stream);
   image.ObjectNumber = ref->ObjectNumber();
   image.Generation = ref->Generation();
@@ -54,7 +59,6 @@ bool BuildImageByDecoding(TPDFImage& image, TPDFPageTree& pages, EImageFileType 
   image.HorizontalResolution = built.HorizontalResolution;
   image.VerticalResolution = built.VerticalResolution;
   image.ResolutionUnit = built.ResolutionUnit;
-  return true;
 }
 
 }  // namespace lumipage

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "pdf/PDFImage.h"
+#include "pdf/PDFImageDecodedPixels.h"
 
 namespace lumipage {
 
@@ -14,5 +15,8 @@ class TPDFTIFF;
 // file cannot be decoded as that type.
 [[nodiscard]] bool BuildImageByDecoding(TPDFImage& image, TPDFPageTree& pages, EImageFileType type,
                                         std::string_view bytes, const TPDFTIFF* tiff, int page);
+// Makes the built image's stream an indirect object of the document and records it, its size,
+// kind and resolution in the image.
+void RecordBuiltImage(TPDFImage& image, TPDFPageTree& pages, const TBuiltImage& built);
 
 }  // namespace lumipage

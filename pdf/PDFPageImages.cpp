@@ -9,6 +9,7 @@
 #include <numbers>
 
 #include "pdf/PDFDocument.h"
+#include "pdf/PDFImageDecoded.h"
 #include "pdf/PDFImageDecodedPixels.h"
 #include "pdf/PDFImageTIFF.h"
 #include "pdf/PDFNumberText.h"
@@ -104,16 +105,9 @@ bool BuildJpeg(TPDFImage& image, TPDFPageTree& pages, std::string bytes) {
   }
   d->Put("BitsPerComponent", s.MakeNumber(8));
   d->Put("Filter", s.CommonName("DCTDecode"));
-  const TPDFIndRef* ref = pages.Register(stream);
-  image.ObjectNumber = ref->ObjectNumber();
-  image.Generation = ref->Generation();
-  image.Dictionary = d;
-  image.Kind = EPDFImageKind::Jpeg;
-  image.Width = info.Width;
-  image.Height = info.Height;
-  image.HorizontalResolution = info.HorizontalResolution;
-  image.VerticalResolution = info.VerticalResolution;
-  image.ResolutionUnit = info.ResolutionUnit;
+  RecordBuiltImage(image, pages,
+                   {stream, info.Width, info.Height, EPDFImageKind::Jpeg, info.HorizontalResolution,
+                    info.VerticalResolution, info.ResolutionUnit});
   return true;
 }
 
