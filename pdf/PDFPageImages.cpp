@@ -86,7 +86,9 @@ bool IsFlateOnly(const TPDFDictionary* dict) {
   return false;
 }
 
-// The image objects of the kinds embedded as they are: JPEG data and CCITT-coded TIFF strips.
+// The image objects of the kinds embedded as they are, JPEG data and CCITT-coded TIFF strips,
+// built in the page tree's document. False (nothing usable made) when the bytes are not an
+// image of that kind.
 bool BuildJpeg(TPDFImage& image, TPDFPageTree& pages, std::string bytes) {
   TJpegInfo info;
   if (!TPDFImage::ReadJpegHeader(bytes, info)) return false;
@@ -200,6 +202,8 @@ bool BuildCCITT(TPDFImage& image, TPDFPageTree& pages, const TPDFTIFF& tiff, int
   return true;
 }
 
+// The page (1-based, clamped) of a TIFF file: CCITT strips embedded directly; other
+// compressions go to the decoding formats.
 bool BuildTiff(TPDFImage& image, TPDFPageTree& pages, std::string_view bytes, int page) {
   TPDFTIFF tiff;
   if (!tiff.Read(bytes) || tiff.PageCount() == 0) return false;
