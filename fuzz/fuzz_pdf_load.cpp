@@ -71,7 +71,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   {
     TPDFDocument doc;
     bool loaded = LoadFromString(doc, text);
-    if (doc.SecurityState() == TSecurityState::Standard && doc.OpenPassword().empty()) (void)TPDFDocumentSecurity(doc).SetPassword("user");
+    if (doc.SecurityState() == TSecurityState::Standard && doc.OpenPassword().empty())
+      (void)TPDFDocumentSecurity(doc).SetPassword("user");
     if (doc.SecurityState() == TSecurityState::Standard && !doc.OpenPassword().empty()) {
       // A protected file's pages are looked for only once a password opens it: without any, it
       // does not count as loaded, as the job refuses it.
@@ -88,7 +89,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (doc.SecurityState() == TSecurityState::Standard && !doc.OpenPassword().empty()) {
       // Saved still protected: what was decrypted is encrypted again with the file's method.
       TPDFDocument kept;
-      if (LoadFromString(kept, SaveToString(doc)) && kept.SecurityState() == TSecurityState::Standard && kept.OpenPassword().empty())
+      if (LoadFromString(kept, SaveToString(doc)) && kept.SecurityState() == TSecurityState::Standard &&
+          kept.OpenPassword().empty())
         (void)TPDFDocumentSecurity(kept).SetPassword("user");
     }
     if (doc.SecurityState() == TSecurityState::Standard) (void)TPDFDocumentSecurity(doc).Unencrypt();

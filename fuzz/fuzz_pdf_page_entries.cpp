@@ -20,7 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   TPDFDocument doc;
   doc.WalkPagesOnLoad = false;
-  if (!LoadFromString(doc, testutil::MakeObjectsFile({{1, "<< /Type /Catalog /Pages 2 0 R >>"}, {5, std::string(input)}})))
+  if (!LoadFromString(doc,
+                      testutil::MakeObjectsFile({{1, "<< /Type /Catalog /Pages 2 0 R >>"}, {5, std::string(input)}})))
     return 0;
   TPDFIndObj* object = doc.FindIndirect(5, 0);
   if (object == nullptr) return 0;

@@ -22,7 +22,8 @@ void TPDFDocumentSecurity::CryptAll(bool encrypt) {
     if (obj.Decrypted) continue;
     TPDFObject* value = document_.GetValue(&obj);
     if (obj.Decrypted) continue;
-    if (!document_.IsEncryptObject(obj)) document_.SecurityHandler().CryptValue(value, obj.Number, obj.Generation, encrypt);
+    if (!document_.IsEncryptObject(obj))
+      document_.SecurityHandler().CryptValue(value, obj.Number, obj.Generation, encrypt);
     if (document_.HasTempStore()) obj.Unload();
   }
 }

@@ -190,7 +190,8 @@ TEST(PdfaClaims, AProtectedFileIsRefusedAndNotMadePdfa) {
   TPDFDocument doc;
   ASSERT_TRUE(doc.NewDocument());
   ASSERT_TRUE(MakePdfa(doc));
-  ASSERT_EQ(TPDFDocumentSecurity(doc).Encrypt("owner", "user", 1, TPDFSecurity::Permissions(1, 1, 1, 1, 1, 1, 1, 1)), TPDFError::None);
+  ASSERT_EQ(TPDFDocumentSecurity(doc).Encrypt("owner", "user", 1, TPDFSecurity::Permissions(1, 1, 1, 1, 1, 1, 1, 1)),
+            TPDFError::None);
   TPDFDocument back;
   ASSERT_TRUE(LoadFromString(back, SaveToString(doc)));
   EXPECT_EQ(TPDFDocumentSecurity(back).SetPassword("user"), TPasswordResult::User);

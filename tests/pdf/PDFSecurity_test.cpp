@@ -105,7 +105,8 @@ INSTANTIATE_TEST_SUITE_P(
 std::string EncryptedTextDocument(std::string_view owner, std::string_view user, int strength) {
   TPDFDocument doc;
   BuildTextDocument(doc, 1);
-  EXPECT_EQ(TPDFDocumentSecurity(doc).Encrypt(owner, user, strength, TPDFSecurity::Permissions(1, 1, 1, 1, 1, 1, 1, 1)), TPDFError::None);
+  EXPECT_EQ(TPDFDocumentSecurity(doc).Encrypt(owner, user, strength, TPDFSecurity::Permissions(1, 1, 1, 1, 1, 1, 1, 1)),
+            TPDFError::None);
   return SaveToString(doc);
 }
 
@@ -161,7 +162,8 @@ TEST_P(QpdfEncrypted, OpensWithEitherPasswordAndUnencrypts) {
     } else {
       EXPECT_EQ(doc.OpenPassword(), "");
       EXPECT_EQ(TPDFDocumentSecurity(doc).SetPassword("nope"), TPasswordResult::Fails);
-      EXPECT_EQ(TPDFDocumentSecurity(doc).SetPassword(password), std::string(password) == "user" ? TPasswordResult::User : TPasswordResult::Owner);
+      EXPECT_EQ(TPDFDocumentSecurity(doc).SetPassword(password),
+                std::string(password) == "user" ? TPasswordResult::User : TPasswordResult::Owner);
     }
     EXPECT_EQ(doc.GetInfo("Title"), "lumipage test");
     EXPECT_EQ(TPDFDocumentSecurity(doc).Unencrypt(), true);
@@ -238,7 +240,8 @@ TEST(Security, WholeDocumentPassThroughTheTemporaryStore) {
   big->SetData(std::string(5000, 'z'), false);
   doc.AddIndirect(big);
   ASSERT_TRUE(doc.SetTempStore(dir.File("objects.tmp")));
-  ASSERT_EQ(TPDFDocumentSecurity(doc).Encrypt("o", "u", 0, TPDFSecurity::Permissions(1, 1, 1, 1, 1, 1, 1, 1)), TPDFError::None);
+  ASSERT_EQ(TPDFDocumentSecurity(doc).Encrypt("o", "u", 0, TPDFSecurity::Permissions(1, 1, 1, 1, 1, 1, 1, 1)),
+            TPDFError::None);
   EXPECT_FALSE(doc.HasTempStore());
   EXPECT_FALSE(std::filesystem::exists(dir.File("objects.tmp")));
   EXPECT_EQ(doc.SecurityState(), TSecurityState::Standard);
@@ -442,7 +445,9 @@ TEST(Security, Aes256ProtectionOpensInQpdfAndPoppler) {
   TempDir dir("aes256");
   TPDFDocument doc;
   BuildTextDocument(doc, 2);
-  ASSERT_EQ(TPDFDocumentSecurity(doc).Encrypt("owner pw", "user pw", 2, TPDFSecurity::Permissions(1, 1, 1, 1, 1, 1, 1, 1)), TPDFError::None);
+  ASSERT_EQ(
+      TPDFDocumentSecurity(doc).Encrypt("owner pw", "user pw", 2, TPDFSecurity::Permissions(1, 1, 1, 1, 1, 1, 1, 1)),
+      TPDFError::None);
   EXPECT_EQ(doc.SecurityState(), TSecurityState::Standard);
   EXPECT_EQ(doc.EncryptionStrength(), 256);
   ASSERT_TRUE(SaveDocument(doc, dir.File("a.pdf")));
@@ -520,7 +525,9 @@ TEST_P(TrailerId, RevisionsTwoToFourOpenAsReadersOpenThem) {
     BuildTextDocument(writer, 1);
     writer.Trailer()->Put("ID", writer.Structure().Parse("[<" + std::string(GetParam().keyedWith) + "> <" +
                                                          GetParam().keyedWith + ">]"));
-    ASSERT_EQ(TPDFDocumentSecurity(writer).Encrypt("owner", "user", strength, TPDFSecurity::Permissions(1, 1, 1, 1, 1, 1, 1, 1)), TPDFError::None);
+    ASSERT_EQ(TPDFDocumentSecurity(writer).Encrypt("owner", "user", strength,
+                                                   TPDFSecurity::Permissions(1, 1, 1, 1, 1, 1, 1, 1)),
+              TPDFError::None);
     std::string bytes = SaveToString(writer);
     // The trailer comes after every object and the table: editing it moves no offset.
     const size_t id = bytes.find("/ID [", bytes.rfind("trailer"));
@@ -529,7 +536,9 @@ TEST_P(TrailerId, RevisionsTwoToFourOpenAsReadersOpenThem) {
     for (const char* password : {"user", "owner"}) {
       TPDFDocument doc;
       ASSERT_TRUE(LoadFromString(doc, bytes));
-      EXPECT_EQ(TPDFDocumentSecurity(doc).SetPassword(password), std::string(password) == "user" ? TPasswordResult::User : TPasswordResult::Owner) << password;
+      EXPECT_EQ(TPDFDocumentSecurity(doc).SetPassword(password),
+                std::string(password) == "user" ? TPasswordResult::User : TPasswordResult::Owner)
+          << password;
       EXPECT_EQ(doc.GetInfo("Title"), "lumipage test");
       if (std::string(GetParam().written).empty()) {
         EXPECT_EQ(doc.Trailer()->Get("ID"), nullptr);
