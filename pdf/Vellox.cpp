@@ -138,6 +138,7 @@ int TVellox::LoadFromStream(std::istream& in) {
   try {
     auto entry = std::make_unique<Entry>();
     entry->Document = std::make_unique<TPDFDocument>();
+    // The loader's free function: this member's own name would be found first.
     if (!lumipage::LoadFromStream(*entry->Document, in)) return 0;
     entry->Pages = std::make_unique<TPDFPageTree>(*entry->Document);
     documents_.push_back(std::move(entry));
