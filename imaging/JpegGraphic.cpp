@@ -21,7 +21,7 @@
 
 #include "imaging/ImageFileFormats.h"
 #include "imaging/JpegPlanes.h"
-#include "platform/CpuFeatures.h"
+#include "platform/SpareCore.h"
 
 namespace lumipage {
 

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/CpuFeatures.h"
+#include "platform/SpareCore.h"
 
 namespace lumipage {
 
