@@ -197,8 +197,6 @@ struct Compressor {
   ~Compressor() { jpeg_destroy_compress(&cinfo); }
 };
 
-// Pages at least this large are worth a second thread.
-constexpr std::int64_t kTwoThreadPixels = 1'000'000;
 // Rows of blocks the sampling thread may be ahead of the coding thread. Once it has filled them
 // all it sleeps until half are free again: waking it for each one would cost a wake-up (tens of
 // microseconds) per row of blocks, and it would fall behind.
@@ -367,8 +365,7 @@ void TJpegGraphic::SaveToStream(TStream& stream) {
   const bool twoThreads =
       direct && components == 3 &&
       (Threads == TThreads::Two ||
-       (Threads == TThreads::Auto && static_cast<std::int64_t>(Width()) * Height() >= kTwoThreadPixels &&
-        platform::CoreToSpare()));
+       (Threads == TThreads::Auto && platform::TwoThreadsPay(static_cast<std::int64_t>(Width()) * Height())));
   bool planes = false;
   CallCodec(c.err, [&] {
     jpeg_set_defaults(&cinfo);

@@ -31,7 +31,7 @@ class TJpegGraphic : public TDibGraphic {
   // copied and swapped to red, green, blue first (the reference the tests compare against).
   bool UseFastPaths = true;
 
-  // Colour pages of a million pixels or more are written by two threads where a core is free:
+  // Large colour pages are written by two threads where a core is free (platform::TwoThreadsPay):
   // one makes the codec's colour samples while the other transforms and codes those before
   // them. The bytes are the same either way; One and Two fix the choice (Two for any size).
   enum class TThreads { Auto, One, Two };

@@ -198,9 +198,8 @@ bool DitherWaveRow(TDitherWave& wave, const TDibGraphic& source, TDibGraphic& de
 }  // namespace
 
 bool TwoDitherThreadsPay(const TDibGraphic& page) {
-  if (static_cast<std::int64_t>(page.Width()) * page.Height() < kTwoThreadPixels || page.Height() < 2) return false;
   // Each row waits for the row above many times: two threads pay only with a core each.
-  return platform::CoreToSpare();
+  return page.Height() >= 2 && platform::TwoThreadsPay(static_cast<std::int64_t>(page.Width()) * page.Height());
 }
 
 void DitherRowsOneThread(const TDibGraphic& source, TDibGraphic& dest, bool blackWhite,

@@ -8,10 +8,8 @@
 
 namespace lumipage {
 
-// Pages at least this large may be dithered by two threads, alternate rows each.
-inline constexpr std::int64_t kTwoThreadPixels = 1'000'000;
-
-// Whether two threads would dither the page sooner: a large page, two cores, and cores to spare.
+// Whether two threads, alternate rows each, would dither the page sooner: a large page and a
+// core to spare.
 [[nodiscard]] bool TwoDitherThreadsPay(const TDibGraphic& page);
 
 // Each dithers every row of source into dest (same size, made by the caller), calling rowDone

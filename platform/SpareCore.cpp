@@ -38,6 +38,8 @@ bool CoreToSpare(std::string_view loadavg, unsigned cores) {
   return running + 1 <= cores && load < static_cast<double>(cores);
 }
 
+bool TwoThreadsPay(std::int64_t pixels) { return pixels >= kTwoThreadPixels && CoreToSpare(); }
+
 bool CoreToSpare() {
   std::ifstream file("/proc/loadavg");
   const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());

@@ -2,9 +2,18 @@
 // Whether a second thread would find a core of its own. Work split between two threads that
 // wait for each other pays only then: where other work holds the cores, each wait costs a time
 // slice and two threads are slower than one.
+#include <cstdint>
 #include <string_view>
 
 namespace lumipage::platform {
+
+// Work on this many pixels or more (a 300 dpi page holds 8 to 12 million) is worth a second
+// thread; below it, starting the thread and waiting for it cost more than it saves.
+inline constexpr std::int64_t kTwoThreadPixels = 1'000'000;
+
+// Whether work on this many pixels should take a second thread: enough of them, and a core to
+// spare now.
+[[nodiscard]] bool TwoThreadsPay(std::int64_t pixels);
 
 // Asked of the system now (/proc/loadavg).
 [[nodiscard]] bool CoreToSpare();
