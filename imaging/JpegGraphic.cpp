@@ -226,11 +226,10 @@ void WritePlanesTwoThreads(Compressor& c, const TDibGraphic& image, RowsDone&& r
   std::atomic<std::int32_t> coded{0};
   std::atomic<bool> stop{false};
   std::jthread helper([&] {
-    const auto row = [&](std::int32_t y) -> const std::uint8_t* { return image.RowBits(y); };
     for (std::int32_t g = 0; g < groups; ++g) {
       for (std::int32_t done = coded.load(); g - done >= kPlaneSlots; done = coded.load()) coded.wait(done);
       if (stop.load()) return;
-      slots[static_cast<std::size_t>(g % kPlaneSlots)].Fill(g, row);
+      slots[static_cast<std::size_t>(g % kPlaneSlots)].Fill(g, image);
       filled.store(g + 1);
       filled.notify_one();
     }

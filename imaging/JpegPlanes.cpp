@@ -78,7 +78,7 @@ TJpegPlanes::TJpegPlanes(std::int32_t width, std::int32_t height)
       blueSums_(lumaWidth_),
       redSums_(lumaWidth_) {}
 
-void TJpegPlanes::Fill(std::int32_t group, const std::function<const std::uint8_t*(std::int32_t)>& row) {
+void TJpegPlanes::Fill(std::int32_t group, const TDibGraphic& image) {
   const std::int32_t top = group * kJpegGroupRows;
   const std::size_t w = static_cast<std::size_t>(width_);
   for (std::int32_t pair = 0; pair < kJpegGroupRows / 2; ++pair) {
@@ -94,8 +94,8 @@ void TJpegPlanes::Fill(std::int32_t group, const std::function<const std::uint8_
       continue;
     }
     // An odd last row is paired with itself, as the codec repeats it before halving.
-    const std::uint8_t* second = row(std::min(y + 1, height_ - 1));
-    ConvertRow<true>(row(y), width_, upper, blueSums_.data(), redSums_.data());
+    const std::uint8_t* second = image.RowBits(std::min(y + 1, height_ - 1));
+    ConvertRow<true>(image.RowBits(y), width_, upper, blueSums_.data(), redSums_.data());
     ConvertRow<false>(second, width_, lower, blueSums_.data(), redSums_.data());
     // Right of the image the codec repeats the last pixel's samples before halving.
     std::fill(upper + w, upper + lumaWidth_, upper[w - 1]);

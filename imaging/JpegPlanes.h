@@ -6,8 +6,9 @@
 // is the same byte for byte.
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <vector>
+
+#include "imaging/DibGraphic.h"
 
 namespace lumipage {
 
@@ -21,9 +22,8 @@ class TJpegPlanes {
 
   // Rows of blocks in the image.
   [[nodiscard]] std::int32_t Groups() const { return (height_ + kJpegGroupRows - 1) / kJpegGroupRows; }
-  // Fills this holder with one row of blocks; row(y) gives image row y (y < height) as blue,
-  // green, red bytes.
-  void Fill(std::int32_t group, const std::function<const std::uint8_t*(std::int32_t)>& row);
+  // Fills this holder with one row of blocks of a true-colour image of the size given.
+  void Fill(std::int32_t group, const TDibGraphic& image);
 
   // The rows of the last Fill: kJpegGroupRows of luma, half as many of each colour difference.
   [[nodiscard]] std::uint8_t* Luma(std::int32_t i) { return luma_.data() + static_cast<std::size_t>(i) * lumaWidth_; }
