@@ -208,6 +208,12 @@ void PaintOut(std::vector<unsigned char>& pixels, int width, int height, const Z
     }
 }
 
+// What tells one symbol from another: its kind and its bytes.
+std::string SymbolKey(const ZXing::Result& result) {
+  return std::to_string(static_cast<int>(result.format())) + ":" +
+         std::string(result.bytes().begin(), result.bytes().end());
+}
+
 void Send(const ZXing::Result& result, LumiBarcodeSink sink, void* context) {
   const ZXing::ContentType type = result.contentType();
   if (type == ZXing::ContentType::Text || type == ZXing::ContentType::GS1) {
@@ -253,8 +259,7 @@ extern "C" LUMI_EXPORT int lumi_barcode_read(const LumiBarcodeImage* image, Lumi
       const ZXing::Result result = ZXing::ReadBarcode(
           ZXing::ImageView(pixels, image->Width, image->Height, ZXing::ImageFormat::Lum, stride), linear);
       if (!result.isValid()) break;
-      const std::string key = std::to_string(static_cast<int>(result.format())) + ":" +
-                              std::string(result.bytes().begin(), result.bytes().end());
+      const std::string key = SymbolKey(result);
       if (std::find(seen.begin(), seen.end(), key) == seen.end()) {
         seen.push_back(key);
         Send(result, sink, context);
@@ -313,8 +318,7 @@ extern "C" LUMI_EXPORT int lumi_barcode_read(const LumiBarcodeImage* image, Lumi
         const ZXing::PointI centre = ZXing::Center(result.position());
         const int cx = (left + centre.x) / block, cy = (top + centre.y) / block;
         if (cx < box.Left - 1 || cx > box.Right + 1 || cy < box.Top - 1 || cy > box.Bottom + 1) continue;
-        const std::string key = std::to_string(static_cast<int>(result.format())) + ":" +
-                                std::string(result.bytes().begin(), result.bytes().end());
+        const std::string key = SymbolKey(result);
         const int x = left + centre.x, y = top + centre.y;
         if (std::any_of(given.begin(), given.end(), [&](const TGiven& g) {
               return g.Key == key && std::abs(g.X - x) <= 2 * block && std::abs(g.Y - y) <= 2 * block;
