@@ -1,7 +1,6 @@
 #include "app/OcrModule.h"
 
 #include <cstdlib>
-#include <type_traits>
 
 #include "app/JobSettings.h"
 #include "platform/Files.h"
@@ -65,20 +64,23 @@ std::shared_ptr<TOcrModule> TOcrModule::Load(const std::string& folder) {
   std::shared_ptr<TOcrModule> module(new TOcrModule);
   module->library_ = platform::TSharedLibrary(path);
   if (!module->library_) throw EJobError(OcrModuleLoadFailure(module->library_.Failure()));
-  auto symbol = [&module](const char* name, auto& out) {
-    out = module->library_.Function<std::remove_reference_t<decltype(out)>>(name);
-    if (out == nullptr) throw EJobError(std::string("Text recognition is not available: ") + kOcrModuleFileName +
-                                        " lacks " + name);
+  platform::TSharedLibrary& library = module->library_;
+  const auto complete = [&library] {
+    if (!library.Missing().empty())
+      throw EJobError(std::string("Text recognition is not available: ") + kOcrModuleFileName + " lacks " +
+                      library.Missing());
   };
   decltype(&lumi_ocr_abi_version) version = nullptr;
-  symbol("lumi_ocr_abi_version", version);
+  library.Bind("lumi_ocr_abi_version", version);
+  complete();
   if (version() != LUMI_OCR_ABI_VERSION)
     throw EJobError(std::string("Text recognition is not available: ") + kOcrModuleFileName +
                     " belongs to another version of the program");
-  symbol("lumi_ocr_open", module->open_);
-  symbol("lumi_ocr_close", module->close_);
-  symbol("lumi_ocr_orientation", module->orientation_);
-  symbol("lumi_ocr_recognise", module->recognise_);
+  library.Bind("lumi_ocr_open", module->open_);
+  library.Bind("lumi_ocr_close", module->close_);
+  library.Bind("lumi_ocr_orientation", module->orientation_);
+  library.Bind("lumi_ocr_recognise", module->recognise_);
+  complete();
   return module;
 }
 

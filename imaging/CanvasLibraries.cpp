@@ -1,6 +1,7 @@
 #include "imaging/CanvasLibraries.h"
 
-#include <type_traits>
+#include <initializer_list>
+#include <utility>
 
 #include "imaging/Errors.h"
 
@@ -45,34 +46,29 @@ std::unique_ptr<TCanvasLibraries> TCanvasLibraries::Load(const char* freetype, c
   if (!libs->freetype_) return nullptr;
   libs->fontconfig_ = open(fontconfig, "fontconfig", kFontconfigPackage);
   if (!libs->fontconfig_) return nullptr;
-  bool ok = true;
-  auto resolve = [&](const platform::TSharedLibrary& handle, const char* library, const char* name, auto& out) {
-    if (!ok) return;
-    out = handle.Function<std::remove_reference_t<decltype(out)>>(name);
-    if (out == nullptr) {
-      ok = false;
-      problem = std::string("Captions cannot be drawn: ") + library + " lacks " + name;
-    }
-  };
-  const platform::TSharedLibrary& ft = libs->freetype_;
-  resolve(ft, freetype, "FT_Init_FreeType", libs->InitFreeType);
-  resolve(ft, freetype, "FT_Done_FreeType", libs->DoneFreeType);
-  resolve(ft, freetype, "FT_New_Face", libs->NewFace);
-  resolve(ft, freetype, "FT_Done_Face", libs->DoneFace);
-  resolve(ft, freetype, "FT_Get_Sfnt_Table", libs->GetSfntTable);
-  resolve(ft, freetype, "FT_Set_Char_Size", libs->SetCharSize);
-  resolve(ft, freetype, "FT_Load_Char", libs->LoadChar);
-  const platform::TSharedLibrary& fc = libs->fontconfig_;
-  resolve(fc, fontconfig, "FcPatternCreate", libs->PatternCreate);
-  resolve(fc, fontconfig, "FcPatternDestroy", libs->PatternDestroy);
-  resolve(fc, fontconfig, "FcPatternAddString", libs->PatternAddString);
-  resolve(fc, fontconfig, "FcPatternAddBool", libs->PatternAddBool);
-  resolve(fc, fontconfig, "FcPatternGetString", libs->PatternGetString);
-  resolve(fc, fontconfig, "FcPatternGetInteger", libs->PatternGetInteger);
-  resolve(fc, fontconfig, "FcConfigSubstitute", libs->ConfigSubstitute);
-  resolve(fc, fontconfig, "FcDefaultSubstitute", libs->DefaultSubstitute);
-  resolve(fc, fontconfig, "FcFontMatch", libs->FontMatch);
-  if (!ok) return nullptr;
+  platform::TSharedLibrary& ft = libs->freetype_;
+  ft.Bind("FT_Init_FreeType", libs->InitFreeType);
+  ft.Bind("FT_Done_FreeType", libs->DoneFreeType);
+  ft.Bind("FT_New_Face", libs->NewFace);
+  ft.Bind("FT_Done_Face", libs->DoneFace);
+  ft.Bind("FT_Get_Sfnt_Table", libs->GetSfntTable);
+  ft.Bind("FT_Set_Char_Size", libs->SetCharSize);
+  ft.Bind("FT_Load_Char", libs->LoadChar);
+  platform::TSharedLibrary& fc = libs->fontconfig_;
+  fc.Bind("FcPatternCreate", libs->PatternCreate);
+  fc.Bind("FcPatternDestroy", libs->PatternDestroy);
+  fc.Bind("FcPatternAddString", libs->PatternAddString);
+  fc.Bind("FcPatternAddBool", libs->PatternAddBool);
+  fc.Bind("FcPatternGetString", libs->PatternGetString);
+  fc.Bind("FcPatternGetInteger", libs->PatternGetInteger);
+  fc.Bind("FcConfigSubstitute", libs->ConfigSubstitute);
+  fc.Bind("FcDefaultSubstitute", libs->DefaultSubstitute);
+  fc.Bind("FcFontMatch", libs->FontMatch);
+  for (const auto& [library, name] : {std::pair{&ft, freetype}, std::pair{&fc, fontconfig}}) {
+    if (library->Missing().empty()) continue;
+    problem = std::string("Captions cannot be drawn: ") + name + " lacks " + library->Missing();
+    return nullptr;
+  }
   return libs;
 }
 

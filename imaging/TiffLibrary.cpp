@@ -1,6 +1,5 @@
 #include "imaging/TiffLibrary.h"
 
-#include <type_traits>
 
 #include "imaging/Errors.h"
 
@@ -35,45 +34,40 @@ std::unique_ptr<TTiffLibrary> TTiffLibrary::Load(const char* name, std::string& 
               lib->library_.Failure() + ")";
     return nullptr;
   }
-  bool ok = true;
-  auto resolve = [&](const char* symbol, auto& out) {
-    if (!ok) return;
-    out = lib->library_.Function<std::remove_reference_t<decltype(out)>>(symbol);
-    if (out == nullptr) {
-      ok = false;
-      problem = std::string("TIFF files cannot be read or written: ") + name + " lacks " + symbol;
-    }
-  };
-  resolve("TIFFClientOpenExt", lib->ClientOpenExt);
-  resolve("TIFFClose", lib->Close);
-  resolve("TIFFFlush", lib->Flush);
-  resolve("TIFFGetMode", lib->GetMode);
-  resolve("TIFFOpenOptionsAlloc", lib->OpenOptionsAlloc);
-  resolve("TIFFOpenOptionsFree", lib->OpenOptionsFree);
-  resolve("TIFFOpenOptionsSetMaxSingleMemAlloc", lib->OpenOptionsSetMaxSingleMemAlloc);
-  resolve("TIFFOpenOptionsSetErrorHandlerExtR", lib->OpenOptionsSetErrorHandlerExtR);
-  resolve("TIFFOpenOptionsSetWarningHandlerExtR", lib->OpenOptionsSetWarningHandlerExtR);
-  resolve("TIFFSetTagExtender", lib->SetTagExtender);
-  resolve("TIFFMergeFieldInfo", lib->MergeFieldInfo);
-  resolve("TIFFGetField", lib->GetField);
-  resolve("TIFFGetFieldDefaulted", lib->GetFieldDefaulted);
-  resolve("TIFFSetField", lib->SetField);
-  resolve("TIFFReadDirectory", lib->ReadDirectory);
-  resolve("TIFFSetDirectory", lib->SetDirectory);
-  resolve("TIFFLastDirectory", lib->LastDirectory);
-  resolve("TIFFNumberOfDirectories", lib->NumberOfDirectories);
-  resolve("TIFFCurrentDirOffset", lib->CurrentDirOffset);
-  resolve("TIFFIsTiled", lib->IsTiled);
-  resolve("TIFFNumberOfStrips", lib->NumberOfStrips);
-  resolve("TIFFNumberOfTiles", lib->NumberOfTiles);
-  resolve("TIFFGetStrileOffset", lib->GetStrileOffset);
-  resolve("TIFFGetStrileByteCount", lib->GetStrileByteCount);
-  resolve("TIFFReadScanline", lib->ReadScanline);
-  resolve("TIFFReadEncodedStrip", lib->ReadEncodedStrip);
-  resolve("TIFFReadRGBAImageOriented", lib->ReadRGBAImageOriented);
-  resolve("TIFFWriteScanline", lib->WriteScanline);
-  resolve("TIFFScanlineSize64", lib->ScanlineSize64);
-  if (!ok) return nullptr;
+  platform::TSharedLibrary& library = lib->library_;
+  library.Bind("TIFFClientOpenExt", lib->ClientOpenExt);
+  library.Bind("TIFFClose", lib->Close);
+  library.Bind("TIFFFlush", lib->Flush);
+  library.Bind("TIFFGetMode", lib->GetMode);
+  library.Bind("TIFFOpenOptionsAlloc", lib->OpenOptionsAlloc);
+  library.Bind("TIFFOpenOptionsFree", lib->OpenOptionsFree);
+  library.Bind("TIFFOpenOptionsSetMaxSingleMemAlloc", lib->OpenOptionsSetMaxSingleMemAlloc);
+  library.Bind("TIFFOpenOptionsSetErrorHandlerExtR", lib->OpenOptionsSetErrorHandlerExtR);
+  library.Bind("TIFFOpenOptionsSetWarningHandlerExtR", lib->OpenOptionsSetWarningHandlerExtR);
+  library.Bind("TIFFSetTagExtender", lib->SetTagExtender);
+  library.Bind("TIFFMergeFieldInfo", lib->MergeFieldInfo);
+  library.Bind("TIFFGetField", lib->GetField);
+  library.Bind("TIFFGetFieldDefaulted", lib->GetFieldDefaulted);
+  library.Bind("TIFFSetField", lib->SetField);
+  library.Bind("TIFFReadDirectory", lib->ReadDirectory);
+  library.Bind("TIFFSetDirectory", lib->SetDirectory);
+  library.Bind("TIFFLastDirectory", lib->LastDirectory);
+  library.Bind("TIFFNumberOfDirectories", lib->NumberOfDirectories);
+  library.Bind("TIFFCurrentDirOffset", lib->CurrentDirOffset);
+  library.Bind("TIFFIsTiled", lib->IsTiled);
+  library.Bind("TIFFNumberOfStrips", lib->NumberOfStrips);
+  library.Bind("TIFFNumberOfTiles", lib->NumberOfTiles);
+  library.Bind("TIFFGetStrileOffset", lib->GetStrileOffset);
+  library.Bind("TIFFGetStrileByteCount", lib->GetStrileByteCount);
+  library.Bind("TIFFReadScanline", lib->ReadScanline);
+  library.Bind("TIFFReadEncodedStrip", lib->ReadEncodedStrip);
+  library.Bind("TIFFReadRGBAImageOriented", lib->ReadRGBAImageOriented);
+  library.Bind("TIFFWriteScanline", lib->WriteScanline);
+  library.Bind("TIFFScanlineSize64", lib->ScanlineSize64);
+  if (!library.Missing().empty()) {
+    problem = std::string("TIFF files cannot be read or written: ") + name + " lacks " + library.Missing();
+    return nullptr;
+  }
   return lib;
 }
 

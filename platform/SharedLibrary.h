@@ -21,6 +21,14 @@ class TSharedLibrary {
   [[nodiscard]] F Function(const char* name) const {
     return reinterpret_cast<F>(Address(name));
   }
+  // Sets out to the library's function of that name, typed as out is. A name the library lacks
+  // leaves out nullptr and is kept: Missing() gives the first such name, empty when none.
+  template <typename F>
+  void Bind(const char* name, F& out) {
+    out = Function<F>(name);
+    if (out == nullptr && missing_.empty()) missing_ = name;
+  }
+  [[nodiscard]] const std::string& Missing() const { return missing_; }
 
  private:
   [[nodiscard]] void* Address(const char* name) const;
@@ -30,6 +38,7 @@ class TSharedLibrary {
   };
   std::unique_ptr<void, Closer> handle_;
   std::string failure_;
+  std::string missing_;
 };
 
 }  // namespace lumipage::platform
